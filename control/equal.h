@@ -1,0 +1,46 @@
+// Table-driven name=value assignments into typed variables.
+#pragma once
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <string_view>
+
+// Every 's' variable registered by a caller points at a buffer of this many
+// characters: 999 characters of text and the terminator.
+inline constexpr int kStringStorage = 1000;
+
+// One node of the variable table: a singly linked list that always ends with an
+// empty sentinel node (next null). Nodes own their successor, their name and any
+// value storage the table itself allocated (the text of a variable created from
+// an unknown name).
+struct variable_def {
+  void* address = nullptr;              // where the value lives (caller's or owned)
+  std::string name;                     // compared case-sensitively
+  char type = 0;                        // type code: s i x e d f p, or upper-case arrays
+  std::unique_ptr<variable_def> next;   // null only in the sentinel
+  std::string ownedText;                // storage of a variable created from an unknown name
+};
+
+// A new empty node that can head a table.
+std::unique_ptr<variable_def> create_variable_def();
+
+// Registers one variable at the end of the table; the name is the definition's text
+// before its first "=", trimmed. A definition with more than the bare name is then
+// applied to the new variable alone. Returns 0.
+int add_variable(variable_def* table, void* address, const char* definition, char type);
+
+// Applies one assignment. 0 assigned, 1 nothing assigned (no "=", empty name,
+// unknown "%" reference, or an unknown name kept as a new string variable),
+// 2 unset "$" environment variable, 3 value could not be converted.
+int equal(variable_def* table, const char* text);
+int equal(variable_def* table, std::string_view text);
+
+// The same, with a log stream for the one message the table writes itself: a value
+// too long for a registered string variable's storage is refused (status 3, the
+// stored value unchanged) and the log names the keyword.
+int equal(variable_def* table, std::string_view text, FILE* log);
+
+// The number at the start of text scaled by its engineering suffix
+// (a f p n u m k g t, and meg); 0 when there is no number.
+double eng_strtod(const char* text);

@@ -1,0 +1,1 @@
+// implementation lands with its library

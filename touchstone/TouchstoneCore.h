@@ -1,0 +1,109 @@
+// One N-port S-parameter set: the Touchstone reader and writer, frequency lookups,
+// mixed-mode parameters, network-parameter conversions, impulse and phase helpers.
+#pragma once
+
+#include <complex>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "cmatrix.h"
+
+using complex = std::complex<double>;
+
+// How a pair of numbers (a, b) in a file encodes one complex value.
+enum format { RI = 0, MA = 1, DB = 2, MR = 3 };
+
+complex Param(format fmt, double a, double b);  // the value the pair encodes
+complex Param(format f, complex z);             // z taken as the pair (Re z, Im z)
+const char* Format(format f);                   // "RI", "MA", "DB", else "MR"
+double Phase(complex z);                        // arg z in degrees, (-180, 180]
+double dB(complex z);                           // 20 log10 |z|
+
+// What the pure parser saw; the file constructor turns it into log lines.
+enum class ReadStatus {
+  ok,            // every counted record was read
+  noOptionLine,  // no line beginning with "#": empty set
+  incomplete,    // data ended inside a record or fewer records than counted
+  tooLarge,      // the counts would need more memory than we allow: empty set
+};
+
+struct ReadResult;
+
+class Sparams {
+ public:
+  Sparams();                                          // empty set
+  Sparams(int ports, int nfreq, const char* file);    // zeros, to be filled with set()
+  Sparams(char* file, FILE* log);                     // read a Touchstone file
+  Sparams(const std::string& file, FILE* log);
+
+  int Fcount() const;            // number of frequency points
+  int Size() const;              // number of ports
+  double Freq(int k) const;      // hertz; NaN outside 0..Fcount()-1
+  double fmax() const;           // the last frequency of the list
+  double freqStep() const;       // smallest spacing, at most the last frequency
+  const std::string& fileName() const;
+  const std::vector<std::shared_ptr<const std::string>>& Comments() const;
+
+  // Entry (i, j), ports from 1, at stored point k; NaN + jNaN outside.
+  complex Value(int k, int i, int j) const;
+  // Entry (i, j) at any frequency: interpolated inside the range; outside it held
+  // (extrap 0), or extrapolated by line fits, with 0 above the range when bit 2 is set.
+  complex Value(double f, int i, int j, int extrap) const;
+
+  // Mixed-mode (or single-ended when the minus ports are 0) parameter over the
+  // file's points or a regular grid. Empty when it cannot be formed; count, when not
+  // null, receives the number of entries of a non-empty result.
+  std::vector<complex> aParam(int iP, int jP, int iM, int jM, int mode, double fstop,
+                              int* count) const;
+
+  // The whole matrix, transposed into a cmatrix (entry (i, j) at row j-1, column i-1).
+  cmatrix Value(int k) const;
+  cmatrix Value(double f, int extrap) const;
+
+  // Writer side.
+  int set(int k, int i, int j, format f, double a, double b);
+  int set(int k, int i, int j, complex z);
+  void setComment(const char* text);
+  int print(const char* file, const char* header, format f, const char* valueFormat,
+            FILE* log) const;
+  // Frequencies of a set built with Sparams(ports, nfreq, file); 0 or 1 as set().
+  int setFreq(int k, double hertz);
+
+  friend ReadResult parseTouchstone(std::string_view text, std::string fileName);
+
+ private:
+  int nFreq = 0;
+  int nPorts = 0;
+  // One contiguous block, entry [k][r][c] at (k * nPorts + r) * nPorts + c; copies share it.
+  std::shared_ptr<std::vector<complex>> data;
+  std::shared_ptr<std::vector<double>> freq;
+  std::shared_ptr<const std::string> name;
+  std::vector<std::shared_ptr<const std::string>> comments;
+};
+
+struct ReadResult {
+  Sparams set;                        // always usable; empty when nothing was read
+  ReadStatus status = ReadStatus::ok;
+  std::string message;                // our own explanation for tooLarge (no newline)
+  bool touchstone2Keywords = false;   // bracketed keyword lines such as [Version] seen
+};
+
+// The reader as a pure function of the file's bytes (no files, no streams): lines are
+// cut at 1023 characters exactly as the file reader cuts them.
+ReadResult parseTouchstone(std::string_view text, std::string fileName);
+
+// Network-parameter conversions with a real reference impedance z0 in ohms.
+cmatrix S2Y(cmatrix S, double z0);
+cmatrix Y2S(cmatrix Y, double z0);
+cmatrix S2Z(cmatrix S, double z0);
+cmatrix Z2S(cmatrix Z, double z0);
+cmatrix Y2Z(cmatrix Y);
+cmatrix Z2Y(cmatrix Z);
+
+// Unwrapped phase track of n values; empty when n < 1.
+std::vector<double> phc(int n, const complex* v);
+// Sampled time response of a one-sided spectrum H at 0, df, ..., F; empty when n < 2.
+std::vector<double> impulse(const complex* H, int n, double F, int* count, double dt);
