@@ -2,10 +2,12 @@
 // square and under-determined cases, and accuracy on realistic unscaled frequencies.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cmath>
 #include <complex>
 #include <ostream>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <numbers>
 #include <string>
@@ -336,6 +338,108 @@ TEST_P(FitAccuracy, AgreesWithScaledLongDoubleQR) {
 }
 
 INSTANTIATE_TEST_SUITE_P(RealisticChannel, FitAccuracy, ::testing::ValuesIn(kAccuracy),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// The same check on measured through channels: ln Sdd21 of a 4-port file (ports 1, 3 in,
+// 2, 4 out), phase unwrapped point to point, each point weighted with Sdd21 itself. The
+// files are read here with a few lines of our own so that this test needs only the matrix
+// library: the option line gives unit and format, and every record is the frequency
+// followed by 16 pairs in row order.
+struct ChannelCase {
+  const char* name;
+  const char* path;  // below the shared channel folder
+  int points;
+};
+void PrintTo(const ChannelCase& c, std::ostream* os) { *os << c.name; }
+
+const ChannelCase kChannels[] = {
+    {"c2m_50GHz_MA_GHz", "c2m_IL14_WC/C2M__Z100_IL14_WC_BOR_H_L_H_THRU.s4p", 5001},
+    {"cable_60GHz_RI_Hz", "cable_CA_19p75dB/CA_19p75dB_thru.s4p", 6001},
+    {"backplane_40GHz_MA_Hz", "bp_whisper27in/TEC_Whisper27in_THRU_G14G15_07202016.s4p", 4001},
+};
+
+bool readFourPortSdd21(const std::string& path, Points& p) {
+  FILE* file = std::fopen(path.c_str(), "r");
+  if (!file) return false;
+  double unit = 1e9;
+  int format = 1;  // 0 RI, 1 MA, 2 DB
+  std::vector<double> numbers;
+  char line[4096];
+  while (std::fgets(line, sizeof line, file)) {
+    const char* c = line;
+    while (*c == ' ' || *c == '\t') ++c;
+    if (*c == '!') continue;
+    if (*c == '#') {
+      std::string upper(c);
+      for (char& ch : upper) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+      unit = upper.find("MHZ") != std::string::npos   ? 1e6
+             : upper.find("KHZ") != std::string::npos ? 1e3
+             : upper.find("GHZ") != std::string::npos ? 1e9
+                                                      : 1.0;
+      format = upper.find("RI") != std::string::npos ? 0 : upper.find("DB") != std::string::npos ? 2 : 1;
+      continue;
+    }
+    char* end = nullptr;
+    for (double x = std::strtod(c, &end); end != c; x = std::strtod(c, &end)) {
+      numbers.push_back(x);
+      c = end;
+    }
+  }
+  std::fclose(file);
+  const auto pair = [&](std::size_t at) {
+    const double a = numbers[at], b = numbers[at + 1];
+    if (format == 0) return cd(a, b);
+    const double magnitude = format == 1 ? a : std::pow(10.0, 0.05 * a);
+    return std::polar(magnitude, b * std::numbers::pi / 180.0);
+  };
+  const std::size_t record = 33;
+  double reference = 0;
+  for (std::size_t at = 0; at + record <= numbers.size(); at += record) {
+    const auto S = [&](int r, int c) { return pair(at + 1 + 2 * static_cast<std::size_t>(4 * (r - 1) + (c - 1))); };
+    const cd sdd21 = 0.5 * (S(2, 1) - S(2, 3) - S(4, 1) + S(4, 3));
+    cd ln = std::log(sdd21);
+    if (!p.data.empty()) {  // unwrap against the previous point
+      while (ln.imag() - reference > std::numbers::pi) ln -= cd(0, 2 * std::numbers::pi);
+      while (ln.imag() - reference < -std::numbers::pi) ln += cd(0, 2 * std::numbers::pi);
+    }
+    reference = ln.imag();
+    p.f.push_back(numbers[at] * unit);
+    p.data.push_back(ln);
+    p.weight.push_back(sdd21);
+  }
+  return true;
+}
+
+class FitMeasuredChannel : public ::testing::TestWithParam<ChannelCase> {};
+
+TEST_P(FitMeasuredChannel, AgreesWithScaledLongDoubleQR) {
+  const ChannelCase& c = GetParam();
+  Points p;
+  if (!readFourPortSdd21(std::string(BREVO_CHANNELS_DIR) + "/" + c.path, p))
+    GTEST_SKIP() << "real channel files not found at " << BREVO_CHANNELS_DIR;
+  const int n = static_cast<int>(p.f.size());
+  ASSERT_EQ(n, c.points);
+  cd coef[4];
+  CaptureStderr();
+  fitW0124(p.f.data(), p.data.data(), p.weight.data(), n, coef);
+  EXPECT_EQ(GetCapturedStderr(), "return from dgels 0\n");
+  const std::vector<cd> ref = referenceFit(p.f, p.data, p.weight, 4);
+  double difference[4];
+  for (int k = 0; k < 4; ++k) {
+    difference[k] = relativeDifference(coef[k], ref[k]);
+    EXPECT_LT(difference[k], 1e-8) << "a" << (k == 3 ? 4 : k) << " = " << coef[k] << ", reference " << ref[k];
+  }
+  double worstResponse = 0;
+  for (int i = 0; i < n; ++i) {
+    const cd got = std::exp(model(coef, p.f[i])), want = std::exp(model(ref.data(), p.f[i]));
+    worstResponse = std::max(worstResponse, std::abs(got - want) / std::abs(want));
+  }
+  EXPECT_LT(worstResponse, 1e-10);  // 1e-10 in ln S21 is about 1e-9 dB
+  std::printf("[ accuracy ] %-24s relative difference a0 %.1e a1 %.1e a2 %.1e a4 %.1e, response %.1e\n",
+              c.name, difference[0], difference[1], difference[2], difference[3], worstResponse);
+}
+
+INSTANTIATE_TEST_SUITE_P(RealChannel, FitMeasuredChannel, ::testing::ValuesIn(kChannels),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <complex>
+#include <cstdio>
 #include <limits>
 #include <ostream>
 #include <random>
@@ -201,5 +202,107 @@ TEST_P(ConversionRefused, EmptyResult) {
 
 INSTANTIATE_TEST_SUITE_P(Table, ConversionRefused, ::testing::ValuesIn(kRefused),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// ---------------------------------------------------------------------------------------
+// Whole matrices of a set. Every value is 100*k + 10*r + c (k the frequency index, r and
+// c the row and column of the pair in the file's order), so a misplaced entry names its
+// true address.
+
+bool isNaN(cd z) { return std::isnan(z.real()) && std::isnan(z.imag()); }
+
+TEST(SetMatrix, TwoPortUsualOrderPutsS21InRowOneColumnZero) {
+  // pairs in the usual order S11 S21 S12 S22
+  const ReadResult r = parseTouchstone(
+      "# GHz S RI R 50\n1 11 0 21 0 12 0 22 0\n2 111 0 121 0 112 0 122 0\n", "usual_order.s2p");
+  ASSERT_EQ(r.set.Size(), 2);
+  for (int k = 0; k < 2; ++k) {
+    const cmatrix m = r.set.Value(k);
+    ASSERT_EQ(m.Rows(), 2);
+    ASSERT_EQ(m.Columns(), 2);
+    EXPECT_EQ(m.value(0, 0), cd(100 * k + 11, 0));
+    EXPECT_EQ(m.value(1, 0), cd(100 * k + 21, 0));  // S21
+    EXPECT_EQ(m.value(0, 1), cd(100 * k + 12, 0));
+    EXPECT_EQ(m.value(1, 1), cd(100 * k + 22, 0));
+  }
+}
+
+TEST(SetMatrix, ThreePortIsTheStoredMatrixTransposed) {
+  std::string text = "# Hz S RI\n";
+  for (int k = 0; k < 2; ++k) {
+    text += std::to_string(k + 1);
+    for (int r = 1; r <= 3; ++r) {
+      for (int c = 1; c <= 3; ++c) text += " " + std::to_string(100 * k + 10 * r + c) + " 0.5";
+      text += "\n";
+    }
+  }
+  const ReadResult r = parseTouchstone(text, "numbered.s3p");
+  ASSERT_EQ(r.set.Size(), 3);
+  ASSERT_EQ(r.set.Fcount(), 2);
+  for (int k = 0; k < 2; ++k) {
+    const cmatrix m = r.set.Value(k);
+    for (int i = 1; i <= 3; ++i)
+      for (int j = 1; j <= 3; ++j) {
+        EXPECT_EQ(m.value(j - 1, i - 1), r.set.Value(k, i, j));
+        EXPECT_EQ(m.value(j - 1, i - 1), cd(100 * k + 10 * i + j, 0.5)) << k << ": " << i << "," << j;
+      }
+  }
+}
+
+TEST(SetMatrix, AnyFrequencyUsesTheEntryLookup) {
+  Sparams set(2, 3, "built.s2p");
+  for (int k = 0; k < 3; ++k) {
+    ASSERT_EQ(set.setFreq(k, (k + 1) * 1e9), 0);
+    for (int i = 1; i <= 2; ++i)
+      for (int j = 1; j <= 2; ++j)
+        ASSERT_EQ(set.set(k, i, j, std::polar(1.0 - 0.1 * (10 * i + j) / 22.0, -0.3 * (k + i + j))), 0);
+  }
+  for (double f : {1e9, 1.5e9, 2.25e9, 3e9, 0.5e9, 4e9}) {
+    for (int extrap : {0, 1, 2}) {
+      const cmatrix m = set.Value(f, extrap);
+      ASSERT_EQ(m.Rows(), 2);
+      for (int i = 1; i <= 2; ++i)
+        for (int j = 1; j <= 2; ++j) {
+          const cd want = set.Value(f, i, j, extrap);
+          EXPECT_EQ(m.value(j - 1, i - 1), want) << "f " << f << ", extrap " << extrap;
+        }
+    }
+  }
+  // at a stored frequency the interpolated matrix is the stored one
+  EXPECT_LT(maxDifference(set.Value(2e9, 0), set.Value(1)), 1e-14);
+}
+
+TEST(SetMatrix, InvalidIndexGivesNaNAndEmptySetGivesEmpty) {
+  const ReadResult r = parseTouchstone("# GHz S RI\n1 11 0 21 0 12 0 22 0\n2 1 0 2 0 3 0 4 0\n", "two.s2p");
+  for (int k : {-1, 2}) {
+    const cmatrix m = r.set.Value(k);
+    ASSERT_EQ(m.Rows(), 2) << "k " << k;
+    for (int i = 0; i < 2; ++i)
+      for (int j = 0; j < 2; ++j) EXPECT_TRUE(isNaN(m.value(i, j))) << "k " << k;
+  }
+  const cmatrix none = Sparams().Value(0);
+  EXPECT_EQ(none.Rows(), 0);
+  EXPECT_EQ(Sparams().Value(1e9, 2).Rows(), 0);
+}
+
+// A real channel is passive at every point, so its matrices must survive both round trips.
+TEST(SetMatrix, RoundTripsOnARealChannel) {
+  const std::string path =
+      std::string(BREVO_CHANNELS_DIR) + "/c2m_IL14_WC/C2M__Z100_IL14_WC_BOR_H_L_H_THRU.s4p";
+  FILE* probe = std::fopen(path.c_str(), "r");
+  if (!probe) GTEST_SKIP() << "real channel files not found at " << BREVO_CHANNELS_DIR;
+  std::fclose(probe);
+  FILE* log = std::tmpfile();
+  const Sparams set(path, log);
+  std::fclose(log);
+  ASSERT_EQ(set.Size(), 4);
+  ASSERT_GT(set.Fcount(), 100);
+  CaptureStderr();
+  for (int k : {1, set.Fcount() / 3, set.Fcount() - 1}) {
+    const cmatrix S = set.Value(k);
+    EXPECT_LT(maxDifference(Z2S(S2Z(S, 50), 50), S), 1e-10) << "point " << k;
+    EXPECT_LT(maxDifference(Y2S(S2Y(S, 50), 50), S), 1e-10) << "point " << k;
+  }
+  GetCapturedStderr();
+}
 
 }  // namespace
