@@ -1,0 +1,166 @@
+// brevo-cascade: joins channel elements (package, card, connector, backplane), each a
+// Touchstone file, into one channel file that Brevo reads as its through channel.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "Cascade.h"
+#include "TouchstoneCore.h"
+
+namespace {
+
+// Exit statuses.
+constexpr int kOk = 0;
+constexpr int kBadInput = 1;   // a file, its ports or its frequency range
+constexpr int kUsage = 2;
+constexpr int kCannotWrite = 3;
+
+const char kUsageText[] =
+    "usage: brevo-cascade OUT FILE1 FILE2 [FILE3 ...]\n"
+    "Joins channel elements in order, each one's output pair to the next one's input\n"
+    "pair (exact network connection, 50 ohm), and writes the joined channel to OUT as a\n"
+    "Touchstone file in RI format.\n"
+    "  FILE  a channel line: a file name, optionally followed in the same (quoted)\n"
+    "        argument by the ports \"inP inM outP outM\" (default 1 3 2 4); minus ports\n"
+    "        of 0 make the element single-ended, a 2-port from inP to outP. Ports of a\n"
+    "        file not named are taken as terminated in 50 ohm.\n"
+    "  OUT   a 4-port with the input pair on ports 1,3 and the output pair on 2,4, or\n"
+    "        a 2-port 1 -> 2 when every element is single-ended. It is on the first\n"
+    "        element's frequency grid; every other element must cover that grid and is\n"
+    "        interpolated onto it.\n"
+    "Exit status: 0 OUT written; 1 a file that cannot be read or holds no data, bad\n"
+    "ports, elements of different kinds or a frequency range not covered; 2 usage;\n"
+    "3 OUT cannot be written. On any non-zero status OUT is left as it was.\n";
+
+// Each pair as real and imaginary part with 17 significant digits, so that reading the
+// file back returns the computed doubles.
+const char kValueFormat[] = "%.16e %.16e  ";
+
+// The whole file, or false with errno set.
+bool slurp(const std::string& name, std::string* text) {
+  FILE* f = std::fopen(name.c_str(), "rb");
+  if (!f) return false;
+  char buffer[1 << 16];
+  std::size_t got = 0;
+  while ((got = std::fread(buffer, 1, sizeof buffer, f)) > 0) text->append(buffer, got);
+  const bool ok = !std::ferror(f);
+  const int error = errno;
+  std::fclose(f);
+  errno = error;
+  return ok;
+}
+
+// Reads one element; 0, or kBadInput after a message.
+int readElement(const ElementLine& line, CascadeElement* out) {
+  std::string text;
+  if (!slurp(line.file, &text)) {
+    std::fprintf(stderr, "brevo-cascade: cannot read %s: %s\n", line.file.c_str(),
+                 std::strerror(errno));
+    return kBadInput;
+  }
+  ReadResult r = parseTouchstone(text, line.file);
+  if (r.status == ReadStatus::tooLarge) {
+    std::fprintf(stderr, "brevo-cascade: %s: %s\n", line.file.c_str(), r.message.c_str());
+    return kBadInput;
+  }
+  if (r.touchstone2Keywords) {
+    std::fprintf(stderr, "brevo-cascade: %s holds keyword lines ([Version] and the like) "
+                 "that the reader does not take\n", line.file.c_str());
+    return kBadInput;
+  }
+  if (r.set.Size() < 1 || r.set.Fcount() < 1) {
+    std::fprintf(stderr, "brevo-cascade: %s holds no data (%s)\n", line.file.c_str(),
+                 r.status == ReadStatus::noOptionLine ? "no option line" : "fewer than two records");
+    return kBadInput;
+  }
+  // A short read leaves zeros in place of the missing values: joined, they would pass
+  // for a real channel, so it is refused here.
+  if (r.status != ReadStatus::ok) {
+    std::fprintf(stderr, "brevo-cascade: %s ends inside its data: %d frequencies of %d ports "
+                 "counted, not all read\n", line.file.c_str(), r.set.Fcount(), r.set.Size());
+    return kBadInput;
+  }
+  out->set = r.set;
+  out->ports = line.ports;
+  return kOk;
+}
+
+// Writes beside OUT and renames over it, so OUT is replaced whole or not at all.
+int writeResult(const std::string& outName, const Sparams& set) {
+  std::string temp = outName + ".XXXXXX";
+  const int fd = mkstemp(temp.data());
+  if (fd < 0) {
+    std::fprintf(stderr, "brevo-cascade: cannot write beside %s: %s\n", outName.c_str(),
+                 std::strerror(errno));
+    return kCannotWrite;
+  }
+  // mkstemp makes the file private; give it the mode a plain new file would have.
+  const mode_t mask = umask(0);
+  umask(mask);
+  fchmod(fd, 0666 & ~mask);
+  close(fd);
+  if (set.print(temp.c_str(), "joined by brevo-cascade", RI, kValueFormat, stderr) != 0 ||
+      std::rename(temp.c_str(), outName.c_str()) != 0) {
+    std::fprintf(stderr, "brevo-cascade: cannot write %s: %s\n", outName.c_str(),
+                 std::strerror(errno));
+    std::remove(temp.c_str());
+    return kCannotWrite;
+  }
+  return kOk;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 2 && (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0)) {
+    std::fputs(kUsageText, stdout);
+    return kOk;
+  }
+  if (argc < 4) {
+    if (argc == 3) std::fprintf(stderr, "brevo-cascade: at least two elements are needed\n");
+    std::fputs(kUsageText, stderr);
+    return kUsage;
+  }
+  const std::string outName = argv[1];
+
+  std::vector<ElementLine> lines;
+  for (int a = 2; a < argc; ++a) {
+    ElementLine line;
+    std::string why;
+    if (parseElementLine(argv[a], &line, &why) != 0) {
+      std::fprintf(stderr, "brevo-cascade: channel line \"%s\": %s\n", argv[a], why.c_str());
+      return kBadInput;
+    }
+    lines.push_back(line);
+  }
+
+  std::vector<CascadeElement> chain(lines.size());
+  for (std::size_t e = 0; e < lines.size(); ++e)
+    if (int status = readElement(lines[e], &chain[e])) return status;
+
+  const CascadeResult joined = cascade(chain);
+  if (joined.status != 0) {
+    std::fprintf(stderr, "brevo-cascade: %s\n", joined.message.c_str());
+    return kBadInput;
+  }
+
+  Sparams out = cascadeToSparams(joined.freq, joined.S, outName.c_str());
+  for (std::size_t e = 0; e < lines.size(); ++e) {
+    const ElementPorts& p = lines[e].ports;
+    char comment[1200];
+    std::snprintf(comment, sizeof comment, "element %d: %s  ports %d %d %d %d",
+                  static_cast<int>(e + 1), lines[e].file.c_str(), p.inP, p.inM, p.outP, p.outM);
+    out.setComment(comment);
+  }
+  if (int status = writeResult(outName, out)) return status;
+
+  std::fprintf(stderr, "brevo-cascade: wrote %s: %d ports, %d frequencies, %.9g Hz to %.9g Hz\n",
+               outName.c_str(), out.Size(), out.Fcount(), out.Freq(0), out.fmax());
+  return kOk;
+}
