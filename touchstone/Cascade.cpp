@@ -74,6 +74,17 @@ bool allFinite(const cmatrix& M) {
   return true;
 }
 
+// Largest absolute column sum.
+double norm1(const cmatrix& M) {
+  double worst = 0;
+  for (int j = 0; j < M.Columns(); ++j) {
+    double sum = 0;
+    for (int i = 0; i < M.Rows(); ++i) sum += std::abs(M.value(i, j));
+    worst = std::max(worst, sum);
+  }
+  return worst;
+}
+
 // Within the relative tolerance of the bound, on either side.
 bool near(double f, double bound) {
   return std::fabs(f - bound) <= kCoverTolerance * std::max(std::fabs(f), std::fabs(bound));
@@ -204,8 +215,12 @@ cmatrix starProduct(const cmatrix& A, const cmatrix& B) {
   const cmatrix B21 = block(B, m, 0, m, m), B22 = block(B, m, m, m, m);
 
   const cmatrix D = cmatrix(m) - A22 * B11;
-  const cmatrix Z = (A21 | (A22 * B12)) / D;
-  if (Z.Rows() != m) return {};
+  const cmatrix R = A21 | (A22 * B12);
+  const cmatrix Z = R / D;
+  // A singular junction (a loop gain of 1 between the facing reflections) leaves the
+  // right-hand side unsolved; the residual shows it, and the caller gets no matrix.
+  if (Z.Rows() != m || !allFinite(Z)) return {};
+  if (norm1(D * Z - R) > 1e-9 * (norm1(R) + norm1(D) * norm1(Z))) return {};
   const cmatrix Z1 = block(Z, 0, 0, m, m), Z2 = block(Z, 0, m, m, m);
 
   cmatrix C(n, n, nullptr);
@@ -263,9 +278,9 @@ CascadeResult cascade(const std::vector<CascadeElement>& chain) {
       // Grid points within the tolerance outside the range are taken at its end.
       const double fe = std::clamp(f, s.Freq(0), s.fmax());
       M = starProduct(M, elementMatrix(s, chain[e].ports, fe));
-      if (!allFinite(M))
+      if (M.Rows() == 0 || !allFinite(M))
         return fail(printed("the junction before %s cannot be solved at %.9g Hz "
-                            "(the loop gain of the reflections there is 1)",
+                            "(the reflections facing each other there do not die out)",
                             s.fileName().c_str(), f));
     }
     r.freq.push_back(f);
