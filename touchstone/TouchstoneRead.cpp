@@ -25,6 +25,7 @@
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
+constexpr double kRadiansPerDegree = kPi / 180.0;
 
 // Character classes of the C locale, whatever locale the process runs in.
 inline bool isSpace(char c) {
@@ -41,7 +42,7 @@ constexpr std::array<double, 23> kPow10{1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,
 
 // strtod itself, in the C locale, on [b, e): the reference for the unusual forms (hex,
 // inf, nan, leading "+", long mantissas, huge exponents). Returns characters consumed.
-std::size_t strtodC(const char* b, const char* e, double* value) {
+[[gnu::noinline]] std::size_t strtodC(const char* b, const char* e, double* value) {
   static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
   const std::size_t len = static_cast<std::size_t>(e - b);
   char stackBuffer[1024];
@@ -108,13 +109,28 @@ inline void digitRun(const char*& p, const char* e, std::uint64_t& mantissa, boo
   }
 }
 
+// A decimal number [start, end) the quick path cannot convert exactly (long mantissa,
+// large exponent): std::from_chars where it takes the text, else strtod.
+[[gnu::noinline]] std::size_t carefulDecimal(const char* b, const char* start, const char* end,
+                                             const char* e, double* value) {
+  if (*start != '+') {
+    double v;
+    const auto [ptr, ec] = std::from_chars(start, e, v, std::chars_format::general);
+    if (ec == std::errc() && ptr == end) {  // range errors go to strtod
+      *value = v;
+      return static_cast<std::size_t>(end - b);
+    }
+  }
+  return strtodC(b, e, value);
+}
+
 // One number as strtod reads it, from b (white space first) up to e. The common decimal
 // form is scanned here; when its digits fit 64 bits and the power of ten is exact, one
 // IEEE multiply or divide gives the correctly rounded result, the same bits as strtod.
 // Other decimals go to std::from_chars (correctly rounded too), and whatever that will
 // not take to strtod. With Convert false only the extent is found (the sizing pass).
 template <bool Convert>
-inline std::size_t scan(const char* b, const char* e, double* value) {
+[[gnu::always_inline]] inline std::size_t scan(const char* b, const char* e, double* value) {
   const char* p = b;
   while (p < e && isSpace(*p)) ++p;
   if (p == e) return 0;
@@ -169,11 +185,7 @@ inline std::size_t scan(const char* b, const char* e, double* value) {
       v = e10 < 0 ? m / kPow10[static_cast<std::size_t>(-e10)]
                   : m * kPow10[static_cast<std::size_t>(e10)];
     } else {
-      if (sign == '+') return strtodC(b, e, value);
-      const auto [ptr, ec] = std::from_chars(start, e, v, std::chars_format::general);
-      if (ec != std::errc() || ptr != p) return strtodC(b, e, value);  // range errors too
-      *value = v;
-      return consumed;
+      return carefulDecimal(b, start, p, e, value);
     }
     *value = sign == '-' ? -v : v;
     return consumed;
@@ -306,8 +318,8 @@ std::size_t scanNumber(std::string_view text, double* value) {
 complex Param(format fmt, double a, double b) {
   switch (fmt) {
     case RI: return {a, b};
-    case MA: return polarOf(a, b * kPi / 180.0);
-    case DB: return polarOf(std::pow(10.0, 0.05 * a), b * kPi / 180.0);
+    case MA: return polarOf(a, b * kRadiansPerDegree);
+    case DB: return polarOf(std::pow(10.0, 0.05 * a), b * kRadiansPerDegree);
     case MR: return polarOf(a, b);
   }
   return {0.0, 0.0};  // a value outside the enumeration encodes nothing
