@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <new>
 
 namespace {
 
@@ -124,10 +125,18 @@ Sparams::Sparams(char* file, FILE* log) {
     return;
   }
   ReadResult r;
-  {
+  bool closed = false;
+  try {
     const FileText contents(fd);
-    close(fd);  // a mapping outlives its descriptor
+    close(fd);
+    closed = true;
     r = parseTouchstone(contents.text(), *name);
+  } catch (const std::bad_alloc&) {
+    // A file larger than the memory left for it; the reader's own limits catch sets
+    // that would be too large, this catches the text itself.
+    if (!closed) close(fd);
+    if (log) std::fprintf(log, "%s: too large to hold in memory; not read\n", name->c_str());
+    return;
   }
   if (log) {
     if (r.status == ReadStatus::tooLarge)
