@@ -14,12 +14,26 @@ inline constexpr int kStringStorage = 1000;
 // empty sentinel node (next null). Nodes own their successor, their name and any
 // value storage the table itself allocated (the text of a variable created from
 // an unknown name).
+//
+// A node of type 's' whose address is null keeps its text in ownedText: that is
+// how a variable created from an unknown name stores its value, and the text
+// may grow without limit. Every other 's' address is a caller's buffer of
+// kStringStorage characters. For the upper-case array codes the address moves on
+// by one element after each converted text; the caller's array must have room
+// for every element it lets the control file assign.
 struct variable_def {
-  void* address = nullptr;              // where the value lives (caller's or owned)
+  void* address = nullptr;              // where the value lives; null: ownedText
   std::string name;                     // compared case-sensitively
   char type = 0;                        // type code: s i x e d f p, or upper-case arrays
   std::unique_ptr<variable_def> next;   // null only in the sentinel
   std::string ownedText;                // storage of a variable created from an unknown name
+
+  variable_def() = default;
+  variable_def(variable_def&&) noexcept = default;
+  variable_def& operator=(variable_def&& other) noexcept;
+  // Releases the chain behind this node one node at a time, so a table grown by
+  // a great many unknown names cannot exhaust the stack when it is destroyed.
+  ~variable_def();
 };
 
 // A new empty node that can head a table.
@@ -27,12 +41,13 @@ std::unique_ptr<variable_def> create_variable_def();
 
 // Registers one variable at the end of the table; the name is the definition's text
 // before its first "=", trimmed. A definition with more than the bare name is then
-// applied to the new variable alone. Returns 0.
+// applied to the new variable alone. Returns 0 (1 only for a null table).
 int add_variable(variable_def* table, void* address, const char* definition, char type);
 
 // Applies one assignment. 0 assigned, 1 nothing assigned (no "=", empty name,
 // unknown "%" reference, or an unknown name kept as a new string variable),
-// 2 unset "$" environment variable, 3 value could not be converted.
+// 2 unset "$" environment variable, 3 value could not be converted. A null table
+// or text returns 1. A NUL inside a string_view ends the text there.
 int equal(variable_def* table, const char* text);
 int equal(variable_def* table, std::string_view text);
 
@@ -42,5 +57,5 @@ int equal(variable_def* table, std::string_view text);
 int equal(variable_def* table, std::string_view text, FILE* log);
 
 // The number at the start of text scaled by its engineering suffix
-// (a f p n u m k g t, and meg); 0 when there is no number.
+// (a f p n u m k g t, and meg); 0 when there is no number or the text is null.
 double eng_strtod(const char* text);
