@@ -195,11 +195,25 @@ int readThru(RunState& rs) {
     std::fputs(message, rs.result);
     return 1;
   }
+  // Every later stage takes one value per point of the file. The lookups give that only
+  // for ascending frequencies: with a frequency below the one before it they answer on
+  // a grid of another length, or nothing. Such a file is refused here, with the point
+  // that breaks the order named on the log.
+  const int n = rs.thru.Fcount();
+  for (int k = 1; k < n; ++k) {
+    if (rs.thru.Freq(k) < rs.thru.Freq(k - 1)) {
+      std::fprintf(rs.log, "%s: frequency %d (%g Hz) is below the one before it (%g Hz)\n",
+                   name.c_str(), k + 1, rs.thru.Freq(k), rs.thru.Freq(k - 1));
+      std::fputs("cannot properly read Thru file\n", rs.log);
+      return 1;
+    }
+  }
   ThruPoints& p = rs.points;
   p.Sdd21 = rs.thru.aParam(rs.inP, rs.outP, rs.inM, rs.outM, 0, 0, nullptr);
   p.Sdd11 = rs.thru.aParam(rs.inP, rs.inP, rs.inM, rs.inM, 0, 0, nullptr);
   p.Sdd22 = rs.thru.aParam(rs.outP, rs.outP, rs.outM, rs.outM, 0, 0, nullptr);
-  if (p.Sdd21.empty() || p.Sdd11.empty() || p.Sdd22.empty()) {
+  const auto points = static_cast<std::size_t>(n);
+  if (p.Sdd21.size() != points || p.Sdd11.size() != points || p.Sdd22.size() != points) {
     std::fputs("cannot properly read Thru file\n", rs.log);
     return 1;
   }
