@@ -130,7 +130,14 @@ int applyControlFile(RunState& rs, const char* name) {
     std::fputs(piece, rs.log);
     applyUserAssignment(rs, piece);
   }
+  // A name that opens but cannot be read (a directory, a failing device) is a control
+  // file that cannot be opened, with the same message and status (our choice).
+  const bool unreadable = std::ferror(file) != 0;
   std::fclose(file);
+  if (unreadable) {
+    std::fprintf(rs.log, "could not open %s\n", name);
+    return 2;
+  }
   return 0;
 }
 

@@ -283,6 +283,7 @@ std::vector<Case> cases() {
 
       // ---- control files
       {"control_file_missing", {}, {"run.cf"}, 2, {}, {"opening run.cf\ncould not open run.cf\n"}},
+      {"control_file_is_a_directory", {{"run.cf", "", 0}}, {"run.cf"}, 2, {}, {"could not open run.cf\n"}},
       {"control_file_unreadable", {{"run.cf", "Thru=thru.s4p\n", 0000}}, {"run.cf"}, 2, {},
        {"could not open run.cf\n"}, kNotAsRoot},
       {"control_file_empty", {{"run.cf", ""}}, {"run.cf"}, 1, {kNoThru}, {kNoThru}},
