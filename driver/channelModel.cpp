@@ -67,7 +67,7 @@ std::complex<double> fit(const std::complex<double>* a, double f) {
 }
 
 double BER(double q, int pam) {
-  return std::erfc(q * kInvSqrt2) * (pam - 1) / pam;
+  return std::erfc(q * kInvSqrt2) * (pam - 1.0) / pam;   // pam - 1 in double: no int overflow
 }
 
 // Inverts BER by a damped Newton iteration (the step leaves out sqrt(2/pi)).

@@ -27,8 +27,8 @@ void deriveSettings(RunState& rs) {
   const double rate = s.data_rate;
   const int M = s.PAM;   // PAM 1 makes both factors infinite; the run goes on
 
-  d.pamStep = 1.0 / (M - 1);
-  d.pamPower = (M + 1.0) / (3.0 * (M - 1));
+  d.pamStep = 1.0 / (M - 1.0);   // in double: M - 1 overflows int for the most negative M
+  d.pamPower = (M + 1.0) / (3.0 * (M - 1.0));
 
   std::fprintf(rs.result, "channel:  %s\n", rs.thruList.front().name.c_str());
   std::fprintf(rs.result, "ports      %d %d => %d %d\n", rs.inP, rs.inM, rs.outP, rs.outM);
