@@ -2,6 +2,8 @@
 #include "channels.h"
 
 #include <cctype>
+#include <cmath>
+#include <complex>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -216,6 +218,21 @@ int readThru(RunState& rs) {
   if (p.Sdd21.size() != points || p.Sdd11.size() != points || p.Sdd22.size() != points) {
     std::fputs("cannot properly read Thru file\n", rs.log);
     return 1;
+  }
+  // A value that is not a finite number (NaN or infinity in the file) spreads through
+  // every sum it enters. The run goes on with the file as it stands; the first such
+  // point is named on the log and in the report so the "nan" figures are explained.
+  auto finite = [](std::complex<double> z) { return std::isfinite(z.real()) && std::isfinite(z.imag()); };
+  for (std::size_t k = 0; k < points; ++k) {
+    const double f = rs.thru.Freq(static_cast<int>(k));
+    if (std::isfinite(f) && finite(p.Sdd21[k]) && finite(p.Sdd11[k]) && finite(p.Sdd22[k])) continue;
+    char warning[1200];
+    std::snprintf(warning, sizeof warning,
+                  "warning:  %s holds a value that is not a finite number at point %zu (%g Hz)\n",
+                  name.c_str(), k + 1, f);
+    std::fputs(warning, rs.log);
+    std::fputs(warning, rs.result);
+    break;
   }
   return 0;
 }

@@ -159,6 +159,12 @@ std::vector<double> repeated() {
   return f;
 }
 
+std::vector<double> nanFrequency() {
+  std::vector<double> f = gridGHz();
+  f[100] = std::nan("");
+  return f;
+}
+
 std::vector<double> fromZero() { return gridGHz(401, 0.0, 0.05); }
 
 // ------------------------------------------------------------------ the table
@@ -168,6 +174,7 @@ enum Flags : unsigned {
   kNone = 0,
   kWholeReport = 1,   // the result stream ends with the FLIPPED line: nothing lost
   kNotAsRoot = 2,     // permissions do not stop root from reading: skipped as root
+  kAllFinite = 4,     // no "nan" or "inf" anywhere in the report
 };
 
 struct File {
@@ -194,6 +201,8 @@ const File kFext{"fext.s4p", aggressorText()};
 const std::string kHead = "channel:  thru.s4p\nports      1 3 => 2 4\n";
 const std::string kFitLines = "ln(Sdd21)= a0 + a1 * sqrt(f) + a2 * f + a4 * f^2\n";
 const std::string kNoThru = "cannot open a thru file\n";
+const std::string kNotFinite51 =
+    "warning:  thru.s4p holds a value that is not a finite number at point 51 (2.55e+09 Hz)\n";
 const std::string kTs2 = " uses Touchstone 2.0 keywords, which this reader does not support\n";
 
 std::string longName(char c, std::size_t n) { return std::string(n, c); }
@@ -241,10 +250,16 @@ std::vector<Case> cases() {
       {"thru_non_ascending_start", {{"thru.s4p", thruText(shuffledStart())}}, {"Thru=thru.s4p"}, 1,
        {kHead}, {"thru.s4p: frequency 2 (5e+07 Hz) is below the one before it (1.5e+08 Hz)\n"
                  "cannot properly read Thru file\n"}},
-      {"thru_nan_value", {{"thru.s4p", thruWithEntry(50, 2, 1, "nan 0")}}, {"Thru=thru.s4p"}, 0,
-       {kHead}, {}, kWholeReport},
-      {"thru_infinite_value", {{"thru.s4p", thruWithEntry(50, 2, 1, "inf 0")}}, {"Thru=thru.s4p"}, 0,
-       {kHead}, {}, kWholeReport},
+      // Not-a-number data is read as it stands; the run names the first such point.
+      {"thru_nan_value", {{"thru.s4p", thruWithEntry(50, 1, 2, "nan 0")}}, {"Thru=thru.s4p"}, 0,
+       {kHead, kNotFinite51}, {kNotFinite51}, kWholeReport},
+      {"thru_infinite_value", {{"thru.s4p", thruWithEntry(50, 3, 3, "inf 0")}}, {"Thru=thru.s4p"}, 0,
+       {kNotFinite51}, {kNotFinite51}, kWholeReport},
+      {"thru_nan_frequency", {{"thru.s4p", thruText(nanFrequency())}}, {"Thru=thru.s4p"}, 0,
+       {"warning:  thru.s4p holds a value that is not a finite number at point 101 (nan Hz)\n"}, {},
+       kWholeReport},
+      {"thru_nan_in_an_entry_the_run_never_uses", {{"thru.s4p", thruWithEntry(50, 2, 1, "nan 0")}},
+       {"Thru=thru.s4p"}, 0, {kHead}, {}, kWholeReport | kAllFinite},
       {"thru_touchstone2_keywords", {{"thru.s4p", "@bad/touchstone2_keywords.s4p"}}, {"Thru=thru.s4p"}, 1,
        {kHead, kNoThru}, {"#read thru.s4p size 0 for 8 frequencies\nthru.s4p" + kTs2}},
       {"thru_two_port_file_for_four_ports", {{"thru.s4p", "# GHz S RI R 50\n1 0 0 1 0 1 0 0 0\n2 0 0 1 0 1 0 0 0\n"}},
@@ -371,6 +386,11 @@ TEST_P(BadInputRun, DefinedStatusAndMessages) {
     ASSERT_NE(at, std::string::npos) << r.out;
     EXPECT_EQ(r.out.find('\n', at), r.out.size() - 1) << "the FLIPPED line ends the report";
     EXPECT_TRUE(has(r.out, "S/N ")) << r.out;
+  }
+  if (c.flags & kAllFinite) {
+    const std::size_t salz = r.out.find("Salz S/N");   // inf dB with no aggressor at all
+    const std::string figures = r.out.substr(0, salz);
+    EXPECT_FALSE(has(figures, "nan") || has(figures, "inf")) << r.out;
   }
 }
 
