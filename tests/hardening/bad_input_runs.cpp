@@ -191,6 +191,7 @@ struct Case {
   std::vector<std::string> out;   // pieces the result stream (standard output) holds
   std::vector<std::string> err;   // pieces the log stream (standard error) holds
   unsigned flags = kNone;
+  std::vector<std::pair<std::string, std::string>> written = {};   // file, a piece it holds
 };
 
 const File kThru{"thru.s4p", thruText()};
@@ -344,6 +345,13 @@ std::vector<Case> cases() {
        {kHead}, {"cannot open rdir, will use default results output\n"}, kWholeReport},
       {"log_in_a_missing_directory", {kThru}, {"log=nodir/l.txt", "Thru=thru.s4p"}, 0,
        {kHead}, {"cannot open nodir/l.txt, will use default log\n", "thru channel=thru.s4p\n"}, kWholeReport},
+      // Early ends leave the named result and log files complete.
+      {"results_and_log_files_at_a_refused_grid", {kThru}, {"results=r.txt", "log=l.txt", "Thru=thru.s4p", "oversample=0"},
+       11, {}, {}, kNone,
+       {{"r.txt", kHead}, {"r.txt", kFitLines + "a0="}, {"r.txt", "oversample=0: the period waveforms"},
+        {"l.txt", "opened l.txt as LOG\n"}, {"l.txt", "oversample=0: the period waveforms"}}},
+      {"results_and_log_files_at_a_missing_thru", {}, {"results=r.txt", "log=l.txt", "Thru=thru.s4p"}, 1, {}, {},
+       kNone, {{"r.txt", kHead + "data rate"}, {"r.txt", kNoThru}, {"l.txt", "cannot open thru.s4p\n"}}},
       {"save_file_in_a_missing_directory", {kThru}, {"Thru=thru.s4p", "save_file=nodir/w.txt", "N_DFE=4"}, 0,
        {kHead}, {"could not open nodir/w.txt for writing\n"}, kWholeReport},
   };
@@ -387,6 +395,8 @@ TEST_P(BadInputRun, DefinedStatusAndMessages) {
     EXPECT_EQ(r.out.find('\n', at), r.out.size() - 1) << "the FLIPPED line ends the report";
     EXPECT_TRUE(has(r.out, "S/N ")) << r.out;
   }
+  for (const auto& [file, piece] : c.written)
+    EXPECT_TRUE(has(ws.read(file), piece)) << file << " lacks " << piece << "\n" << ws.read(file);
   if (c.flags & kAllFinite) {
     const std::size_t salz = r.out.find("Salz S/N");   // inf dB with no aggressor at all
     const std::string figures = r.out.substr(0, salz);
