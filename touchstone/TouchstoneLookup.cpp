@@ -176,6 +176,11 @@ std::vector<complex> Sparams::aParam(int iP, int jP, int iM, int jM, int mode, d
     }
   } else {
     const double f0 = mode == 0 ? Freq(0) : 0.0;
+    // A regular grid needs a positive step. Frequencies that do not ascend give a step of
+    // 0 or below (or NaN): no grid, the empty result. Followed literally, a falling step
+    // would walk down from a stray large first frequency in up to hundreds of millions
+    // of points for a file of four.
+    if (!(step > 0)) return {};
     const double points = std::floor((fstop - f0) / step + 0.5);
     // An fstop below the start gives no point: the empty result. A grid that would need
     // more storage than a whole set may take is refused the same way.
