@@ -35,10 +35,24 @@ void integrate(RunState& rs, const channelLine& entry, char kind) {
     std::fprintf(rs.log, "unable to read %s, skipping\n", entry.name.c_str());
     return;
   }
+  // The transfer is taken on the file's own points, which needs ascending frequencies.
+  for (int k = 1; k < rs.xtalk.Fcount(); ++k) {
+    if (rs.xtalk.Freq(k) < rs.xtalk.Freq(k - 1)) {
+      std::fprintf(rs.log, "%s: frequency %d (%g Hz) is below the one before it (%g Hz), skipping\n",
+                   entry.name.c_str(), k + 1, rs.xtalk.Freq(k), rs.xtalk.Freq(k - 1));
+      return;
+    }
+  }
   const std::vector<std::complex<double>> X =
       rs.xtalk.aParam(entry.inP, entry.outP, entry.inM, entry.outM, 0, 0, nullptr);
-  if (X.empty()) {   // a port outside the file: no transfer values to use (our choice)
-    std::fprintf(rs.log, "%s has only %d ports, skipping\n", entry.name.c_str(), rs.xtalk.Size());
+  if (X.empty()) {   // no transfer values to use (our choice): say why
+    const int n = rs.xtalk.Size();
+    auto inside = [n](int plus, int minus) { return plus >= 1 && plus <= n && minus >= 0 && minus <= n; };
+    if (inside(entry.inP, entry.inM) && inside(entry.outP, entry.outM))
+      std::fprintf(rs.log, "%s: no crosstalk transfer on its frequency points, skipping\n",
+                   entry.name.c_str());
+    else
+      std::fprintf(rs.log, "%s has only %d ports, skipping\n", entry.name.c_str(), n);
     return;
   }
   // On the file's own points X has one entry per point; should the lookup ever return
