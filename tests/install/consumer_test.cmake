@@ -20,9 +20,10 @@ file(MAKE_DIRECTORY ${WORK_DIR})
 
 run("install" ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
 
-foreach(program bin/Brevo bin/brevo-cascade)
-  if(NOT EXISTS ${prefix}/${program})
-    message(FATAL_ERROR "${program} not installed")
+string(REPLACE "," ";" programs "${PROGRAMS}")
+foreach(program ${programs})
+  if(NOT EXISTS ${prefix}/bin/${program})
+    message(FATAL_ERROR "${program} not installed in ${prefix}/bin")
   endif()
 endforeach()
 file(GLOB config ${prefix}/lib*/cmake/Brevo/BrevoConfig.cmake)
