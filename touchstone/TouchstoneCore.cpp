@@ -1,1 +1,144 @@
-// implementation lands with its library
+// The S-parameter set: construction, the file reader's shell around parseTouchstone,
+// small accessors and the text side of the pair formats.
+#include "TouchstoneCore.h"
+
+#include <sys/stat.h>
+
+#include <climits>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+bool exists(const char* name) {
+  struct stat st;
+  return stat(name, &st) == 0;
+}
+
+// White space, punctuation and control characters of the C locale.
+bool trimmable(char ch) {
+  const auto c = static_cast<unsigned char>(ch);
+  if (c < 32 || c == 127 || c == ' ') return true;
+  return (c >= '!' && c <= '/') || (c >= ':' && c <= '@') || (c >= '[' && c <= '`') ||
+         (c >= '{' && c <= '~');
+}
+
+// The whole file in memory; one buffer serves all three passes.
+std::string readAll(FILE* in) {
+  std::string text;
+  if (std::fseek(in, 0, SEEK_END) == 0) {
+    const long size = std::ftell(in);
+    if (size > 0) text.reserve(static_cast<std::size_t>(size));
+    std::rewind(in);
+  }
+  char chunk[1 << 16];
+  std::size_t got;
+  while ((got = std::fread(chunk, 1, sizeof chunk, in)) > 0) text.append(chunk, got);
+  return text;
+}
+
+}  // namespace
+
+Sparams::Sparams() = default;
+
+// Negative sizes are taken as 0; sizes beyond what the reader would allocate give an
+// empty set (our choice: the writer then has nothing to write rather than a crash).
+Sparams::Sparams(int ports, int nfreq, const char* file)
+    : name(std::make_shared<const std::string>(file ? file : "")) {
+  const long long p = ports > 0 ? ports : 0;
+  const long long f = nfreq > 0 ? nfreq : 0;
+  const long long perPoint = p * p;  // below 2^62
+  if (perPoint > 0 && f > kMaxSetValues / perPoint) return;
+  if (f * 8 + f * perPoint * 16 > kMaxSetBytes) return;
+  nPorts = static_cast<int>(p);
+  nFreq = static_cast<int>(f);
+  freq = std::make_shared<std::vector<double>>(static_cast<std::size_t>(f), 0.0);
+  data = std::make_shared<std::vector<complex>>(static_cast<std::size_t>(f * p * p));
+}
+
+Sparams::Sparams(char* file, FILE* log) {
+  if (!file) return;  // no name, nothing to read
+  name = std::make_shared<const std::string>(file);
+  auto cannotOpen = [&] {
+    if (!log) return;
+    std::fprintf(log, "cannot open for read:  %s\n", file);
+    std::fflush(log);
+  };
+  if (!exists(file)) {
+    // A name carried over with a trailing blank, carriage return or stray punctuation:
+    // trim the caller's string and try again.
+    std::size_t len = std::strlen(file);
+    while (len > 1 && trimmable(file[len - 1])) file[--len] = '\0';
+    cannotOpen();
+    if (!exists(file)) return;
+    name = std::make_shared<const std::string>(file);
+  }
+  FILE* in = std::fopen(name->c_str(), "r");
+  if (!in) {
+    cannotOpen();
+    return;
+  }
+  const std::string text = readAll(in);
+  std::fclose(in);
+
+  ReadResult r = parseTouchstone(text, *name);
+  if (log) {
+    if (r.status == ReadStatus::tooLarge)
+      std::fprintf(log, "%s\n", r.message.c_str());
+    else if (r.status != ReadStatus::noOptionLine)
+      std::fprintf(log, "#read %s size %0d for %d frequencies\n", name->c_str(), r.set.Size(),
+                   r.set.Fcount());
+    if (r.touchstone2Keywords)
+      std::fprintf(log, "%s uses Touchstone 2.0 keywords, which this reader does not support\n",
+                   name->c_str());
+  }
+  *this = std::move(r.set);
+}
+
+Sparams::Sparams(const std::string& file, FILE* log) {
+  std::vector<char> writable(file.begin(), file.end());
+  writable.push_back('\0');
+  *this = Sparams(writable.data(), log);
+}
+
+int Sparams::Fcount() const { return nFreq; }
+int Sparams::Size() const { return nPorts; }
+
+double Sparams::Freq(int k) const {
+  if (k < 0 || k >= nFreq) return kNaN;
+  return (*freq)[static_cast<std::size_t>(k)];
+}
+
+// Needs a frequency; a set without one answers NaN (our choice) rather than reading
+// outside its list.
+double Sparams::fmax() const { return nFreq > 0 ? (*freq)[static_cast<std::size_t>(nFreq - 1)] : kNaN; }
+
+const std::string& Sparams::fileName() const {
+  static const std::string none;
+  return name ? *name : none;
+}
+
+const std::vector<std::shared_ptr<const std::string>>& Sparams::Comments() const {
+  return comments;
+}
+
+const char* Format(format f) {
+  switch (f) {
+    case RI: return "RI";
+    case MA: return "MA";
+    case DB: return "DB";
+    default: return "MR";
+  }
+}
+
+// arg z in degrees; a negative real axis reached from below (imaginary part -0) is
+// reported as 180 too, so the result stays in (-180, 180].
+double Phase(complex z) {
+  const double degrees = std::arg(z) * 57.29577951308232;
+  return degrees == -180.0 ? 180.0 : degrees;
+}
+
+double dB(complex z) { return 20.0 * std::log10(std::abs(z)); }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <complex>
+#include <cstddef>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -24,9 +25,10 @@ double dB(complex z);                           // 20 log10 |z|
 
 // What the pure parser saw; the file constructor turns it into log lines.
 enum class ReadStatus {
-  ok,            // every counted record was read
+  ok,            // every counted record was read, into at least one port and one point
   noOptionLine,  // no line beginning with "#": empty set
-  incomplete,    // data ended inside a record or fewer records than counted
+  incomplete,    // data ended inside a record or fewer records than counted; also
+                 // an option line with fewer than two records (no port count, no values)
   tooLarge,      // the counts would need more memory than we allow: empty set
 };
 
@@ -94,6 +96,20 @@ struct ReadResult {
 // The reader as a pure function of the file's bytes (no files, no streams): lines are
 // cut at 1023 characters exactly as the file reader cuts them.
 ReadResult parseTouchstone(std::string_view text, std::string fileName);
+
+// Storage the reader will allocate for one set, frequencies and matrices together.
+// 4 GiB keeps a set well inside an ordinary workstation's memory, and 2^31 - 1 complex
+// values keeps every entry addressable by an int. A file that would need more is
+// refused (ReadStatus::tooLarge) before anything is allocated.
+inline constexpr long long kMaxSetBytes = 4LL << 30;
+inline constexpr long long kMaxSetValues = 2147483647LL;
+
+// Converts one number exactly as strtod does in the C locale (leading white space,
+// sign, decimal, hexadecimal, inf and nan forms), to the same bits. Returns the number
+// of characters strtod would consume, white space included; 0 when it converts
+// nothing, and *value is then left alone. The text need not be NUL-terminated: it
+// ends at its size (or at an embedded NUL, as for a C string).
+std::size_t scanNumber(std::string_view text, double* value);
 
 // Network-parameter conversions with a real reference impedance z0 in ohms.
 cmatrix S2Y(cmatrix S, double z0);
