@@ -1,0 +1,207 @@
+// Channel lists, port settling, stream switches and reading the through channel.
+#include "channels.h"
+
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "entry.h"
+#include "stages.h"
+#include "variants.h"
+
+namespace {
+
+// Moves a one-shot channel text into its list; returns the new number of entries,
+// 0 when the text was empty.
+std::size_t takeChannel(char* text, std::vector<channelLine>& list) {
+  if (text[0] == '\0') return 0;
+  list.push_back(channelLine{text});
+  text[0] = '\0';
+  return list.size();
+}
+
+// Opens a stream file for writing. The old stream is flushed first so that a file
+// named again is not overwritten later by the old stream's buffer.
+FILE* openStreamFile(RunState& rs, FILE* old, const char* name) {
+  std::fflush(old);
+  return std::fopen(rePath(rs.baseDirectory.c_str(), name, nullptr).c_str(), "w");
+}
+
+// We close a replaced stream (it is never read again) unless it is a standard one.
+void retire(FILE* old, FILE* now) {
+  if (old != now && old != stdout && old != stderr) std::fclose(old);
+}
+
+void switchResults(RunState& rs) {
+  Settings& s = rs.settings;
+  if (s.results[0] == '\0') return;
+  FILE* old = rs.result;
+  FILE* opened = openStreamFile(rs, old, s.results);
+  if (opened) {
+    rs.result = opened;
+  } else {
+    std::fprintf(rs.log, "cannot open %s, will use default results output\n", s.results);
+    rs.result = initialOut(0, nullptr);
+  }
+  retire(old, rs.result);
+  s.results[0] = '\0';
+}
+
+void switchLog(RunState& rs) {
+  Settings& s = rs.settings;
+  if (s.log[0] == '\0') return;
+  FILE* old = rs.log;
+  FILE* opened = openStreamFile(rs, old, s.log);
+  if (opened) {
+    rs.log = opened;
+    std::fprintf(rs.log, "opened %s as LOG\n", s.log);
+  } else {
+    rs.log = initialLog(0, nullptr);
+    std::fprintf(rs.log, "cannot open %s, will use default log\n", s.log);
+  }
+  retire(old, rs.log);
+  s.log[0] = '\0';
+}
+
+bool isBlankLike(char c) { return c == '\t' || c == '\n' || c == '\r' || c == ' '; }
+
+}  // namespace
+
+void postProcess(RunState& rs) {
+  Settings& s = rs.settings;
+  const std::string thru = s.Thru;
+  if (std::size_t n = takeChannel(s.Thru, rs.thruList)) {
+    if (n == 1)
+      std::fprintf(rs.log, "thru channel         = %s\n", thru.c_str());
+    else
+      std::fprintf(rs.log, "crosstalk channel %d = %s\n", static_cast<int>(n - 1), thru.c_str());
+  }
+  const std::string next = s.NEXT;
+  if (std::size_t n = takeChannel(s.NEXT, rs.nextList))
+    std::fprintf(rs.log, "NEXT channel %2d     = %s\n", static_cast<int>(n), next.c_str());
+  const std::string fext = s.FEXT;
+  if (std::size_t n = takeChannel(s.FEXT, rs.fextList))
+    std::fprintf(rs.log, "FEXT channel %2d     = %s\n", static_cast<int>(n), fext.c_str());
+  switchResults(rs);
+  switchLog(rs);
+}
+
+int fixChannelLine(channelLine& entry, int inP, int inM, int outP, int outM) {
+  entry.inP = inP;
+  entry.inM = inM;
+  entry.outP = outP;
+  entry.outM = outM;
+
+  // Blanks from the last character back to the second end words; the first word
+  // always starts at the first character.
+  std::string line = entry.name;
+  for (std::size_t i = line.size(); i-- > 1;)
+    if (std::isspace(static_cast<unsigned char>(line[i]))) line[i] = '\0';
+  std::vector<const char*> words{line.c_str()};
+  for (std::size_t i = 1; i < line.size(); ++i)
+    if (line[i - 1] == '\0' && line[i] != '\0') words.push_back(line.c_str() + i);
+  entry.name = words[0];
+
+  // A word that is not a number keeps the default it stands for.
+  int a = 0, b = 0;
+  unsigned hex = 0;
+  switch (words.size()) {
+    case 1:
+      return 0;
+    case 2:   // one hexadecimal word: high digit the plus port, low digit the minus port
+      if (std::sscanf(words[1], "%x", &hex) == 1) {
+        entry.inP = static_cast<int>(hex / 16);
+        entry.inM = static_cast<int>(hex % 16);
+      }
+      return 0;
+    case 3:
+      if (std::sscanf(words[1], "%d", &a) == 1) entry.inP = a;
+      if (std::sscanf(words[2], "%d", &b) == 1) entry.inM = b;
+      return 0;
+    case 5: {
+      int* ports[] = {&entry.inP, &entry.inM, &entry.outP, &entry.outM};
+      for (int k = 0; k < 4; ++k)
+        if (std::sscanf(words[k + 1], "%i", &a) == 1) *ports[k] = a;
+      return 0;
+    }
+    default:
+      return 1;
+  }
+}
+
+std::string saveBaseName(const char* saveFile) {
+  std::string base = saveFile;
+  if (base.size() <= 2) return {};
+  for (std::size_t i = base.size(); i-- > 1;) {
+    if (base[i] == '.') {
+      base.resize(i);
+      break;
+    }
+    if (isBlankLike(base[i])) base[i] = '\0';
+  }
+  return base.c_str();   // up to the first terminator
+}
+
+int selectThru(RunState& rs) {
+  if (rs.thruList.empty()) {
+    const char* message = "cannot open a thru file\n";
+    std::fputs(message, stderr);
+    std::fputs(message, rs.log);
+    std::fputs(message, rs.result);
+    return 1;
+  }
+  const Settings& s = rs.settings;
+  rs.inP = s.input_ports / 16;
+  rs.inM = s.input_ports % 16;
+  rs.outP = s.output_ports / 16;
+  rs.outM = s.output_ports % 16;
+
+  channelLine& thru = rs.thruList.front();
+  if (fixChannelLine(thru, rs.inP, rs.inM, rs.outP, rs.outM)) {
+    std::fprintf(rs.log, "problem with thru channel:  %s\n", thru.name.c_str());
+    return 10;
+  }
+  if (thru.inP != rs.inP || thru.inM != rs.inM || thru.outP != rs.outP || thru.outM != rs.outM) {
+    const char* warning = "warning:  changing input and/or output ports\n";
+    std::fputs(warning, rs.log);
+    std::fputs(warning, rs.result);
+    rs.inP = thru.inP;
+    rs.inM = thru.inM;
+    rs.outP = thru.outP;
+    rs.outM = thru.outM;
+  }
+  rs.saveBase = saveBaseName(s.save_file);
+  return 0;
+}
+
+int readThru(RunState& rs) {
+  const std::string& name = rs.thruList.front().name;
+  std::fprintf(rs.log, "thru channel=%s\n", name.c_str());
+  FILE* probe = std::fopen(name.c_str(), "r");
+  if (!probe) {
+    std::fprintf(rs.log, "cannot open %s\n", name.c_str());
+    std::fputs("cannot open a thru file\n", rs.result);
+    return 1;
+  }
+  std::fclose(probe);
+  std::fflush(rs.log);
+
+  rs.thru = Sparams(name, rs.log);
+  if (rs.thru.Size() == 0) {
+    const char* message = "cannot open a thru file\n";
+    std::fputs(message, stderr);
+    std::fputs(message, rs.log);
+    std::fputs(message, rs.result);
+    return 1;
+  }
+  ThruPoints& p = rs.points;
+  p.Sdd21 = rs.thru.aParam(rs.inP, rs.outP, rs.inM, rs.outM, 0, 0, nullptr);
+  p.Sdd11 = rs.thru.aParam(rs.inP, rs.inP, rs.inM, rs.inM, 0, 0, nullptr);
+  p.Sdd22 = rs.thru.aParam(rs.outP, rs.outP, rs.outM, rs.outM, 0, 0, nullptr);
+  if (p.Sdd21.empty() || p.Sdd11.empty() || p.Sdd22.empty()) {
+    std::fputs("cannot properly read Thru file\n", rs.log);
+    return 1;
+  }
+  return 0;
+}

@@ -1,0 +1,37 @@
+// The program entry's steps before the analysis: start-up, keywords, options,
+// built-in defaults, command-line arguments, and the clean-up at the normal end.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "RunState.h"
+
+// The built-in starter control file: the defaults, and what "-c" prints.
+extern const char kStarterControlFile[];
+extern const char kHelpText[];   // printed after "Brevo: " by "-?"
+extern const char kUsageLine[];
+
+// Base directory, default streams and the "$PWD=" line on the log.
+void startUp(RunState& rs, int argc, char** argv);
+// Every control-file keyword, in table order, bound to its storage in rs.settings.
+void registerKeywords(RunState& rs);
+
+// Option tests on the first argument: substring tests, as the user may embed them.
+bool isStarterOption(const char* firstArgument);   // "-b" or "-c"
+bool isHelpOption(const char* firstArgument);      // "-?"
+int printUsage(RunState& rs);                      // status 2
+int printStarter(RunState& rs, int argc);          // status argc
+int printHelp();                                   // status 0
+
+// The starter file applied line by line, comments cut, no echo, no post-processing.
+void applyDefaults(RunState& rs);
+// Assignments and control files in command-line order; 0, or 2 for a missing file.
+int applyArguments(RunState& rs, int argc, char** argv);
+// One assignment as a user gives it: the table, then channel lists and streams.
+void applyUserAssignment(RunState& rs, std::string_view text);
+// Channel lists and stream switches after each user assignment.
+void postProcess(RunState& rs);
+
+// Closes the final result and log streams unless they are the standard ones.
+void cleanUp(RunState& rs);
