@@ -16,3 +16,56 @@ int equalisedIld(RunState& rs);      // uniform grid, .fd, DFE period sums, .wv2
 void budget(RunState& rs);           // signal and through-channel noise lines
 void crosstalk(RunState& rs);        // every aggressor's ICN
 void figuresOfMerit(RunState& rs);   // totals, S/N, BER, tolerance, Salz S/N, FLIPPED
+
+// Exit status of a run whose uniform time grid cannot be built: `oversample` of 0 or
+// less, a thru set whose smallest frequency step is 0, negative or not finite, or a
+// grid too large to finish (more than kMaxGridPoints frequencies or time samples, or
+// more than kMaxGridProducts period-sum terms). Our choice; the run ends at once with
+// one line on the log and on the result stream.
+inline constexpr int kGridRefused = 11;
+inline constexpr double kMaxGridPoints = 1e7;
+inline constexpr double kMaxGridProducts = 1e10;
+
+// Helpers the stages share (and tests call).
+
+// Noise weight of the through channel at f: transmitted pulse spectrum through the
+// second-order transmitter and fourth-order receiver filters.
+double noiseWeight(const RunState& rs, double f);
+// Width that thru point i stands for in the noise sums, hertz: 2*f0 for the first
+// point (0.5*f1 when f0 is 0 Hz), f(i+1) - f(i-1) for the others; the last has none.
+double integrationWidth(const Sparams& set, int i);
+
+// The short waveforms of the pulse stage: 701 samples from 5 UI before the channel
+// delay to 30 UI after it, for a unit transmit amplitude.
+inline constexpr int pulsePoints = 701;
+struct ShortWaveforms {
+  std::vector<double> pulse, dibit, fitPulse;
+};
+// The short pulse, dibit and fitted-pulse sums over thru points 1..N-2, with the
+// channel delay rs.noise.groupDelay already set.
+ShortWaveforms shortPulseSums(const RunState& rs);
+
+// Per grid frequency m the one-sided coefficients of the period sums (G*ILD, G*F, G*T,
+// split into real and imaginary parts) and the grid step phasor E_m = W^m.
+struct PeriodInputs {
+  std::vector<double> ildRe, ildIm, fitRe, fitIm, thruRe, thruIm;
+  std::vector<double> stepRe, stepIm;
+};
+struct PeriodWaveforms {
+  std::vector<double> ildPulse, fitPulse, pulse;   // fitPulse and pulse empty unless asked
+};
+// Sample n of each waveform is the sum over m of Re(c_m * E_m^n), the phasor advanced
+// by one multiplication per sample.
+PeriodWaveforms periodSums(const PeriodInputs& in, int nT, bool withPulses);
+
+// Kind of an aggressor on the Thru list from its name: 'N' near end or 'F' far end.
+char aggressorKind(const std::string& name);
+
+// A side file (.wv1, .fd, .wv2) named from the save base name and the suffix, opened
+// with mode "w"; closed when the handle goes. Null, with "could not open %s for
+// writing" naming the save_file setting on the log, when it cannot be opened.
+struct FileCloser {
+  void operator()(FILE* f) const { std::fclose(f); }
+};
+using SideFile = std::unique_ptr<FILE, FileCloser>;
+SideFile openSideFile(RunState& rs, const char* suffix);

@@ -1,0 +1,112 @@
+// Integrated crosstalk noise (ICN) of every aggressor: the Thru list after its first
+// entry, then the NEXT list, then the FEXT list.
+#include <array>
+#include <cmath>
+#include <complex>
+#include <cstdio>
+#include <string_view>
+
+#include "channelModel.h"
+#include "stages.h"
+
+namespace {
+
+struct KindRule {
+  std::string_view text;
+  char kind;
+};
+// Searched in this order, case-sensitively, over the whole name; the first hit decides.
+constexpr std::array<KindRule, 7> kKindRules{{{"NEXT", 'N'},
+                                              {"FEXT", 'F'},
+                                              {"next", 'N'},
+                                              {"fext", 'F'},
+                                              {"N", 'N'},
+                                              {"F", 'F'},
+                                              {"n", 'N'}}};
+
+enum class List { thru, next, fext };
+
+// One aggressor: its ICN line, its share of the totals and of the per-point coupled power.
+void integrate(RunState& rs, const channelLine& entry, char kind) {
+  const Settings& s = rs.settings;
+  const Derived& d = rs.derived;
+  rs.xtalk = Sparams(entry.name, rs.log);
+  if (rs.xtalk.Fcount() == 0) {
+    std::fprintf(rs.log, "unable to read %s, skipping\n", entry.name.c_str());
+    return;
+  }
+  const std::vector<std::complex<double>> X =
+      rs.xtalk.aParam(entry.inP, entry.outP, entry.inM, entry.outM, 0, 0, nullptr);
+  if (X.empty()) {   // a port outside the file: no transfer values to use (our choice)
+    std::fprintf(rs.log, "%s has only %d ports, skipping\n", entry.name.c_str(), rs.xtalk.Size());
+    return;
+  }
+  // On the file's own points X has one entry per point; should the lookup ever return
+  // another grid, only the entries that have a frequency of the file are used.
+  const int m = std::min(static_cast<int>(X.size()), rs.xtalk.Fcount());
+
+  // Coupled power for the Salz S/N, matched to the thru points by index.
+  std::vector<double>& xtalkPower = rs.points.xtalkPower;
+  for (int i = 0; i < m && i < static_cast<int>(xtalkPower.size()); ++i)
+    xtalkPower[i] += std::abs(X[i] * X[i]);
+
+  const double txTau = kind == 'N' ? d.nearTau : d.farTau;
+  double sum = 0;
+  for (int i = 0; i == 0 || i + 1 < m; ++i) {   // point 0 always, the last never (unless alone)
+    const double f = rs.xtalk.Freq(i);
+    const std::complex<double> y =
+        X[i] * pulseWeight(f, d.UI) * butterworth(4, f, d.rxTau) * butterworth(2, f, txTau);
+    // No special case at 0 Hz: a first point at 0 Hz gets no weight.
+    const double width = i == 0 ? 2 * f : rs.xtalk.Freq(i + 1) - rs.xtalk.Freq(i - 1);
+    sum += std::abs(y * y) * width;
+  }
+  const double amplitude = kind == 'N' ? s.NEXT_amp : s.signal;
+  double icnPower = sum * amplitude * amplitude * d.UI;
+  std::fprintf(rs.log, "%s %6.3f %c\n", entry.name.c_str(), amplitude, kind);
+  icnPower *= d.pamPower;
+  std::fprintf(rs.result, "%-36s ICN             %11.3fmV\n", entry.name.c_str(),
+               1000 * std::sqrt(icnPower));
+  (kind == 'N' ? rs.noise.nextIcnPower : rs.noise.fextIcnPower) += icnPower;
+  rs.noise.totalNoisePower += icnPower;
+}
+
+}  // namespace
+
+char aggressorKind(const std::string& name) {
+  for (const KindRule& rule : kKindRules)
+    if (name.find(rule.text) != std::string::npos) return rule.kind;
+  return 'F';
+}
+
+void crosstalk(RunState& rs) {
+  rs.noise.nextIcnPower = 0;
+  rs.noise.fextIcnPower = 0;
+  int index = 0;
+  const struct {
+    List list;
+    std::vector<channelLine>* entries;
+  } walk[] = {{List::thru, &rs.thruList}, {List::next, &rs.nextList}, {List::fext, &rs.fextList}};
+  for (const auto& step : walk) {
+    for (std::size_t k = 0; k < step.entries->size(); ++k) {
+      channelLine& entry = (*step.entries)[k];
+      if (fixChannelLine(entry, rs.inP, rs.inM, rs.outP, rs.outM) != 0) {
+        std::fprintf(rs.log, "problem with %s, skipping it\n", entry.name.c_str());
+        ++index;
+        continue;
+      }
+      const bool isThru = step.list == List::thru && k == 0;
+      const char* label = step.list == List::next   ? "NEXT"
+                          : step.list == List::fext ? "FEXT"
+                          : isThru                  ? "Thru"
+                                                    : "GEXT";
+      std::fprintf(rs.log, "%d  %s  %s  %d,%d->%d,%d\n", index, label, entry.name.c_str(),
+                   entry.inP, entry.inM, entry.outP, entry.outM);
+      if (isThru) continue;   // the through channel itself is no aggressor
+      ++index;
+      const char kind = step.list == List::next   ? 'N'
+                        : step.list == List::fext ? 'F'
+                                                  : aggressorKind(entry.name);
+      integrate(rs, entry, kind);
+    }
+  }
+}

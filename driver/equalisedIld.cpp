@@ -1,0 +1,159 @@
+// The through channel on a uniform frequency grid: the optional .fd file of measured,
+// fitted and deviation responses and, with a DFE span, the deviation's pulse response
+// over one period, whose energy after the equaliser replaces the ILD noise power.
+#include <cmath>
+#include <complex>
+#include <cstdio>
+#include <algorithm>
+#include <numbers>
+
+#include "channelModel.h"
+#include "stages.h"
+
+namespace {
+
+template <bool kWithPulses>
+void sumPeriods(const PeriodInputs& in, int nT, PeriodWaveforms& out) {
+  const int nF = static_cast<int>(in.stepRe.size());
+  std::vector<double> rhoRe(nF, 1.0), rhoIm(nF, 0.0);   // phasor of each grid frequency
+  double* const rRe = rhoRe.data();
+  double* const rIm = rhoIm.data();
+  const double *const eRe = in.stepRe.data(), *const eIm = in.stepIm.data();
+  const double *const iRe = in.ildRe.data(), *const iIm = in.ildIm.data();
+  const double *const fRe = in.fitRe.data(), *const fIm = in.fitIm.data();
+  const double *const tRe = in.thruRe.data(), *const tIm = in.thruIm.data();
+  for (int n = 0; n < nT; ++n) {
+    double ild = 0, fitted = 0, thru = 0;
+#pragma omp simd reduction(+ : ild, fitted, thru)
+    for (int m = 0; m < nF; ++m) {
+      ild += iRe[m] * rRe[m] - iIm[m] * rIm[m];   // Re(c * rho)
+      if constexpr (kWithPulses) {
+        fitted += fRe[m] * rRe[m] - fIm[m] * rIm[m];
+        thru += tRe[m] * rRe[m] - tIm[m] * rIm[m];
+      }
+      const double re = rRe[m] * eRe[m] - rIm[m] * eIm[m];   // rho *= E_m
+      const double im = rRe[m] * eIm[m] + rIm[m] * eRe[m];
+      rRe[m] = re, rIm[m] = im;
+    }
+    out.ildPulse[n] = ild;
+    if constexpr (kWithPulses) out.fitPulse[n] = fitted, out.pulse[n] = thru;
+  }
+}
+
+// The refusal, on the log and on the result stream alike.
+int refuse(RunState& rs, const char* text) {
+  std::fprintf(rs.log, "%s", text);
+  std::fprintf(rs.result, "%s", text);
+  return kGridRefused;
+}
+
+}  // namespace
+
+PeriodWaveforms periodSums(const PeriodInputs& in, int nT, bool withPulses) {
+  PeriodWaveforms out;
+  if (nT <= 0) return out;
+  out.ildPulse.assign(nT, 0.0);
+  if (withPulses) {
+    out.fitPulse.assign(nT, 0.0);
+    out.pulse.assign(nT, 0.0);
+    sumPeriods<true>(in, nT, out);
+  } else {
+    sumPeriods<false>(in, nT, out);
+  }
+  return out;
+}
+
+int equalisedIld(RunState& rs) {
+  const Settings& s = rs.settings;
+  const Derived& d = rs.derived;
+  const bool dfe = s.N_DFE != 0;
+  const bool save = !rs.saveBase.empty();
+
+  // Grid checks before any file is touched. The time-grid size matters only to the
+  // period sums, so it is checked only when they run.
+  char text[256];
+  if (s.oversample <= 0) {
+    std::snprintf(text, sizeof text,
+                  "oversample=%d: the period waveforms need at least one sample per UI\n",
+                  s.oversample);
+    return refuse(rs, text);
+  }
+  const double df = rs.thru.freqStep();
+  if (!(df > 0) || !std::isfinite(df)) {
+    std::snprintf(text, sizeof text,
+                  "%s: smallest frequency step is %g Hz, no uniform frequency grid can be built\n",
+                  rs.thru.fileName().c_str(), df);
+    return refuse(rs, text);
+  }
+  const double nFd = std::floor(rs.thru.fmax() / df + 0.5) + 1;
+  const double timeStep = d.UI / s.oversample;
+  const double nTd = std::floor(1 / (timeStep * df) + 0.5);
+  if (!(nFd <= kMaxGridPoints) ||
+      (dfe && (!(nTd <= kMaxGridPoints) || !(std::max(nFd, 0.0) * std::max(nTd, 0.0) <= kMaxGridProducts)))) {
+    std::snprintf(text, sizeof text,
+                  "uniform grid of %.0f frequencies by %.0f time samples (step %g Hz) is too large\n",
+                  nFd, nTd, df);
+    return refuse(rs, text);
+  }
+  const int nF = nFd > 0 ? static_cast<int>(nFd) : 0;
+  const int nT = nTd > 0 ? static_cast<int>(nTd) : 0;   // 0 also for an infinite UI
+
+  SideFile fd;
+  if (save) fd = openSideFile(rs, ".fd");
+  if (fd) {
+    std::fprintf(fd.get(), "types:  2 3 3 3 #time, signal, signal, signal\n");
+    std::fprintf(fd.get(), "names:  f thru fit ild # all are complex\n");
+  }
+
+  PeriodInputs in;
+  const std::complex<double> W =
+      std::exp(std::complex<double>(0, 2 * std::numbers::pi * df * timeStep));
+  std::complex<double> E = 1;
+  const int inP = rs.inP, inM = rs.inM, outP = rs.outP, outM = rs.outM;
+  for (int m = 0; m < nF; ++m) {
+    const double f = m * df;
+    auto V = [&](int a, int b) { return rs.thru.Value(f, a, b, 2); };
+    std::complex<double> T =
+        inM != 0 ? 0.5 * (((V(inP, outP) - V(inP, outM)) - V(inM, outP)) + V(inM, outM))
+                 : V(inP, outP);
+    std::complex<double> F = fit(rs.points.fitCoef, f);
+    std::complex<double> ild = T - F;
+    if (fd)
+      std::fprintf(fd.get(), "%14.6e 0  %14.6e %14.6e  %14.6e  %14.6e  %14.6e  %14.6e\n", f,
+                   T.real(), T.imag(), F.real(), F.imag(), ild.real(), ild.imag());
+    if (m == 0) T *= 0.5, F *= 0.5, ild *= 0.5;   // the 0 Hz term of a one-sided sum counts once
+    if (!dfe) continue;
+    // Factor 2: the one-sided sum stands for the full transform.
+    const double G = pulseWeight(f, d.UI) * 2 * butterworth(4, f, d.rxTau) * butterworth(2, f, d.txTau);
+    const std::complex<double> cI = G * ild, cF = G * F, cT = G * T;
+    in.ildRe.push_back(cI.real()), in.ildIm.push_back(cI.imag());
+    in.fitRe.push_back(cF.real()), in.fitIm.push_back(cF.imag());
+    in.thruRe.push_back(cT.real()), in.thruIm.push_back(cT.imag());
+    in.stepRe.push_back(E.real()), in.stepIm.push_back(E.imag());
+    E *= W;
+  }
+  fd.reset();
+  if (!dfe) return 0;
+
+  const PeriodWaveforms w = periodSums(in, nT, save);
+  // The equaliser removes the deviation's response up to N_DFE UI after the dibit
+  // peak, letting E_DFE of it leak through; later samples count fully.
+  const double tDFE = s.N_DFE * d.UI + rs.noise.dibitPeakTime;
+  SideFile wv2;
+  if (save) wv2 = openSideFile(rs, ".wv2");
+  if (wv2) std::fprintf(wv2.get(), "names: time pulse fitPulse ildPulse\n");
+  const double scale = d.UI * df;   // the sums times UI*df are one-UI pulse responses
+  double q = 0;
+  for (int n = 0; n < nT; ++n) {
+    const double t = n * timeStep;
+    const double v = w.ildPulse[n];
+    if (wv2)
+      std::fprintf(wv2.get(), "%14.6e  %14.6e  %14.6e  %14.6e\n", t, w.pulse[n] * scale,
+                   w.fitPulse[n] * scale, v * scale);
+    q += t > tDFE ? v * v : s.E_DFE * (v * v);
+  }
+  wv2.reset();
+  // Dividing by oversample averages the sampling phases of one sample per UI.
+  rs.noise.ildNoisePower = d.UI * df * d.UI * df * s.signal * s.signal / s.oversample * q;
+  return 0;
+}

@@ -1,0 +1,143 @@
+// Loss fit of the through channel, its insertion-loss deviation (ILD) and the three
+// re-reflection noise sums, all integrated in one pass over the thru points.
+#include <cmath>
+#include <complex>
+#include <numbers>
+
+#include "channelModel.h"
+#include "fit0124Function.h"
+#include "stages.h"
+
+double noiseWeight(const RunState& rs, double f) {
+  const Derived& d = rs.derived;
+  return pulseWeight(f, d.UI) * butterworth(4, f, d.rxTau) * butterworth(2, f, d.txTau);
+}
+
+double integrationWidth(const Sparams& set, int i) {
+  if (i == 0) {
+    const double w = 2 * set.Freq(0);
+    return w == 0 ? 0.5 * set.Freq(1) : w;
+  }
+  return set.Freq(i + 1) - set.Freq(i - 1);
+}
+
+namespace {
+
+// ln z with the imaginary part in (-pi, pi]; an exactly zero value (about -869 dB)
+// stands in as -100 so the fit never sees an undefined logarithm.
+std::complex<double> principalLog(std::complex<double> z) {
+  if (z.real() == 0 && z.imag() == 0) return {-100.0, 0.0};
+  std::complex<double> v = std::log(z);
+  if (v.imag() == -std::numbers::pi) v.imag(std::numbers::pi);  // -0 imaginary part
+  return v;
+}
+
+// Data, weights and unwrapped phase of the fit; thruPower and xtalkPower start here.
+void prepareFit(RunState& rs) {
+  ThruPoints& p = rs.points;
+  const int n = rs.thru.Fcount();
+  p.fitFreq.assign(n, 0.0);
+  p.lnSdd21.assign(n, {});
+  p.fitWeight.assign(n, {});
+  p.thruPower.assign(n, 0.0);
+  p.xtalkPower.assign(n, 0.0);
+  const int limit = rs.settings.limit_range;
+  const double rxTau = rs.derived.rxTau;
+  double reference = 0;
+  for (int i = 0; i < n; ++i) {
+    const double f = rs.thru.Freq(i);
+    const std::complex<double> s = p.Sdd21[i];
+    p.thruPower[i] = std::abs(s * s);
+    p.fitFreq[i] = f;
+    // Each point counts with its own transmitted power |Sdd21|^2; the soft limit
+    // shapes that by the noise weight, the hard limit leaves out every point above
+    // the receiver bandwidth (none when the receiver is unlimited, rxTau 0).
+    p.fitWeight[i] = s;
+    if (limit == 1) p.fitWeight[i] *= noiseWeight(rs, f);
+    if (limit == 2 && f * rxTau > 1) p.fitWeight[i] = 0;
+    std::complex<double> v = principalLog(s);
+    if (i > 0) {
+      double phase = v.imag();
+      while (phase - reference > std::numbers::pi) phase -= 2 * std::numbers::pi;
+      while (phase - reference < -std::numbers::pi) phase += 2 * std::numbers::pi;
+      v.imag(phase);
+    }
+    reference = v.imag();
+    p.lnSdd21[i] = v;
+  }
+}
+
+void reportFit(const RunState& rs) {
+  static const char* const kLines[4] = {"a0=%12.6e+j(%12.6e)\n", "a1=%12.6e+j(%12.6e)\n",
+                                        "a2=%12.6e+j(%12.6e)\n", "a4=%12.6e+j(%12.6e)\n"};
+  std::fprintf(rs.result, "best fit parameters in complex equation:\n");
+  std::fprintf(rs.result, "ln(Sdd21)= a0 + a1 * sqrt(f) + a2 * f + a4 * f^2\n");
+  for (int k = 0; k < 4; ++k)
+    std::fprintf(rs.result, kLines[k], rs.points.fitCoef[k].real(), rs.points.fitCoef[k].imag());
+}
+
+}  // namespace
+
+void fitThru(RunState& rs) {
+  ThruPoints& p = rs.points;
+  Noise& noise = rs.noise;
+  const Settings& s = rs.settings;
+  const int n = rs.thru.Fcount();
+
+  prepareFit(rs);
+  fitW0124(p.fitFreq.data(), p.lnSdd21.data(), p.fitWeight.data(), n, p.fitCoef);
+  // Only an explicit a4_limit can trigger the three-term refit (the default is +inf).
+  if (p.fitCoef[3].real() > s.a4_limit)
+    fitW012(p.fitFreq.data(), p.lnSdd21.data(), p.fitWeight.data(), n, p.fitCoef);
+  p.fitSdd21.assign(n, {});
+  for (int i = 0; i < n; ++i) p.fitSdd21[i] = fit(p.fitCoef, p.fitFreq[i]);
+  reportFit(rs);
+  p.nyquistFitGain = std::abs(fit(p.fitCoef, s.data_rate / 2));
+
+  // ILD and re-reflection sums over points 0..N-2 (the last point has no width).
+  // With 200 points or fewer no window index satisfies 200*i < N: the low-frequency
+  // power and index stay 0 and no warning follows.
+  p.lowFreqIldPower = 0;
+  p.lowFreqIldIndex = 0;
+  double ild = 0, tx = 0, rx = 0, txRx = 0;
+  for (int i = 0; i + 1 < n; ++i) {
+    const double f = p.fitFreq[i];
+    const double h = noiseWeight(rs, f);
+    const double w = integrationWidth(rs.thru, i);
+    const std::complex<double> s21 = p.Sdd21[i];
+    const std::complex<double> dev = s21 - p.fitSdd21[i];
+    ild += std::abs(dev * dev * h * h) * w;
+    if (i >= 1 && 200.0 * i < n) {
+      p.lowFreqIldPower = ild;
+      p.lowFreqIldIndex = i;
+    }
+    const double gTx = deviceRL(f, s.g0Tx, s.pTx);
+    const double gRx = deviceRL(f, s.g0Rx, s.pRx);
+    const std::complex<double> xTx = (gTx * p.Sdd11[i]) * s21;
+    const std::complex<double> xRx = (gRx * p.Sdd22[i]) * s21;
+    const std::complex<double> xTxRx = (((gTx * gRx) * s21) * s21) * s21;
+    tx += std::abs(xTx * xTx * h * h) * w;
+    rx += std::abs(xRx * xRx * h * h) * w;
+    txRx += std::abs(xTxRx * xTxRx * h * h) * w;
+  }
+  p.rawIldSum = ild;
+  std::fprintf(rs.log, "low frequency ILD=%e of %e\n", p.lowFreqIldPower, ild);
+  // A non-zero index means at least half the ILD power sits in the lowest 0.5% of points.
+  if (0.5 * ild > p.lowFreqIldPower) p.lowFreqIldIndex = 0;
+
+  std::fprintf(rs.log, "sigma  RRTx   = %14.6e\n", tx);
+  std::fprintf(rs.log, "sigma  RRRx   = %14.6e\n", rx);
+  std::fprintf(rs.log, "sigma  RRTxRx = %14.6e\n", txRx);
+  const double scale = (s.signal * s.signal) * rs.derived.UI;   // to volts squared
+  noise.ildNoisePower = scale * ild;
+  noise.rrTxNoisePower = scale * tx;
+  noise.rrRxNoisePower = scale * rx;
+  noise.rrTxRxNoisePower = scale * txRx;
+  std::fprintf(rs.log, "sigma AC ild  = %14.6e\n", noise.ildNoisePower);
+  std::fprintf(rs.log, "sigma  RRTx   = %14.6e\n", noise.rrTxNoisePower);
+  std::fprintf(rs.log, "sigma  RRRx   = %14.6e\n", noise.rrRxNoisePower);
+  std::fprintf(rs.log, "sigma  RRTxRx = %14.6e\n", noise.rrTxRxNoisePower);
+  noise.channelNoisePower =
+      noise.ildNoisePower + noise.rrTxNoisePower + noise.rrRxNoisePower + noise.rrTxRxNoisePower;
+  std::fprintf(rs.log, "channel Noise = %14.6e\n", noise.channelNoisePower);
+}
