@@ -160,9 +160,10 @@ void cmatrix::dump(const char* directory, const char* name, const char* format, 
 }
 
 // Left division: X with b * X = *this. A square b is solved by LU (zgesv), a tall b in
-// the least-squares sense by QR (zgels). Both need this right-hand side to have as many
-// rows as b; a square b with another row count and a b wider than tall are refused with
-// the "cannot solve" line before LAPACK sees them.
+// the least-squares sense by QR (zgels), which also wants more equations than right-hand
+// sides. Both need this right-hand side to have as many rows as b; a square b with another
+// row count and a b wider than tall are refused with the "cannot solve" line as well, so
+// LAPACK never sees sizes it cannot take.
 cmatrix cmatrix::operator/(cmatrix b) const {
   const int aRows = rows, aColumns = columns;
   const bool square = b.rows == b.columns && aRows >= 1 && b.rows == aRows;

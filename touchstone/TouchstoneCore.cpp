@@ -2,12 +2,16 @@
 // small accessors and the text side of the pair formats.
 #include "TouchstoneCore.h"
 
+#include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <climits>
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <new>
 
 namespace {
 
@@ -26,19 +30,62 @@ bool trimmable(char ch) {
          (c >= '{' && c <= '~');
 }
 
-// The whole file in memory; one buffer serves all three passes.
-std::string readAll(FILE* in) {
-  std::string text;
-  if (std::fseek(in, 0, SEEK_END) == 0) {
-    const long size = std::ftell(in);
-    if (size > 0) text.reserve(static_cast<std::size_t>(size));
-    std::rewind(in);
+// The whole file in memory; one buffer serves all three passes. A large regular file is
+// read into one anonymous mapping of its size, advised onto huge pages (faulting in tens
+// of megabytes page by page costs more than parsing them); anything else (a small file,
+// a pipe, a file whose size is not known) is read into a string.
+class FileText {
+ public:
+  explicit FileText(int fd) {
+    struct stat st;
+    // Below a few huge pages the ordinary heap is as quick.
+    constexpr off_t kMapFrom = off_t{8} << 20;
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size < kMapFrom && st.st_size > 0)
+      copy_.reserve(static_cast<std::size_t>(st.st_size));
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= kMapFrom) {
+      const auto size = static_cast<std::size_t>(st.st_size);
+      void* p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+      if (p != MAP_FAILED) {
+#ifdef MADV_HUGEPAGE
+        madvise(p, size, MADV_HUGEPAGE);
+#endif
+        map_ = p;
+        mapSize_ = size;
+        char* at = static_cast<char*>(p);
+        while (used_ < size) {
+          const ssize_t got = read(fd, at + used_, size - used_);
+          if (got <= 0) break;
+          used_ += static_cast<std::size_t>(got);
+        }
+        if (used_ < size) return;  // the file shrank while we read it: what we have
+        // The file may have grown since fstat: the rest goes to the string below.
+      }
+    }
+    char chunk[1 << 16];
+    ssize_t got;
+    while ((got = read(fd, chunk, sizeof chunk)) > 0) copy_.append(chunk, static_cast<std::size_t>(got));
+    if (map_ && !copy_.empty()) {
+      copy_.insert(0, static_cast<const char*>(map_), used_);
+      munmap(map_, mapSize_);
+      map_ = nullptr;
+    }
   }
-  char chunk[1 << 16];
-  std::size_t got;
-  while ((got = std::fread(chunk, 1, sizeof chunk, in)) > 0) text.append(chunk, got);
-  return text;
-}
+  ~FileText() {
+    if (map_) munmap(map_, mapSize_);
+  }
+  FileText(const FileText&) = delete;
+  FileText& operator=(const FileText&) = delete;
+  std::string_view text() const {
+    if (map_) return {static_cast<const char*>(map_), used_};
+    return copy_;
+  }
+
+ private:
+  void* map_ = nullptr;
+  std::size_t mapSize_ = 0;
+  std::size_t used_ = 0;
+  std::string copy_;
+};
 
 }  // namespace
 
@@ -76,15 +123,25 @@ Sparams::Sparams(char* file, FILE* log) {
     if (!exists(file)) return;
     name = std::make_shared<const std::string>(file);
   }
-  FILE* in = std::fopen(name->c_str(), "r");
-  if (!in) {
+  const int fd = open(name->c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
     cannotOpen();
     return;
   }
-  const std::string text = readAll(in);
-  std::fclose(in);
-
-  ReadResult r = parseTouchstone(text, *name);
+  ReadResult r;
+  bool closed = false;
+  try {
+    const FileText contents(fd);
+    close(fd);
+    closed = true;
+    r = parseTouchstone(contents.text(), *name);
+  } catch (const std::bad_alloc&) {
+    // A file larger than the memory left for it; the reader's own limits catch sets
+    // that would be too large, this catches the text itself.
+    if (!closed) close(fd);
+    if (log) std::fprintf(log, "%s: too large to hold in memory; not read\n", name->c_str());
+    return;
+  }
   if (log) {
     if (r.status == ReadStatus::tooLarge)
       std::fprintf(log, "%s\n", r.message.c_str());

@@ -63,17 +63,6 @@ TEST(CmatrixConstruct, NullDataIdentityAndEmpty) {
   EXPECT_TRUE(isEmpty(cmatrix(3, -1, nullptr)));
 }
 
-TEST(CmatrixConstruct, CopiesAreIndependent) {
-  cmatrix a = numbered(2, 2);
-  cmatrix b = a;
-  b.set(0, 0, 99);
-  EXPECT_EQ(a.value(0, 0), cd(11, 0));
-  a = b;
-  b.set(1, 1, -7);
-  EXPECT_EQ(a.value(0, 0), cd(99, 0));
-  EXPECT_EQ(a.value(1, 1), cd(22, 3));
-}
-
 struct Index { int i, j; };
 
 TEST(CmatrixAccess, OutOfRangeReadsInfinityAndSetsNothing) {

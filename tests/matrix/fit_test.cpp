@@ -284,6 +284,27 @@ Points lossyLineWithRipple(int n, double fmax) {
   return p;
 }
 
+// Compares a fit with the reference: each coefficient by its relative difference, and the
+// fitted response exp(model) relative to its magnitude at every point. Prints both.
+void expectCloseToReference(const char* name, const Points& p, const cd* coef, int terms,
+                            double coefficientLimit, double responseLimit) {
+  const std::vector<cd> ref = referenceFit(p.f, p.data, p.weight, terms);
+  double difference[4] = {0, 0, 0, 0};
+  for (int k = 0; k < terms; ++k) {
+    difference[k] = relativeDifference(coef[k], ref[k]);
+    EXPECT_LT(difference[k], coefficientLimit)
+        << "a" << (k == 3 ? 4 : k) << " = " << coef[k] << ", reference " << ref[k];
+  }
+  double worstResponse = 0;
+  for (std::size_t i = 0; i < p.f.size(); ++i) {
+    const cd got = std::exp(model(coef, p.f[i])), want = std::exp(model(ref.data(), p.f[i]));
+    worstResponse = std::max(worstResponse, std::abs(got - want) / std::abs(want));
+  }
+  EXPECT_LT(worstResponse, responseLimit);
+  std::printf("[ accuracy ] %-24s relative difference a0 %.1e a1 %.1e a2 %.1e a4 %.1e, response %.1e\n",
+              name, difference[0], difference[1], difference[2], difference[3], worstResponse);
+}
+
 struct AccuracyCase {
   const char* name;
   int which;             // 0 fitW0124 with the estimator's weights, 1 fitW012, 2 fitC0124
@@ -317,24 +338,7 @@ TEST_P(FitAccuracy, AgreesWithScaledLongDoubleQR) {
     case 2: fitC0124(p.f.data(), p.data.data(), n, coef); break;
   }
   EXPECT_EQ(GetCapturedStderr(), "return from dgels 0\n");
-  const int terms = c.which == 1 ? 3 : 4;
-  const std::vector<cd> ref = referenceFit(p.f, p.data, p.weight, terms);
-
-  double difference[4] = {0, 0, 0, 0};
-  for (int k = 0; k < terms; ++k) {
-    const double d = relativeDifference(coef[k], ref[k]);
-    difference[k] = d;
-    EXPECT_LT(d, 1e-9) << "a" << (k == 3 ? 4 : k) << " = " << coef[k] << ", reference " << ref[k];
-  }
-  // The fitted response exp(model) against the reference's, relative to its magnitude.
-  double worstResponse = 0;
-  for (int i = 0; i < n; ++i) {
-    const cd got = std::exp(model(coef, p.f[i])), want = std::exp(model(ref.data(), p.f[i]));
-    worstResponse = std::max(worstResponse, std::abs(got - want) / std::abs(want));
-  }
-  EXPECT_LT(worstResponse, 1e-11);
-  std::printf("[ accuracy ] %-24s relative difference a0 %.1e a1 %.1e a2 %.1e a4 %.1e, response %.1e\n",
-              c.name, difference[0], difference[1], difference[2], difference[3], worstResponse);
+  expectCloseToReference(c.name, p, coef, c.which == 1 ? 3 : 4, 1e-9, 1e-11);
 }
 
 INSTANTIATE_TEST_SUITE_P(RealisticChannel, FitAccuracy, ::testing::ValuesIn(kAccuracy),
@@ -423,20 +427,8 @@ TEST_P(FitMeasuredChannel, AgreesWithScaledLongDoubleQR) {
   CaptureStderr();
   fitW0124(p.f.data(), p.data.data(), p.weight.data(), n, coef);
   EXPECT_EQ(GetCapturedStderr(), "return from dgels 0\n");
-  const std::vector<cd> ref = referenceFit(p.f, p.data, p.weight, 4);
-  double difference[4];
-  for (int k = 0; k < 4; ++k) {
-    difference[k] = relativeDifference(coef[k], ref[k]);
-    EXPECT_LT(difference[k], 1e-8) << "a" << (k == 3 ? 4 : k) << " = " << coef[k] << ", reference " << ref[k];
-  }
-  double worstResponse = 0;
-  for (int i = 0; i < n; ++i) {
-    const cd got = std::exp(model(coef, p.f[i])), want = std::exp(model(ref.data(), p.f[i]));
-    worstResponse = std::max(worstResponse, std::abs(got - want) / std::abs(want));
-  }
-  EXPECT_LT(worstResponse, 1e-10);  // 1e-10 in ln S21 is about 1e-9 dB
-  std::printf("[ accuracy ] %-24s relative difference a0 %.1e a1 %.1e a2 %.1e a4 %.1e, response %.1e\n",
-              c.name, difference[0], difference[1], difference[2], difference[3], worstResponse);
+  // 1e-10 in ln S21 is about 1e-9 dB
+  expectCloseToReference(c.name, p, coef, 4, 1e-8, 1e-10);
 }
 
 INSTANTIATE_TEST_SUITE_P(RealChannel, FitMeasuredChannel, ::testing::ValuesIn(kChannels),

@@ -238,3 +238,24 @@ TEST(TouchstoneFile, StringNameReadsTheSame) {
 }
 
 }  // namespace
+
+namespace {
+
+// Files of 8 MiB and more take another buffer on the way in; the result must not change.
+TEST(TouchstoneFile, LargeFileReadsLikeASmallOne) {
+  std::string text = "# Hz RI\n";
+  const int records = 700000;
+  for (int k = 0; k < records; ++k) text += std::to_string(k + 1) + " " + std::to_string(k) + " -1\n";
+  ASSERT_GT(text.size(), 8u << 20);
+  ScratchDir dir;
+  const std::string path = dir.write("large.s1p", text);
+  CapturedLog log;
+  Sparams s(path, log.get());
+  EXPECT_EQ(s.Size(), 1);
+  EXPECT_EQ(s.Fcount(), records);
+  EXPECT_EQ(s.Freq(records - 1), static_cast<double>(records));
+  EXPECT_EQ(s.Value(records - 1, 1, 1), std::complex<double>(records - 1, -1));
+  EXPECT_EQ(log.text(), "#read " + path + " size 1 for 700000 frequencies\n");
+}
+
+}  // namespace
