@@ -76,22 +76,22 @@ bool readList(const char* text, std::vector<double>& values) {
 // Options that set one number, as a table: name and where its value goes.
 struct NumberOption {
   const char* name;
-  double ChannelSpec::*field;
+  double LaneParams::*field;
 };
 constexpr NumberOption kNumbers[] = {
-    {"rate", &ChannelSpec::rate},
-    {"loss", &ChannelSpec::lossDb},
-    {"length", &ChannelSpec::length},
-    {"er", &ChannelSpec::er},
-    {"zdiff", &ChannelSpec::zdiff},
-    {"zcomm", &ChannelSpec::zcomm},
-    {"conductor", &ChannelSpec::conductorShare},
-    {"via", &ChannelSpec::via},
-    {"connector", &ChannelSpec::connector},
-    {"connector_at", &ChannelSpec::connectorAt},
-    {"fstart", &ChannelSpec::fstart},
-    {"fstop", &ChannelSpec::fstop},
-    {"fstep", &ChannelSpec::fstep},
+    {"rate", &LaneParams::rate},
+    {"loss", &LaneParams::lossDb},
+    {"length", &LaneParams::length},
+    {"er", &LaneParams::er},
+    {"zdiff", &LaneParams::zdiff},
+    {"zcomm", &LaneParams::zcomm},
+    {"conductor", &LaneParams::conductorShare},
+    {"via", &LaneParams::via},
+    {"connector", &LaneParams::connector},
+    {"connector_at", &LaneParams::connectorAt},
+    {"fstart", &LaneParams::fstart},
+    {"fstop", &LaneParams::fstop},
+    {"fstep", &LaneParams::fstep},
 };
 
 struct FormatName {
@@ -126,7 +126,7 @@ int bad(const char* what, const char* arg) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  ChannelSpec spec;
+  LaneParams params;
   std::string base = "lane", unit = "MHz", valueFormat;
   format fmt = DB;
 
@@ -145,14 +145,14 @@ int main(int argc, char** argv) {
     for (const NumberOption& o : kNumbers) {
       if (name != o.name) continue;
       known = true;
-      if (!readNumber(value, spec.*o.field)) return bad("not a number", argv[i]);
+      if (!readNumber(value, params.*o.field)) return bad("not a number", argv[i]);
     }
     if (known) continue;
     if (name == "out") {
       if (!*value) return bad("empty base name", argv[i]);
       base = value;
     } else if (name == "next" || name == "fext") {
-      if (!readList(value, name == "next" ? spec.nextDb : spec.fextDb))
+      if (!readList(value, name == "next" ? params.nextDb : params.fextDb))
         return bad("not a comma-separated list of numbers", argv[i]);
     } else if (name == "format") {
       bool found = false;
@@ -173,7 +173,7 @@ int main(int argc, char** argv) {
   }
   if (valueFormat.empty()) valueFormat = defaultValueFormat(fmt);
 
-  const ChannelBuild build = buildChannels(spec, base);
+  const ChannelBuild build = buildChannels(params, base);
   if (!build.error.empty()) {
     std::fprintf(stderr, "brevo-channel: %s\n", build.error.c_str());
     return 2;
@@ -182,7 +182,7 @@ int main(int argc, char** argv) {
 
   std::printf("wrote %s (%d points, %.6g dB differential loss at %.10g Hz)\n",
               build.set.thru.fileName().c_str(), build.set.thru.Fcount(),
-              modelLossDb(spec, build.set.nyquistNepers, 0.5 * spec.rate), 0.5 * spec.rate);
+              modelLossDb(params, build.set.nyquistNepers, 0.5 * params.rate), 0.5 * params.rate);
   for (const Sparams& s : build.set.next) std::printf("wrote %s\n", s.fileName().c_str());
   for (const Sparams& s : build.set.fext) std::printf("wrote %s\n", s.fileName().c_str());
   return 0;

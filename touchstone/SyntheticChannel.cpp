@@ -54,7 +54,7 @@ struct Model {
   double via = 0, connector = 0, connectorAt = 0;
 };
 
-Model modelOf(const ChannelSpec& s) {
+Model modelOf(const LaneParams& s) {
   Model m;
   m.nyquist = 0.5 * s.rate;
   m.delay = s.length * std::sqrt(s.er) / kLightSpeed;
@@ -173,7 +173,7 @@ double lossAt(const Model& m, double nepers, double f) {
   return -20.0 * std::log10(std::abs(pairAt(m, nepers, f).odd.s21));
 }
 
-std::string describe(const ChannelSpec& s) {
+std::string describe(const LaneParams& s) {
   char text[512];
   std::snprintf(text, sizeof text,
                 "rate=%.10g loss=%.6g length=%.6g er=%.6g zdiff=%.6g zcomm=%.6g "
@@ -183,7 +183,7 @@ std::string describe(const ChannelSpec& s) {
   return text;
 }
 
-std::string checkSpec(const ChannelSpec& s) {
+std::string checkParams(const LaneParams& s) {
   struct Range {
     const char* name;
     double value, low, high;   // low < value <= high
@@ -230,49 +230,49 @@ const char* defaultValueFormat(format fmt) {
   }
 }
 
-double modelLossDb(const ChannelSpec& spec, double nyquistNepers, double f) {
-  return lossAt(modelOf(spec), nyquistNepers, f);
+double modelLossDb(const LaneParams& params, double nyquistNepers, double f) {
+  return lossAt(modelOf(params), nyquistNepers, f);
 }
 
-ChannelBuild buildChannels(const ChannelSpec& spec, const std::string& base) {
+ChannelBuild buildChannels(const LaneParams& params, const std::string& base) {
   ChannelBuild out;
-  out.error = checkSpec(spec);
+  out.error = checkParams(params);
   if (!out.error.empty()) return out;
-  const Model m = modelOf(spec);
+  const Model m = modelOf(params);
 
   // Attenuation at Nyquist that meets the requested differential loss there: the loss
   // grows with the attenuation, so bisect between a lossless line and one that is lossy
   // enough (the discontinuities alone already cost a little).
   const double fN = m.nyquist;
-  if (lossAt(m, 0.0, fN) >= spec.lossDb) {
+  if (lossAt(m, 0.0, fN) >= params.lossDb) {
     char text[200];
     std::snprintf(text, sizeof text,
                   "loss=%g dB is below the %.3f dB the impedances and discontinuities "
                   "alone cost at %g Hz",
-                  spec.lossDb, lossAt(m, 0.0, fN), fN);
+                  params.lossDb, lossAt(m, 0.0, fN), fN);
     out.error = text;
     return out;
   }
   double low = 0.0, high = 1.0;
-  while (lossAt(m, high, fN) < spec.lossDb && high < 1e3) high *= 2;
+  while (lossAt(m, high, fN) < params.lossDb && high < 1e3) high *= 2;
   for (int i = 0; i < 200 && high - low > 1e-14 * high; ++i) {
     const double mid = 0.5 * (low + high);
-    (lossAt(m, mid, fN) < spec.lossDb ? low : high) = mid;
+    (lossAt(m, mid, fN) < params.lossDb ? low : high) = mid;
   }
   const double nepers = 0.5 * (low + high);
   out.set.nyquistNepers = nepers;
 
-  const int n = static_cast<int>(std::floor((spec.fstop - spec.fstart) / spec.fstep + 0.5)) + 1;
+  const int n = static_cast<int>(std::floor((params.fstop - params.fstart) / params.fstep + 0.5)) + 1;
   const std::string thruName = base + "_thru.s4p";
   Sparams thru(4, n, thruName.c_str());
   std::vector<Sparams> next, fext;
-  for (std::size_t a = 0; a < spec.nextDb.size(); ++a)
+  for (std::size_t a = 0; a < params.nextDb.size(); ++a)
     next.emplace_back(4, n, (base + "_next" + std::to_string(a + 1) + ".s4p").c_str());
-  for (std::size_t a = 0; a < spec.fextDb.size(); ++a)
+  for (std::size_t a = 0; a < params.fextDb.size(); ++a)
     fext.emplace_back(4, n, (base + "_fext" + std::to_string(a + 1) + ".s4p").c_str());
 
   for (int k = 0; k < n; ++k) {
-    const double f = spec.fstart + k * spec.fstep;
+    const double f = params.fstart + k * params.fstep;
     const PairPoint p = pairAt(m, nepers, f);
     const Matrix4 pair = pairMatrix(p);
     thru.setFreq(k, f);
@@ -292,40 +292,40 @@ ChannelBuild buildChannels(const ChannelSpec& spec, const std::string& base) {
     };
     // NEXT: backward coupling over the whole line, Kb (1 - e^{-2 gamma l}).
     for (std::size_t a = 0; a < next.size(); ++a) {
-      const double kb = std::pow(10.0, spec.nextDb[a] / 20.0);
-      addAggressor(next[a], kb * (1.0 - std::exp(-2.0 * p.gl)), "NEXT", spec.nextDb[a]);
+      const double kb = std::pow(10.0, params.nextDb[a] / 20.0);
+      addAggressor(next[a], kb * (1.0 - std::exp(-2.0 * p.gl)), "NEXT", params.nextDb[a]);
     }
     // FEXT: forward coupling -j Kf 2 pi f Td times the victim's own transfer, with Kf set
     // so that |FEXT / thru| at Nyquist is the requested ratio.
     for (std::size_t a = 0; a < fext.size(); ++a) {
       const double kf =
-          std::pow(10.0, spec.fextDb[a] / 20.0) / (2.0 * kPi * fN * m.delay);
+          std::pow(10.0, params.fextDb[a] / 20.0) / (2.0 * kPi * fN * m.delay);
       addAggressor(fext[a], -kJ * (kf * 2.0 * kPi * f * m.delay) * p.odd.s21, "FEXT",
-                   spec.fextDb[a]);
+                   params.fextDb[a]);
     }
   }
   if (!out.error.empty()) return out;
 
-  const std::string params = describe(spec);
+  const std::string settings = describe(params);
   thru.setComment("! differential through channel: input pair ports 1,3, output pair ports 2,4");
-  thru.setComment(("! " + params).c_str());
+  thru.setComment(("! " + settings).c_str());
   for (std::size_t a = 0; a < next.size(); ++a) {
     char text[200];
     std::snprintf(text, sizeof text,
                   "! NEXT aggressor %zu: aggressor in on ports 1,3, victim out on ports 2,4, "
                   "%.6g dB at high frequency",
-                  a + 1, spec.nextDb[a]);
+                  a + 1, params.nextDb[a]);
     next[a].setComment(text);
-    next[a].setComment(("! " + params).c_str());
+    next[a].setComment(("! " + settings).c_str());
   }
   for (std::size_t a = 0; a < fext.size(); ++a) {
     char text[200];
     std::snprintf(text, sizeof text,
                   "! FEXT aggressor %zu: aggressor in on ports 1,3, victim out on ports 2,4, "
                   "%.6g dB below the thru at %.10g Hz",
-                  a + 1, -spec.fextDb[a], fN);
+                  a + 1, -params.fextDb[a], fN);
     fext[a].setComment(text);
-    fext[a].setComment(("! " + params).c_str());
+    fext[a].setComment(("! " + settings).c_str());
   }
   out.set.thru = thru;
   out.set.next = std::move(next);

@@ -18,7 +18,7 @@
 
 #include "TouchstoneCore.h"
 
-struct ChannelSpec {
+struct LaneParams {
   double rate = 25.78125e9;      ///< symbol rate, Bd; the loss is set at rate/2
   double lossDb = 25.0;          ///< differential insertion loss at rate/2, dB (positive)
   double length = 0.3;           ///< line length, metres
@@ -44,18 +44,18 @@ struct ChannelSet {
 
 struct ChannelBuild {
   ChannelSet set;
-  std::string error;            ///< empty on success; otherwise what was wrong with the spec
+  std::string error;            ///< empty on success; otherwise what was wrong with the parameters
 };
 
 // Builds the through channel and every aggressor. The sets are named base + "_thru.s4p",
 // base + "_next<k>.s4p" and base + "_fext<k>.s4p". Refuses (error text, no sets) a
-// spec whose grid, geometry or coupling is out of range, a loss that the line alone
+// parameters whose grid, geometry or coupling is out of range, a loss that the line alone
 // cannot reach, or a coupling so strong that an aggressor file could not stay passive.
-ChannelBuild buildChannels(const ChannelSpec& spec, const std::string& base);
+ChannelBuild buildChannels(const LaneParams& params, const std::string& base);
 
 // Differential (ports 1,3 => 2,4) insertion loss of the through model at any
 // frequency, dB, positive; the model itself, not the stored grid.
-double modelLossDb(const ChannelSpec& spec, double nyquistNepers, double f);
+double modelLossDb(const LaneParams& params, double nyquistNepers, double f);
 
 // Writes every set of a build with Sparams::print in format fmt and value format
 // valueFormat. unit is "Hz", "kHz", "MHz" or "GHz"; the writer always writes MHz, so

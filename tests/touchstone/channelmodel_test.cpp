@@ -91,41 +91,41 @@ double storedLossDb(const Sparams& s, double f) {
   return -((1 - w) * dbOf(sdd21(s, k)) + w * dbOf(sdd21(s, k + 1)));
 }
 
-struct SpecCase {
+struct ParamCase {
   const char* name;
-  ChannelSpec spec;
+  LaneParams params;
 };
 
-ChannelSpec with(void (*edit)(ChannelSpec&)) {
-  ChannelSpec s;
+LaneParams with(void (*edit)(LaneParams&)) {
+  LaneParams s;
   edit(s);
   return s;
 }
 
-const SpecCase kSpecs[] = {
-    {"defaults", ChannelSpec{}},
-    {"low_loss_short", with([](ChannelSpec& s) { s.lossDb = 6; s.length = 0.05; })},
-    {"high_loss_long", with([](ChannelSpec& s) { s.lossDb = 40; s.length = 0.8; })},
-    {"all_dielectric", with([](ChannelSpec& s) { s.conductorShare = 0; })},
-    {"all_conductor", with([](ChannelSpec& s) { s.conductorShare = 1; })},
+const ParamCase kParamCases[] = {
+    {"defaults", LaneParams{}},
+    {"low_loss_short", with([](LaneParams& s) { s.lossDb = 6; s.length = 0.05; })},
+    {"high_loss_long", with([](LaneParams& s) { s.lossDb = 40; s.length = 0.8; })},
+    {"all_dielectric", with([](LaneParams& s) { s.conductorShare = 0; })},
+    {"all_conductor", with([](LaneParams& s) { s.conductorShare = 1; })},
     {"big_vias_low_impedance",
-     with([](ChannelSpec& s) { s.via = 250e-15; s.connector = 200e-15; s.zdiff = 80; s.zcomm = 20; })},
+     with([](LaneParams& s) { s.via = 250e-15; s.connector = 200e-15; s.zdiff = 80; s.zcomm = 20; })},
     {"high_impedance_strong_crosstalk",
-     with([](ChannelSpec& s) { s.zdiff = 110; s.nextDb = {-26}; s.fextDb = {-14}; })},
+     with([](LaneParams& s) { s.zdiff = 110; s.nextDb = {-26}; s.fextDb = {-14}; })},
     {"from_dc_pam4_rate",
-     with([](ChannelSpec& s) { s.fstart = 0; s.fstop = 30e9; s.fstep = 50e6; s.rate = 53.125e9; s.lossDb = 30; })},
+     with([](LaneParams& s) { s.fstart = 0; s.fstop = 30e9; s.fstep = 50e6; s.rate = 53.125e9; s.lossDb = 30; })},
 };
 
-void PrintTo(const SpecCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const ParamCase& c, std::ostream* os) { *os << c.name; }
 
-class SyntheticLane : public ::testing::TestWithParam<SpecCase> {};
+class SyntheticLane : public ::testing::TestWithParam<ParamCase> {};
 
 TEST_P(SyntheticLane, PassiveReciprocalAndAtTheRequestedLoss) {
-  const ChannelSpec& spec = GetParam().spec;
-  const ChannelBuild b = buildChannels(spec, "case");
+  const LaneParams& params = GetParam().params;
+  const ChannelBuild b = buildChannels(params, "case");
   ASSERT_EQ(b.error, "");
-  ASSERT_EQ(b.set.next.size(), spec.nextDb.size());
-  ASSERT_EQ(b.set.fext.size(), spec.fextDb.size());
+  ASSERT_EQ(b.set.next.size(), params.nextDb.size());
+  ASSERT_EQ(b.set.fext.size(), params.fextDb.size());
 
   std::vector<const Sparams*> all{&b.set.thru};
   for (const Sparams& s : b.set.next) all.push_back(&s);
@@ -145,29 +145,29 @@ TEST_P(SyntheticLane, PassiveReciprocalAndAtTheRequestedLoss) {
     EXPECT_LE(asymmetry, 1e-12) << s->fileName();
   }
 
-  const double fN = 0.5 * spec.rate;
-  EXPECT_NEAR(modelLossDb(spec, b.set.nyquistNepers, fN), spec.lossDb, 1e-6);
-  EXPECT_NEAR(storedLossDb(b.set.thru, fN), spec.lossDb, 0.5);
+  const double fN = 0.5 * params.rate;
+  EXPECT_NEAR(modelLossDb(params, b.set.nyquistNepers, fN), params.lossDb, 1e-6);
+  EXPECT_NEAR(storedLossDb(b.set.thru, fN), params.lossDb, 0.5);
 }
 
-INSTANTIATE_TEST_SUITE_P(Specs, SyntheticLane, ::testing::ValuesIn(kSpecs),
+INSTANTIATE_TEST_SUITE_P(Params, SyntheticLane, ::testing::ValuesIn(kParamCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // A pair matched to the 2 x 50 ohm ports with no discontinuity is a bare line: no
 // reflection, and a loss of L (c sqrt(f/fN) + (1 - c) f/fN) dB at any f.
 TEST(SyntheticLaneClosedForm, MatchedLineIsBareAttenuation) {
-  ChannelSpec spec;
-  spec.zdiff = 100;
-  spec.zcomm = 25;   // even mode 50 ohm as well
-  spec.via = 0;
-  spec.connector = 0;
-  spec.conductorShare = 0.3;
-  const ChannelBuild b = buildChannels(spec, "matched");
+  LaneParams params;
+  params.zdiff = 100;
+  params.zcomm = 25;   // even mode 50 ohm as well
+  params.via = 0;
+  params.connector = 0;
+  params.conductorShare = 0.3;
+  const ChannelBuild b = buildChannels(params, "matched");
   ASSERT_EQ(b.error, "");
-  const double fN = 0.5 * spec.rate;
+  const double fN = 0.5 * params.rate;
   for (double x : {0.25, 0.5, 1.0, 2.0, 3.5}) {
-    const double expected = spec.lossDb * (0.3 * std::sqrt(x) + 0.7 * x);
-    EXPECT_NEAR(modelLossDb(spec, b.set.nyquistNepers, x * fN), expected, 1e-9) << "f/fN " << x;
+    const double expected = params.lossDb * (0.3 * std::sqrt(x) + 0.7 * x);
+    EXPECT_NEAR(modelLossDb(params, b.set.nyquistNepers, x * fN), expected, 1e-9) << "f/fN " << x;
   }
   for (int k = 0; k < b.set.thru.Fcount(); ++k) {
     EXPECT_LT(std::abs(b.set.thru.Value(k, 1, 1)), 1e-12);
@@ -177,7 +177,7 @@ TEST(SyntheticLaneClosedForm, MatchedLineIsBareAttenuation) {
 
 // With vias and a mismatch there are reflections, and they grow with frequency.
 TEST(SyntheticLaneClosedForm, DiscontinuitiesReflect) {
-  const ChannelBuild b = buildChannels(ChannelSpec{}, "r");
+  const ChannelBuild b = buildChannels(LaneParams{}, "r");
   ASSERT_EQ(b.error, "");
   const Sparams& t = b.set.thru;
   // 90 ohm against 100: |rho| = 10/190 at low frequency, one end seen through the line.
@@ -190,17 +190,17 @@ TEST(SyntheticLaneClosedForm, DiscontinuitiesReflect) {
 // The line's impulse response starts at its delay length*sqrt(er)/c: nothing before it
 // (a loss without its causal phase would put a precursor there).
 TEST(SyntheticLaneClosedForm, ImpulseArrivesAtTheLineDelay) {
-  ChannelSpec spec;
-  spec.zdiff = 100;
-  spec.zcomm = 25;
-  spec.via = 0;
-  spec.connector = 0;
-  spec.fstart = 0;
-  spec.fstep = 20e6;
-  const ChannelBuild b = buildChannels(spec, "delay");
+  LaneParams params;
+  params.zdiff = 100;
+  params.zcomm = 25;
+  params.via = 0;
+  params.connector = 0;
+  params.fstart = 0;
+  params.fstep = 20e6;
+  const ChannelBuild b = buildChannels(params, "delay");
   ASSERT_EQ(b.error, "");
   const Sparams& t = b.set.thru;
-  const double delay = spec.length * std::sqrt(spec.er) / 299792458.0;
+  const double delay = params.length * std::sqrt(params.er) / 299792458.0;
   auto h = [&](double time) {
     double sum = 0.5 * sdd21(t, 0).real();   // the 0 Hz term counts once
     for (int k = 1; k < t.Fcount(); ++k)
@@ -219,22 +219,22 @@ TEST(SyntheticLaneClosedForm, ImpulseArrivesAtTheLineDelay) {
 // NEXT saturates at its level once the line is lossy; FEXT keeps its ratio to the thru
 // at Nyquist and grows with f (6 dB per octave relative to the thru).
 TEST(SyntheticLaneCrosstalk, LevelsAndShapes) {
-  ChannelSpec spec;
-  spec.nextDb = {-40, -47};
-  spec.fextDb = {-30, -38};
-  const ChannelBuild b = buildChannels(spec, "x");
+  LaneParams params;
+  params.nextDb = {-40, -47};
+  params.fextDb = {-30, -38};
+  const ChannelBuild b = buildChannels(params, "x");
   ASSERT_EQ(b.error, "");
   const Sparams& t = b.set.thru;
-  const double fN = 0.5 * spec.rate;
+  const double fN = 0.5 * params.rate;
   for (std::size_t a = 0; a < 2; ++a) {
     const Sparams& n = b.set.next[a];
-    EXPECT_NEAR(dbOf(sdd21(n, nearest(n, 40e9))), spec.nextDb[a], 0.05) << "NEXT " << a;
+    EXPECT_NEAR(dbOf(sdd21(n, nearest(n, 40e9))), params.nextDb[a], 0.05) << "NEXT " << a;
 
     const Sparams& f = b.set.fext[a];
     const int kN = nearest(f, fN), kH = nearest(f, fN / 2);
     const double ratioN = dbOf(sdd21(f, kN)) - dbOf(sdd21(t, kN));
     const double ratioH = dbOf(sdd21(f, kH)) - dbOf(sdd21(t, kH));
-    EXPECT_NEAR(ratioN, spec.fextDb[a], 0.02) << "FEXT " << a;
+    EXPECT_NEAR(ratioN, params.fextDb[a], 0.02) << "FEXT " << a;
     EXPECT_NEAR(ratioN - ratioH, 20 * std::log10(t.Freq(kN) / t.Freq(kH)), 1e-9) << "FEXT " << a;
   }
 }
@@ -242,41 +242,41 @@ TEST(SyntheticLaneCrosstalk, LevelsAndShapes) {
 // On an electrically short, nearly lossless line NEXT starts from
 // Kb |1 - e^{-j 4 pi f Td}| ~ Kb 4 pi f Td.
 TEST(SyntheticLaneCrosstalk, NextRisesFromLowFrequency) {
-  ChannelSpec spec;
-  spec.length = 0.02;
-  spec.lossDb = 0.01;
-  spec.zdiff = 100;
-  spec.zcomm = 25;
-  spec.via = 0;
-  spec.connector = 0;
-  spec.nextDb = {-40};
-  const ChannelBuild b = buildChannels(spec, "short");
+  LaneParams params;
+  params.length = 0.02;
+  params.lossDb = 0.01;
+  params.zdiff = 100;
+  params.zcomm = 25;
+  params.via = 0;
+  params.connector = 0;
+  params.nextDb = {-40};
+  const ChannelBuild b = buildChannels(params, "short");
   ASSERT_EQ(b.error, "");
   const Sparams& n = b.set.next[0];
-  const double delay = spec.length * std::sqrt(spec.er) / 299792458.0;
+  const double delay = params.length * std::sqrt(params.er) / 299792458.0;
   for (double f : {25e6, 100e6, 400e6}) {
     const double expected = -40 + 20 * std::log10(4 * kPi * f * delay);
     EXPECT_NEAR(dbOf(sdd21(n, nearest(n, f))), expected, 0.5) << f;
   }
 }
 
-TEST(SyntheticLaneRefusals, OutOfRangeSpecsGiveAReason) {
+TEST(SyntheticLaneRefusals, OutOfRangeParametersGiveAReason) {
   const struct {
     const char* name;
-    void (*edit)(ChannelSpec&);
+    void (*edit)(LaneParams&);
   } cases[] = {
-      {"loss_below_mismatch", [](ChannelSpec& s) { s.lossDb = 0.01; s.via = 300e-15; }},
-      {"next_too_strong", [](ChannelSpec& s) { s.nextDb = {-3}; }},
-      {"next_not_negative", [](ChannelSpec& s) { s.nextDb = {0}; }},
-      {"zero_step", [](ChannelSpec& s) { s.fstep = 0; }},
-      {"stop_below_start", [](ChannelSpec& s) { s.fstop = 1e6; }},
-      {"two_points", [](ChannelSpec& s) { s.fstop = s.fstart + s.fstep; }},
-      {"share_above_one", [](ChannelSpec& s) { s.conductorShare = 1.5; }},
-      {"connector_at_end", [](ChannelSpec& s) { s.connectorAt = 1; }},
-      {"nan_rate", [](ChannelSpec& s) { s.rate = std::nan(""); }},
+      {"loss_below_mismatch", [](LaneParams& s) { s.lossDb = 0.01; s.via = 300e-15; }},
+      {"next_too_strong", [](LaneParams& s) { s.nextDb = {-3}; }},
+      {"next_not_negative", [](LaneParams& s) { s.nextDb = {0}; }},
+      {"zero_step", [](LaneParams& s) { s.fstep = 0; }},
+      {"stop_below_start", [](LaneParams& s) { s.fstop = 1e6; }},
+      {"two_points", [](LaneParams& s) { s.fstop = s.fstart + s.fstep; }},
+      {"share_above_one", [](LaneParams& s) { s.conductorShare = 1.5; }},
+      {"connector_at_end", [](LaneParams& s) { s.connectorAt = 1; }},
+      {"nan_rate", [](LaneParams& s) { s.rate = std::nan(""); }},
   };
   for (const auto& c : cases) {
-    ChannelSpec s;
+    LaneParams s;
     c.edit(s);
     const ChannelBuild b = buildChannels(s, "bad");
     EXPECT_NE(b.error, "") << c.name;
@@ -287,11 +287,11 @@ TEST(SyntheticLaneRefusals, OutOfRangeSpecsGiveAReason) {
 // Written in each format and unit and read back by the reader: same grid, same values
 // within what the value format keeps; writing twice gives the same bytes.
 TEST(SyntheticLaneFiles, ReadBackInEveryFormatAndUnit) {
-  ChannelSpec spec;
-  spec.fstop = 5e9;
-  spec.fstep = 50e6;
-  spec.nextDb = {-40};
-  spec.fextDb = {-30};
+  LaneParams params;
+  params.fstop = 5e9;
+  params.fstep = 50e6;
+  params.nextDb = {-40};
+  params.fextDb = {-30};
   const struct {
     format fmt;
     const char* unit;
@@ -300,7 +300,7 @@ TEST(SyntheticLaneFiles, ReadBackInEveryFormatAndUnit) {
   ScratchDir dir;
   for (const auto& c : cases) {
     const std::string base = dir.file("lane");
-    const ChannelBuild b = buildChannels(spec, base);
+    const ChannelBuild b = buildChannels(params, base);
     ASSERT_EQ(b.error, "");
     CapturedLog log;
     ASSERT_EQ(writeChannels(b.set, c.fmt, defaultValueFormat(c.fmt), c.unit, log.get()), 0);
@@ -327,9 +327,9 @@ TEST(SyntheticLaneFiles, ReadBackInEveryFormatAndUnit) {
 }
 
 TEST(SyntheticLaneFiles, DecibelsRefuseAnExactZero) {
-  ChannelSpec spec;
-  spec.fstart = 0;   // at 0 Hz every reflection is exactly 0
-  const ChannelBuild b = buildChannels(spec, "zero");
+  LaneParams params;
+  params.fstart = 0;   // at 0 Hz every reflection is exactly 0
+  const ChannelBuild b = buildChannels(params, "zero");
   ASSERT_EQ(b.error, "");
   CapturedLog log;
   EXPECT_EQ(writeChannels(b.set, DB, defaultValueFormat(DB), "MHz", log.get()), 1);
