@@ -17,7 +17,8 @@ std::string fourPortThru() {
   for (int k = 1; k <= 4; ++k)
     for (int r = 1; r <= 4; ++r) {
       text << (r == 1 ? std::to_string(5 * k) : "");
-      for (int c = 1; c <= 4; ++c) text << ' ' << (r == c ? 0.05 - 0.01 * k : (r + 1) / 2 == (c + 1) / 2 ? 0.8 : 0) << " 0";
+      for (int c = 1; c <= 4; ++c)
+        text << ' ' << (r == c ? 0.05 - 0.01 * k : (r + 1) / 2 == (c + 1) / 2 ? 0.8 : 0) << " 0";
       text << '\n';
     }
   return text.str();
@@ -74,12 +75,14 @@ std::vector<RunCase> runCases() {
       {"control_file_last_wins", {thru, {"run.cf", "Thru=thru.s4p\nsignal=200m\n"}}, {"signal=300m", "run.cf"},
        0, {{"out", "peak Signal    =  200     mV\n"}}},
       // 998 characters of comment, then an assignment only a second piece of the line sees.
-      {"long_control_line_read_in_pieces", {{"run.cf", "Thru=missing.s4p\n#" + std::string(997, 'x') + "signal=300m\n"}},
+      {"long_control_line_read_in_pieces",
+       {{"run.cf", "Thru=missing.s4p\n#" + std::string(997, 'x') + "signal=300m\n"}},
        {"run.cf"}, 1, {{"out", "peak Signal    =  300     mV\n"}}},
       // The value is refused (so there is no through channel), on a log line of its own.
       {"overlong_value_refused", {}, {"Thru=" + std::string(1200, 'a')}, 1,
        {{"err", "2*" + kNoThru}, {"err", "~\n[^1\n][^\n]*Thru"}}},
-      {"no_through_channel", {}, {"signal=1"}, 1, {{"err", "=" + kPwd + "1  signal=1\n" + kNoThru + kNoThru}, {"out", "=" + kNoThru}}},
+      {"no_through_channel", {}, {"signal=1"}, 1,
+       {{"err", "=" + kPwd + "1  signal=1\n" + kNoThru + kNoThru}, {"out", "=" + kNoThru}}},
       {"uninterpretable_through_line", {}, {"Thru=\"t.s4p 1 2 3\""}, 10,
        {{"err", "problem with thru channel:  t.s4p\n"}, {"out", "="}}},
       {"ports_as_configured_no_warning", {thru}, {"Thru=\"thru.s4p 1 3 2 4\""}, 0,
@@ -89,15 +92,19 @@ std::vector<RunCase> runCases() {
         {"err", "warning:  changing input and/or output ports\n"}}},
       {"hex_port_pair", {thru}, {"Thru='thru.s4p 31'"}, 0, {{"out", "ports      3 1 => 2 4\n"}}},
       {"missing_through_file", {}, {"Thru=nothere.s4p"}, 1,
-       {{"err", "thru channel=nothere.s4p\ncannot open nothere.s4p\n"}, {"out", "$Rx t bandwidth =   1.934e+10\n" + kNoThru}}},
+       {{"err", "thru channel=nothere.s4p\ncannot open nothere.s4p\n"},
+        {"out", "$Rx t bandwidth =   1.934e+10\n" + kNoThru}}},
       {"through_file_without_data", {{"single_record.s2p", "# GHz S RI R 50\n1 1 0 2 0 3 0 4 0\n"}},
        {"Thru=single_record.s2p"}, 1, {{"err", "2*" + kNoThru}, {"out", "$" + kNoThru}}},
-      {"ports_outside_the_file", {thru}, {"Thru=\"thru.s4p 1 3 2 9\""}, 1, {{"err", "cannot properly read Thru file\n"}}},
+      {"ports_outside_the_file", {thru}, {"Thru=\"thru.s4p 1 3 2 9\""}, 1,
+       {{"err", "cannot properly read Thru file\n"}}},
       {"readable_through_channel", {thru}, {"Thru=thru.s4p"}, 0,
-       {{"out", "^channel:  thru.s4p\n" + kHeader}, {"err", "thru channel=thru.s4p\n"}, {"err", "UI   =  3.878788e-11\n"}}},
+       {{"out", "^channel:  thru.s4p\n" + kHeader}, {"err", "thru channel=thru.s4p\n"},
+        {"err", "UI   =  3.878788e-11\n"}}},
       // The first Thru is the through channel, later ones crosstalk; an empty Thru adds nothing.
       {"channel_lists",
-       {{"a.cf", "Thru=a.s4p\nNEXT=n1.s4p\n"}, {"b.cf", "Sparameters=b.s4p\nNEXT=n2.s4p\nNEXT=n3.s4p\nFEXT=f1.s4p\nThru=\n"}},
+       {{"a.cf", "Thru=a.s4p\nNEXT=n1.s4p\n"},
+        {"b.cf", "Sparameters=b.s4p\nNEXT=n2.s4p\nNEXT=n3.s4p\nFEXT=f1.s4p\nThru=\n"}},
        {"a.cf", "b.cf"}, 1,
        {{"err", "thru channel         = a.s4p\n"}, {"err", "crosstalk channel 1 = b.s4p\n"},
         {"err", "NEXT channel  1     = n1.s4p\n"}, {"err", "NEXT channel  2     = n2.s4p\n"},

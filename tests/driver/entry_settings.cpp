@@ -101,7 +101,8 @@ TEST(Derived, StarterDefaultsGiveTheHeaderAndLog) {
   EXPECT_EQ(run.log.text(), "1/Tx_BW=  7.052342e-11\n1/Rx_BW=  5.171717e-11\nUI   =  3.878788e-11\n");
   const Derived& d = run.rs.derived;
   EXPECT_EQ(std::vector({d.txTau, d.rxTau, d.farTau, d.nearTau, d.UI, d.pamStep, d.pamPower}),
-            std::vector({1 / (0.55 * kRate), 1 / (0.75 * kRate), 1 / (0.55 * kRate), 1 / kRate, 1 / kRate, 1.0, 1.0}));
+            std::vector({1 / (0.55 * kRate), 1 / (0.75 * kRate), 1 / (0.55 * kRate), 1 / kRate, 1 / kRate,
+                         1.0, 1.0}));
   EXPECT_EQ(std::vector({s.pTx, s.pRx}), std::vector({1.25 * kRate, 1.25 * kRate}));
 }
 

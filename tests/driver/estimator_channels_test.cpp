@@ -24,7 +24,8 @@ std::vector<Row> readManifest(const fs::path& dir) {
     if (cols.size() < 16 || cols[0] == "path") continue;
     Row r{cols[0], cols[1], cols[2]};
     if (!cols[12].empty())
-      r.inP = std::stoi(cols[12]), r.inM = std::stoi(cols[13]), r.outP = std::stoi(cols[14]), r.outM = std::stoi(cols[15]);
+      r.inP = std::stoi(cols[12]), r.inM = std::stoi(cols[13]), r.outP = std::stoi(cols[14]),
+      r.outM = std::stoi(cols[15]);
     rows.push_back(r);
   }
   return rows;

@@ -28,7 +28,7 @@ TEST(EstimatorPulse, AllPassChannelGivesRectangleAndDibit) {
   ASSERT_EQ(static_cast<int>(w.pulse.size()), pulsePoints);
   for (int i = 0; i < pulsePoints; ++i) {
     const int from = i - 100;  // samples from the delay, 20 per UI
-    const double pulse = std::abs(from) <= 6 ? 1 : 0, dibit = std::abs(from) <= 6 ? 1 : std::abs(from - 20) <= 6 ? -1 : 0;
+    const double pulse = std::abs(from) <= 6, dibit = pulse - (std::abs(from - 20) <= 6);
     if (std::abs(from) <= 6 || std::abs(from - 20) <= 6 || from <= -16 || from >= 36) {
       EXPECT_NEAR(w.pulse[i], pulse, 0.05) << "pulse sample " << i;
       EXPECT_NEAR(w.dibit[i], dibit, 0.07) << "dibit sample " << i;
@@ -47,7 +47,8 @@ void expectSameWaveform(const std::vector<double>& got, const std::vector<double
   double scale = 0;
   for (double v : want) scale = std::max(scale, std::abs(v));
   ASSERT_GT(scale, 0) << what;
-  for (std::size_t n = 0; n < want.size(); ++n) ASSERT_NEAR(got[n], want[n], 1e-12 * scale) << what << " sample " << n;
+  for (std::size_t n = 0; n < want.size(); ++n)
+    ASSERT_NEAR(got[n], want[n], 1e-12 * scale) << what << " sample " << n;
 }
 
 // The sums in their plain loop order, one frequency at a time, phasors advanced by multiplication.
@@ -59,7 +60,8 @@ TEST(EstimatorPulse, VectorisedSumsAgreeWithPlainLoops) {
   EXPECT_NEAR(run.rs.noise.groupDelay, 1e-9, 0.02e-9);  // the line's delay from the fit's phase slope
   const RunState& rs = run.rs;
   const double UI = rs.derived.UI, gd = rs.noise.groupDelay;
-  ShortWaveforms want{std::vector<double>(pulsePoints), std::vector<double>(pulsePoints), std::vector<double>(pulsePoints)};
+  const std::vector<double> zeros(pulsePoints);
+  ShortWaveforms want{zeros, zeros, zeros};
   for (int k = 1; k + 1 < rs.thru.Fcount(); ++k) {
     const double f = rs.thru.Freq(k), width = (rs.thru.Freq(k + 1) - rs.thru.Freq(k - 1)) * UI;
     const double hb = butterworth(4, f, rs.derived.rxTau) * butterworth(2, f, rs.derived.txTau) * width;
@@ -113,7 +115,8 @@ TEST(EstimatorPulse, InvertedChannelIsFlippedWithSameNoise) {
   }
   EXPECT_EQ(lineStarting(reports[0], "FLIPPED:"), "FLIPPED:                                 no\n");
   EXPECT_EQ(lineStarting(reports[1], "FLIPPED:"), "FLIPPED:                                yes\n");
-  for (const char* label : {"ILD ", "Tx re-Reflection", "Rx re-Reflection", "Tx-Rx re-Reflection", "Channel ", "Nyquist gain"}) {
+  for (const char* label :
+       {"ILD ", "Tx re-Reflection", "Rx re-Reflection", "Tx-Rx re-Reflection", "Channel ", "Nyquist gain"}) {
     EXPECT_NE(lineStarting(reports[0], label), "") << label;
     EXPECT_EQ(lineStarting(reports[0], label), lineStarting(reports[1], label)) << label;
   }
@@ -128,7 +131,8 @@ TEST(EstimatorNoise, PowersScaleWithSignalAndPam) {
     double signal;
     int pam;
     double noise, eye;
-  } cases[] = {{"signal_doubled", 0.8, 2, 4.0, 2.0}, {"pam4", 0.4, 4, 5.0 / 9, 1.0 / 3}, {"pam4_halved", 0.2, 4, 5.0 / 36, 1.0 / 6}};
+  } cases[] = {{"signal_doubled", 0.8, 2, 4.0, 2.0}, {"pam4", 0.4, 4, 5.0 / 9, 1.0 / 3},
+               {"pam4_halved", 0.2, 4, 5.0 / 36, 1.0 / 6}};
   StageRun base(file);
   ASSERT_TRUE(base.ok);
   ASSERT_EQ(runStages(base.rs), 0);
@@ -188,11 +192,14 @@ TEST(EstimatorReport, FiguresOfMeritLines) {
     double eye, noise;  // volts
     std::vector<std::string> lines;
   } cases[] = {
-      {0.160, 0.020, {"S/N                                            8.000\n", "BER                                            6.22e-16\n",
+      {0.160, 0.020, {"S/N                                            8.000\n",
+                      "BER                                            6.22e-16\n",
                       "interference tolerance                        10.832mV\n"}},
-      {0.160, 0.030, {"S/N                                            5.333\n", "BER                                            4.82e-08\n",
+      {0.160, 0.030, {"S/N                                            5.333\n",
+                      "BER                                            4.82e-08\n",
                       "interference tolerance                       -19.562mV\n"}},
-      {0.160, 0.0, {"S/N                                              inf\n", "BER                                            0.00e+00\n",
+      {0.160, 0.0, {"S/N                                              inf\n",
+                    "BER                                            0.00e+00\n",
                     "interference tolerance                        22.745mV\n"}},
       {0, 0, {"interference tolerance                         0.000mV\n"}},
   };
@@ -246,7 +253,8 @@ TEST(EstimatorCrosstalk, SalzOfAHundredthCoupling) {
   ASSERT_EQ(runStages(run.rs), 0);
   EXPECT_EQ(lineStarting(run.result.text(), "Salz S/N"), "Salz S/N                                      20.043 dB\n");
   char want[200];
-  std::snprintf(want, sizeof want, "%-36s ICN             %11.3fmV\n", aggressor.c_str(), 1000 * std::sqrt(run.rs.noise.fextIcnPower));
+  std::snprintf(want, sizeof want, "%-36s ICN             %11.3fmV\n", aggressor.c_str(),
+                1000 * std::sqrt(run.rs.noise.fextIcnPower));
   EXPECT_EQ(lineStarting(run.result.text(), aggressor), want);
   EXPECT_TRUE(run.rs.noise.fextIcnPower > 0 && run.rs.noise.nextIcnPower == 0);
   EXPECT_NE(run.log.text().find(aggressor + "  0.400 F\n"), std::string::npos);
@@ -368,7 +376,8 @@ TEST(EstimatorFiles, SideFilesHoldEveryRow) {
   EXPECT_TRUE(std::getline(fd, line) && line == "types:  2 3 3 3 #time, signal, signal, signal") << line;
   EXPECT_TRUE(std::getline(fd, line) && line == "names:  f thru fit ild # all are complex") << line;
   rows = 0;
-  for (double freq, zero, tr, ti, fr, fi, ir, ii; fd >> freq >> zero >> tr >> ti >> fr >> fi >> ir >> ii && rows < 401; ++rows) {
+  for (double freq, zero, tr, ti, fr, fi, ir, ii;
+       fd >> freq >> zero >> tr >> ti >> fr >> fi >> ir >> ii && rows < 401; ++rows) {
     EXPECT_LT(std::abs(cd(tr, ti) + lineTransfer(f[rows])), 3e-6) << rows;
     EXPECT_LT(std::abs(cd(ir, ii) - cd(tr - fr, ti - fi)), 4e-6) << rows;
   }

@@ -14,7 +14,8 @@ namespace {
 // sqrt(f), a dielectric loss growing with f and a speed v. With G = (Zc - 50)/(Zc + 50) and
 // P = exp(-gamma l): S11 = G (1 - P^2)/(1 - G^2 P^2), S21 = P (1 - G^2)/(1 - G^2 P^2).
 std::pair<cplx, cplx> line(cplx Zc, double f, double l, double skin, double dielectric, double v) {
-  const cplx G = (Zc - 50.0) / (Zc + 50.0), P = std::exp(-l * cplx(skin * std::sqrt(f) + dielectric * f, 2 * kPi * f / v));
+  const cplx gamma(skin * std::sqrt(f) + dielectric * f, 2 * kPi * f / v);
+  const cplx G = (Zc - 50.0) / (Zc + 50.0), P = std::exp(-gamma * l);
   return {G * (1.0 - P * P) / (1.0 - G * G * P * P), P * (1.0 - G * G) / (1.0 - G * G * P * P)};
 }
 
@@ -177,7 +178,8 @@ TEST_P(PortOrders, SameChainAsPairOrder) {
   const int n = single ? 2 : 4;
   const MatrixAt first = lineOf(!single, 0.07, 45, 90), second = lineOf(!single, 0.11, 58, 116);
   const CascadeResult want = cascade({{makeSet(g, n, plain, first), plain}, {makeSet(g, n, plain, second), plain}});
-  const CascadeResult early = cascade({{makeSet(g, t.ports, t.p, first), t.p}, {makeSet(g, n, plain, second), plain}});
+  const CascadeResult early =
+      cascade({{makeSet(g, t.ports, t.p, first), t.p}, {makeSet(g, n, plain, second), plain}});
   const CascadeResult late = cascade({{makeSet(g, n, plain, first), plain}, {makeSet(g, t.ports, t.p, second), t.p}});
   ASSERT_EQ(want.status + early.status + late.status, 0) << early.message << late.message;
   for (std::size_t k = 0; k < g.size(); ++k) {
@@ -203,7 +205,9 @@ TEST(Cascade, TwoPortFileOrderAndWrittenSet) {
 TEST(Cascade, RangesAndRefusals) {
   const std::vector<double> g = grid(1e9, 1e9, 10);
   const MatrixAt thru = [](double) { return idealThru(4); };
-  auto covering = [&](double f0, double fmax) { return makeSet({f0, (f0 + fmax) / 2, fmax}, 4, kDiff, thru, "b.s4p"); };
+  auto covering = [&](double f0, double fmax) {
+    return makeSet({f0, (f0 + fmax) / 2, fmax}, 4, kDiff, thru, "b.s4p");
+  };
   Sparams backwards = makeSet(g, 4, kDiff, thru, "backwards.s4p");
   backwards.setFreq(2, 1.5e9);
   // Full reflections facing each other across the junction, with transmission (only an active

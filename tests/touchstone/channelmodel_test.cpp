@@ -11,7 +11,9 @@ double sdd21Db(const Sparams& s, int k) {
   return 20 * std::log10(0.5 * std::abs(s.Value(k, 1, 2) - s.Value(k, 1, 4) - s.Value(k, 3, 2) + s.Value(k, 3, 4)));
 }
 
-int nearest(const Sparams& s, double f) { return static_cast<int>(std::lround((f - s.Freq(0)) / (s.Freq(1) - s.Freq(0)))); }
+int nearest(const Sparams& s, double f) {
+  return static_cast<int>(std::lround((f - s.Freq(0)) / (s.Freq(1) - s.Freq(0))));
+}
 
 struct ParamCase {
   const char* name;
@@ -22,7 +24,8 @@ const ParamCase kParams[] = {
     {"defaults", [](LaneParams&) {}},
     {"high_loss_long", [](LaneParams& s) { s.lossDb = 40, s.length = 0.8; }},
     {"all_dielectric", [](LaneParams& s) { s.conductorShare = 0; }},
-    {"big_vias_low_impedance", [](LaneParams& s) { s.via = 250e-15, s.connector = 200e-15, s.zdiff = 80, s.zcomm = 20; }},
+    {"big_vias_low_impedance",
+     [](LaneParams& s) { s.via = 250e-15, s.connector = 200e-15, s.zdiff = 80, s.zcomm = 20; }},
     {"high_impedance_strong_crosstalk", [](LaneParams& s) { s.zdiff = 110, s.nextDb = {-26}, s.fextDb = {-14}; }},
     {"from_dc_pam4_rate",
      [](LaneParams& s) { s.fstart = 0, s.fstop = 30e9, s.fstep = 50e6, s.rate = 53.125e9, s.lossDb = 30; }},
@@ -69,7 +72,8 @@ TEST(SyntheticLane, MatchedLineAndCrosstalkLevels) {
   ASSERT_EQ(b.error, "");
   const double fN = 0.5 * params.rate;
   for (double x : {0.25, 1.0, 3.5})
-    EXPECT_NEAR(modelLossDb(params, b.set.nyquistNepers, x * fN), params.lossDb * (0.3 * std::sqrt(x) + 0.7 * x), 1e-9);
+    EXPECT_NEAR(modelLossDb(params, b.set.nyquistNepers, x * fN),
+                params.lossDb * (0.3 * std::sqrt(x) + 0.7 * x), 1e-9);
   for (int k = 0; k < b.set.thru.Fcount(); ++k)
     EXPECT_LT(std::abs(b.set.thru.Value(k, 1, 1)) + std::abs(b.set.thru.Value(k, 1, 3)), 1e-12) << k;
   const Sparams& t = b.set.thru;

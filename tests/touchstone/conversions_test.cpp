@@ -35,7 +35,8 @@ TEST(Conversions, OnePortsByHand) {
     CaptureStderr();
     const cmatrix r = c.convert(cmatrix(1, 1, &c.in), c.z0);
     EXPECT_EQ(GetCapturedStderr(), solves(1));
-    EXPECT_LT(maxDifference(r, cmatrix(1, 1, &c.out)), 1e-13 * std::max(1.0, std::abs(c.out))) << c.in << " to " << c.out;
+    EXPECT_LT(maxDifference(r, cmatrix(1, 1, &c.out)), 1e-13 * std::max(1.0, std::abs(c.out)))
+        << c.in << " to " << c.out;
   }
   cmatrix Y(2, 2, nullptr), Z(2, 2, nullptr);  // a diagonal: the reciprocals
   Y.set(0, 0, 0.5), Y.set(1, 1, 0.25), Z.set(0, 0, 2.0), Z.set(1, 1, 4.0);

@@ -14,7 +14,8 @@ struct Probe {
 
 void expectProbes(const Sparams& s, const std::vector<Probe>& probes) {
   auto same = [](double got, double want) {
-    return got == want || (std::isnan(got) && std::isnan(want)) || std::abs(got - want) <= 1e-12 * (1 + std::abs(want));
+    return got == want || (std::isnan(got) && std::isnan(want)) ||
+           std::abs(got - want) <= 1e-12 * (1 + std::abs(want));
   };
   for (const Probe& p : probes) {
     const cplx got = s.Value(p.k, p.r, p.c);
@@ -181,7 +182,8 @@ TEST_P(BadInput, CountsStatusAndLog) {
   const Sparams s(path, log.get());
   EXPECT_EQ(std::vector({s.Fcount(), s.Size()}), std::vector({t.freqs, t.ports}));
   std::string want = t.log;
-  if (std::string(t.name).ends_with(".ts")) want += "{} uses Touchstone 2.0 keywords, which this reader does not support\n";
+  if (std::string(t.name).ends_with(".ts"))
+    want += "{} uses Touchstone 2.0 keywords, which this reader does not support\n";
   for (std::size_t at; (at = want.find("{}")) != std::string::npos;) want.replace(at, 2, path);
   EXPECT_EQ(log.text(), want);
   const ReadResult r = parseTouchstone(slurp(path), path);
@@ -210,7 +212,8 @@ TEST(BadInput, MutationsNeverCrash) {
       for (int k = 0; k < s.Fcount(); ++k)
         for (int i = 1; i <= s.Size(); ++i)
           for (int j = 1; j <= s.Size(); ++j) (void)s.Value(k, i, j);
-      if (s.Fcount() > 0 && s.Size() > 0) (void)s.Value(s.fmax() * 2 + 1, 1, 1, 1), (void)s.aParam(1, 1, 0, 0, 1, 0, nullptr);
+      if (s.Fcount() > 0 && s.Size() > 0)
+        (void)s.Value(s.fmax() * 2 + 1, 1, 1, 1), (void)s.aParam(1, 1, 0, 0, 1, 0, nullptr);
     }
   }
 }
