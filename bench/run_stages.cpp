@@ -226,3 +226,26 @@ void BM_StageEqualisedIld(benchmark::State& state) {
 BENCHMARK(BM_StageEqualisedIld)->Unit(benchmark::kMillisecond);
 
 }  // namespace
+
+namespace {
+
+// The period sums alone on the case's grid size (5,001 frequencies by 10,313 samples):
+// the deviation's pulse only (argument 0) or with the fitted and measured pulses (1).
+void BM_PeriodSums(benchmark::State& state) {
+  const int nF = 5001, nT = 10313;
+  const cd W = std::exp(cd(0, 2 * kPi / 10312.5));
+  PeriodInputs in;
+  cd E = 1;
+  for (int m = 0; m < nF; ++m) {
+    const cd F = std::exp(cd(-1e-4 * m, -0.3 * m)) / (1.0 + 1e-3 * m);
+    const cd ild = 0.01 * std::exp(cd(0, 0.7 * m)) / (1.0 + 1e-3 * m);
+    in.ildRe.push_back(ild.real()), in.ildIm.push_back(ild.imag());
+    in.fitRe.push_back(F.real()), in.fitIm.push_back(F.imag());
+    in.stepRe.push_back(E.real()), in.stepIm.push_back(E.imag());
+    E *= W;
+  }
+  for (auto _ : state) benchmark::DoNotOptimize(periodSums(in, nT, state.range(0) != 0));
+}
+BENCHMARK(BM_PeriodSums)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+}  // namespace
