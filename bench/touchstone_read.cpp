@@ -118,12 +118,14 @@ void BM_Parse16PortMA(benchmark::State& s) { parseText(s, sixteenPortMA(), 16, 1
 void BM_Parse16PortRI(benchmark::State& s) { parseText(s, sixteenPortRI(), 16, 10000); }
 void BM_Parse4PortMA(benchmark::State& s) { parseText(s, fourPortMA(), 4, 5001); }
 void BM_ReadFile16PortMA(benchmark::State& s) { readFile(s, sixteenPortMA(), 16, 10000); }
+void BM_ReadFile16PortRI(benchmark::State& s) { readFile(s, sixteenPortRI(), 16, 10000); }
 void BM_ReadFile4PortMA(benchmark::State& s) { readFile(s, fourPortMA(), 4, 5001); }
 
 BENCHMARK(BM_Parse16PortMA)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Parse16PortRI)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Parse4PortMA)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReadFile16PortMA)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ReadFile16PortRI)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReadFile4PortMA)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -4,14 +4,25 @@
 #include <cmath>
 #include <complex>
 #include <cstdio>
+#include <cstring>
 #include <algorithm>
 #include <numbers>
 
 #include "channelModel.h"
 #include "phasorSums.h"
+#include "sideColumns.h"
 #include "stages.h"
 
 namespace {
+
+// Room for one side-file row of up to seven columns.
+constexpr int kRowRoom = 7 * 48;
+
+char* append(char* at, const char* text) {
+  const std::size_t n = std::strlen(text);
+  std::memcpy(at, text, n);
+  return at + n;
+}
 
 // The refusal, on the log and on the result stream alike.
 int refuse(RunState& rs, const char* text) {
@@ -109,9 +120,18 @@ int equalisedIld(RunState& rs) {
                  : V(inP, outP);
     std::complex<double> F = fit(rs.points.fitCoef, f);
     std::complex<double> ild = T - F;
-    if (fd)
-      std::fprintf(fd.get(), "%14.6e 0  %14.6e %14.6e  %14.6e  %14.6e  %14.6e  %14.6e\n", f,
-                   T.real(), T.imag(), F.real(), F.imag(), ild.real(), ild.imag());
+    if (fd) {   // "%14.6e 0  %14.6e %14.6e  %14.6e  %14.6e  %14.6e  %14.6e\n"
+      char row[kRowRoom];
+      char* at = putScientific(row, f, 14, 6);
+      at = append(at, " 0  ");
+      const double columns[6] = {T.real(), T.imag(), F.real(), F.imag(), ild.real(), ild.imag()};
+      for (int i = 0; i < 6; ++i) {
+        if (i > 0) at = append(at, i == 1 ? " " : "  ");
+        at = putScientific(at, columns[i], 14, 6);
+      }
+      *at++ = '\n';
+      std::fwrite(row, 1, static_cast<std::size_t>(at - row), fd.get());
+    }
     if (m == 0) T *= 0.5, F *= 0.5, ild *= 0.5;   // the 0 Hz term of a one-sided sum counts once
     if (!dfe) continue;
     // Factor 2: the one-sided sum stands for the full transform.
@@ -139,9 +159,14 @@ int equalisedIld(RunState& rs) {
   for (int n = 0; n < nT; ++n) {
     const double t = n * timeStep;
     const double v = w.ildPulse[n];
-    if (wv2)
-      std::fprintf(wv2.get(), "%14.6e  %14.6e  %14.6e  %14.6e\n", t, w.pulse[n] * scale,
-                   w.fitPulse[n] * scale, v * scale);
+    if (wv2) {   // "%14.6e  %14.6e  %14.6e  %14.6e\n"
+      char row[kRowRoom];
+      char* at = putScientific(row, t, 14, 6);
+      const double columns[3] = {w.pulse[n] * scale, w.fitPulse[n] * scale, v * scale};
+      for (double c : columns) at = putScientific(append(at, "  "), c, 14, 6);
+      *at++ = '\n';
+      std::fwrite(row, 1, static_cast<std::size_t>(at - row), wv2.get());
+    }
     q += t > tDFE ? v * v : s.E_DFE * (v * v);
   }
   wv2.reset();

@@ -215,6 +215,69 @@ template <bool Convert>
   }
 }
 
+// The common decimal number at p (its first character, not white space) without bounds
+// checks, for lines whose last character is white space and that have at least eight
+// bytes of text after them: every step stops at a character that is not part of the
+// number, at the latest at that white space, and every eight-byte word read lies inside
+// the text. Up to seven integer and fifteen fraction digits, an exponent of up to four
+// digits; the value by one exact multiply or divide, as scan() gives it. Returns the end
+// of the number, or null for anything else (the caller then scans the careful way).
+inline const char* quickNumber(const char* p, double* value) {
+  const char* q = p;
+  const bool negative = *q == '-';
+  q += (*q == '-') | (*q == '+');
+  auto digitWord = [](const char* at, std::uint64_t* w) {
+    std::memcpy(w, at, 8);
+    const std::uint64_t flags = nonDigitBytes(*w);
+    return flags ? std::countr_zero(flags) / 8 : 8;
+  };
+  auto valueOf = [](std::uint64_t w, int n) -> std::uint64_t {   // the first n digits, n > 0
+    return eightDigitValue((w - 0x3030303030303030) << (8 * (8 - n)));
+  };
+  std::uint64_t w;
+  const int whole = digitWord(q, &w);
+  if (whole == 8) return nullptr;
+  std::uint64_t mantissa = whole > 0 ? valueOf(w, whole) : 0;
+  q += whole;
+  int fraction = 0;
+  if (*q == '.') {
+    ++q;
+    int n = digitWord(q, &w);
+    if (n > 0) mantissa = mantissa * kPow10Int[n] + valueOf(w, n);
+    q += n;
+    fraction = n;
+    if (n == 8) {
+      n = digitWord(q, &w);
+      if (n == 8 || whole + 8 + n > 19) return nullptr;
+      if (n > 0) mantissa = mantissa * kPow10Int[n] + valueOf(w, n);
+      q += n;
+      fraction += n;
+    }
+  }
+  if (whole + fraction == 0) return nullptr;   // ".", "-", inf, nan, text
+  if ((*q | 0x20) == 'x') return nullptr;      // hexadecimal, or "0x" read as 0
+  int exponent = 0;
+  if ((*q | 0x20) == 'e') {
+    const char* r = q + 1;
+    const bool negativeExponent = *r == '-';
+    r += (*r == '-') | (*r == '+');
+    if (isDigit(*r)) {   // "1e" and "1e+" leave the "e" unread
+      int digits = 0;
+      for (; isDigit(*r) && digits < 4; ++r, ++digits) exponent = exponent * 10 + (*r - '0');
+      if (isDigit(*r)) return nullptr;
+      if (negativeExponent) exponent = -exponent;
+      q = r;
+    }
+  }
+  const int e10 = exponent - fraction;
+  if (mantissa > (std::uint64_t{1} << 53) || e10 < -22 || e10 > 22) return nullptr;
+  const auto m = static_cast<double>(mantissa);
+  const double v = e10 < 0 ? m / kPow10[static_cast<std::size_t>(-e10)]
+                           : m * kPow10[static_cast<std::size_t>(e10)];
+  *value = negative ? -v : v;
+  return q;
+}
+
 // The text seen line by line as a 1024-byte line buffer delivers it.
 class LineCutter {
  public:
@@ -500,21 +563,32 @@ int readValues(LineCutter& lines, const char* limit, double unit, int nFreq, int
   while (k < nFreq && lines.next(&b, &e)) {
     const char* p = skipSpace(b, e);
     if (p == e || *p == '!') continue;
+    // The next number after white space, the quick way where the line allows it; null
+    // when there is none (p is then left alone).
+    const bool quick = isSpace(e[-1]) && limit - e >= 8;
+    auto number = [quick, e, limit](const char* from, double* x) -> const char* {
+      const char* at = skipSpace(from, e);
+      if (at == e) return nullptr;
+      if (quick) {
+        if (const char* end = quickNumber(at, x)) return end;
+      }
+      const std::size_t used = scan<true>(at, e, limit, x);
+      return used ? at + used : nullptr;
+    };
     double x;
     if (!haveFrequency) {
-      const std::size_t used = scan<true>(p, e, limit, &x);
-      if (used == 0) continue;
+      const char* end = number(p, &x);
+      if (!end) continue;
       freq[k] = x * unit;
       haveFrequency = true;
-      p += used;
+      p = end;
     }
     for (;;) {
-      std::size_t used = scan<true>(p, e, limit, &x);
-      if (used == 0) break;
-      p += used;
+      const char* end = number(p, &x);
+      if (!end) break;
+      p = end;
       double y = 0.0;
-      used = scan<true>(p, e, limit, &y);
-      p += used;
+      if ((end = number(p, &y))) p = end;
       data.push_back(pairValue<F>(x, y));
       if (++c < nPorts) continue;
       c = 0;
