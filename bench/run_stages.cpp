@@ -249,3 +249,25 @@ void BM_PeriodSums(benchmark::State& state) {
 BENCHMARK(BM_PeriodSums)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace
+
+namespace {
+
+// The through channel's read with its three mixed-mode arrays, against the plain read.
+void BM_StageReadThru(benchmark::State& state) {
+  Prepared p(2);
+  for (auto _ : state) readThru(p.rs);
+}
+BENCHMARK(BM_StageReadThru)->Unit(benchmark::kMillisecond);
+
+void BM_ReadThruFile(benchmark::State& state) {
+  FILE* sink = std::fopen("/dev/null", "w");
+  for (auto _ : state) {
+    std::string name = theCase().thru;
+    Sparams s(name.data(), sink);
+    benchmark::DoNotOptimize(s);
+  }
+  std::fclose(sink);
+}
+BENCHMARK(BM_ReadThruFile)->Unit(benchmark::kMillisecond);
+
+}  // namespace
