@@ -355,6 +355,7 @@ inline int bitCount(std::uint64_t x) {
 // count as white space). Reads 64 bytes at q.
 inline Classes classify(const char* q, std::size_t n, bool* other) {
   Classes c{};
+#pragma GCC unroll 4
   for (int part = 0; part < 4; ++part) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q + 16 * part));
     auto in = [&v](char low, char count) {   // low <= byte < low + count, unsigned
@@ -566,7 +567,7 @@ int readValues(LineCutter& lines, const char* limit, double unit, int nFreq, int
     // The next number after white space, the quick way where the line allows it; null
     // when there is none (p is then left alone).
     const bool quick = isSpace(e[-1]) && limit - e >= 8;
-    auto number = [quick, e, limit](const char* from, double* x) -> const char* {
+    auto number = [quick, e, limit](const char* from, double* x) __attribute__((always_inline)) -> const char* {
       const char* at = skipSpace(from, e);
       if (at == e) return nullptr;
       if (quick) {
