@@ -7,6 +7,7 @@
 #include <cmath>
 #include <complex>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -22,17 +23,27 @@ struct BenchFile {
   std::string text;
 };
 
-// A temporary folder that goes when the program ends.
+// A temporary folder that goes when the program ends; with BREVO_BENCH_FILES set, that
+// folder instead, and the files stay (bench/compare-readers.sh reads them with another
+// reader).
 struct Scratch {
   std::string path;
+  bool keep = false;
   Scratch() {
+    if (const char* dir = std::getenv("BREVO_BENCH_FILES"); dir && *dir) {
+      std::error_code ignored;
+      std::filesystem::create_directories(dir, ignored);
+      path = dir;
+      keep = true;
+      return;
+    }
     std::string pattern =
         (std::filesystem::temp_directory_path() / "brevo_bench_XXXXXX").string();
     if (mkdtemp(pattern.data())) path = pattern;
   }
   ~Scratch() {
     std::error_code ignored;
-    if (!path.empty()) std::filesystem::remove_all(path, ignored);
+    if (!path.empty() && !keep) std::filesystem::remove_all(path, ignored);
   }
 };
 
@@ -107,12 +118,14 @@ void BM_Parse16PortMA(benchmark::State& s) { parseText(s, sixteenPortMA(), 16, 1
 void BM_Parse16PortRI(benchmark::State& s) { parseText(s, sixteenPortRI(), 16, 10000); }
 void BM_Parse4PortMA(benchmark::State& s) { parseText(s, fourPortMA(), 4, 5001); }
 void BM_ReadFile16PortMA(benchmark::State& s) { readFile(s, sixteenPortMA(), 16, 10000); }
+void BM_ReadFile16PortRI(benchmark::State& s) { readFile(s, sixteenPortRI(), 16, 10000); }
 void BM_ReadFile4PortMA(benchmark::State& s) { readFile(s, fourPortMA(), 4, 5001); }
 
 BENCHMARK(BM_Parse16PortMA)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Parse16PortRI)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Parse4PortMA)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReadFile16PortMA)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ReadFile16PortRI)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReadFile4PortMA)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -4,40 +4,24 @@
 #include <cmath>
 #include <complex>
 #include <cstdio>
+#include <cstring>
 #include <algorithm>
 #include <numbers>
 
 #include "channelModel.h"
+#include "phasorSums.h"
+#include "sideColumns.h"
 #include "stages.h"
 
 namespace {
 
-template <bool kWithPulses>
-void sumPeriods(const PeriodInputs& in, int nT, PeriodWaveforms& out) {
-  const int nF = static_cast<int>(in.stepRe.size());
-  std::vector<double> rhoRe(nF, 1.0), rhoIm(nF, 0.0);   // phasor of each grid frequency
-  double* const rRe = rhoRe.data();
-  double* const rIm = rhoIm.data();
-  const double *const eRe = in.stepRe.data(), *const eIm = in.stepIm.data();
-  const double *const iRe = in.ildRe.data(), *const iIm = in.ildIm.data();
-  const double *const fRe = in.fitRe.data(), *const fIm = in.fitIm.data();
-  const double *const tRe = in.thruRe.data(), *const tIm = in.thruIm.data();
-  for (int n = 0; n < nT; ++n) {
-    double ild = 0, fitted = 0, thru = 0;
-#pragma omp simd reduction(+ : ild, fitted, thru)
-    for (int m = 0; m < nF; ++m) {
-      ild += iRe[m] * rRe[m] - iIm[m] * rIm[m];   // Re(c * rho)
-      if constexpr (kWithPulses) {
-        fitted += fRe[m] * rRe[m] - fIm[m] * rIm[m];
-        thru += tRe[m] * rRe[m] - tIm[m] * rIm[m];
-      }
-      const double re = rRe[m] * eRe[m] - rIm[m] * eIm[m];   // rho *= E_m
-      const double im = rRe[m] * eIm[m] + rIm[m] * eRe[m];
-      rRe[m] = re, rIm[m] = im;
-    }
-    out.ildPulse[n] = ild;
-    if constexpr (kWithPulses) out.fitPulse[n] = fitted, out.pulse[n] = thru;
-  }
+// Room for one side-file row of up to seven columns.
+constexpr int kRowRoom = 7 * 48;
+
+char* append(char* at, const char* text) {
+  const std::size_t n = std::strlen(text);
+  std::memcpy(at, text, n);
+  return at + n;
 }
 
 // The refusal, on the log and on the result stream alike.
@@ -53,13 +37,31 @@ PeriodWaveforms periodSums(const PeriodInputs& in, int nT, bool withPulses) {
   PeriodWaveforms out;
   if (nT <= 0) return out;
   out.ildPulse.assign(nT, 0.0);
+  PhasorSpectra spectra;
+  spectra.frequencies = static_cast<int>(in.stepRe.size());
+  spectra.stepRe = in.stepRe.data();
+  spectra.stepIm = in.stepIm.data();
+  spectra.sums = 1;
+  spectra.re[0] = in.ildRe.data(), spectra.im[0] = in.ildIm.data();
+  double* sums[PhasorSpectra::kMaxSums] = {out.ildPulse.data()};
+  // Without the measured spectrum the measured pulse is the fitted pulse plus the
+  // deviation's pulse (T = F + ILD), which saves a third of the work.
+  const bool thruGiven = !in.thruRe.empty();
   if (withPulses) {
     out.fitPulse.assign(nT, 0.0);
     out.pulse.assign(nT, 0.0);
-    sumPeriods<true>(in, nT, out);
-  } else {
-    sumPeriods<false>(in, nT, out);
+    spectra.re[1] = in.fitRe.data(), spectra.im[1] = in.fitIm.data();
+    sums[1] = out.fitPulse.data();
+    spectra.sums = 2;
+    if (thruGiven) {
+      spectra.re[2] = in.thruRe.data(), spectra.im[2] = in.thruIm.data();
+      sums[2] = out.pulse.data();
+      spectra.sums = 3;
+    }
   }
+  sumPhasors(spectra, nT, sums);
+  if (withPulses && !thruGiven)
+    for (int n = 0; n < nT; ++n) out.pulse[n] = out.fitPulse[n] + out.ildPulse[n];
   return out;
 }
 
@@ -118,17 +120,27 @@ int equalisedIld(RunState& rs) {
                  : V(inP, outP);
     std::complex<double> F = fit(rs.points.fitCoef, f);
     std::complex<double> ild = T - F;
-    if (fd)
-      std::fprintf(fd.get(), "%14.6e 0  %14.6e %14.6e  %14.6e  %14.6e  %14.6e  %14.6e\n", f,
-                   T.real(), T.imag(), F.real(), F.imag(), ild.real(), ild.imag());
+    if (fd) {   // "%14.6e 0  %14.6e %14.6e  %14.6e  %14.6e  %14.6e  %14.6e\n"
+      char row[kRowRoom];
+      char* at = putScientific(row, f, 14, 6);
+      at = append(at, " 0  ");
+      const double columns[6] = {T.real(), T.imag(), F.real(), F.imag(), ild.real(), ild.imag()};
+      for (int i = 0; i < 6; ++i) {
+        if (i > 0) at = append(at, i == 1 ? " " : "  ");
+        at = putScientific(at, columns[i], 14, 6);
+      }
+      *at++ = '\n';
+      std::fwrite(row, 1, static_cast<std::size_t>(at - row), fd.get());
+    }
     if (m == 0) T *= 0.5, F *= 0.5, ild *= 0.5;   // the 0 Hz term of a one-sided sum counts once
     if (!dfe) continue;
     // Factor 2: the one-sided sum stands for the full transform.
     const double G = pulseWeight(f, d.UI) * 2 * butterworth(4, f, d.rxTau) * butterworth(2, f, d.txTau);
-    const std::complex<double> cI = G * ild, cF = G * F, cT = G * T;
+    // The measured spectrum G*T is left out: the period sums form its pulse as the
+    // fitted pulse plus the deviation's.
+    const std::complex<double> cI = G * ild, cF = G * F;
     in.ildRe.push_back(cI.real()), in.ildIm.push_back(cI.imag());
     in.fitRe.push_back(cF.real()), in.fitIm.push_back(cF.imag());
-    in.thruRe.push_back(cT.real()), in.thruIm.push_back(cT.imag());
     in.stepRe.push_back(E.real()), in.stepIm.push_back(E.imag());
     E *= W;
   }
@@ -147,9 +159,14 @@ int equalisedIld(RunState& rs) {
   for (int n = 0; n < nT; ++n) {
     const double t = n * timeStep;
     const double v = w.ildPulse[n];
-    if (wv2)
-      std::fprintf(wv2.get(), "%14.6e  %14.6e  %14.6e  %14.6e\n", t, w.pulse[n] * scale,
-                   w.fitPulse[n] * scale, v * scale);
+    if (wv2) {   // "%14.6e  %14.6e  %14.6e  %14.6e\n"
+      char row[kRowRoom];
+      char* at = putScientific(row, t, 14, 6);
+      const double columns[3] = {w.pulse[n] * scale, w.fitPulse[n] * scale, v * scale};
+      for (double c : columns) at = putScientific(append(at, "  "), c, 14, 6);
+      *at++ = '\n';
+      std::fwrite(row, 1, static_cast<std::size_t>(at - row), wv2.get());
+    }
     q += t > tDFE ? v * v : s.E_DFE * (v * v);
   }
   wv2.reset();

@@ -7,6 +7,7 @@
 #include <numbers>
 
 #include "channelModel.h"
+#include "phasorSums.h"
 #include "stages.h"
 
 namespace {
@@ -15,21 +16,18 @@ constexpr double kTwoPi = 2 * std::numbers::pi;
 constexpr double kSampleUI = 0.05;   // 20 samples per UI
 constexpr double kLeadUI = 5;        // the window starts 5 UI before the delay
 
-// Per-frequency coefficients and phasors, structure of arrays so that the sample loop
-// over frequencies vectorises.
+// Per-frequency coefficients of the three short sums and the phasor step E1. The start
+// phasors are folded into the coefficients (E2 for the pulses, E3 for the dibit), so
+// that one phasor E1^n serves all three; the dibit's imaginary part is taken as the real
+// part of its coefficient times -j.
 struct ShortInputs {
-  std::vector<double> pulseRe, pulseIm, fitRe, fitIm, dibitRe, dibitIm;
-  std::vector<double> stepRe, stepIm;      // E1, advances one sample
-  std::vector<double> rhoRe, rhoIm;        // E2, the pulses' phasor
-  std::vector<double> rho3Re, rho3Im;      // E3, the dibit's phasor (half a UI earlier)
+  std::vector<double> re[3], im[3];   // pulse, fitted pulse, dibit
+  std::vector<double> stepRe, stepIm;
   void push(std::complex<double> pulse, std::complex<double> fitted, std::complex<double> dibit,
-            std::complex<double> e1, std::complex<double> e2, std::complex<double> e3) {
-    pulseRe.push_back(pulse.real()), pulseIm.push_back(pulse.imag());
-    fitRe.push_back(fitted.real()), fitIm.push_back(fitted.imag());
-    dibitRe.push_back(dibit.real()), dibitIm.push_back(dibit.imag());
+            std::complex<double> e1) {
+    const std::complex<double> c[3] = {pulse, fitted, std::complex<double>(dibit.imag(), -dibit.real())};
+    for (int s = 0; s < 3; ++s) re[s].push_back(c[s].real()), im[s].push_back(c[s].imag());
     stepRe.push_back(e1.real()), stepIm.push_back(e1.imag());
-    rhoRe.push_back(e2.real()), rhoIm.push_back(e2.imag());
-    rho3Re.push_back(e3.real()), rho3Im.push_back(e3.imag());
   }
 };
 
@@ -80,41 +78,24 @@ ShortWaveforms shortPulseSums(const RunState& rs) {
     const double pw = pulseWeight(f, UI) * filters * width;
     const double dw = dibitWeight(f, UI) * filters * width;
     // One exponential per frequency and phasor; samples advance by multiplication.
-    in.push(p.Sdd21[k] * pw, p.fitSdd21[k] * pw, p.Sdd21[k] * dw,
-            std::exp(std::complex<double>(0, kTwoPi * f * kSampleUI * UI)),
-            std::exp(std::complex<double>(0, kTwoPi * f * (delay - kLeadUI * UI))),
-            std::exp(std::complex<double>(0, kTwoPi * f * (delay - (kLeadUI + 0.5) * UI))));
+    const std::complex<double> e2 = std::exp(std::complex<double>(0, kTwoPi * f * (delay - kLeadUI * UI)));
+    const std::complex<double> e3 =
+        std::exp(std::complex<double>(0, kTwoPi * f * (delay - (kLeadUI + 0.5) * UI)));
+    in.push(p.Sdd21[k] * pw * e2, p.fitSdd21[k] * pw * e2, p.Sdd21[k] * dw * e3,
+            std::exp(std::complex<double>(0, kTwoPi * f * kSampleUI * UI)));
   }
   ShortWaveforms w;
   w.pulse.assign(pulsePoints, 0.0);
   w.dibit.assign(pulsePoints, 0.0);
   w.fitPulse.assign(pulsePoints, 0.0);
-  const int m = static_cast<int>(in.stepRe.size());
-  double* const rRe = in.rhoRe.data();
-  double* const rIm = in.rhoIm.data();
-  double* const r3Re = in.rho3Re.data();
-  double* const r3Im = in.rho3Im.data();
-  const double* const eRe = in.stepRe.data();
-  const double* const eIm = in.stepIm.data();
-  const double *const pRe = in.pulseRe.data(), *const pIm = in.pulseIm.data();
-  const double *const fRe = in.fitRe.data(), *const fIm = in.fitIm.data();
-  const double *const dRe = in.dibitRe.data(), *const dIm = in.dibitIm.data();
-  for (int t = 0; t < pulsePoints; ++t) {
-    double pulse = 0, fitted = 0, dibit = 0;
-#pragma omp simd reduction(+ : pulse, fitted, dibit)
-    for (int k = 0; k < m; ++k) {
-      pulse += pRe[k] * rRe[k] - pIm[k] * rIm[k];   // Re(c * E2)
-      fitted += fRe[k] * rRe[k] - fIm[k] * rIm[k];
-      dibit += dRe[k] * r3Im[k] + dIm[k] * r3Re[k];  // Im(c * E3)
-      const double re = rRe[k] * eRe[k] - rIm[k] * eIm[k];
-      const double im = rRe[k] * eIm[k] + rIm[k] * eRe[k];
-      rRe[k] = re, rIm[k] = im;
-      const double re3 = r3Re[k] * eRe[k] - r3Im[k] * eIm[k];
-      const double im3 = r3Re[k] * eIm[k] + r3Im[k] * eRe[k];
-      r3Re[k] = re3, r3Im[k] = im3;
-    }
-    w.pulse[t] = pulse, w.fitPulse[t] = fitted, w.dibit[t] = dibit;
-  }
+  PhasorSpectra spectra;
+  spectra.sums = 3;
+  spectra.frequencies = static_cast<int>(in.stepRe.size());
+  for (int s = 0; s < 3; ++s) spectra.re[s] = in.re[s].data(), spectra.im[s] = in.im[s].data();
+  spectra.stepRe = in.stepRe.data();
+  spectra.stepIm = in.stepIm.data();
+  double* const sums[PhasorSpectra::kMaxSums] = {w.pulse.data(), w.fitPulse.data(), w.dibit.data()};
+  sumPhasors(spectra, pulsePoints, sums);
   return w;
 }
 

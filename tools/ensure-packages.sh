@@ -2,7 +2,8 @@
 # Installs the Debian packages that building and testing Brevo need, when missing.
 # Extra package names given as arguments are ensured too.
 set -euo pipefail
-packages=(g++ make cmake liblapack-dev libblas-dev libgtest-dev libgmock-dev libbenchmark-dev "$@")
+packages=(g++ make cmake liblapack-dev libblas-dev libgtest-dev libgmock-dev libbenchmark-dev
+          gnuplot-nox parallel "$@")
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

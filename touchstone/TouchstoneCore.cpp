@@ -32,16 +32,28 @@ bool trimmable(char ch) {
 
 // The whole file in memory; one buffer serves all three passes. A large regular file is
 // read into one anonymous mapping of its size, advised onto huge pages (faulting in tens
-// of megabytes page by page costs more than parsing them); anything else (a small file,
-// a pipe, a file whose size is not known) is read into a string.
+// of megabytes page by page costs more than parsing them), a small one into a buffer of
+// its size; anything else (a pipe, a file whose size is not known, a file that grew
+// while it was read) is read into a string.
 class FileText {
  public:
   explicit FileText(int fd) {
     struct stat st;
     // Below a few huge pages the ordinary heap is as quick.
     constexpr off_t kMapFrom = off_t{8} << 20;
-    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size < kMapFrom && st.st_size > 0)
-      copy_.reserve(static_cast<std::size_t>(st.st_size));
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size < kMapFrom && st.st_size > 0) {
+      // Straight into a buffer that is not cleared first, without a copy through the
+      // chunk below.
+      const auto size = static_cast<std::size_t>(st.st_size);
+      small_ = std::make_unique_for_overwrite<char[]>(size);
+      while (used_ < size) {
+        const ssize_t got = read(fd, small_.get() + used_, size - used_);
+        if (got <= 0) break;
+        used_ += static_cast<std::size_t>(got);
+      }
+      if (used_ < size) return;  // the file shrank while we read it: what we have
+      // The file may have grown since fstat: the rest goes to the string below.
+    }
     if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= kMapFrom) {
       const auto size = static_cast<std::size_t>(st.st_size);
       void* p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
@@ -69,6 +81,10 @@ class FileText {
       munmap(map_, mapSize_);
       map_ = nullptr;
     }
+    if (small_ && !copy_.empty()) {
+      copy_.insert(0, small_.get(), used_);
+      small_.reset();
+    }
   }
   ~FileText() {
     if (map_) munmap(map_, mapSize_);
@@ -77,6 +93,7 @@ class FileText {
   FileText& operator=(const FileText&) = delete;
   std::string_view text() const {
     if (map_) return {static_cast<const char*>(map_), used_};
+    if (small_) return {small_.get(), used_};
     return copy_;
   }
 
@@ -84,6 +101,7 @@ class FileText {
   void* map_ = nullptr;
   std::size_t mapSize_ = 0;
   std::size_t used_ = 0;
+  std::unique_ptr<char[]> small_;   // a small regular file, used_ bytes of it
   std::string copy_;
 };
 

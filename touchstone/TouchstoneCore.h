@@ -111,6 +111,12 @@ inline constexpr long long kMaxSetValues = 2147483647LL;
 // ends at its size (or at an embedded NUL, as for a C string).
 std::size_t scanNumber(std::string_view text, double* value);
 
+// Items on one data line as the reader's sizing pass counts them: numbers as strtod reads
+// them, each with the white space after it, plus one for anything else met, where
+// counting ends. Leading white space is skipped; a line of white space alone has none.
+// The line ends at its size or at an embedded NUL.
+long long countLineItems(std::string_view line);
+
 // Network-parameter conversions with a real reference impedance z0 in ohms.
 cmatrix S2Y(cmatrix S, double z0);
 cmatrix Y2S(cmatrix Y, double z0);

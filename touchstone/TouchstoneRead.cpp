@@ -22,6 +22,10 @@
 #include <string>
 #include <sys/mman.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
@@ -64,44 +68,62 @@ constexpr std::array<double, 23> kPow10{1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,
   return static_cast<std::size_t>(end - text);
 }
 
-// Eight ASCII digits in one little-endian word: all digits?
-inline bool eightDigits(std::uint64_t w) {
-  return (((w + 0x4646464646464646) | (w - 0x3030303030303030)) & 0x8080808080808080) == 0;
+// Where the first byte that is not an ASCII digit sits in a little-endian word: the high
+// bit of that byte is set in the result, and no bit below it. (Bytes after it may be
+// flagged too: a borrow or carry only runs towards later bytes.)
+inline std::uint64_t nonDigitBytes(std::uint64_t w) {
+  return ((w + 0x4646464646464646) | (w - 0x3030303030303030)) & 0x8080808080808080;
 }
 
-// Their value, by three multiplications instead of eight steps.
-inline std::uint32_t eightDigitValue(std::uint64_t w) {
+// The value of eight digit values (0..9, first byte most significant) in one word, by
+// three multiplications instead of eight steps.
+inline std::uint32_t eightDigitValue(std::uint64_t digits) {
   constexpr std::uint64_t kMask = 0x000000FF000000FF;
   constexpr std::uint64_t kMul1 = 100 + (1000000ULL << 32);
   constexpr std::uint64_t kMul2 = 1 + (10000ULL << 32);
-  w -= 0x3030303030303030;
-  w = (w * 10) + (w >> 8);
+  std::uint64_t w = (digits * 10) + (digits >> 8);
   return static_cast<std::uint32_t>((((w & kMask) * kMul1) + (((w >> 16) & kMask) * kMul2)) >> 32);
 }
 
-// Consumes a run of decimal digits at p, eight at a time where it can, adding them to
-// mantissa while that stays exact (below 10^18); exact turns false when it would not.
+constexpr std::array<std::uint64_t, 9> kPow10Int{1,      10,      100,      1000,     10000,
+                                                 100000, 1000000, 10000000, 100000000};
+// mantissa * 10^n + (n digits) stays below 10^19 < 2^64 while mantissa < kRoom[n].
+constexpr std::array<std::uint64_t, 9> kRoom{
+    10000000000000000000ULL, 1000000000000000000ULL, 100000000000000000ULL,
+    10000000000000000ULL,    1000000000000000ULL,    100000000000000ULL,
+    10000000000000ULL,       1000000000000ULL,       100000000000ULL};
+
+// Consumes a run of decimal digits at p (not beyond e), up to eight at a time, adding
+// them to mantissa while that stays exact; exact turns false when it would not. Words
+// are read only where the whole buffer, up to limit, holds them.
 template <bool Convert>
-inline void digitRun(const char*& p, const char* e, std::uint64_t& mantissa, bool& exact) {
-  constexpr std::uint64_t kRoom8 = 10000000000ULL;        // m * 10^8 + 99999999 < 10^18
-  constexpr std::uint64_t kRoom1 = 100000000000000000ULL;  // m * 10 + 9 < 10^18
+inline void digitRun(const char*& p, const char* e, const char* limit, std::uint64_t& mantissa,
+                     bool& exact) {
   if constexpr (std::endian::native == std::endian::little) {
-    while (e - p >= 8) {
+    while (limit - p >= 8) {
       std::uint64_t w;
       std::memcpy(&w, p, 8);
-      if (!eightDigits(w)) break;
+      const std::uint64_t flags = nonDigitBytes(w);
+      auto n = static_cast<std::size_t>(flags ? std::countr_zero(flags) / 8 : 8);
+      const bool cut = static_cast<std::size_t>(e - p) < n;
+      if (cut) n = static_cast<std::size_t>(e - p);
       if constexpr (Convert) {
-        if (exact && mantissa < kRoom8)
-          mantissa = mantissa * 100000000 + eightDigitValue(w);
-        else
-          exact = false;
+        if (n > 0) {
+          // The n digits as the low end of an eight-digit number with leading zeros.
+          const std::uint64_t digits = (w - 0x3030303030303030) << (8 * (8 - n));
+          if (exact && mantissa < kRoom[n])
+            mantissa = mantissa * kPow10Int[n] + eightDigitValue(digits);
+          else
+            exact = false;
+        }
       }
-      p += 8;
+      p += n;
+      if (n < 8 || cut) return;
     }
   }
   for (; p < e && isDigit(*p); ++p) {
     if constexpr (Convert) {
-      if (exact && mantissa < kRoom1)
+      if (exact && mantissa < kRoom[1])
         mantissa = mantissa * 10 + static_cast<unsigned>(*p - '0');
       else
         exact = false;
@@ -130,7 +152,8 @@ inline void digitRun(const char*& p, const char* e, std::uint64_t& mantissa, boo
 // Other decimals go to std::from_chars (correctly rounded too), and whatever that will
 // not take to strtod. With Convert false only the extent is found (the sizing pass).
 template <bool Convert>
-[[gnu::always_inline]] inline std::size_t scan(const char* b, const char* e, double* value) {
+[[gnu::always_inline]] inline std::size_t scan(const char* b, const char* e, const char* limit,
+                                               double* value) {
   const char* p = b;
   while (p < e && isSpace(*p)) ++p;
   if (p == e) return 0;
@@ -145,17 +168,17 @@ template <bool Convert>
   }
   if (*p == '0' && p + 1 < e && upper(p[1]) == 'X') return strtodC(b, e, value);
 
-  // All digits, decimal point ignored, as one exact integer while it stays below 10^18;
+  // All digits, decimal point ignored, as one exact integer while it stays below 10^19;
   // beyond that the number goes the careful way.
   std::uint64_t mantissa = 0;
   bool exact = true;
   long long fraction = 0;  // digits after the decimal point
   const char* digitsStart = p;
-  digitRun<Convert>(p, e, mantissa, exact);
+  digitRun<Convert>(p, e, limit, mantissa, exact);
   bool anyDigit = p != digitsStart;
   if (p < e && *p == '.') {
     const char* fractionStart = ++p;
-    digitRun<Convert>(p, e, mantissa, exact);
+    digitRun<Convert>(p, e, limit, mantissa, exact);
     fraction = p - fractionStart;
     anyDigit = anyDigit || fraction > 0;
   }
@@ -190,6 +213,69 @@ template <bool Convert>
     *value = sign == '-' ? -v : v;
     return consumed;
   }
+}
+
+// The common decimal number at p (its first character, not white space) without bounds
+// checks, for lines whose last character is white space and that have at least eight
+// bytes of text after them: every step stops at a character that is not part of the
+// number, at the latest at that white space, and every eight-byte word read lies inside
+// the text. Up to seven integer and fifteen fraction digits, an exponent of up to four
+// digits; the value by one exact multiply or divide, as scan() gives it. Returns the end
+// of the number, or null for anything else (the caller then scans the careful way).
+inline const char* quickNumber(const char* p, double* value) {
+  const char* q = p;
+  const bool negative = *q == '-';
+  q += (*q == '-') | (*q == '+');
+  auto digitWord = [](const char* at, std::uint64_t* w) {
+    std::memcpy(w, at, 8);
+    const std::uint64_t flags = nonDigitBytes(*w);
+    return flags ? std::countr_zero(flags) / 8 : 8;
+  };
+  auto valueOf = [](std::uint64_t w, int n) -> std::uint64_t {   // the first n digits, n > 0
+    return eightDigitValue((w - 0x3030303030303030) << (8 * (8 - n)));
+  };
+  std::uint64_t w;
+  const int whole = digitWord(q, &w);
+  if (whole == 8) return nullptr;
+  std::uint64_t mantissa = whole > 0 ? valueOf(w, whole) : 0;
+  q += whole;
+  int fraction = 0;
+  if (*q == '.') {
+    ++q;
+    int n = digitWord(q, &w);
+    if (n > 0) mantissa = mantissa * kPow10Int[n] + valueOf(w, n);
+    q += n;
+    fraction = n;
+    if (n == 8) {
+      n = digitWord(q, &w);
+      if (n == 8 || whole + 8 + n > 19) return nullptr;
+      if (n > 0) mantissa = mantissa * kPow10Int[n] + valueOf(w, n);
+      q += n;
+      fraction += n;
+    }
+  }
+  if (whole + fraction == 0) return nullptr;   // ".", "-", inf, nan, text
+  if ((*q | 0x20) == 'x') return nullptr;      // hexadecimal, or "0x" read as 0
+  int exponent = 0;
+  if ((*q | 0x20) == 'e') {
+    const char* r = q + 1;
+    const bool negativeExponent = *r == '-';
+    r += (*r == '-') | (*r == '+');
+    if (isDigit(*r)) {   // "1e" and "1e+" leave the "e" unread
+      int digits = 0;
+      for (; isDigit(*r) && digits < 4; ++r, ++digits) exponent = exponent * 10 + (*r - '0');
+      if (isDigit(*r)) return nullptr;
+      if (negativeExponent) exponent = -exponent;
+      q = r;
+    }
+  }
+  const int e10 = exponent - fraction;
+  if (mantissa > (std::uint64_t{1} << 53) || e10 < -22 || e10 > 22) return nullptr;
+  const auto m = static_cast<double>(mantissa);
+  const double v = e10 < 0 ? m / kPow10[static_cast<std::size_t>(-e10)]
+                           : m * kPow10[static_cast<std::size_t>(e10)];
+  *value = negative ? -v : v;
+  return q;
 }
 
 // The text seen line by line as a 1024-byte line buffer delivers it.
@@ -230,17 +316,159 @@ inline const char* skipSpace(const char* p, const char* e) {
   return p;
 }
 
-// Items on a data line: numbers as strtod reads them, each with the white space after
-// it, plus one for anything else met (and counting ends there).
-long long countItems(const char* p, const char* e) {
+// Items on a data line the plain way: numbers as strtod reads them, each with the white
+// space after it, plus one for anything else met (and counting ends there).
+long long countItemsOneByOne(const char* p, const char* e, const char* limit) {
   long long n = 0;
   while (p < e) {
-    const std::size_t used = scan<false>(p, e, nullptr);
+    const std::size_t used = scan<false>(p, e, limit, nullptr);
     ++n;
     if (used == 0) break;
     p = skipSpace(p + used, e);
   }
   return n;
+}
+
+#if defined(__SSE2__)
+// The common data line, counted 64 characters at a time: when every white-space separated
+// token of the line is one whole decimal number,
+//     sign? (digits (. digits?)? | . digits) ((e|E) sign? digits)?
+// strtod consumes each token exactly and the line has as many items as tokens. The
+// characters are classified into bit masks (bit i for character i); the token rules
+// then become rules about neighbouring characters and about where digit runs end, and a
+// digit run's end is found by one addition (a carry runs through the run). Anything else
+// on the line (letters other than e, other punctuation, control characters, a token
+// such as "1-2", "1.2.3", "1e5e3", ".", "e5") leaves the line to the plain count.
+struct Classes {
+  std::uint64_t space, digit, dot, sign, e;
+};
+
+// Set bits of a word, without relying on a population-count instruction.
+inline int bitCount(std::uint64_t x) {
+  x -= (x >> 1) & 0x5555555555555555;
+  x = (x & 0x3333333333333333) + ((x >> 2) & 0x3333333333333333);
+  x = (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0F;
+  return static_cast<int>((x * 0x0101010101010101) >> 56);
+}
+
+// Masks of the 64 characters at q, of which the first n belong to the line (the rest
+// count as white space). Reads 64 bytes at q.
+inline Classes classify(const char* q, std::size_t n, bool* other) {
+  Classes c{};
+#pragma GCC unroll 4
+  for (int part = 0; part < 4; ++part) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q + 16 * part));
+    auto in = [&v](char low, char count) {   // low <= byte < low + count, unsigned
+      const __m128i t = _mm_sub_epi8(v, _mm_set1_epi8(low));
+      return _mm_cmpeq_epi8(_mm_min_epu8(t, _mm_set1_epi8(static_cast<char>(count - 1))), t);
+    };
+    auto is = [&v](char ch) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(ch)); };
+    const __m128i space = _mm_or_si128(is(' '), in('\t', 5));
+    const __m128i digit = in('0', 10);
+    const __m128i dot = is('.');
+    const __m128i sign = _mm_or_si128(is('+'), is('-'));
+    const __m128i e = _mm_or_si128(is('e'), is('E'));
+    const int shift = 16 * part;
+    auto bits = [shift](__m128i m) {
+      return static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(m))) << shift;
+    };
+    c.space |= bits(space);
+    c.digit |= bits(digit);
+    c.dot |= bits(dot);
+    c.sign |= bits(sign);
+    c.e |= bits(e);
+  }
+  const std::uint64_t inLine = n >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << n) - 1;
+  c.digit &= inLine, c.dot &= inLine, c.sign &= inLine, c.e &= inLine;
+  c.space |= ~inLine;
+  *other = (c.space | c.digit | c.dot | c.sign | c.e) != ~std::uint64_t{0};
+  return c;
+}
+
+// The count of the line [p, e) when all its tokens are plain numbers; false otherwise.
+// p is the line's first character that is not white space.
+bool countPlainNumbers(const char* p, const char* e, const char* limit, long long* count) {
+  const auto length = static_cast<std::size_t>(e - p);
+  // Words to look at: one past the last character, so that what follows the line's last
+  // character is seen as white space.
+  const std::size_t words = length / 64 + 1;
+  if (words > 17) return false;   // longer than a line can be
+  char padded[17 * 64];
+  const char* q = p;
+  if (static_cast<std::size_t>(limit - p) < words * 64) {   // near the end of the text
+    std::memset(padded, ' ', words * 64);
+    std::memcpy(padded, p, length);
+    q = padded;
+  }
+  // Carries between words: the previous word's last character (a line starts after
+  // white space) and the three running digit-run additions.
+  std::uint64_t prevSpace = 1, prevDigit = 0, prevDot = 0, prevSign = 0, prevE = 0;
+  std::uint64_t prevLeadSign = 0, prevExponentSign = 0, prevLooseDot = 0;
+  bool carryInt = false, carryFraction = false, carryExponent = false;
+  std::uint64_t bad = 0;
+  long long tokens = 0;
+  for (std::size_t i = 0; i < words; ++i) {
+    const std::size_t left = length > 64 * i ? length - 64 * i : 0;
+    bool other = false;
+    const Classes c = classify(q + 64 * i, left, &other);
+    if (other) return false;
+    // before(m): bit i set when character i-1 is in m (carrying the previous word's last).
+    auto before = [](std::uint64_t m, std::uint64_t carried) { return (m << 1) | carried; };
+    const std::uint64_t afterSpace = before(c.space, prevSpace);
+    const std::uint64_t afterDigit = before(c.digit, prevDigit);
+    const std::uint64_t afterDot = before(c.dot, prevDot);
+    const std::uint64_t afterSign = before(c.sign, prevSign);
+    const std::uint64_t afterE = before(c.e, prevE);
+    tokens += bitCount(~c.space & afterSpace);
+
+    const std::uint64_t leadSign = c.sign & afterSpace;   // a number's sign
+    const std::uint64_t exponentSign = c.sign & afterE;   // an exponent's sign
+    const std::uint64_t looseDot = c.dot & ~afterDigit;   // a dot with no digit before it
+    bad |= c.sign & ~(leadSign | exponentSign);
+    bad |= afterSign & ~(c.digit | c.dot);                // a sign goes before digits or a dot
+    bad |= before(exponentSign, prevExponentSign) & ~c.digit;
+    bad |= c.e & ~(afterDigit | afterDot);                // "1e5", "1.e5"
+    bad |= afterE & ~(c.digit | c.sign);
+    bad |= before(looseDot, prevLooseDot) & ~c.digit;     // ".5", not "."
+
+    // Where each digit run ends (the character after it): integer runs must end at a
+    // dot, an e or white space, fraction runs (possibly empty) at an e or white space,
+    // exponent runs at white space.
+    const std::uint64_t intStart =
+        c.digit & ~afterDigit & (afterSpace | before(leadSign, prevLeadSign));
+    const std::uint64_t fractionStart = afterDot;
+    const std::uint64_t exponentStart =
+        c.digit & (afterE | before(exponentSign, prevExponentSign));
+    auto runEnds = [&c](std::uint64_t starts, bool& carry) {
+      std::uint64_t sum;
+      const bool out1 = __builtin_add_overflow(c.digit, starts, &sum);
+      const bool out2 = __builtin_add_overflow(sum, static_cast<std::uint64_t>(carry), &sum);
+      carry = out1 || out2;
+      return sum & ~c.digit;
+    };
+    bad |= runEnds(intStart, carryInt) & ~(c.dot | c.e | c.space);
+    bad |= runEnds(fractionStart, carryFraction) & ~(c.e | c.space);
+    bad |= runEnds(exponentStart, carryExponent) & ~c.space;
+    if (bad) return false;
+
+    prevSpace = c.space >> 63, prevDigit = c.digit >> 63, prevDot = c.dot >> 63;
+    prevSign = c.sign >> 63, prevE = c.e >> 63;
+    prevLeadSign = leadSign >> 63, prevExponentSign = exponentSign >> 63;
+    prevLooseDot = looseDot >> 63;
+  }
+  *count = tokens;
+  return true;
+}
+#endif
+
+// Items on a data line whose first character (not white space) is at p: numbers as
+// strtod reads them, each with the white space after it, plus one for anything else met.
+long long countItems(const char* p, const char* e, const char* limit) {
+#if defined(__SSE2__)
+  long long n;
+  if (countPlainNumbers(p, e, limit, &n)) return n;
+#endif
+  return countItemsOneByOne(p, e, limit);
 }
 
 // Option-line vocabularies, searched as substrings of the upper-cased line.
@@ -280,11 +508,12 @@ long long floorSqrt(long long p) {
   return n;
 }
 
-// A vector of n zeros whose pages the kernel may back with huge pages: a 16-port file of
-// 10,000 points needs 41 MB of matrices, and faulting that in 4 KiB pages costs more
-// than parsing it. The advice is only a hint; where it is refused nothing changes.
+// An empty vector with room for n values whose pages the kernel may back with huge
+// pages: a 16-port file of 10,000 points needs 41 MB of matrices, and faulting that in
+// 4 KiB pages costs more than parsing it. The advice is only a hint; where it is refused
+// nothing changes. The value pass appends to it, so no page is written twice.
 template <typename T>
-std::shared_ptr<std::vector<T>> zeros(std::size_t n) {
+std::shared_ptr<std::vector<T>> reserved(std::size_t n) {
   auto v = std::make_shared<std::vector<T>>();
   v->reserve(n);
 #ifdef MADV_HUGEPAGE
@@ -295,12 +524,83 @@ std::shared_ptr<std::vector<T>> zeros(std::size_t n) {
   if (n * sizeof(T) >= 2 * kHuge && last > first)
     madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
 #endif
+  return v;
+}
+
+template <typename T>
+std::shared_ptr<std::vector<T>> zeros(std::size_t n) {
+  auto v = reserved<T>(n);
   v->resize(n);
   return v;
 }
 
 inline complex polarOf(double magnitude, double radians) {
   return {magnitude * std::cos(radians), magnitude * std::sin(radians)};
+}
+
+// The complex value a pair encodes, one function per format so that the value pass
+// converts without a switch per value.
+template <format F>
+inline complex pairValue(double a, double b) {
+  if constexpr (F == RI) return {a, b};
+  if constexpr (F == MA) return polarOf(a, b * kRadiansPerDegree);
+  if constexpr (F == DB) return polarOf(std::pow(10.0, 0.05 * a), b * kRadiansPerDegree);
+  if constexpr (F == MR) return polarOf(a, b);
+}
+
+// The value pass over the lines after the option line: each record's frequency, then
+// pairs filling the matrices row by row, column fastest, in file order; a pair whose
+// second number is missing takes 0 for it. Values are appended to data, whose capacity
+// holds them all. Returns the records completed.
+template <format F>
+int readValues(LineCutter& lines, const char* limit, double unit, int nFreq, int nPorts,
+               double* freq, std::vector<complex>& data) {
+  int k = 0;
+  int r = 0;
+  int c = 0;
+  bool haveFrequency = false;
+  const char* b;
+  const char* e;
+  while (k < nFreq && lines.next(&b, &e)) {
+    const char* p = skipSpace(b, e);
+    if (p == e || *p == '!') continue;
+    // The next number after white space, the quick way where the line allows it; null
+    // when there is none (p is then left alone).
+    const bool quick = isSpace(e[-1]) && limit - e >= 8;
+    auto number = [quick, e, limit](const char* from, double* x) __attribute__((always_inline)) -> const char* {
+      const char* at = skipSpace(from, e);
+      if (at == e) return nullptr;
+      if (quick) {
+        if (const char* end = quickNumber(at, x)) return end;
+      }
+      const std::size_t used = scan<true>(at, e, limit, x);
+      return used ? at + used : nullptr;
+    };
+    double x;
+    if (!haveFrequency) {
+      const char* end = number(p, &x);
+      if (!end) continue;
+      freq[k] = x * unit;
+      haveFrequency = true;
+      p = end;
+    }
+    for (;;) {
+      const char* end = number(p, &x);
+      if (!end) break;
+      p = end;
+      double y = 0.0;
+      if ((end = number(p, &y))) p = end;
+      data.push_back(pairValue<F>(x, y));
+      if (++c < nPorts) continue;
+      c = 0;
+      if (++r < nPorts) continue;
+      r = 0;
+      ++k;
+      haveFrequency = false;
+      break;  // a new record always starts on a new line
+    }
+  }
+  return k;
 }
 
 }  // namespace
@@ -310,17 +610,25 @@ std::size_t scanNumber(std::string_view text, double* value) {
   const char* e = b + text.size();
   if (const void* z = std::memchr(b, 0, text.size())) e = static_cast<const char*>(z);
   double v = 0;
-  const std::size_t used = scan<true>(b, e, &v);
+  const std::size_t used = scan<true>(b, e, b + text.size(), &v);
   if (used != 0 && value) *value = v;
   return used;
 }
 
+long long countLineItems(std::string_view line) {
+  const char* b = line.data();
+  const char* e = b + line.size();
+  if (const void* z = std::memchr(b, 0, line.size())) e = static_cast<const char*>(z);
+  const char* p = skipSpace(b, e);
+  return p == e ? 0 : countItems(p, e, b + line.size());
+}
+
 complex Param(format fmt, double a, double b) {
   switch (fmt) {
-    case RI: return {a, b};
-    case MA: return polarOf(a, b * kRadiansPerDegree);
-    case DB: return polarOf(std::pow(10.0, 0.05 * a), b * kRadiansPerDegree);
-    case MR: return polarOf(a, b);
+    case RI: return pairValue<RI>(a, b);
+    case MA: return pairValue<MA>(a, b);
+    case DB: return pairValue<DB>(a, b);
+    case MR: return pairValue<MR>(a, b);
   }
   return {0.0, 0.0};  // a value outside the enumeration encodes nothing
 }
@@ -341,6 +649,7 @@ ReadResult parseTouchstone(std::string_view text, std::string fileName) {
   format fmt = MA;
   double unit = 1e9;
   LineCutter lines(text);
+  const char* const textEnd = text.data() + text.size();
   const char* b;
   const char* e;
   bool optionLine = false;
@@ -376,7 +685,7 @@ ReadResult parseTouchstone(std::string_view text, std::string fileName) {
       continue;
     }
     if (*p == '[') result.touchstone2Keywords = true;
-    const long long n = countItems(p, e);
+    const long long n = countItems(p, e, textEnd);
     if (n % 2 == 1) {
       if (records == 1) ports = floorSqrt(values / 2);
       ++records;
@@ -407,7 +716,7 @@ ReadResult parseTouchstone(std::string_view text, std::string fileName) {
   }
   try {
     set.freq = zeros<double>(static_cast<std::size_t>(records));
-    set.data = zeros<complex>(static_cast<std::size_t>(records * perPoint));
+    set.data = reserved<complex>(static_cast<std::size_t>(records * perPoint));
   } catch (const std::bad_alloc&) {
     set.freq.reset();
     set.data.reset();
@@ -417,46 +726,22 @@ ReadResult parseTouchstone(std::string_view text, std::string fileName) {
   set.nFreq = static_cast<int>(records);
   set.nPorts = static_cast<int>(ports);
 
-  // Values: each record's frequency, then pairs filling the matrix row by row, column
-  // fastest, in file order; a pair whose second number is missing takes 0 for it.
+  // Values, into storage of its final size; what was not read stays 0.
   result.status = ReadStatus::incomplete;
-  if (set.nFreq == 0 || set.nPorts == 0) return result;  // no place for any value
-  lines.seek(dataStart);
-  double* freq = set.freq->data();
-  complex* entry = set.data->data();
-  const int n = set.nPorts;
-  int k = 0;
-  int r = 0;
-  int c = 0;
-  bool haveFrequency = false;
-  while (k < set.nFreq && lines.next(&b, &e)) {
-    const char* p = skipSpace(b, e);
-    if (p == e || *p == '!') continue;
-    double x;
-    if (!haveFrequency) {
-      const std::size_t used = scan<true>(p, e, &x);
-      if (used == 0) continue;
-      freq[k] = x * unit;
-      haveFrequency = true;
-      p += used;
+  const auto total = static_cast<std::size_t>(records * perPoint);
+  if (set.nFreq > 0 && set.nPorts > 0) {  // else there is no place for any value
+    lines.seek(dataStart);
+    double* freq = set.freq->data();
+    std::vector<complex>& data = *set.data;
+    int k = 0;
+    switch (fmt) {
+      case RI: k = readValues<RI>(lines, textEnd, unit, set.nFreq, set.nPorts, freq, data); break;
+      case MA: k = readValues<MA>(lines, textEnd, unit, set.nFreq, set.nPorts, freq, data); break;
+      case DB: k = readValues<DB>(lines, textEnd, unit, set.nFreq, set.nPorts, freq, data); break;
+      case MR: k = readValues<MR>(lines, textEnd, unit, set.nFreq, set.nPorts, freq, data); break;
     }
-    for (;;) {
-      std::size_t used = scan<true>(p, e, &x);
-      if (used == 0) break;
-      p += used;
-      double y = 0.0;
-      used = scan<true>(p, e, &y);
-      p += used;
-      *entry++ = Param(fmt, x, y);
-      if (++c < n) continue;
-      c = 0;
-      if (++r < n) continue;
-      r = 0;
-      ++k;
-      haveFrequency = false;
-      break;  // a new record always starts on a new line
-    }
+    if (k == set.nFreq) result.status = ReadStatus::ok;
   }
-  if (k == set.nFreq) result.status = ReadStatus::ok;
+  set.data->resize(total);
   return result;
 }

@@ -1,10 +1,11 @@
-// Construction, element access, arithmetic shapes, reshaping and text dumps of cmatrix.
+// cmatrix: placement, shapes, arithmetic, reshaping, text dumps and left division.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <complex>
-#include <ostream>
 #include <cstdio>
+#include <cstdlib>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -13,9 +14,11 @@
 namespace {
 
 using cd = std::complex<double>;
+using ::testing::internal::CaptureStderr;
+using ::testing::internal::GetCapturedStderr;
+using Entries = std::vector<cd>;
 
-// Entries whose numbers say where they are: 10*(row+1) + (column+1), imaginary part the
-// storage index, so a misplaced entry names its true address.
+// Entry (i, j) is 10*(i+1) + (j+1) with its column-major storage index as imaginary part.
 cmatrix numbered(int rows, int columns) {
   cmatrix m(rows, columns, nullptr);
   for (int i = 0; i < rows; ++i)
@@ -23,233 +26,135 @@ cmatrix numbered(int rows, int columns) {
   return m;
 }
 
-std::vector<cd> entries(const cmatrix& m) {  // row after row
-  std::vector<cd> out;
+cmatrix column(Entries v) { return cmatrix(static_cast<int>(v.size()), 1, v.data()); }
+
+Entries entries(const cmatrix& m) {   // row after row
+  Entries out;
   for (int i = 0; i < m.Rows(); ++i)
     for (int j = 0; j < m.Columns(); ++j) out.push_back(m.value(i, j));
   return out;
 }
 
-bool isEmpty(const cmatrix& m) { return m.Rows() == 0 && m.Columns() == 0; }
+std::string shape(const cmatrix& m) { return std::to_string(m.Rows()) + "x" + std::to_string(m.Columns()); }
 
-std::string readAll(FILE* f) {
-  std::rewind(f);
-  std::string text;
-  for (int c; (c = std::fgetc(f)) != EOF;) text.push_back(static_cast<char>(c));
-  return text;
+double maxAbs(const cmatrix& m) {
+  double worst = 0;
+  for (const cd& z : entries(m)) worst = std::max(worst, std::abs(z));
+  return worst;
 }
 
-TEST(CmatrixConstruct, DataIsTakenColumnByColumn) {
-  const cd data[6] = {{1, 0.5}, {2, 0}, {3, 0}, {4, 0}, {5, 0}, {6, -1}};
-  const cmatrix m(2, 3, data);
-  ASSERT_EQ(m.Rows(), 2);
-  ASSERT_EQ(m.Columns(), 3);
-  for (int j = 0; j < 3; ++j)
-    for (int i = 0; i < 2; ++i) EXPECT_EQ(m.value(i, j), data[2 * j + i]) << i << "," << j;
-  EXPECT_EQ(m.value(1, 2), data[5]);
-  EXPECT_EQ(m.data()[3], data[3]);  // the storage LAPACK receives is column-major too
+TEST(Cmatrix, ResultsWorkedByHand) {
+  const cd a[4] = {1, 3, {0, 2}, 4}, b[4] = {{1, 1}, 1, 0, -1};   // [[1, 2j], [3, 4]], [[1+j, 0], [1, -1]]
+  const cd data[6] = {{1, 0.5}, 2, 3, 4, 5, {6, -1}};
+  const cmatrix A(2, 2, a), B(2, 2, b), N = numbered(2, 3);
+  const auto ripple = [](Entries v, int a, int b, int c) {
+    cmatrix m = numbered(5, 5);   // rebuilt in place: nothing of it may survive
+    m.ripple(column(v), a, b, c);
+    return m;
+  };
+  const Entries shifted = {2, 1, 3, 3, 2, 1, 1, 3, 2};
+  const Entries numberedT = {11, {21, 1}, {12, 2}, {22, 3}, {13, 4}, {23, 5}};
+  const struct { const char* what; cmatrix result; const char* shape; Entries expected; } cases[] = {
+      {"data column by column", cmatrix(2, 3, data), "2x3", {{1, 0.5}, 3, 5, 2, 4, {6, -1}}},
+      {"identity", cmatrix(2), "2x2", {1, 0, 0, 1}}, {"null data", cmatrix(3, 1, nullptr), "3x1", {0, 0, 0}},
+      {"A*B", A * B, "2x2", {{1, 3}, {0, -2}, {7, 3}, -4}}, {"A+B", A + B, "2x2", {{2, 1}, {0, 2}, 4, 3}},
+      {"A-B", A - B, "2x2", {{0, -1}, {0, 2}, 2, 5}}, {"A*2", A * 2.0, "2x2", {2, {0, 4}, 6, 8}},
+      {"A*j", A * cd(0, 1), "2x2", {{0, 1}, -2, {0, 3}, {0, 4}}},
+      {"outer product", column({1, 2, 3}) * column({4, 5, 6}).t(), "3x3", {4, 5, 6, 8, 10, 12, 12, 15, 18}},
+      {"N|tail", N | column({-1, -2}), "2x4", {11, {12, 2}, {13, 4}, -1, {21, 1}, {22, 3}, {23, 5}, -2}},
+      {"N.t() not conjugated", N.t(), "3x2", numberedT}, {"++N", ++N, "3x2", numberedT},
+      {"stretch(0)", A.stretch(0), "4x1", {1, 3, {0, 2}, 4}},
+      {"stretch(1)", A.stretch(1), "4x1", {1, {0, 2}, 3, 4}},
+      {"stretch(7)", A.stretch(7), "4x1", {1, {0, 2}, 3, 4}},
+      // ripple: c beyond R, or below 0, rotates like c mod R
+      {"ripple c=0", ripple({1, 2, 3}, 1, 3, 0), "3x3", {1, 3, 2, 2, 1, 3, 3, 2, 1}},
+      {"ripple c=1", ripple({1, 2, 3}, 1, 3, 1), "3x3", shifted},
+      {"ripple c=4", ripple({1, 2, 3}, 1, 3, 4), "3x3", shifted},
+      {"ripple c=-2", ripple({1, 2, 3}, 1, 3, -2), "3x3", shifted},
+      {"ripple stride 2", ripple({1, 2}, 2, 3, 0), "4x3", {1, 0, 2, 0, 1, 0, 2, 0, 1, 0, 2, 0}},
+      {"ripple wider than tall", ripple({5, 6}, 1, 3, 0), "2x3", {5, 6, 5, 6, 5, 6}},
+      // refusals and degenerate sizes give the empty matrix
+      {"N+N.t()", N + N.t(), "0x0", {}}, {"N-3x3", N - numbered(3, 3), "0x0", {}}, {"N*N", N * N, "0x0", {}},
+      {"N|3x1", N | numbered(3, 1), "0x0", {}}, {"A+empty", A + cmatrix(), "0x0", {}},
+      {"cmatrix(-2)", cmatrix(-2), "0x0", {}}, {"0x3", cmatrix(0, 3, nullptr), "0x0", {}},
+      {"3x-1", cmatrix(3, -1, nullptr), "0x0", {}}, {"empty stretch", cmatrix().stretch(0), "0x0", {}},
+      {"ripple nothing", ripple({}, 1, 3, 0), "0x0", {}},
+      {"ripple a=0", ripple({1, 2, 3}, 0, 3, 0), "0x0", {}}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(shape(c.result), c.shape) << c.what;
+    EXPECT_EQ(entries(c.result), c.expected) << c.what;
+  }
+  EXPECT_EQ(entries(A), (Entries{1, {0, 2}, 3, 4})) << "operands unchanged";
+  EXPECT_EQ(shape(N), "2x3");
 }
 
-TEST(CmatrixConstruct, NullDataIdentityAndEmpty) {
-  const cmatrix zeros(3, 2, nullptr);
-  for (const cd& z : entries(zeros)) EXPECT_EQ(z, cd(0, 0));
-  const cmatrix I(3);
-  for (int i = 0; i < 3; ++i)
-    for (int j = 0; j < 3; ++j) EXPECT_EQ(I.value(i, j), cd(i == j ? 1 : 0, 0));
-  EXPECT_TRUE(isEmpty(cmatrix()));
-  EXPECT_TRUE(isEmpty(cmatrix(0)));
-  EXPECT_TRUE(isEmpty(cmatrix(-2)));
-  EXPECT_TRUE(isEmpty(cmatrix(0, 3, nullptr)));
-  EXPECT_TRUE(isEmpty(cmatrix(3, -1, nullptr)));
-}
-
-struct Index { int i, j; };
-
-TEST(CmatrixAccess, OutOfRangeReadsInfinityAndSetsNothing) {
-  const Index outside[] = {{2, 0}, {0, 3}, {-1, 0}, {0, -1}, {2, 3}, {100, 100}};
+TEST(Cmatrix, OutOfRangeAndStorage) {
   cmatrix m = numbered(2, 3);
-  const cmatrix before = m;
-  for (const Index& p : outside) {
-    const cd v = m.value(p.i, p.j);
-    EXPECT_TRUE(std::isinf(v.real()) && v.real() > 0) << p.i << "," << p.j;
-    EXPECT_EQ(v.imag(), 0.0);
+  const struct { int i, j; } outside[] = {{2, 0}, {0, 3}, {-1, 0}, {0, -1}, {100, 100}};
+  for (const auto& p : outside) {
+    EXPECT_EQ(m.value(p.i, p.j), cd(HUGE_VAL, 0)) << p.i << "," << p.j;
     EXPECT_EQ(m.set(p.i, p.j, cd(-5, -5)), 1) << p.i << "," << p.j;
   }
-  EXPECT_EQ(entries(m), entries(before));
+  EXPECT_EQ(entries(m), entries(numbered(2, 3)));
   EXPECT_EQ(m.set(1, 2, cd(7, 8)), 0);
-  EXPECT_EQ(m.value(1, 2), cd(7, 8));
-  const cd e = cmatrix().value(0, 0);
-  EXPECT_TRUE(std::isinf(e.real()));
-}
-
-// Shapes of the binary operators, including the refusals that give the empty matrix.
-struct ShapeCase {
-  const char* name;
-  char op;
-  int ar, ac, br, bc;
-  int rr, rc;  // expected result shape; 0, 0 for the empty matrix
-};
-void PrintTo(const ShapeCase& c, std::ostream* os) { *os << c.name; }
-
-const ShapeCase kShapes[] = {
-    {"sum_same_shape", '+', 2, 3, 2, 3, 2, 3},
-    {"sum_transposed_shape", '+', 2, 3, 3, 2, 0, 0},
-    {"difference_other_rows", '-', 2, 3, 3, 3, 0, 0},
-    {"product_2x3_3x4", '*', 2, 3, 3, 4, 2, 4},
-    {"product_inner_mismatch", '*', 2, 3, 2, 3, 0, 0},
-    {"product_outer", '*', 3, 1, 1, 3, 3, 3},
-    {"concat_2x3_2x1", '|', 2, 3, 2, 1, 2, 4},
-    {"concat_other_rows", '|', 2, 3, 3, 1, 0, 0},
-    {"sum_with_empty", '+', 2, 2, 0, 0, 0, 0},
-};
-
-class CmatrixShapes : public ::testing::TestWithParam<ShapeCase> {};
-
-TEST_P(CmatrixShapes, ResultShape) {
-  const ShapeCase& c = GetParam();
-  const cmatrix a = numbered(c.ar, c.ac);
-  const cmatrix b = numbered(c.br, c.bc);
-  cmatrix r;
-  switch (c.op) {
-    case '+': r = a + b; break;
-    case '-': r = a - b; break;
-    case '*': r = a * b; break;
-    case '|': r = a | b; break;
-  }
-  EXPECT_EQ(r.Rows(), c.rr);
-  EXPECT_EQ(r.Columns(), c.rc);
-}
-
-INSTANTIATE_TEST_SUITE_P(Table, CmatrixShapes, ::testing::ValuesIn(kShapes),
-                         [](const auto& info) { return std::string(info.param.name); });
-
-TEST(CmatrixArithmetic, ValuesWorkedByHand) {
-  // [[1, 2j], [3, 4]] and [[1+1j, 0], [1, -1]]
-  const cd a[4] = {{1, 0}, {3, 0}, {0, 2}, {4, 0}};
-  const cd b[4] = {{1, 1}, {1, 0}, {0, 0}, {-1, 0}};
-  const cmatrix A(2, 2, a), B(2, 2, b);
-  EXPECT_EQ(entries(A * B), (std::vector<cd>{{1, 3}, {0, -2}, {7, 3}, {-4, 0}}));
-  EXPECT_EQ(entries(A + B), (std::vector<cd>{{2, 1}, {0, 2}, {4, 0}, {3, 0}}));
-  EXPECT_EQ(entries(A - B), (std::vector<cd>{{0, -1}, {0, 2}, {2, 0}, {5, 0}}));
-  EXPECT_EQ(entries(A * 2.0), (std::vector<cd>{{2, 0}, {0, 4}, {6, 0}, {8, 0}}));
-  EXPECT_EQ(entries(A * cd(0, 1)), (std::vector<cd>{{0, 1}, {-2, 0}, {0, 3}, {0, 4}}));
-  // operands unchanged
-  EXPECT_EQ(entries(A), (std::vector<cd>{{1, 0}, {0, 2}, {3, 0}, {4, 0}}));
-  EXPECT_EQ(entries(B), (std::vector<cd>{{1, 1}, {0, 0}, {1, 0}, {-1, 0}}));
-}
-
-TEST(CmatrixArithmetic, ConcatenationKeepsBothBlocks) {
-  const cmatrix a = numbered(2, 3);
-  const cd tail[2] = {{-1, 0}, {-2, 0}};
-  const cmatrix r = a | cmatrix(2, 1, tail);
-  ASSERT_EQ(r.Columns(), 4);
-  for (int i = 0; i < 2; ++i) {
-    for (int j = 0; j < 3; ++j) EXPECT_EQ(r.value(i, j), a.value(i, j));
-    EXPECT_EQ(r.value(i, 3), tail[i]);
-  }
-}
-
-TEST(CmatrixReshape, TransposeIsNotConjugated) {
-  cmatrix m = numbered(2, 3);
-  m.set(0, 2, cd(1, 2));
-  for (const cmatrix& t : {m.t(), ++m}) {
-    ASSERT_EQ(t.Rows(), 3);
-    ASSERT_EQ(t.Columns(), 2);
-    EXPECT_EQ(t.value(2, 0), cd(1, 2));
-    for (int i = 0; i < 2; ++i)
-      for (int j = 0; j < 3; ++j) EXPECT_EQ(t.value(j, i), m.value(i, j));
-  }
-  EXPECT_EQ(m.Rows(), 2);  // ++ leaves its operand alone
-}
-
-TEST(CmatrixReshape, Stretch) {
-  const cd d[4] = {1, 3, 2, 4};  // [[1, 2], [3, 4]]
-  const cmatrix m(2, 2, d);
-  const cmatrix s0 = m.stretch(0), s1 = m.stretch(1), s7 = m.stretch(7);
-  ASSERT_EQ(s0.Rows(), 4);
-  ASSERT_EQ(s0.Columns(), 1);
-  EXPECT_EQ(entries(s0), (std::vector<cd>{1, 3, 2, 4}));
-  EXPECT_EQ(entries(s1), (std::vector<cd>{1, 2, 3, 4}));
-  EXPECT_EQ(entries(s7), entries(s1));
-  EXPECT_TRUE(isEmpty(cmatrix().stretch(0)));
-}
-
-// ripple: expected matrices written out row by row.
-struct RippleCase {
-  const char* name;
-  std::vector<cd> v;
-  int a, b, c;
-  int rows;
-  std::vector<cd> expected;
-};
-void PrintTo(const RippleCase& c, std::ostream* os) { *os << c.name; }
-
-const RippleCase kRipples[] = {
-    {"circulant_c0", {1, 2, 3}, 1, 3, 0, 3, {1, 3, 2, /**/ 2, 1, 3, /**/ 3, 2, 1}},
-    {"shift_up_c1", {1, 2, 3}, 1, 3, 1, 3, {2, 1, 3, /**/ 3, 2, 1, /**/ 1, 3, 2}},
-    // c beyond R rotates like c mod R: c = 4 and c = 7 equal c = 1, c = -2 too
-    {"c_above_R", {1, 2, 3}, 1, 3, 4, 3, {2, 1, 3, /**/ 3, 2, 1, /**/ 1, 3, 2}},
-    {"c_far_above_R", {1, 2, 3}, 1, 3, 7, 3, {2, 1, 3, /**/ 3, 2, 1, /**/ 1, 3, 2}},
-    {"c_negative", {1, 2, 3}, 1, 3, -2, 3, {2, 1, 3, /**/ 3, 2, 1, /**/ 1, 3, 2}},
-    // stride 2: R = 4, v spread over rows 0 and 2, zeros between
-    {"stride_2", {1, 2}, 2, 3, 0, 4, {1, 0, 2, /**/ 0, 1, 0, /**/ 2, 0, 1, /**/ 0, 2, 0}},
-    {"more_columns_than_rows", {5, 6}, 1, 3, 0, 2, {5, 6, 5, /**/ 6, 5, 6}},
-};
-
-class CmatrixRipple : public ::testing::TestWithParam<RippleCase> {};
-
-TEST_P(CmatrixRipple, Placement) {
-  const RippleCase& c = GetParam();
-  const cmatrix v(static_cast<int>(c.v.size()), 1, c.v.data());
-  cmatrix m = numbered(5, 5);  // rebuilt in place: nothing of it may survive
-  m.ripple(v, c.a, c.b, c.c);
-  ASSERT_EQ(m.Rows(), c.rows);
-  ASSERT_EQ(m.Columns(), c.b);
-  EXPECT_EQ(entries(m), c.expected);
-}
-
-INSTANTIATE_TEST_SUITE_P(Table, CmatrixRipple, ::testing::ValuesIn(kRipples),
-                         [](const auto& info) { return std::string(info.param.name); });
-
-TEST(CmatrixRipple, NothingToSpreadGivesEmpty) {
-  cmatrix m = numbered(2, 2);
-  m.ripple(cmatrix(), 1, 3, 0);
-  EXPECT_TRUE(isEmpty(m));
-  m = numbered(2, 2);
-  m.ripple(numbered(3, 1), 0, 3, 0);
-  EXPECT_TRUE(isEmpty(m));
-}
-
-TEST(CmatrixDump, StreamFormWithAndWithoutRowNumbers) {
-  const cd d[4] = {{1, -1}, {3, 0.5}, {2, 0}, {4, 0}};
-  const cmatrix m(2, 2, d);
-  FILE* f = std::tmpfile();
-  ASSERT_NE(f, nullptr);
-  m.dump(f, " %g %g", 0);
-  m.dump(f, "[%.1f,%.1f]", 1);
-  EXPECT_EQ(readAll(f),
-            " 1 -1 2 0\n"
-            " 3 0.5 4 0\n"
-            "   0  0 [1.0,-1.0][2.0,0.0]\n"
-            "   1  0 [3.0,0.5][4.0,0.0]\n");
+  EXPECT_EQ(m.data()[5], cd(7, 8)) << "LAPACK receives column-major storage";
+  EXPECT_EQ(cmatrix().value(0, 0), cd(HUGE_VAL, 0));
+  char* text = nullptr;   // text dumps, without and with row numbers
+  std::size_t size = 0;
+  FILE* f = open_memstream(&text, &size);
+  const Entries d = {{1, -1}, {3, 0.5}, 2, 4};
+  cmatrix(2, 2, d.data()).dump(f, " %g %g", 0);
+  cmatrix(2, 2, d.data()).dump(f, "[%.1f,%.1f]", 1);
   std::fclose(f);
+  EXPECT_EQ(std::string(text, size),
+            " 1 -1 2 0\n 3 0.5 4 0\n   0  0 [1.0,-1.0][2.0,0.0]\n   1  0 [3.0,0.5][4.0,0.0]\n");
+  std::free(text);
 }
 
-TEST(CmatrixDump, FileFormJoinsPathAndReports) {
-  const std::string dir = ::testing::TempDir();
-  const cmatrix m = numbered(1, 2);
-  ::testing::internal::CaptureStderr();
-  m.dump(dir.c_str(), "cmatrix_dump.txt", "%g %g;", 0);
-  EXPECT_EQ(::testing::internal::GetCapturedStderr(), dir + "cmatrix_dump.txt\n");
-  FILE* f = std::fopen((dir + "cmatrix_dump.txt").c_str(), "r");
-  ASSERT_NE(f, nullptr);
-  EXPECT_EQ(readAll(f), "11 0;12 1;\n");
-  std::fclose(f);
-  std::remove((dir + "cmatrix_dump.txt").c_str());
+TEST(Solve, SquareAndLeastSquaresByHand) {
+  const cd rhs[3] = {{1, 2}, {-3, 0.5}, {0, 7}}, singular[4] = {1, 2, 2, 4};   // rank 1
+  cmatrix B(5, 2, nullptr), A(5, 1, nullptr);   // columns 1 and k, right-hand side 2 + 3k
+  for (int k = 0; k < 5; ++k) B.set(k, 0, 1.0), B.set(k, 1, double(k)), A.set(k, 0, 2.0 + 3.0 * k);
+  CaptureStderr();
+  const cmatrix X = cmatrix(3, 1, rhs) / cmatrix(3), one = column({{6, 3}}) / column({{0, 3}});
+  const cmatrix line = A / B, S = cmatrix(2, 1, rhs) / cmatrix(2, 2, singular);
+  EXPECT_EQ(GetCapturedStderr(),
+            "return from dgesv 0\nreturn from dgesv 0\nreturn from dgels 0\nreturn from dgesv 2\n");
+  EXPECT_EQ(entries(X), (Entries{rhs[0], rhs[1], rhs[2]}));
+  EXPECT_NEAR(std::abs(one.value(0, 0) - cd(1, -2)), 0.0, 1e-15);
+  EXPECT_EQ(shape(line), "2x1");
+  EXPECT_NEAR(std::abs(line.value(0, 0) - 2.0) + std::abs(line.value(1, 0) - 3.0), 0.0, 1e-13);
+  EXPECT_EQ(B.value(4, 1), cd(4, 0)) << "the operands are not overwritten";
+  EXPECT_EQ(A.value(4, 0), cd(14, 0));
+  EXPECT_EQ(shape(S), "2x1") << "the flow goes on with what LAPACK left";
+}
 
-  ::testing::internal::CaptureStderr();
-  m.dump("/nonexistent-folder/", "x.txt", "%g %g", 0);
-  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "cannot open /nonexistent-folder/x.txt\n");
+TEST(Solve, LeastSquaresAgreesWithNormalEquations) {
+  std::mt19937 gen(3);
+  std::normal_distribution<double> g;
+  cmatrix B(40, 5, nullptr), A(40, 2, nullptr), BH(5, 40, nullptr);   // BH: the adjoint of B
+  for (int i = 0; i < 40; ++i) {
+    for (int j = 0; j < 5; ++j) B.set(i, j, cd(g(gen), g(gen))), BH.set(j, i, std::conj(B.value(i, j)));
+    for (int j = 0; j < 2; ++j) A.set(i, j, cd(g(gen), g(gen)));
+  }
+  CaptureStderr();
+  const cmatrix X = A / B, Xn = (BH * A) / (BH * B);   // B^H B X = B^H A, solved by LU
+  EXPECT_EQ(GetCapturedStderr(), "return from dgels 0\nreturn from dgesv 0\n");
+  EXPECT_EQ(shape(X), "5x2");
+  EXPECT_LT(maxAbs(X - Xn), 1e-12 * maxAbs(X));
+}
+
+TEST(Solve, RefusedShapes) {
+  const struct { int ar, ac, br, bc; const char* message; } cases[] = {
+      {2, 2, 3, 2, "cannot solve (2x2)/(3x2)\n"}, {3, 1, 2, 2, "cannot solve (3x1)/(2x2)\n"},
+      {2, 1, 2, 3, "cannot solve (2x1)/(2x3)\n"}, {3, 3, 3, 2, "cannot solve (3x3)/(3x2)\n"},
+      {0, 0, 0, 0, "cannot solve (0x0)/(0x0)\n"}, {2, 1, 0, 0, "cannot solve (2x1)/(0x0)\n"}};
+  for (const auto& c : cases) {
+    CaptureStderr();
+    const cmatrix X = numbered(c.ar, c.ac) / numbered(c.br, c.bc);
+    EXPECT_EQ(GetCapturedStderr(), c.message);
+    EXPECT_EQ(shape(X), "0x0");
+  }
 }
 
 }  // namespace

@@ -1,0 +1,315 @@
+// Black-box runs of the tools: brevo-cascade's refusals and joins, the generator feeding
+// Brevo, the bundled examples' regeneration, the pictures and the sweep.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "TouchstoneCore.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kTools = BREVO_TOOLS_DIR, kSource = BREVO_SOURCE_DIR, kBrevo = BREVO_EXE;
+const std::string kFixtures = std::string(BREVO_TEST_DIR) + "/tools/cascade/";
+const std::string kCascade = kTools + "/brevo-cascade", kGenerator = kTools + "/brevo-channel";
+
+std::string quote(const std::string& s) {
+  std::string q = "'";
+  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+std::string slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+class Scratch {   // a temporary folder, removed with everything in it
+ public:
+  Scratch() {
+    std::string pattern = (fs::temp_directory_path() / "brevo_tools_XXXXXX").string();
+    if (mkdtemp(pattern.data())) path_ = pattern;
+  }
+  ~Scratch() {
+    std::error_code ignored;
+    if (!path_.empty()) fs::remove_all(path_, ignored);
+  }
+  Scratch(const Scratch&) = delete;
+  Scratch& operator=(const Scratch&) = delete;
+  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+  const std::string& path() const { return path_; }
+  std::vector<std::string> entries() const {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(path_)) names.push_back(e.path().filename().string());
+    return names;
+  }
+
+ private:
+  std::string path_;
+};
+
+struct Outcome { int status = -1; std::string out, err; };
+
+// A shell command, its standard output and error captured apart.
+Outcome run(const std::string& command) {
+  Scratch capture;
+  const std::string redirected = command + " >" + quote(capture / "out") + " 2>" + quote(capture / "err");
+  const int raw = std::system(redirected.c_str());
+  return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, slurp(capture / "out"), slurp(capture / "err")};
+}
+
+// A program and its arguments, each quoted.
+std::string command(const std::string& program, const std::vector<std::string>& args) {
+  std::string text = quote(program);
+  for (const std::string& a : args) text += " " + quote(a);
+  return text;
+}
+
+bool onPath(const char* program) { return run(std::string("command -v ") + program).status == 0; }
+
+// The number after a report label at the start of a line; NaN when there is none.
+double figure(const std::string& report, const std::string& label) {
+  std::istringstream lines(report);
+  for (std::string l; std::getline(lines, l);)
+    if (l.compare(0, label.size(), label) == 0) return std::strtod(l.c_str() + label.size(), nullptr);
+  return std::nan("");
+}
+
+Sparams readSet(const std::string& path) {   // the reader's log lines kept out of the test output
+  FILE* log = std::tmpfile();
+  Sparams s(path, log);
+  if (log) std::fclose(log);
+  return s;
+}
+
+// Channel lines for brevo-cascade; "F:" stands for the fixtures folder.
+std::vector<std::string> elements(const std::vector<std::string>& lines) {
+  std::vector<std::string> out;
+  for (const std::string& l : lines) out.push_back(l.rfind("F:", 0) == 0 ? kFixtures + l.substr(2) : l);
+  return out;
+}
+
+TEST(Cascade, RefusalsLeaveOutAsItWasAndNothingBeside) {
+  const struct { std::vector<std::string> lines; int status; std::string message; } cases[] = {
+      {{}, 2, "usage: brevo-cascade OUT FILE1 FILE2 [FILE3 ...]"},
+      {{"F:thru_1_to_3GHz.s4p"}, 2, "at least two elements are needed"},
+      {{"F:thru_1_to_3GHz.s4p", "F:nowhere.s4p"}, 1,
+       "cannot read " + kFixtures + "nowhere.s4p: No such file or directory"},
+      {{"F:thru_1_to_3GHz.s4p", "F:"}, 1, "cannot read"},
+      {{"F:thru_1_to_3GHz.s4p", "F:no_option_line.s4p"}, 1,
+       "no_option_line.s4p holds no data (no option line)"},
+      {{"F:single_record.s4p", "F:thru_1_to_3GHz.s4p"}, 1,
+       "single_record.s4p holds no data (fewer than two records)"},
+      {{"F:thru_1_to_3GHz.s4p", "F:ends_inside_record.s4p"}, 1,
+       "ends_inside_record.s4p ends inside its data"},
+      {{"F:thru_1_to_3GHz.s4p", "F:thru_1_to_3GHz.s2p"}, 1,
+       "thru_1_to_3GHz.s2p: port 3 is outside the file's ports 1 to 2"},
+      {{"F:thru_1_to_3GHz.s4p 1 3 1 4", "F:thru_1_to_3GHz.s4p"}, 1, "port 1 is named twice"},
+      {{"F:thru_1_to_3GHz.s4p", "F:thru_1_to_3GHz.s2p 1 0 2 0"}, 1,
+       "elements of different kinds cannot be joined"},
+      {{"F:thru_1_to_3GHz.s4p 1 3 2", "F:thru_1_to_3GHz.s4p"}, 1,
+       "expected a file name and the four ports inP inM outP outM, got 4 words"},
+      {{"F:thru_1_to_3GHz.s4p", "F:thru_1_to_3GHz.s4p 1 three 2 4"}, 1,
+       "port \"three\" is not a port number"},
+      {{"F:thru_1_to_3GHz.s4p", "F:thru_1_to_2GHz.s4p"}, 1,
+       "thru_1_to_2GHz.s4p covers 1e+09 Hz to 2e+09 Hz only; the first element's grid needs "
+       "1e+09 Hz to 3e+09 Hz, missing 2e+09 Hz to 3e+09 Hz"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.message);
+    Scratch dir;
+    const std::string out = dir / "joined.s4p";
+    const std::string before = "! an earlier result that must survive\n# GHz S RI R 50\n";
+    std::ofstream(out, std::ios::binary) << before;
+    std::vector<std::string> args = elements(c.lines);
+    if (!args.empty()) args.insert(args.begin(), out);
+    const Outcome r = run(command(kCascade, args));
+    EXPECT_EQ(r.status, c.status) << r.err;
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(slurp(out), before);
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{"joined.s4p"}) << "files left beside OUT";
+  }
+}
+
+TEST(Cascade, JoinsReadOffByHand) {
+  const struct { std::vector<std::string> lines; std::vector<std::vector<double>> expected; } cases[] = {
+      // thru, then two halves: a quarter on each line
+      {{"F:thru_1_to_3GHz.s4p", "F:half_1_to_3GHz.s4p", "F:half_1_to_3GHz.s4p"},
+       {{0, 0.25, 0, 0}, {0.25, 0, 0, 0}, {0, 0, 0, 0.25}, {0, 0, 0.25, 0}}},
+      // input pair taken as (3, 1): the lines cross, in+ reaching out- and in- reaching out+
+      {{"F:half_1_to_3GHz.s4p 3 1 2 4", "F:thru_1_to_3GHz.s4p"},
+       {{0, 0, 0, 0.5}, {0, 0, 0.5, 0}, {0, 0.5, 0, 0}, {0.5, 0, 0, 0}}},
+      // single-ended, the stored 2-port order keeping S21 at (1, 2); then taken backwards
+      {{"F:thru_1_to_3GHz.s2p 1 0 2 0", "F:forward_half_back_quarter_1_to_3GHz.s2p 1 0 2 0"},
+       {{0, 0.5}, {0.25, 0}}},
+      {{"F:forward_half_back_quarter_1_to_3GHz.s2p 2 0 1 0", "F:half_1_to_3GHz.s4p 1 0 2 0"},
+       {{0, 0.125}, {0.25, 0}}}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.lines[0]);
+    Scratch dir;
+    const std::string out = dir / "joined.snp";
+    std::ofstream(out) << "old\n";
+    std::vector<std::string> args = elements(c.lines);
+    args.insert(args.begin(), out);
+    const Outcome r = run(command(kCascade, args));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("wrote " + out), std::string::npos) << r.err;
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{"joined.snp"});
+    EXPECT_NE(slurp(out).find("# MHz S RI  R  50\n"), std::string::npos);
+    const Sparams s = readSet(out);
+    const int ports = static_cast<int>(c.expected.size());
+    ASSERT_EQ(s.Size(), ports);
+    ASSERT_EQ(s.Fcount(), 3);
+    for (int k = 0; k < 3; ++k) {
+      EXPECT_EQ(s.Freq(k), (k + 1) * 1e9);
+      for (int i = 1; i <= ports; ++i)
+        for (int j = 1; j <= ports; ++j)
+          EXPECT_EQ(s.Value(k, i, j), complex(c.expected[i - 1][j - 1], 0)) << k << ": " << i << "," << j;
+    }
+  }
+}
+
+TEST(Cascade, JoinedRealChannelRunsThroughBrevo) {
+  const std::string channel = std::string(BREVO_CHANNELS_DIR) + "/thru_only/peters_01_0605_B1_thru.s4p";
+  if (!fs::exists(channel)) GTEST_SKIP() << "channel folder absent: " << channel;
+  Scratch dir;
+  const Outcome join = run(command(kCascade, {dir / "joined.s4p", channel, channel + " 1 3 2 4"}));
+  ASSERT_EQ(join.status, 0) << join.err.substr(0, 2000);
+  EXPECT_EQ(join.out, "");
+  const Sparams one = readSet(channel), two = readSet(dir / "joined.s4p");
+  ASSERT_EQ(two.Size(), 4);
+  ASSERT_EQ(two.Fcount(), one.Fcount());
+  // Nearly matched at the lowest point, so the joined transmission is close to the square
+  // of one copy's; at the highest it is more lossy.
+  const complex low = one.Value(0, 1, 2), last = one.Value(one.Fcount() - 1, 1, 2);
+  EXPECT_LT(std::abs(two.Value(0, 1, 2) - low * low), 0.02 * std::abs(low * low));
+  EXPECT_LT(std::abs(two.Value(one.Fcount() - 1, 1, 2)), std::abs(last));
+  const Outcome report = run(command(kBrevo, {"Thru=" + (dir / "joined.s4p")}));
+  EXPECT_EQ(report.status, 0) << report.out;
+  EXPECT_NE(report.out.find("FLIPPED:"), std::string::npos) << report.out;
+}
+
+TEST(Generator, LanesRunThroughBrevoWithOneIcnLinePerAggressor) {
+  const struct { const char* options; double loss; int next, fext; } cases[] = {   // loss: dB at Nyquist
+      {"", 25, 2, 2}, {"loss=15 next=-45 fext=", 15, 1, 0},
+      {"loss=30 next= fext=-30,-35,-40 format=MA unit=GHz", 30, 0, 3},
+      {"loss=35 length=700m next=-50 fext=-40 format=RI unit=Hz fstep=20meg fstop=40g", 35, 1, 1}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.options);
+    Scratch dir;
+    const Outcome gen = run(quote(kGenerator) + " out=" + quote(dir / "lane") + " " + c.options);
+    ASSERT_EQ(gen.status, 0) << gen.err;
+    std::vector<std::string> args = {"Thru=\"" + (dir / "lane_thru.s4p") + " 1 3 2 4\""};
+    for (int k = 1; k <= c.next; ++k)
+      args.push_back("NEXT=" + dir / ("lane_next" + std::to_string(k) + ".s4p"));
+    for (int k = 1; k <= c.fext; ++k)
+      args.push_back("FEXT=" + dir / ("lane_fext" + std::to_string(k) + ".s4p"));
+    EXPECT_EQ(dir.entries().size(), 1u + c.next + c.fext) << "no aggressor files beyond those asked for";
+    const Outcome brevo = run(command(kBrevo, args));
+    ASSERT_EQ(brevo.status, 0) << brevo.out;
+    EXPECT_TRUE(std::isfinite(figure(brevo.out, "S/N"))) << brevo.out;
+    int icn = 0;   // "<name> ICN <value>mV", the total excluded
+    std::istringstream lines(brevo.out);
+    for (std::string l; std::getline(lines, l);) icn += l.find(" ICN ") != l.npos && l.rfind("total", 0) != 0;
+    EXPECT_EQ(icn, c.next + c.fext) << brevo.out;
+    EXPECT_NEAR(figure(brevo.out, "Nyquist gain"), -c.loss, 0.5) << brevo.out;
+  }
+}
+
+TEST(Generator, BadOptionsAreRefusedWithoutFiles) {
+  const struct { const char* options; int status; } cases[] = {
+      {"foo=1", 2}, {"loss", 2}, {"loss=abc", 2}, {"format=XY", 2}, {"unit=THz", 2}, {"next=-40,,-46", 2},
+      {"next=-3", 2}, {"loss=0.001 via=300f", 2}, {"fstep=0", 2}, {"value_format=%s", 2},
+      {"value_format=%f", 2}, {"fstart=0", 1}};   // 0 Hz gives exact zeros, which decibels cannot hold
+  for (const auto& c : cases) {
+    Scratch dir;
+    const Outcome r = run(quote(kGenerator) + " out=" + quote(dir / "x") + " " + c.options);
+    EXPECT_EQ(r.status, c.status) << c.options;
+    EXPECT_TRUE(dir.entries().empty()) << c.options;
+  }
+}
+
+TEST(Examples, RegenerationGivesTheCommittedBytes) {
+  Scratch dir;
+  const Outcome r = run("BREVO_TOOLS_DIR=" + quote(kTools) + " bash " +
+                        command(kSource + "/tools/regenerate-examples.sh", {dir.path()}));
+  ASSERT_EQ(r.status, 0) << r.err;
+  ASSERT_EQ(dir.entries().size(), 5u) << "thru, two NEXT, two FEXT";
+  for (const std::string& leaf : dir.entries()) {
+    EXPECT_EQ(slurp(dir / leaf), slurp(kSource + "/examples/" + leaf)) << leaf << " differs from examples/";
+    EXPECT_LT(fs::file_size(dir / leaf), 1000000u) << leaf;
+  }
+}
+
+TEST(Plot, PicturesFromTheSideFilesOfARun) {
+  if (!onPath("gnuplot")) GTEST_SKIP() << "gnuplot is not installed (Debian gnuplot-nox)";
+  Scratch dir;
+  const std::string ex = kSource + "/examples/", plot = kSource + "/tools/brevo-plot";
+  ASSERT_EQ(run("cd " + quote(dir.path()) + " && " +
+                command(kBrevo, {"Thru=\"" + ex + "lane_thru.s4p 1 3 2 4\"", "NEXT=" + ex + "lane_next1.s4p",
+                                 "save_file=run.txt"})).status, 0);
+  const Outcome r = run(command(plot, {"ndfe=8", dir / "run"}));
+  ASSERT_EQ(r.status, 0) << r.err;
+  for (const char* png : {"run_pulse.png", "run_loss.png", "run_period.png"}) {
+    const std::string bytes = slurp(dir / png);
+    EXPECT_GT(bytes.size(), 1000u) << png;
+    EXPECT_EQ(bytes.substr(0, 8), std::string("\x89PNG\r\n\x1a\n", 8)) << png;
+  }
+  EXPECT_EQ(run(command(plot, {dir / "none"})).status, 1);
+  EXPECT_EQ(run(command(plot, {"rate=fast", dir / "run"})).status, 2);
+}
+
+TEST(Sweep, EveryRunGetsARowAndFailuresKeepTheirStatus) {
+  if (!onPath("parallel")) GTEST_SKIP() << "GNU parallel is not installed (Debian parallel)";
+  Scratch dir;
+  const std::string ex = kSource + "/examples/";
+  const std::string lane = "Thru=\"" + ex + "lane_thru.s4p 1 3 2 4\"\nNEXT=" + ex + "lane_next1.s4p\n";
+  std::ofstream(dir / "a.cf") << lane;
+  std::ofstream(dir / "b.cf") << lane + "PAM=4\n";
+  std::ofstream(dir / "broken.cf") << "Thru=" + ex + "no_such_lane.s4p\n";   // status 1
+  const Outcome sweep = run(command(kSource + "/tools/brevo-sweep",
+                                    {"jobs=2", "exe=" + kBrevo, "out=" + (dir / "out"), dir / "a.cf",
+                                     dir / "broken.cf", dir / "b.cf", dir / "missing.cf"}));   // status 2
+  EXPECT_EQ(sweep.status, 1) << sweep.err;   // not every run succeeded
+  // summary.csv split at commas: no field of these runs needs quoting
+  std::vector<std::vector<std::string>> rows;
+  std::istringstream lines(slurp(dir / "out/summary.csv"));
+  for (std::string l; std::getline(lines, l);) {
+    std::istringstream fields(l + ",");
+    rows.emplace_back();
+    for (std::string f; std::getline(fields, f, ',');) rows.back().push_back(f);
+  }
+  ASSERT_EQ(rows.size(), 5u);
+  const auto column = [&](const char* name) {
+    return std::find(rows[0].begin(), rows[0].end(), name) - rows[0].begin();
+  };
+  const auto status = column("status"), sn = column("SN");
+  const char* expected[] = {"0", "1", "0", "2"};
+  for (int r = 1; r <= 4; ++r) {
+    ASSERT_EQ(rows[r].size(), rows[0].size()) << "row " << r;
+    EXPECT_EQ(rows[r][status], expected[r - 1]) << "row " << r;
+    if (r % 2 == 0) {   // no figure for a failed run; the report's figure for the others
+      EXPECT_EQ(rows[r][sn], "") << "row " << r;
+    } else {
+      const std::string report = slurp(dir / ("out/000" + std::to_string(r) + ".report"));
+      EXPECT_DOUBLE_EQ(std::stod(rows[r][sn]), figure(report, "S/N")) << "row " << r;
+    }
+  }
+  EXPECT_LT(std::stod(rows[3][sn]), std::stod(rows[1][sn]));   // PAM4 below NRZ
+}
+
+}  // namespace
