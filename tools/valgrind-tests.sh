@@ -20,12 +20,13 @@ for program in "$build"/tests/*_tests "$build"/fuzz/brevo_replay_*; do
   case $name in
     brevo_replay_*) # the replay test's own arguments: the seed folders
       args=($(ctest --test-dir "$build" -N -V -R "^fuzz_replay_${name#brevo_replay_}\$" |
-              sed -n 's/^[0-9]*: Test command: [^ ]* //p')) ;;
+              sed -n 's/^[0-9]*: Test command: [^ ]* //p' | tr -d '"')) ;;
   esac
   echo "== $name"
   rm -f "$build/valgrind/$name".*.log
   if (cd "$(dirname "$program")" &&
       valgrind --error-exitcode=1 --leak-check=full --errors-for-leak-kinds=definite,indirect \
+        --suppressions="$root/tools/valgrind.supp" \
         --trace-children=yes --trace-children-skip='*/sh,*/bash,*/cmake' \
         --log-file="$build/valgrind/$name.%p.log" "$program" "${args[@]}" >/dev/null 2>&1) &&
      # Children (Brevo started by a test) report in their own logs.
