@@ -129,7 +129,7 @@ double norm2(complex a, complex b, complex c, complex d) {
 
 // Lines in the order P N P' N' (aggressor pair, then victim pair), coupling falling by
 // a factor e per line of separation. kShape[i][j] couples aggressor line i (P, N) to
-// victim line j (P', N'); its differential part 0.5 (PP' - PN' - NP' + NN') is
+// victim line j (P', N'); its differential component 0.5 (PP' - PN' - NP' + NN') is
 // kDifferential, negative because the nearest lines N and P' dominate.
 const double kE1 = std::exp(-1.0), kE2 = std::exp(-2.0);
 const double kShape[2][2] = {{kE1, kE2}, {1.0, kE1}};
