@@ -2,6 +2,8 @@
 // the starter settings and the stages in run order, and black-box runs of the program.
 #pragma once
 
+#include "memory_stream.h"
+
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -25,21 +27,7 @@ namespace fs = std::filesystem;
 constexpr double kPi = 3.141592653589793;
 constexpr double kRate = 25.78125e9;
 
-// A FILE* that writes into memory.
-class Capture {
- public:
-  Capture() : file_(open_memstream(&buffer_, &size_)) {}
-  ~Capture() { std::fclose(file_), std::free(buffer_); }
-  Capture(const Capture&) = delete;
-  Capture& operator=(const Capture&) = delete;
-  FILE* get() const { return file_; }
-  std::string text() const { return std::fflush(file_), std::string(buffer_, size_); }
-
- private:
-  char* buffer_ = nullptr;
-  std::size_t size_ = 0;
-  FILE* file_;
-};
+using Capture = MemoryStream;
 
 inline std::string readFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);

@@ -2,6 +2,8 @@
 // folder removed afterwards, whole-file text, matrix differences and table row names.
 #pragma once
 
+#include "memory_stream.h"
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -20,21 +22,7 @@
 
 using cplx = std::complex<double>;
 inline constexpr double kPi = 3.14159265358979323846;
-
-class CapturedLog {
- public:
-  CapturedLog() : f_(open_memstream(&buffer_, &size_)) {}
-  ~CapturedLog() { std::fclose(f_), std::free(buffer_); }
-  CapturedLog(const CapturedLog&) = delete;
-  CapturedLog& operator=(const CapturedLog&) = delete;
-  FILE* get() const { return f_; }
-  std::string text() const { return std::fflush(f_), std::string(buffer_, size_); }
-
- private:
-  char* buffer_ = nullptr;
-  std::size_t size_ = 0;
-  FILE* f_;
-};
+using CapturedLog = MemoryStream;
 
 class ScratchDir {
  public:
