@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "entry.h"
+#include "phasorSums.h"
 #include "stages.h"
 
 namespace {
@@ -230,23 +231,40 @@ BENCHMARK(BM_StageEqualisedIld)->Unit(benchmark::kMillisecond);
 namespace {
 
 // The period sums alone on the case's grid size (5,001 frequencies by 10,313 samples):
-// the deviation's pulse only (argument 0) or with the fitted and measured pulses (1).
+// the deviation's pulse only (first argument 0) or with the fitted pulse (1), in vectors
+// of 2, 4 or 8 lanes (second argument; a width the processor lacks is skipped).
 void BM_PeriodSums(benchmark::State& state) {
+  const auto path = static_cast<PhasorPath>(state.range(1));
+  const std::vector<PhasorPath> paths = phasorPaths();
+  if (std::find(paths.begin(), paths.end(), path) == paths.end()) {
+    state.SkipWithError("this processor lacks the vector width");
+    return;
+  }
   const int nF = 5001, nT = 10313;
   const cd W = std::exp(cd(0, 2 * kPi / 10312.5));
-  PeriodInputs in;
+  std::vector<double> re[2], im[2], stepRe, stepIm;
   cd E = 1;
   for (int m = 0; m < nF; ++m) {
     const cd F = std::exp(cd(-1e-4 * m, -0.3 * m)) / (1.0 + 1e-3 * m);
     const cd ild = 0.01 * std::exp(cd(0, 0.7 * m)) / (1.0 + 1e-3 * m);
-    in.ildRe.push_back(ild.real()), in.ildIm.push_back(ild.imag());
-    in.fitRe.push_back(F.real()), in.fitIm.push_back(F.imag());
-    in.stepRe.push_back(E.real()), in.stepIm.push_back(E.imag());
+    re[0].push_back(ild.real()), im[0].push_back(ild.imag());
+    re[1].push_back(F.real()), im[1].push_back(F.imag());
+    stepRe.push_back(E.real()), stepIm.push_back(E.imag());
     E *= W;
   }
-  for (auto _ : state) benchmark::DoNotOptimize(periodSums(in, nT, state.range(0) != 0));
+  PhasorSpectra spectra;
+  spectra.sums = state.range(0) != 0 ? 2 : 1;
+  spectra.frequencies = nF;
+  for (int s = 0; s < 2; ++s) spectra.re[s] = re[s].data(), spectra.im[s] = im[s].data();
+  spectra.stepRe = stepRe.data(), spectra.stepIm = stepIm.data();
+  std::vector<double> out[2] = {std::vector<double>(nT), std::vector<double>(nT)};
+  double* const sums[PhasorSpectra::kMaxSums] = {out[0].data(), out[1].data()};
+  for (auto _ : state) {
+    sumPhasors(spectra, nT, sums, path);
+    benchmark::DoNotOptimize(out[0].data());
+  }
 }
-BENCHMARK(BM_PeriodSums)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PeriodSums)->ArgsProduct({{0, 1}, {0, 1, 2}})->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <complex>
+#include <cstdint>
+#include <cstring>
 
 namespace {
 
@@ -12,12 +14,20 @@ using cd = std::complex<double>;
 // quarter of the per-sample cost it would be, and the accumulators of two sums of four
 // blocks still fit the vector registers of the baseline x86-64 machine.
 constexpr int kBlocks = 4;
+// Partial sums per accumulator: lane l sums the tile's frequencies m with m % kLanes == l,
+// in increasing m, and the lanes are added in one fixed order. Every instruction set
+// computes exactly these partial sums (it only groups the lanes into vectors of its own
+// width), so the waveforms are the same to the last bit on every machine.
+constexpr int kLanes = 8;
 // Frequencies per tile: the tile's coefficients and phasors (20 arrays of 8 bytes per
 // frequency for two sums) stay in the level-1 cache over the whole run of samples.
 constexpr int kTile = 256;
+static_assert(kTile % kLanes == 0);
 // Distance between the tile's arrays: a little more than the tile, so that the arrays do
-// not all fall on the same cache sets (a power-of-two distance would).
+// not all fall on the same cache sets (a power-of-two distance would), and a whole number
+// of 64-byte lines, so that every lane group's load is aligned to its width.
 constexpr std::size_t kStride = kTile + 24;
+static_assert(kStride % kLanes == 0);
 
 // e^p by repeated squaring: a few roundings instead of the p of a running product.
 cd power(cd e, int p) {
@@ -40,93 +50,163 @@ constexpr int kRhoIm = kRhoRe + 1;
 constexpr int kStepRe = kRhoRe + 2;
 constexpr int kStepIm = kRhoRe + 3;
 constexpr int kArrays = kRhoRe + 4;
-// Where the real part of coefficient (s, j) of frequency 0 sits in the tile.
-constexpr std::size_t offset(int s, int j) {
-  return static_cast<std::size_t>(coefficientArray(s, j)) * kStride;
-}
+constexpr std::size_t at(int array) { return static_cast<std::size_t>(array) * kStride; }
+
+// W doubles in one vector register (W = 2: SSE2, 4: AVX2, 8: AVX-512).
+template <int W>
+struct Lanes {
+  typedef double type __attribute__((vector_size(W * sizeof(double))));
+};
 
 // For b = 0 .. blockLength-1, adds sum s of block j at sample j*blockLength + b (when that
-// is below samples) to out[s]; the phasor runs b times. S sums, named accumulators so
-// that the reduction vectorises (an array section would not).
-template <int S>
-void tileSums(double* const tile, int width, int blockLength, int samples,
-              double* const out[PhasorSpectra::kMaxSums]) {
-  constexpr std::size_t kRe = std::size_t{kRhoRe} * kStride, kIm = std::size_t{kRhoIm} * kStride;
-  constexpr std::size_t kER = std::size_t{kStepRe} * kStride, kEI = std::size_t{kStepIm} * kStride;
+// is below samples) to out[s]; the phasor runs b times. width is a multiple of kLanes.
+// Inlined into one function per instruction set, which gives the vectors their width.
+template <int S, int W>
+[[gnu::always_inline]] inline void tileSums(double* const tile, int width, int blockLength,
+                                            int samples, double* const out[PhasorSpectra::kMaxSums]) {
+  using V = typename Lanes<W>::type;
   for (int b = 0; b < blockLength; ++b) {
-    double a00 = 0, a01 = 0, a02 = 0, a03 = 0, a10 = 0, a11 = 0, a12 = 0, a13 = 0;
-    double a20 = 0, a21 = 0, a22 = 0, a23 = 0;
-#pragma omp simd reduction(+ : a00, a01, a02, a03, a10, a11, a12, a13, a20, a21, a22, a23)
-    for (int m = 0; m < width; ++m) {
-      const double* const c = tile + m;   // c[offset(s, j)] is c_s,m E_m^(jL), real part
-      const double pr = c[kRe], pi = c[kIm];
-      a00 += c[offset(0, 0)] * pr - c[offset(0, 0) + kStride] * pi;   // Re(c * rho)
-      a01 += c[offset(0, 1)] * pr - c[offset(0, 1) + kStride] * pi;
-      a02 += c[offset(0, 2)] * pr - c[offset(0, 2) + kStride] * pi;
-      a03 += c[offset(0, 3)] * pr - c[offset(0, 3) + kStride] * pi;
-      if constexpr (S >= 2) {
-        a10 += c[offset(1, 0)] * pr - c[offset(1, 0) + kStride] * pi;
-        a11 += c[offset(1, 1)] * pr - c[offset(1, 1) + kStride] * pi;
-        a12 += c[offset(1, 2)] * pr - c[offset(1, 2) + kStride] * pi;
-        a13 += c[offset(1, 3)] * pr - c[offset(1, 3) + kStride] * pi;
+    double lanes[S][kBlocks][kLanes];
+    for (int g = 0; g < kLanes; g += W) {   // one group of W lanes at a time
+      V acc[S][kBlocks] = {};
+      for (int m = g; m < width; m += kLanes) {
+        double* const c = tile + m;
+        V pr, pi, er, ei;
+        std::memcpy(&pr, c + at(kRhoRe), sizeof pr);
+        std::memcpy(&pi, c + at(kRhoIm), sizeof pi);
+#pragma GCC unroll 16
+        for (int s = 0; s < S; ++s) {
+#pragma GCC unroll 16
+          for (int j = 0; j < kBlocks; ++j) {
+            V re, im;
+            std::memcpy(&re, c + at(coefficientArray(s, j)), sizeof re);
+            std::memcpy(&im, c + at(coefficientArray(s, j) + 1), sizeof im);
+            acc[s][j] += re * pr - im * pi;   // Re(c * rho)
+          }
+        }
+        std::memcpy(&er, c + at(kStepRe), sizeof er);
+        std::memcpy(&ei, c + at(kStepIm), sizeof ei);
+        const V nr = pr * er - pi * ei, ni = pr * ei + pi * er;   // rho *= E
+        std::memcpy(c + at(kRhoRe), &nr, sizeof nr);
+        std::memcpy(c + at(kRhoIm), &ni, sizeof ni);
       }
-      if constexpr (S >= 3) {
-        a20 += c[offset(2, 0)] * pr - c[offset(2, 0) + kStride] * pi;
-        a21 += c[offset(2, 1)] * pr - c[offset(2, 1) + kStride] * pi;
-        a22 += c[offset(2, 2)] * pr - c[offset(2, 2) + kStride] * pi;
-        a23 += c[offset(2, 3)] * pr - c[offset(2, 3) + kStride] * pi;
-      }
-      const double er = c[kER], ei = c[kEI];
-      tile[kRe + m] = pr * er - pi * ei;   // rho *= E
-      tile[kIm + m] = pr * ei + pi * er;
+#pragma GCC unroll 16
+      for (int s = 0; s < S; ++s)
+#pragma GCC unroll 16
+        for (int j = 0; j < kBlocks; ++j) std::memcpy(&lanes[s][j][g], &acc[s][j], sizeof acc[s][j]);
     }
-    const double sums[PhasorSpectra::kMaxSums][kBlocks] = {
-        {a00, a01, a02, a03}, {a10, a11, a12, a13}, {a20, a21, a22, a23}};
     for (int j = 0; j < kBlocks; ++j) {
       const int n = j * blockLength + b;
       if (n >= samples) break;
-      for (int s = 0; s < S; ++s) out[s][n] += sums[s][j];
+      for (int s = 0; s < S; ++s) {
+        const double* l = lanes[s][j];
+        out[s][n] += ((l[0] + l[1]) + (l[2] + l[3])) + ((l[4] + l[5]) + (l[6] + l[7]));
+      }
     }
   }
 }
 
+template <int W>
+[[gnu::always_inline]] inline void tileSumsFor(int S, double* tile, int width, int blockLength,
+                                               int samples, double* const out[PhasorSpectra::kMaxSums]) {
+  switch (S) {
+    case 1: tileSums<1, W>(tile, width, blockLength, samples, out); break;
+    case 2: tileSums<2, W>(tile, width, blockLength, samples, out); break;
+    default: tileSums<3, W>(tile, width, blockLength, samples, out); break;
+  }
+}
+
+using TileSums = void (*)(int, double*, int, int, int, double* const*);
+
+void tileSums2(int S, double* tile, int width, int blockLength, int samples, double* const* out) {
+  tileSumsFor<2>(S, tile, width, blockLength, samples, out);
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+[[gnu::target("avx2")]] void tileSums4(int S, double* tile, int width, int blockLength, int samples,
+                                       double* const* out) {
+  tileSumsFor<4>(S, tile, width, blockLength, samples, out);
+}
+
+[[gnu::target("avx512f")]] void tileSums8(int S, double* tile, int width, int blockLength,
+                                          int samples, double* const* out) {
+  tileSumsFor<8>(S, tile, width, blockLength, samples, out);
+}
+#endif
+
+bool available(PhasorPath path) {
+#if defined(__x86_64__) || defined(__i386__)
+  switch (path) {
+    case PhasorPath::vector128: return true;
+    case PhasorPath::vector256: return __builtin_cpu_supports("avx2");
+    case PhasorPath::vector512: return __builtin_cpu_supports("avx512f");
+  }
+  return false;
+#else
+  return path == PhasorPath::vector128;
+#endif
+}
+
+TileSums tileSumsOf(PhasorPath path) {
+#if defined(__x86_64__) || defined(__i386__)
+  if (path == PhasorPath::vector512) return tileSums8;
+  if (path == PhasorPath::vector256) return tileSums4;
+#endif
+  return tileSums2;
+}
+
 }  // namespace
 
+std::vector<PhasorPath> phasorPaths() {
+  std::vector<PhasorPath> paths;
+  for (PhasorPath p : {PhasorPath::vector128, PhasorPath::vector256, PhasorPath::vector512})
+    if (available(p)) paths.push_back(p);
+  return paths;
+}
+
 void sumPhasors(const PhasorSpectra& in, int samples, double* const out[PhasorSpectra::kMaxSums]) {
+  sumPhasors(in, samples, out, phasorPaths().back());
+}
+
+void sumPhasors(const PhasorSpectra& in, int samples, double* const out[PhasorSpectra::kMaxSums],
+                PhasorPath path) {
   const int S = std::clamp(in.sums, 0, PhasorSpectra::kMaxSums);
   if (samples <= 0 || S == 0) return;
   for (int s = 0; s < S; ++s) std::fill(out[s], out[s] + samples, 0.0);
   const int nF = in.frequencies;
   if (nF <= 0) return;
+  const TileSums sums = tileSumsOf(available(path) ? path : PhasorPath::vector128);
   const int blockLength = (samples + kBlocks - 1) / kBlocks;
 
-  std::vector<double> tile(static_cast<std::size_t>(kArrays) * kStride, 0.0);
-  auto at = [&tile](int array, int m) -> double& {
-    return tile[static_cast<std::size_t>(array) * kStride + static_cast<std::size_t>(m)];
-  };
+  // The tile on a 64-byte boundary, so that the arrays (a whole number of lines apart)
+  // are too.
+  std::vector<double> storage(at(kArrays) + kLanes, 0.0);
+  const auto misalignment = reinterpret_cast<std::uintptr_t>(storage.data()) % 64;
+  double* const tile = storage.data() + (misalignment ? (64 - misalignment) / sizeof(double) : 0);
+  auto put = [tile](int array, int m) -> double& { return tile[at(array) + static_cast<std::size_t>(m)]; };
   for (int m0 = 0; m0 < nF; m0 += kTile) {
     const int width = std::min(kTile, nF - m0);
-    for (int m = 0; m < width; ++m) {
-      const cd step(in.stepRe[m0 + m], in.stepIm[m0 + m]);
+    // The last tile is filled up to a whole number of lanes with zero coefficients and a
+    // phasor that stays 1; they add exact zeros.
+    const int padded = (width + kLanes - 1) / kLanes * kLanes;
+    for (int m = 0; m < padded; ++m) {
+      const bool real = m < width;
+      const cd step = real ? cd(in.stepRe[m0 + m], in.stepIm[m0 + m]) : cd(1);
       const cd blockStep = power(step, blockLength);
       cd start = 1;   // E^(jL) of block j
       for (int j = 0; j < kBlocks; ++j) {
         for (int s = 0; s < S; ++s) {
-          const cd c = cd(in.re[s][m0 + m], in.im[s][m0 + m]) * start;
-          at(coefficientArray(s, j), m) = c.real();
-          at(coefficientArray(s, j) + 1, m) = c.imag();
+          const cd c = real ? cd(in.re[s][m0 + m], in.im[s][m0 + m]) * start : cd(0);
+          put(coefficientArray(s, j), m) = c.real();
+          put(coefficientArray(s, j) + 1, m) = c.imag();
         }
         start *= blockStep;
       }
-      at(kRhoRe, m) = 1;
-      at(kRhoIm, m) = 0;
-      at(kStepRe, m) = step.real();
-      at(kStepIm, m) = step.imag();
+      put(kRhoRe, m) = 1;
+      put(kRhoIm, m) = 0;
+      put(kStepRe, m) = step.real();
+      put(kStepIm, m) = step.imag();
     }
-    switch (S) {
-      case 1: tileSums<1>(tile.data(), width, blockLength, samples, out); break;
-      case 2: tileSums<2>(tile.data(), width, blockLength, samples, out); break;
-      default: tileSums<3>(tile.data(), width, blockLength, samples, out); break;
-    }
+    sums(S, tile, padded, blockLength, samples, out);
   }
 }

@@ -39,13 +39,24 @@ TEST(SpeedColumns, SpecialAndTieValuesAsPrintfWritesThem) {
 TEST(SpeedColumns, RandomDoublesAsPrintfWritesThem) {
   std::mt19937_64 rng(314);
   int failures = 0;
-  for (int i = 0; i < 300000 && failures < 10; ++i) {
-    // Every bit pattern, and values with few significant bits (where ties occur).
-    const double v = i % 2 ? std::bit_cast<double>(rng())
-                           : std::ldexp(static_cast<double>(rng() % 100000000), static_cast<int>(rng() % 80) - 40);
-    if (viaColumns(v, 14, 6) != viaPrintf(v, 14, 6)) {
-      ADD_FAILURE() << viaColumns(v, 14, 6) << " vs printf " << viaPrintf(v, 14, 6);
-      ++failures;
+  for (int i = 0; i < 600000 && failures < 10; ++i) {
+    // Every bit pattern; values with few significant bits (binary ties); and the doubles
+    // next to decimal ties d.dddddd5 * 10^e, where a rounding error would show.
+    double v;
+    if (i % 3 == 0) {
+      v = std::bit_cast<double>(rng());
+    } else if (i % 3 == 1) {
+      v = std::ldexp(static_cast<double>(rng() % 100000000), static_cast<int>(rng() % 80) - 40);
+    } else {
+      const double tie = (static_cast<double>(1000000 + rng() % 9000000) + 0.5) *
+                         std::pow(10.0, static_cast<int>(rng() % 60) - 36);
+      v = std::nextafter(tie, (i / 3) % 3 == 0 ? 0.0 : (i / 3) % 3 == 1 ? tie : 2 * tie);
+    }
+    for (int precision : {6, i % 5 == 0 ? 14 : 3}) {
+      if (viaColumns(v, 14, precision) != viaPrintf(v, 14, precision)) {
+        ADD_FAILURE() << viaColumns(v, 14, precision) << " vs printf " << viaPrintf(v, 14, precision);
+        ++failures;
+      }
     }
   }
 }

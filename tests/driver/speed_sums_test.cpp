@@ -4,10 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
+#include <cstdint>
 #include <cmath>
 #include <complex>
 #include <vector>
 
+#include "phasorSums.h"
 #include "stages.h"
 
 namespace {
@@ -90,6 +93,33 @@ TEST_P(SpeedPeriodSums, AgreeWithThePlainLoop) {
   const PeriodWaveforms three = periodSums(withThru, g.samples, true);
   EXPECT_LT(relativeDifference(three.pulse, thru), 1e-12);
   EXPECT_LT(relativeDifference(three.ildPulse, ild), 1e-12);
+}
+
+// The vector widths this processor has (2 lanes always) compute the same partial sums,
+// so their waveforms agree to the last bit.
+TEST_P(SpeedPeriodSums, EveryVectorWidthGivesTheSameBits) {
+  const Grid g = GetParam();
+  Spectra s(g.frequencies, g.samples);
+  PhasorSpectra spectra;
+  spectra.sums = 2;
+  spectra.frequencies = g.frequencies;
+  spectra.re[0] = s.in.ildRe.data(), spectra.im[0] = s.in.ildIm.data();
+  spectra.re[1] = s.in.fitRe.data(), spectra.im[1] = s.in.fitIm.data();
+  spectra.stepRe = s.in.stepRe.data(), spectra.stepIm = s.in.stepIm.data();
+  auto sums = [&](PhasorPath path) {
+    std::vector<double> ild(g.samples), fit(g.samples);
+    double* const out[PhasorSpectra::kMaxSums] = {ild.data(), fit.data()};
+    sumPhasors(spectra, g.samples, out, path);
+    ild.insert(ild.end(), fit.begin(), fit.end());
+    return ild;
+  };
+  const std::vector<double> narrow = sums(PhasorPath::vector128);
+  for (PhasorPath path : phasorPaths()) {
+    const std::vector<double> got = sums(path);
+    for (std::size_t n = 0; n < got.size(); ++n)
+      ASSERT_EQ(std::bit_cast<std::uint64_t>(got[n]), std::bit_cast<std::uint64_t>(narrow[n]))
+          << "width " << static_cast<int>(path) << ", value " << n;
+  }
 }
 
 // Fewer samples than blocks, samples ending inside the last block, frequencies ending
