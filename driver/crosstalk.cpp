@@ -5,6 +5,7 @@
 #include <complex>
 #include <cstdio>
 #include <string_view>
+#include <vector>
 
 #include "channelModel.h"
 #include "stages.h"
@@ -26,8 +27,41 @@ constexpr std::array<KindRule, 7> kKindRules{{{"NEXT", 'N'},
 
 enum class List { thru, next, fext };
 
+// The weights of an aggressor's transfer at its points: the one-UI pulse spectrum and
+// the receiver and transmitter filters. They depend only on the frequencies and the
+// kind's transmitter filter, so aggressors measured on the same points (the usual
+// case) share one table per kind instead of each evaluating them again.
+struct Weights {
+  std::vector<double> freq, pulse, rx, tx;
+  double txTau = 0;
+};
+
+const Weights& weightsFor(std::vector<Weights>& tables, const Sparams& set, const Derived& d,
+                          double txTau) {
+  const int n = set.Fcount();
+  auto same = [&](const Weights& w) {
+    if (w.txTau != txTau || static_cast<int>(w.freq.size()) != n) return false;
+    for (int i = 0; i < n; ++i)
+      if (w.freq[i] != set.Freq(i)) return false;
+    return true;
+  };
+  for (const Weights& w : tables)
+    if (same(w)) return w;
+  if (tables.size() >= 4) tables.erase(tables.begin());   // a few grids at a time
+  Weights& w = tables.emplace_back();
+  w.txTau = txTau;
+  for (int i = 0; i < n; ++i) {
+    const double f = set.Freq(i);
+    w.freq.push_back(f);
+    w.pulse.push_back(pulseWeight(f, d.UI));
+    w.rx.push_back(butterworth(4, f, d.rxTau));
+    w.tx.push_back(butterworth(2, f, txTau));
+  }
+  return w;
+}
+
 // One aggressor: its ICN line, its share of the totals and of the per-point coupled power.
-void integrate(RunState& rs, const channelLine& entry, char kind) {
+void integrate(RunState& rs, const channelLine& entry, char kind, std::vector<Weights>& tables) {
   const Settings& s = rs.settings;
   const Derived& d = rs.derived;
   rs.xtalk = Sparams(entry.name, rs.log);
@@ -65,11 +99,11 @@ void integrate(RunState& rs, const channelLine& entry, char kind) {
     xtalkPower[i] += std::abs(X[i] * X[i]);
 
   const double txTau = kind == 'N' ? d.nearTau : d.farTau;
+  const Weights& w = weightsFor(tables, rs.xtalk, d, txTau);
   double sum = 0;
   for (int i = 0; i == 0 || i + 1 < m; ++i) {   // point 0 always, the last never (unless alone)
     const double f = rs.xtalk.Freq(i);
-    const std::complex<double> y =
-        X[i] * pulseWeight(f, d.UI) * butterworth(4, f, d.rxTau) * butterworth(2, f, txTau);
+    const std::complex<double> y = X[i] * w.pulse[i] * w.rx[i] * w.tx[i];
     // No special case at 0 Hz: a first point at 0 Hz gets no weight.
     const double width = i == 0 ? 2 * f : rs.xtalk.Freq(i + 1) - rs.xtalk.Freq(i - 1);
     sum += std::abs(y * y) * width;
@@ -96,6 +130,7 @@ void crosstalk(RunState& rs) {
   rs.noise.nextIcnPower = 0;
   rs.noise.fextIcnPower = 0;
   int index = 0;
+  std::vector<Weights> tables;
   const struct {
     List list;
     std::vector<channelLine>* entries;
@@ -120,7 +155,7 @@ void crosstalk(RunState& rs) {
       const char kind = step.list == List::next   ? 'N'
                         : step.list == List::fext ? 'F'
                                                   : aggressorKind(entry.name);
-      integrate(rs, entry, kind);
+      integrate(rs, entry, kind, tables);
     }
   }
 }

@@ -2,6 +2,7 @@
 // is certain, std::to_chars for everything else.
 #include "sideColumns.h"
 
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -27,35 +28,40 @@ char* putByToChars(char* at, double v, int width, int precision) {
   return at + length;
 }
 
-// |v| * 10^(precision - exponent) with one rounding, or -1 where the power of ten is
-// not exact.
-double scaled(double magnitude, int precision, int exponent) {
-  const int k = precision - exponent;
-  if (k >= 0) return k <= kMaxExact ? magnitude * kExact[k] : -1;
-  return -k <= kMaxExact ? magnitude / kExact[-k] : -1;
+// |v| * 10^k with at most two roundings, or -1 where that would take more.
+double scaled(double magnitude, int k) {
+  if (k >= 0) {
+    if (k <= kMaxExact) return magnitude * kExact[k];
+    return k <= 2 * kMaxExact ? magnitude * kExact[k - kMaxExact] * kExact[kMaxExact] : -1;
+  }
+  k = -k;
+  if (k <= kMaxExact) return magnitude / kExact[k];
+  return k <= 2 * kMaxExact ? magnitude / kExact[k - kMaxExact] / kExact[kMaxExact] : -1;
 }
 
 // The quick path: |v| rounded to precision+1 significant digits, and its decimal
-// exponent, when the rounding is certain. The scaled value s is within half a unit in
-// its last place of the exact |v| * 10^k; only a fraction that close to one half could
+// exponent, when the rounding is certain. The scaled value s is within one unit in its
+// last place of the exact |v| * 10^k; only a fraction that close to one half could
 // round the other way, and such values go to std::to_chars, which rounds the exact
 // value (ties to even).
 bool quickDigits(double magnitude, int precision, std::uint64_t& digits, int& exponent) {
-  if (!(magnitude >= 1e-300 && magnitude <= 1e300)) return false;   // zero, tiny, huge, NaN
-  exponent = static_cast<int>(std::floor(std::log10(magnitude)));
+  if (magnitude == 0) {
+    digits = 0, exponent = 0;
+    return true;
+  }
+  if (!(magnitude >= 1e-300 && magnitude <= 1e300)) return false;   // tiny, huge, NaN
+  // floor(log2 |v|) from the bits, times log10(2): the decimal exponent or one below it.
+  const int binary = static_cast<int>((std::bit_cast<std::uint64_t>(magnitude) >> 52) & 0x7ff) - 1023;
+  exponent = (binary * 78913) >> 18;   // floor(binary * log10(2)) for |binary| < 1100
   const double low = kExact[precision], high = kExact[precision + 1];
-  double s = scaled(magnitude, precision, exponent);
-  // log10 may land one off next to a power of ten.
-  if (s >= 0 && s < low)
-    s = scaled(magnitude, precision, --exponent);
-  else if (s >= high)
-    s = scaled(magnitude, precision, ++exponent);
+  double s = scaled(magnitude, precision - exponent);
+  if (s >= high) s = scaled(magnitude, precision - ++exponent);
   if (!(s >= low && s < high)) return false;
-  const double whole = std::floor(s);
-  const double fraction = s - whole;   // exact: the fraction bits of s
-  const double margin = s * 0x1p-52;   // at least one unit in the last place of s
+  const auto whole = static_cast<std::uint64_t>(s);   // s is positive: its floor
+  const double fraction = s - static_cast<double>(whole);   // exact: the fraction bits of s
+  const double margin = s * 0x1p-50;   // four units in the last place of s
   if (std::fabs(fraction - 0.5) <= margin) return false;
-  digits = static_cast<std::uint64_t>(whole) + (fraction > 0.5 ? 1 : 0);
+  digits = whole + (fraction > 0.5 ? 1 : 0);
   if (digits == static_cast<std::uint64_t>(high)) {   // 9.99..95 rounds up to 10.0..0
     digits /= 10;
     ++exponent;
@@ -84,7 +90,14 @@ char* putScientific(char* at, double v, int width, int precision) {
   if (exponent > -10 && exponent < 10) *--p = '0';
   *--p = exponent < 0 ? '-' : '+';
   *--p = 'e';
-  for (int i = 0; i < precision; ++i) {
+  int left = precision;
+  for (; left >= 2; left -= 2) {   // two digits per division
+    const auto pair = static_cast<unsigned>(digits % 100);
+    digits /= 100;
+    *--p = static_cast<char>('0' + pair % 10);
+    *--p = static_cast<char>('0' + pair / 10);
+  }
+  if (left) {
     *--p = static_cast<char>('0' + digits % 10);
     digits /= 10;
   }

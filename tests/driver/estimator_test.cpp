@@ -260,30 +260,42 @@ TEST(EstimatorCrosstalk, SalzOfAHundredthCoupling) {
   EXPECT_NE(run.log.text().find(aggressor + "  0.400 F\n"), std::string::npos);
 }
 
-// A two-point NEXT aggressor by hand: S = |Y0|^2 2 f0 with Y0 = X0 sinc * receiver * near-end
-// transmitter (1.00 of the rate); power = S A^2 UI pamPower.
-TEST(EstimatorCrosstalk, TwoPointAggressorByHand) {
+// Two-point aggressors by hand: S = |Y0|^2 2 f0 with Y0 = X0 sinc * receiver * transmitter
+// (near end 1.00, far end 0.55 of the rate); power = S A^2 UI pamPower. Two of one kind on
+// different points, and one of the other kind on the same points as one of them, so that
+// weights shared between aggressors must follow both the points and the kind.
+TEST(EstimatorCrosstalk, TwoPointAggressorsByHand) {
   const fs::path dir = scratchDir();
   const std::vector<double> f = grid(0, 10e6, 401);
-  const double f0 = 5e9, x = kPi * f0 / kRate;
-  const std::string agg = writeChannel(dir / "pair_next.s2p", {f0, 6e9}, 2, [](int, int r, int c) {
-    return r == c ? cd(0) : cd(0.03, 0.04);  // |X| = 0.05
-  });
+  auto pair = [&](const std::string& name, double f0) {
+    return writeChannel(dir / name, {f0, f0 + 1e9}, 2, [](int, int r, int c) {
+      return r == c ? cd(0) : cd(0.03, 0.04);  // |X| = 0.05
+    });
+  };
+  const std::string low = pair("low_next.s2p", 1e9), high = pair("high_next.s2p", 5e9), far = pair("far.s2p", 5e9);
+  auto power = [](double f0, double txBandwidth, double amplitude, double pamPower) {
+    const double x = kPi * f0 / kRate;
+    const double y = 0.05 * std::sin(x) / x / std::sqrt(1 + std::pow(f0 / (0.75 * kRate), 8)) /
+                     std::sqrt(1 + std::pow(f0 / (txBandwidth * kRate), 4));
+    return y * y * 2 * f0 * amplitude * amplitude / kRate * pamPower;
+  };
   for (int pam : {2, 4}) {
     StageRun run;
     run.rs.settings.PAM = pam;
     deriveByHand(run.rs);
     ASSERT_TRUE(loadThru(run.rs, writeLine(dir / "victim.s2p", f)));
-    run.rs.nextList.push_back(channelLine{agg});
+    run.rs.nextList = {channelLine{low}, channelLine{high}};
+    run.rs.fextList = {channelLine{far}};
     run.rs.points.xtalkPower.assign(f.size(), 0.0), run.rs.points.thruPower.assign(f.size(), 1.0);
     crosstalk(run.rs);
-    const double y = 0.05 * std::sin(x) / x / std::sqrt(1 + std::pow(f0 / (0.75 * kRate), 8)) /
-                     std::sqrt(1 + std::pow(f0 / kRate, 4));
-    const double power = y * y * 2 * f0 * 0.6 * 0.6 / kRate * run.rs.derived.pamPower;
-    EXPECT_NEAR(run.rs.noise.nextIcnPower, power, 1e-12 * power) << "PAM " << pam;
+    const double pp = run.rs.derived.pamPower;
+    const double next = power(1e9, 1.0, 0.6, pp) + power(5e9, 1.0, 0.6, pp);
+    const double fext = power(5e9, 0.55, 0.4, pp);
+    EXPECT_NEAR(run.rs.noise.nextIcnPower, next, 1e-12 * next) << "PAM " << pam;
+    EXPECT_NEAR(run.rs.noise.fextIcnPower, fext, 1e-12 * fext) << "PAM " << pam;
     EXPECT_EQ(run.rs.points.xtalkPower[2], 0);
-    EXPECT_NEAR(run.rs.points.xtalkPower[0], 0.0025, 1e-17);
-    EXPECT_NEAR(run.rs.points.xtalkPower[1], 0.0025, 1e-17);
+    EXPECT_NEAR(run.rs.points.xtalkPower[0], 3 * 0.0025, 1e-17);
+    EXPECT_NEAR(run.rs.points.xtalkPower[1], 3 * 0.0025, 1e-17);
   }
 }
 
