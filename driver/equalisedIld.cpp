@@ -7,6 +7,7 @@
 #include <cstring>
 #include <algorithm>
 #include <numbers>
+#include <vector>
 
 #include "channelModel.h"
 #include "phasorSums.h"
@@ -112,12 +113,18 @@ int equalisedIld(RunState& rs) {
       std::exp(std::complex<double>(0, 2 * std::numbers::pi * df * timeStep));
   std::complex<double> E = 1;
   const int inP = rs.inP, inM = rs.inM, outP = rs.outP, outM = rs.outM;
+  // The thru entries on the grid, interpolated from the file's points (0 above them).
+  std::vector<double> grid(static_cast<std::size_t>(nF));
+  for (int m = 0; m < nF; ++m) grid[static_cast<std::size_t>(m)] = m * df;
+  using Column = std::vector<std::complex<double>>;
+  const Column pp = rs.thru.Values(grid, inP, outP, 2);
+  const Column pm = inM != 0 ? rs.thru.Values(grid, inP, outM, 2) : Column();
+  const Column mp = inM != 0 ? rs.thru.Values(grid, inM, outP, 2) : Column();
+  const Column mm = inM != 0 ? rs.thru.Values(grid, inM, outM, 2) : Column();
   for (int m = 0; m < nF; ++m) {
-    const double f = m * df;
-    auto V = [&](int a, int b) { return rs.thru.Value(f, a, b, 2); };
-    std::complex<double> T =
-        inM != 0 ? 0.5 * (((V(inP, outP) - V(inP, outM)) - V(inM, outP)) + V(inM, outM))
-                 : V(inP, outP);
+    const double f = grid[static_cast<std::size_t>(m)];
+    const auto k = static_cast<std::size_t>(m);
+    std::complex<double> T = inM != 0 ? 0.5 * (((pp[k] - pm[k]) - mp[k]) + mm[k]) : pp[k];
     std::complex<double> F = fit(rs.points.fitCoef, f);
     std::complex<double> ild = T - F;
     if (fd) {   // "%14.6e 0  %14.6e %14.6e  %14.6e  %14.6e  %14.6e  %14.6e\n"

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <span>
 #include <vector>
 
 #include "cmatrix.h"
@@ -54,6 +55,9 @@ class Sparams {
   // Entry (i, j) at any frequency: interpolated inside the range; outside it held
   // (extrap 0), or extrapolated by line fits, with 0 above the range when bit 2 is set.
   complex Value(double f, int i, int j, int extrap) const;
+  // Value(f, i, j, extrap) at every frequency of a list, the same numbers, with each
+  // stored entry's magnitude and phase taken once instead of at every lookup.
+  std::vector<complex> Values(std::span<const double> f, int i, int j, int extrap) const;
 
   // Mixed-mode (or single-ended when the minus ports are 0) parameter over the
   // file's points or a regular grid. Empty when it cannot be formed; count, when not

@@ -72,6 +72,38 @@ inline complex lineValue(const Lines& l, double f) {
   return {magnitude * std::cos(phase), magnitude * std::sin(phase)};
 }
 
+// Magnitude and phase of a stored entry.
+struct Polar {
+  double magnitude, phase;
+};
+
+// The value at f, inside the range of the N frequencies F, from the entries' magnitudes
+// and phases: linear in magnitude and in phase between the neighbouring points, the
+// phase taken the short way round.
+template <typename PolarOf>
+complex interpolate(const double* F, int N, double f, PolarOf polar) {
+  const double tol = F[N - 1] * 0.001 / N;
+  int lo = 0, hi = N, m = (lo + hi) / 2;
+  while (m > lo) {
+    if (std::fabs(F[m] - f) < tol) break;
+    if (F[m] > f)
+      hi = m;
+    else
+      lo = m;
+    m = (lo + hi) / 2;
+  }
+  if (m + 1 > N - 1) m = m - 1;
+  const double fa = F[m], fb = F[m + 1];
+  const Polar a = polar(m), b = polar(m + 1);
+  const double magnitude = ((fb - f) * a.magnitude + (f - fa) * b.magnitude) / (fb - fa);
+  const double pa = a.phase;
+  double pb = b.phase;
+  while (pb - pa > kPi) pb -= 2 * kPi;
+  while (pb - pa < -kPi) pb += 2 * kPi;
+  const double phase = ((fb - f) * pa + (f - fa) * pb) / (fb - fa);
+  return Param(MR, magnitude, phase);
+}
+
 }  // namespace
 
 complex Sparams::Value(int k, int i, int j) const {
@@ -95,28 +127,8 @@ complex Sparams::Value(double f, int i, int j, int extrap) const {
   // every frequency, except that flag 2 still gives 0 above it.
   if (N == 1) return (f > Fmax && (extrap & 2)) ? complex{0, 0} : entry(0);
 
-  if (F0 <= f && f <= Fmax) {
-    const double tol = Fmax * 0.001 / N;
-    int lo = 0, hi = N, m = (lo + hi) / 2;
-    while (m > lo) {
-      if (std::fabs(F[m] - f) < tol) break;
-      if (F[m] > f)
-        hi = m;
-      else
-        lo = m;
-      m = (lo + hi) / 2;
-    }
-    if (m + 1 > N - 1) m = m - 1;
-    const double fa = F[m], fb = F[m + 1];
-    const complex Sa = entry(m), Sb = entry(m + 1);
-    const double magnitude = ((fb - f) * std::abs(Sa) + (f - fa) * std::abs(Sb)) / (fb - fa);
-    const double pa = std::arg(Sa);
-    double pb = std::arg(Sb);
-    while (pb - pa > kPi) pb -= 2 * kPi;
-    while (pb - pa < -kPi) pb += 2 * kPi;
-    const double phase = ((fb - f) * pa + (f - fa) * pb) / (fb - fa);
-    return Param(MR, magnitude, phase);
-  }
+  if (F0 <= f && f <= Fmax)
+    return interpolate(F, N, f, [&](int k) { return Polar{std::abs(entry(k)), std::arg(entry(k))}; });
 
   if (extrap == 0) return f > F0 ? entry(N - 1) : entry(0);
 
@@ -139,6 +151,30 @@ complex Sparams::Value(double f, int i, int j, int extrap) const {
   if (extrap & 2) return {0, 0};
   const int count = N < 10 ? N : 10;
   return lineValue(fitLines(F, N - count, count, entry), f);
+}
+
+std::vector<complex> Sparams::Values(std::span<const double> f, int i, int j, int extrap) const {
+  std::vector<complex> out(f.size());
+  if (i < 1 || i > nPorts || j < 1 || j > nPorts || nFreq < 2) {
+    for (std::size_t n = 0; n < f.size(); ++n) out[n] = Value(f[n], i, j, extrap);
+    return out;
+  }
+  const double* F = freq->data();
+  const int N = nFreq;
+  // Each stored entry's magnitude and phase, taken once: interpolation at many
+  // frequencies uses every entry twice or more.
+  std::vector<Polar> polar(static_cast<std::size_t>(N));
+  for (int k = 0; k < N; ++k) {
+    const complex s = (*data)[(static_cast<std::size_t>(k) * nPorts + (i - 1)) * nPorts + (j - 1)];
+    polar[static_cast<std::size_t>(k)] = {std::abs(s), std::arg(s)};
+  }
+  for (std::size_t n = 0; n < f.size(); ++n) {
+    const double x = std::fabs(f[n]);
+    out[n] = F[0] <= x && x <= F[N - 1]
+                 ? interpolate(F, N, x, [&](int k) { return polar[static_cast<std::size_t>(k)]; })
+                 : Value(x, i, j, extrap);
+  }
+  return out;
 }
 
 double Sparams::freqStep() const {

@@ -1,5 +1,7 @@
 // Lookups at any frequency, the finest step and mixed-mode parameters, on small sets built
 // entry by entry so that every expected value can be worked out by hand.
+#include <bit>
+#include <cstdint>
 #include <functional>
 
 #include "support.h"
@@ -71,8 +73,20 @@ class Lookup : public ::testing::TestWithParam<LookupCase> {};
 
 TEST_P(Lookup, ValueAtFrequency) {
   const LookupCase& t = GetParam();
-  const cplx got = onePort(t.ghz, t.s).Value(t.fGHz * 1e9, 1, 1, t.extrap);
+  const Sparams set = onePort(t.ghz, t.s);
+  const cplx got = set.Value(t.fGHz * 1e9, 1, 1, t.extrap);
   EXPECT_LT(std::abs(got - t.want), 1e-9) << got;
+  // Values over a list gives Value's bits at every frequency: on and between the points,
+  // outside them, negative and not a number.
+  std::vector<double> list = {t.fGHz * 1e9, -t.fGHz * 1e9, std::nan(""), 0, 50e9};
+  for (double g : t.ghz) list.push_back(g * 1e9), list.push_back(g * 1e9 + 0.3e9);
+  const std::vector<cplx> many = set.Values(list, 1, 1, t.extrap);
+  ASSERT_EQ(many.size(), list.size());
+  for (std::size_t n = 0; n < list.size(); ++n) {
+    const cplx one = set.Value(list[n], 1, 1, t.extrap);
+    EXPECT_EQ(std::bit_cast<std::uint64_t>(many[n].real()), std::bit_cast<std::uint64_t>(one.real())) << list[n];
+    EXPECT_EQ(std::bit_cast<std::uint64_t>(many[n].imag()), std::bit_cast<std::uint64_t>(one.imag())) << list[n];
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, Lookup, ::testing::ValuesIn(kLookups), rowName);
@@ -86,6 +100,7 @@ TEST(Lookup, PortsOutsideAreNaNAndStepIsTheFinestSpacing) {
   for (auto [k, i, j] : {std::tuple{-1, 1, 1}, {2, 1, 1}, {0, 0, 1}, {0, 1, 2}})
     EXPECT_TRUE(std::isnan(s.Value(k, i, j).real())) << k << " " << i << "," << j;
   EXPECT_TRUE(std::isnan(Sparams().Value(1e9, 1, 1, 0).real()));
+  EXPECT_TRUE(std::isnan(s.Values(std::vector{1.5e9}, 2, 1, 2)[0].imag()));
   EXPECT_DOUBLE_EQ(onePort({1, 2, 4}, {1, 1, 1}).freqStep(), 1e9);
   EXPECT_DOUBLE_EQ(onePort({5}, {1}).freqStep(), 5e9);
   EXPECT_DOUBLE_EQ(onePort({0, 0.5, 2, 2.25}, {1, 1, 1, 1}).freqStep(), 0.25e9);
