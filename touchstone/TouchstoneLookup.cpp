@@ -200,15 +200,22 @@ std::vector<complex> Sparams::aParam(int iP, int jP, int iM, int jM, int mode, d
   std::vector<complex> out;
   if (mode == 0 && top <= fstop && fstop <= top + step) {
     out.resize(static_cast<std::size_t>(nFreq));
-    for (int k = 0; k < nFreq; ++k) {
-      complex s = Value(k, iP, jP);
+    // Entry (i, j) of point k straight from the storage (the ports are checked above),
+    // or NaN for a lone minus port (0) as Value gives it.
+    const complex* d = data->data();
+    const auto P = static_cast<std::size_t>(nPorts);
+    auto at = [&](std::size_t k, int i, int j) {
+      return i == 0 || j == 0 ? kNaNValue : d[(k * P + static_cast<std::size_t>(i - 1)) * P + static_cast<std::size_t>(j - 1)];
+    };
+    for (std::size_t k = 0; k < static_cast<std::size_t>(nFreq); ++k) {
+      complex s = at(k, iP, jP);
       if (jM != 0) {
-        s += Value(k, iM, jM);
-        s -= Value(k, iM, jP);
-        s -= Value(k, iP, jM);
+        s += at(k, iM, jM);
+        s -= at(k, iM, jP);
+        s -= at(k, iP, jM);
         s *= 0.5;
       }
-      out[static_cast<std::size_t>(k)] = s;
+      out[k] = s;
     }
   } else {
     const double f0 = mode == 0 ? Freq(0) : 0.0;
