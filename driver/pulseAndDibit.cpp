@@ -8,6 +8,7 @@
 
 #include "channelModel.h"
 #include "phasorSums.h"
+#include "sideColumns.h"
 #include "stages.h"
 
 namespace {
@@ -58,10 +59,18 @@ Peak findPeak(const std::vector<double>& y) {
 
 void writeWv1(const RunState& rs, FILE* file, const ShortWaveforms& w) {
   const double UI = rs.derived.UI, pol = rs.noise.polarity;
-  for (int n = 0; n < pulsePoints; ++n)
-    std::fprintf(file, "%14.6e  %12.6f  %12.6f %12.6f \n",
-                 (kSampleUI * n - kLeadUI) * UI + rs.noise.groupDelay, w.pulse[n] * pol,
-                 w.dibit[n] * pol, w.fitPulse[n] * pol);
+  for (int n = 0; n < pulsePoints; ++n) {   // "%14.6e  %12.6f  %12.6f %12.6f \n"
+    char row[3 * 340 + 64];
+    char* at = putScientific(row, (kSampleUI * n - kLeadUI) * UI + rs.noise.groupDelay, 14, 6);
+    *at++ = ' ', *at++ = ' ';
+    at = putFixed(at, w.pulse[n] * pol, 12, 6);
+    *at++ = ' ', *at++ = ' ';
+    at = putFixed(at, w.dibit[n] * pol, 12, 6);
+    *at++ = ' ';
+    at = putFixed(at, w.fitPulse[n] * pol, 12, 6);
+    *at++ = ' ', *at++ = '\n';
+    std::fwrite(row, 1, static_cast<std::size_t>(at - row), file);
+  }
 }
 
 }  // namespace

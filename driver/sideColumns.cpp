@@ -18,10 +18,10 @@ constexpr int kMaxExact = 22;
 // in its last place) stays far below the distance that matters, 1/2.
 constexpr int kMaxQuickPrecision = 14;
 
-char* putByToChars(char* at, double v, int width, int precision) {
-  char digits[64];
-  const auto [end, ec] =
-      std::to_chars(digits, digits + sizeof digits, v, std::chars_format::scientific, precision);
+char* putByToChars(char* at, double v, int width, int precision,
+                   std::chars_format form = std::chars_format::scientific) {
+  char digits[400];   // fixed notation of the largest double with a few decimals
+  const auto [end, ec] = std::to_chars(digits, digits + sizeof digits, v, form, precision);
   const auto length = ec == std::errc() ? static_cast<int>(end - digits) : 0;
   for (int pad = width - length; pad > 0; --pad) *at++ = ' ';
   std::memcpy(at, digits, static_cast<std::size_t>(length));
@@ -103,6 +103,36 @@ char* putScientific(char* at, double v, int width, int precision) {
   }
   if (precision > 0) *--p = '.';
   *--p = static_cast<char>('0' + digits);
+  if (std::signbit(v)) *--p = '-';
+  const int length = static_cast<int>(end - p);
+  for (int pad = width - length; pad > 0; --pad) *at++ = ' ';
+  std::memcpy(at, p, static_cast<std::size_t>(length));
+  return at + length;
+}
+
+char* putFixed(char* at, double v, int width, int precision) {
+  // The quick path: |v| * 10^precision below 10^15, rounded as in quickDigits.
+  const double magnitude = std::fabs(v);
+  const double s = precision >= 0 && precision <= kMaxQuickPrecision ? magnitude * kExact[precision] : -1;
+  if (!(s >= 0 && s < 1e15))
+    return putByToChars(at, v, width, precision, std::chars_format::fixed);
+  const auto whole = static_cast<std::uint64_t>(s);
+  const double fraction = s - static_cast<double>(whole);
+  if (s > 0 && std::fabs(fraction - 0.5) <= s * 0x1p-50)
+    return putByToChars(at, v, width, precision, std::chars_format::fixed);
+  std::uint64_t digits = whole + (fraction > 0.5 ? 1 : 0);
+  char text[40];
+  char* const end = text + sizeof text;
+  char* p = end;
+  for (int i = 0; i < precision; ++i) {
+    *--p = static_cast<char>('0' + digits % 10);
+    digits /= 10;
+  }
+  if (precision > 0) *--p = '.';
+  do {
+    *--p = static_cast<char>('0' + digits % 10);
+    digits /= 10;
+  } while (digits > 0);
   if (std::signbit(v)) *--p = '-';
   const int length = static_cast<int>(end - p);
   for (int pad = width - length; pad > 0; --pad) *at++ = ' ';
