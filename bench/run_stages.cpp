@@ -5,8 +5,9 @@
 //   BM_ReadInputs  every input of the case read once (the thru and the eight aggressors);
 //   BM_WholeRun    the run as the program makes it, settings from the built-in defaults
 //                  and command-line assignments, every stage, side files, report and log;
-//                  its counters give each stage's CPU time per run and, measured right
-//                  after the timed runs, the reading time and run/read.
+//                  its counters give each stage's CPU time per run and, from readings
+//                  of every input alternating with the runs, the median run and reading
+//                  times and run/read, the ratio of the two.
 //   BM_Stage*      the stages that do the most arithmetic, alone.
 //
 // Times are CPU times (the machine is shared); repeat with --benchmark_repetitions.
@@ -162,33 +163,44 @@ int wholeRun(const std::vector<std::string>& arguments, double* lap) {
   return 0;
 }
 
+double median(std::vector<double> v) {
+  if (v.empty()) return 0;
+  std::sort(v.begin(), v.end());
+  const std::size_t h = v.size() / 2;
+  return v.size() % 2 ? v[h] : 0.5 * (v[h - 1] + v[h]);
+}
+
+// Each iteration makes one whole run and, outside the timed part, reads every input once,
+// so that runs and readings alternate and meet the same state of the machine; run/read is
+// the ratio of their medians.
 void BM_WholeRun(benchmark::State& state) {
   const Case& c = theCase();
   const std::vector<std::string> arguments = c.arguments();
   double lap[kStages] = {};
+  std::vector<double> runs, reads;
+  FILE* sink = std::fopen("/dev/null", "w");
   for (auto _ : state) {
+    double before[kStages];
+    std::copy(lap, lap + kStages, before);
     if (wholeRun(arguments, lap) != 0) {
       state.SkipWithError("the run did not end with status 0");
       break;
     }
-  }
-  const double runs = static_cast<double>(state.iterations());
-  double runTotal = 0;
-  for (int k = 0; k < kStages; ++k) {
-    state.counters[std::string(kStageNames[k]) + "_ms"] = 1e3 * lap[k] / runs;
-    runTotal += lap[k] / runs;
-  }
-  // The inputs read right after, best of five: run/read is the run's cost in readings.
-  FILE* sink = std::fopen("/dev/null", "w");
-  double read = 1e9;
-  for (int k = 0; k < 5; ++k) {
+    double run = 0;
+    for (int k = 0; k < kStages; ++k) run += lap[k] - before[k];
+    runs.push_back(run);
+    state.PauseTiming();
     const double t = cpuSeconds();
     readInputs(c, sink);
-    read = std::min(read, cpuSeconds() - t);
+    reads.push_back(cpuSeconds() - t);
+    state.ResumeTiming();
   }
   std::fclose(sink);
-  state.counters["read_ms"] = 1e3 * read;
-  state.counters["run_over_read"] = runTotal / read;
+  const double n = static_cast<double>(state.iterations());
+  for (int k = 0; k < kStages; ++k) state.counters[std::string(kStageNames[k]) + "_ms"] = 1e3 * lap[k] / n;
+  state.counters["run_ms"] = 1e3 * median(runs);
+  state.counters["read_ms"] = 1e3 * median(reads);
+  state.counters["run_over_read"] = median(reads) > 0 ? median(runs) / median(reads) : 0;
 }
 BENCHMARK(BM_WholeRun)->Unit(benchmark::kMillisecond);
 
