@@ -165,7 +165,8 @@ std::vector<PhasorPath> phasorPaths() {
 }
 
 void sumPhasors(const PhasorSpectra& in, int samples, double* const out[PhasorSpectra::kMaxSums]) {
-  sumPhasors(in, samples, out, phasorPaths().back());
+  static const PhasorPath widest = phasorPaths().back();
+  sumPhasors(in, samples, out, widest);
 }
 
 void sumPhasors(const PhasorSpectra& in, int samples, double* const out[PhasorSpectra::kMaxSums],
