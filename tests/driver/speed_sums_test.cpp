@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cmath>
 #include <complex>
+#include <string>
 #include <vector>
 
 #include "phasorSums.h"
@@ -127,7 +128,11 @@ TEST_P(SpeedPeriodSums, EveryVectorWidthGivesTheSameBits) {
 INSTANTIATE_TEST_SUITE_P(Grids, SpeedPeriodSums,
                          ::testing::Values(Grid{1, 1}, Grid{2, 3}, Grid{7, 5}, Grid{256, 8},
                                            Grid{257, 13}, Grid{513, 611}, Grid{1300, 2047},
-                                           Grid{5001, 10313}));
+                                           Grid{5001, 10313}),
+                         [](const ::testing::TestParamInfo<Grid>& info) {
+                           return std::to_string(info.param.frequencies) + "_frequencies_" +
+                                  std::to_string(info.param.samples) + "_samples";
+                         });
 
 TEST(SpeedPeriodSums, NoFrequenciesGiveZeroWaveforms) {
   const PeriodWaveforms w = periodSums(PeriodInputs{}, 9, true);
