@@ -2,13 +2,15 @@
 // 4-port through channel (0 to 50 GHz in 10 MHz steps) and eight aggressors, four NEXT and
 // four FEXT, with side files written (save_file set) and N_DFE = 8.
 //
-//   BM_ReadInputs  every input of the case read once (the thru and the eight aggressors);
+//   BM_ReadInputs  every input of the case read once (the thru and the eight aggressors),
+//                  under the run's memory policy;
 //   BM_WholeRun    the run as the program makes it, settings from the built-in defaults
 //                  and command-line assignments, every stage, side files, report and log;
 //                  its counters give each stage's CPU time per run and, from readings
 //                  of every input alternating with the runs, the median run and reading
 //                  times and run/read, the ratio of the two.
-//   BM_Stage*      the stages that do the most arithmetic, alone.
+//   BM_Stage*      the stages that do the most arithmetic, alone;
+//   BM_PeriodSums  the period sums in each vector width the processor has.
 //
 // Times are CPU times (the machine is shared); repeat with --benchmark_repetitions.
 #include <benchmark/benchmark.h>
@@ -113,6 +115,7 @@ void readInputs(const Case& c, FILE* log) {
 }
 
 void BM_ReadInputs(benchmark::State& state) {
+  keepFreedMemory();   // as a run has it
   const Case& c = theCase();
   FILE* sink = std::fopen("/dev/null", "w");
   for (auto _ : state) readInputs(c, sink);

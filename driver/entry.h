@@ -12,8 +12,10 @@ extern const char kStarterControlFile[];
 extern const char kHelpText[];   // printed after "Brevo: " by "-?"
 extern const char kUsageLine[];
 
-// Base directory, default streams and the "$PWD=" line on the log.
+// Base directory, default streams and the "$PWD=" line on the log; the memory policy first.
 void startUp(RunState& rs, int argc, char** argv);
+// The run's memory policy: freed file buffers stay with the process for the next file.
+void keepFreedMemory();
 // Every control-file keyword, in table order, bound to its storage in rs.settings.
 void registerKeywords(RunState& rs);
 
