@@ -3,14 +3,12 @@
 #pragma once
 
 #include "memory_stream.h"
+#include "workspace.h"
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <complex>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -29,10 +27,7 @@ constexpr double kRate = 25.78125e9;
 
 using Capture = MemoryStream;
 
-inline std::string readFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+using brevo_test::readFile;
 
 // The lines of a text, each with its newline.
 inline std::vector<std::string> lines(const std::string& text) {
@@ -143,42 +138,8 @@ inline std::string writeLine(const fs::path& path, const std::vector<double>& fr
   });
 }
 
-// The program run in its own folder: exit status (-1 unless it exited), streams, folder.
-struct Outcome {
-  int status = -1;
-  std::string out, err;
-};
-
-class Workspace {
- public:
-  Workspace() {
-    std::string pattern = (fs::temp_directory_path() / "brevo_entry_XXXXXX").string();
-    dir_ = mkdtemp(pattern.data());
-  }
-  ~Workspace() {
-    std::error_code ignored;
-    fs::remove_all(dir_, ignored);
-  }
-  Workspace(const Workspace&) = delete;
-  Workspace& operator=(const Workspace&) = delete;
-  void file(const std::string& name, const std::string& text) const { std::ofstream(dir_ / name) << text; }
-  std::string read(const std::string& name) const { return readFile(dir_ / name); }
-  bool exists(const std::string& name) const { return fs::exists(dir_ / name); }
-  Outcome run(const std::vector<std::string>& args) const {
-    auto quoted = [](const std::string& word) {  // for the shell, inside single quotes
-      std::string q = "'";
-      for (char c : word) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-      return q + "'";
-    };
-    std::string command = "cd " + quoted(dir_.string()) + " && " + quoted(BREVO_EXE);
-    for (const std::string& a : args) command += " " + quoted(a);
-    const int status = std::system((command + " >.stdout 2>.stderr").c_str());
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, read(".stdout"), read(".stderr")};
-  }
-
- private:
-  fs::path dir_;
-};
+using brevo_test::Outcome;
+using brevo_test::Workspace;
 
 }  // namespace driver_test
 

@@ -12,11 +12,11 @@
 #include <utility>
 #include <vector>
 
-#include "run_support.h"
+#include "workspace.h"
 
 namespace {
 
-using namespace hardening;
+using namespace brevo_test;
 
 // ------------------------------------------------------------------ fixtures
 

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "TouchstoneCore.h"
+#include "workspace.h"
 
 namespace fs = std::filesystem;
 
@@ -30,45 +31,19 @@ std::string quote(const std::string& s) {
   return q + "'";
 }
 
-std::string slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-class Scratch {   // a temporary folder, removed with everything in it
- public:
-  Scratch() {
-    std::string pattern = (fs::temp_directory_path() / "brevo_tools_XXXXXX").string();
-    if (mkdtemp(pattern.data())) path_ = pattern;
-  }
-  ~Scratch() {
-    std::error_code ignored;
-    if (!path_.empty()) fs::remove_all(path_, ignored);
-  }
-  Scratch(const Scratch&) = delete;
-  Scratch& operator=(const Scratch&) = delete;
-  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-  const std::string& path() const { return path_; }
-  std::vector<std::string> entries() const {
-    std::vector<std::string> names;
-    for (const auto& e : fs::directory_iterator(path_)) names.push_back(e.path().filename().string());
-    return names;
-  }
-
- private:
-  std::string path_;
-};
-
-struct Outcome { int status = -1; std::string out, err; };
+using brevo_test::Outcome;
+using brevo_test::readFile;
+using Scratch = brevo_test::Workspace;   // a temporary folder, removed with everything in it
 
 // A shell command, its standard output and error captured apart.
 Outcome run(const std::string& command) {
   Scratch capture;
   const std::string redirected = command + " >" + quote(capture / "out") + " 2>" + quote(capture / "err");
   const int raw = std::system(redirected.c_str());
-  return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, slurp(capture / "out"), slurp(capture / "err")};
+  Outcome r;
+  r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  r.out = capture.read("out"), r.err = capture.read("err");
+  return r;
 }
 
 // A program and its arguments, each quoted.
@@ -139,7 +114,7 @@ TEST(Cascade, RefusalsLeaveOutAsItWasAndNothingBeside) {
     EXPECT_EQ(r.status, c.status) << r.err;
     EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(slurp(out), before);
+    EXPECT_EQ(readFile(out), before);
     EXPECT_EQ(dir.entries(), std::vector<std::string>{"joined.s4p"}) << "files left beside OUT";
   }
 }
@@ -169,7 +144,7 @@ TEST(Cascade, JoinsReadOffByHand) {
     EXPECT_EQ(r.out, "");
     EXPECT_NE(r.err.find("wrote " + out), std::string::npos) << r.err;
     EXPECT_EQ(dir.entries(), std::vector<std::string>{"joined.snp"});
-    EXPECT_NE(slurp(out).find("# MHz S RI  R  50\n"), std::string::npos);
+    EXPECT_NE(readFile(out).find("# MHz S RI  R  50\n"), std::string::npos);
     const Sparams s = readSet(out);
     const int ports = static_cast<int>(c.expected.size());
     ASSERT_EQ(s.Size(), ports);
@@ -246,11 +221,11 @@ TEST(Generator, BadOptionsAreRefusedWithoutFiles) {
 TEST(Examples, RegenerationGivesTheCommittedBytes) {
   Scratch dir;
   const Outcome r = run("BREVO_TOOLS_DIR=" + quote(kTools) + " bash " +
-                        command(kSource + "/tools/regenerate-examples.sh", {dir.path()}));
+                        command(kSource + "/tools/regenerate-examples.sh", {dir.dir().string()}));
   ASSERT_EQ(r.status, 0) << r.err;
   ASSERT_EQ(dir.entries().size(), 5u) << "thru, two NEXT, two FEXT";
   for (const std::string& leaf : dir.entries()) {
-    EXPECT_EQ(slurp(dir / leaf), slurp(kSource + "/examples/" + leaf)) << leaf << " differs from examples/";
+    EXPECT_EQ(readFile(dir / leaf), readFile(kSource + "/examples/" + leaf)) << leaf << " differs from examples/";
     EXPECT_LT(fs::file_size(dir / leaf), 1000000u) << leaf;
   }
 }
@@ -259,13 +234,13 @@ TEST(Plot, PicturesFromTheSideFilesOfARun) {
   if (!onPath("gnuplot")) GTEST_SKIP() << "gnuplot is not installed (Debian gnuplot-nox)";
   Scratch dir;
   const std::string ex = kSource + "/examples/", plot = kSource + "/tools/brevo-plot";
-  ASSERT_EQ(run("cd " + quote(dir.path()) + " && " +
+  ASSERT_EQ(run("cd " + quote(dir.dir().string()) + " && " +
                 command(kBrevo, {"Thru=\"" + ex + "lane_thru.s4p 1 3 2 4\"", "NEXT=" + ex + "lane_next1.s4p",
                                  "save_file=run.txt"})).status, 0);
   const Outcome r = run(command(plot, {"ndfe=8", dir / "run"}));
   ASSERT_EQ(r.status, 0) << r.err;
   for (const char* png : {"run_pulse.png", "run_loss.png", "run_period.png"}) {
-    const std::string bytes = slurp(dir / png);
+    const std::string bytes = readFile(dir / png);
     EXPECT_GT(bytes.size(), 1000u) << png;
     EXPECT_EQ(bytes.substr(0, 8), std::string("\x89PNG\r\n\x1a\n", 8)) << png;
   }
@@ -287,7 +262,7 @@ TEST(Sweep, EveryRunGetsARowAndFailuresKeepTheirStatus) {
   EXPECT_EQ(sweep.status, 1) << sweep.err;   // not every run succeeded
   // summary.csv split at commas: no field of these runs needs quoting
   std::vector<std::vector<std::string>> rows;
-  std::istringstream lines(slurp(dir / "out/summary.csv"));
+  std::istringstream lines(readFile(dir / "out/summary.csv"));
   for (std::string l; std::getline(lines, l);) {
     std::istringstream fields(l + ",");
     rows.emplace_back();
@@ -305,7 +280,7 @@ TEST(Sweep, EveryRunGetsARowAndFailuresKeepTheirStatus) {
     if (r % 2 == 0) {   // no figure for a failed run; the report's figure for the others
       EXPECT_EQ(rows[r][sn], "") << "row " << r;
     } else {
-      const std::string report = slurp(dir / ("out/000" + std::to_string(r) + ".report"));
+      const std::string report = readFile(dir / ("out/000" + std::to_string(r) + ".report"));
       EXPECT_DOUBLE_EQ(std::stod(rows[r][sn]), figure(report, "S/N")) << "row " << r;
     }
   }

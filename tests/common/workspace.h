@@ -1,5 +1,6 @@
-// Running the built program as a user would, in a fresh temporary directory, with a
-// deadline: the exit status or the signal that ended it, and both streams.
+// A fresh temporary folder, removed with everything in it, and the built program run in it
+// as a user would, with a deadline: the exit status or the signal that ended it, and both
+// streams.
 #pragma once
 
 #include <signal.h>
@@ -16,7 +17,7 @@
 #include <string>
 #include <vector>
 
-namespace hardening {
+namespace brevo_test {
 
 namespace fs = std::filesystem;
 
@@ -52,7 +53,7 @@ inline unsigned deadlineSeconds() {
 class Workspace {
  public:
   Workspace() {
-    std::string pattern = (fs::temp_directory_path() / "brevo_hard_XXXXXX").string();
+    std::string pattern = (fs::temp_directory_path() / "brevo_test_XXXXXX").string();
     if (mkdtemp(pattern.data())) dir_ = pattern;
   }
   ~Workspace() {
@@ -67,8 +68,15 @@ class Workspace {
   Workspace& operator=(const Workspace&) = delete;
 
   const fs::path& dir() const { return dir_; }
+  std::string operator/(const std::string& name) const { return (dir_ / name).string(); }
   void file(const std::string& name, const std::string& text) const { writeFile(dir_ / name, text); }
   std::string read(const std::string& name) const { return readFile(dir_ / name); }
+  bool exists(const std::string& name) const { return fs::exists(dir_ / name); }
+  std::vector<std::string> entries() const {   // the names in the folder
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir_)) names.push_back(e.path().filename().string());
+    return names;
+  }
 
   // fork, then in the child: the alarm (it survives exec, so a hang ends with SIGALRM),
   // the working directory, the two streams to files, exec.
@@ -105,4 +113,4 @@ class Workspace {
   fs::path dir_;
 };
 
-}  // namespace hardening
+}  // namespace brevo_test
