@@ -1,5 +1,5 @@
 // The analysis stages on generated channels: pulse and dibit shapes from physics, the
-// vectorised sums against the plain loop order, noise scalings, report lines compared
+// vectorised short sums against the plain loop order, noise scalings, report lines compared
 // whole, the crosstalk walk, grid refusals and the side files.
 #include <cmath>
 
@@ -51,7 +51,8 @@ void expectSameWaveform(const std::vector<double>& got, const std::vector<double
     ASSERT_NEAR(got[n], want[n], 1e-12 * scale) << what << " sample " << n;
 }
 
-// The sums in their plain loop order, one frequency at a time, phasors advanced by multiplication.
+// The short sums in their plain loop order, one frequency at a time, phasors advanced by
+// multiplication (the period sums have their own tests over many grid sizes).
 TEST(EstimatorPulse, VectorisedSumsAgreeWithPlainLoops) {
   StageRun run(writeLine(scratchDir() / "line.s2p", grid(0, 10e6, 5001)));
   ASSERT_TRUE(run.ok);
@@ -77,29 +78,6 @@ TEST(EstimatorPulse, VectorisedSumsAgreeWithPlainLoops) {
   expectSameWaveform(got.pulse, want.pulse, "pulse");
   expectSameWaveform(got.dibit, want.dibit, "dibit");
   expectSameWaveform(got.fitPulse, want.fitPulse, "fitPulse");
-
-  // Period sums of arbitrary one-sided spectra G*ILD, G*F, G*T on 257 grid frequencies.
-  const int nF = 257, nT = 611;
-  PeriodInputs in;
-  std::vector<double> wantIld(nT), wantFit(nT), wantThru(nT);
-  cd E = 1;
-  for (int m = 0; m < nF; ++m, E *= std::exp(cd(0, 2 * kPi * 0.37 / nF))) {
-    const double G = 2 / (1.0 + 0.01 * m);
-    const cd ild = cd(std::sin(0.3 * m), std::cos(0.7 * m)) * 0.01, F = std::exp(cd(-0.02 * m, -0.4 * m));
-    const cd cI = G * ild, cF = G * F, cT = G * (F + ild);
-    in.ildRe.push_back(cI.real()), in.ildIm.push_back(cI.imag()), in.fitRe.push_back(cF.real());
-    in.fitIm.push_back(cF.imag()), in.thruRe.push_back(cT.real()), in.thruIm.push_back(cT.imag());
-    in.stepRe.push_back(E.real()), in.stepIm.push_back(E.imag());
-    cd rho = 1;
-    for (int n = 0; n < nT; ++n, rho *= E)
-      wantIld[n] += std::real(rho * cI), wantFit[n] += std::real(rho * cF), wantThru[n] += std::real(rho * cT);
-  }
-  const PeriodWaveforms with = periodSums(in, nT, true), without = periodSums(in, nT, false);
-  expectSameWaveform(with.ildPulse, wantIld, "ildPulse");
-  expectSameWaveform(with.fitPulse, wantFit, "fitPulse");
-  expectSameWaveform(with.pulse, wantThru, "pulse");
-  expectSameWaveform(without.ildPulse, wantIld, "ildPulse alone");
-  EXPECT_TRUE(without.pulse.empty() && without.fitPulse.empty());
 }
 
 // Negating every entry of a causal line inverts it: FLIPPED says so, and the noise lines stay.
