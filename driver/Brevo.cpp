@@ -3,11 +3,9 @@
 #include "entry.h"
 #include "stages.h"
 
-int main(int argc, char** argv) {
-  RunState rs;   // the one run state, owned here until the end
-  startUp(rs, argc, argv);
-  registerKeywords(rs);
+namespace {
 
+int runSequence(RunState& rs, int argc, char** argv) {
   if (argc < 2) return printUsage(rs);
   if (isStarterOption(argv[1])) return printStarter(rs, argc);
   applyDefaults(rs);
@@ -23,7 +21,15 @@ int main(int argc, char** argv) {
   budget(rs);
   crosstalk(rs);
   figuresOfMerit(rs);
-
-  cleanUp(rs);
   return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  RunState rs;   // the one run state, owned here until the end
+  startUp(rs, argc, argv);
+  registerKeywords(rs);
+  const int status = runSequence(rs, argc, argv);
+  return cleanUp(rs, status);   // a report lost on the way changes a 0 into kReportLost
 }

@@ -1,6 +1,7 @@
 // Start-up, keyword registration, options, defaults and arguments of a run.
 #include "entry.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #ifdef __GLIBC__
@@ -170,9 +171,39 @@ int applyArguments(RunState& rs, int argc, char** argv) {
   return 0;
 }
 
-void cleanUp(RunState& rs) {
-  if (rs.result != stdout) std::fclose(rs.result);
-  if (rs.log != stderr) std::fclose(rs.log);
+namespace {
+
+// Flushes and, unless it is a standard stream, closes one output stream. True when every
+// byte written to it arrived; else false, with the reason in *why when one is known.
+bool finishStream(FILE* stream, bool close, const char** why) {
+  errno = 0;
+  bool lost = std::fflush(stream) != 0 || std::ferror(stream) != 0;
+  int error = errno;
+  if (close && std::fclose(stream) != 0) {
+    lost = true;
+    if (error == 0) error = errno;
+  }
+  *why = error != 0 ? std::strerror(error) : nullptr;
+  return !lost;
+}
+
+void sayLost(const char* what, const char* why) {
+  if (why)
+    std::fprintf(stderr, "could not write the %s: %s\n", what, why);
+  else
+    std::fprintf(stderr, "could not write all of the %s\n", what);
+}
+
+}  // namespace
+
+int cleanUp(RunState& rs, int status) {
+  const char* why = nullptr;
+  const bool reportKept = finishStream(rs.result, rs.result != stdout && rs.result != stderr, &why);
+  if (!reportKept) sayLost("report", why);
+  if (rs.log != rs.result && !finishStream(rs.log, rs.log != stdout && rs.log != stderr, &why) &&
+      rs.log != stderr)
+    sayLost("log", why);
   rs.result = stdout;
   rs.log = stderr;
+  return !reportKept && status == 0 ? kReportLost : status;
 }

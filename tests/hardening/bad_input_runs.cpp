@@ -353,6 +353,12 @@ std::vector<Case> cases() {
        {kHead}, {"cannot open nodir/r.txt, will use default results output\n"}, kWholeReport},
       {"results_is_a_directory", {kThru, {"rdir", "", 0}}, {"Thru=thru.s4p", "results=rdir"}, 0,
        {kHead}, {"cannot open rdir, will use default results output\n"}, kWholeReport},
+      // A device that takes no byte: the lost report is said and has a status of its own; a
+      // lost log is said without one.
+      {"results_on_a_full_device", {kThru}, {"Thru=thru.s4p", "results=/dev/full"}, 12,
+       {}, {"could not write the report: No space left on device\n"}},
+      {"log_on_a_full_device", {kThru}, {"log=/dev/full", "Thru=thru.s4p"}, 0,
+       {kHead}, {"could not write the log: No space left on device\n"}, kWholeReport},
       {"log_in_a_missing_directory", {kThru}, {"log=nodir/l.txt", "Thru=thru.s4p"}, 0,
        {kHead}, {"cannot open nodir/l.txt, will use default log\n", "thru channel=thru.s4p\n"}, kWholeReport},
       // Early ends leave the named result and log files complete.
