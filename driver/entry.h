@@ -35,8 +35,8 @@ void applyUserAssignment(RunState& rs, std::string_view text);
 // Channel lists and stream switches after each user assignment.
 void postProcess(RunState& rs);
 
-// Exit status of a run whose report could not be written in full (a full disk, a closed
-// pipe): the report is lost, so the run has not done its job.
+// Exit status of a run whose report could not be written in full (a full disk, for
+// instance): the report is lost, so the run has not done its job.
 inline constexpr int kReportLost = 12;
 // Flushes the final result and log streams and closes them unless they are the standard
 // ones. Returns status, or kReportLost when status is 0 and the report could not be
