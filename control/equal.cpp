@@ -297,7 +297,12 @@ int apply(variable_def* table, std::string_view text, FILE* log) {
 
   if (!value.empty() && value.front() == '$') {
     const char* env = std::getenv(value.c_str() + 1);
-    if (env == nullptr) return 2;
+    if (env == nullptr) {   // said, so that a file named by it is not merely "not found"
+      if (log != nullptr)
+        std::fprintf(log, "%.*s: environment variable %s is not set; not assigned\n",
+                     static_cast<int>(name.size()), name.data(), value.c_str() + 1);
+      return 2;
+    }
     value = env;
   }
 

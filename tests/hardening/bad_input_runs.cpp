@@ -324,7 +324,10 @@ std::vector<Case> cases() {
       {"control_unknown_variable_reference", {kThru, {"run.cf", "@bad/unknown_variable_reference.cf"}},
        {"run.cf"}, 1, {kNoThru}, {kNoThru}},
       {"control_unset_environment_for_a_number", {kThru}, {"Thru=thru.s4p", "signal=$BREVO_HARDENING_NEVER_SET"}, 0,
-       {"peak Signal    =  400     mV\n"}, {}, kWholeReport},
+       {"peak Signal    =  400     mV\n"},
+       {"signal: environment variable BREVO_HARDENING_NEVER_SET is not set; not assigned\n"}, kWholeReport},
+      {"thru_from_an_unset_environment_variable", {kThru}, {"Thru=$BREVO_HARDENING_NEVER_SET"}, 1, {kNoThru},
+       {"Thru: environment variable BREVO_HARDENING_NEVER_SET is not set; not assigned\n", kNoThru}},
 
       // ---- command-line values
       {"argument_longer_than_string_storage", {kThru}, {"Thru=" + x2000}, 1,
