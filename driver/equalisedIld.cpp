@@ -151,7 +151,7 @@ int equalisedIld(RunState& rs) {
     in.stepRe.push_back(E.real()), in.stepIm.push_back(E.imag());
     E *= W;
   }
-  fd.reset();
+  closeSideFile(rs, fd, ".fd");
   if (!dfe) return 0;
 
   const PeriodWaveforms w = periodSums(in, nT, save);
@@ -176,7 +176,7 @@ int equalisedIld(RunState& rs) {
     }
     q += t > tDFE ? v * v : s.E_DFE * (v * v);
   }
-  wv2.reset();
+  closeSideFile(rs, wv2, ".wv2");
   // Dividing by oversample averages the sampling phases of one sample per UI.
   rs.noise.ildNoisePower = d.UI * df * d.UI * df * s.signal * s.signal / s.oversample * q;
   return 0;

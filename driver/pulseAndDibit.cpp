@@ -138,7 +138,7 @@ void pulseAndDibit(RunState& rs) {
   }
   if (wv1) {
     writeWv1(rs, wv1.get(), w);
-    wv1.reset();
+    closeSideFile(rs, wv1, ".wv1");
   }
   std::fprintf(rs.log, "max dibit:  %14.6e %14.6e  delta=%10.6f%% at %14.6e (%14.6e)\n",
                noise.dibitPeak, noise.dibitAtDelay, (noise.dibitAtDelay / noise.dibitPeak - 1) * 100,

@@ -69,3 +69,6 @@ struct FileCloser {
 };
 using SideFile = std::unique_ptr<FILE, FileCloser>;
 SideFile openSideFile(RunState& rs, const char* suffix);
+// Closes a side file opened with that suffix; a file that did not take every byte (a full
+// disk) is named on the log, "could not write all of NAME: REASON", and the run goes on.
+void closeSideFile(RunState& rs, SideFile& file, const char* suffix);

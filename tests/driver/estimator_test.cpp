@@ -375,6 +375,16 @@ TEST(EstimatorFiles, SideFilesHoldEveryRow) {
   EXPECT_TRUE(std::getline(wv2, line) && line == "names: time pulse fitPulse ildPulse") << line;
   for (rows = 0; std::getline(wv2, line);) ++rows;
   EXPECT_EQ(rows, static_cast<int>(std::floor(4 * kRate / 10e6 + 0.5)));
+  EXPECT_EQ(run.log.text().find("could not write"), std::string::npos) << run.log.text();
+
+  // A side file that does not take its bytes (a full device) is named on the log.
+  SideFile full(std::fopen("/dev/full", "w"));
+  ASSERT_TRUE(full);
+  std::fputs("names: time pulse fitPulse ildPulse\n", full.get());
+  closeSideFile(run.rs, full, ".wv2");
+  EXPECT_FALSE(full);
+  EXPECT_NE(run.log.text().find("could not write all of " + (dir / "run.wv2").string() + ": No space left on device\n"),
+            std::string::npos) << run.log.text();
 }
 
 }  // namespace
