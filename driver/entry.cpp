@@ -171,10 +171,6 @@ int applyArguments(RunState& rs, int argc, char** argv) {
   return 0;
 }
 
-namespace {
-
-// Flushes and, unless it is a standard stream, closes one output stream. True when every
-// byte written to it arrived; else false, with the reason in *why when one is known.
 bool finishStream(FILE* stream, bool close, const char** why) {
   errno = 0;
   bool lost = std::fflush(stream) != 0 || std::ferror(stream) != 0;
@@ -186,6 +182,8 @@ bool finishStream(FILE* stream, bool close, const char** why) {
   *why = error != 0 ? std::strerror(error) : nullptr;
   return !lost;
 }
+
+namespace {
 
 void sayLost(const char* what, const char* why) {
   if (why)

@@ -35,6 +35,9 @@ void applyUserAssignment(RunState& rs, std::string_view text);
 // Channel lists and stream switches after each user assignment.
 void postProcess(RunState& rs);
 
+// Flushes and, when close is set, closes one output stream. True when every byte written
+// to it arrived; else false, with the reason in *why when one is known (else null).
+bool finishStream(FILE* stream, bool close, const char** why);
 // Exit status of a run whose report could not be written in full (a full disk, for
 // instance): the report is lost, so the run has not done its job.
 inline constexpr int kReportLost = 12;

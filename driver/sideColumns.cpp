@@ -18,14 +18,18 @@ constexpr int kMaxExact = 22;
 // in its last place) stays far below the distance that matters, 1/2.
 constexpr int kMaxQuickPrecision = 14;
 
+// text (length characters) right-aligned in width, blanks in front; returns the end.
+char* placeRight(char* at, const char* text, int length, int width) {
+  for (int pad = width - length; pad > 0; --pad) *at++ = ' ';
+  std::memcpy(at, text, static_cast<std::size_t>(length));
+  return at + length;
+}
+
 char* putByToChars(char* at, double v, int width, int precision,
                    std::chars_format form = std::chars_format::scientific) {
   char digits[400];   // fixed notation of the largest double with a few decimals
   const auto [end, ec] = std::to_chars(digits, digits + sizeof digits, v, form, precision);
-  const auto length = ec == std::errc() ? static_cast<int>(end - digits) : 0;
-  for (int pad = width - length; pad > 0; --pad) *at++ = ' ';
-  std::memcpy(at, digits, static_cast<std::size_t>(length));
-  return at + length;
+  return placeRight(at, digits, ec == std::errc() ? static_cast<int>(end - digits) : 0, width);
 }
 
 // |v| * 10^k with at most two roundings, or -1 where that would take more.
@@ -104,10 +108,7 @@ char* putScientific(char* at, double v, int width, int precision) {
   if (precision > 0) *--p = '.';
   *--p = static_cast<char>('0' + digits);
   if (std::signbit(v)) *--p = '-';
-  const int length = static_cast<int>(end - p);
-  for (int pad = width - length; pad > 0; --pad) *at++ = ' ';
-  std::memcpy(at, p, static_cast<std::size_t>(length));
-  return at + length;
+  return placeRight(at, p, static_cast<int>(end - p), width);
 }
 
 char* putFixed(char* at, double v, int width, int precision) {
@@ -134,8 +135,5 @@ char* putFixed(char* at, double v, int width, int precision) {
     digits /= 10;
   } while (digits > 0);
   if (std::signbit(v)) *--p = '-';
-  const int length = static_cast<int>(end - p);
-  for (int pad = width - length; pad > 0; --pad) *at++ = ' ';
-  std::memcpy(at, p, static_cast<std::size_t>(length));
-  return at + length;
+  return placeRight(at, p, static_cast<int>(end - p), width);
 }
