@@ -1,6 +1,7 @@
-// A fresh temporary folder, removed with everything in it, and the built program run in it
-// as a user would, with a deadline: the exit status or the signal that ended it, and both
-// streams.
+// What the test programs share: pi, whole-file text, a stream written into memory,
+// Touchstone text for fixtures, table row names, and a fresh temporary folder (removed
+// with everything in it) in which the built program runs as a user would run it, with a
+// deadline: the exit status or the signal that ended it, and both streams.
 #pragma once
 
 #include <signal.h>
@@ -8,11 +9,17 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
+#include <complex>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <numbers>
+#include <ostream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -20,13 +27,7 @@
 namespace brevo_test {
 
 namespace fs = std::filesystem;
-
-struct Outcome {
-  int status = -1;   // exit status; -1 when the program did not exit
-  int signal = 0;    // the signal that ended it (SIGALRM: it ran past the deadline)
-  std::string out;   // standard output
-  std::string err;   // standard error
-};
+using std::numbers::pi;
 
 inline std::string readFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -35,12 +36,43 @@ inline std::string readFile(const fs::path& path) {
   return s.str();
 }
 
-inline void writeFile(const fs::path& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
+inline void writeFile(const fs::path& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
 
-inline bool has(const std::string& text, const std::string& piece) {
-  return text.find(piece) != std::string::npos;
+inline bool has(const std::string& text, const std::string& piece) { return text.find(piece) != std::string::npos; }
+
+// A FILE* that writes into memory, for checking what code prints to a stream.
+class MemoryStream {
+ public:
+  MemoryStream() : file_(open_memstream(&buffer_, &size_)) {}
+  ~MemoryStream() { std::fclose(file_), std::free(buffer_); }
+  MemoryStream(const MemoryStream&) = delete;
+  MemoryStream& operator=(const MemoryStream&) = delete;
+  FILE* get() const { return file_; }
+  std::string text() const { return std::fflush(file_), std::string(buffer_, size_); }
+
+ private:
+  char* buffer_ = nullptr;
+  std::size_t size_ = 0;
+  FILE* file_;
+};
+
+// Touchstone text in hertz and RI, entry (r, c) of point k = s(k, r, c), every number to
+// the last bit; from 3 ports on each matrix row on a line of its own.
+inline std::string touchstone(const std::vector<double>& hz, int ports,
+                              const std::function<std::complex<double>(int, int, int)>& s) {
+  std::string text = "! made by the tests\n# Hz S RI R 50\n";
+  char number[80];
+  for (int k = 0; k < static_cast<int>(hz.size()); ++k, text += "\n") {
+    std::snprintf(number, sizeof number, "%.17g", hz[k]);
+    text += number;
+    for (int r = 1; r <= ports; ++r)
+      for (int c = 1; c <= ports; ++c) {
+        const std::complex<double> v = s(k, r, c);
+        std::snprintf(number, sizeof number, "%s %.17g %.17g", r > 1 && c == 1 && ports > 2 ? "\n" : "", v.real(), v.imag());
+        text += number;
+      }
+  }
+  return text;
 }
 
 // Seconds a run may take; BREVO_RUN_DEADLINE raises it for slow checkers (valgrind).
@@ -50,20 +82,20 @@ inline unsigned deadlineSeconds() {
   return v > 0 ? static_cast<unsigned>(v) : 30u;
 }
 
+struct Outcome {
+  int status = -1;   // exit status; -1 when the program did not exit
+  int signal = 0;    // the signal that ended it (SIGALRM: it ran past the deadline)
+  std::string out;   // standard output
+  std::string err;   // standard error
+};
+
 class Workspace {
  public:
   Workspace() {
     std::string pattern = (fs::temp_directory_path() / "brevo_test_XXXXXX").string();
     if (mkdtemp(pattern.data())) dir_ = pattern;
   }
-  ~Workspace() {
-    std::error_code ignored;
-    // Make every entry removable again (a test may have taken the permissions away).
-    for (auto it = fs::recursive_directory_iterator(dir_, ignored);
-         it != fs::recursive_directory_iterator(); it.increment(ignored))
-      fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
-    fs::remove_all(dir_, ignored);
-  }
+  ~Workspace() { std::error_code ignored; fs::remove_all(dir_, ignored); }
   Workspace(const Workspace&) = delete;
   Workspace& operator=(const Workspace&) = delete;
 
@@ -80,10 +112,10 @@ class Workspace {
 
   // fork, then in the child: the alarm (it survives exec, so a hang ends with SIGALRM),
   // the working directory, the two streams to files, exec.
-  Outcome run(const std::vector<std::string>& args) const {
+  Outcome run(const std::vector<std::string>& args, const std::string& program = BREVO_EXE) const {
     Outcome r;
     const std::string outPath = (dir_ / ".stdout").string(), errPath = (dir_ / ".stderr").string();
-    std::vector<std::string> words{BREVO_EXE};
+    std::vector<std::string> words{program};
     words.insert(words.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (std::string& w : words) argv.push_back(w.data());
@@ -100,12 +132,12 @@ class Workspace {
       _exit(127);
     }
     int wstatus = 0;
-    while (waitpid(pid, &wstatus, 0) < 0 && errno == EINTR) {
-    }
+    while (waitpid(pid, &wstatus, 0) < 0 && errno == EINTR) continue;
     if (WIFEXITED(wstatus)) r.status = WEXITSTATUS(wstatus);
     if (WIFSIGNALED(wstatus)) r.signal = WTERMSIG(wstatus);
     r.out = readFile(outPath);
     r.err = readFile(errPath);
+    fs::remove(outPath), fs::remove(errPath);
     return r;
   }
 
@@ -114,3 +146,18 @@ class Workspace {
 };
 
 }  // namespace brevo_test
+
+namespace {
+// Failure messages show a table row by its name.
+template <class Row>
+  requires requires(const Row& r) { r.name; }
+void PrintTo(const Row& row, std::ostream* os) { *os << row.name; }
+}  // namespace
+
+// TEST_P names: the row's name with anything but letters and digits turned into '_'.
+inline constexpr auto rowName = [](const auto& info) {
+  std::string n = info.param.name;
+  for (char& c : n)
+    if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+  return n;
+};

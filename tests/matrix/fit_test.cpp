@@ -1,14 +1,11 @@
 // The weighted fits of ln S21: model data recovered, the role of the weights, the square and
-// too-short cases, and accuracy against a scaled long-double QR on realistic and measured channels.
+// too-short cases, and points that a data weight leaves out. (The fit of a real lane with
+// frequencies in hertz is held by the golden example runs, whose coefficients were worked
+// out again outside the program.)
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <cmath>
 #include <complex>
-#include <cstdio>
-#include <fstream>
-#include <numbers>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -17,7 +14,6 @@
 namespace {
 
 using cd = std::complex<double>;
-using std::numbers::pi;
 using ::testing::internal::CaptureStderr;
 using ::testing::internal::GetCapturedStderr;
 
@@ -130,149 +126,6 @@ TEST(Fit, DataWeightedFitIgnoresHeavilyAttenuatedPoints) {
   for (int i = 0; i < 200; ++i)
     EXPECT_LT(std::abs(model(coef, p.f[i]) - p.data[i]), 1e-8) << "f = " << p.f[i];
   for (int k = 0; k < 3; ++k) EXPECT_LT(relative(coef[k], a[k]), 1e-5) << "a" << k;
-}
-
-// Accuracy with frequencies in hertz, where the columns 1, sqrt f, f, f^2 span some twenty
-// orders of magnitude. The reference solves the same weighted problem with unit-length
-// columns by modified Gram-Schmidt in long double; the right-hand side, orthogonalised as
-// one more column, leaves Q^H y in the last column of R.
-using cld = std::complex<long double>;
-
-std::vector<cd> referenceFit(const Points& p, int terms) {
-  std::vector<std::vector<cld>> q(terms + 1);
-  for (std::size_t i = 0; i < p.f.size(); ++i) {
-    const long double x = p.f[i], column[4] = {1.0L, std::sqrt(x), x, x * x};
-    const cld w(p.weight[i].real(), p.weight[i].imag());
-    for (int j = 0; j < terms; ++j) q[j].push_back(column[j] * w);
-    q[terms].push_back(w * cld(p.data[i].real(), p.data[i].imag()));
-  }
-  const auto normalise = [](std::vector<cld>& v) {
-    long double sum = 0;
-    for (const cld& z : v) sum += std::norm(z);
-    for (cld& z : v) z /= std::sqrt(sum);
-    return std::sqrt(sum);
-  };
-  std::vector<long double> scale(terms);
-  for (int j = 0; j < terms; ++j) scale[j] = normalise(q[j]);
-  std::vector<std::vector<cld>> r(terms, std::vector<cld>(terms + 1));
-  for (int j = 0; j <= terms; ++j) {
-    for (int k = 0; k < std::min(j, terms); ++k) {
-      for (std::size_t i = 0; i < q[j].size(); ++i) r[k][j] += std::conj(q[k][i]) * q[j][i];
-      for (std::size_t i = 0; i < q[j].size(); ++i) q[j][i] -= r[k][j] * q[k][i];
-    }
-    if (j < terms) r[j][j] = normalise(q[j]);
-  }
-  std::vector<cd> coef(4, 0.0);
-  std::vector<cld> z(terms);
-  for (int j = terms - 1; j >= 0; --j) {   // back substitution, then the column scale undone
-    z[j] = r[j][terms];
-    for (int k = j + 1; k < terms; ++k) z[j] -= r[j][k] * z[k];
-    z[j] /= r[j][j];
-    coef[j] = cd(static_cast<double>(z[j].real() / scale[j]), static_cast<double>(z[j].imag() / scale[j]));
-  }
-  return coef;
-}
-
-// Each coefficient by its relative difference, and the fitted response exp(model) at every
-// point; both printed.
-void expectCloseToReference(const char* name, const Points& p, const cd* coef, int terms,
-                            double coefLimit, double responseLimit) {
-  const std::vector<cd> ref = referenceFit(p, terms);
-  double difference[4] = {0, 0, 0, 0}, response = 0;
-  for (int k = 0; k < terms; ++k) {
-    difference[k] = relative(coef[k], ref[k]);
-    EXPECT_LT(difference[k], coefLimit)
-        << name << " a" << (k == 3 ? 4 : k) << " = " << coef[k] << ", reference " << ref[k];
-  }
-  for (double f : p.f)
-    response = std::max(response, std::abs(std::exp(model(coef, f) - model(ref.data(), f)) - 1.0));
-  EXPECT_LT(response, responseLimit) << name;
-  std::printf("[ accuracy ] %-24s relative difference a0 %.1e a1 %.1e a2 %.1e a4 %.1e, response %.1e\n",
-              name, difference[0], difference[1], difference[2], difference[3], response);
-}
-
-TEST(FitAccuracy, RealisticChannelAgreesWithScaledLongDoubleQR) {
-  // ln S21 of a 1 ns lossy line between two mismatches (|Gamma| = 0.15): skin and dielectric
-  // loss, linear phase, and the small ripple of the re-reflections.
-  Points p;
-  const double g2 = 0.15 * 0.15;
-  for (int i = 1; i <= 5000; ++i) {
-    const double f = 50e9 * i / 5000;
-    const cd g(1.5e-5 * std::sqrt(f) + 2.0e-11 * f, 2.0 * pi * f * 1e-9);
-    p.f.push_back(f);
-    p.data.push_back(-g + std::log(1.0 - g2) - std::log(1.0 - g2 * std::exp(-2.0 * g)));
-  }
-  // The estimator weighs each point with S21 itself; a hard receiver limit (band) zeroes
-  // the weights above it.
-  const struct { const char* name; int which; double band; } cases[] = {
-      {"four_terms_s21_weights", 0, 1e99}, {"four_terms_band_limited", 0, 25e9},
-      {"three_terms_s21_weights", 1, 1e99}, {"data_weighted", 2, 1e99}};
-  for (const auto& c : cases) {
-    for (std::size_t i = 0; i < p.f.size(); ++i)
-      p.weight.push_back(p.f[i] <= c.band ? std::exp(p.data[i]) : 0.0);
-    cd coef[4];
-    CaptureStderr();
-    fit(c.which, p, coef);
-    EXPECT_EQ(GetCapturedStderr(), "return from dgels 0\n") << c.name;
-    expectCloseToReference(c.name, p, coef, c.which == 1 ? 3 : 4, 1e-9, 1e-11);
-    p.weight.clear();
-  }
-}
-
-// ln Sdd21 of measured 4-port through channels (ports 1, 3 in, 2, 4 out), phase unwrapped,
-// each point weighted with Sdd21. Read here with a few lines of our own so that only the
-// matrix library is needed: records are the frequency and 16 pairs in row order.
-bool readFourPortSdd21(const std::string& path, Points& p) {
-  std::ifstream in(path);
-  double unit = 1e9, x;
-  std::string line, word, format = "MA";
-  std::vector<double> v;
-  while (std::getline(in, line)) {
-    const std::string text = line.substr(0, line.find('!'));
-    std::istringstream words(text);
-    if (text.find('#') == text.npos) {
-      while (words >> x) v.push_back(x);
-      continue;
-    }
-    while (words >> word) {   // the option line
-      for (char& ch : word) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
-      if (word == "RI" || word == "MA" || word == "DB") format = word;
-      if (word.ends_with("HZ")) unit = word == "GHZ" ? 1e9 : word == "MHZ" ? 1e6 : word == "KHZ" ? 1e3 : 1;
-    }
-  }
-  const auto S = [&](std::size_t at, int r, int c) {
-    const double a = v[at + 2 * (4 * r + c) - 9], b = v[at + 2 * (4 * r + c) - 8];   // r, c from 1
-    if (format == "RI") return cd(a, b);
-    return std::polar(format == "MA" ? a : std::pow(10.0, 0.05 * a), b * pi / 180);
-  };
-  for (std::size_t at = 0; at + 33 <= v.size(); at += 33) {
-    const cd sdd21 = 0.5 * (S(at, 2, 1) - S(at, 2, 3) - S(at, 4, 1) + S(at, 4, 3));
-    cd ln = std::log(sdd21);
-    if (!p.data.empty())   // unwrapped against the previous point
-      ln -= cd(0, 2 * pi * std::round((ln.imag() - p.data.back().imag()) / (2 * pi)));
-    p.f.push_back(v[at] * unit);
-    p.data.push_back(ln);
-    p.weight.push_back(sdd21);
-  }
-  return in.eof() && !v.empty();
-}
-
-TEST(FitAccuracy, MeasuredChannelsAgreeWithScaledLongDoubleQR) {
-  const struct { const char* name; const char* path; int points; } cases[] = {
-      {"c2m_50GHz_MA_GHz", "c2m_IL14_WC/C2M__Z100_IL14_WC_BOR_H_L_H_THRU.s4p", 5001},
-      {"cable_60GHz_RI_Hz", "cable_CA_19p75dB/CA_19p75dB_thru.s4p", 6001},
-      {"backplane_40GHz_MA_Hz", "bp_whisper27in/TEC_Whisper27in_THRU_G14G15_07202016.s4p", 4001}};
-  for (const auto& c : cases) {
-    Points p;
-    if (!readFourPortSdd21(std::string(BREVO_CHANNELS_DIR) + "/" + c.path, p))
-      GTEST_SKIP() << "real channel files not found at " << BREVO_CHANNELS_DIR;
-    ASSERT_EQ(static_cast<int>(p.f.size()), c.points) << c.name;
-    cd coef[4];
-    CaptureStderr();
-    fit(0, p, coef);
-    EXPECT_EQ(GetCapturedStderr(), "return from dgels 0\n") << c.name;
-    expectCloseToReference(c.name, p, coef, 4, 1e-8, 1e-10);   // 1e-10 in ln S21 is about 1e-9 dB
-  }
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // Lookups at any frequency, the finest step and mixed-mode parameters, on small sets built
-// entry by entry so that every expected value can be worked out by hand.
+// entry by entry so that every expected value can be worked out by hand; and sets whose
+// frequencies do not ascend, as the fuzzer found them.
 #include <bit>
 #include <cstdint>
 #include <functional>
@@ -37,10 +38,10 @@ const std::vector<cplx> kAbc = {{1, 2}, {3, 4}, {5, 6}};
 
 const LookupCase kLookups[] = {
     {"at_last_point", k123, kAbc, 3, 2, {5, 6}},
-    {"halfway_between_1_and_j", {1, 2}, {1, {0, 1}}, 1.5, 2, unit(kPi / 4)},
-    {"phases_3_and_minus_3_meet_at_pi", {1, 2}, {unit(3), unit(-3)}, 1.5, 2, unit(kPi)},
+    {"halfway_between_1_and_j", {1, 2}, {1, {0, 1}}, 1.5, 2, unit(pi / 4)},
+    {"phases_3_and_minus_3_meet_at_pi", {1, 2}, {unit(3), unit(-3)}, 1.5, 2, unit(pi)},
     {"magnitude_is_linear", {1, 3}, {1, 3}, 2.5, 2, 2.5},
-    {"negative_frequency_as_positive", {1, 2}, {1, {0, 1}}, -1.5, 2, unit(kPi / 4)},
+    {"negative_frequency_as_positive", {1, 2}, {1, {0, 1}}, -1.5, 2, unit(pi / 4)},
     {"hold_below", k123, kAbc, 0.5, 0, {1, 2}},
     {"hold_above", k123, kAbc, 9, 0, {5, 6}},
     {"flag_2_gives_zero_above", k123, kAbc, 3.5, 2, 0},
@@ -53,17 +54,19 @@ const LookupCase kLookups[] = {
     {"snap_0_7_to_0", k123, {unit(0.7), unit(0.7), unit(0.7)}, 0.5, 2, 1},
     {"snap_0_8_to_half_pi", k123, {unit(0.8), unit(0.8), unit(0.8)}, 0.5, 2, {0, 1}},
     {"snap_minus_0_8", k123, {unit(-0.8), unit(-0.8), unit(-0.8)}, 0.5, 2, {0, -1}},
+    // Halfway between two multiples the lower one is taken: -pi/4 snaps to -pi/2.
+    {"snap_minus_quarter_pi_down", {1, 2}, {{1, -1}, {1, -1}}, 0.5, 2, {0, -std::sqrt(2.0)}},
     // Through the origin the grid is pi/4.
     {"origin_snap_0_3_to_0", k123, {unit(0.3), 3.0 * unit(0.3), 5.0 * unit(0.3)}, 0.5, 2, 0.5},
     {"origin_snap_0_4_to_quarter_pi", k123, {unit(0.4), 3.0 * unit(0.4), 5.0 * unit(0.4)}, 0.5, 2,
-     0.5 * unit(kPi / 4)},
+     0.5 * unit(pi / 4)},
     // The window is the first three points plus those up to 4 F0: 9 GHz is left out.
     {"low_window_ends_at_4_f0", {1, 2, 3, 4, 9}, {1, 1, 1, 1, 100}, 0.5, 2, 1},
     // Above the range without flag 2, line fits over the last ten points.
     {"high_fit_phase_falls_through_minus_pi", kTen,
      tenPoints([](int n) { return unit(0.2 - 0.5 * n); }), 11, 1, unit(0.2 - 0.5 * 10)},
     {"high_fit_rise_of_1_5_is_a_fall", kTen, tenPoints([](int n) { return unit(1.5 * n); }), 10.5, 1,
-     unit(-(2 * kPi - 1.5) * 9.5)},
+     unit(-(2 * pi - 1.5) * 9.5)},
     {"high_fit_magnitude_may_go_negative", {1, 2}, {2, 1}, 4, 1, -1},
     {"single_point_holds", {5}, {{1, 2}}, 7, 1, {1, 2}},
     {"single_point_flag_2_above", {5}, {{1, 2}}, 7, 2, 0},
@@ -157,6 +160,21 @@ TEST_P(Mixed, EntriesAndCount) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, Mixed, ::testing::ValuesIn(kMixed), rowName);
+
+// Each falls somewhere; the first once asked for a grid of 10^8 points. The differential
+// parameter is on the file's own points or empty, and never a regular grid sized by a
+// falling step.
+TEST(Mixed, FallingFrequenciesGiveNoGridOfAnotherLength) {
+  for (const char* text : {"# GHz S RI\n200000000 1 0\n2 1 0\n1 1 0\n0 1 0\n", "# GHz S RI\n3 1 0\n2 1 0\n1 1 0\n",
+                           "# GHz S RI\n1 1 0\n2 1 0\n3 1 0\n2.5 1 0\n", "# GHz S RI\n1 1 0\n2 1 0\nnan 1 0\n",
+                           "# GHz S RI\n3 1 0\n1 1 0\n2 1 0\n2 1 0\n"}) {
+    const Sparams set = parseTouchstone(text, "falling").set;
+    int count = -7;
+    const std::vector<cplx> own = set.aParam(1, 1, 0, 0, 0, 0, &count);
+    EXPECT_TRUE(own.empty() ? count == -7 : count == set.Fcount() && count == static_cast<int>(own.size())) << text;
+    EXPECT_TRUE(set.freqStep() > 0 || set.aParam(1, 1, 0, 0, 1, 5e9, nullptr).empty()) << text;
+  }
+}
 
 TEST(Mixed, LoneMinusPortIsNaNAndEmptySetGivesNothing) {
   const std::vector<cplx> v = fourPort().aParam(1, 2, 0, 2, 0, 0, nullptr);

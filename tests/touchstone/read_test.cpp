@@ -109,11 +109,12 @@ TEST(TouchstoneRead, CommentsFreqRangeAndSharedCopies) {
 // The file constructor trims trailing blanks and carriage returns from the name in place;
 // files of 8 MiB and more take another buffer and must read the same.
 TEST(TouchstoneFile, NamesAndLogLines) {
-  ScratchDir dir;
-  const std::string path = dir.write("trim.s1p", "# GHz RI\n1 111 0\n2 211 0\n"), missing = dir.file("absent.s2p");
+  brevo_test::Workspace dir;
+  const std::string path = dir / "trim.s1p", missing = dir / "absent.s2p", big = dir / "large.s1p";
+  dir.file("trim.s1p", "# GHz RI\n1 111 0\n2 211 0\n");
   std::string large = "# Hz RI\n";
   for (int k = 0; k < 700000; ++k) large += std::to_string(k + 1) + " " + std::to_string(k) + " -1\n";
-  const std::string big = dir.write("large.s1p", large);
+  dir.file("large.s1p", large);
   const struct {
     std::string passed, name;
     int freqs;
@@ -186,7 +187,7 @@ TEST_P(BadInput, CountsStatusAndLog) {
     want += "{} uses Touchstone 2.0 keywords, which this reader does not support\n";
   for (std::size_t at; (at = want.find("{}")) != std::string::npos;) want.replace(at, 2, path);
   EXPECT_EQ(log.text(), want);
-  const ReadResult r = parseTouchstone(slurp(path), path);
+  const ReadResult r = parseTouchstone(readFile(path), path);
   EXPECT_EQ(r.status, t.status);
   expectProbes(r.set, t.probes);
 }
@@ -199,7 +200,7 @@ TEST(BadInput, MutationsNeverCrash) {
   std::mt19937 rng(99);
   const char noise[] = {'\0', '\n', '\r', ' ', '!', '#', '[', '-', '+', '.', 'e', 'x', '9', '\xff'};
   for (const BadCase& t : kBad) {
-    const std::string original = slurp(corpus(t.name));
+    const std::string original = readFile(corpus(t.name));
     for (int round = 0; round < 100 && original.size() < 10000; ++round) {  // the absurd file is large
       std::string text = original;
       for (int e = 1 + static_cast<int>(rng() % 8); e > 0 && !text.empty(); --e) {

@@ -1,10 +1,11 @@
-// The number scanner against strtod itself (same characters consumed, same bits) on awkward
-// texts, random decimals and every number of the real channel files, which must also read
-// with the port and point counts channels.tsv lists.
+// The number scanner and the sizing pass's item count against strtod itself: the same
+// characters consumed and the same bits for every number, the same count of items on every
+// line (numbers as strtod reads them, plus one for the first thing that is not a number),
+// on awkward texts, random lines, and every number of the real channel files, which must
+// also read with the port and point counts channels.tsv lists.
 #include <bit>
 #include <cstdint>
 #include <random>
-#include <sstream>
 
 #include "support.h"
 
@@ -19,101 +20,109 @@ std::string differs(std::string_view view, const char* cstr, std::size_t* used =
   if (used) *used = wantUsed;
   double got = -12345.0;
   const std::size_t gotUsed = scanNumber(view, &got);
-  const bool same = gotUsed == wantUsed &&
-                    (wantUsed ? std::bit_cast<std::uint64_t>(got) == std::bit_cast<std::uint64_t>(want)
-                              : got == -12345.0);
-  if (same) return "";
+  if (gotUsed == wantUsed &&
+      (wantUsed ? std::bit_cast<std::uint64_t>(got) == std::bit_cast<std::uint64_t>(want) : got == -12345.0))
+    return "";
   char line[300];
-  std::snprintf(line, sizeof line, "\"%.40s\": %a over %zu, strtod %a over %zu", cstr, got,
-                gotUsed, want, wantUsed);
+  std::snprintf(line, sizeof line, "\"%.40s\": %a over %zu, strtod %a over %zu", cstr, got, gotUsed, want, wantUsed);
   return line;
 }
 
-TEST(ScanNumber, AwkwardNumbersMatchStrtodBitForBit) {
-  const char* awkward[] = {
-      "0", "-0", "+0", "-0.0e5", "0e99999999999", "1", "+1", "-1", ".5", "-.5", "+.5", "5.",
-      "5.e3", ".", "-", "+", "-.", "+-1", "--1", "e5", ".e5", "1e", "1e+", "1e-", "1E5",
-      "1e+05", "1.5e-0", "0.1", "0.30000000000000004", "4.35", "-2.5e-07", "1e22", "1e23",
-      "9e22", "123e-22", "9007199254740992", "9007199254740993", "9007199254740993.0000000001",
-      "123456789012345678", "1234567890123456789", "12345678901234567890123",
-      "3.1415926535897932384626433832795028841971", "00000000000000000000000001.5",
-      "0.000000000000000000000000000001", "4.9406564584124654e-324", "2.4703282292062328e-324",
-      "2.4703282292062327e-324", "2.2250738585072011e-308", "2.2250738585072012e-308",
-      "2.2250738585072014e-308", "1.7976931348623157e308", "1.7976931348623158e308",
-      "1.7976931348623159e308", "1e400", "-1e400", "1e-400", "-1e-400",
-      "1e99999999999999999999", "1e-99999999999999999999", "0x1p-1074", "0X1.8P1", "0x",
-      "0xg", "-0x1p3", "0x.8", "inf", "-INF", "+inf", "Infinity", "infinit", "nan", "-nan",
-      "NaN(123)", "nan(", "in", "  \t 42", "\v\f12", "\n7", "1_000", "1,5", "1.2.3", "12abc",
-      "1e5x", "  ", "", "!", "#", "[Version]", "0.60 161.24", "1.000000000000000000001e-10",
-      "999999999999999999999e-30", "7.0e-1", "8.5070591730234615865843651857942052864e37"};
-  for (const char* text : awkward) EXPECT_EQ(differs(text, text), "");
-  // The view's end and an embedded NUL stop the number as a C string's end would.
-  EXPECT_EQ(differs(std::string_view("12345", 3), "123"), "");
-  EXPECT_EQ(differs(std::string_view("1e5", 2), "1e"), "");
-  EXPECT_EQ(differs(std::string_view("12\0" "34", 5), "12"), "");
+long long strtodCount(const char* p) {
+  while (*p && std::isspace(static_cast<unsigned char>(*p))) ++p;
+  long long n = 0;
+  for (char* end = nullptr; *p; p = end) {
+    std::strtod(p, &end);
+    ++n;
+    if (end == p) break;
+    while (*end && std::isspace(static_cast<unsigned char>(*end))) ++end;
+  }
+  return n;
 }
 
-TEST(ScanNumber, RandomDecimalsMatchStrtod) {
-  std::mt19937_64 rng(20240607);
-  std::uniform_int_distribution<int> digits(1, 24), digit(0, 9), exponent(-330, 330), form(0, 3);
+// Every number of a text from every place a reader would start one, and the item count of
+// the text and of its every prefix (the text following a view in memory must not be read).
+void expectAsStrtod(const std::string& text, int* failures) {
+  for (std::size_t cut = 0; cut <= text.size() && *failures < 10; ++cut) {
+    const std::string prefix = text.substr(0, cut);
+    const std::string_view view(text.data(), cut);
+    if (countLineItems(view) != strtodCount(prefix.c_str()))
+      ADD_FAILURE() << "count of \"" << prefix << "\": " << countLineItems(view) << ", strtod " << strtodCount(prefix.c_str()), ++*failures;
+    if (const std::string d = differs(view, prefix.c_str()); !d.empty()) ADD_FAILURE() << d, ++*failures;
+  }
+  for (std::size_t at = 0, used = 0; at < text.size() && *failures < 10; at += used ? used : 1)
+    if (const std::string d = differs(std::string_view(text).substr(at), text.c_str() + at, &used); !d.empty())
+      ADD_FAILURE() << d, ++*failures;
+}
+
+TEST(Scanner, AwkwardTextsAsStrtodReadsThem) {
+  const std::string texts[] = {
+      "0", "-0", "+0.5", "-0.0e5", "0e99999999999", "5.", "5.e3", ".", "-", "+-1", "--1", "e5", ".e5", "1e", "1e+",
+      "1e-", "1E5", "1e+05", "1.5e-0", "0.30000000000000004", "4.35", "-2.5e-07", "1e22", "1e23", "9e22", "123e-22",
+      "9007199254740993", "9007199254740993.0000000001", "1234567890123456789", "12345678901234567890123",
+      "3.1415926535897932384626433832795028841971", "00000000000000000000000001.5", "0.000000000000000000000000000001",
+      "4.9406564584124654e-324", "2.4703282292062328e-324", "2.4703282292062327e-324", "2.2250738585072011e-308",
+      "2.2250738585072014e-308", "1.7976931348623157e308", "1.7976931348623159e308", "1e400", "-1e-400",
+      "1e99999999999999999999", "1e-99999999999999999999", "0x1p-1074", "0X1.8P1", "0x", "0xg", "-0x1p3", "0x.8",
+      "inf", "-INF", "Infinity", "infinit", "nan", "-nan", "NaN(123)", "nan(", "in", "  \t 42", "\v\f12", "\n7",
+      "1_000", "1,5", "1.2.3", "12abc", "1e5x", "  ", "", "!", "[Version]", "0.60 161.24", "999999999999999999999e-30",
+      "8.5070591730234615865843651857942052864e37", "  -1.5e-3 +2. .5 -.5e+2\r\n", "1-2", "1+2e3-4", "1e5e3",
+      "1e5.5 7", "1e 2", "1e+ 2", ". 1", "1 ! comment", "1 2 abc 3", "inf -INF nan(12) 1", "0x1p3 0X.8 0x",
+      "5.e3 -0.0 00012", "1\v2\f3", std::string("12\0" "34 5", 7), std::string("1 2\0 3 4", 8)};
   int failures = 0;
-  for (int i = 0; i < 20000 && failures < 10; ++i) {
-    std::string s = form(rng) == 0 ? "-" : "";
-    const int n = digits(rng), point = digits(rng) - 1;
-    for (int d = 0; d < n; ++d) s += (d == point ? "." : "") + std::string(1, '0' + digit(rng));
-    const int f = form(rng);
-    if (f == 1) s += "e" + std::to_string(exponent(rng));
-    if (f == 2) s += "E" + std::to_string(exponent(rng) / 10);
-    const std::string d = differs(s, s.c_str());
-    if (!d.empty()) ADD_FAILURE() << d, ++failures;
-  }
+  for (const std::string& text : texts) expectAsStrtod(text, &failures);
 }
 
-struct Channel {
-  std::string path;
-  int ports = 0, points = 0;
-};
-
-// The rows of channels.tsv (path, role, set, ports, points, ...); empty when the folder is absent.
-std::vector<Channel> listedChannels() {
-  std::vector<Channel> list;
-  std::ifstream in(std::string(BREVO_CHANNELS_DIR) + "/channels.tsv");
-  for (std::string line, role, set; std::getline(in, line);) {
-    std::istringstream row(line);
-    Channel c;
-    std::getline(std::getline(std::getline(row, c.path, '\t'), role, '\t'), set, '\t') >> c.ports >> c.points;
-    if (row) list.push_back({std::string(BREVO_CHANNELS_DIR) + "/" + c.path, c.ports, c.points});  // not the header
-  }
-  return list;
-}
-
-TEST(Channels, EveryListedFileReadsWithItsCountsAndScansAsStrtod) {
-  const std::vector<Channel> list = listedChannels();
-  if (list.empty()) GTEST_SKIP() << "no channels.tsv under " << BREVO_CHANNELS_DIR;
-  long long numbers = 0;
-  for (const Channel& c : list) {
-    CapturedLog log;
-    const Sparams s(c.path, log.get());
-    EXPECT_EQ(s.Size(), c.ports) << c.path;
-    EXPECT_EQ(s.Fcount(), c.points) << c.path;
-    EXPECT_TRUE(log.text().starts_with("#read " + c.path + " size " + std::to_string(c.ports) +
-                                       " for " + std::to_string(c.points) + " frequencies\n"))
-        << log.text();
-    EXPECT_EQ(log.text().find("uses Touchstone 2.0 keywords") != std::string::npos,
-              c.path.find("/unsupported/") != std::string::npos) << c.path;
-    std::ifstream in(c.path, std::ios::binary);
-    int failures = 0;
-    for (std::string line; std::getline(in, line) && failures < 5;) {
-      for (std::size_t p = 0; p < line.size();) {
-        std::size_t used = 0;
-        const std::string d = differs(std::string_view(line).substr(p), line.c_str() + p, &used);
-        if (!d.empty()) ADD_FAILURE() << c.path << ": " << d, ++failures;
-        numbers += used > 0;
-        p += used ? used : 1;
-      }
+// Lines of characters numbers are made of, and lines of numbers as exporters write them (digit runs of up to 30 on each side of the
+// point, exponents of up to 5 digits), with stray characters, signs, dots and exponent
+// letters among them, long enough to span several 64-character words.
+TEST(Scanner, RandomLinesAsStrtodReadsThem) {
+  std::mt19937_64 rng(20240611);
+  const std::string stray[] = {"-", "+", ".", "e", "E", "x", "!", "e-", ".e", "\t", "\r\n", "\v", "i", "n"};
+  int failures = 0;
+  for (int i = 0; i < 6000 && failures < 10; ++i) {
+    std::string line = rng() % 2 ? "  " : "";
+    for (int k = i % 5 ? 0 : static_cast<int>(rng() % 300); k > 0; --k) line += "0123456789.eE+-   \t\r\n\v.e-0xin"[rng() % 30];
+    for (int k = static_cast<int>(rng() % 12); k >= 0; --k) {
+      if (rng() % 2) line += '-';
+      for (int d = static_cast<int>(rng() % (i % 4 ? 12 : 31)); d > 0; --d) line += static_cast<char>('0' + rng() % 10);
+      if (rng() % 2) line += '.';
+      for (int d = static_cast<int>(rng() % (i % 3 ? 8 : 31)); d > 0; --d) line += static_cast<char>('0' + rng() % 10);
+      if (rng() % 2) line += (rng() % 2 ? "e-" : "E+") + std::to_string(rng() % (rng() % 4 ? 330 : 100000));
+      if (rng() % 6 == 0) line += stray[rng() % std::size(stray)];
+      line += rng() % 2 ? " " : "   ";
     }
+    expectAsStrtod(line, &failures);
   }
-  EXPECT_GT(numbers, 1000000);  // the folder holds millions of numbers
+}
+
+// channels.tsv: path, role, set, ports, points, ...; every number of every file.
+TEST(Channels, EveryListedFileReadsWithItsCountsAndScansAsStrtod) {
+  std::ifstream list(std::string(BREVO_CHANNELS_DIR) + "/channels.tsv");
+  if (!list) GTEST_SKIP() << "no channels.tsv under " << BREVO_CHANNELS_DIR;
+  long long numbers = 0;
+  for (std::string row, path, role, set; std::getline(list, row);) {
+    std::istringstream fields(row);
+    int ports = 0, points = 0;
+    std::getline(std::getline(std::getline(fields, path, '\t'), role, '\t'), set, '\t') >> ports >> points;
+    if (!fields) continue;   // the header
+    path = std::string(BREVO_CHANNELS_DIR) + "/" + path;
+    CapturedLog log;
+    const Sparams s(path, log.get());
+    EXPECT_EQ(std::vector({s.Size(), s.Fcount()}), std::vector({ports, points})) << path;
+    EXPECT_TRUE(log.text().starts_with("#read " + path + " size " + std::to_string(ports) + " for " +
+                                       std::to_string(points) + " frequencies\n")) << log.text();
+    EXPECT_EQ(has(log.text(), "uses Touchstone 2.0 keywords"), has(path, "/unsupported/")) << path;
+    std::ifstream in(path, std::ios::binary);
+    int failures = 0;
+    for (std::string line; std::getline(in, line) && failures < 5;)
+      for (std::size_t at = 0, used = 0; at < line.size(); at += used ? used : 1) {
+        if (const std::string d = differs(std::string_view(line).substr(at), line.c_str() + at, &used); !d.empty())
+          ADD_FAILURE() << path << ": " << d, ++failures;
+        numbers += used > 0;
+      }
+  }
+  EXPECT_GT(numbers, 1000000);   // the folder holds millions of numbers
 }
 
 }  // namespace
