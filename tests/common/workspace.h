@@ -1,28 +1,28 @@
-// What the test programs share: pi, whole-file text, a stream written into memory,
+// What the test programs share (with the headers they use): pi, whole-file text, a stream written into memory,
 // Touchstone text for fixtures, table row names, and a fresh temporary folder (removed
 // with everything in it) in which the built program runs as a user would run it, with a
 // deadline: the exit status or the signal that ended it, and both streams.
 #pragma once
 
-#include <signal.h>
-#include <sys/stat.h>
+#include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
+#include <array>
+#include <bit>
 #include <cctype>
 #include <cerrno>
+#include <cmath>
 #include <complex>
-#include <cstdio>
-#include <cstdlib>
+#include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <limits>
 #include <numbers>
-#include <ostream>
+#include <random>
 #include <sstream>
-#include <string>
-#include <vector>
 
 namespace brevo_test {
 
@@ -78,15 +78,14 @@ inline std::string touchstone(const std::vector<double>& hz, int ports,
 // Seconds a run may take; BREVO_RUN_DEADLINE raises it for slow checkers (valgrind).
 inline unsigned deadlineSeconds() {
   const char* text = std::getenv("BREVO_RUN_DEADLINE");
-  const long v = text ? std::strtol(text, nullptr, 10) : 0;
-  return v > 0 ? static_cast<unsigned>(v) : 30u;
+  return text && std::atoi(text) > 0 ? static_cast<unsigned>(std::atoi(text)) : 30u;
 }
 
+// The exit status (-1 when the program did not exit) or the signal that ended it (SIGALRM:
+// it ran past the deadline), and both streams.
 struct Outcome {
-  int status = -1;   // exit status; -1 when the program did not exit
-  int signal = 0;    // the signal that ended it (SIGALRM: it ran past the deadline)
-  std::string out;   // standard output
-  std::string err;   // standard error
+  int status = -1, signal = 0;
+  std::string out, err;
 };
 
 class Workspace {
@@ -110,33 +109,27 @@ class Workspace {
     return names;
   }
 
-  // fork, then in the child: the alarm (it survives exec, so a hang ends with SIGALRM),
-  // the working directory, the two streams to files, exec.
-  Outcome run(const std::vector<std::string>& args, const std::string& program = BREVO_EXE) const {
+  // The built program run here. fork, then in the child: the alarm (it survives exec, so a
+  // hang ends with SIGALRM), the working directory, the two streams to files, exec.
+  Outcome run(std::vector<std::string> args) const {
     Outcome r;
-    const std::string outPath = (dir_ / ".stdout").string(), errPath = (dir_ / ".stderr").string();
-    std::vector<std::string> words{program};
-    words.insert(words.end(), args.begin(), args.end());
+    const std::string outPath = *this / ".stdout", errPath = *this / ".stderr";
+    args.insert(args.begin(), BREVO_EXE);
     std::vector<char*> argv;
-    for (std::string& w : words) argv.push_back(w.data());
+    for (std::string& w : args) argv.push_back(w.data());
     argv.push_back(nullptr);
     const unsigned deadline = deadlineSeconds();
     const pid_t pid = fork();
-    if (pid < 0) return r;
     if (pid == 0) {
-      if (chdir(dir_.c_str()) != 0) _exit(127);
-      if (!std::freopen(outPath.c_str(), "w", stdout) || !std::freopen(errPath.c_str(), "w", stderr))
-        _exit(127);
-      alarm(deadline);
-      execv(argv[0], argv.data());
+      if (chdir(dir_.c_str()) == 0 && std::freopen(outPath.c_str(), "w", stdout) && std::freopen(errPath.c_str(), "w", stderr))
+        alarm(deadline), execv(argv[0], argv.data());
       _exit(127);
     }
     int wstatus = 0;
-    while (waitpid(pid, &wstatus, 0) < 0 && errno == EINTR) continue;
-    if (WIFEXITED(wstatus)) r.status = WEXITSTATUS(wstatus);
-    if (WIFSIGNALED(wstatus)) r.signal = WTERMSIG(wstatus);
-    r.out = readFile(outPath);
-    r.err = readFile(errPath);
+    while (pid > 0 && waitpid(pid, &wstatus, 0) < 0 && errno == EINTR) continue;
+    if (pid > 0 && WIFEXITED(wstatus)) r.status = WEXITSTATUS(wstatus);
+    if (pid > 0 && WIFSIGNALED(wstatus)) r.signal = WTERMSIG(wstatus);
+    r.out = readFile(outPath), r.err = readFile(errPath);
     fs::remove(outPath), fs::remove(errPath);
     return r;
   }

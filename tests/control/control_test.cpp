@@ -1,9 +1,5 @@
 // The control table: typed assignments, references, hostile input, over-long texts,
 // engineering numbers and output-file names.
-#include <gtest/gtest.h>
-
-#include <cmath>
-#include <cstring>
 
 #include "equal.h"
 #include "variants.h"
@@ -67,40 +63,33 @@ struct Step { std::string text; int status; const char* variable; std::string ex
 const std::string kMega(1 << 20, '9');
 
 const std::vector<Step> kAssignments = {
-    // Every type code: i x e s d f p S.
-    {"PAM=4.7", 0, "PAM", "4"}, {"PAM=four", 3, "PAM", "-7"}, {"PAM=0x10", 0, "PAM", "0"},
-    {"PAM=99999999999", 0, "PAM", "2147483647"}, {"input_ports=13", 0, "input_ports", "19"},
-    {"input_ports=ffffffff", 0, "input_ports", "-1"}, {"input_ports=zz", 3, "input_ports", "-7"},
-    {"\tsignal\t=\t400 m\t # volts", 0, "signal", "0.4"}, {"ratio=1.5e3", 0, "ratio", "1500"},
-    {"ratio=1k", 0, "ratio", "1"}, {"ratio=x", 3, "ratio", "-7"}, {"gain=0.1", 0, "gain", "0.1"},
-    {"gain=1e999", 0, "gain", "inf"}, {"count=-3.9", 0, "count", "-3"}, {"count=nan", 0, "count", "0"},
-    {"count=1e10", 0, "count", "2147483647"}, {"count=-1e10", 0, "count", "-2147483648"},
-    {"count=many", 3, "count", "-7"}, {"label=changed", 0, "label", "keep"},
-    // Blanks, quotes, comments, line ends.
-    {"Thru=a b", 0, "Thru", "ab"}, {"Thru='a b'", 0, "Thru", "a b"}, {"Thru=\"a#b\"", 0, "Thru", "a#b"},
-    {"Thru=\"it's\"", 0, "Thru", "it's"}, {"Thru=\"a b\" c d", 0, "Thru", "a b"}, {"Thru=x y'a b'", 0, "Thru", "xya b"},
-    {"Thru='a b\nc", 0, "Thru", "a b\nc"}, {"Thru=abc#def", 0, "Thru", "abc"}, {"Thru=file.s4p\r\n", 0, "Thru", "file.s4p"},
-    {"PAM 4", 1, "PAM", "-7"}, {"", 1, "PAM", "-7"}, {"pam=5", 1, "PAM", "-7"}, {"=5", 1, "PAM", "-7"},
-    // Empty values per type.
-    {"signal=", 0, "signal", "0"}, {"Thru=", 0, "Thru", ""}, {"PAM=", 3, "PAM", "-7"},
-    {"input_ports=", 3, "input_ports", "-7"}, {"ratio=", 3, "ratio", "-7"}, {"gain=", 3, "gain", "-7"},
-    {"count=", 3, "count", "-7"},
+    // Every type code: i x e s d f p S; a text no conversion takes is status 3.
+    {"PAM=4.7", 0, "PAM", "4"}, {"PAM=four", 3, "PAM", "-7"}, {"PAM=0x10", 0, "PAM", "0"}, {"PAM=99999999999", 0, "PAM", "2147483647"},
+    {"input_ports=13", 0, "input_ports", "19"}, {"input_ports=ffffffff", 0, "input_ports", "-1"},
+    {"input_ports=zz", 3, "input_ports", "-7"}, {"\tsignal\t=\t400 m\t # volts", 0, "signal", "0.4"},
+    {"ratio=1.5e3", 0, "ratio", "1500"}, {"ratio=1k", 0, "ratio", "1"}, {"ratio=x", 3, "ratio", "-7"},
+    {"gain=1e999", 0, "gain", "inf"}, {"gain=y", 3, "gain", "-7"}, {"count=-3.9", 0, "count", "-3"},
+    {"count=nan", 0, "count", "0"}, {"count=-1e10", 0, "count", "-2147483648"}, {"count=many", 3, "count", "-7"},
+    {"label=changed", 0, "label", "keep"}, {"signal=", 0, "signal", "0"}, {"PAM=", 3, "PAM", "-7"},
+    // Blanks, quotes, comments, line ends, names.
+    {"Thru=a b", 0, "Thru", "ab"}, {"Thru=\"a#b\" c d", 0, "Thru", "a#b"}, {"Thru=\"it's\"", 0, "Thru", "it's"},
+    {"Thru=x y'a b'", 0, "Thru", "xya b"}, {"Thru='a b\nc", 0, "Thru", "a b\nc"}, {"Thru=abc#def", 0, "Thru", "abc"},
+    {"Thru=file.s4p\r\n", 0, "Thru", "file.s4p"}, {"Thru=", 0, "Thru", ""}, {"PAM 4", 1, "PAM", "-7"},
+    {"", 1, "PAM", "-7"}, {"pam=5", 1, "PAM", "-7"}, {"=5", 1, "PAM", "-7"},
     // "$" environment references.
-    {"Thru=$BREVO_TEST_FILE", 0, "Thru", "my channel.s4p 1 3 2 4"}, {"Thru=$BREVO_TEST_UNSET", 2, "Thru", "old"},
-    {"signal=$BREVO_TEST_UNSET", 2, "signal", "-7"}, {"signal=$BREVO_TEST_SIGNAL", 0, "signal", "0.4"},
-    {"signal=$BREVO_TEST_REF", 0, "signal", "25000000000"}, {"Thru=$", 2, "Thru", "old"},
+    {"Thru=$BREVO_TEST_FILE", 0, "Thru", "my channel.s4p 1 3 2 4"}, {"signal=$BREVO_TEST_UNSET", 2, "signal", "-7"},
+    {"signal=$BREVO_TEST_SIGNAL", 0, "signal", "0.4"}, {"signal=$BREVO_TEST_REF", 0, "signal", "25000000000"},
     // "%" references: a text is converted, a number carried over or written "%d" / "%11.3e".
     {"signal=%rate_text # baud", 0, "signal", "25000000000"}, {"PAM=%rate_text", 0, "PAM", "25"},
     {"Thru=%rate_text", 0, "Thru", "25G"}, {"signal=%ref_double", 0, "signal", "1234.5678"},
     {"input_ports=%ref_int", 0, "input_ports", "13"}, {"PAM=%ref_e", 0, "PAM", "-2"},
     {"gain=%ref_double", 0, "gain", "1234.568"}, {"ratio=%ref_float", 0, "ratio", "0.100000001490116"},
-    {"Thru=%ref_int", 0, "Thru", "13"}, {"Thru=%ref_double", 0, "Thru", "  1.235e+03"},
-    {"PAM=%ref_hex", 0, "PAM", "-7"}, {"PAM=%no_such_name", 1, "PAM", "-7"}, {"PAM=%", 1, "PAM", "-7"},
+    {"Thru=%ref_int", 0, "Thru", "13"}, {"Thru=%ref_double", 0, "Thru", "  1.235e+03"}, {"PAM=%ref_hex", 0, "PAM", "-7"},
+    {"PAM=%no_such_name", 1, "PAM", "-7"},
     // Huge texts, embedded NULs, views whose text ends without a terminator.
     {"PAM=" + kMega, 0, "PAM", "2147483647"}, {"signal=" + kMega, 0, "signal", "inf"},
     {"Thru=\"" + std::string(1 << 20, ' '), 3, "Thru", "old"}, {kMega + "=1", 1, "PAM", "-7"},
-    {"PAM=%" + kMega, 1, "PAM", "-7"}, {std::string("PAM=7\0" "8", 7), 0, "PAM", "7"},
-    {std::string("PAM\0=9", 6), 1, "PAM", "-7"}, {"Thru='unterminated", 0, "Thru", "unterminated"},
+    {std::string("PAM=7\0" "8", 7), 0, "PAM", "7"}, {std::string("PAM\0=9", 6), 1, "PAM", "-7"},
 };
 
 TEST(Assign, StatusAndStoredValueThroughBothOverloads) {
@@ -137,29 +126,24 @@ TEST(Assign, StepsOnOneTable) {
   EXPECT_EQ(equal(nullptr, "PAM=4") + equal(nullptr, std::string_view("PAM=4")) + add_variable(nullptr, &first, "x", 'i') +
                 equal(t.get(), static_cast<const char*>(nullptr)), 4);
   auto longHead = create_variable_def();   // released without a recursion that overflows the stack
-  for (variable_def* tail = longHead.get(); tail != nullptr && first < 300000; ++first, tail = tail->next.get())
-    tail->next = create_variable_def();
+  variable_def* tail = longHead.get();
+  for (int k = 0; k < 300000; ++k, tail = tail->next.get()) tail->next = create_variable_def();
 }
 
-TEST(Assign, ArrayAddressAdvancesAfterEachConversionButNotAfterAReference) {
-  const struct { char code; const char *a, *b, *c; int refused; const char* elements; } cases[] = {
-      {'I', "10", "20", "30", 3, "10 20 30 13 0 0"}, {'X', "10", "20", "30", 3, "16 32 48 13 0 0"},
-      {'P', "10.9", "-20.9", "30", 3, "10 -20 30 13 0 0"}, {'F', "0.5", "20", "30", 3, "0.5 20 30 13 0 0"},
-      {'D', "1e3", "20", "30", 3, "1000 20 30 13 0 0"},
-      {'E', "1k", "20m", "30", 0, "1000 0.02 0 30 13 0"}};   // the engineering conversion never refuses
-  for (const auto& c : cases) {
-    const char lower = static_cast<char>(c.code + ('a' - 'A'));
+// Array codes: the address moves on after each converted text, not after a reference or a
+// refused text (the engineering conversion refuses none).
+TEST(Assign, ArrayAddressAdvancesAfterEachConversionOnly) {
+  for (const auto& [code, size, elements] : {std::tuple{'I', 4, "10 20 30 13 0 0"}, {'E', 8, "1000 0.02 0 30 13 0"}}) {
     alignas(double) unsigned char raw[8 * 8] = {};
     int source = 13;
     auto head = create_variable_def();
-    add_variable(head.get(), raw, "arr", c.code);
+    add_variable(head.get(), raw, "arr", code);
     add_variable(head.get(), &source, "source", 'i');
-    for (const std::string text : {c.a, "%source", c.b, "zz", c.c, "%source"})
-      EXPECT_EQ(equal(head.get(), "arr=" + text), text == "zz" ? c.refused : 0) << c.code << " " << text;
-    const int size = lower == 'd' || lower == 'e' ? 8 : 4;
-    std::string elements;
-    for (int k = 0; k < 6; ++k) elements += (k ? " " : "") + show(lower, raw + size * k);
-    EXPECT_EQ(elements, c.elements) << c.code;
+    for (const char* text : {code == 'I' ? "10" : "1k", "%source", code == 'I' ? "20" : "20m", "zz", "30", "%source"})
+      equal(head.get(), std::string("arr=") + text);
+    std::string got;
+    for (int k = 0; k < 6; ++k) got += (k ? " " : "") + show(code == 'I' ? 'i' : 'e', raw + size * k);
+    EXPECT_EQ(got, elements) << code;
   }
 }
 

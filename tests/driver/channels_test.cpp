@@ -1,11 +1,8 @@
 // Channel lines, the save base name and the aggressor kind taken from a name.
-#include <gtest/gtest.h>
-
-#include <string>
-#include <vector>
 
 #include "channels.h"
 #include "stages.h"
+#include "workspace.h"
 
 namespace {
 

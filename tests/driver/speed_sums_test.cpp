@@ -3,10 +3,6 @@
 // block and inside a tile, up to the size of a 10 MHz thru to 50 GHz at 25.78125 GBd:
 // every vector width the processor has gives the same bits, and the period sums of the
 // equalised ILD built on them agree with the plain loop.
-#include <gtest/gtest.h>
-
-#include <bit>
-#include <cstdint>
 
 #include "phasorSums.h"
 #include "stages.h"
@@ -17,37 +13,27 @@ namespace {
 using cd = std::complex<double>;
 using brevo_test::pi;
 
-struct Grid {
-  int frequencies, samples;
-};
+struct Grid { int frequencies, samples; };
 
 // Channel-like spectra: a fitted response falling with frequency and a delay, a small
 // rippling deviation, and the grid phasor of a period that is not a whole number of
-// samples (as 1/(df*timeStep) = 10312.5).
+// samples (as 1/(df*timeStep) = 10312.5); with the sums of the plain loop.
 struct Spectra {
   PeriodInputs in;
-  std::vector<cd> ild, fit, thru, step;
-  Spectra(int nF, int nT) {
+  std::vector<double> ild, fit;
+  Spectra(int nF, int nT) : ild(nT), fit(nT) {
     const cd W = std::exp(cd(0, 2 * pi / (nT - 0.5)));
     cd E = 1;
     for (int m = 0; m < nF; ++m, E *= W) {
       const double G = 2 / (1 + 1e-3 * m);
       const cd F = G * std::exp(cd(-2e-4 * m, -0.31 * m)), I = G * 0.01 * std::exp(cd(-1e-4 * m, 0.7 * m)) * std::sin(0.05 * m);
-      ild.push_back(I), fit.push_back(F), thru.push_back(F + I), step.push_back(E);
       in.ildRe.push_back(I.real()), in.ildIm.push_back(I.imag()), in.fitRe.push_back(F.real());
       in.fitIm.push_back(F.imag()), in.stepRe.push_back(E.real()), in.stepIm.push_back(E.imag());
+      cd rho = 1;
+      for (int n = 0; n < nT; ++n, rho *= E) ild[n] += std::real(I * rho), fit[n] += std::real(F * rho);
     }
   }
 };
-
-std::vector<double> plainSum(const std::vector<cd>& c, const std::vector<cd>& step, int nT) {
-  std::vector<double> out(nT, 0.0);
-  for (std::size_t m = 0; m < c.size(); ++m) {
-    cd rho = 1;
-    for (int n = 0; n < nT; ++n, rho *= step[m]) out[n] += std::real(c[m] * rho);
-  }
-  return out;
-}
 
 // Largest difference relative to the waveform's largest magnitude; 1 when the sizes differ.
 double difference(const std::vector<double>& got, const std::vector<double>& want) {
@@ -63,17 +49,10 @@ class SpeedPeriodSums : public ::testing::TestWithParam<Grid> {};
 TEST_P(SpeedPeriodSums, AgreeWithThePlainLoopInEveryWidth) {
   const Grid g = GetParam();
   Spectra s(g.frequencies, g.samples);
-  const std::vector<double> ild = plainSum(s.ild, s.step, g.samples), fit = plainSum(s.fit, s.step, g.samples),
-                            thru = plainSum(s.thru, s.step, g.samples);
-  const PeriodWaveforms alone = periodSums(s.in, g.samples, false);
-  EXPECT_LT(difference(alone.ildPulse, ild), 1e-12);
-  EXPECT_TRUE(alone.pulse.empty() && alone.fitPulse.empty());
+  std::vector<double> thru = s.fit;
+  for (int n = 0; n < g.samples; ++n) thru[n] += s.ild[n];
   const PeriodWaveforms both = periodSums(s.in, g.samples, true);   // the pulse as fit plus ILD
-  EXPECT_LT(difference(both.ildPulse, ild) + difference(both.fitPulse, fit) + difference(both.pulse, thru), 1e-12);
-  PeriodInputs withThru = s.in;   // the measured spectrum given: summed as a third spectrum
-  for (const cd& c : s.thru) withThru.thruRe.push_back(c.real()), withThru.thruIm.push_back(c.imag());
-  const PeriodWaveforms three = periodSums(withThru, g.samples, true);
-  EXPECT_LT(difference(three.pulse, thru) + difference(three.ildPulse, ild), 1e-12);
+  EXPECT_LT(difference(both.ildPulse, s.ild) + difference(both.fitPulse, s.fit) + difference(both.pulse, thru), 1e-12);
 
   PhasorSpectra spectra;
   spectra.sums = 2, spectra.frequencies = g.frequencies;
@@ -88,12 +67,8 @@ TEST_P(SpeedPeriodSums, AgreeWithThePlainLoopInEveryWidth) {
     return a;
   };
   const std::vector<double> narrow = sums(PhasorPath::vector128);
-  for (PhasorPath path : phasorPaths()) {
-    const std::vector<double> got = sums(path);
-    for (std::size_t n = 0; n < got.size(); ++n)
-      ASSERT_EQ(std::bit_cast<std::uint64_t>(got[n]), std::bit_cast<std::uint64_t>(narrow[n]))
-          << "width " << static_cast<int>(path) << ", value " << n;
-  }
+  for (PhasorPath path : phasorPaths())
+    EXPECT_EQ(std::memcmp(sums(path).data(), narrow.data(), narrow.size() * sizeof(double)), 0) << static_cast<int>(path);
 }
 
 // No frequencies, no samples, fewer samples than blocks, samples ending inside the last

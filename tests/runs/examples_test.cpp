@@ -12,10 +12,6 @@
 // Gaussian tail; the available signal (400 mV x dibit peak x 0.85 / (PAM - 1) - 10 mV);
 // channel, crosstalk and total noise as sums of powers; S/N, BER and interference
 // tolerance; and PAM-4 noise amplitudes at sqrt(5/9) of the NRZ ones, S/N at about a quarter.
-#include <gtest/gtest.h>
-
-#include <cmath>
-#include <cstdint>
 
 #include "workspace.h"
 
@@ -69,9 +65,10 @@ INSTANTIATE_TEST_SUITE_P(Bundled, Examples,
                                            Example{"save", "nrz.report", {"nrz_run.wv1", "nrz_run.fd", "nrz_run.wv2"}}),
                          rowName);
 
-// Every through channel of the shared collection (channels.tsv: path, role, set, ..., and
-// its ports in columns 13 to 16), with the NEXT and FEXT files of its set, runs to a whole
-// report of finite figures with one ICN line per aggressor.
+// Every through channel of the shared collection (channels.tsv: path, role, set, ports,
+// points, ..., and the ports in use in columns 13 to 16), with the NEXT and FEXT files of
+// its set, reads with its listed sizes and runs to a whole report of finite figures with
+// one ICN line per aggressor.
 TEST(RealChannels, EveryThruRunsToFiniteFigures) {
   const fs::path dir = BREVO_CHANNELS_DIR;
   std::ifstream manifest(dir / "channels.tsv");
@@ -93,6 +90,7 @@ TEST(RealChannels, EveryThruRunsToFiniteFigures) {
     Workspace ws;
     const Outcome r = ws.run(args);
     EXPECT_EQ(r.status, 0) << t[0] << "\n" << r.err.substr(0, 2000);
+    EXPECT_TRUE(has(r.err, "#read " + (dir / t[0]).string() + " size " + t[3] + " for " + t[4] + " frequencies\n")) << r.err;
     const std::string figures = r.out.substr(0, r.out.find("Salz S/N"));   // +inf without aggressors
     EXPECT_FALSE(has(figures, "nan") || has(figures, "inf")) << t[0] << "\n" << r.out;
     EXPECT_TRUE(has(r.out, "\nFLIPPED: ")) << t[0] << "\n" << r.out;

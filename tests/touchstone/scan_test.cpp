@@ -1,11 +1,7 @@
 // The number scanner and the sizing pass's item count against strtod itself: the same
 // characters consumed and the same bits for every number, the same count of items on every
 // line (numbers as strtod reads them, plus one for the first thing that is not a number),
-// on awkward texts, random lines, and every number of the real channel files, which must
-// also read with the port and point counts channels.tsv lists.
-#include <bit>
-#include <cstdint>
-#include <random>
+// on awkward texts and random lines.
 
 #include "support.h"
 
@@ -94,35 +90,6 @@ TEST(Scanner, RandomLinesAsStrtodReadsThem) {
     }
     expectAsStrtod(line, &failures);
   }
-}
-
-// channels.tsv: path, role, set, ports, points, ...; every number of every file.
-TEST(Channels, EveryListedFileReadsWithItsCountsAndScansAsStrtod) {
-  std::ifstream list(std::string(BREVO_CHANNELS_DIR) + "/channels.tsv");
-  if (!list) GTEST_SKIP() << "no channels.tsv under " << BREVO_CHANNELS_DIR;
-  long long numbers = 0;
-  for (std::string row, path, role, set; std::getline(list, row);) {
-    std::istringstream fields(row);
-    int ports = 0, points = 0;
-    std::getline(std::getline(std::getline(fields, path, '\t'), role, '\t'), set, '\t') >> ports >> points;
-    if (!fields) continue;   // the header
-    path = std::string(BREVO_CHANNELS_DIR) + "/" + path;
-    CapturedLog log;
-    const Sparams s(path, log.get());
-    EXPECT_EQ(std::vector({s.Size(), s.Fcount()}), std::vector({ports, points})) << path;
-    EXPECT_TRUE(log.text().starts_with("#read " + path + " size " + std::to_string(ports) + " for " +
-                                       std::to_string(points) + " frequencies\n")) << log.text();
-    EXPECT_EQ(has(log.text(), "uses Touchstone 2.0 keywords"), has(path, "/unsupported/")) << path;
-    std::ifstream in(path, std::ios::binary);
-    int failures = 0;
-    for (std::string line; std::getline(in, line) && failures < 5;)
-      for (std::size_t at = 0, used = 0; at < line.size(); at += used ? used : 1) {
-        if (const std::string d = differs(std::string_view(line).substr(at), line.c_str() + at, &used); !d.empty())
-          ADD_FAILURE() << path << ": " << d, ++failures;
-        numbers += used > 0;
-      }
-  }
-  EXPECT_GT(numbers, 1000000);   // the folder holds millions of numbers
 }
 
 }  // namespace

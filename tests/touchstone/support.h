@@ -2,14 +2,6 @@
 // and the short names the tests use.
 #pragma once
 
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <cmath>
-#include <complex>
-#include <string>
-#include <vector>
-
 #include "TouchstoneCore.h"
 #include "workspace.h"
 
