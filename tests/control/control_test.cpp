@@ -8,13 +8,12 @@
 namespace {
 
 // A stored value as text: integers "%d", doubles "%.15g", floats "%.7g", else the text.
-std::string show(char type, const void* address) {
+std::string show(char type, const void* at) {
   char b[64];
-  if (std::strchr("ixp", type)) std::snprintf(b, sizeof b, "%d", *static_cast<const int*>(address));
-  else if (std::strchr("ed", type)) std::snprintf(b, sizeof b, "%.15g", *static_cast<const double*>(address));
-  else if (type == 'f') std::snprintf(b, sizeof b, "%.7g", *static_cast<const float*>(address));
-  else return static_cast<const char*>(address);
-  return b;
+  if (std::strchr("ixp", type)) return std::snprintf(b, sizeof b, "%d", *static_cast<const int*>(at)), b;
+  if (std::strchr("ed", type)) return std::snprintf(b, sizeof b, "%.15g", *static_cast<const double*>(at)), b;
+  if (type == 'f') return std::snprintf(b, sizeof b, "%.7g", *static_cast<const float*>(at)), b;
+  return static_cast<const char*>(at);
 }
 
 // Every type code once, with values no assignment produces by accident (-7, "old"), and
@@ -36,9 +35,9 @@ class Table {
   }
   variable_def* get() { return head.get(); }
   const variable_def* node(const std::string& name) const {   // the first of that name
-    for (const variable_def* n = head.get(); n->next != nullptr; n = n->next.get())
-      if (n->name == name) return n;
-    return nullptr;
+    const variable_def* n = head.get();
+    while (n->next != nullptr && n->name != name) n = n->next.get();
+    return n->next ? n : nullptr;
   }
   std::string valueOf(const std::string& name) const {
     const variable_def* n = node(name);
@@ -182,10 +181,8 @@ TEST(EngStrtod, SuffixTable) {
       {".5k", 500.0}, {"k", 0.0}, {"", 0.0}, {"meg", 0.0}, {"1e", 1.0}, {"2.5x", 2.5}, {"1 k", 1.0}, {"-", 0.0}};
   for (const auto& c : cases) EXPECT_DOUBLE_EQ(eng_strtod(c.text), c.expected) << '"' << c.text << '"';
   // meg is milli then giga: 9 * 0.001 * 1e9 rounds to 9000000.000000002, not 9e6.
-  EXPECT_EQ(eng_strtod("9meg"), 9000000.000000002);
-  EXPECT_EQ(eng_strtod(nullptr), 0.0);
-  EXPECT_EQ(eng_strtod(std::string(100000, '1').c_str()), HUGE_VAL);
-  EXPECT_EQ(eng_strtod((std::string(5000, '0') + "4k").c_str()), 4000.0);
+  EXPECT_EQ(std::vector({eng_strtod("9meg"), eng_strtod(nullptr), eng_strtod(std::string(100000, '1').c_str()),
+                         eng_strtod((std::string(5000, '0') + "4k").c_str())}), std::vector({9000000.000000002, 0.0, HUGE_VAL, 4000.0}));
 }
 
 TEST(RePath, CutAtFirstDotAfterFirstCharacter) {

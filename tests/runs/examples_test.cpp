@@ -71,35 +71,28 @@ INSTANTIATE_TEST_SUITE_P(Bundled, Examples,
 // one ICN line per aggressor.
 TEST(RealChannels, EveryThruRunsToFiniteFigures) {
   const fs::path dir = BREVO_CHANNELS_DIR;
-  std::ifstream manifest(dir / "channels.tsv");
-  if (!manifest) GTEST_SKIP() << "no channel collection at " << dir;
+  std::istringstream manifest(readFile(dir / "channels.tsv"));
   std::vector<std::vector<std::string>> rows;
   for (std::string line; std::getline(manifest, line);) {
     std::stringstream fields(line);
-    rows.emplace_back();
-    for (std::string field; std::getline(fields, field, '\t');) rows.back().push_back(field);
+    for (rows.emplace_back(); std::getline(fields, line, '\t');) rows.back().push_back(line);
   }
-  int runs = 0;
+  if (rows.empty()) GTEST_SKIP() << "no channel collection at " << dir;
   for (const auto& t : rows) {
     if (t.size() < 16 || t[1] != "thru") continue;
-    std::vector<std::string> args = {"Thru=\"" + (dir / t[0]).string() + " " + t[12] + " " + t[13] + " " + t[14] + " " +
-                                     t[15] + "\""};
+    std::vector<std::string> args = {"Thru=\"" + (dir / t[0]).string() + " " + t[12] + " " + t[13] + " " + t[14] + " " + t[15] + "\""};
     for (const auto& a : rows)
-      if (a.size() >= 3 && !t[2].empty() && a[2] == t[2] && (a[1] == "next" || a[1] == "fext"))
+      if (a.size() > 2 && !t[2].empty() && a[2] == t[2] && (a[1] == "next" || a[1] == "fext"))
         args.push_back((a[1] == "next" ? "NEXT=" : "FEXT=") + (dir / a[0]).string());
-    Workspace ws;
-    const Outcome r = ws.run(args);
+    const Outcome r = Workspace().run(args);
     EXPECT_EQ(r.status, 0) << t[0] << "\n" << r.err.substr(0, 2000);
     EXPECT_TRUE(has(r.err, "#read " + (dir / t[0]).string() + " size " + t[3] + " for " + t[4] + " frequencies\n")) << r.err;
     const std::string figures = r.out.substr(0, r.out.find("Salz S/N"));   // +inf without aggressors
-    EXPECT_FALSE(has(figures, "nan") || has(figures, "inf")) << t[0] << "\n" << r.out;
-    EXPECT_TRUE(has(r.out, "\nFLIPPED: ")) << t[0] << "\n" << r.out;
+    EXPECT_FALSE(has(figures, "nan") || has(figures, "inf") || !has(r.out, "\nFLIPPED: ")) << t[0] << "\n" << r.out;
     int icn = 0;
     for (std::size_t at = 0; (at = r.out.find(" ICN             ", at)) != std::string::npos; ++at) ++icn;
     EXPECT_EQ(icn, static_cast<int>(args.size()) - 1) << t[0] << "\n" << r.out;
-    ++runs;
   }
-  EXPECT_GT(runs, 0);
 }
 
 }  // namespace

@@ -69,9 +69,9 @@ TEST(Scanner, AwkwardTextsAsStrtodReadsThem) {
   for (const std::string& text : texts) expectAsStrtod(text, &failures);
 }
 
-// Lines of characters numbers are made of, and lines of numbers as exporters write them (digit runs of up to 30 on each side of the
-// point, exponents of up to 5 digits), with stray characters, signs, dots and exponent
-// letters among them, long enough to span several 64-character words.
+// Lines of the characters numbers are made of, and lines of numbers as exporters write them
+// (digit runs of up to 30 on each side of the point, exponents of up to 5 digits) with stray
+// signs, dots and letters among them, long enough to span several 64-character words.
 TEST(Scanner, RandomLinesAsStrtodReadsThem) {
   std::mt19937_64 rng(20240611);
   const std::string stray[] = {"-", "+", ".", "e", "E", "x", "!", "e-", ".e", "\t", "\r\n", "\v", "i", "n"};
