@@ -142,7 +142,7 @@ int equalisedIld(RunState& rs) {
     if (m == 0) T *= 0.5, F *= 0.5, ild *= 0.5;   // the 0 Hz term of a one-sided sum counts once
     if (!dfe) continue;
     // Factor 2: the one-sided sum stands for the full transform.
-    const double G = pulseWeight(f, d.UI) * 2 * butterworth(4, f, d.rxTau) * butterworth(2, f, d.txTau);
+    const double G = 2 * noiseWeight(rs, f);
     // The measured spectrum G*T is left out: the period sums form its pulse as the
     // fitted pulse plus the deviation's.
     const std::complex<double> cI = G * ild, cF = G * F;
@@ -157,7 +157,7 @@ int equalisedIld(RunState& rs) {
   const PeriodWaveforms w = periodSums(in, nT, save);
   // The equaliser removes the deviation's response up to N_DFE UI after the dibit
   // peak, letting E_DFE of it leak through; later samples count fully.
-  const double tDFE = s.N_DFE * d.UI + rs.noise.dibitPeakTime;
+  const double tDFE = s.N_DFE * d.UI + rs.pulse.dibitPeakTime;
   SideFile wv2;
   if (save) wv2 = openSideFile(rs, ".wv2");
   if (wv2) std::fprintf(wv2.get(), "names: time pulse fitPulse ildPulse\n");
@@ -178,6 +178,7 @@ int equalisedIld(RunState& rs) {
   }
   closeSideFile(rs, wv2, ".wv2");
   // Dividing by oversample averages the sampling phases of one sample per UI.
-  rs.noise.ildNoisePower = d.UI * df * d.UI * df * s.signal * s.signal / s.oversample * q;
+  rs.noise.equalisedIldPower = d.UI * df * d.UI * df * s.signal * s.signal / s.oversample * q;
+  rs.noise.equalised = true;
   return 0;
 }

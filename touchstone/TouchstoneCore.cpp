@@ -191,6 +191,14 @@ double Sparams::Freq(int k) const {
 // outside its list.
 double Sparams::fmax() const { return nFreq > 0 ? (*freq)[static_cast<std::size_t>(nFreq - 1)] : kNaN; }
 
+int Sparams::firstPointOutOfOrder(bool strictly) const {
+  for (int k = 1; k < nFreq; ++k) {
+    const double f = (*freq)[static_cast<std::size_t>(k)], before = (*freq)[static_cast<std::size_t>(k - 1)];
+    if (strictly ? !(f > before) : f < before) return k;
+  }
+  return 0;
+}
+
 const std::string& Sparams::fileName() const {
   static const std::string none;
   return name ? *name : none;

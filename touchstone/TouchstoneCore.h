@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <memory>
+#include <numbers>
 #include <string>
 #include <string_view>
 #include <span>
@@ -47,6 +48,9 @@ class Sparams {
   double Freq(int k) const;      // hertz; NaN outside 0..Fcount()-1
   double fmax() const;           // the last frequency of the list
   double freqStep() const;       // smallest spacing, at most the last frequency
+  // The first point whose frequency is below the one before it, or with strictly set
+  // not above it (equal, or NaN); 0 when every frequency keeps that order.
+  int firstPointOutOfOrder(bool strictly = false) const;
   const std::string& fileName() const;
   const std::vector<std::shared_ptr<const std::string>>& Comments() const;
 
@@ -129,6 +133,9 @@ cmatrix Z2S(cmatrix Z, double z0);
 cmatrix Y2Z(cmatrix Y);
 cmatrix Z2Y(cmatrix Z);
 
+// The phase, radians, moved by whole turns into (reference + above - 2 pi, reference + above]:
+// with above = pi the nearest turn to the reference.
+double unwrapPhase(double phase, double reference, double above = std::numbers::pi);
 // Unwrapped phase track of n values; empty when n < 1.
 std::vector<double> phc(int n, const complex* v);
 // Sampled time response of a one-sided spectrum H at 0, df, ..., F; empty when n < 2.

@@ -3,21 +3,17 @@
 #include "TouchstoneCore.h"
 
 #include <cmath>
+#include <numbers>
 #include <limits>
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 const complex kNaNValue{kNaN, kNaN};
 
 // Steps the phase track may take between neighbours in a fit window: it may fall by
 // almost a full turn but rise by at most one radian (delay makes phase fall).
-inline double track(double phase, double previous) {
-  while (phase - previous > 1.0) phase -= 2 * kPi;
-  while (phase - previous < 1.0 - 2 * kPi) phase += 2 * kPi;
-  return phase;
-}
+inline double track(double phase, double previous) { return unwrapPhase(phase, previous, 1.0); }
 
 // Straight lines through |S| and the tracked phase over a window of points.
 struct Lines {
@@ -97,9 +93,7 @@ complex interpolate(const double* F, int N, double f, PolarOf polar) {
   const Polar a = polar(m), b = polar(m + 1);
   const double magnitude = ((fb - f) * a.magnitude + (f - fa) * b.magnitude) / (fb - fa);
   const double pa = a.phase;
-  double pb = b.phase;
-  while (pb - pa > kPi) pb -= 2 * kPi;
-  while (pb - pa < -kPi) pb += 2 * kPi;
+  const double pb = unwrapPhase(b.phase, pa);
   const double phase = ((fb - f) * pa + (f - fa) * pb) / (fb - fa);
   return Param(MR, magnitude, phase);
 }
@@ -142,8 +136,8 @@ complex Sparams::Value(double f, int i, int j, int extrap) const {
       l.ka = std::abs(entry(0)) / F0;
     }
     // Snap the phase at 0 Hz to a multiple of pi/2, or of pi/4 through the origin.
-    double r = reduce(l.cp, kPi / 2);
-    if (l.ca == 0) r = reduce(r, kPi / 4);
+    double r = reduce(l.cp, std::numbers::pi / 2);
+    if (l.ca == 0) r = reduce(r, std::numbers::pi / 4);
     l.cp -= r;
     return lineValue(l, f);
   }

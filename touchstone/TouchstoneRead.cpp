@@ -14,6 +14,7 @@
 #include <charconv>
 #include <climits>
 #include <cmath>
+#include <numbers>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -28,8 +29,7 @@
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
-constexpr double kRadiansPerDegree = kPi / 180.0;
+constexpr double kRadiansPerDegree = std::numbers::pi / 180.0;
 
 // Character classes of the C locale, whatever locale the process runs in.
 inline bool isSpace(char c) {

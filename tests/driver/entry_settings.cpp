@@ -2,7 +2,7 @@
 // keyword defaults and the settings derived from them.
 #include <cmath>
 
-#include "channels.h"
+#include "channelLists.h"
 #include "entry.h"
 #include "support.h"
 

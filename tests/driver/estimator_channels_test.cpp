@@ -46,7 +46,7 @@ TEST(EstimatorChannels, EveryThruRunsToFiniteFigures) {
       (other.role == "next" ? run.rs.nextList : run.rs.fextList).push_back(channelLine{(dir / other.path).string()});
       ++aggressors;
     }
-    ASSERT_EQ(runStages(run.rs), 0) << thru.path;
+    ASSERT_EQ(runFromFit(run.rs), 0) << thru.path;
     const std::string report = run.result.text();
     auto value = [&](const char* label) {
       const std::string l = lineStarting(report, label);

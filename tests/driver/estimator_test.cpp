@@ -22,7 +22,7 @@ TEST(EstimatorPulse, AllPassChannelGivesRectangleAndDibit) {
   ASSERT_TRUE(loadThru(run.rs, file));
   fitThru(run.rs);
   pulseAndDibit(run.rs);
-  const Noise& n = run.rs.noise;
+  const PulseResults& n = run.rs.pulse;
   EXPECT_NEAR(n.groupDelay, 0, 1e-15);
   const ShortWaveforms w = shortPulseSums(run.rs);
   ASSERT_EQ(static_cast<int>(w.pulse.size()), pulsePoints);
@@ -39,7 +39,6 @@ TEST(EstimatorPulse, AllPassChannelGivesRectangleAndDibit) {
   EXPECT_TRUE(n.pulsePeak > 0.98 && n.pulsePeak < 1.12 && n.dibitPeak > 0.98 && n.dibitPeak < 1.2)
       << n.pulsePeak << " " << n.dibitPeak;
   EXPECT_NEAR(n.dibitAtDelay, 1, 0.05);
-  EXPECT_NEAR(n.implementationNoise, std::sqrt(n.dibitPeak) * 0.01 * 0.4, 1e-15);
 }
 
 void expectSameWaveform(const std::vector<double>& got, const std::vector<double>& want, const char* what) {
@@ -58,9 +57,9 @@ TEST(EstimatorPulse, VectorisedSumsAgreeWithPlainLoops) {
   ASSERT_TRUE(run.ok);
   fitThru(run.rs);
   pulseAndDibit(run.rs);
-  EXPECT_NEAR(run.rs.noise.groupDelay, 1e-9, 0.02e-9);  // the line's delay from the fit's phase slope
+  EXPECT_NEAR(run.rs.pulse.groupDelay, 1e-9, 0.02e-9);  // the line's delay from the fit's phase slope
   const RunState& rs = run.rs;
-  const double UI = rs.derived.UI, gd = rs.noise.groupDelay;
+  const double UI = rs.derived.UI, gd = rs.pulse.groupDelay;
   const std::vector<double> zeros(pulsePoints);
   ShortWaveforms want{zeros, zeros, zeros};
   for (int k = 1; k + 1 < rs.thru.Fcount(); ++k) {
@@ -87,8 +86,8 @@ TEST(EstimatorPulse, InvertedChannelIsFlippedWithSameNoise) {
   for (int inverted = 0; inverted < 2; ++inverted) {
     StageRun run(writeLine(dir / (inverted ? "minus.s2p" : "plus.s2p"), grid(0, 10e6, 5001), inverted ? -1 : 1));
     ASSERT_TRUE(run.ok);
-    ASSERT_EQ(runStages(run.rs), 0);
-    EXPECT_EQ(run.rs.noise.flipped, inverted == 1);
+    ASSERT_EQ(runFromFit(run.rs), 0);
+    EXPECT_EQ(run.rs.pulse.flipped, inverted == 1);
     reports[inverted] = run.result.text();
   }
   EXPECT_EQ(lineStarting(reports[0], "FLIPPED:"), "FLIPPED:                                 no\n");
@@ -113,14 +112,14 @@ TEST(EstimatorNoise, PowersScaleWithSignalAndPam) {
                {"pam4_halved", 0.2, 4, 5.0 / 36, 1.0 / 6}};
   StageRun base(file);
   ASSERT_TRUE(base.ok);
-  ASSERT_EQ(runStages(base.rs), 0);
-  const Noise& a = base.rs.noise;
+  ASSERT_EQ(runFromFit(base.rs), 0);
+  const NoiseBudget& a = base.rs.noise;
   for (const auto& c : cases) {
     StageRun changed(file);
     changed.rs.settings.signal = c.signal, changed.rs.settings.PAM = c.pam;
     deriveByHand(changed.rs);
-    ASSERT_EQ(runStages(changed.rs), 0);
-    const Noise& b = changed.rs.noise;
+    ASSERT_EQ(runFromFit(changed.rs), 0);
+    const NoiseBudget& b = changed.rs.noise;
     const double slicer = base.rs.settings.slicer_allowance;
     const std::vector<std::pair<double, double>> ratios = {
         {b.ildNoisePower / a.ildNoisePower, c.noise}, {b.rrTxNoisePower / a.rrTxNoisePower, c.noise},
@@ -145,8 +144,8 @@ TEST(EstimatorNoise, MatchedChannelAndEqualisedIld) {
   }));
   ASSERT_TRUE(matched.ok);
   fitThru(matched.rs);
-  EXPECT_EQ(matched.rs.noise.rrTxNoisePower + matched.rs.noise.rrRxNoisePower, 0);
-  EXPECT_GT(matched.rs.noise.rrTxRxNoisePower, 0);
+  EXPECT_EQ(matched.rs.noise.twoLevel.rrTx + matched.rs.noise.twoLevel.rrRx, 0);
+  EXPECT_GT(matched.rs.noise.twoLevel.rrTxRx, 0);
   const std::string file = writeLine(dir / "line.s2p", f);
   double powers[3], frequencyDomain = 0;
   for (int i = 0; i < 3; ++i) {
@@ -154,9 +153,9 @@ TEST(EstimatorNoise, MatchedChannelAndEqualisedIld) {
     run.rs.settings.E_DFE = i == 0, run.rs.settings.N_DFE = i == 2 ? 0 : 8;
     fitThru(run.rs);
     pulseAndDibit(run.rs);
-    frequencyDomain = run.rs.noise.ildNoisePower;
+    frequencyDomain = run.rs.noise.twoLevel.ild;
     ASSERT_EQ(equalisedIld(run.rs), 0);
-    powers[i] = run.rs.noise.ildNoisePower;
+    powers[i] = run.rs.noise.equalised ? run.rs.noise.equalisedIldPower : run.rs.noise.twoLevel.ild;
   }
   EXPECT_NEAR(powers[0] / frequencyDomain, 1, 0.01);
   EXPECT_TRUE(powers[1] > 0 && powers[1] < frequencyDomain) << powers[1];
@@ -199,23 +198,23 @@ TEST(EstimatorReport, FiguresOfMeritLines) {
 
 TEST(EstimatorReport, BudgetLines) {
   StageRun run;
-  Noise& n = run.rs.noise;
-  n.dibitPeak = 0.5, n.pulsePeak = 0.75, n.implementationNoise = 0.002;
-  n.ildNoisePower = 1e-6, n.rrTxNoisePower = 4e-6, n.rrRxNoisePower = 9e-6, n.rrTxRxNoisePower = 2.25e-6;
+  NoiseBudget& n = run.rs.noise;
+  run.rs.pulse.dibitPeak = 0.25, run.rs.pulse.pulsePeak = 0.75;   // implementation noise 2 mV
+  n.twoLevel = {1e-6, 4e-6, 9e-6, 2.25e-6};
   run.rs.points.nyquistFitGain = 0.1;  // -20 dB
   budget(run.rs);
   EXPECT_EQ(lines(run.result.text()),
             (std::vector<std::string>{
-                "Nyquist gain    -20.000dB\n", "peak pulse      750.000m\n", "peak dibit      500.000m\n",
-                "base EYE        200.000mV\n", "available signal                             160.000mV\n",
+                "Nyquist gain    -20.000dB\n", "peak pulse      750.000m\n", "peak dibit      250.000m\n",
+                "base EYE        100.000mV\n", "available signal                              75.000mV\n",
                 "implementation noise                           2.000mV\n",
                 "ILD                 noise                                  1.000mV \n",
                 "Tx re-Reflection    noise                                  2.000mV \n",
                 "Rx re-Reflection    noise                                  3.000mV \n",
                 "Tx-Rx re-Reflection noise                                  1.500mV \n",
                 "Channel        noise                           4.031mV \n"}));
-  EXPECT_NEAR(n.totalNoisePower, 4e-6 + 16.25e-6, 1e-18);
-  EXPECT_NEAR(n.availableSignal, 0.160, 1e-15);
+  EXPECT_NEAR(n.throughNoisePower, 4e-6 + 16.25e-6, 1e-18);
+  EXPECT_NEAR(n.availableSignal, 0.075, 1e-15);
 }
 
 // One aggressor coupling 1/100 of the through power at every point: Salz S/N = 10 log10(101).
@@ -228,7 +227,7 @@ TEST(EstimatorCrosstalk, SalzOfAHundredthCoupling) {
     return r == c ? cd(0) : 0.1 * lineTransfer(f[k]) * std::exp(cd(0, 0.3 * k));
   });
   run.rs.fextList.push_back(channelLine{aggressor});
-  ASSERT_EQ(runStages(run.rs), 0);
+  ASSERT_EQ(runFromFit(run.rs), 0);
   EXPECT_EQ(lineStarting(run.result.text(), "Salz S/N"), "Salz S/N                                      20.043 dB\n");
   char want[200];
   std::snprintf(want, sizeof want, "%-36s ICN             %11.3fmV\n", aggressor.c_str(),
@@ -339,7 +338,7 @@ TEST(EstimatorGrid, RefusalsAndDegenerateSettings) {
     if (!variant) run.rs.settings.data_rate = 0;
     deriveByHand(run.rs);
     run.rs.nextList.push_back(channelLine{agg});
-    EXPECT_EQ(runStages(run.rs), 0) << "variant " << variant;
+    EXPECT_EQ(runFromFit(run.rs), 0) << "variant " << variant;
     EXPECT_NE(lineStarting(run.result.text(), "FLIPPED:"), "") << "variant " << variant;
   }
 }

@@ -107,14 +107,8 @@ inline bool loadThru(RunState& rs, const std::string& file, int inP = 1, int inM
   return rs.thru.Fcount() > 0 && !rs.points.Sdd21.empty();
 }
 
-// The analysis stages in run order; the grid stage's status (0 to go on).
-inline int runStages(RunState& rs) {
-  fitThru(rs);
-  pulseAndDibit(rs);
-  if (int status = equalisedIld(rs)) return status;
-  budget(rs), crosstalk(rs), figuresOfMerit(rs);
-  return 0;
-}
+// The analysis stages in run order, from the loss fit on; the run's status.
+inline int runFromFit(RunState& rs) { return runStages(rs, Stage::fitThru); }
 
 // A run state on captured streams with the starter settings; optionally a single-ended
 // through channel 1 => 2 read from a file.
