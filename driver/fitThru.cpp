@@ -90,10 +90,10 @@ void fitThru(RunState& rs) {
   const int n = rs.thru.Fcount();
 
   const FitData data = prepareFit(rs);
-  fitW0124(data.freq.data(), data.lnSdd21.data(), data.weight.data(), n, p.fitCoef);
+  fitW0124(data.freq.data(), data.lnSdd21.data(), data.weight.data(), n, p.fitCoef, rs.standardError);
   // Only an explicit a4_limit can trigger the three-term refit (the default is +inf).
   if (p.fitCoef[3].real() > s.a4_limit)
-    fitW012(data.freq.data(), data.lnSdd21.data(), data.weight.data(), n, p.fitCoef);
+    fitW012(data.freq.data(), data.lnSdd21.data(), data.weight.data(), n, p.fitCoef, rs.standardError);
   p.fitSdd21.assign(n, {});
   for (int i = 0; i < n; ++i) p.fitSdd21[i] = fit(p.fitCoef, data.freq[i]);
   reportFit(rs);
