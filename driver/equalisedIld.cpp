@@ -124,6 +124,8 @@ int equalisedIld(RunState& rs) {
   for (int m = 0; m < nF; ++m) {
     const double f = grid[static_cast<std::size_t>(m)];
     const auto k = static_cast<std::size_t>(m);
+    // The same differential entry as differential() gives, summed in the order the .fd
+    // values have always been taken in (another order moves their last digit).
     std::complex<double> T = inM != 0 ? 0.5 * (((pp[k] - pm[k]) - mp[k]) + mm[k]) : pp[k];
     std::complex<double> F = fit(rs.points.fitCoef, f);
     std::complex<double> ild = T - F;

@@ -85,6 +85,12 @@ class Sparams {
   friend ReadResult parseTouchstone(std::string_view text, std::string fileName);
 
  private:
+  // Where entry (i, j), ports from 1, of point k sits in the block.
+  std::size_t at(int k, int i, int j) const {
+    return (static_cast<std::size_t>(k) * nPorts + static_cast<std::size_t>(i - 1)) * nPorts +
+           static_cast<std::size_t>(j - 1);
+  }
+
   int nFreq = 0;
   int nPorts = 0;
   // One contiguous block, entry [k][r][c] at (k * nPorts + r) * nPorts + c; copies share it.
@@ -124,6 +130,10 @@ std::size_t scanNumber(std::string_view text, double* value);
 // counting ends. Leading white space is skipped; a line of white space alone has none.
 // The line ends at its size or at an embedded NUL.
 long long countLineItems(std::string_view line);
+
+// The differential entry of four single-ended ones, (S_pp - S_pm - S_mp + S_mm) / 2, with
+// p the plus and m the minus port of the input (first) and the output (second) pair.
+complex differential(complex pp, complex pm, complex mp, complex mm);
 
 // Network-parameter conversions with a real reference impedance z0 in ohms.
 cmatrix S2Y(cmatrix S, double z0);

@@ -23,7 +23,7 @@ int Sparams::set(int k, int i, int j, format f, double a, double b) {
 
 int Sparams::set(int k, int i, int j, complex z) {
   if (k < 0 || k >= nFreq || i < 1 || i > nPorts || j < 1 || j > nPorts) return 1;
-  (*data)[(static_cast<std::size_t>(k) * nPorts + (i - 1)) * nPorts + (j - 1)] = z;
+  (*data)[at(k, i, j)] = z;
   return 0;
 }
 
