@@ -9,6 +9,8 @@
 #include <fstream>
 #include <sstream>
 
+using complex = std::complex<double>;
+
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;

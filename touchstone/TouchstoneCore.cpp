@@ -13,6 +13,8 @@
 #include <limits>
 #include <new>
 
+using complex = std::complex<double>;
+
 namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();

@@ -5,6 +5,8 @@
 #include <cmath>
 #include <numbers>
 
+using complex = std::complex<double>;
+
 namespace {
 
 // arg z in (-pi, pi]: a negative real value with imaginary part -0 counts as +pi.

@@ -6,6 +6,8 @@
 #include <numbers>
 #include <limits>
 
+using complex = std::complex<double>;
+
 namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();

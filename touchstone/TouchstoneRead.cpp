@@ -27,6 +27,8 @@
 #include <emmintrin.h>
 #endif
 
+using complex = std::complex<double>;
+
 namespace {
 
 constexpr double kRadiansPerDegree = std::numbers::pi / 180.0;

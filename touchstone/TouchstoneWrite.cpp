@@ -5,6 +5,8 @@
 #include <cstring>
 #include <string>
 
+using complex = std::complex<double>;
+
 namespace {
 
 // floor(log10(x)) as an int; 0 for a value whose logarithm is not a finite number

@@ -33,7 +33,7 @@ TEST(FallingFrequencies, NoGridOfAnotherLength) {
     ASSERT_EQ(r.set.Size(), 1) << t.name;
     const int n = r.set.Fcount();
     int count = -7;
-    const std::vector<complex> own = r.set.aParam(1, 1, 0, 0, 0, 0, &count);
+    const std::vector<std::complex<double>> own = r.set.aParam(1, 1, 0, 0, 0, 0, &count);
     EXPECT_TRUE(own.empty() || static_cast<int>(own.size()) == n) << t.name << ": " << own.size();
     EXPECT_TRUE(own.empty() ? count == -7 : count == n) << t.name;
     // A regular grid from 0 Hz needs a positive step too.
@@ -54,7 +54,7 @@ TEST(FallingFrequencies, KeptReproducers) {
     s << in.rdbuf();
     const ReadResult r = parseTouchstone(s.str(), e.path().filename().string());
     if (r.set.Size() < 1) continue;
-    const std::vector<complex> own = r.set.aParam(1, r.set.Size(), 0, 0, 0, 0, nullptr);
+    const std::vector<std::complex<double>> own = r.set.aParam(1, r.set.Size(), 0, 0, 0, 0, nullptr);
     EXPECT_TRUE(own.empty() || static_cast<int>(own.size()) == r.set.Fcount()) << e.path();
     ++seen;
   }
