@@ -31,7 +31,7 @@ BREVO_BENCH_FILES=$files "$build_dir/bench/bench_touchstone_read" \
 # The Python library, when it can be had.
 have_python=1
 if ! "$python" -c 'import skrf' >/dev/null 2>&1; then
-  if ! bash "$source_dir/tools/ensure-packages.sh" python3-scikit-rf >/dev/null 2>&1 ||
+  if ! bash "$source_dir/scripts/ensure-packages.sh" python3-scikit-rf >/dev/null 2>&1 ||
      ! "$python" -c 'import skrf' >/dev/null 2>&1; then
     echo "python3-scikit-rf could not be installed: the Python side is skipped"
     have_python=0

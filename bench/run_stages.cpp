@@ -21,6 +21,7 @@
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
+#include <numbers>
 #include <string>
 #include <vector>
 
@@ -31,7 +32,6 @@
 namespace {
 
 using cd = std::complex<double>;
-constexpr double kPi = 3.141592653589793;
 constexpr int kPoints = 5001;
 constexpr int kAggressors = 8;
 
@@ -49,8 +49,8 @@ std::string writeFourPort(const std::filesystem::path& path, double gain, double
   std::fprintf(f, "# Hz S RI R 50\n");
   for (int k = 0; k < kPoints; ++k) {
     const double x = k * 10e6;
-    const cd t = gain * std::exp(cd(-2e-6 * std::sqrt(x) - 3e-11 * x, -2 * kPi * x * delay));
-    const cd r = 0.05 * std::exp(cd(0, -2 * kPi * x * 0.2e-9));
+    const cd t = gain * std::exp(cd(-2e-6 * std::sqrt(x) - 3e-11 * x, -2 * std::numbers::pi * x * delay));
+    const cd r = 0.05 * std::exp(cd(0, -2 * std::numbers::pi * x * 0.2e-9));
     std::fprintf(f, "%.10g", x);
     for (int row = 1; row <= 4; ++row) {
       for (int col = 1; col <= 4; ++col) {
@@ -123,47 +123,32 @@ void BM_ReadInputs(benchmark::State& state) {
 }
 BENCHMARK(BM_ReadInputs)->Unit(benchmark::kMillisecond);
 
-// The run sequence of the program's entry, with each stage's CPU time added to lap[].
+// The program's run, with each stage's CPU time added to lap[]: the settings (the entry's
+// start, the arguments, the choice of thru and the derivations) count as one.
 constexpr int kStages = 8;
 const char* const kStageNames[kStages] = {"settings", "readThru", "fitThru", "pulseAndDibit",
                                           "equalisedIld", "budget", "crosstalk", "figuresOfMerit"};
-int wholeRun(const std::vector<std::string>& arguments, double* lap) {
-  std::vector<std::string> storage = arguments;   // the entry may edit its arguments
-  std::vector<char*> argv;
-  for (std::string& a : storage) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  const int argc = static_cast<int>(storage.size());
-  double t = cpuSeconds();
-  auto next = [&](int stage) {
+
+class LapTimer : public StageObserver {
+ public:
+  explicit LapTimer(double* lap) : lap_(lap), t_(cpuSeconds()) {}
+  void finished(Stage stage, int) override {
+    const int k = std::max(0, static_cast<int>(stage) - static_cast<int>(Stage::deriveSettings));
     const double now = cpuSeconds();
-    lap[stage] += now - t;
-    t = now;
-  };
+    lap_[k] += now - t_;
+    t_ = now;
+  }
+
+ private:
+  double* lap_;
+  double t_;
+};
+
+int wholeRun(const std::vector<std::string>& arguments, double* lap) {
   RunState rs;
-  startUp(rs, argc, argv.data());
-  registerKeywords(rs);
-  applyDefaults(rs);
-  int status = applyArguments(rs, argc, argv.data());
-  if (status == 0) status = selectThru(rs);
-  if (status != 0) return status;
-  deriveSettings(rs);
-  next(0);
-  if (int s = readThru(rs)) return s;
-  next(1);
-  fitThru(rs);
-  next(2);
-  pulseAndDibit(rs);
-  next(3);
-  if (int s = equalisedIld(rs)) return s;
-  next(4);
-  budget(rs);
-  next(5);
-  crosstalk(rs);
-  next(6);
-  figuresOfMerit(rs);
-  cleanUp(rs);
-  next(7);
-  return 0;
+  rs.arguments = arguments;
+  LapTimer timer(lap);
+  return runAnalysis(rs, &timer);
 }
 
 double median(std::vector<double> v) {
@@ -208,35 +193,38 @@ void BM_WholeRun(benchmark::State& state) {
 BENCHMARK(BM_WholeRun)->Unit(benchmark::kMillisecond);
 
 // One run's state up to the named stage, for timing the stage alone.
+class StopBefore : public StageObserver {
+ public:
+  explicit StopBefore(Stage stage) : stage_(stage) {}
+  bool starting(Stage stage) override { return stage < stage_; }
+
+ private:
+  Stage stage_;
+};
+
+// The stages timed alone print to a sink once the run's own streams are closed.
 struct Prepared {
   RunState rs;
-  explicit Prepared(int upTo) {
-    const std::vector<std::string> arguments = theCase().arguments();
-    std::vector<std::string> storage = arguments;
-    std::vector<char*> argv;
-    for (std::string& a : storage) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    const int argc = static_cast<int>(storage.size());
-    startUp(rs, argc, argv.data());
-    registerKeywords(rs);
-    applyDefaults(rs);
-    if (applyArguments(rs, argc, argv.data()) != 0 || selectThru(rs) != 0) return;
-    deriveSettings(rs);
-    if (readThru(rs) != 0) return;
-    if (upTo > 2) fitThru(rs);
-    if (upTo > 3) pulseAndDibit(rs);
+  FILE* sink = std::fopen("/dev/null", "w");
+  explicit Prepared(Stage upTo) {
+    rs.standardOutput = rs.standardError = sink;
+    rs.arguments = theCase().arguments();
+    StopBefore stop(upTo);
+    runAnalysis(rs, &stop);
   }
-  ~Prepared() { cleanUp(rs); }
+  ~Prepared() { std::fclose(sink); }
+  Prepared(const Prepared&) = delete;
+  Prepared& operator=(const Prepared&) = delete;
 };
 
 void BM_StagePulseAndDibit(benchmark::State& state) {
-  Prepared p(3);
+  Prepared p(Stage::pulseAndDibit);
   for (auto _ : state) pulseAndDibit(p.rs);
 }
 BENCHMARK(BM_StagePulseAndDibit)->Unit(benchmark::kMillisecond);
 
 void BM_StageEqualisedIld(benchmark::State& state) {
-  Prepared p(4);
+  Prepared p(Stage::equalisedIld);
   for (auto _ : state) equalisedIld(p.rs);
 }
 BENCHMARK(BM_StageEqualisedIld)->Unit(benchmark::kMillisecond);
@@ -256,7 +244,7 @@ void BM_PeriodSums(benchmark::State& state) {
     return;
   }
   const int nF = 5001, nT = 10313;
-  const cd W = std::exp(cd(0, 2 * kPi / 10312.5));
+  const cd W = std::exp(cd(0, 2 * std::numbers::pi / 10312.5));
   std::vector<double> re[2], im[2], stepRe, stepIm;
   cd E = 1;
   for (int m = 0; m < nF; ++m) {
@@ -287,7 +275,7 @@ namespace {
 
 // The through channel's read with its three mixed-mode arrays, against the plain read.
 void BM_StageReadThru(benchmark::State& state) {
-  Prepared p(2);
+  Prepared p(Stage::readThru);
   for (auto _ : state) readThru(p.rs);
 }
 BENCHMARK(BM_StageReadThru)->Unit(benchmark::kMillisecond);

@@ -1,4 +1,4 @@
-// The state of one run: owned by the entry, read and written by every stage.
+// The state of one run: owned by its caller, read and written by every stage.
 #pragma once
 
 #include <complex>
@@ -58,38 +58,70 @@ struct Derived {
   double UI = 0;         // seconds
 };
 
-// The through channel's per-point arrays, one entry per point of its file.
+// The through channel on the points of its file, one entry per point.
 struct ThruPoints {
-  std::vector<std::complex<double>> Sdd21, Sdd11, Sdd22;
-  std::vector<double> fitFreq;
-  std::vector<std::complex<double>> lnSdd21, fitWeight, fitSdd21;
-  std::vector<double> thruPower;    // |Sdd21|^2
-  std::vector<double> xtalkPower;   // sum over aggressors of |X|^2
+  std::vector<std::complex<double>> Sdd21, Sdd11, Sdd22;   // thru read
+  std::vector<std::complex<double>> fitSdd21;              // loss fit
+  std::vector<double> thruPower;    // |Sdd21|^2, loss fit
+  std::vector<double> xtalkPower;   // sum over aggressors of |X|^2, crosstalk
   std::complex<double> fitCoef[4] = {};   // a0, a1, a2, a4
   double nyquistFitGain = 0;
-  double rawIldSum = 0;             // S before scaling
-  double lowFreqIldPower = 0;
+  // The point below which more than half the ILD noise power lies; 0 when none does.
   int lowFreqIldIndex = 0;
 };
 
-// Noise powers in volts squared and the time-domain results.
-struct Noise {
-  double ildNoisePower = 0;
-  double rrTxNoisePower = 0, rrRxNoisePower = 0, rrTxRxNoisePower = 0;
-  double channelNoisePower = 0;
+// Peaks and timing of the short pulse and dibit.
+struct PulseResults {
   double groupDelay = 0;            // seconds
-  double pulsePeak = 0, dibitPeak = 0, dibitAtDelay = 0, dibitPeakTime = 0;
-  double implementationNoise = 0;   // volts
-  double availableSignal = 0;       // volts
-  double totalNoisePower = 0;
-  double nextIcnPower = 0, fextIcnPower = 0;
-  int polarity = 1;
+  double pulsePeak = 0, dibitPeak = 0, dibitAtDelay = 0;
+  double dibitPeakTime = 0;         // seconds
+  int polarity = 1;                 // -1 for a channel that inverts the signal
   bool flipped = false;
 };
 
+// Through-channel noise powers of a two-level signal, volts squared, as the loss fit
+// integrates them over the thru points.
+struct TwoLevelNoise {
+  double ild = 0;
+  double rrTx = 0, rrRx = 0, rrTxRx = 0;
+};
+
+// One aggressor's integrated crosstalk noise at the PAM levels' power, volts squared.
+struct AggressorNoise {
+  std::string name;
+  char kind = 'F';                  // 'N' near end, 'F' far end
+  double icnPower = 0;
+};
+
+// The noise budget. Powers in volts squared, at the PAM levels' power unless named
+// two-level; amplitudes in volts.
+struct NoiseBudget {
+  TwoLevelNoise twoLevel;           // loss fit
+  // Two-level ILD power the DFE leaves over one period (equalised ILD, N_DFE not 0).
+  double equalisedIldPower = 0;
+  bool equalised = false;
+  // Budget: the through channel's terms and the signal they are measured against.
+  double implementationNoise = 0;   // volts
+  double ildNoisePower = 0;         // the equalised one where there is one
+  double rrTxNoisePower = 0, rrRxNoisePower = 0, rrTxRxNoisePower = 0;
+  double channelNoisePower = 0;     // ILD plus the three re-reflection terms
+  double throughNoisePower = 0;     // implementation plus channel
+  double availableSignal = 0;       // volts
+  // Crosstalk: every aggressor read, in walk order, and the sums.
+  std::vector<AggressorNoise> aggressors;
+  double nextIcnPower = 0, fextIcnPower = 0;
+  double totalNoisePower = 0;       // through plus every aggressor
+};
+
 struct RunState {
+  // The run's standard streams: where the report and the log start, where the help
+  // text and the fatal lines meant for standard error go. The process's own unless a
+  // caller gives others (memory streams, say); the run never closes them.
+  FILE* standardOutput = stdout;
+  FILE* standardError = stderr;
   FILE* result = stdout;
   FILE* log = stderr;
+  std::vector<std::string> arguments;          // the command line, program name first
   std::string baseDirectory = ".";
   std::unique_ptr<variable_def> table;
   Settings settings;
@@ -99,5 +131,6 @@ struct RunState {
   std::string saveBase;                        // empty: no side files
   Sparams thru, xtalk;
   ThruPoints points;
-  Noise noise;
+  PulseResults pulse;
+  NoiseBudget noise;
 };

@@ -5,26 +5,30 @@
 #include "stages.h"
 
 void budget(RunState& rs) {
-  Noise& n = rs.noise;
+  NoiseBudget& n = rs.noise;
+  const PulseResults& pulse = rs.pulse;
   const Settings& s = rs.settings;
   const Derived& d = rs.derived;
   FILE* out = rs.result;
 
-  // The noise powers so far are for a two-level signal; scale to the PAM levels' power.
-  n.ildNoisePower *= d.pamPower;
-  n.rrTxNoisePower *= d.pamPower;
-  n.rrRxNoisePower *= d.pamPower;
-  n.rrTxRxNoisePower *= d.pamPower;
+  n.implementationNoise = std::sqrt(pulse.dibitPeak) * s.implementation_noise_factor * s.signal *
+                          std::sqrt(d.pamPower);
+  // The through channel's powers are for a two-level signal; scale to the PAM levels'
+  // power. With a DFE span the ILD term is what the equaliser leaves.
+  n.ildNoisePower = (n.equalised ? n.equalisedIldPower : n.twoLevel.ild) * d.pamPower;
+  n.rrTxNoisePower = n.twoLevel.rrTx * d.pamPower;
+  n.rrRxNoisePower = n.twoLevel.rrRx * d.pamPower;
+  n.rrTxRxNoisePower = n.twoLevel.rrTxRx * d.pamPower;
   n.channelNoisePower = n.ildNoisePower + n.rrTxNoisePower + n.rrRxNoisePower + n.rrTxRxNoisePower;
-  n.totalNoisePower = n.implementationNoise * n.implementationNoise + n.channelNoisePower;
+  n.throughNoisePower = n.implementationNoise * n.implementationNoise + n.channelNoisePower;
   // One eye of the PAM levels, after the implementation gain, less the slicer's minimum.
   n.availableSignal =
-      s.implementation_gain_factor * d.pamStep * n.dibitPeak * s.signal - s.slicer_allowance;
+      s.implementation_gain_factor * d.pamStep * pulse.dibitPeak * s.signal - s.slicer_allowance;
 
   std::fprintf(out, "Nyquist gain  %9.3fdB\n", 20 * std::log10(rs.points.nyquistFitGain));
-  std::fprintf(out, "peak pulse %12.3fm\n", 1000 * n.pulsePeak);
-  std::fprintf(out, "peak dibit %12.3fm\n", 1000 * n.dibitPeak);
-  std::fprintf(out, "base EYE   %12.3fmV\n", 1000 * s.signal * n.dibitPeak);
+  std::fprintf(out, "peak pulse %12.3fm\n", 1000 * pulse.pulsePeak);
+  std::fprintf(out, "peak dibit %12.3fm\n", 1000 * pulse.dibitPeak);
+  std::fprintf(out, "base EYE   %12.3fmV\n", 1000 * s.signal * pulse.dibitPeak);
   std::fprintf(out, "available signal                        %12.3fmV\n", 1000 * n.availableSignal);
   std::fprintf(out, "implementation noise                    %12.3fmV\n", 1000 * n.implementationNoise);
   std::fprintf(out, "ILD                 noise                           %12.3fmV \n",

@@ -4,13 +4,13 @@
 #include "channelModel.h"
 
 #include <cmath>
+#include <numbers>
 #include <limits>
 
-std::complex<double> I(0.0, 1.0);
-std::complex<double> _I(0.0, 1.0);
+const std::complex<double> I(0.0, 1.0);
+const std::complex<double> _I(0.0, 1.0);
 
 namespace {
-constexpr double kPi = 3.141592653589793;
 constexpr double kInvSqrt2 = 0.7071067811865476;
 // A single pole's 20-80% rise time times 2*pi/ln 4 is its 1/f3dB.
 constexpr double kRiseToTau = 4.532360141827194;
@@ -22,14 +22,14 @@ constexpr int kMaxQPasses = 100;
 
 double pulseWeight(double f, double T) {
   if (f == 0) return 1.0;
-  const double x = f * kPi * T;
+  const double x = f * std::numbers::pi * T;
   return std::sin(x) / x;
 }
 
 // |pulse spectrum| * |1 - exp(-j 2 pi f T)|, negative and without phase.
 double dibitWeight(double f, double T) {
   if (f == 0) return 0.0;
-  const double x = f * kPi * T;
+  const double x = f * std::numbers::pi * T;
   return -2.0 * std::sin(x) * std::sin(x) / x;
 }
 
@@ -58,7 +58,7 @@ double tau(double rise, double bandwidth, double rate) {
 void interpretTau(double* v, double scale) {
   if (*v < 0.01) *v /= kLn4;
   if (*v >= 0.01 && *v < 100) *v *= scale;
-  *v = *v > 0.01 ? 1.0 / *v : *v * kPi;
+  *v = *v > 0.01 ? 1.0 / *v : *v * std::numbers::pi;
 }
 
 // exp(a0 + a1 sqrt f + a2 f + a4 f^2): the smooth loss model of the through channel.

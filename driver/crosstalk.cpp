@@ -60,8 +60,9 @@ const Weights& weightsFor(std::vector<Weights>& tables, const Sparams& set, cons
   return w;
 }
 
-// One aggressor: its ICN line, its share of the totals and of the per-point coupled power.
-void integrate(RunState& rs, const channelLine& entry, char kind, std::vector<Weights>& tables) {
+// One aggressor read and integrated: its ICN line, its entry in the budget and its share
+// of the per-point coupled power.
+void addAggressor(RunState& rs, const channelLine& entry, char kind, std::vector<Weights>& tables) {
   const Settings& s = rs.settings;
   const Derived& d = rs.derived;
   rs.xtalk = Sparams(entry.name, rs.log);
@@ -70,12 +71,10 @@ void integrate(RunState& rs, const channelLine& entry, char kind, std::vector<We
     return;
   }
   // The transfer is taken on the file's own points, which needs ascending frequencies.
-  for (int k = 1; k < rs.xtalk.Fcount(); ++k) {
-    if (rs.xtalk.Freq(k) < rs.xtalk.Freq(k - 1)) {
-      std::fprintf(rs.log, "%s: frequency %d (%g Hz) is below the one before it (%g Hz), skipping\n",
-                   entry.name.c_str(), k + 1, rs.xtalk.Freq(k), rs.xtalk.Freq(k - 1));
-      return;
-    }
+  if (const int k = rs.xtalk.firstPointOutOfOrder()) {
+    std::fprintf(rs.log, "%s: frequency %d (%g Hz) is below the one before it (%g Hz), skipping\n",
+                 entry.name.c_str(), k + 1, rs.xtalk.Freq(k), rs.xtalk.Freq(k - 1));
+    return;
   }
   const std::vector<std::complex<double>> X =
       rs.xtalk.aParam(entry.inP, entry.outP, entry.inM, entry.outM, 0, 0, nullptr);
@@ -116,6 +115,7 @@ void integrate(RunState& rs, const channelLine& entry, char kind, std::vector<We
                1000 * std::sqrt(icnPower));
   (kind == 'N' ? rs.noise.nextIcnPower : rs.noise.fextIcnPower) += icnPower;
   rs.noise.totalNoisePower += icnPower;
+  rs.noise.aggressors.push_back({entry.name, kind, icnPower});
 }
 
 }  // namespace
@@ -127,8 +127,12 @@ char aggressorKind(const std::string& name) {
 }
 
 void crosstalk(RunState& rs) {
-  rs.noise.nextIcnPower = 0;
-  rs.noise.fextIcnPower = 0;
+  NoiseBudget& n = rs.noise;
+  n.nextIcnPower = 0;
+  n.fextIcnPower = 0;
+  n.aggressors.clear();
+  n.totalNoisePower = n.throughNoisePower;
+  rs.points.xtalkPower.assign(rs.points.thruPower.size(), 0.0);
   int index = 0;
   std::vector<Weights> tables;
   const struct {
@@ -155,7 +159,7 @@ void crosstalk(RunState& rs) {
       const char kind = step.list == List::next   ? 'N'
                         : step.list == List::fext ? 'F'
                                                   : aggressorKind(entry.name);
-      integrate(rs, entry, kind, tables);
+      addAggressor(rs, entry, kind, tables);
     }
   }
 }

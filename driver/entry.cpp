@@ -1,4 +1,4 @@
-// Start-up, keyword registration, options, defaults and arguments of a run.
+// Options, defaults and arguments of a run, and the clean-up of its streams.
 #include "entry.h"
 
 #include <cerrno>
@@ -16,12 +16,6 @@ namespace {
 // several pieces, each applied as a line of its own.
 constexpr int kLinePiece = 998;
 
-struct Keyword {
-  void* address;
-  const char* definition;   // the name, or "name=" to assign the empty value at once
-  char type;                // x hexadecimal int, i int, e engineering double, s text
-};
-
 }  // namespace
 
 // A run reads its files one after the other, each into buffers of megabytes. Freed
@@ -32,61 +26,6 @@ void keepFreedMemory() {
   mallopt(M_MMAP_THRESHOLD, 32 << 20);    // blocks below this come from the heap
   mallopt(M_TRIM_THRESHOLD, 256 << 20);   // free heap kept up to this before trimming
 #endif
-}
-
-void startUp(RunState& rs, int argc, char** argv) {
-  keepFreedMemory();
-  rs.baseDirectory = pwd(argc, argv);
-  rs.log = initialLog(argc, argv);
-  rs.result = initialOut(argc, argv);
-  std::fprintf(rs.log, "$PWD=%s\n", rs.baseDirectory.c_str());
-}
-
-void registerKeywords(RunState& rs) {
-  Settings& s = rs.settings;
-  s.oversample = 4;   // no line in the starter file sets it
-  const Keyword keywords[] = {
-      {&s.input_ports, "input_ports", 'x'},
-      {&s.output_ports, "output_ports", 'x'},
-      {&s.limit_range, "limit_range", 'i'},
-      {&s.PAM, "PAM", 'i'},
-      {&s.data_rate, "data_rate=", 'e'},   // one rate, two names; 0 until the defaults
-      {&s.data_rate, "baud_rate=", 'e'},
-      {s.Thru, "Sparameters", 's'},
-      {s.Thru, "Thru", 's'},
-      {s.NEXT, "NEXT", 's'},
-      {s.FEXT, "FEXT", 's'},
-      {s.save_file, "save_file", 's'},
-      {s.results, "results", 's'},
-      {s.log, "log", 's'},
-      {&s.signal, "signal", 'e'},
-      {&s.tx_rise, "tx_rise", 'e'},
-      {&s.tx_bandwidth, "tx_bandwidth", 'e'},
-      {&s.tx_near_rise, "tx_near_rise", 'e'},
-      {&s.tx_near_bandwidth, "tx_near_bandwidth", 'e'},
-      {&s.tx_far_rise, "tx_far_rise", 'e'},
-      {&s.tx_far_bandwidth, "tx_far_bandwidth", 'e'},
-      {&s.rx_rise, "rx_rise", 'e'},
-      {&s.rx_bandwidth, "rx_bandwidth", 'e'},
-      {&s.NEXT_amp, "NEXT_amp", 'e'},
-      {&s.target_BER, "target_BER", 'e'},
-      {&s.g0Tx, "g0Tx", 'e'},
-      {&s.Tx_resistance_error, "Tx_resistance_error", 'e'},
-      {&s.g0Rx, "g0Rx", 'e'},
-      {&s.Rx_resistance_error, "Rx_resistance_error", 'e'},
-      {&s.pTx, "pTx", 'e'},
-      {&s.pRx, "pRx", 'e'},
-      {&s.implementation_noise_factor, "implementation_noise_factor", 'e'},
-      {&s.implementation_gain_factor, "implementation_gain_factor", 'e'},
-      {&s.N_DFE, "DFE_length", 'e'},
-      {&s.N_DFE, "N_DFE", 'e'},
-      {&s.E_DFE, "E_DFE", 'e'},
-      {&s.oversample, "oversample", 'i'},
-      {&s.slicer_allowance, "slicer_allowance", 'e'},
-      {&s.a4_limit, "a4_limit", 'e'},
-  };
-  if (!rs.table) rs.table = create_variable_def();
-  for (const Keyword& k : keywords) add_variable(rs.table.get(), k.address, k.definition, k.type);
 }
 
 bool isStarterOption(const char* firstArgument) {
@@ -103,13 +42,13 @@ int printUsage(RunState& rs) {
 }
 
 // The status is the number of command-line words, program name included.
-int printStarter(RunState& rs, int argc) {
+int printStarter(RunState& rs) {
   std::fputs(kStarterControlFile, rs.result);
-  return argc;
+  return static_cast<int>(rs.arguments.size());
 }
 
-int printHelp() {
-  std::printf("Brevo: %s", kHelpText);
+int printHelp(RunState& rs) {
+  std::fprintf(rs.standardOutput, "Brevo: %s", kHelpText);
   return 0;
 }
 
@@ -126,7 +65,7 @@ void applyDefaults(RunState& rs) {
 
 void applyUserAssignment(RunState& rs, std::string_view text) {
   equal(rs.table.get(), text, rs.log);
-  postProcess(rs);
+  updateListsAndStreams(rs);
 }
 
 namespace {
@@ -158,9 +97,10 @@ int applyControlFile(RunState& rs, const char* name) {
 
 }  // namespace
 
-int applyArguments(RunState& rs, int argc, char** argv) {
-  for (int position = 1; position < argc; ++position) {
-    const char* argument = argv[position];
+int applyArguments(RunState& rs) {
+  const int count = static_cast<int>(rs.arguments.size());
+  for (int position = 1; position < count; ++position) {
+    const char* argument = rs.arguments[static_cast<std::size_t>(position)].c_str();
     if (std::strchr(argument, '=')) {
       applyUserAssignment(rs, argument);
     } else if (int status = applyControlFile(rs, argument)) {
@@ -185,23 +125,25 @@ bool finishStream(FILE* stream, bool close, const char** why) {
 
 namespace {
 
-void sayLost(const char* what, const char* why) {
+void sayLost(FILE* err, const char* what, const char* why) {
   if (why)
-    std::fprintf(stderr, "could not write the %s: %s\n", what, why);
+    std::fprintf(err, "could not write the %s: %s\n", what, why);
   else
-    std::fprintf(stderr, "could not write all of the %s\n", what);
+    std::fprintf(err, "could not write all of the %s\n", what);
 }
 
 }  // namespace
 
 int cleanUp(RunState& rs, int status) {
   const char* why = nullptr;
-  const bool reportKept = finishStream(rs.result, rs.result != stdout && rs.result != stderr, &why);
-  if (!reportKept) sayLost("report", why);
-  if (rs.log != rs.result && !finishStream(rs.log, rs.log != stdout && rs.log != stderr, &why) &&
-      rs.log != stderr)
-    sayLost("log", why);
-  rs.result = stdout;
-  rs.log = stderr;
+  FILE* out = rs.standardOutput;
+  FILE* err = rs.standardError;
+  const bool reportKept = finishStream(rs.result, rs.result != out && rs.result != err, &why);
+  if (!reportKept) sayLost(err, "report", why);
+  if (rs.log != rs.result && !finishStream(rs.log, rs.log != out && rs.log != err, &why) &&
+      rs.log != err)
+    sayLost(err, "log", why);
+  rs.result = out;
+  rs.log = err;
   return !reportKept && status == 0 ? kReportLost : status;
 }

@@ -12,8 +12,6 @@ extern const char kStarterControlFile[];
 extern const char kHelpText[];   // printed after "Brevo: " by "-?"
 extern const char kUsageLine[];
 
-// Base directory, default streams and the "$PWD=" line on the log; the memory policy first.
-void startUp(RunState& rs, int argc, char** argv);
 // The run's memory policy: freed file buffers stay with the process for the next file.
 void keepFreedMemory();
 // Every control-file keyword, in table order, bound to its storage in rs.settings.
@@ -23,17 +21,15 @@ void registerKeywords(RunState& rs);
 bool isStarterOption(const char* firstArgument);   // "-b" or "-c"
 bool isHelpOption(const char* firstArgument);      // "-?"
 int printUsage(RunState& rs);                      // status 2
-int printStarter(RunState& rs, int argc);          // status argc
-int printHelp();                                   // status 0
+int printStarter(RunState& rs);                    // status: the number of arguments
+int printHelp(RunState& rs);                       // status 0
 
 // The starter file applied line by line, comments cut, no echo, no post-processing.
 void applyDefaults(RunState& rs);
-// Assignments and control files in command-line order; 0, or 2 for a missing file.
-int applyArguments(RunState& rs, int argc, char** argv);
 // One assignment as a user gives it: the table, then channel lists and streams.
 void applyUserAssignment(RunState& rs, std::string_view text);
 // Channel lists and stream switches after each user assignment.
-void postProcess(RunState& rs);
+void updateListsAndStreams(RunState& rs);
 
 // Flushes and, when close is set, closes one output stream. True when every byte written
 // to it arrived; else false, with the reason in *why when one is known (else null).
@@ -41,7 +37,7 @@ bool finishStream(FILE* stream, bool close, const char** why);
 // Exit status of a run whose report could not be written in full (a full disk, for
 // instance): the report is lost, so the run has not done its job.
 inline constexpr int kReportLost = 12;
-// Flushes the final result and log streams and closes them unless they are the standard
-// ones. Returns status, or kReportLost when status is 0 and the report could not be
+// Flushes the final result and log streams and closes them unless they are the run's
+// standard ones. Returns status, or kReportLost when status is 0 and the report could not be
 // written in full; any stream that lost output is named on standard error.
 int cleanUp(RunState& rs, int status = 0);

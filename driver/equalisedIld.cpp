@@ -66,14 +66,20 @@ PeriodWaveforms periodSums(const PeriodInputs& in, int nT, bool withPulses) {
   return out;
 }
 
-int equalisedIld(RunState& rs) {
-  const Settings& s = rs.settings;
-  const Derived& d = rs.derived;
-  const bool dfe = s.N_DFE != 0;
-  const bool save = !rs.saveBase.empty();
+namespace {
 
-  // Grid checks before any file is touched. The time-grid size matters only to the
-  // period sums, so it is checked only when they run.
+// The uniform grids of the stage: frequencies 0, df, ..., (nF - 1) df and, for the
+// period sums, nT time samples timeStep apart.
+struct UniformGrid {
+  double df = 0, timeStep = 0;
+  int nF = 0, nT = 0;
+};
+
+// The grids, or the refusal's status when they cannot be built. Checked before any file
+// is touched; the time-grid size matters only to the period sums, so it is checked only
+// when they run.
+int uniformGrid(RunState& rs, bool dfe, UniformGrid& grid) {
+  const Settings& s = rs.settings;
   char text[256];
   if (s.oversample <= 0) {
     std::snprintf(text, sizeof text,
@@ -89,7 +95,7 @@ int equalisedIld(RunState& rs) {
     return refuse(rs, text);
   }
   const double nFd = std::floor(rs.thru.fmax() / df + 0.5) + 1;
-  const double timeStep = d.UI / s.oversample;
+  const double timeStep = rs.derived.UI / s.oversample;
   const double nTd = std::floor(1 / (timeStep * df) + 0.5);
   if (!(nFd <= kMaxGridPoints) ||
       (dfe && (!(nTd <= kMaxGridPoints) || !(std::max(nFd, 0.0) * std::max(nTd, 0.0) <= kMaxGridProducts)))) {
@@ -98,32 +104,39 @@ int equalisedIld(RunState& rs) {
                   nFd, nTd, df);
     return refuse(rs, text);
   }
-  const int nF = nFd > 0 ? static_cast<int>(nFd) : 0;
-  const int nT = nTd > 0 ? static_cast<int>(nTd) : 0;   // 0 also for an infinite UI
+  grid.df = df;
+  grid.timeStep = timeStep;
+  grid.nF = nFd > 0 ? static_cast<int>(nFd) : 0;
+  grid.nT = nTd > 0 ? static_cast<int>(nTd) : 0;   // 0 also for an infinite UI
+  return 0;
+}
 
+// The thru, its fit and their deviation on the frequency grid: the .fd rows when side
+// files are asked for and, with a DFE span, the period sums' coefficients.
+PeriodInputs thruOnGrid(RunState& rs, const UniformGrid& g, bool dfe) {
   SideFile fd;
-  if (save) fd = openSideFile(rs, ".fd");
+  if (!rs.saveBase.empty()) fd = openSideFile(rs, ".fd");
   if (fd) {
     std::fprintf(fd.get(), "types:  2 3 3 3 #time, signal, signal, signal\n");
     std::fprintf(fd.get(), "names:  f thru fit ild # all are complex\n");
   }
-
   PeriodInputs in;
-  const std::complex<double> W =
-      std::exp(std::complex<double>(0, 2 * std::numbers::pi * df * timeStep));
+  const std::complex<double> W = std::exp(std::complex<double>(0, 2 * std::numbers::pi * g.df * g.timeStep));
   std::complex<double> E = 1;
   const int inP = rs.inP, inM = rs.inM, outP = rs.outP, outM = rs.outM;
   // The thru entries on the grid, interpolated from the file's points (0 above them).
-  std::vector<double> grid(static_cast<std::size_t>(nF));
-  for (int m = 0; m < nF; ++m) grid[static_cast<std::size_t>(m)] = m * df;
+  std::vector<double> grid(static_cast<std::size_t>(g.nF));
+  for (int m = 0; m < g.nF; ++m) grid[static_cast<std::size_t>(m)] = m * g.df;
   using Column = std::vector<std::complex<double>>;
   const Column pp = rs.thru.Values(grid, inP, outP, 2);
   const Column pm = inM != 0 ? rs.thru.Values(grid, inP, outM, 2) : Column();
   const Column mp = inM != 0 ? rs.thru.Values(grid, inM, outP, 2) : Column();
   const Column mm = inM != 0 ? rs.thru.Values(grid, inM, outM, 2) : Column();
-  for (int m = 0; m < nF; ++m) {
+  for (int m = 0; m < g.nF; ++m) {
     const double f = grid[static_cast<std::size_t>(m)];
     const auto k = static_cast<std::size_t>(m);
+    // The same differential entry as differential() gives, summed in the order the .fd
+    // values have always been taken in (another order moves their last digit).
     std::complex<double> T = inM != 0 ? 0.5 * (((pp[k] - pm[k]) - mp[k]) + mm[k]) : pp[k];
     std::complex<double> F = fit(rs.points.fitCoef, f);
     std::complex<double> ild = T - F;
@@ -141,10 +154,10 @@ int equalisedIld(RunState& rs) {
     }
     if (m == 0) T *= 0.5, F *= 0.5, ild *= 0.5;   // the 0 Hz term of a one-sided sum counts once
     if (!dfe) continue;
-    // Factor 2: the one-sided sum stands for the full transform.
-    const double G = pulseWeight(f, d.UI) * 2 * butterworth(4, f, d.rxTau) * butterworth(2, f, d.txTau);
-    // The measured spectrum G*T is left out: the period sums form its pulse as the
-    // fitted pulse plus the deviation's.
+    // Factor 2: the one-sided sum stands for the full transform. The measured spectrum
+    // G*T is left out: the period sums form its pulse as the fitted pulse plus the
+    // deviation's.
+    const double G = 2 * noiseWeight(rs, f);
     const std::complex<double> cI = G * ild, cF = G * F;
     in.ildRe.push_back(cI.real()), in.ildIm.push_back(cI.imag());
     in.fitRe.push_back(cF.real()), in.fitIm.push_back(cF.imag());
@@ -152,19 +165,25 @@ int equalisedIld(RunState& rs) {
     E *= W;
   }
   closeSideFile(rs, fd, ".fd");
-  if (!dfe) return 0;
+  return in;
+}
 
-  const PeriodWaveforms w = periodSums(in, nT, save);
-  // The equaliser removes the deviation's response up to N_DFE UI after the dibit
-  // peak, letting E_DFE of it leak through; later samples count fully.
-  const double tDFE = s.N_DFE * d.UI + rs.noise.dibitPeakTime;
+// The deviation's energy over one period that the equaliser leaves: it removes the
+// response up to N_DFE UI after the dibit peak, letting E_DFE of it leak through, and
+// later samples count fully. Writes the .wv2 rows when side files are asked for.
+double energyAfterDfe(RunState& rs, const UniformGrid& g, const PeriodInputs& in) {
+  const Settings& s = rs.settings;
+  const Derived& d = rs.derived;
+  const bool save = !rs.saveBase.empty();
+  const PeriodWaveforms w = periodSums(in, g.nT, save);
+  const double tDFE = s.N_DFE * d.UI + rs.pulse.dibitPeakTime;
   SideFile wv2;
   if (save) wv2 = openSideFile(rs, ".wv2");
   if (wv2) std::fprintf(wv2.get(), "names: time pulse fitPulse ildPulse\n");
-  const double scale = d.UI * df;   // the sums times UI*df are one-UI pulse responses
+  const double scale = d.UI * g.df;   // the sums times UI*df are one-UI pulse responses
   double q = 0;
-  for (int n = 0; n < nT; ++n) {
-    const double t = n * timeStep;
+  for (int n = 0; n < g.nT; ++n) {
+    const double t = n * g.timeStep;
     const double v = w.ildPulse[n];
     if (wv2) {   // "%14.6e  %14.6e  %14.6e  %14.6e\n"
       char row[kRowRoom];
@@ -177,7 +196,22 @@ int equalisedIld(RunState& rs) {
     q += t > tDFE ? v * v : s.E_DFE * (v * v);
   }
   closeSideFile(rs, wv2, ".wv2");
+  return q;
+}
+
+}  // namespace
+
+int equalisedIld(RunState& rs) {
+  const Settings& s = rs.settings;
+  const Derived& d = rs.derived;
+  const bool dfe = s.N_DFE != 0;
+  UniformGrid g;
+  if (int status = uniformGrid(rs, dfe, g)) return status;
+  const PeriodInputs in = thruOnGrid(rs, g, dfe);
+  if (!dfe) return 0;
+  const double q = energyAfterDfe(rs, g, in);
   // Dividing by oversample averages the sampling phases of one sample per UI.
-  rs.noise.ildNoisePower = d.UI * df * d.UI * df * s.signal * s.signal / s.oversample * q;
+  rs.noise.equalisedIldPower = d.UI * g.df * d.UI * g.df * s.signal * s.signal / s.oversample * q;
+  rs.noise.equalised = true;
   return 0;
 }

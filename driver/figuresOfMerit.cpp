@@ -39,7 +39,7 @@ double interferenceTolerance(const RunState& rs, double totalNoise) {
 }  // namespace
 
 void figuresOfMerit(RunState& rs) {
-  const Noise& n = rs.noise;
+  const NoiseBudget& n = rs.noise;
   FILE* out = rs.result;
   const double salz = salzSN(rs);
   const double totalNoise = std::sqrt(n.totalNoisePower);
@@ -52,5 +52,5 @@ void figuresOfMerit(RunState& rs) {
   std::fprintf(out, "interference tolerance                  %12.3fmV\n",
                1000 * interferenceTolerance(rs, totalNoise));
   std::fprintf(out, "Salz S/N                                %12.3f dB\n", salz);
-  std::fprintf(out, "FLIPPED:                                %3s\n", n.flipped ? "yes" : "no");
+  std::fprintf(out, "FLIPPED:                                %3s\n", rs.pulse.flipped ? "yes" : "no");
 }

@@ -3,10 +3,15 @@
 #include <cmath>
 #include <complex>
 #include <numbers>
+#include <vector>
 
 #include "channelModel.h"
 #include "fit0124Function.h"
 #include "stages.h"
+
+double filterWeight(const Derived& d, double f, double txTau) {
+  return butterworth(4, f, d.rxTau) * butterworth(2, f, txTau);
+}
 
 double noiseWeight(const RunState& rs, double f) {
   const Derived& d = rs.derived;
@@ -32,15 +37,20 @@ std::complex<double> principalLog(std::complex<double> z) {
   return v;
 }
 
-// Data, weights and unwrapped phase of the fit; thruPower and xtalkPower start here.
-void prepareFit(RunState& rs) {
+// What the fit is made of, one entry per thru point: frequency, ln Sdd21 with its phase
+// unwrapped, and the complex weight of the point.
+struct FitData {
+  std::vector<double> freq;
+  std::vector<std::complex<double>> lnSdd21, weight;
+};
+
+// The fit's data and weights; thruPower too, since it is taken on the same walk.
+FitData prepareFit(RunState& rs) {
   ThruPoints& p = rs.points;
   const int n = rs.thru.Fcount();
-  p.fitFreq.assign(n, 0.0);
-  p.lnSdd21.assign(n, {});
-  p.fitWeight.assign(n, {});
+  FitData fit{std::vector<double>(n, 0.0), std::vector<std::complex<double>>(n),
+              std::vector<std::complex<double>>(n)};
   p.thruPower.assign(n, 0.0);
-  p.xtalkPower.assign(n, 0.0);
   const int limit = rs.settings.limit_range;
   const double rxTau = rs.derived.rxTau;
   double reference = 0;
@@ -48,23 +58,19 @@ void prepareFit(RunState& rs) {
     const double f = rs.thru.Freq(i);
     const std::complex<double> s = p.Sdd21[i];
     p.thruPower[i] = std::abs(s * s);
-    p.fitFreq[i] = f;
+    fit.freq[i] = f;
     // Each point counts with its own transmitted power |Sdd21|^2; the soft limit
     // shapes that by the noise weight, the hard limit leaves out every point above
     // the receiver bandwidth (none when the receiver is unlimited, rxTau 0).
-    p.fitWeight[i] = s;
-    if (limit == 1) p.fitWeight[i] *= noiseWeight(rs, f);
-    if (limit == 2 && f * rxTau > 1) p.fitWeight[i] = 0;
+    fit.weight[i] = s;
+    if (limit == 1) fit.weight[i] *= noiseWeight(rs, f);
+    if (limit == 2 && f * rxTau > 1) fit.weight[i] = 0;
     std::complex<double> v = principalLog(s);
-    if (i > 0) {
-      double phase = v.imag();
-      while (phase - reference > std::numbers::pi) phase -= 2 * std::numbers::pi;
-      while (phase - reference < -std::numbers::pi) phase += 2 * std::numbers::pi;
-      v.imag(phase);
-    }
+    if (i > 0) v.imag(unwrapPhase(v.imag(), reference));
     reference = v.imag();
-    p.lnSdd21[i] = v;
+    fit.lnSdd21[i] = v;
   }
+  return fit;
 }
 
 void reportFit(const RunState& rs) {
@@ -80,35 +86,34 @@ void reportFit(const RunState& rs) {
 
 void fitThru(RunState& rs) {
   ThruPoints& p = rs.points;
-  Noise& noise = rs.noise;
   const Settings& s = rs.settings;
   const int n = rs.thru.Fcount();
 
-  prepareFit(rs);
-  fitW0124(p.fitFreq.data(), p.lnSdd21.data(), p.fitWeight.data(), n, p.fitCoef);
+  const FitData data = prepareFit(rs);
+  fitW0124(data.freq.data(), data.lnSdd21.data(), data.weight.data(), n, p.fitCoef, rs.standardError);
   // Only an explicit a4_limit can trigger the three-term refit (the default is +inf).
   if (p.fitCoef[3].real() > s.a4_limit)
-    fitW012(p.fitFreq.data(), p.lnSdd21.data(), p.fitWeight.data(), n, p.fitCoef);
+    fitW012(data.freq.data(), data.lnSdd21.data(), data.weight.data(), n, p.fitCoef, rs.standardError);
   p.fitSdd21.assign(n, {});
-  for (int i = 0; i < n; ++i) p.fitSdd21[i] = fit(p.fitCoef, p.fitFreq[i]);
+  for (int i = 0; i < n; ++i) p.fitSdd21[i] = fit(p.fitCoef, data.freq[i]);
   reportFit(rs);
   p.nyquistFitGain = std::abs(fit(p.fitCoef, s.data_rate / 2));
 
   // ILD and re-reflection sums over points 0..N-2 (the last point has no width).
   // With 200 points or fewer no window index satisfies 200*i < N: the low-frequency
   // power and index stay 0 and no warning follows.
-  p.lowFreqIldPower = 0;
+  double lowFreqIldPower = 0;
   p.lowFreqIldIndex = 0;
   double ild = 0, tx = 0, rx = 0, txRx = 0;
   for (int i = 0; i + 1 < n; ++i) {
-    const double f = p.fitFreq[i];
+    const double f = data.freq[i];
     const double h = noiseWeight(rs, f);
     const double w = integrationWidth(rs.thru, i);
     const std::complex<double> s21 = p.Sdd21[i];
     const std::complex<double> dev = s21 - p.fitSdd21[i];
     ild += std::abs(dev * dev * h * h) * w;
     if (i >= 1 && 200.0 * i < n) {
-      p.lowFreqIldPower = ild;
+      lowFreqIldPower = ild;
       p.lowFreqIldIndex = i;
     }
     const double gTx = deviceRL(f, s.g0Tx, s.pTx);
@@ -120,24 +125,19 @@ void fitThru(RunState& rs) {
     rx += std::abs(xRx * xRx * h * h) * w;
     txRx += std::abs(xTxRx * xTxRx * h * h) * w;
   }
-  p.rawIldSum = ild;
-  std::fprintf(rs.log, "low frequency ILD=%e of %e\n", p.lowFreqIldPower, ild);
+  std::fprintf(rs.log, "low frequency ILD=%e of %e\n", lowFreqIldPower, ild);
   // A non-zero index means at least half the ILD power sits in the lowest 0.5% of points.
-  if (0.5 * ild > p.lowFreqIldPower) p.lowFreqIldIndex = 0;
+  if (0.5 * ild > lowFreqIldPower) p.lowFreqIldIndex = 0;
 
   std::fprintf(rs.log, "sigma  RRTx   = %14.6e\n", tx);
   std::fprintf(rs.log, "sigma  RRRx   = %14.6e\n", rx);
   std::fprintf(rs.log, "sigma  RRTxRx = %14.6e\n", txRx);
   const double scale = (s.signal * s.signal) * rs.derived.UI;   // to volts squared
-  noise.ildNoisePower = scale * ild;
-  noise.rrTxNoisePower = scale * tx;
-  noise.rrRxNoisePower = scale * rx;
-  noise.rrTxRxNoisePower = scale * txRx;
-  std::fprintf(rs.log, "sigma AC ild  = %14.6e\n", noise.ildNoisePower);
-  std::fprintf(rs.log, "sigma  RRTx   = %14.6e\n", noise.rrTxNoisePower);
-  std::fprintf(rs.log, "sigma  RRRx   = %14.6e\n", noise.rrRxNoisePower);
-  std::fprintf(rs.log, "sigma  RRTxRx = %14.6e\n", noise.rrTxRxNoisePower);
-  noise.channelNoisePower =
-      noise.ildNoisePower + noise.rrTxNoisePower + noise.rrRxNoisePower + noise.rrTxRxNoisePower;
-  std::fprintf(rs.log, "channel Noise = %14.6e\n", noise.channelNoisePower);
+  TwoLevelNoise& two = rs.noise.twoLevel;
+  two = {scale * ild, scale * tx, scale * rx, scale * txRx};
+  std::fprintf(rs.log, "sigma AC ild  = %14.6e\n", two.ild);
+  std::fprintf(rs.log, "sigma  RRTx   = %14.6e\n", two.rrTx);
+  std::fprintf(rs.log, "sigma  RRRx   = %14.6e\n", two.rrRx);
+  std::fprintf(rs.log, "sigma  RRTxRx = %14.6e\n", two.rrTxRx);
+  std::fprintf(rs.log, "channel Noise = %14.6e\n", two.ild + two.rrTx + two.rrRx + two.rrTxRx);
 }

@@ -58,10 +58,10 @@ Peak findPeak(const std::vector<double>& y) {
 }
 
 void writeWv1(const RunState& rs, FILE* file, const ShortWaveforms& w) {
-  const double UI = rs.derived.UI, pol = rs.noise.polarity;
+  const double UI = rs.derived.UI, pol = rs.pulse.polarity;
   for (int n = 0; n < pulsePoints; ++n) {   // "%14.6e  %12.6f  %12.6f %12.6f \n"
     char row[3 * 340 + 64];
-    char* at = putScientific(row, (kSampleUI * n - kLeadUI) * UI + rs.noise.groupDelay, 14, 6);
+    char* at = putScientific(row, (kSampleUI * n - kLeadUI) * UI + rs.pulse.groupDelay, 14, 6);
     *at++ = ' ', *at++ = ' ';
     at = putFixed(at, w.pulse[n] * pol, 12, 6);
     *at++ = ' ', *at++ = ' ';
@@ -77,12 +77,12 @@ void writeWv1(const RunState& rs, FILE* file, const ShortWaveforms& w) {
 
 ShortWaveforms shortPulseSums(const RunState& rs) {
   const ThruPoints& p = rs.points;
-  const double UI = rs.derived.UI, delay = rs.noise.groupDelay;
+  const double UI = rs.derived.UI, delay = rs.pulse.groupDelay;
   const int n = rs.thru.Fcount();
   ShortInputs in;
   for (int k = 1; k + 1 < n; ++k) {   // the first and the last point take no part
     const double f = rs.thru.Freq(k);
-    const double filters = butterworth(4, f, rs.derived.rxTau) * butterworth(2, f, rs.derived.txTau);
+    const double filters = filterWeight(rs.derived, f, rs.derived.txTau);
     const double width = (rs.thru.Freq(k + 1) - rs.thru.Freq(k - 1)) * UI;
     const double pw = pulseWeight(f, UI) * filters * width;
     const double dw = dibitWeight(f, UI) * filters * width;
@@ -109,7 +109,7 @@ ShortWaveforms shortPulseSums(const RunState& rs) {
 }
 
 void pulseAndDibit(RunState& rs) {
-  Noise& noise = rs.noise;
+  PulseResults& noise = rs.pulse;
   const Settings& s = rs.settings;
   const double rate = s.data_rate, UI = rs.derived.UI;
   const std::complex<double>* a = rs.points.fitCoef;
@@ -143,6 +143,4 @@ void pulseAndDibit(RunState& rs) {
   std::fprintf(rs.log, "max dibit:  %14.6e %14.6e  delta=%10.6f%% at %14.6e (%14.6e)\n",
                noise.dibitPeak, noise.dibitAtDelay, (noise.dibitAtDelay / noise.dibitPeak - 1) * 100,
                noise.dibitPeakTime, noise.groupDelay);
-  noise.implementationNoise = std::sqrt(noise.dibitPeak) * s.implementation_noise_factor *
-                              s.signal * std::sqrt(rs.derived.pamPower);
 }

@@ -4,9 +4,12 @@
 
 #include "RunState.h"
 
+#include <array>
+
 // Fills the entry's ports from its channel line; 0 when interpreted, 1 when not.
 int fixChannelLine(channelLine& entry, int inP, int inM, int outP, int outM);
 
+int applyArguments(RunState& rs);    // control files and assignments of rs.arguments
 int selectThru(RunState& rs);        // through channel, ports in use, save base name
 void deriveSettings(RunState& rs);   // level factors, bandwidths, corners, UI, header
 int readThru(RunState& rs);          // the through channel's file, Sdd21, Sdd11, Sdd22
@@ -16,6 +19,34 @@ int equalisedIld(RunState& rs);      // uniform grid, .fd, DFE period sums, .wv2
 void budget(RunState& rs);           // signal and through-channel noise lines
 void crosstalk(RunState& rs);        // every aggressor's ICN
 void figuresOfMerit(RunState& rs);   // totals, S/N, BER, tolerance, Salz S/N, FLIPPED
+
+// The stages in run order.
+enum class Stage {
+  arguments, selectThru, deriveSettings, readThru, fitThru, pulseAndDibit, equalisedIld,
+  budget, crosstalk, figuresOfMerit
+};
+inline constexpr std::array<const char*, 10> kStageNames = {
+    "arguments", "selectThru", "deriveSettings", "readThru", "fitThru", "pulseAndDibit",
+    "equalisedIld", "budget", "crosstalk", "figuresOfMerit"};
+
+// Watches a run stage by stage (to time it, or to stop it early). starting() returning
+// false ends the run before that stage with status 0.
+class StageObserver {
+ public:
+  virtual ~StageObserver() = default;
+  virtual bool starting(Stage) { return true; }
+  virtual void finished(Stage, int /*status*/) {}
+};
+
+// The stages from `first` on, in run order, until one ends the run; its status, else 0.
+int runStages(RunState& rs, Stage first = Stage::arguments, StageObserver* observer = nullptr);
+
+// One whole run of the program on rs.arguments (program name first): the "$PWD=" line,
+// the keywords, the options and defaults, the stages, and the clean-up of the streams.
+// The report and log start on rs.standardOutput and rs.standardError. Returns the exit
+// status. Nothing outside rs is kept, so runs on their own states may share a process
+// or run on several threads at once.
+int runAnalysis(RunState& rs, StageObserver* observer = nullptr);
 
 // Exit status of a run whose uniform time grid cannot be built: `oversample` of 0 or
 // less, a thru set whose smallest frequency step is 0, negative or not finite, or a
@@ -28,8 +59,16 @@ inline constexpr double kMaxGridProducts = 1e10;
 
 // Helpers the stages share (and tests call).
 
-// Noise weight of the through channel at f: transmitted pulse spectrum through the
-// second-order transmitter and fourth-order receiver filters.
+// "cannot open a thru file" on the run's standard error, the log and the result stream;
+// status 1.
+int noThru(RunState& rs);
+
+// The fourth-order receiver filter times a second-order transmitter filter (corner
+// 1/txTau) at f.
+double filterWeight(const Derived& d, double f, double txTau);
+// Noise weight of the through channel at f: the one-UI pulse spectrum through the
+// filters of the through channel's transmitter and the receiver, multiplied in that
+// order (the crosstalk keeps tables of the same three factors, one per aggressor grid).
 double noiseWeight(const RunState& rs, double f);
 // Width that thru point i stands for in the noise sums, hertz: 2*f0 for the first
 // point (0.5*f1 when f0 is 0 Hz), f(i+1) - f(i-1) for the others; the last has none.

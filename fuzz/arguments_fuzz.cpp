@@ -72,6 +72,30 @@ extern "C" FILE* fopen(const char* name, const char* mode) {
   return file;
 }
 
+// The run up to the reading of the thru: the buffers checked once the arguments are
+// applied, every channel line settled once the thru is chosen.
+class UpToTheFiles : public StageObserver {
+ public:
+  explicit UpToTheFiles(RunState& rs) : rs_(rs) {}
+  bool starting(Stage stage) override {
+    if (stage == Stage::selectThru) {
+      for (const char* buffer : {rs_.settings.Thru, rs_.settings.NEXT, rs_.settings.FEXT,
+                                 rs_.settings.save_file, rs_.settings.results, rs_.settings.log})
+        require(std::memchr(buffer, '\0', kStringStorage) != nullptr);
+    }
+    return stage != Stage::readThru;
+  }
+  void finished(Stage stage, int status) override {
+    if (stage == Stage::arguments) require(status == 0);   // the control file always opens
+    if (stage != Stage::selectThru) return;
+    for (auto* list : {&rs_.thruList, &rs_.nextList, &rs_.fextList})
+      for (channelLine& entry : *list) (void)fixChannelLine(entry, rs_.inP, rs_.inM, rs_.outP, rs_.outM);
+  }
+
+ private:
+  RunState& rs_;
+};
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   writeControlFile(data, size);
   std::vector<std::string> words{"Brevo", controlFile()};
@@ -79,28 +103,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string firstLine = text.substr(0, text.find('\n'));
   if (firstLine.find('=') != std::string::npos && firstLine.find('\0') == std::string::npos)
     words.push_back(firstLine);
-  std::vector<char*> argv;
-  for (std::string& w : words) argv.push_back(w.data());
-  argv.push_back(nullptr);
-  const int argc = static_cast<int>(words.size());
 
   guardWrites = true;
   {
+    FILE* sink = std::fopen("/dev/null", "w");
+    require(sink != nullptr);
     RunState rs;
-    rs.result = std::fopen("/dev/null", "w");
-    rs.log = std::fopen("/dev/null", "w");
-    require(rs.result && rs.log);
-    registerKeywords(rs);
-    applyDefaults(rs);
-    const int status = applyArguments(rs, argc, argv.data());
-    require(status == 0);   // the control file always opens
-    for (const char* buffer : {rs.settings.Thru, rs.settings.NEXT, rs.settings.FEXT,
-                               rs.settings.save_file, rs.settings.results, rs.settings.log})
-      require(std::memchr(buffer, '\0', kStringStorage) != nullptr);
-    if (!rs.thruList.empty() && selectThru(rs) == 0) deriveSettings(rs);
-    for (auto* list : {&rs.thruList, &rs.nextList, &rs.fextList})
-      for (channelLine& entry : *list) (void)fixChannelLine(entry, rs.inP, rs.inM, rs.outP, rs.outM);
-    cleanUp(rs);
+    rs.standardOutput = rs.standardError = sink;
+    rs.arguments = words;
+    UpToTheFiles observer(rs);
+    runAnalysis(rs, &observer);
+    std::fclose(sink);
   }
   guardWrites = false;
   return 0;

@@ -10,7 +10,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 target=${1:?target: touchstone_reader, equal or arguments}
 seconds=${2:-300}
 shift $(( $# > 1 ? 2 : 1 ))
-bash "$root/tools/ensure-packages.sh" clang
+bash "$root/scripts/ensure-packages.sh" clang
 build="$root/build-fuzz"
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_COMPILER=clang++ \
   -DCMAKE_C_COMPILER=clang -DBREVO_SANITIZE=ON -DBREVO_FUZZ=ON -DBREVO_BENCH=OFF \

@@ -56,14 +56,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       for (int extrap : {0, 1, 2, 3}) (void)s.Value(f, 1, ports, extrap);
     const int last = ports;
     // On the file's own points, or nothing: never a grid of another length.
-    const std::vector<complex> own = s.aParam(1, last, 0, 0, 0, 0, nullptr);
+    const std::vector<std::complex<double>> own = s.aParam(1, last, 0, 0, 0, 0, nullptr);
     require(own.empty() || own.size() == static_cast<std::size_t>(n));
     if (ports >= 4) (void)s.aParam(1, 2, 3, 4, 0, 0, nullptr);
     // A regular grid from 0 Hz, kept small.
     const double step = s.freqStep();
     if (step > 0 && std::isfinite(top) && top / step < 4096) {
       int count = -1;
-      const std::vector<complex> grid = s.aParam(1, last, 0, 0, 1, 0, &count);
+      const std::vector<std::complex<double>> grid = s.aParam(1, last, 0, 0, 1, 0, &count);
       require(grid.empty() || count == static_cast<int>(grid.size()));
     }
   }

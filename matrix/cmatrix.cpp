@@ -164,13 +164,15 @@ void cmatrix::dump(const char* directory, const char* name, const char* format, 
 // sides. Both need this right-hand side to have as many rows as b; a square b with another
 // row count and a b wider than tall are refused with the "cannot solve" line as well, so
 // LAPACK never sees sizes it cannot take.
-cmatrix cmatrix::operator/(cmatrix b) const {
+cmatrix cmatrix::operator/(cmatrix b) const { return solve(std::move(b), stderr); }
+
+cmatrix cmatrix::solve(cmatrix b, FILE* messages) const {
   const int aRows = rows, aColumns = columns;
   const bool square = b.rows == b.columns && aRows >= 1 && b.rows == aRows;
   const bool leastSquares = !square && aRows > aColumns && aColumns >= 1 && b.rows == aRows &&
                             b.rows > b.columns && b.columns >= 1;
   if (!square && !leastSquares) {
-    std::fprintf(stderr, "cannot solve (%dx%d)/(%dx%d)\n", aRows, aColumns, b.rows, b.columns);
+    std::fprintf(messages, "cannot solve (%dx%d)/(%dx%d)\n", aRows, aColumns, b.rows, b.columns);
     return {};
   }
 
@@ -182,7 +184,7 @@ cmatrix cmatrix::operator/(cmatrix b) const {
     std::vector<int> pivots(static_cast<std::size_t>(aRows));
     cmatrix result = *this;
     call_zgesv(&n, &nrhs, b.data(), &lda, pivots.data(), result.data(), &ldb, &info);
-    std::fprintf(stderr, "return from dgesv %d\n", info);
+    std::fprintf(messages, "return from dgesv %d\n", info);
     return result;
   }
 
@@ -190,7 +192,7 @@ cmatrix cmatrix::operator/(cmatrix b) const {
   int lda = m, ldb = std::max(m, n);
   cmatrix working = *this;  // m x nrhs with m = ldb, since m > n here
   call_zgels("N", &m, &n, &nrhs, b.data(), &lda, working.data(), &ldb, &info);
-  std::fprintf(stderr, "return from dgels %d\n", info);
+  std::fprintf(messages, "return from dgels %d\n", info);
   cmatrix result(n, nrhs, nullptr);
   for (int i = 0; i < n; ++i)
     for (int j = 0; j < nrhs; ++j) result.elements[at(i, j, n)] = working.elements[at(i, j, ldb)];

@@ -18,12 +18,12 @@ namespace {
 
 using cd = std::complex<double>;
 
-// Fewer points than coefficients is under-determined. We say so on standard error and
+// Fewer points than coefficients is under-determined. We say so on the messages stream and
 // leave every coefficient NaN + jNaN, so a caller that ignores the log cannot mistake
 // the result for a fit; the arrays are not read at all.
-bool tooFewPoints(int n, int terms, cd* coef) {
+bool tooFewPoints(int n, int terms, cd* coef, FILE* messages) {
   if (n >= terms) return false;
-  std::fprintf(stderr, "fit needs at least %d points, got %d\n", terms, n);
+  std::fprintf(messages, "fit needs at least %d points, got %d\n", terms, n);
   const double nan = std::numeric_limits<double>::quiet_NaN();
   for (int k = 0; k < 4; ++k) coef[k] = cd(nan, nan);
   return true;
@@ -31,7 +31,8 @@ bool tooFewPoints(int n, int terms, cd* coef) {
 
 // Builds the weighted n x terms design matrix (columns 1, sqrt f, f, f*f) and the
 // weighted right-hand side, solves, and copies the terms coefficients out.
-void weightedFit(const double* f, const cd* data, const cd* weight, int n, int terms, cd* coef) {
+void weightedFit(const double* f, const cd* data, const cd* weight, int n, int terms, cd* coef,
+                 FILE* messages) {
   const std::size_t rows = static_cast<std::size_t>(n);
   std::vector<cd> design(rows * static_cast<std::size_t>(terms));
   std::vector<cd> y(rows);
@@ -42,35 +43,35 @@ void weightedFit(const double* f, const cd* data, const cd* weight, int n, int t
     for (int j = 0; j < terms; ++j) design[static_cast<std::size_t>(j) * rows + i] = factors[j] * w;
     y[i] = w * data[i];
   }
-  const cmatrix X = cmatrix(n, 1, y.data()) / cmatrix(n, terms, design.data());
+  const cmatrix X = cmatrix(n, 1, y.data()).solve(cmatrix(n, terms, design.data()), messages);
   for (int k = 0; k < terms; ++k) coef[k] = X.value(k, 0);
 }
 
 }  // namespace
 
 int fitW0124(const double* f, const std::complex<double>* data,
-             const std::complex<double>* weight, int n, std::complex<double>* coef) {
-  if (tooFewPoints(n, 4, coef)) return 0;
-  weightedFit(f, data, weight, n, 4, coef);
+             const std::complex<double>* weight, int n, std::complex<double>* coef, FILE* messages) {
+  if (tooFewPoints(n, 4, coef, messages)) return 0;
+  weightedFit(f, data, weight, n, 4, coef, messages);
   return 0;
 }
 
 int fitW012(const double* f, const std::complex<double>* data,
-            const std::complex<double>* weight, int n, std::complex<double>* coef) {
-  const bool tooFew = tooFewPoints(n, 3, coef);
+            const std::complex<double>* weight, int n, std::complex<double>* coef, FILE* messages) {
+  const bool tooFew = tooFewPoints(n, 3, coef, messages);
   coef[3] = cd(0.0, 0.0);
   if (tooFew) return 0;
-  weightedFit(f, data, weight, n, 3, coef);
+  weightedFit(f, data, weight, n, 3, coef, messages);
   return 0;
 }
 
 // The weight of each point is exp(data[i]) = S21, so a point counts with its transmitted
 // power |S21|^2 and heavily attenuated points hardly matter.
 int fitC0124(const double* f, const std::complex<double>* data, int n,
-             std::complex<double>* coef) {
-  if (tooFewPoints(n, 4, coef)) return 0;
+             std::complex<double>* coef, FILE* messages) {
+  if (tooFewPoints(n, 4, coef, messages)) return 0;
   std::vector<cd> weight(static_cast<std::size_t>(n));
   for (std::size_t i = 0; i < weight.size(); ++i) weight[i] = std::exp(data[i]);
-  weightedFit(f, data, weight.data(), n, 4, coef);
+  weightedFit(f, data, weight.data(), n, 4, coef, messages);
   return 0;
 }

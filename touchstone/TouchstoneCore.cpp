@@ -13,6 +13,8 @@
 #include <limits>
 #include <new>
 
+using complex = std::complex<double>;
+
 namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
@@ -46,12 +48,7 @@ class FileText {
       // chunk below.
       const auto size = static_cast<std::size_t>(st.st_size);
       small_ = std::make_unique_for_overwrite<char[]>(size);
-      while (used_ < size) {
-        const ssize_t got = read(fd, small_.get() + used_, size - used_);
-        if (got <= 0) break;
-        used_ += static_cast<std::size_t>(got);
-      }
-      if (used_ < size) return;  // the file shrank while we read it: what we have
+      if (!readAll(fd, small_.get(), size)) return;   // the file shrank: what we have
       // The file may have grown since fstat: the rest goes to the string below.
     }
     if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= kMapFrom) {
@@ -63,13 +60,7 @@ class FileText {
 #endif
         map_ = p;
         mapSize_ = size;
-        char* at = static_cast<char*>(p);
-        while (used_ < size) {
-          const ssize_t got = read(fd, at + used_, size - used_);
-          if (got <= 0) break;
-          used_ += static_cast<std::size_t>(got);
-        }
-        if (used_ < size) return;  // the file shrank while we read it: what we have
+        if (!readAll(fd, static_cast<char*>(p), size)) return;   // the file shrank: what we have
         // The file may have grown since fstat: the rest goes to the string below.
       }
     }
@@ -98,6 +89,17 @@ class FileText {
   }
 
  private:
+  // Reads into the buffer until size bytes are in it or the file ends; false when it
+  // ended first (the file shrank while we read it: used_ says what we have).
+  bool readAll(int fd, char* buffer, std::size_t size) {
+    while (used_ < size) {
+      const ssize_t got = read(fd, buffer + used_, size - used_);
+      if (got <= 0) break;
+      used_ += static_cast<std::size_t>(got);
+    }
+    return used_ == size;
+  }
+
   void* map_ = nullptr;
   std::size_t mapSize_ = 0;
   std::size_t used_ = 0;
@@ -190,6 +192,14 @@ double Sparams::Freq(int k) const {
 // Needs a frequency; a set without one answers NaN (our choice) rather than reading
 // outside its list.
 double Sparams::fmax() const { return nFreq > 0 ? (*freq)[static_cast<std::size_t>(nFreq - 1)] : kNaN; }
+
+int Sparams::firstPointOutOfOrder(bool strictly) const {
+  for (int k = 1; k < nFreq; ++k) {
+    const double f = (*freq)[static_cast<std::size_t>(k)], before = (*freq)[static_cast<std::size_t>(k - 1)];
+    if (strictly ? !(f > before) : f < before) return k;
+  }
+  return 0;
+}
 
 const std::string& Sparams::fileName() const {
   static const std::string none;

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <memory>
+#include <numbers>
 #include <string>
 #include <string_view>
 #include <span>
@@ -13,16 +14,14 @@
 
 #include "cmatrix.h"
 
-using complex = std::complex<double>;
-
-// How a pair of numbers (a, b) in a file encodes one complex value.
+// How a pair of numbers (a, b) in a file encodes one std::complex<double> value.
 enum format { RI = 0, MA = 1, DB = 2, MR = 3 };
 
-complex Param(format fmt, double a, double b);  // the value the pair encodes
-complex Param(format f, complex z);             // z taken as the pair (Re z, Im z)
+std::complex<double> Param(format fmt, double a, double b);  // the value the pair encodes
+std::complex<double> Param(format f, std::complex<double> z);             // z taken as the pair (Re z, Im z)
 const char* Format(format f);                   // "RI", "MA", "DB", else "MR"
-double Phase(complex z);                        // arg z in degrees, (-180, 180]
-double dB(complex z);                           // 20 log10 |z|
+double Phase(std::complex<double> z);                        // arg z in degrees, (-180, 180]
+double dB(std::complex<double> z);                           // 20 log10 |z|
 
 // What the pure parser saw; the file constructor turns it into log lines.
 enum class ReadStatus {
@@ -47,22 +46,25 @@ class Sparams {
   double Freq(int k) const;      // hertz; NaN outside 0..Fcount()-1
   double fmax() const;           // the last frequency of the list
   double freqStep() const;       // smallest spacing, at most the last frequency
+  // The first point whose frequency is below the one before it, or with strictly set
+  // not above it (equal, or NaN); 0 when every frequency keeps that order.
+  int firstPointOutOfOrder(bool strictly = false) const;
   const std::string& fileName() const;
   const std::vector<std::shared_ptr<const std::string>>& Comments() const;
 
   // Entry (i, j), ports from 1, at stored point k; NaN + jNaN outside.
-  complex Value(int k, int i, int j) const;
+  std::complex<double> Value(int k, int i, int j) const;
   // Entry (i, j) at any frequency: interpolated inside the range; outside it held
   // (extrap 0), or extrapolated by line fits, with 0 above the range when bit 2 is set.
-  complex Value(double f, int i, int j, int extrap) const;
+  std::complex<double> Value(double f, int i, int j, int extrap) const;
   // Value(f, i, j, extrap) at every frequency of a list, the same numbers, with each
   // stored entry's magnitude and phase taken once instead of at every lookup.
-  std::vector<complex> Values(std::span<const double> f, int i, int j, int extrap) const;
+  std::vector<std::complex<double>> Values(std::span<const double> f, int i, int j, int extrap) const;
 
   // Mixed-mode (or single-ended when the minus ports are 0) parameter over the
   // file's points or a regular grid. Empty when it cannot be formed; count, when not
   // null, receives the number of entries of a non-empty result.
-  std::vector<complex> aParam(int iP, int jP, int iM, int jM, int mode, double fstop,
+  std::vector<std::complex<double>> aParam(int iP, int jP, int iM, int jM, int mode, double fstop,
                               int* count) const;
 
   // The whole matrix, transposed into a cmatrix (entry (i, j) at row j-1, column i-1).
@@ -71,7 +73,7 @@ class Sparams {
 
   // Writer side.
   int set(int k, int i, int j, format f, double a, double b);
-  int set(int k, int i, int j, complex z);
+  int set(int k, int i, int j, std::complex<double> z);
   void setComment(const char* text);
   int print(const char* file, const char* header, format f, const char* valueFormat,
             FILE* log) const;
@@ -81,10 +83,16 @@ class Sparams {
   friend ReadResult parseTouchstone(std::string_view text, std::string fileName);
 
  private:
+  // Where entry (i, j), ports from 1, of point k sits in the block.
+  std::size_t at(int k, int i, int j) const {
+    return (static_cast<std::size_t>(k) * nPorts + static_cast<std::size_t>(i - 1)) * nPorts +
+           static_cast<std::size_t>(j - 1);
+  }
+
   int nFreq = 0;
   int nPorts = 0;
   // One contiguous block, entry [k][r][c] at (k * nPorts + r) * nPorts + c; copies share it.
-  std::shared_ptr<std::vector<complex>> data;
+  std::shared_ptr<std::vector<std::complex<double>>> data;
   std::shared_ptr<std::vector<double>> freq;
   std::shared_ptr<const std::string> name;
   std::vector<std::shared_ptr<const std::string>> comments;
@@ -102,7 +110,7 @@ struct ReadResult {
 ReadResult parseTouchstone(std::string_view text, std::string fileName);
 
 // Storage the reader will allocate for one set, frequencies and matrices together.
-// 4 GiB keeps a set well inside an ordinary workstation's memory, and 2^31 - 1 complex
+// 4 GiB keeps a set well inside an ordinary workstation's memory, and 2^31 - 1 std::complex<double>
 // values keeps every entry addressable by an int. A file that would need more is
 // refused (ReadStatus::tooLarge) before anything is allocated.
 inline constexpr long long kMaxSetBytes = 4LL << 30;
@@ -121,6 +129,10 @@ std::size_t scanNumber(std::string_view text, double* value);
 // The line ends at its size or at an embedded NUL.
 long long countLineItems(std::string_view line);
 
+// The differential entry of four single-ended ones, (S_pp - S_pm - S_mp + S_mm) / 2, with
+// p the plus and m the minus port of the input (first) and the output (second) pair.
+std::complex<double> differential(std::complex<double> pp, std::complex<double> pm, std::complex<double> mp, std::complex<double> mm);
+
 // Network-parameter conversions with a real reference impedance z0 in ohms.
 cmatrix S2Y(cmatrix S, double z0);
 cmatrix Y2S(cmatrix Y, double z0);
@@ -129,7 +141,10 @@ cmatrix Z2S(cmatrix Z, double z0);
 cmatrix Y2Z(cmatrix Y);
 cmatrix Z2Y(cmatrix Z);
 
+// The phase, radians, moved by whole turns into (reference + above - 2 pi, reference + above]:
+// with above = pi the nearest turn to the reference.
+double unwrapPhase(double phase, double reference, double above = std::numbers::pi);
 // Unwrapped phase track of n values; empty when n < 1.
-std::vector<double> phc(int n, const complex* v);
+std::vector<double> phc(int n, const std::complex<double>* v);
 // Sampled time response of a one-sided spectrum H at 0, df, ..., F; empty when n < 2.
-std::vector<double> impulse(const complex* H, int n, double F, int* count, double dt);
+std::vector<double> impulse(const std::complex<double>* H, int n, double F, int* count, double dt);

@@ -3,18 +3,26 @@
 #include "TouchstoneCore.h"
 
 #include <cmath>
+#include <numbers>
+
+using complex = std::complex<double>;
 
 namespace {
-
-constexpr double kPi = 3.14159265358979323846;
 
 // arg z in (-pi, pi]: a negative real value with imaginary part -0 counts as +pi.
 double principalArg(complex z) {
   const double a = std::arg(z);
-  return a == -kPi ? kPi : a;
+  return a == -std::numbers::pi ? std::numbers::pi : a;
 }
 
 }  // namespace
+
+double unwrapPhase(double phase, double reference, double above) {
+  constexpr double kTurn = 2 * std::numbers::pi;
+  while (phase - reference > above) phase -= kTurn;
+  while (phase - reference < above - kTurn) phase += kTurn;
+  return phase;
+}
 
 std::vector<double> phc(int n, const complex* v) {
   if (n < 1 || !v) return {};
@@ -22,10 +30,7 @@ std::vector<double> phc(int n, const complex* v) {
   out[0] = principalArg(v[0]);
   for (int k = 1; k < n; ++k) {
     const double previous = out[static_cast<std::size_t>(k - 1)];
-    double p = principalArg(v[k]);
-    while (p - previous > kPi) p -= 2 * kPi;
-    while (p - previous < -kPi) p += 2 * kPi;
-    out[static_cast<std::size_t>(k)] = p;
+    out[static_cast<std::size_t>(k)] = unwrapPhase(principalArg(v[k]), previous);
   }
   return out;
 }
@@ -34,7 +39,7 @@ std::vector<double> impulse(const complex* H, int n, double F, int* count, doubl
   if (dt == 0) dt = 0.5 / F;
   if (n < 2 || !H) return {};
   const double df = F / (n - 1);
-  const double w = 2 * kPi * df;
+  const double w = 2 * std::numbers::pi * df;
   const double samples = std::floor(n / (dt * F) + 0.5);
   // No sample, or more than a whole set may hold (a dt or F of nonsense size): the
   // empty result, as for too few frequencies (our choice).

@@ -3,21 +3,19 @@
 #include "TouchstoneCore.h"
 
 #include <cmath>
+#include <numbers>
 #include <limits>
+
+using complex = std::complex<double>;
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 const complex kNaNValue{kNaN, kNaN};
 
 // Steps the phase track may take between neighbours in a fit window: it may fall by
 // almost a full turn but rise by at most one radian (delay makes phase fall).
-inline double track(double phase, double previous) {
-  while (phase - previous > 1.0) phase -= 2 * kPi;
-  while (phase - previous < 1.0 - 2 * kPi) phase += 2 * kPi;
-  return phase;
-}
+inline double track(double phase, double previous) { return unwrapPhase(phase, previous, 1.0); }
 
 // Straight lines through |S| and the tracked phase over a window of points.
 struct Lines {
@@ -97,18 +95,24 @@ complex interpolate(const double* F, int N, double f, PolarOf polar) {
   const Polar a = polar(m), b = polar(m + 1);
   const double magnitude = ((fb - f) * a.magnitude + (f - fa) * b.magnitude) / (fb - fa);
   const double pa = a.phase;
-  double pb = b.phase;
-  while (pb - pa > kPi) pb -= 2 * kPi;
-  while (pb - pa < -kPi) pb += 2 * kPi;
+  const double pb = unwrapPhase(b.phase, pa);
   const double phase = ((fb - f) * pa + (f - fa) * pb) / (fb - fa);
   return Param(MR, magnitude, phase);
 }
 
 }  // namespace
 
+complex differential(complex pp, complex pm, complex mp, complex mm) {
+  complex s = pp;
+  s += mm;
+  s -= mp;
+  s -= pm;
+  return s * 0.5;
+}
+
 complex Sparams::Value(int k, int i, int j) const {
   if (k < 0 || k >= nFreq || i < 1 || i > nPorts || j < 1 || j > nPorts) return kNaNValue;
-  return (*data)[(static_cast<std::size_t>(k) * nPorts + (i - 1)) * nPorts + (j - 1)];
+  return (*data)[at(k, i, j)];
 }
 
 complex Sparams::Value(double f, int i, int j, int extrap) const {
@@ -117,7 +121,7 @@ complex Sparams::Value(double f, int i, int j, int extrap) const {
   const double* F = freq->data();
   const int N = nFreq;
   auto entry = [&](int k) {
-    return (*data)[(static_cast<std::size_t>(k) * nPorts + (i - 1)) * nPorts + (j - 1)];
+    return (*data)[at(k, i, j)];
   };
   const double F0 = F[0];
   const double Fmax = F[N - 1];
@@ -142,8 +146,8 @@ complex Sparams::Value(double f, int i, int j, int extrap) const {
       l.ka = std::abs(entry(0)) / F0;
     }
     // Snap the phase at 0 Hz to a multiple of pi/2, or of pi/4 through the origin.
-    double r = reduce(l.cp, kPi / 2);
-    if (l.ca == 0) r = reduce(r, kPi / 4);
+    double r = reduce(l.cp, std::numbers::pi / 2);
+    if (l.ca == 0) r = reduce(r, std::numbers::pi / 4);
     l.cp -= r;
     return lineValue(l, f);
   }
@@ -165,7 +169,7 @@ std::vector<complex> Sparams::Values(std::span<const double> f, int i, int j, in
   // frequencies uses every entry twice or more.
   std::vector<Polar> polar(static_cast<std::size_t>(N));
   for (int k = 0; k < N; ++k) {
-    const complex s = (*data)[(static_cast<std::size_t>(k) * nPorts + (i - 1)) * nPorts + (j - 1)];
+    const complex s = (*data)[at(k, i, j)];
     polar[static_cast<std::size_t>(k)] = {std::abs(s), std::arg(s)};
   }
   for (std::size_t n = 0; n < f.size(); ++n) {
@@ -203,19 +207,12 @@ std::vector<complex> Sparams::aParam(int iP, int jP, int iM, int jM, int mode, d
     // Entry (i, j) of point k straight from the storage (the ports are checked above),
     // or NaN for a lone minus port (0) as Value gives it.
     const complex* d = data->data();
-    const auto P = static_cast<std::size_t>(nPorts);
-    auto at = [&](std::size_t k, int i, int j) {
-      return i == 0 || j == 0 ? kNaNValue : d[(k * P + static_cast<std::size_t>(i - 1)) * P + static_cast<std::size_t>(j - 1)];
+    auto entry = [&](std::size_t k, int i, int j) {
+      return i == 0 || j == 0 ? kNaNValue : d[at(static_cast<int>(k), i, j)];
     };
     for (std::size_t k = 0; k < static_cast<std::size_t>(nFreq); ++k) {
-      complex s = at(k, iP, jP);
-      if (jM != 0) {
-        s += at(k, iM, jM);
-        s -= at(k, iM, jP);
-        s -= at(k, iP, jM);
-        s *= 0.5;
-      }
-      out[k] = s;
+      out[k] = jM != 0 ? differential(entry(k, iP, jP), entry(k, iP, jM), entry(k, iM, jP), entry(k, iM, jM))
+                       : entry(k, iP, jP);
     }
   } else {
     const double f0 = mode == 0 ? Freq(0) : 0.0;
@@ -232,14 +229,9 @@ std::vector<complex> Sparams::aParam(int iP, int jP, int iM, int jM, int mode, d
     out.resize(static_cast<std::size_t>(n));
     for (int k = 0; k < n; ++k) {
       const double fk = f0 + k * step;
-      complex s = Value(fk, iP, jP, 2);
-      if (jM != 0) {
-        s += Value(fk, iM, jM, 2);
-        s -= Value(fk, iP, jM, 2);
-        s -= Value(fk, iM, jP, 2);
-        s *= 0.5;
-      }
-      out[static_cast<std::size_t>(k)] = s;
+      out[static_cast<std::size_t>(k)] =
+          jM != 0 ? differential(Value(fk, iP, jP, 2), Value(fk, iP, jM, 2), Value(fk, iM, jP, 2), Value(fk, iM, jM, 2))
+                  : Value(fk, iP, jP, 2);
     }
   }
   if (count) *count = static_cast<int>(out.size());

@@ -14,6 +14,7 @@
 #include <charconv>
 #include <climits>
 #include <cmath>
+#include <numbers>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -26,10 +27,11 @@
 #include <emmintrin.h>
 #endif
 
+using complex = std::complex<double>;
+
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
-constexpr double kRadiansPerDegree = kPi / 180.0;
+constexpr double kRadiansPerDegree = std::numbers::pi / 180.0;
 
 // Character classes of the C locale, whatever locale the process runs in.
 inline bool isSpace(char c) {
@@ -635,65 +637,101 @@ complex Param(format fmt, double a, double b) {
 
 complex Param(format f, complex z) { return Param(f, z.real(), z.imag()); }
 
-ReadResult parseTouchstone(std::string_view text, std::string fileName) {
-  ReadResult result;
-  Sparams& set = result.set;
-  set.name = std::make_shared<const std::string>(std::move(fileName));
+namespace {
 
-  auto keepComment = [&set](const char* p, const char* e) {
-    // "!" and a line feed alone say nothing and are dropped.
-    if (e - p > 2) set.comments.push_back(std::make_shared<const std::string>(p, e));
-  };
+using Comments = std::vector<std::shared_ptr<const std::string>>;
 
-  // Header: comments up to the option line; anything else before it is ignored.
+// "!" and a line feed alone say nothing and are dropped.
+void keepComment(Comments& comments, const char* p, const char* e) {
+  if (e - p > 2) comments.push_back(std::make_shared<const std::string>(p, e));
+}
+
+struct Header {
   format fmt = MA;
   double unit = 1e9;
-  LineCutter lines(text);
-  const char* const textEnd = text.data() + text.size();
+  bool optionLine = false;
+};
+
+// Header: comments up to the option line; anything else before it is ignored.
+Header readHeader(LineCutter& lines, Comments& comments, bool& touchstone2Keywords) {
+  Header h;
   const char* b;
   const char* e;
-  bool optionLine = false;
   while (lines.next(&b, &e)) {
     const char* p = skipSpace(b, e);
     if (p == e) continue;
     if (*p == '!') {
-      keepComment(p, e);
+      keepComment(comments, p, e);
     } else if (*p == '#') {
-      readOptionLine(p, e, &fmt, &unit);
-      optionLine = true;
+      readOptionLine(p, e, &h.fmt, &h.unit);
+      h.optionLine = true;
       break;
     } else if (*p == '[') {
-      result.touchstone2Keywords = true;
+      touchstone2Keywords = true;
     }
   }
-  if (!optionLine) {
-    result.status = ReadStatus::noOptionLine;
-    return result;
-  }
-  const std::size_t dataStart = lines.position();
+  return h;
+}
 
-  // Sizing: an odd item count starts a record (frequency plus whole pairs), an even one
-  // continues it; the port count comes from the first record alone.
-  long long records = 0;
+struct Sizes {
+  long long records = 0, ports = 0;
+};
+
+// Sizing: an odd item count starts a record (frequency plus whole pairs), an even one
+// continues it; the port count comes from the first record alone.
+Sizes sizeRecords(LineCutter& lines, const char* textEnd, Comments& comments, bool& touchstone2Keywords) {
+  Sizes z;
   long long values = 0;
-  long long ports = 0;
+  const char* b;
+  const char* e;
   while (lines.next(&b, &e)) {
     const char* p = skipSpace(b, e);
     if (p == e) continue;
     if (*p == '!') {
-      keepComment(p, e);
+      keepComment(comments, p, e);
       continue;
     }
-    if (*p == '[') result.touchstone2Keywords = true;
+    if (*p == '[') touchstone2Keywords = true;
     const long long n = countItems(p, e, textEnd);
     if (n % 2 == 1) {
-      if (records == 1) ports = floorSqrt(values / 2);
-      ++records;
+      if (z.records == 1) z.ports = floorSqrt(values / 2);
+      ++z.records;
       values = n - 1;
     } else {
       values += n;
     }
   }
+  return z;
+}
+
+// Why a set of these sizes is not read.
+std::string tooLargeMessage(const std::string& name, const Sizes& z, const char* why) {
+  char line[512];
+  const double gib = static_cast<double>(z.records) *
+                     (8.0 + 16.0 * static_cast<double>(z.ports) * static_cast<double>(z.ports)) /
+                     static_cast<double>(1LL << 30);
+  std::snprintf(line, sizeof line, "%s: %lld ports at %lld frequencies would need %.1f GiB%s",
+                name.c_str(), z.ports, z.records, gib, why);
+  return line;
+}
+
+}  // namespace
+
+ReadResult parseTouchstone(std::string_view text, std::string fileName) {
+  ReadResult result;
+  Sparams& set = result.set;
+  set.name = std::make_shared<const std::string>(std::move(fileName));
+
+  LineCutter lines(text);
+  const char* const textEnd = text.data() + text.size();
+  const Header header = readHeader(lines, set.comments, result.touchstone2Keywords);
+  if (!header.optionLine) {
+    result.status = ReadStatus::noOptionLine;
+    return result;
+  }
+  const std::size_t dataStart = lines.position();
+  const Sizes z = sizeRecords(lines, textEnd, set.comments, result.touchstone2Keywords);
+  const long long records = z.records, ports = z.ports;
 
   // Refuse what would not fit before allocating anything.
   const long long perPoint = ports * ports;  // ports < 2^31 here: the text holds 2 p^2 items
@@ -701,40 +739,31 @@ ReadResult parseTouchstone(std::string_view text, std::string fileName) {
                         (perPoint > 0 && records > kMaxSetValues / perPoint) ||
                         records * 8 + records * perPoint * 16 > kMaxSetBytes;
   auto refuse = [&](const char* why) {
-    char line[512];
-    const double gib = static_cast<double>(records) *
-                       (8.0 + 16.0 * static_cast<double>(ports) * static_cast<double>(ports)) /
-                       static_cast<double>(1LL << 30);
-    std::snprintf(line, sizeof line, "%s: %lld ports at %lld frequencies would need %.1f GiB%s",
-                  set.name->c_str(), ports, records, gib, why);
-    result.message = line;
+    result.message = tooLargeMessage(*set.name, z, why);
     result.status = ReadStatus::tooLarge;
-  };
-  if (tooLarge) {
-    refuse(", more than the 4 GiB a set may take; not read");
     return result;
-  }
+  };
+  if (tooLarge) return refuse(", more than the 4 GiB a set may take; not read");
   try {
     set.freq = zeros<double>(static_cast<std::size_t>(records));
     set.data = reserved<complex>(static_cast<std::size_t>(records * perPoint));
   } catch (const std::bad_alloc&) {
     set.freq.reset();
     set.data.reset();
-    refuse(", more than this machine could allocate; not read");
-    return result;
+    return refuse(", more than this machine could allocate; not read");
   }
   set.nFreq = static_cast<int>(records);
   set.nPorts = static_cast<int>(ports);
 
   // Values, into storage of its final size; what was not read stays 0.
   result.status = ReadStatus::incomplete;
-  const auto total = static_cast<std::size_t>(records * perPoint);
   if (set.nFreq > 0 && set.nPorts > 0) {  // else there is no place for any value
     lines.seek(dataStart);
     double* freq = set.freq->data();
     std::vector<complex>& data = *set.data;
+    const double unit = header.unit;
     int k = 0;
-    switch (fmt) {
+    switch (header.fmt) {
       case RI: k = readValues<RI>(lines, textEnd, unit, set.nFreq, set.nPorts, freq, data); break;
       case MA: k = readValues<MA>(lines, textEnd, unit, set.nFreq, set.nPorts, freq, data); break;
       case DB: k = readValues<DB>(lines, textEnd, unit, set.nFreq, set.nPorts, freq, data); break;
@@ -742,6 +771,6 @@ ReadResult parseTouchstone(std::string_view text, std::string fileName) {
     }
     if (k == set.nFreq) result.status = ReadStatus::ok;
   }
-  set.data->resize(total);
+  set.data->resize(static_cast<std::size_t>(records * perPoint));
   return result;
 }

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <string>
 
+using complex = std::complex<double>;
+
 namespace {
 
 // floor(log10(x)) as an int; 0 for a value whose logarithm is not a finite number
@@ -23,7 +25,7 @@ int Sparams::set(int k, int i, int j, format f, double a, double b) {
 
 int Sparams::set(int k, int i, int j, complex z) {
   if (k < 0 || k >= nFreq || i < 1 || i > nPorts || j < 1 || j > nPorts) return 1;
-  (*data)[(static_cast<std::size_t>(k) * nPorts + (i - 1)) * nPorts + (j - 1)] = z;
+  (*data)[at(k, i, j)] = z;
   return 0;
 }
 

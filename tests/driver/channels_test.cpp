@@ -1,6 +1,6 @@
 // Channel lines, the save base name and the aggressor kind taken from a name.
 
-#include "channels.h"
+#include "channelLists.h"
 #include "stages.h"
 #include "workspace.h"
 

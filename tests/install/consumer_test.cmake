@@ -45,6 +45,26 @@ if(NOT status EQUAL 2 OR NOT starter MATCHES "baud_rate=25.78125G")
   message(FATAL_ERROR "installed Brevo -c gave status ${status}")
 endif()
 
+# The installed brevo-sweep finds the installed Brevo beside it (no BREVO_EXE, no build
+# tree, no Brevo on the PATH) and runs the example lane to a summary row of status 0.
+find_program(PARALLEL parallel)
+if(PARALLEL)
+  execute_process(COMMAND ${CMAKE_COMMAND} -E env --unset=BREVO_EXE PATH=/usr/bin:/bin
+                          ${prefix}/bin/brevo-sweep out=${WORK_DIR}/sweep jobs=1 progress=none
+                          ${EXAMPLES_DIR}/nrz.cf
+                  RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT status EQUAL 0 OR NOT EXISTS ${WORK_DIR}/sweep/summary.csv)
+    message(FATAL_ERROR "installed brevo-sweep gave status ${status}:\n${out}\n${err}")
+  endif()
+  file(STRINGS ${WORK_DIR}/sweep/summary.csv rows)
+  list(GET rows 1 row)
+  if(NOT row MATCHES "^0001,[^,]*nrz.cf,,0,-25.018,")
+    message(FATAL_ERROR "installed brevo-sweep row: ${row}")
+  endif()
+else()
+  message(STATUS "GNU parallel not found: the installed brevo-sweep is not run")
+endif()
+
 # Manual page: present, versioned, and clean under man's own warnings.
 set(page ${prefix}/share/man/man1/Brevo.1)
 if(NOT EXISTS ${page})

@@ -17,6 +17,8 @@
 #include "TouchstoneCore.h"
 #include "workspace.h"
 
+using complex = std::complex<double>;
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -221,7 +223,7 @@ TEST(Generator, BadOptionsAreRefusedWithoutFiles) {
 TEST(Examples, RegenerationGivesTheCommittedBytes) {
   Scratch dir;
   const Outcome r = run("BREVO_TOOLS_DIR=" + quote(kTools) + " bash " +
-                        command(kSource + "/tools/regenerate-examples.sh", {dir.dir().string()}));
+                        command(kSource + "/scripts/regenerate-examples.sh", {dir.dir().string()}));
   ASSERT_EQ(r.status, 0) << r.err;
   ASSERT_EQ(dir.entries().size(), 5u) << "thru, two NEXT, two FEXT";
   for (const std::string& leaf : dir.entries()) {

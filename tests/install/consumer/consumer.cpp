@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <string>
 
-#include <TouchstoneCore.h>
-#include <cmatrix.h>
+#include <brevo/TouchstoneCore.h>
+#include <brevo/cmatrix.h>
 
 int main(int argc, char** argv) {
   if (argc != 2) {

@@ -6,7 +6,7 @@
 #include <random>
 
 #include "Cascade.h"
-#include "support.h"
+#include "../touchstone/support.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // the closed form of a matched line, refusals, and files that read back and repeat byte
 // for byte.
 #include "SyntheticChannel.h"
-#include "support.h"
+#include "../touchstone/support.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Writes the bundled example lane (examples/lane_*.s4p) with brevo-channel. Running it
-# again gives the same bytes. Usage: tools/regenerate-examples.sh [output folder]
+# again gives the same bytes. Usage: scripts/regenerate-examples.sh [output folder]
 # The generator is taken from $BREVO_TOOLS_DIR when set, else from build/tools (built
 # first when missing).
 set -euo pipefail

@@ -254,10 +254,9 @@ CascadeResult cascade(const std::vector<CascadeElement>& chain) {
                           chain.front().set.fileName().c_str(),
                           chain.front().ports.singleEnded() ? "single-ended" : "differential"));
     // Interpolation looks for neighbours in an ascending list.
-    for (int k = 1; k < e.set.Fcount(); ++k)
-      if (!(e.set.Freq(k) > e.set.Freq(k - 1)))
-        return fail(printed("%s: frequencies do not ascend at point %d (%.9g Hz after %.9g Hz)",
-                            name, k, e.set.Freq(k), e.set.Freq(k - 1)));
+    if (const int k = e.set.firstPointOutOfOrder(true))
+      return fail(printed("%s: frequencies do not ascend at point %d (%.9g Hz after %.9g Hz)",
+                          name, k, e.set.Freq(k), e.set.Freq(k - 1)));
   }
 
   const Sparams& first = chain.front().set;

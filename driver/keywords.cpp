@@ -1,6 +1,65 @@
-// The starter control file. Keyword lines put their comment in column 31; its
-// continuation comments begin with 30 blanks or with three tabs and six blanks.
+// The control-file keywords: their registration, the starter control file that gives
+// their defaults, and the help text. Keyword lines of the starter file put their
+// comment in column 31; its continuation comments begin with 30 blanks or with three
+// tabs and six blanks.
 #include "entry.h"
+
+namespace {
+
+struct Keyword {
+  void* address;
+  const char* definition;   // the name, or "name=" to assign the empty value at once
+  char type;                // x hexadecimal int, i int, e engineering double, s text
+};
+
+}  // namespace
+
+void registerKeywords(RunState& rs) {
+  Settings& s = rs.settings;
+  s.oversample = 4;   // no line in the starter file sets it
+  const Keyword keywords[] = {
+      {&s.input_ports, "input_ports", 'x'},
+      {&s.output_ports, "output_ports", 'x'},
+      {&s.limit_range, "limit_range", 'i'},
+      {&s.PAM, "PAM", 'i'},
+      {&s.data_rate, "data_rate=", 'e'},   // one rate, two names; 0 until the defaults
+      {&s.data_rate, "baud_rate=", 'e'},
+      {s.Thru, "Sparameters", 's'},
+      {s.Thru, "Thru", 's'},
+      {s.NEXT, "NEXT", 's'},
+      {s.FEXT, "FEXT", 's'},
+      {s.save_file, "save_file", 's'},
+      {s.results, "results", 's'},
+      {s.log, "log", 's'},
+      {&s.signal, "signal", 'e'},
+      {&s.tx_rise, "tx_rise", 'e'},
+      {&s.tx_bandwidth, "tx_bandwidth", 'e'},
+      {&s.tx_near_rise, "tx_near_rise", 'e'},
+      {&s.tx_near_bandwidth, "tx_near_bandwidth", 'e'},
+      {&s.tx_far_rise, "tx_far_rise", 'e'},
+      {&s.tx_far_bandwidth, "tx_far_bandwidth", 'e'},
+      {&s.rx_rise, "rx_rise", 'e'},
+      {&s.rx_bandwidth, "rx_bandwidth", 'e'},
+      {&s.NEXT_amp, "NEXT_amp", 'e'},
+      {&s.target_BER, "target_BER", 'e'},
+      {&s.g0Tx, "g0Tx", 'e'},
+      {&s.Tx_resistance_error, "Tx_resistance_error", 'e'},
+      {&s.g0Rx, "g0Rx", 'e'},
+      {&s.Rx_resistance_error, "Rx_resistance_error", 'e'},
+      {&s.pTx, "pTx", 'e'},
+      {&s.pRx, "pRx", 'e'},
+      {&s.implementation_noise_factor, "implementation_noise_factor", 'e'},
+      {&s.implementation_gain_factor, "implementation_gain_factor", 'e'},
+      {&s.N_DFE, "DFE_length", 'e'},
+      {&s.N_DFE, "N_DFE", 'e'},
+      {&s.E_DFE, "E_DFE", 'e'},
+      {&s.oversample, "oversample", 'i'},
+      {&s.slicer_allowance, "slicer_allowance", 'e'},
+      {&s.a4_limit, "a4_limit", 'e'},
+  };
+  if (!rs.table) rs.table = create_variable_def();
+  for (const Keyword& k : keywords) add_variable(rs.table.get(), k.address, k.definition, k.type);
+}
 
 const char kStarterControlFile[] =
     "\n"

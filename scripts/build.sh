@@ -2,6 +2,6 @@
 # Configures and builds Brevo (Release) into build/ and installs what it needs first.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-bash "$root/tools/ensure-packages.sh"
+bash "$root/scripts/ensure-packages.sh"
 cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$root/build" -j "$(nproc)"

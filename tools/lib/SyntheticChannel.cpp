@@ -7,11 +7,13 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <numbers>
 #include <sstream>
+
+using complex = std::complex<double>;
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
 constexpr double kLightSpeed = 299792458.0;   // m/s
 constexpr double kZ0 = 50.0;                  // reference impedance of every port, ohms
 const complex kJ{0.0, 1.0};
@@ -77,14 +79,14 @@ complex propagation(const Model& m, double nepers, double f) {
   const double conductor = nepers * m.share * std::sqrt(x);
   const double dielectric = nepers * (1.0 - m.share) * x;
   return complex(conductor, conductor) +
-         complex(dielectric, -(2.0 / kPi) * dielectric * std::log(x)) +
-         complex(0.0, 2.0 * kPi * f * m.delay);
+         complex(dielectric, -(2.0 / std::numbers::pi) * dielectric * std::log(x)) +
+         complex(0.0, 2.0 * std::numbers::pi * f * m.delay);
 }
 
 // One mode of the pair: via, line, connector, line, via.
 TwoPort mode(const Model& m, double z, complex gl, double f) {
-  const complex yVia = kJ * (2.0 * kPi * f * m.via);
-  const complex yConnector = kJ * (2.0 * kPi * f * m.connector);
+  const complex yVia = kJ * (2.0 * std::numbers::pi * f * m.via);
+  const complex yConnector = kJ * (2.0 * std::numbers::pi * f * m.connector);
   const Abcd chain = shunt(yVia) * line(z, gl * m.connectorAt) * shunt(yConnector) *
                      line(z, gl * (1.0 - m.connectorAt)) * shunt(yVia);
   return toS(chain);
@@ -234,15 +236,13 @@ double modelLossDb(const LaneParams& params, double nyquistNepers, double f) {
   return lossAt(modelOf(params), nyquistNepers, f);
 }
 
-ChannelBuild buildChannels(const LaneParams& params, const std::string& base) {
-  ChannelBuild out;
-  out.error = checkParams(params);
-  if (!out.error.empty()) return out;
-  const Model m = modelOf(params);
+namespace {
 
-  // Attenuation at Nyquist that meets the requested differential loss there: the loss
-  // grows with the attenuation, so bisect between a lossless line and one that is lossy
-  // enough (the discontinuities alone already cost a little).
+// Attenuation at Nyquist, nepers, that meets the requested differential loss there: the
+// loss grows with the attenuation, so bisect between a lossless line and one that is
+// lossy enough (the discontinuities alone already cost a little). Sets error when the
+// loss asked for is below what they cost.
+double nyquistAttenuation(const LaneParams& params, const Model& m, std::string& error) {
   const double fN = m.nyquist;
   if (lossAt(m, 0.0, fN) >= params.lossDb) {
     char text[200];
@@ -250,8 +250,8 @@ ChannelBuild buildChannels(const LaneParams& params, const std::string& base) {
                   "loss=%g dB is below the %.3f dB the impedances and discontinuities "
                   "alone cost at %g Hz",
                   params.lossDb, lossAt(m, 0.0, fN), fN);
-    out.error = text;
-    return out;
+    error = text;
+    return 0;
   }
   double low = 0.0, high = 1.0;
   while (lossAt(m, high, fN) < params.lossDb && high < 1e3) high *= 2;
@@ -259,7 +259,46 @@ ChannelBuild buildChannels(const LaneParams& params, const std::string& base) {
     const double mid = 0.5 * (low + high);
     (lossAt(m, mid, fN) < params.lossDb ? low : high) = mid;
   }
-  const double nepers = 0.5 * (low + high);
+  return 0.5 * (low + high);
+}
+
+// The comment lines of the written files: what each holds, and the settings.
+void commentFiles(const LaneParams& params, double fN, Sparams& thru, std::vector<Sparams>& next,
+                  std::vector<Sparams>& fext) {
+  const std::string settings = describe(params);
+  thru.setComment("! differential through channel: input pair ports 1,3, output pair ports 2,4");
+  thru.setComment(("! " + settings).c_str());
+  for (std::size_t a = 0; a < next.size(); ++a) {
+    char text[200];
+    std::snprintf(text, sizeof text,
+                  "! NEXT aggressor %zu: aggressor in on ports 1,3, victim out on ports 2,4, "
+                  "%.6g dB at high frequency",
+                  a + 1, params.nextDb[a]);
+    next[a].setComment(text);
+    next[a].setComment(("! " + settings).c_str());
+  }
+  for (std::size_t a = 0; a < fext.size(); ++a) {
+    char text[200];
+    std::snprintf(text, sizeof text,
+                  "! FEXT aggressor %zu: aggressor in on ports 1,3, victim out on ports 2,4, "
+                  "%.6g dB below the thru at %.10g Hz",
+                  a + 1, -params.fextDb[a], fN);
+    fext[a].setComment(text);
+    fext[a].setComment(("! " + settings).c_str());
+  }
+}
+
+}  // namespace
+
+ChannelBuild buildChannels(const LaneParams& params, const std::string& base) {
+  ChannelBuild out;
+  out.error = checkParams(params);
+  if (!out.error.empty()) return out;
+  const Model m = modelOf(params);
+
+  const double fN = m.nyquist;
+  const double nepers = nyquistAttenuation(params, m, out.error);
+  if (!out.error.empty()) return out;
   out.set.nyquistNepers = nepers;
 
   const int n = static_cast<int>(std::floor((params.fstop - params.fstart) / params.fstep + 0.5)) + 1;
@@ -299,34 +338,14 @@ ChannelBuild buildChannels(const LaneParams& params, const std::string& base) {
     // so that |FEXT / thru| at Nyquist is the requested ratio.
     for (std::size_t a = 0; a < fext.size(); ++a) {
       const double kf =
-          std::pow(10.0, params.fextDb[a] / 20.0) / (2.0 * kPi * fN * m.delay);
-      addAggressor(fext[a], -kJ * (kf * 2.0 * kPi * f * m.delay) * p.odd.s21, "FEXT",
+          std::pow(10.0, params.fextDb[a] / 20.0) / (2.0 * std::numbers::pi * fN * m.delay);
+      addAggressor(fext[a], -kJ * (kf * 2.0 * std::numbers::pi * f * m.delay) * p.odd.s21, "FEXT",
                    params.fextDb[a]);
     }
   }
   if (!out.error.empty()) return out;
 
-  const std::string settings = describe(params);
-  thru.setComment("! differential through channel: input pair ports 1,3, output pair ports 2,4");
-  thru.setComment(("! " + settings).c_str());
-  for (std::size_t a = 0; a < next.size(); ++a) {
-    char text[200];
-    std::snprintf(text, sizeof text,
-                  "! NEXT aggressor %zu: aggressor in on ports 1,3, victim out on ports 2,4, "
-                  "%.6g dB at high frequency",
-                  a + 1, params.nextDb[a]);
-    next[a].setComment(text);
-    next[a].setComment(("! " + settings).c_str());
-  }
-  for (std::size_t a = 0; a < fext.size(); ++a) {
-    char text[200];
-    std::snprintf(text, sizeof text,
-                  "! FEXT aggressor %zu: aggressor in on ports 1,3, victim out on ports 2,4, "
-                  "%.6g dB below the thru at %.10g Hz",
-                  a + 1, -params.fextDb[a], fN);
-    fext[a].setComment(text);
-    fext[a].setComment(("! " + settings).c_str());
-  }
+  commentFiles(params, fN, thru, next, fext);
   out.set.thru = thru;
   out.set.next = std::move(next);
   out.set.fext = std::move(fext);

@@ -1,5 +1,5 @@
-// Channel lists, port settling, stream switches and reading the through channel.
-#include "channels.h"
+// Channel lists, port settling, stream switches and the choice of the through channel.
+#include "channelLists.h"
 
 #include <cctype>
 #include <cmath>
@@ -30,47 +30,27 @@ FILE* openStreamFile(RunState& rs, FILE* old, const char* name) {
   return std::fopen(rePath(rs.baseDirectory.c_str(), name, nullptr).c_str(), "w");
 }
 
-// We close a replaced stream (it is never read again) unless it is a standard one.
-void retire(FILE* old, FILE* now) {
-  if (old != now && old != stdout && old != stderr) std::fclose(old);
-}
-
-void switchResults(RunState& rs) {
-  Settings& s = rs.settings;
-  if (s.results[0] == '\0') return;
-  FILE* old = rs.result;
-  FILE* opened = openStreamFile(rs, old, s.results);
-  if (opened) {
-    rs.result = opened;
-  } else {
-    std::fprintf(rs.log, "cannot open %s, will use default results output\n", s.results);
-    rs.result = initialOut(0, nullptr);
-  }
-  retire(old, rs.result);
-  s.results[0] = '\0';
-}
-
-void switchLog(RunState& rs) {
-  Settings& s = rs.settings;
-  if (s.log[0] == '\0') return;
-  FILE* old = rs.log;
-  FILE* opened = openStreamFile(rs, old, s.log);
-  if (opened) {
-    rs.log = opened;
-    std::fprintf(rs.log, "opened %s as LOG\n", s.log);
-  } else {
-    rs.log = initialLog(0, nullptr);
-    std::fprintf(rs.log, "cannot open %s, will use default log\n", s.log);
-  }
-  retire(old, rs.log);
-  s.log[0] = '\0';
+// Switches the result or log stream to the file named by the setting, if one is named,
+// or to its standard stream when the file cannot be opened; then empties the setting.
+// Both lines go to the log as it is after the switch. A replaced stream is never read
+// again: we close it unless it is one of the run's standard streams.
+void switchStream(RunState& rs, FILE*& stream, char* name, FILE* fallback, const char* openedLine,
+                  const char* failedLine) {
+  if (name[0] == '\0') return;
+  FILE* old = stream;
+  FILE* opened = openStreamFile(rs, old, name);
+  stream = opened ? opened : fallback;
+  if (opened && openedLine) std::fprintf(rs.log, openedLine, name);
+  if (!opened) std::fprintf(rs.log, failedLine, name);
+  if (old != stream && old != rs.standardOutput && old != rs.standardError) std::fclose(old);
+  name[0] = '\0';
 }
 
 bool isBlankLike(char c) { return c == '\t' || c == '\n' || c == '\r' || c == ' '; }
 
 }  // namespace
 
-void postProcess(RunState& rs) {
+void updateListsAndStreams(RunState& rs) {
   Settings& s = rs.settings;
   const std::string thru = s.Thru;
   if (std::size_t n = takeChannel(s.Thru, rs.thruList)) {
@@ -85,8 +65,10 @@ void postProcess(RunState& rs) {
   const std::string fext = s.FEXT;
   if (std::size_t n = takeChannel(s.FEXT, rs.fextList))
     std::fprintf(rs.log, "FEXT channel %2d     = %s\n", static_cast<int>(n), fext.c_str());
-  switchResults(rs);
-  switchLog(rs);
+  switchStream(rs, rs.result, s.results, rs.standardOutput, nullptr,
+               "cannot open %s, will use default results output\n");
+  switchStream(rs, rs.log, s.log, rs.standardError, "opened %s as LOG\n",
+               "cannot open %s, will use default log\n");
 }
 
 int fixChannelLine(channelLine& entry, int inP, int inM, int outP, int outM) {
@@ -146,13 +128,7 @@ std::string saveBaseName(const char* saveFile) {
 }
 
 int selectThru(RunState& rs) {
-  if (rs.thruList.empty()) {
-    const char* message = "cannot open a thru file\n";
-    std::fputs(message, stderr);
-    std::fputs(message, rs.log);
-    std::fputs(message, rs.result);
-    return 1;
-  }
+  if (rs.thruList.empty()) return noThru(rs);
   const Settings& s = rs.settings;
   rs.inP = s.input_ports / 16;
   rs.inM = s.input_ports % 16;
@@ -177,62 +153,10 @@ int selectThru(RunState& rs) {
   return 0;
 }
 
-int readThru(RunState& rs) {
-  const std::string& name = rs.thruList.front().name;
-  std::fprintf(rs.log, "thru channel=%s\n", name.c_str());
-  FILE* probe = std::fopen(name.c_str(), "r");
-  if (!probe) {
-    std::fprintf(rs.log, "cannot open %s\n", name.c_str());
-    std::fputs("cannot open a thru file\n", rs.result);
-    return 1;
-  }
-  std::fclose(probe);
-  std::fflush(rs.log);
-
-  rs.thru = Sparams(name, rs.log);
-  if (rs.thru.Size() == 0) {
-    const char* message = "cannot open a thru file\n";
-    std::fputs(message, stderr);
-    std::fputs(message, rs.log);
-    std::fputs(message, rs.result);
-    return 1;
-  }
-  // Every later stage takes one value per point of the file. The lookups give that only
-  // for ascending frequencies: with a frequency below the one before it they answer on
-  // a grid of another length, or nothing. Such a file is refused here, with the point
-  // that breaks the order named on the log.
-  const int n = rs.thru.Fcount();
-  for (int k = 1; k < n; ++k) {
-    if (rs.thru.Freq(k) < rs.thru.Freq(k - 1)) {
-      std::fprintf(rs.log, "%s: frequency %d (%g Hz) is below the one before it (%g Hz)\n",
-                   name.c_str(), k + 1, rs.thru.Freq(k), rs.thru.Freq(k - 1));
-      std::fputs("cannot properly read Thru file\n", rs.log);
-      return 1;
-    }
-  }
-  ThruPoints& p = rs.points;
-  p.Sdd21 = rs.thru.aParam(rs.inP, rs.outP, rs.inM, rs.outM, 0, 0, nullptr);
-  p.Sdd11 = rs.thru.aParam(rs.inP, rs.inP, rs.inM, rs.inM, 0, 0, nullptr);
-  p.Sdd22 = rs.thru.aParam(rs.outP, rs.outP, rs.outM, rs.outM, 0, 0, nullptr);
-  const auto points = static_cast<std::size_t>(n);
-  if (p.Sdd21.size() != points || p.Sdd11.size() != points || p.Sdd22.size() != points) {
-    std::fputs("cannot properly read Thru file\n", rs.log);
-    return 1;
-  }
-  // A value that is not a finite number (NaN or infinity in the file) spreads through
-  // every sum it enters. The run goes on with the file as it stands; the first such
-  // point is named on the log and in the report so the "nan" figures are explained.
-  auto finite = [](std::complex<double> z) { return std::isfinite(z.real()) && std::isfinite(z.imag()); };
-  for (std::size_t k = 0; k < points; ++k) {
-    const double f = rs.thru.Freq(static_cast<int>(k));
-    if (std::isfinite(f) && finite(p.Sdd21[k]) && finite(p.Sdd11[k]) && finite(p.Sdd22[k])) continue;
-    char warning[1200];
-    std::snprintf(warning, sizeof warning,
-                  "warning:  %s holds a value that is not a finite number at point %zu (%g Hz)\n",
-                  name.c_str(), k + 1, f);
-    std::fputs(warning, rs.log);
-    std::fputs(warning, rs.result);
-    break;
-  }
-  return 0;
+int noThru(RunState& rs) {
+  const char* message = "cannot open a thru file\n";
+  std::fputs(message, rs.standardError);
+  std::fputs(message, rs.log);
+  std::fputs(message, rs.result);
+  return 1;
 }

@@ -1,0 +1,57 @@
+// The run sequence: the entry's options, then the stages in order.
+#include "entry.h"
+#include "stages.h"
+#include "variants.h"
+
+namespace {
+
+struct StageStep {
+  Stage stage;
+  int (*run)(RunState&);
+};
+
+constexpr StageStep kSequence[] = {
+    {Stage::arguments, applyArguments},
+    {Stage::selectThru, selectThru},
+    {Stage::deriveSettings, [](RunState& rs) { return deriveSettings(rs), 0; }},
+    {Stage::readThru, readThru},
+    {Stage::fitThru, [](RunState& rs) { return fitThru(rs), 0; }},
+    {Stage::pulseAndDibit, [](RunState& rs) { return pulseAndDibit(rs), 0; }},
+    {Stage::equalisedIld, equalisedIld},
+    {Stage::budget, [](RunState& rs) { return budget(rs), 0; }},
+    {Stage::crosstalk, [](RunState& rs) { return crosstalk(rs), 0; }},
+    {Stage::figuresOfMerit, [](RunState& rs) { return figuresOfMerit(rs), 0; }},
+};
+
+// The first argument's options and the defaults, then every stage.
+int optionsAndStages(RunState& rs, StageObserver* observer) {
+  if (rs.arguments.size() < 2) return printUsage(rs);
+  const char* first = rs.arguments[1].c_str();
+  if (isStarterOption(first)) return printStarter(rs);
+  applyDefaults(rs);
+  if (isHelpOption(first)) return printHelp(rs);
+  return runStages(rs, Stage::arguments, observer);
+}
+
+}  // namespace
+
+int runStages(RunState& rs, Stage first, StageObserver* observer) {
+  for (const StageStep& step : kSequence) {
+    if (step.stage < first) continue;
+    if (observer && !observer->starting(step.stage)) return 0;
+    const int status = step.run(rs);
+    if (observer) observer->finished(step.stage, status);
+    if (status != 0) return status;
+  }
+  return 0;
+}
+
+int runAnalysis(RunState& rs, StageObserver* observer) {
+  rs.result = rs.standardOutput;
+  rs.log = rs.standardError;
+  rs.baseDirectory = pwd(0, nullptr);
+  std::fprintf(rs.log, "$PWD=%s\n", rs.baseDirectory.c_str());
+  registerKeywords(rs);
+  const int status = optionsAndStages(rs, observer);
+  return cleanUp(rs, status);   // a report lost on the way changes a 0 into kReportLost
+}
