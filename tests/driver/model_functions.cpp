@@ -14,11 +14,7 @@ const double kRise = 2 * pi / std::log(4.0);  // a 10-90 % rise time in units of
 
 double interpreted(double v, double rate) { return interpretTau(&v, rate), v; }
 
-struct ScalarCase {
-  const char* name;
-  std::function<double()> compute;
-  double want, tolerance;  // absolute; 0 means exactly
-};
+struct ScalarCase { const char* name; std::function<double()> compute; double want, tolerance; };   // 0: exactly
 
 const ScalarCase kCases[] = {
     // Butterworth: 1 with unlimited bandwidth, -3 dB at 1/t.

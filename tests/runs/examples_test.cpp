@@ -40,11 +40,7 @@ std::string excerpt(const std::string& text) {
   return head + lines;
 }
 
-struct Example {
-  const char* name;
-  const char* report;   // its golden report
-  std::vector<std::string> sideFiles;
-};
+struct Example { const char* name; const char* report; std::vector<std::string> sideFiles; };   // report: its golden one
 
 class Examples : public ::testing::TestWithParam<Example> {};
 

@@ -26,9 +26,7 @@ std::vector<double> grid(int points = 400, double first = 50e6, double step = 50
   return f;
 }
 
-std::vector<double> edited(std::vector<double> f, const std::function<void(std::vector<double>&)>& edit) {
-  return edit(f), f;
-}
+std::vector<double> edited(std::vector<double> f, const std::function<void(std::vector<double>&)>& edit) { return edit(f), f; }
 
 // A lossy pair of lines 1-2 and 3-4: loss growing with sqrt(f), 0.5 ns of delay, small
 // reflections, a little coupling between the lines; entry (row, column) of point 50
@@ -117,17 +115,9 @@ std::string generated(const std::string& name) {
 
 // A file of the run's folder: its text, an empty folder (kind 'd'), a named pipe a writer
 // feeds the text through ('p'), or a link to a path ('l').
-struct File {
-  std::string name, text;
-  char kind = 'f';
-};
+struct File { std::string name, text; char kind = 'f'; };
 
-struct Case {
-  std::string name;
-  int status = 0;
-  std::vector<std::string> args, checks;
-  std::vector<File> files;
-};
+struct Case { std::string name; int status = 0; std::vector<std::string> args, checks; std::vector<File> files; };
 
 // A text of the table: escapes \n \r \t \\, {N*C} for N copies of the character C, {NAME}
 // for a text defined earlier, {@NAME} or a whole text @NAME for a generated one.

@@ -7,10 +7,7 @@
 
 namespace {
 
-struct Probe {
-  int k, r, c;
-  cplx want;  // a NaN part asks for a NaN
-};
+struct Probe { int k, r, c; cplx want; };   // a NaN part asks for a NaN
 
 // text: the file itself, or "@NAME" for tests/touchstone/bad/NAME, which is also read
 // through the file constructor and its log compared ("{}" stands for the path).

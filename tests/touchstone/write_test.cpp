@@ -24,13 +24,8 @@ TEST(Write, SettersAndComments) {
   EXPECT_EQ(got, (std::vector<std::string>{"!plain\n", "!already\n", "!\n", "!no line feed\n", "!line feed only\n"}));
 }
 
-struct LayoutCase {
-  const char* name;
-  int ports;
-  std::vector<double> hz;
-  format f;
-  std::string records;  // after the option line and its two "!" lines; "_" is 9 blanks (W + 2)
-};
+// records: after the option line and its two "!" lines; "_" is 9 blanks (W + 2).
+struct LayoutCase { const char* name; int ports; std::vector<double> hz; format f; std::string records; };
 
 const LayoutCase kLayouts[] = {
     {"one_port", 1, {1e9}, RI, "1000.00  11,0 \n_\n"},
