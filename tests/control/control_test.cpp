@@ -63,8 +63,9 @@ const std::string kMega(1 << 20, '9');
 
 const std::vector<Step> kAssignments = {
     // Every type code: i x e s d f p S; a text no conversion takes is status 3.
-    {"PAM=4.7", 0, "PAM", "4"}, {"PAM=four", 3, "PAM", "-7"}, {"PAM=0x10", 0, "PAM", "0"}, {"PAM=99999999999", 0, "PAM", "2147483647"},
-    {"input_ports=13", 0, "input_ports", "19"}, {"input_ports=ffffffff", 0, "input_ports", "-1"},
+    {"PAM=4.7", 0, "PAM", "4"}, {"PAM=four", 3, "PAM", "-7"}, {"PAM=0x10", 0, "PAM", "0"},
+    {"PAM=99999999999", 0, "PAM", "2147483647"}, {"input_ports=13", 0, "input_ports", "19"},
+    {"input_ports=ffffffff", 0, "input_ports", "-1"},
     {"input_ports=zz", 3, "input_ports", "-7"}, {"\tsignal\t=\t400 m\t # volts", 0, "signal", "0.4"},
     {"ratio=1.5e3", 0, "ratio", "1500"}, {"ratio=1k", 0, "ratio", "1"}, {"ratio=x", 3, "ratio", "-7"},
     {"gain=1e999", 0, "gain", "inf"}, {"gain=y", 3, "gain", "-7"}, {"count=-3.9", 0, "count", "-3"},
@@ -107,7 +108,8 @@ TEST(Assign, StatusAndStoredValueThroughBothOverloads) {
 // of a name takes its assignments; null tables and texts are refused.
 TEST(Assign, StepsOnOneTable) {
   const Step steps[] = {
-      {"my_note = hello world", 1, "my_note", "helloworld"}, {"my_note=" + std::string(5000, 'z'), 0, "my_note", std::string(5000, 'z')},
+      {"my_note = hello world", 1, "my_note", "helloworld"},
+      {"my_note=" + std::string(5000, 'z'), 0, "my_note", std::string(5000, 'z')},
       {"my_note=short", 0, "my_note", "short"}, {"rate=25.78125G", 1, "rate", "25.78125G"},
       {"signal=%rate", 0, "signal", "25781250000"}, {"copy=%ref_double", 1, "copy", "  1.235e+03"},
       {"fresh=$BREVO_TEST_UNSET", 2, "fresh", "<absent>"}, {"fresh=%no_such_name", 1, "fresh", "<absent>"}};
@@ -154,7 +156,8 @@ TEST(Assign, OverLongTextRefusedWholeWithOneLogLine) {
   };
   const struct { std::string text; int status; std::size_t length; std::string log; } cases[] = {
       {"file=" + std::string(500, 'a') + " \t " + std::string(499, 'b') + " ", 0, 999, ""},
-      {"file=" + std::string(1000, 'a'), 3, 3, tooLong(1000)}, {"  file = \"" + std::string(1200, 'q') + "\"", 3, 3, tooLong(1200)},
+      {"file=" + std::string(1000, 'a'), 3, 3, tooLong(1000)},
+      {"  file = \"" + std::string(1200, 'q') + "\"", 3, 3, tooLong(1200)},
       {"file=x #" + std::string(5000, 'c'), 0, 1, ""}, {"file=$BREVO_TEST_LONG", 3, 3, tooLong(1500)},
       {"file=%long_note", 3, 3, tooLong(2000)}};
   for (const auto& c : cases)
@@ -182,7 +185,8 @@ TEST(EngStrtod, SuffixTable) {
   for (const auto& c : cases) EXPECT_DOUBLE_EQ(eng_strtod(c.text), c.expected) << '"' << c.text << '"';
   // meg is milli then giga: 9 * 0.001 * 1e9 rounds to 9000000.000000002, not 9e6.
   EXPECT_EQ(std::vector({eng_strtod("9meg"), eng_strtod(nullptr), eng_strtod(std::string(100000, '1').c_str()),
-                         eng_strtod((std::string(5000, '0') + "4k").c_str())}), std::vector({9000000.000000002, 0.0, HUGE_VAL, 4000.0}));
+                         eng_strtod((std::string(5000, '0') + "4k").c_str())}),
+            std::vector({9000000.000000002, 0.0, HUGE_VAL, 4000.0}));
 }
 
 TEST(RePath, CutAtFirstDotAfterFirstCharacter) {

@@ -31,7 +31,8 @@ TEST(SpeedColumns, RandomDoublesAsPrintfWritesThem) {
   for (int i = 0; i < 300000 && failures < 10; ++i)
     for (bool fixed : {false, true}) {
       double v = std::bit_cast<double>(rng());
-      if (i % 3 == 0 && fixed && std::isfinite(v) && v != 0) v = std::ldexp(v, -std::ilogb(v) + static_cast<int>(rng() % 40) - 20);
+      if (i % 3 == 0 && fixed && std::isfinite(v) && v != 0)
+        v = std::ldexp(v, -std::ilogb(v) + static_cast<int>(rng() % 40) - 20);
       if (i % 3 == 1) v = std::ldexp(static_cast<double>(rng() % 100000000), static_cast<int>(rng() % 80) - 40);
       if (i % 3 == 2) {
         const double digits = static_cast<double>(1000000 + rng() % 9000000) + 0.5;

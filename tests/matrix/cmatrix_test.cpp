@@ -43,7 +43,8 @@ TEST(Cmatrix, ResultsWorkedByHand) {
       {"N.t() not conjugated", N.t(), "3x2", {11, {21, 1}, {12, 2}, {22, 3}, {13, 4}, {23, 5}}},
       // refusals and degenerate sizes give the empty matrix
       {"N+N.t()", N + N.t(), "0x0", {}}, {"N*N", N * N, "0x0", {}}, {"N|3x1", N | numbered(3, 1), "0x0", {}},
-      {"A+empty", A + cmatrix(), "0x0", {}}, {"cmatrix(-2)", cmatrix(-2), "0x0", {}}, {"3x-1", cmatrix(3, -1, nullptr), "0x0", {}}};
+      {"A+empty", A + cmatrix(), "0x0", {}}, {"cmatrix(-2)", cmatrix(-2), "0x0", {}},
+      {"3x-1", cmatrix(3, -1, nullptr), "0x0", {}}};
   for (const auto& c : cases) {
     EXPECT_EQ(shape(c.result), c.shape) << c.what;
     EXPECT_EQ(entries(c.result), c.expected) << c.what;

@@ -1,5 +1,6 @@
-// The weighted fits of ln S21: model data recovered, the square and too-short cases. (The fit of a real lane with frequencies in hertz is held by the golden
-// example runs, whose coefficients were worked out again outside the program.)
+// The weighted fits of ln S21: model data recovered, the square and too-short cases. (The
+// fit of a real lane with frequencies in hertz is held by the golden example runs, whose
+// coefficients were worked out again outside the program.)
 
 #include "fit0124Function.h"
 #include "workspace.h"
@@ -24,7 +25,8 @@ TEST(Fit, ModelCoefficientsOrAMessageAndNaN) {
     const int n = std::max(c.n, 0), terms = c.which == 1 ? 3 : 4;
     std::vector<double> f(n);
     std::vector<cd> data(n), weight(n, 1.0);
-    for (int i = 0; i < n; ++i) f[i] = i + 1, data[i] = a[0] + a[1] * std::sqrt(f[i]) + a[2] * f[i] + (terms == 4 ? a[3] * f[i] * f[i] : 0.0);
+    for (int i = 0; i < n; ++i)
+      f[i] = i + 1, data[i] = a[0] + a[1] * std::sqrt(f[i]) + a[2] * f[i] + (terms == 4 ? a[3] * f[i] * f[i] : 0.0);
     cd coef[4] = {9, 9, 9, 9};
     ::testing::internal::CaptureStderr();
     EXPECT_EQ(c.which == 0   ? fitW0124(f.data(), data.data(), weight.data(), c.n, coef)

@@ -76,7 +76,8 @@ TEST(RealChannels, EveryThruRunsToFiniteFigures) {
   if (rows.empty()) GTEST_SKIP() << "no channel collection at " << dir;
   for (const auto& t : rows) {
     if (t.size() < 16 || t[1] != "thru") continue;
-    std::vector<std::string> args = {"Thru=\"" + (dir / t[0]).string() + " " + t[12] + " " + t[13] + " " + t[14] + " " + t[15] + "\""};
+    std::vector<std::string> args = {"Thru=\"" + (dir / t[0]).string() + " " + t[12] + " " + t[13] + " " + t[14] + " " +
+                                     t[15] + "\""};
     for (const auto& a : rows)
       if (a.size() > 2 && !t[2].empty() && a[2] == t[2] && (a[1] == "next" || a[1] == "fext"))
         args.push_back((a[1] == "next" ? "NEXT=" : "FEXT=") + (dir / a[0]).string());

@@ -21,8 +21,8 @@ using cd = std::complex<double>;
 
 // points frequencies from first in steps of step (hertz): by default 50 MHz to 20 GHz.
 std::vector<double> grid(int points = 400, double first = 50e6, double step = 50e6) {
-  std::vector<double> f;
-  for (int k = 0; k < points; ++k) f.push_back(first + step * k);
+  std::vector<double> f(points);
+  for (int k = 0; k < points; ++k) f[k] = first + step * k;
   return f;
 }
 
@@ -60,13 +60,6 @@ std::string line(double sign) {
   });
 }
 
-// Bytes of every value, as a file that is no text at all.
-std::string binary() {
-  std::string text = "\x7f" "ELF\x02\x01\x01";
-  for (unsigned n = 0, x = 12345; n < 4096; ++n) x = x * 1103515245u + 12345u, text.push_back(static_cast<char>(x >> 16));
-  return text;
-}
-
 // Line n of a text (from 0) changed by edit.
 std::string editLine(std::string text, int n, const std::function<void(std::string&)>& edit) {
   std::size_t at = 0;
@@ -86,14 +79,16 @@ std::string generated(const std::string& name) {
       {"thru_from_0_Hz", [] { return thru(grid(401, 0)); }},
       {"thru_repeated_frequency", [] { return thru(edited(grid(), [](auto& f) { f[10] = f[9]; })); }},
       {"thru_descending", [&] { return thru(edited(grid(), reversed)); }},
-      {"thru_not_ascending_at_the_start", [] { return thru(edited(grid(), [](auto& f) { std::swap(f[0], f[2]), std::swap(f[1], f[2]); })); }},
+      {"thru_not_ascending_at_the_start",
+       [] { return thru(edited(grid(), [](auto& f) { std::swap(f[0], f[2]), std::swap(f[1], f[2]); })); }},
       {"thru_nan_frequency", [] { return thru(edited(grid(), [](auto& f) { f[100] = NAN; })); }},
       {"thru_nan_in_S12", [] { return thru(grid(), 1, 2, NAN); }},
       {"thru_nan_in_S21", [] { return thru(grid(), 2, 1, NAN); }},
       {"thru_infinite_S33", [] { return thru(grid(), 3, 3, INFINITY); }},
       {"thru_cut_inside_its_last_record", [] { return thru().substr(0, thru().size() - 60); }},
       // Record 5's first line without its last pair; record 0 with a pair too many.
-      {"thru_record_with_too_few_values", [] { return editLine(thru(), 22, [](std::string& l) { l.resize(l.rfind(' ', l.rfind(' ') - 1)); }); }},
+      {"thru_record_with_too_few_values",
+       [] { return editLine(thru(), 22, [](std::string& l) { l.resize(l.rfind(' ', l.rfind(' ') - 1)); }); }},
       {"thru_first_record_with_too_many_values", [] { return editLine(thru(), 5, [](std::string& l) { l += " 0.5 0"; }); }},
       {"thru_after_a_long_comment", [] { return "! " + std::string(5000, 'c') + "\n" + thru(); }},
       {"aggressor", aggressor},
@@ -103,7 +98,11 @@ std::string generated(const std::string& name) {
       {"line", [] { return line(1); }},
       {"line_inverted", [] { return line(-1); }},
       {"line_reflecting_at_dc_only", [&] { return touchstone(grid(401, 0, 10e6), 2, dcEcho); }},
-      {"binary", binary},
+      {"binary", [] {   // bytes of every value: no text at all
+         std::string text = "\x7f" "ELF\x02\x01\x01";
+         for (unsigned n = 0, x = 12345; n < 4096; ++n) x = x * 1103515245u + 12345u, text += static_cast<char>(x >> 16);
+         return text;
+       }},
       {"starter", [] { return std::string(kStarterControlFile); }},
       {"usage", [] { return std::string(kUsageLine); }},
       {"help", [] { return readFile(fs::path(BREVO_TEST_DIR) / "golden" / "help.txt"); }}};

@@ -26,7 +26,8 @@ TEST(Conversions, OnePortsByHandAndRefusedArguments) {
       {S2Z, 1, 0.5, 50, 150.0, "return from dgesv 0\n"}, {S2Y, 1, -0.5, 50, 0.06, "return from dgesv 0\n"},
       {S2Z, 1, cplx(0, 1), 75, cplx(0, 75), "return from dgesv 0\n"},   // (1 + j)/(1 - j) = j
       {Y2S, 1, cplx(0, 1.0 / 75), 75, cplx(0, -1), "return from dgesv 0\n"},
-      {y2z, 1, cplx(0, 0.5), 0, cplx(0, -2), "return from dgesv 0\n"}, {z2y, 1, cplx(3, 4), 0, cplx(0.12, -0.16), "return from dgesv 0\n"},
+      {y2z, 1, cplx(0, 0.5), 0, cplx(0, -2), "return from dgesv 0\n"},
+      {z2y, 1, cplx(3, 4), 0, cplx(0.12, -0.16), "return from dgesv 0\n"},
       {S2Y, 1, 0.25, 0.0, NAN, ""}, {Y2S, 1, 0.25, -50.0, NAN, ""}, {Z2S, 1, 0.25, NAN, NAN, ""}, {S2Z, 0, 0.25, 50.0, NAN, ""},
       {y2z, 0, 0.25, 0, NAN, "cannot solve (2x2)/(2x3)\n"}};
   for (const auto& c : cases) {

@@ -19,7 +19,9 @@ cplx unit(double phase) { return std::polar(1.0, phase); }
 struct LookupCase { const char* name; std::vector<double> ghz; std::vector<cplx> s; double fGHz; int extrap; cplx want; };
 
 const std::vector<double> kTen = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10}, k123 = {1, 2, 3};
-std::vector<cplx> tenPoints(const std::function<cplx(int)>& f) { return {f(0), f(1), f(2), f(3), f(4), f(5), f(6), f(7), f(8), f(9)}; }
+std::vector<cplx> tenPoints(const std::function<cplx(int)>& f) {
+  return {f(0), f(1), f(2), f(3), f(4), f(5), f(6), f(7), f(8), f(9)};
+}
 const std::vector<cplx> kAbc = {{1, 2}, {3, 4}, {5, 6}};
 
 const LookupCase kLookups[] = {

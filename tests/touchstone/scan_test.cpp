@@ -25,15 +25,12 @@ std::string differs(std::string_view view, const char* cstr, std::size_t* used =
 }
 
 long long strtodCount(const char* p) {
-  while (*p && std::isspace(static_cast<unsigned char>(*p))) ++p;
-  long long n = 0;
-  for (char* end = nullptr; *p; p = end) {
-    std::strtod(p, &end);
-    ++n;
-    if (end == p) break;
-    while (*end && std::isspace(static_cast<unsigned char>(*end))) ++end;
+  for (long long n = 0;; ++n) {
+    while (*p && std::isspace(static_cast<unsigned char>(*p))) ++p;
+    char* end = nullptr;
+    if (*p == '\0' || (std::strtod(p, &end), end == p)) return n + (*p != '\0');
+    p = end;
   }
-  return n;
 }
 
 // Every number of a text from every place a reader would start one, and the item count of
@@ -43,7 +40,8 @@ void expectAsStrtod(const std::string& text, int* failures) {
     const std::string prefix = text.substr(0, cut);
     const std::string_view view(text.data(), cut);
     if (countLineItems(view) != strtodCount(prefix.c_str()))
-      ADD_FAILURE() << "count of \"" << prefix << "\": " << countLineItems(view) << ", strtod " << strtodCount(prefix.c_str()), ++*failures;
+      ADD_FAILURE() << "count of \"" << prefix << "\": " << countLineItems(view) << ", strtod " << strtodCount(prefix.c_str()),
+          ++*failures;
     if (const std::string d = differs(view, prefix.c_str()); !d.empty()) ADD_FAILURE() << d, ++*failures;
   }
   for (std::size_t at = 0, used = 0; at < text.size() && *failures < 10; at += used ? used : 1)
