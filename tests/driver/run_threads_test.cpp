@@ -24,13 +24,16 @@ TEST(RunAnalysis, TwoThreadsGiveTheBytesOfTwoPrograms) {
   for (int k = 0; k < 2; ++k) {
     runs[k].rs.standardOutput = runs[k].out.get();
     runs[k].rs.standardError = runs[k].err.get();
-    runs[k].rs.arguments = {"Brevo"};
+    // A first argument holding "-c" or "-b" (a folder name may) is the starter option.
+    runs[k].rs.arguments = {"Brevo", "PAM=2"};
     runs[k].rs.arguments.insert(runs[k].rs.arguments.end(), cases[k].begin(), cases[k].end());
     threads.emplace_back([&run = runs[k]] { run.status = runAnalysis(run.rs); });
   }
   for (std::thread& t : threads) t.join();
   for (int k = 0; k < 2; ++k) {
-    const Outcome program = Workspace().run(cases[k]);
+    std::vector<std::string> args = {"PAM=2"};
+    args.insert(args.end(), cases[k].begin(), cases[k].end());
+    const Outcome program = Workspace().run(args);
     ASSERT_EQ(program.status, 0) << program.err;
     EXPECT_EQ(runs[k].status, 0);
     EXPECT_EQ(runs[k].out.text(), program.out) << "case " << k;

@@ -76,7 +76,8 @@ TEST(RealChannels, EveryThruRunsToFiniteFigures) {
   if (rows.empty()) GTEST_SKIP() << "no channel collection at " << dir;
   for (const auto& t : rows) {
     if (t.size() < 16 || t[1] != "thru") continue;
-    std::vector<std::string> args = {"Thru=\"" + (dir / t[0]).string() + " " + t[12] + " " + t[13] + " " + t[14] + " " +
+    // A first argument holding "-c" or "-b" (a folder name may) is the starter option.
+    std::vector<std::string> args = {"PAM=2", "Thru=\"" + (dir / t[0]).string() + " " + t[12] + " " + t[13] + " " + t[14] + " " +
                                      t[15] + "\""};
     for (const auto& a : rows)
       if (a.size() > 2 && !t[2].empty() && a[2] == t[2] && (a[1] == "next" || a[1] == "fext"))

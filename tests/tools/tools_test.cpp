@@ -237,7 +237,7 @@ TEST(Plot, PicturesFromTheSideFilesOfARun) {
   Scratch dir;
   const std::string ex = kSource + "/examples/", plot = kSource + "/tools/brevo-plot";
   ASSERT_EQ(run("cd " + quote(dir.dir().string()) + " && " +
-                command(kBrevo, {"Thru=\"" + ex + "lane_thru.s4p 1 3 2 4\"", "NEXT=" + ex + "lane_next1.s4p",
+                command(kBrevo, {"PAM=2", "Thru=\"" + ex + "lane_thru.s4p 1 3 2 4\"", "NEXT=" + ex + "lane_next1.s4p",
                                  "save_file=run.txt"})).status, 0);
   const Outcome r = run(command(plot, {"ndfe=8", dir / "run"}));
   ASSERT_EQ(r.status, 0) << r.err;
