@@ -11,7 +11,10 @@
 // the ILD power before the DFE; Salz S/N; the target Q of both BERs by bisection of the
 // Gaussian tail; the available signal (400 mV x dibit peak x 0.85 / (PAM - 1) - 10 mV);
 // channel, crosstalk and total noise as sums of powers; S/N, BER and interference
-// tolerance; and PAM-4 noise amplitudes at sqrt(5/9) of the NRZ ones, S/N at about a quarter.
+// tolerance; PAM-4 noise amplitudes at sqrt(5/9) of the NRZ ones, S/N at about a quarter;
+// and the rows of the .wv1 and .fd excerpts (pulse, dibit and fitted pulse; thru, fit and
+// ILD) to their printed digits. The .wv2 rows were not worked out again; the period sums
+// behind them are held to the plain loop by SpeedPeriodSums.
 
 #include "workspace.h"
 
