@@ -64,7 +64,8 @@ TEST_P(SpeedPeriodSums, AgreeWithThePlainLoopInEveryWidth) {
   };
   const std::vector<double> narrow = sums(PhasorPath::vector128);
   for (PhasorPath path : phasorPaths())
-    EXPECT_EQ(std::memcmp(sums(path).data(), narrow.data(), narrow.size() * sizeof(double)), 0) << static_cast<int>(path);
+    EXPECT_TRUE(narrow.empty() || std::memcmp(sums(path).data(), narrow.data(), narrow.size() * sizeof(double)) == 0)
+        << static_cast<int>(path);
 }
 
 // No frequencies, no samples, fewer samples than blocks, samples ending inside the last
