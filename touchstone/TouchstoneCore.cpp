@@ -1,6 +1,7 @@
 // The S-parameter set: construction, the file reader's shell around parseTouchstone,
 // small accessors and the text side of the pair formats.
 #include "TouchstoneCore.h"
+#include "detail/FileText.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -31,81 +32,6 @@ bool trimmable(char ch) {
   return (c >= '!' && c <= '/') || (c >= ':' && c <= '@') || (c >= '[' && c <= '`') ||
          (c >= '{' && c <= '~');
 }
-
-// The whole file in memory; one buffer serves all three passes. A large regular file is
-// read into one anonymous mapping of its size, advised onto huge pages (faulting in tens
-// of megabytes page by page costs more than parsing them), a small one into a buffer of
-// its size; anything else (a pipe, a file whose size is not known, a file that grew
-// while it was read) is read into a string.
-class FileText {
- public:
-  explicit FileText(int fd) {
-    struct stat st;
-    // Below a few huge pages the ordinary heap is as quick.
-    constexpr off_t kMapFrom = off_t{8} << 20;
-    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size < kMapFrom && st.st_size > 0) {
-      // Straight into a buffer that is not cleared first, without a copy through the
-      // chunk below.
-      const auto size = static_cast<std::size_t>(st.st_size);
-      small_ = std::make_unique_for_overwrite<char[]>(size);
-      if (!readAll(fd, small_.get(), size)) return;   // the file shrank: what we have
-      // The file may have grown since fstat: the rest goes to the string below.
-    }
-    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= kMapFrom) {
-      const auto size = static_cast<std::size_t>(st.st_size);
-      void* p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-      if (p != MAP_FAILED) {
-#ifdef MADV_HUGEPAGE
-        madvise(p, size, MADV_HUGEPAGE);
-#endif
-        map_ = p;
-        mapSize_ = size;
-        if (!readAll(fd, static_cast<char*>(p), size)) return;   // the file shrank: what we have
-        // The file may have grown since fstat: the rest goes to the string below.
-      }
-    }
-    char chunk[1 << 16];
-    ssize_t got;
-    while ((got = read(fd, chunk, sizeof chunk)) > 0) copy_.append(chunk, static_cast<std::size_t>(got));
-    if (map_ && !copy_.empty()) {
-      copy_.insert(0, static_cast<const char*>(map_), used_);
-      munmap(map_, mapSize_);
-      map_ = nullptr;
-    }
-    if (small_ && !copy_.empty()) {
-      copy_.insert(0, small_.get(), used_);
-      small_.reset();
-    }
-  }
-  ~FileText() {
-    if (map_) munmap(map_, mapSize_);
-  }
-  FileText(const FileText&) = delete;
-  FileText& operator=(const FileText&) = delete;
-  std::string_view text() const {
-    if (map_) return {static_cast<const char*>(map_), used_};
-    if (small_) return {small_.get(), used_};
-    return copy_;
-  }
-
- private:
-  // Reads into the buffer until size bytes are in it or the file ends; false when it
-  // ended first (the file shrank while we read it: used_ says what we have).
-  bool readAll(int fd, char* buffer, std::size_t size) {
-    while (used_ < size) {
-      const ssize_t got = read(fd, buffer + used_, size - used_);
-      if (got <= 0) break;
-      used_ += static_cast<std::size_t>(got);
-    }
-    return used_ == size;
-  }
-
-  void* map_ = nullptr;
-  std::size_t mapSize_ = 0;
-  std::size_t used_ = 0;
-  std::unique_ptr<char[]> small_;   // a small regular file, used_ bytes of it
-  std::string copy_;
-};
 
 }  // namespace
 
@@ -151,7 +77,7 @@ Sparams::Sparams(char* file, FILE* log) {
   ReadResult r;
   bool closed = false;
   try {
-    const FileText contents(fd);
+    const touchstone_detail::FileText contents(fd);
     close(fd);
     closed = true;
     r = parseTouchstone(contents.text(), *name);
@@ -173,6 +99,21 @@ Sparams::Sparams(char* file, FILE* log) {
                    name->c_str());
   }
   *this = std::move(r.set);
+}
+
+Sparams Sparams::fromEntries(std::string file, int ports, std::vector<double> hertz,
+                             std::vector<complex> entries) {
+  Sparams s;
+  const std::size_t n = ports > 0 ? static_cast<std::size_t>(ports) : 0;
+  if (n == 0 || hertz.empty() || entries.size() != hertz.size() * n * n ||
+      hertz.size() > static_cast<std::size_t>(INT_MAX))
+    return s;
+  s.nPorts = ports;
+  s.nFreq = static_cast<int>(hertz.size());
+  s.name = std::make_shared<const std::string>(std::move(file));
+  s.freq = std::make_shared<std::vector<double>>(std::move(hertz));
+  s.data = std::make_shared<std::vector<complex>>(std::move(entries));
+  return s;
 }
 
 Sparams::Sparams(const std::string& file, FILE* log) {

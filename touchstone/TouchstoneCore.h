@@ -40,6 +40,10 @@ class Sparams {
   Sparams(int ports, int nfreq, const char* file);    // zeros, to be filled with set()
   Sparams(char* file, FILE* log);                     // read a Touchstone file
   Sparams(const std::string& file, FILE* log);
+  // A set over the given frequencies (hertz) with entry (i, j) of point k at
+  // entries[(k * ports + i - 1) * ports + j - 1]; empty when the sizes disagree.
+  static Sparams fromEntries(std::string file, int ports, std::vector<double> hertz,
+                             std::vector<std::complex<double>> entries);
 
   int Fcount() const;            // number of frequency points
   int Size() const;              // number of ports

@@ -1,0 +1,105 @@
+// The Touchstone reader that follows the standard for every version (1.0, 1.1, 2.0,
+// 2.1): keywords and their order, triangular matrices, per-port references, mixed-mode
+// data, noise blocks. It hands back single-ended S-parameters at one real reference on
+// every port, and says what it found and what it converted. The first rule a file
+// breaks ends the read with the file name, the line and the rule.
+//
+// The older reader (Sparams(char*, FILE*)) is left as it is: it reads Version 1.x
+// S-parameter files the way the estimator always has.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "TouchstoneCore.h"
+
+struct TouchstoneReadOptions {
+  double reference = 50.0;  // ohms, every port of the returned set
+  // Read the three deviations common in real exports (no [End]; a 2-port 2.x file
+  // without [Two-Port Data Order], taken as 21_12; per-port R on a 2.x option line)
+  // with a deviation noted instead of refusing the file.
+  bool lenient = true;
+};
+
+// One rule broken, at a line of the file (1 for the first line; 0 when no line applies).
+struct TouchstoneProblem {
+  int line = 0;
+  std::string rule;
+};
+
+// A line of the optional 2-port noise block, in the units of a caller: hertz, dB, the
+// magnitude and angle (degrees) of the optimum source reflection, ohms.
+struct NoisePoint {
+  double hertz = 0;
+  double minimumNoiseFigure = 0;
+  double gammaMagnitude = 0;
+  double gammaAngle = 0;
+  double noiseResistance = 0;
+};
+
+// What the file held and what the reader did with it.
+struct TouchstoneInfo {
+  std::string version;            // "1.0", "1.1", "2.0" or "2.1"
+  int ports = 0;
+  int points = 0;
+  char parameter = 'S';           // S, Y, Z, H or G as the file holds them
+  format dataFormat = MA;         // RI, MA or DB
+  std::string unit = "GHz";       // as the option line names it (or the default)
+  double optionR = 50;            // the option line's R (its first value)
+  std::vector<double> references; // per single-ended port: what the file's numbers mean
+  std::string matrixFormat = "Full";     // Full, Lower or Upper
+  std::string twoPortOrder;       // "12_21" or "21_12" for 2-port files; "" otherwise
+  std::vector<std::string> mixedModeOrder;  // descriptors as written, e.g. "D2,3"
+  std::vector<NoisePoint> noise;
+  std::vector<std::string> information;     // lines of [Begin Information]
+  std::vector<std::string> conversions;     // what was done to reach the returned set
+  std::vector<TouchstoneProblem> deviations;  // tolerated, in lenient reading
+};
+
+struct TouchstoneFile {
+  Sparams set;        // empty unless ok
+  TouchstoneInfo info;
+  bool ok = false;
+  TouchstoneProblem error;  // the rule that ended the read when not ok
+  std::string name;
+
+  // "NAME:LINE: rule" for the error (or "NAME: rule" without a line).
+  std::string message() const;
+  std::string message(const TouchstoneProblem& p) const;
+  // One line saying how the file was read, e.g. "NAME: Touchstone 2.0, 4 ports, 1001
+  // frequencies; mixed-mode data converted to single-ended ports".
+  std::string summary() const;
+};
+
+// Reads the file at path; a file that cannot be opened is an error without a line.
+TouchstoneFile readTouchstone(const std::string& path, const TouchstoneReadOptions& options = {});
+// The same from the bytes of a file, name standing for it in messages and in the port
+// count a 1.x file's extension gives.
+TouchstoneFile parseTouchstoneStandard(std::string_view text, const std::string& name,
+                                       const TouchstoneReadOptions& options = {});
+
+// The version a file's first line that is neither blank nor a comment declares: 2 for
+// "[Version] ...", 1 for an option line, 0 for anything else or a file that cannot
+// be read. Reads only as far as that line.
+int touchstoneVersionOf(const std::string& path);
+
+// Conversions to S at the references ref (ohms, per port), one matrix at a time, entry
+// (i, j) at m[(i - 1) * n + (j - 1)]. Y, Z, H, G in ohms and siemens; false when the
+// matrix has no S-parameters.
+bool toScattering(char parameter, std::vector<std::complex<double>>& m, int n,
+                  const std::vector<double>& ref);
+// S referenced to from (per port) renormalised to to (per port); false when singular.
+bool renormalise(std::vector<std::complex<double>>& s, int n, const std::vector<double>& from,
+                 const std::vector<double>& to);
+
+// Writing a set as Touchstone text: shortest round-trip numbers, so the text read back
+// gives the same doubles (for RI; MA and DB to the last bits of the trigonometry).
+struct TouchstoneWriteOptions {
+  int version = 1;           // 1: Version 1.0 layout; 2: Version 2.0 keywords
+  format dataFormat = RI;    // RI, MA or DB
+  std::string unit = "Hz";   // Hz, kHz, MHz or GHz
+  double reference = 50;     // the ohms the set is referenced to (every port)
+  std::string matrixFormat = "Full";  // 2.x: Full, Upper or Lower
+};
+std::string formatTouchstone(const Sparams& set, const TouchstoneWriteOptions& options);
