@@ -65,7 +65,8 @@ const Weights& weightsFor(std::vector<Weights>& tables, const Sparams& set, cons
 void addAggressor(RunState& rs, const channelLine& entry, char kind, std::vector<Weights>& tables) {
   const Settings& s = rs.settings;
   const Derived& d = rs.derived;
-  rs.xtalk = Sparams(entry.name, rs.log);
+  std::string error;
+  rs.xtalk = readChannelFile(rs, entry.name, &error);
   if (rs.xtalk.Fcount() == 0) {
     std::fprintf(rs.log, "unable to read %s, skipping\n", entry.name.c_str());
     return;

@@ -2,6 +2,7 @@
 #include <cmath>
 #include <complex>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "stages.h"
@@ -18,7 +19,12 @@ int readThru(RunState& rs) {
   std::fclose(probe);
   std::fflush(rs.log);
 
-  rs.thru = Sparams(name, rs.log);
+  std::string error;
+  rs.thru = readChannelFile(rs, name, &error);
+  if (!error.empty()) {  // a Version 2.x file that breaks the standard
+    std::fprintf(rs.result, "%s\n", error.c_str());
+    return 1;
+  }
   if (rs.thru.Size() == 0) return noThru(rs);
   // Every later stage takes one value per point of the file. The lookups give that only
   // for ascending frequencies: with a frequency below the one before it they answer on

@@ -59,6 +59,12 @@ inline constexpr double kMaxGridProducts = 1e10;
 
 // Helpers the stages share (and tests call).
 
+// One channel file: a Version 2.x file by the standard reader (how it was read, or its
+// first broken rule, on the log; error receives that rule as "NAME:LINE: rule"), any
+// other by the long-standing reader, with a warning on the log when that reader would
+// misread it. An empty set when nothing usable was read.
+Sparams readChannelFile(RunState& rs, const std::string& name, std::string* error);
+
 // "cannot open a thru file" on the run's standard error, the log and the result stream;
 // status 1.
 int noThru(RunState& rs);

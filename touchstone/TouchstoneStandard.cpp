@@ -194,6 +194,47 @@ class Reader {
     return std::move(result_);
   }
 
+  // The option line and the first comment after numbers of a Version 1.x text.
+  Version1Declarations declarations() {
+    Version1Declarations d;
+    Line l;
+    while (nextContent(l))
+      if (l.trimmed()[0] == '#') break;
+    if (failed_ || l.trimmed().empty() || l.trimmed()[0] != '#') return d;
+    d.optionLine = true;
+    failed_ = false;
+    if (optionLine(l, false)) {
+      d.parameter = result_.info.parameter;
+      d.R = optionR_;
+    }
+    failed_ = false;
+    // A '!' with numbers before it on its line.
+    const char* b = text_.data();
+    const char* e = b + text_.size();
+    const char* p = b + pos_;
+    int line = line_;
+    const char* lineStart = p;
+    while (p < e) {
+      const char* bang = static_cast<const char*>(std::memchr(p, '!', static_cast<std::size_t>(e - p)));
+      if (!bang) break;
+      // Lines between p and the '!'.
+      for (const char* q = p; q < bang; ++q)
+        if (*q == '\n' || (*q == '\r' && (q + 1 == e || q[1] != '\n'))) {
+          ++line;
+          lineStart = q + 1;
+        }
+      const char* q = lineStart;
+      while (q < bang && isBlank(*q)) ++q;
+      if (q < bang && *q != '#' && *q != '[') {
+        d.commentAfterData = line;
+        break;
+      }
+      p = bang + 1;
+      while (p < e && *p != '\n' && *p != '\r') ++p;
+    }
+    return d;
+  }
+
  private:
   // ---- lines ----
   bool atEnd() const { return pos_ >= text_.size(); }
@@ -260,14 +301,14 @@ class Reader {
   bool fail(int line, std::string rule) {
     if (!failed_) {
       failed_ = true;
-      result_.error = {line, std::move(rule)};
+      result_.error = {line, std::move(rule), {}};
     }
     return false;
   }
   // A deviation the lenient reading accepts: noted, or the error in strict reading.
-  bool deviate(int line, std::string rule) {
+  bool deviate(int line, std::string rule, std::string taken) {
     if (!options_.lenient) return fail(line, std::move(rule));
-    result_.info.deviations.push_back({line, std::move(rule)});
+    result_.info.deviations.push_back({line, std::move(rule), std::move(taken)});
     return true;
   }
 
@@ -316,7 +357,8 @@ class Reader {
     if (!optionR_.empty()) info.optionR = optionR_.front();
     unitScale_ = info.unit == "Hz" ? 1.0 : info.unit == "kHz" ? 1e3 : info.unit == "MHz" ? 1e6 : 1e9;
     if (version2 && optionR_.size() > 1 &&
-        !deviate(l.number, "a Version 2.x option line takes a single R value (per-port references go in [Reference])"))
+        !deviate(l.number, "a Version 2.x option line takes a single R value (per-port references go in [Reference])",
+                 "read as the port references"))
       return false;
     return true;
   }
@@ -832,7 +874,8 @@ class Reader {
     }
     if (!frequencies) return fail(networkLine, "[Number of Frequencies] is missing");
     if (ports_ == 2 && info.twoPortOrder.empty()) {
-      if (!deviate(networkLine, "[Two-Port Data Order] is required in a 2-port Version 2.x file")) return false;
+      if (!deviate(networkLine, "[Two-Port Data Order] is required in a 2-port Version 2.x file", "read as 21_12"))
+        return false;
       info.twoPortOrder = "21_12";
     }
     // The references the data hold: [Reference], else the option line's.
@@ -906,7 +949,7 @@ class Reader {
         if (failed_) return false;
         if (noiseFrequencies && !noiseRead)
           return fail(lastLine(), "[Number of Noise Frequencies] is given but [Noise Data] is missing");
-        return deviate(lastLine(), "[End] is missing");
+        return deviate(lastLine(), "[End] is missing", "read to the end of the file");
       }
       const std::string_view t = l.trimmed();
       if (t[0] == '#') continue;
@@ -1176,7 +1219,7 @@ TouchstoneFile readTouchstone(const std::string& path, const TouchstoneReadOptio
   if (fd < 0) {
     TouchstoneFile f;
     f.name = path;
-    f.error = {0, std::string("cannot open: ") + std::strerror(errno)};
+    f.error = {0, std::string("cannot open: ") + std::strerror(errno), {}};
     return f;
   }
   try {
@@ -1187,8 +1230,21 @@ TouchstoneFile readTouchstone(const std::string& path, const TouchstoneReadOptio
     close(fd);
     TouchstoneFile f;
     f.name = path;
-    f.error = {0, "too large to hold in memory"};
+    f.error = {0, "too large to hold in memory", {}};
     return f;
+  }
+}
+
+Version1Declarations declarationsOf(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return {};
+  try {
+    const touchstone_detail::FileText contents(fd);
+    close(fd);
+    return Reader(contents.text(), path, {}).declarations();
+  } catch (const std::bad_alloc&) {
+    close(fd);
+    return {};
   }
 }
 

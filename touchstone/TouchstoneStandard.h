@@ -26,6 +26,7 @@ struct TouchstoneReadOptions {
 struct TouchstoneProblem {
   int line = 0;
   std::string rule;
+  std::string taken;  // for a tolerated deviation: how the file was read instead
 };
 
 // A line of the optional 2-port noise block, in the units of a caller: hertz, dB, the
@@ -83,6 +84,17 @@ TouchstoneFile parseTouchstoneStandard(std::string_view text, const std::string&
 // "[Version] ...", 1 for an option line, 0 for anything else or a file that cannot
 // be read. Reads only as far as that line.
 int touchstoneVersionOf(const std::string& path);
+
+// What a Version 1.x file declares that a reader of 50-ohm S-parameters alone does not
+// take in: the option line's parameter and R values, and the first line that carries a
+// comment after numbers (0 when none). optionLine is false when no option line was found.
+struct Version1Declarations {
+  bool optionLine = false;
+  char parameter = 'S';
+  std::vector<double> R;  // as written; empty when the line gives none (50 ohm)
+  int commentAfterData = 0;
+};
+Version1Declarations declarationsOf(const std::string& path);
 
 // Conversions to S at the references ref (ohms, per port), one matrix at a time, entry
 // (i, j) at m[(i - 1) * n + (j - 1)]. Y, Z, H, G in ohms and siemens; false when the
