@@ -559,10 +559,12 @@ class Reader {
       double v;
       const char* q = strictNumber(p, e, &v);
       if (!q) {
-        const auto u = static_cast<unsigned char>(c);
-        if (u < 0x20 || u > 0x7E) return badCharacter(u);
         const char* t = p;
-        while (t < e && !isDelimiter(*t)) ++t;
+        while (t < e && !isDelimiter(*t)) {
+          const auto u = static_cast<unsigned char>(*t);
+          if ((u < 0x20 && u != '\t') || u > 0x7E) return badCharacter(u);
+          ++t;
+        }
         return fail(line_, "'" + std::string(p, std::min<std::ptrdiff_t>(t - p, 40)) + "' is not a number");
       }
       if (!take(v, lineStart)) return false;
