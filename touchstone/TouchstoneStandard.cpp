@@ -20,6 +20,9 @@ using complex = std::complex<double>;
 
 namespace {
 
+// Entries one set may hold: the library's limit on a set's bytes.
+constexpr std::size_t kMaxEntries = static_cast<std::size_t>(kMaxSetBytes / 16);
+
 inline bool isDigit(char c) { return static_cast<unsigned char>(c - '0') < 10; }
 inline bool isBlank(char c) { return c == ' ' || c == '\t'; }
 inline bool isDelimiter(char c) {
@@ -515,7 +518,8 @@ class Reader {
 
   // ---- numbers ----
   // Every number from the current line on, until a line that starts with '[' (left
-  // unread) or the end of the text. take(value, firstOnLine) returns false to stop.
+  // unread) or the end of the text. take(value, firstOnLine, offset) returns false to
+  // stop.
   template <typename Take>
   bool numbers(bool version1, Take&& take) {
     const char* b = text_.data();
@@ -567,7 +571,7 @@ class Reader {
         }
         return fail(line_, "'" + std::string(p, std::min<std::ptrdiff_t>(t - p, 40)) + "' is not a number");
       }
-      if (!take(v, lineStart)) return false;
+      if (!take(v, lineStart, static_cast<std::size_t>(p - b))) return false;
       lineStart = false;
       p = q;
     }
@@ -638,7 +642,8 @@ class Reader {
         return fail(noiseLine, "a noise line holds 5 numbers, not " + std::to_string(noiseCount));
       return addNoise(noiseValues, noiseLine);
     };
-    const bool ok = numbers(true, [&](double v, bool first) {
+    std::size_t firstRecordAt = 0;
+    const bool ok = numbers(true, [&](double v, bool first, std::size_t at) {
       if (noise) {
         if (first) {
           if (!endNoiseLine()) return false;
@@ -652,6 +657,7 @@ class Reader {
       const std::size_t r = counted % record;
       if (r == 0) {
         const double hz = v * unitScale_;
+        if (!std::isfinite(hz)) return tooLargeFrequency(v);
         if (!freq_.empty() && !(hz > previous)) {
           if (ports_ == 2) {
             if (!first) return fail(line_, "a noise line must begin a line");
@@ -668,10 +674,28 @@ class Reader {
           midLineAt = line_;
         }
         previous = hz;
+        if (freq_.size() == 1) {
+          // The first record's length in bytes sizes the rest: one allocation instead
+          // of a series of copies for a long file.
+          const std::size_t length = std::max<std::size_t>(at - firstRecordAt, 1);
+          const std::size_t estimate = std::min<std::size_t>((text_.size() - at) / length + 2,
+                                                           kMaxEntries / (static_cast<std::size_t>(ports_) * ports_));
+          try {
+            freq_.reserve(estimate + 1);
+            entries_.reserve((estimate + 1) * static_cast<std::size_t>(ports_) * static_cast<std::size_t>(ports_));
+          } catch (const std::bad_alloc&) {
+          }
+        } else if (freq_.empty()) {
+          firstRecordAt = at;
+        }
         freq_.push_back(hz);
-        entries_.resize(entries_.size() + static_cast<std::size_t>(ports_) * static_cast<std::size_t>(ports_));
-        if (entries_.size() > static_cast<std::size_t>(kMaxSetValues))
-          return fail(line_, "the data need more memory than this reader allows");
+        const std::size_t n2 = static_cast<std::size_t>(ports_) * static_cast<std::size_t>(ports_);
+        // Room for a record only where the rest of the text can hold its numbers (a
+        // digit and a blank each) and the set stays within the library's limit.
+        if (record / 2 > text_.size() - at)
+          return fail(line_, "the rest of the file cannot hold a record of " + std::to_string(record) + " numbers");
+        if (entries_.size() + n2 > kMaxEntries) return fail(line_, "the data need more memory than this reader allows");
+        entries_.resize(entries_.size() + n2);
       } else {
         place(freq_.size() - 1, r, v);
       }
@@ -724,6 +748,10 @@ class Reader {
     return true;
   }
 
+  bool tooLargeFrequency(double v) {
+    return fail(line_, "the frequency " + number(v) + " " + result_.info.unit + " is beyond the range of a double in hertz");
+  }
+
   bool addNoise(const double* v, int line) {
     const double hz = v[0] * unitScale_;
     auto& noise = result_.info.noise;
@@ -763,7 +791,7 @@ class Reader {
       return;
     }
     const std::size_t q = r / 2 - 1;
-    const complex z = Param(result_.info.dataFormat, pending_, v);
+    const complex z = result_.info.dataFormat == RI ? complex(pending_, v) : Param(result_.info.dataFormat, pending_, v);
     const std::size_t base = k * static_cast<std::size_t>(ports_) * static_cast<std::size_t>(ports_);
     entries_[base + target_[q]] = z;
     if (mirror_[q] != static_cast<std::size_t>(-1)) entries_[base + mirror_[q]] = z;
@@ -904,8 +932,7 @@ class Reader {
     const std::size_t needed = points * recordSize_;
     // Values the rest of the text can hold at most (a digit and a blank each): more
     // records than that are not allocated, only counted.
-    const bool store = points <= static_cast<std::size_t>(kMaxSetValues) / n2 &&
-                       needed / 2 <= text_.size() - pos_ + 1;
+    const bool store = points <= kMaxEntries / n2 && needed / 2 <= text_.size() - pos_ + 1;
     if (store) {
       freq_.assign(points, 0.0);
       entries_.assign(points * n2, complex());
@@ -913,13 +940,14 @@ class Reader {
     std::size_t counted = 0;
     int problemLine = 0;
     std::string problem;
-    const bool ok = numbers(false, [&](double v, bool first) {
+    const bool ok = numbers(false, [&](double v, bool first, std::size_t) {
       const std::size_t r = counted % recordSize_;
       const std::size_t k = counted / recordSize_;
       ++counted;
       if (k >= points || !store) return true;
       if (r == 0) {
         const double hz = v * unitScale_;
+        if (!std::isfinite(hz)) return tooLargeFrequency(v);
         if (problem.empty()) {
           if (!first) {
             problem = "a frequency must begin a line";
@@ -940,6 +968,9 @@ class Reader {
       return fail(networkLine, "the network data holds " + std::to_string(counted) + " numbers; [Number of Frequencies] " +
                                    std::to_string(points) + " with " + std::to_string(recordSize_) +
                                    " numbers per point needs " + std::to_string(needed));
+    if (!store)
+      return fail(networkLine, "[Number of Frequencies] " + std::to_string(points) + " with " + std::to_string(ports_) +
+                                   " ports needs more memory than this reader allows");
     if (!problem.empty()) return fail(problemLine, problem);
     info.points = static_cast<int>(points);
     info.ports = ports_;
@@ -1066,7 +1097,8 @@ class Reader {
 
     const std::vector<double> ones(N, 1.0);
     std::vector<complex> m(N * N), t(N * N);
-    for (std::size_t k = 0; k < freq_.size(); ++k) {
+    const bool asRead = mode.empty() && p == 'S' && !renormalising;
+    for (std::size_t k = 0; k < (asRead ? 0 : freq_.size()); ++k) {
       complex* point = entries_.data() + k * N * N;
       std::copy(point, point + N * N, m.begin());
       if (!mode.empty()) {  // x_se = T^T x_mm T
