@@ -359,6 +359,7 @@ class Reader {
     }
     if (!optionR_.empty()) info.optionR = optionR_.front();
     unitScale_ = info.unit == "Hz" ? 1.0 : info.unit == "kHz" ? 1e3 : info.unit == "MHz" ? 1e6 : 1e9;
+    unitDigits_ = info.unit == "Hz" ? 0 : info.unit == "kHz" ? 3 : info.unit == "MHz" ? 6 : 9;
     if (version2 && optionR_.size() > 1 &&
         !deviate(l.number, "a Version 2.x option line takes a single R value (per-port references go in [Reference])",
                  "read as the port references"))
@@ -656,7 +657,7 @@ class Reader {
       }
       const std::size_t r = counted % record;
       if (r == 0) {
-        const double hz = v * unitScale_;
+        const double hz = hertz(at, v);
         if (!std::isfinite(hz)) return tooLargeFrequency(v);
         if (!freq_.empty() && !(hz > previous)) {
           if (ports_ == 2) {
@@ -746,6 +747,34 @@ class Reader {
                                   std::to_string(values) + " values, not 2 N^2");
     ports_ = static_cast<int>(n);
     return true;
+  }
+
+  // The frequency whose text starts at offset at (value v in the file's unit) in hertz:
+  // the decimal the text writes times the unit's power of ten, rounded once, so
+  // "1.025" GHz is 1025000000 Hz exactly.
+  double hertz(std::size_t at, double v) const {
+    if (unitDigits_ == 0) return v;
+    const char* p = text_.data() + at;
+    const char* e = text_.data() + text_.size();
+    const char* q = p;
+    while (q < e && !isDelimiter(*q) && *q != 'e' && *q != 'E') ++q;
+    std::string shifted(*p == '+' ? p + 1 : p, q);
+    long long exponent = unitDigits_;
+    if (q < e && (*q == 'e' || *q == 'E')) {
+      const char* x = ++q;
+      while (q < e && !isDelimiter(*q)) ++q;
+      long long written = 0;
+      const std::size_t digits = static_cast<std::size_t>(q - x) - (*x == '+' || *x == '-');
+      if (digits > 6) return v * unitScale_;
+      const auto [end, ec] = std::from_chars(*x == '+' ? x + 1 : x, q, written);
+      if (ec != std::errc() || end != q) return v * unitScale_;
+      exponent += written;
+    }
+    shifted += "e" + std::to_string(exponent);
+    double hz = 0;
+    const auto [end, ec] = std::from_chars(shifted.data(), shifted.data() + shifted.size(), hz);
+    if (ec != std::errc()) return v * unitScale_;
+    return hz;
   }
 
   bool tooLargeFrequency(double v) {
@@ -940,13 +969,13 @@ class Reader {
     std::size_t counted = 0;
     int problemLine = 0;
     std::string problem;
-    const bool ok = numbers(false, [&](double v, bool first, std::size_t) {
+    const bool ok = numbers(false, [&](double v, bool first, std::size_t at) {
       const std::size_t r = counted % recordSize_;
       const std::size_t k = counted / recordSize_;
       ++counted;
       if (k >= points || !store) return true;
       if (r == 0) {
-        const double hz = v * unitScale_;
+        const double hz = hertz(at, v);
         if (!std::isfinite(hz)) return tooLargeFrequency(v);
         if (problem.empty()) {
           if (!first) {
@@ -1148,6 +1177,7 @@ class Reader {
   bool keepComments_ = false;
   std::vector<std::string> comments_;
   double unitScale_ = 1e9;
+  int unitDigits_ = 9;
   std::vector<double> optionR_;
   std::vector<double> reference_;
   std::vector<Mode> modes_;

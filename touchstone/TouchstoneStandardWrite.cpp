@@ -16,25 +16,39 @@ void append(std::string& out, double v) {
   out.append(text, r.ptr);
 }
 
-double unitScale(const std::string& unit) {
-  return unit == "Hz" ? 1.0 : unit == "kHz" ? 1e3 : unit == "MHz" ? 1e6 : 1e9;
+int unitDigits(const std::string& unit) {
+  return unit == "Hz" ? 0 : unit == "kHz" ? 3 : unit == "MHz" ? 6 : 9;
 }
 
-// The frequency in the file's unit: the double nearest hertz / scale, or one a few
-// steps from it, whose product with the scale is hertz again, so the reader's
-// multiplication restores the value written.
-void appendFrequency(std::string& out, double hertz, double scale) {
-  double x = hertz / scale;
-  if (scale != 1.0) {
-    double up = x, down = x;
-    for (int step = 0; step < 8 && x * scale != hertz; ++step) {
-      up = std::nextafter(up, INFINITY);
-      down = std::nextafter(down, -INFINITY);
-      if (up * scale == hertz) x = up;
-      else if (down * scale == hertz) x = down;
-    }
+// The frequency in the file's unit: the shortest decimal of the hertz value with its
+// point moved by the unit's digits, so the reader, which moves it back before it rounds,
+// gets the same double.
+void appendFrequency(std::string& out, double hertz, int unitDigits) {
+  if (unitDigits == 0 || !std::isfinite(hertz) || hertz == 0) return append(out, hertz);
+  char text[40];
+  const auto r = std::to_chars(text, text + sizeof text, hertz, std::chars_format::scientific);
+  const std::string_view s(text, static_cast<std::size_t>(r.ptr - text));
+  const std::size_t e = s.find('e');
+  std::string digits;
+  for (char c : s.substr(0, e))
+    if (c >= '0' && c <= '9') digits.push_back(c);
+  const bool negative = s[0] == '-';
+  int exponent = 0;
+  std::from_chars(s.data() + e + 1 + (s[e + 1] == '+'), s.data() + s.size(), exponent);
+  exponent -= unitDigits;  // value = 0.d1 d2 ... x 10^(exponent + 1)
+  if (negative) out.push_back('-');
+  const int point = exponent + 1;  // digits before the decimal point
+  if (point > 15 || point < -5) {
+    out += digits.substr(0, 1);
+    if (digits.size() > 1) out += "." + digits.substr(1);
+    out += "e" + std::to_string(exponent);
+  } else if (point <= 0) {
+    out += "0." + std::string(static_cast<std::size_t>(-point), '0') + digits;
+  } else if (static_cast<std::size_t>(point) >= digits.size()) {
+    out += digits + std::string(static_cast<std::size_t>(point) - digits.size(), '0');
+  } else {
+    out += digits.substr(0, static_cast<std::size_t>(point)) + "." + digits.substr(static_cast<std::size_t>(point));
   }
-  append(out, x);
 }
 
 void appendPair(std::string& out, complex z, format f) {
@@ -57,7 +71,7 @@ std::string formatTouchstone(const Sparams& set, const TouchstoneWriteOptions& o
   std::string out;
   const int n = set.Size();
   const int points = set.Fcount();
-  const double scale = unitScale(o.unit);
+  const int digits = unitDigits(o.unit);
   for (const auto& c : set.Comments()) {
     if (c->empty() || c->front() != '!') out.push_back('!');
     out += *c;
@@ -81,7 +95,7 @@ std::string formatTouchstone(const Sparams& set, const TouchstoneWriteOptions& o
   }
   out.reserve(out.size() + static_cast<std::size_t>(points) * static_cast<std::size_t>(n * n) * 48);
   for (int k = 0; k < points; ++k) {
-    appendFrequency(out, set.Freq(k), scale);
+    appendFrequency(out, set.Freq(k), digits);
     if (o.version != 2 && n == 2) {  // N11 N21 N12 N22 on one line
       for (const auto& [i, j] : {std::pair{1, 1}, {2, 1}, {1, 2}, {2, 2}}) appendPair(out, set.Value(k, i, j), o.dataFormat);
       out.push_back('\n');
