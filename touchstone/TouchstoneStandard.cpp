@@ -179,6 +179,17 @@ bool solve(std::vector<complex>& a, std::vector<complex>& b, int n) {
   return true;
 }
 
+// out = a b, or a^T b, for n x n matrices in row-major order.
+template <typename A, typename B>
+void multiply(const std::vector<A>& a, bool transposeA, const std::vector<B>& b, std::vector<complex>& out, std::size_t n) {
+  for (std::size_t i = 0; i < n; ++i)
+    for (std::size_t j = 0; j < n; ++j) {
+      complex sum = 0;
+      for (std::size_t c = 0; c < n; ++c) sum += (transposeA ? a[c * n + i] : a[i * n + c]) * b[c * n + j];
+      out[i * n + j] = sum;
+    }
+}
+
 class Reader {
  public:
   Reader(std::string_view text, const std::string& name, const TouchstoneReadOptions& options)
@@ -1131,20 +1142,8 @@ class Reader {
       complex* point = entries_.data() + k * N * N;
       std::copy(point, point + N * N, m.begin());
       if (!mode.empty()) {  // x_se = T^T x_mm T
-        for (std::size_t i = 0; i < N; ++i)
-          for (std::size_t j = 0; j < N; ++j) {
-            complex s = 0;
-            for (std::size_t c = 0; c < N; ++c)
-              if (mode[c * N + j] != 0) s += m[i * N + c] * mode[c * N + j];
-            t[i * N + j] = s;
-          }
-        for (std::size_t i = 0; i < N; ++i)
-          for (std::size_t j = 0; j < N; ++j) {
-            complex s = 0;
-            for (std::size_t r = 0; r < N; ++r)
-              if (mode[r * N + i] != 0) s += mode[r * N + i] * t[r * N + j];
-            m[i * N + j] = s;
-          }
+        multiply(m, false, mode, t, N);
+        multiply(mode, true, t, m, N);
       }
       bool ok = true;
       if (p == 'S') {
