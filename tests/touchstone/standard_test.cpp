@@ -101,6 +101,40 @@ TEST(StandardReader, OneNetworkWrittenInManyWays) {
   EXPECT_DOUBLE_EQ(n1.info.noise[1].hertz, 18e9);
 }
 
+// Every Version 1.x channel file of the shared collection that the long-standing reader
+// takes in as it is (S-parameters at 50 ohm, nothing after the numbers, no noise block):
+// both readers give the same numbers, the standard one with a 2-port's S21 at (2, 1)
+// where the long-standing one keeps the file's pair order.
+TEST(StandardReader, AgreesWithTheLongStandingReaderOnVersion1Files) {
+  const std::filesystem::path root = BREVO_CHANNELS_DIR;
+  if (!std::filesystem::exists(root)) GTEST_SKIP() << "no channel files at " << root;
+  int compared = 0;
+  for (const auto& e : std::filesystem::recursive_directory_iterator(root)) {
+    const std::string path = e.path().string();
+    if (!e.is_regular_file() || touchstoneVersionOf(path) != 1) continue;
+    const Version1Declarations d = declarationsOf(path);
+    const Sparams old(path, nullptr);
+    if (d.parameter != 'S' || d.R.size() > 1 || (d.R.size() == 1 && d.R[0] != 50) || d.commentAfterData ||
+        old.firstPointOutOfOrder(true) || old.Size() == 0)
+      continue;
+    const TouchstoneFile f = readTouchstone(path);
+    ASSERT_TRUE(f.ok) << f.message();
+    ASSERT_EQ(f.set.Size(), old.Size()) << path;
+    ASSERT_EQ(f.set.Fcount(), old.Fcount()) << path;
+    const int n = old.Size();
+    double worst = 0;
+    for (int k = 0; k < old.Fcount(); ++k) {
+      EXPECT_NEAR(f.set.Freq(k), old.Freq(k), 1e-15 * old.Freq(k)) << path;
+      for (int i = 1; i <= n; ++i)
+        for (int j = 1; j <= n; ++j)
+          worst = std::max(worst, std::abs(f.set.Value(k, i, j) - (n == 2 ? old.Value(k, j, i) : old.Value(k, i, j))));
+    }
+    EXPECT_EQ(worst, 0) << path;
+    ++compared;
+  }
+  EXPECT_GE(compared, 40);
+}
+
 struct Entry {
   int k, i, j;
   cplx value;
