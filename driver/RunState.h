@@ -119,6 +119,9 @@ struct RunState {
   // caller gives others (memory streams, say); the run never closes them.
   FILE* standardOutput = stdout;
   FILE* standardError = stderr;
+  // Problems the run noticed but went on with, each printed at the end of the log as
+  // "warning: " and the text, after every other line.
+  std::vector<std::string> warnings;
   FILE* result = stdout;
   FILE* log = stderr;
   std::vector<std::string> arguments;          // the command line, program name first

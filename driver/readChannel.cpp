@@ -49,8 +49,8 @@ void warnMisread(RunState& rs, const std::string& name, const Sparams& set) {
       add("the noise block from point " + std::to_string(k + 1) + " taken as network data");
   }
   if (what.empty()) return;
-  std::fprintf(rs.log, "warning: %s will be misread (%s); convert it first: brevo-touchstone %s %s\n",
-               name.c_str(), what.c_str(), name.c_str(), convertedName(name).c_str());
+  warn(rs, name + " will be misread (" + what + "); convert it first: brevo-touchstone " + name + " " +
+               convertedName(name));
 }
 
 }  // namespace
@@ -67,8 +67,7 @@ Sparams readChannelFile(RunState& rs, const std::string& name, std::string* erro
     return set;
   }
   const TouchstoneFile f = readTouchstone(name);
-  for (const auto& d : f.info.deviations)
-    std::fprintf(rs.log, "warning: %s; %s\n", f.message(d).c_str(), d.taken.c_str());
+  for (const auto& d : f.info.deviations) warn(rs, f.message(d) + "; " + d.taken);
   if (!f.ok) {
     *error = f.message();
     std::fprintf(rs.log, "%s\n", error->c_str());

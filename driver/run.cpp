@@ -46,6 +46,8 @@ int runStages(RunState& rs, Stage first, StageObserver* observer) {
   return 0;
 }
 
+void warn(RunState& rs, std::string text) { rs.warnings.push_back(std::move(text)); }
+
 int runAnalysis(RunState& rs, StageObserver* observer) {
   rs.result = rs.standardOutput;
   rs.log = rs.standardError;
@@ -53,5 +55,6 @@ int runAnalysis(RunState& rs, StageObserver* observer) {
   std::fprintf(rs.log, "$PWD=%s\n", rs.baseDirectory.c_str());
   registerKeywords(rs);
   const int status = optionsAndStages(rs, observer);
+  for (const std::string& w : rs.warnings) std::fprintf(rs.log, "warning: %s\n", w.c_str());
   return cleanUp(rs, status);   // a report lost on the way changes a 0 into kReportLost
 }

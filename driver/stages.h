@@ -59,6 +59,9 @@ inline constexpr double kMaxGridProducts = 1e10;
 
 // Helpers the stages share (and tests call).
 
+// Notes a problem the run goes on with; runAnalysis prints it at the end of the log.
+void warn(RunState& rs, std::string text);
+
 // One channel file: a Version 2.x file by the standard reader (how it was read, or its
 // first broken rule, on the log; error receives that rule as "NAME:LINE: rule"), any
 // other by the long-standing reader, with a warning on the log when that reader would
