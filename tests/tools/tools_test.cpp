@@ -1,18 +1,7 @@
 // Black-box runs of the tools: brevo-cascade's refusals and joins, the generator feeding
 // Brevo, the bundled examples' regeneration, the pictures and the sweep.
-#include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cmath>
-#include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
-#include <string>
-#include <vector>
 
 #include "TouchstoneCore.h"
 #include "workspace.h"
