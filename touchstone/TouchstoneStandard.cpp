@@ -807,21 +807,25 @@ class Reader {
 
   // Where each pair of a record goes: pair q to entries at index target_[q] (and its
   // mirror for a triangle).
+  // Sizes the record; builds the tables only when the rest of the text can hold one
+  // record (a digit and a blank per number), so a file that claims a huge matrix costs
+  // nothing before its numbers are counted.
   void layout() {
-    const int n = ports_;
+    const auto n = static_cast<std::size_t>(ports_);
+    const std::string& m = result_.info.matrixFormat;
+    recordSize_ = 1 + (m == "Full" ? 2 * n * n : n * (n + 1));
     target_.clear();
     mirror_.clear();
-    const std::string& m = result_.info.matrixFormat;
-    for (int i = 0; i < n; ++i) {
-      const int from = m == "Upper" ? i : 0;
-      const int to = m == "Lower" ? i : n - 1;
-      for (int j = from; j <= to; ++j) {
-        target_.push_back(static_cast<std::size_t>(i * n + j));
-        mirror_.push_back(m == "Full" || i == j ? static_cast<std::size_t>(-1) : static_cast<std::size_t>(j * n + i));
+    if (recordSize_ / 2 > text_.size() - pos_ + 1) return;
+    for (std::size_t i = 0; i < n; ++i) {
+      const std::size_t from = m == "Upper" ? i : 0;
+      const std::size_t to = m == "Lower" ? i + 1 : n;
+      for (std::size_t j = from; j < to; ++j) {
+        target_.push_back(i * n + j);
+        mirror_.push_back(m == "Full" || i == j ? static_cast<std::size_t>(-1) : j * n + i);
       }
     }
     if (n == 2 && m == "Full" && order2112_) std::swap(target_[1], target_[2]);  // N11 N21 N12 N22
-    recordSize_ = 1 + 2 * target_.size();
   }
 
   // Number r (1..) of the record of point k.
