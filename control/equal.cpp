@@ -380,6 +380,54 @@ int equal(variable_def* table, std::string_view text) { return apply(table, text
 
 int equal(variable_def* table, std::string_view text, FILE* log) { return apply(table, text, log); }
 
+AssignmentView inspectAssignment(const variable_def* table, std::string_view text) {
+  AssignmentView v;
+  text = text.substr(0, text.find('\0'));
+  if (table == nullptr || text.find('=') == std::string_view::npos) return v;
+  v.name = std::string(nameOf(text));
+  if (v.name.empty()) return v;
+  v.value = cleanValue(text.substr(text.find('=') + 1));
+  v.indirect = !v.value.empty() && (v.value.front() == '$' || v.value.front() == '%');
+  const variable_def* target = nullptr;
+  for (const variable_def* n = table; n != nullptr && n->next != nullptr; n = n->next.get())
+    if (n->name == v.name) {
+      target = n;
+      break;
+    }
+  v.known = target != nullptr && !ownsText(*target);
+  v.type = target ? target->type : 0;
+  v.used = v.value.size();
+  const Conversion c = typeOf(v.type).conversion;
+  if (!v.known || v.indirect || c == Conversion::Text || c == Conversion::None) return v;
+  const char* start = v.value.c_str();
+  char* end = nullptr;
+  switch (c) {
+    case Conversion::Decimal: std::strtoll(start, &end, 10); break;
+    case Conversion::Hex: std::strtoull(start, &end, 16); break;
+    case Conversion::Float: std::strtof(start, &end); break;
+    default: std::strtod(start, &end); break;
+  }
+  v.used = static_cast<std::size_t>(end - start);
+  if (c == Conversion::Engineering && v.used > 0 && v.used < v.value.size()) {
+    const char letter = lower(v.value[v.used]);
+    for (const EngSuffix& e : kEngSuffixes)
+      if (e.letter == letter) {
+        const bool meg = letter == 'm' && v.value.size() >= v.used + 3 && lower(v.value[v.used + 1]) == 'e' &&
+                         lower(v.value[v.used + 2]) == 'g';
+        v.used += meg ? 3 : 1;
+        break;
+      }
+  }
+  return v;
+}
+
+std::vector<std::string> registeredNames(const variable_def* table) {
+  std::vector<std::string> names;
+  for (const variable_def* n = table; n != nullptr && n->next != nullptr; n = n->next.get())
+    if (!ownsText(*n)) names.push_back(n->name);
+  return names;
+}
+
 double eng_strtod(const char* text) {
   if (text == nullptr) return 0;
   char* end = nullptr;

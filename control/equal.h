@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // Every 's' variable registered by a caller points at a buffer of this many
 // characters: 999 characters of text and the terminator.
@@ -55,6 +56,24 @@ int equal(variable_def* table, std::string_view text);
 // too long for a registered string variable's storage is refused (status 3, the
 // stored value unchanged) and the log names the keyword.
 int equal(variable_def* table, std::string_view text, FILE* log);
+
+// What an assignment would do, looked at before it is applied: its name, whether that
+// names a registered variable (not one the table made from an unknown name), the type
+// code, the value text as the conversion sees it, whether that text comes from
+// elsewhere ("$" or "%"), and how many of its characters a number conversion takes
+// (all of them for text; the rest is ignored by the conversion).
+struct AssignmentView {
+  std::string name;     // empty when the text is no assignment
+  bool known = false;
+  char type = 0;
+  std::string value;
+  bool indirect = false;
+  std::size_t used = 0;
+};
+AssignmentView inspectAssignment(const variable_def* table, std::string_view text);
+
+// Names of the registered variables, in registration order.
+std::vector<std::string> registeredNames(const variable_def* table);
 
 // The number at the start of text scaled by its engineering suffix
 // (a f p n u m k g t, and meg); 0 when there is no number or the text is null.

@@ -6,6 +6,7 @@
 #include <limits>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "TouchstoneCore.h"
@@ -122,6 +123,13 @@ struct RunState {
   // Problems the run noticed but went on with, each printed at the end of the log as
   // "warning: " and the text, after every other line.
   std::vector<std::string> warnings;
+  // Where each keyword got its final value: "default", "command line" (with the
+  // argument's position) or a control file and its line.
+  struct Origin {
+    std::string source;  // "default", "command line" or the control file's name
+    int line = 0;        // the control file's line, or the argument's position
+  };
+  std::vector<std::pair<std::string, Origin>> origins;  // in the order first set
   FILE* result = stdout;
   FILE* log = stderr;
   std::vector<std::string> arguments;          // the command line, program name first

@@ -63,7 +63,8 @@ void applyDefaults(RunState& rs) {
   }
 }
 
-void applyUserAssignment(RunState& rs, std::string_view text) {
+void applyUserAssignment(RunState& rs, std::string_view text, const RunState::Origin& origin) {
+  noteAssignment(rs, text, origin);
   equal(rs.table.get(), text, rs.log);
   updateListsAndStreams(rs);
 }
@@ -80,9 +81,11 @@ int applyControlFile(RunState& rs, const char* name) {
     return 2;
   }
   char piece[kLinePiece + 1];
+  int line = 1;
   while (std::fgets(piece, sizeof piece, file)) {
     std::fputs(piece, rs.log);
-    applyUserAssignment(rs, piece);
+    applyUserAssignment(rs, piece, {name, line});
+    if (std::strchr(piece, '\n')) ++line;
   }
   // A name that opens but cannot be read (a directory, a failing device) is a control
   // file that cannot be opened, with the same message and status (our choice).
@@ -102,7 +105,7 @@ int applyArguments(RunState& rs) {
   for (int position = 1; position < count; ++position) {
     const char* argument = rs.arguments[static_cast<std::size_t>(position)].c_str();
     if (std::strchr(argument, '=')) {
-      applyUserAssignment(rs, argument);
+      applyUserAssignment(rs, argument, {"command line", position});
     } else if (int status = applyControlFile(rs, argument)) {
       return status;
     }

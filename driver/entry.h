@@ -26,8 +26,13 @@ int printHelp(RunState& rs);                       // status 0
 
 // The starter file applied line by line, comments cut, no echo, no post-processing.
 void applyDefaults(RunState& rs);
-// One assignment as a user gives it: the table, then channel lists and streams.
-void applyUserAssignment(RunState& rs, std::string_view text);
+// One assignment as a user gives it, from where it was given: its origin and any
+// warning noted, the table, then channel lists and streams.
+void applyUserAssignment(RunState& rs, std::string_view text, const RunState::Origin& origin);
+// The origin and warnings of an assignment, before it is applied.
+void noteAssignment(RunState& rs, std::string_view text, const RunState::Origin& origin);
+// Registered keywords within a small edit distance of name (case aside), nearest first.
+std::vector<std::string> nearestKeywords(const RunState& rs, const std::string& name);
 // Channel lists and stream switches after each user assignment.
 void updateListsAndStreams(RunState& rs);
 

@@ -1,0 +1,84 @@
+// What a user's assignment did, looked at before it is applied: where each keyword was
+// set, and a warning for a name that is no keyword but close to one, or a number whose
+// text holds more than the number.
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <string>
+
+#include "entry.h"
+#include "stages.h"
+
+namespace {
+
+char lower(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
+
+// Edits (insertions, deletions, substitutions, swaps of neighbours) between a and b,
+// letters compared without case.
+std::size_t editDistance(const std::string& a, const std::string& b) {
+  std::vector<std::vector<std::size_t>> d(a.size() + 1, std::vector<std::size_t>(b.size() + 1));
+  for (std::size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
+  for (std::size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
+  for (std::size_t i = 1; i <= a.size(); ++i)
+    for (std::size_t j = 1; j <= b.size(); ++j) {
+      const std::size_t cost = lower(a[i - 1]) == lower(b[j - 1]) ? 0 : 1;
+      d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + cost});
+      if (i > 1 && j > 1 && lower(a[i - 1]) == lower(b[j - 2]) && lower(a[i - 2]) == lower(b[j - 1]))
+        d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+    }
+  return d[a.size()][b.size()];
+}
+
+std::string where(const RunState::Origin& o) {
+  if (o.source == "command line") return "argument " + std::to_string(o.line);
+  return o.source + " line " + std::to_string(o.line);
+}
+
+}  // namespace
+
+std::vector<std::string> nearestKeywords(const RunState& rs, const std::string& name) {
+  // Close enough to be a slip: one edit in a short name, two in a longer one.
+  const std::size_t limit = name.size() <= 4 ? 1 : 2;
+  std::vector<std::pair<std::size_t, std::string>> near;
+  for (const std::string& k : registeredNames(rs.table.get())) {
+    const std::size_t d = editDistance(name, k);
+    if (d <= limit) near.emplace_back(d, k);
+  }
+  std::stable_sort(near.begin(), near.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::vector<std::string> names;
+  for (std::size_t i = 0; i < near.size() && i < 3; ++i) names.push_back(near[i].second);
+  return names;
+}
+
+void noteAssignment(RunState& rs, std::string_view text, const RunState::Origin& origin) {
+  const AssignmentView v = inspectAssignment(rs.table.get(), text);
+  if (v.name.empty()) return;
+  const std::string at = where(origin);
+  if (!v.known) {
+    // A line of prose holding "=" (a comment) names nothing a user meant to set.
+    if (v.name.find_first_of("# \t!") != std::string::npos) return;
+    // A name far from every keyword is taken as the user's own text variable, which
+    // "%" may refer to; only a near miss is said.
+    const std::vector<std::string> near = nearestKeywords(rs, v.name);
+    if (near.empty()) return;
+    std::string list;
+    for (std::size_t i = 0; i < near.size(); ++i)
+      list += (i == 0 ? "" : i + 1 == near.size() ? " or " : ", ") + near[i];
+    warn(rs, "unknown keyword " + v.name + " (" + at + ") kept as a text variable; did you mean " + list + "?");
+    return;
+  }
+  auto found = std::find_if(rs.origins.begin(), rs.origins.end(), [&](const auto& e) { return e.first == v.name; });
+  if (found == rs.origins.end()) rs.origins.emplace_back(v.name, origin);
+  else found->second = origin;
+  if (v.indirect || v.used == v.value.size()) return;
+  const bool engineering = v.type == 'e' || v.type == 'E';
+  if (v.used == 0) {
+    warn(rs, v.name + "=" + v.value + " (" + at + "): no number in \"" + v.value + "\"; " +
+                 (engineering ? "0 taken" : "not assigned, the value before stays"));
+    return;
+  }
+  char taken[64];
+  std::snprintf(taken, sizeof taken, "%g", engineering ? eng_strtod(v.value.c_str()) : std::strtod(v.value.c_str(), nullptr));
+  warn(rs, v.name + "=" + v.value + " (" + at + "): " + taken + " taken from \"" + v.value.substr(0, v.used) + "\", \"" +
+               v.value.substr(v.used) + "\" ignored");
+}
