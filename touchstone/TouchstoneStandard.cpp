@@ -316,6 +316,7 @@ class Reader {
     }
     if (!optionR_.empty()) info.optionR = optionR_.front();
     unitScale_ = info.unit == "Hz" ? 1.0 : info.unit == "kHz" ? 1e3 : info.unit == "MHz" ? 1e6 : 1e9;
+    unitDigits_ = info.unit == "Hz" ? 0 : info.unit == "kHz" ? 3 : info.unit == "MHz" ? 6 : 9;
     if (version2 && optionR_.size() > 1 &&
         !deviate(l.number, "a Version 2.x option line takes a single R value (per-port references go in [Reference])"))
       return false;
@@ -524,12 +525,30 @@ class Reader {
         while (t < e && !isDelimiter(*t)) ++t;
         return fail(line_, "'" + std::string(p, std::min<std::ptrdiff_t>(t - p, 40)) + "' is not a number");
       }
+      token_ = std::string_view(p, static_cast<std::size_t>(q - p));
       if (!take(v, lineStart)) return false;
       lineStart = false;
       p = q;
     }
     pos_ = text_.size();
     return true;
+  }
+
+  // Hertz of the frequency v just read (token_): its decimal text with the exponent moved
+  // by the unit's digits, so that hertz are the double nearest the number written, not v
+  // times the scale rounded once more (which misses some doubles, and a written file
+  // would not give back the frequencies it was made from).
+  double hertz(double v) const {
+    if (unitDigits_ == 0) return v;
+    std::string_view t = token_;
+    if (t[0] == '+') t.remove_prefix(1);
+    const std::size_t e = t.find_first_of("eE");
+    const std::string exponent(e == std::string_view::npos ? "0" : t.substr(e + 1));
+    if (exponent.size() > 8) return v * unitScale_;
+    const std::string text = std::string(t.substr(0, e)) + "e" + std::to_string(std::atoi(exponent.c_str()) + unitDigits_);
+    double hz = 0;
+    const auto r = std::from_chars(text.data(), text.data() + text.size(), hz);
+    return r.ec == std::errc() ? hz : std::strtod(text.c_str(), nullptr);
   }
 
   // ---- the whole read ----
@@ -608,7 +627,7 @@ class Reader {
       }
       const std::size_t r = counted % record;
       if (r == 0) {
-        const double hz = v * unitScale_;
+        const double hz = hertz(v);
         if (!freq_.empty() && !(hz > previous)) {
           if (ports_ == 2) {
             if (!first) return fail(line_, "a noise line must begin a line");
@@ -875,7 +894,7 @@ class Reader {
       ++counted;
       if (k >= points || !store) return true;
       if (r == 0) {
-        const double hz = v * unitScale_;
+        const double hz = hertz(v);
         if (problem.empty()) {
           if (!first) {
             problem = "a frequency must begin a line";
@@ -1072,6 +1091,8 @@ class Reader {
   bool keepComments_ = false;
   std::vector<std::string> comments_;
   double unitScale_ = 1e9;
+  int unitDigits_ = 9;
+  std::string_view token_;  // the number numbers() hands on
   std::vector<double> optionR_;
   std::vector<double> reference_;
   std::vector<Mode> modes_;

@@ -2,6 +2,7 @@
 // that reads back as the same double.
 #include <charconv>
 #include <cmath>
+#include <cstdlib>
 #include <numbers>
 
 #include "TouchstoneStandard.h"
@@ -16,25 +17,34 @@ void append(std::string& out, double v) {
   out.append(text, r.ptr);
 }
 
-double unitScale(const std::string& unit) {
-  return unit == "Hz" ? 1.0 : unit == "kHz" ? 1e3 : unit == "MHz" ? 1e6 : 1e9;
-}
+int unitDigits(const std::string& unit) { return unit == "Hz" ? 0 : unit == "kHz" ? 3 : unit == "MHz" ? 6 : 9; }
 
-// The frequency in the file's unit: the double nearest hertz / scale, or one a few
-// steps from it, whose product with the scale is hertz again, so the reader's
-// multiplication restores the value written.
-void appendFrequency(std::string& out, double hertz, double scale) {
-  double x = hertz / scale;
-  if (scale != 1.0) {
-    double up = x, down = x;
-    for (int step = 0; step < 8 && x * scale != hertz; ++step) {
-      up = std::nextafter(up, INFINITY);
-      down = std::nextafter(down, -INFINITY);
-      if (up * scale == hertz) x = up;
-      else if (down * scale == hertz) x = down;
-    }
+// The frequency in the file's unit: the digits of the shortest form of hertz with the
+// point moved by the unit's digits (3, 6 or 9). The reader moves it back on the decimal
+// text, so it gets hertz again.
+void appendFrequency(std::string& out, double hertz, int unitDigits) {
+  if (unitDigits == 0 || hertz == 0) return append(out, hertz);
+  char text[40];
+  const auto r = std::to_chars(text, text + sizeof text, hertz, std::chars_format::scientific);
+  const std::string_view s(text, static_cast<std::size_t>(r.ptr - text));
+  const std::size_t e = s.find('e');
+  std::string digits;  // d1 d2 ... dn, the value d1.d2...dn x 10^exponent
+  for (char c : s.substr(0, e))
+    if (c >= '0' && c <= '9') digits.push_back(c);
+  const int exponent = std::atoi(std::string(s.substr(e + 1)).c_str()) - unitDigits;
+  if (s[0] == '-') out.push_back('-');
+  if (exponent < -5 || exponent > 16) {
+    out += digits.substr(0, 1);
+    if (digits.size() > 1) out += "." + digits.substr(1);
+    out += "e" + std::to_string(exponent);
+  } else if (exponent < 0) {
+    out += "0." + std::string(static_cast<std::size_t>(-exponent - 1), '0') + digits;
+  } else {
+    const auto point = static_cast<std::size_t>(exponent) + 1;
+    if (digits.size() < point) digits.append(point - digits.size(), '0');
+    out += digits.substr(0, point);
+    if (digits.size() > point) out += "." + digits.substr(point);
   }
-  append(out, x);
 }
 
 void appendPair(std::string& out, complex z, format f) {
@@ -57,7 +67,7 @@ std::string formatTouchstone(const Sparams& set, const TouchstoneWriteOptions& o
   std::string out;
   const int n = set.Size();
   const int points = set.Fcount();
-  const double scale = unitScale(o.unit);
+  const int digits = unitDigits(o.unit);
   for (const auto& c : set.Comments()) {
     if (c->empty() || c->front() != '!') out.push_back('!');
     out += *c;
@@ -81,7 +91,7 @@ std::string formatTouchstone(const Sparams& set, const TouchstoneWriteOptions& o
   }
   out.reserve(out.size() + static_cast<std::size_t>(points) * static_cast<std::size_t>(n * n) * 48);
   for (int k = 0; k < points; ++k) {
-    appendFrequency(out, set.Freq(k), scale);
+    appendFrequency(out, set.Freq(k), digits);
     if (o.version != 2 && n == 2) {  // N11 N21 N12 N22 on one line
       for (const auto& [i, j] : {std::pair{1, 1}, {2, 1}, {1, 2}, {2, 2}}) appendPair(out, set.Value(k, i, j), o.dataFormat);
       out.push_back('\n');
