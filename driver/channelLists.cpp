@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "entry.h"
+#include "outputFile.h"
 #include "stages.h"
 #include "variants.h"
 
@@ -23,26 +24,28 @@ std::size_t takeChannel(char* text, std::vector<channelLine>& list) {
   return list.size();
 }
 
-// Opens a stream file for writing. The old stream is flushed first so that a file
-// named again is not overwritten later by the old stream's buffer.
-FILE* openStreamFile(RunState& rs, FILE* old, const char* name) {
-  std::fflush(old);
-  return std::fopen(rePath(rs.baseDirectory.c_str(), name, nullptr).c_str(), "w");
-}
-
 // Switches the result or log stream to the file named by the setting, if one is named,
 // or to its standard stream when the file cannot be opened; then empties the setting.
 // Both lines go to the log as it is after the switch. A replaced stream is never read
-// again: we close it unless it is one of the run's standard streams.
+// again: we close it unless it is one of the run's standard streams, and a closed one that
+// lost output is said on standard error as at the end of the run ("could not write the
+// WHAT: REASON").
 void switchStream(RunState& rs, FILE*& stream, char* name, FILE* fallback, const char* openedLine,
-                  const char* failedLine) {
+                  const char* failedLine, const char* what) {
   if (name[0] == '\0') return;
   FILE* old = stream;
-  FILE* opened = openStreamFile(rs, old, name);
+  // The old stream's buffer goes out first, so that a file named again is not overwritten
+  // later by it.
+  int error = finishOutput(old, false);
+  FILE* opened = std::fopen(rePath(rs.baseDirectory.c_str(), name, nullptr).c_str(), "w");
   stream = opened ? opened : fallback;
   if (opened && openedLine) std::fprintf(rs.log, openedLine, name);
   if (!opened) std::fprintf(rs.log, failedLine, name);
-  if (old != stream && old != rs.standardOutput && old != rs.standardError) std::fclose(old);
+  if (old != stream && old != rs.standardOutput && old != rs.standardError) {
+    const int closeError = finishOutput(old, true);
+    if (error == 0) error = closeError;
+    if (error) sayStreamLost(rs.standardError, what, error);
+  }
   name[0] = '\0';
 }
 
@@ -66,9 +69,9 @@ void updateListsAndStreams(RunState& rs) {
   if (std::size_t n = takeChannel(s.FEXT, rs.fextList))
     std::fprintf(rs.log, "FEXT channel %2d     = %s\n", static_cast<int>(n), fext.c_str());
   switchStream(rs, rs.result, s.results, rs.standardOutput, nullptr,
-               "cannot open %s, will use default results output\n");
+               "cannot open %s, will use default results output\n", "report");
   switchStream(rs, rs.log, s.log, rs.standardError, "opened %s as LOG\n",
-               "cannot open %s, will use default log\n");
+               "cannot open %s, will use default log\n", "log");
 }
 
 int fixChannelLine(channelLine& entry, int inP, int inM, int outP, int outM) {

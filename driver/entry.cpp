@@ -1,13 +1,13 @@
 // Options, defaults and arguments of a run, and the clean-up of its streams.
 #include "entry.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #ifdef __GLIBC__
 #include <malloc.h>
 #endif
 
+#include "outputFile.h"
 #include "variants.h"
 
 namespace {
@@ -111,39 +111,20 @@ int applyArguments(RunState& rs) {
   return 0;
 }
 
-bool finishStream(FILE* stream, bool close, const char** why) {
-  errno = 0;
-  bool lost = std::fflush(stream) != 0 || std::ferror(stream) != 0;
-  int error = errno;
-  if (close && std::fclose(stream) != 0) {
-    lost = true;
-    if (error == 0) error = errno;
-  }
-  *why = error != 0 ? std::strerror(error) : nullptr;
-  return !lost;
+void sayStreamLost(FILE* err, const char* what, int error) {
+  std::fprintf(err, "could not write the %s: %s\n", what, std::strerror(error));
 }
-
-namespace {
-
-void sayLost(FILE* err, const char* what, const char* why) {
-  if (why)
-    std::fprintf(err, "could not write the %s: %s\n", what, why);
-  else
-    std::fprintf(err, "could not write all of the %s\n", what);
-}
-
-}  // namespace
 
 int cleanUp(RunState& rs, int status) {
-  const char* why = nullptr;
   FILE* out = rs.standardOutput;
   FILE* err = rs.standardError;
-  const bool reportKept = finishStream(rs.result, rs.result != out && rs.result != err, &why);
-  if (!reportKept) sayLost(err, "report", why);
-  if (rs.log != rs.result && !finishStream(rs.log, rs.log != out && rs.log != err, &why) &&
-      rs.log != err)
-    sayLost(err, "log", why);
+  const int reportError = finishOutput(rs.result, rs.result != out && rs.result != err);
+  if (reportError) sayStreamLost(err, "report", reportError);
+  if (rs.log != rs.result) {
+    const int logError = finishOutput(rs.log, rs.log != out && rs.log != err);
+    if (logError && rs.log != err) sayStreamLost(err, "log", logError);
+  }
   rs.result = out;
   rs.log = err;
-  return !reportKept && status == 0 ? kReportLost : status;
+  return reportError && status == 0 ? kReportLost : status;
 }

@@ -31,9 +31,9 @@ void applyUserAssignment(RunState& rs, std::string_view text);
 // Channel lists and stream switches after each user assignment.
 void updateListsAndStreams(RunState& rs);
 
-// Flushes and, when close is set, closes one output stream. True when every byte written
-// to it arrived; else false, with the reason in *why when one is known (else null).
-bool finishStream(FILE* stream, bool close, const char** why);
+// "could not write the WHAT: REASON" on err, for the report or the log that lost output
+// (REASON the text of the errno value error).
+void sayStreamLost(FILE* err, const char* what, int error);
 // Exit status of a run whose report could not be written in full (a full disk, for
 // instance): the report is lost, so the run has not done its job.
 inline constexpr int kReportLost = 12;

@@ -1,5 +1,8 @@
 // Opening and closing the optional waveform and frequency-domain files.
+#include <cstring>
+
 #include "entry.h"
+#include "outputFile.h"
 #include "stages.h"
 #include "variants.h"
 
@@ -12,11 +15,7 @@ SideFile openSideFile(RunState& rs, const char* suffix) {
 
 void closeSideFile(RunState& rs, SideFile& file, const char* suffix) {
   if (!file) return;
-  const char* why = nullptr;
-  if (finishStream(file.release(), true, &why)) return;
-  const std::string name = rePath(rs.baseDirectory.c_str(), rs.saveBase.c_str(), suffix);
-  if (why)
-    std::fprintf(rs.log, "could not write all of %s: %s\n", name.c_str(), why);
-  else
-    std::fprintf(rs.log, "could not write all of %s\n", name.c_str());
+  if (const int error = finishOutput(file.release(), true))
+    std::fprintf(rs.log, "could not write all of %s: %s\n",
+                 rePath(rs.baseDirectory.c_str(), rs.saveBase.c_str(), suffix).c_str(), std::strerror(error));
 }

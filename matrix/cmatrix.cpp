@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "lapack_bridge.h"
+#include "outputFile.h"
 
 namespace {
 
@@ -147,16 +148,20 @@ void cmatrix::dump(FILE* f, const char* format, int flags) const {
   }
 }
 
-void cmatrix::dump(const char* directory, const char* name, const char* format, int flags) const {
+int cmatrix::dump(const char* directory, const char* name, const char* format, int flags) const {
   const std::string path = std::string(directory ? directory : "") + (name ? name : "");
   FILE* f = std::fopen(path.c_str(), "w");
   if (!f) {
     std::fprintf(stderr, "cannot open %s\n", path.c_str());
-    return;
+    return 1;
   }
   std::fprintf(stderr, "%s\n", path.c_str());
   dump(f, format, flags);
-  std::fclose(f);
+  if (const int error = finishOutput(f, true)) {
+    sayNotWritten(stderr, nullptr, path.c_str(), error);
+    return 1;
+  }
+  return 0;
 }
 
 // Left division: X with b * X = *this. A square b is solved by LU (zgesv), a tall b in

@@ -35,7 +35,9 @@ class cmatrix {
   void ripple(const cmatrix& v, int a, int b, int c);
 
   void dump(FILE* f, const char* format, int flags) const;
-  void dump(const char* directory, const char* name, const char* format, int flags) const;
+  // The same into the file DIRECTORY NAME (joined as they are), its path first on standard
+  // error. 0; or 1 after "cannot open PATH" or "could not write PATH: REASON" there.
+  int dump(const char* directory, const char* name, const char* format, int flags) const;
 
   // For the LAPACK bridge and fast fills: column-major elements.
   std::complex<double>* data() { return elements.data(); }

@@ -1,8 +1,5 @@
 // brevo-cascade: joins channel elements (package, card, connector, backplane), each a
 // Touchstone file, into one channel file that Brevo reads as its through channel.
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -11,7 +8,9 @@
 #include <vector>
 
 #include "Cascade.h"
+#include "ReplaceFile.h"
 #include "TouchstoneCore.h"
+#include "outputFile.h"
 
 namespace {
 
@@ -91,28 +90,14 @@ int readElement(const ElementLine& line, CascadeElement* out) {
   return kOk;
 }
 
-// Writes beside OUT and renames over it, so OUT is replaced whole or not at all.
+// OUT is replaced whole or not at all.
 int writeResult(const std::string& outName, const Sparams& set) {
-  std::string temp = outName + ".XXXXXX";
-  const int fd = mkstemp(temp.data());
-  if (fd < 0) {
-    std::fprintf(stderr, "brevo-cascade: cannot write beside %s: %s\n", outName.c_str(),
-                 std::strerror(errno));
-    return kCannotWrite;
-  }
-  // mkstemp makes the file private; give it the mode a plain new file would have.
-  const mode_t mask = umask(0);
-  umask(mask);
-  fchmod(fd, 0666 & ~mask);
-  close(fd);
-  if (set.print(temp.c_str(), "joined by brevo-cascade", RI, kValueFormat, stderr) != 0 ||
-      std::rename(temp.c_str(), outName.c_str()) != 0) {
-    std::fprintf(stderr, "brevo-cascade: cannot write %s: %s\n", outName.c_str(),
-                 std::strerror(errno));
-    std::remove(temp.c_str());
-    return kCannotWrite;
-  }
-  return kOk;
+  const int error = replaceFile(outName, [&](const char* path) {
+    return set.print(path, "joined by brevo-cascade", RI, kValueFormat, nullptr) != 0 ? errno : 0;
+  });
+  if (error == 0) return kOk;
+  sayNotWritten(stderr, "brevo-cascade", outName.c_str(), error);
+  return kCannotWrite;
 }
 
 }  // namespace

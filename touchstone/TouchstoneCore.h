@@ -79,6 +79,9 @@ class Sparams {
   int set(int k, int i, int j, format f, double a, double b);
   int set(int k, int i, int j, std::complex<double> z);
   void setComment(const char* text);
+  // Writes the set to file as a Touchstone file. 0; or 1 with errno saying why, after
+  // "cannot open FILE" (not opened) or "could not write FILE: REASON" (not every byte
+  // arrived) on log when log is not null.
   int print(const char* file, const char* header, format f, const char* valueFormat,
             FILE* log) const;
   // Frequencies of a set built with Sparams(ports, nfreq, file); 0 or 1 as set().

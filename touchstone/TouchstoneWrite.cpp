@@ -1,9 +1,12 @@
 // Filling a set entry by entry and writing it as a Touchstone file the reader takes back.
 #include "TouchstoneCore.h"
 
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <string>
+
+#include "outputFile.h"
 
 using complex = std::complex<double>;
 
@@ -103,6 +106,11 @@ int Sparams::print(const char* file, const char* header, format f, const char* v
       std::fputc('\n', out);
     }
   }
-  std::fclose(out);
+  // A full disk shows only here, when the last of the buffered text goes out.
+  if (const int error = finishOutput(out, true)) {
+    sayNotWritten(log, nullptr, file, error);
+    errno = error;
+    return 1;
+  }
   return 0;
 }

@@ -88,8 +88,8 @@ TEST(SyntheticLane, MatchedLineAndCrosstalkLevels) {
 TEST(SyntheticLane, FilesReadBackAndRepeat) {
   LaneParams params;
   params.fstop = 5e9, params.fstep = 50e6, params.nextDb = {-40}, params.fextDb = {-30};
-  ScratchDir dir;
-  const ChannelBuild b = buildChannels(params, dir.file("lane"));
+  brevo_test::Workspace dir;
+  const ChannelBuild b = buildChannels(params, dir / "lane");
   ASSERT_EQ(b.error, "");
   const Sparams& built = b.set.thru;
   const struct {
@@ -100,9 +100,9 @@ TEST(SyntheticLane, FilesReadBackAndRepeat) {
   for (const auto& c : cases) {
     CapturedLog log;
     ASSERT_EQ(writeChannels(b.set, c.fmt, defaultValueFormat(c.fmt), c.unit, log.get()), 0);
-    const std::string first = slurp(built.fileName());
+    const std::string first = readFile(built.fileName());
     ASSERT_EQ(writeChannels(b.set, c.fmt, defaultValueFormat(c.fmt), c.unit, log.get()), 0);
-    EXPECT_EQ(slurp(built.fileName()), first) << c.unit;
+    EXPECT_EQ(readFile(built.fileName()), first) << c.unit;
     const Sparams read(built.fileName(), log.get());
     ASSERT_EQ(std::vector({read.Size(), read.Fcount()}), std::vector({4, built.Fcount()})) << c.unit;
     for (int k = 0; k < read.Fcount(); ++k) {

@@ -1,18 +1,8 @@
-// Black-box runs of the tools: brevo-cascade's refusals and joins, the generator feeding
-// Brevo, the bundled examples' regeneration, the pictures and the sweep.
-#include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
+// Black-box runs of the tools: brevo-cascade's refusals and joins, every writer on a full
+// device or file system, the generator feeding Brevo, the bundled examples' regeneration,
+// the pictures and the sweep.
 #include <algorithm>
-#include <cmath>
-#include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
-#include <string>
-#include <vector>
 
 #include "TouchstoneCore.h"
 #include "workspace.h"
@@ -79,6 +69,24 @@ std::vector<std::string> elements(const std::vector<std::string>& lines) {
   return out;
 }
 
+// brevo-cascade run on channel lines with OUT in dir holding `before` (as much of it as fits): the
+// status and the message, and OUT as it was with nothing beside it.
+void expectOutAsItWas(const Scratch& dir, const std::vector<std::string>& lines, int status, const std::string& message,
+                      const std::string& before = "! an earlier result that must survive\n# GHz S RI R 50\n") {
+  SCOPED_TRACE(message);
+  const std::string out = dir / "joined.s4p";
+  std::ofstream(out, std::ios::binary) << before;
+  const std::string kept = readFile(out);
+  std::vector<std::string> args = elements(lines);
+  if (!args.empty()) args.insert(args.begin(), out);
+  const Outcome r = run(command(kCascade, args));
+  EXPECT_EQ(r.status, status) << r.err;
+  EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(readFile(out), kept);
+  EXPECT_EQ(dir.entries(), std::vector<std::string>{"joined.s4p"}) << "files left beside OUT";
+}
+
 TEST(Cascade, RefusalsLeaveOutAsItWasAndNothingBeside) {
   const struct { std::vector<std::string> lines; int status; std::string message; } cases[] = {
       {{}, 2, "usage: brevo-cascade OUT FILE1 FILE2 [FILE3 ...]"},
@@ -104,21 +112,41 @@ TEST(Cascade, RefusalsLeaveOutAsItWasAndNothingBeside) {
       {{"F:thru_1_to_3GHz.s4p", "F:thru_1_to_2GHz.s4p"}, 1,
        "thru_1_to_2GHz.s4p covers 1e+09 Hz to 2e+09 Hz only; the first element's grid needs "
        "1e+09 Hz to 3e+09 Hz, missing 2e+09 Hz to 3e+09 Hz"}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.message);
-    Scratch dir;
-    const std::string out = dir / "joined.s4p";
-    const std::string before = "! an earlier result that must survive\n# GHz S RI R 50\n";
-    std::ofstream(out, std::ios::binary) << before;
-    std::vector<std::string> args = elements(c.lines);
-    if (!args.empty()) args.insert(args.begin(), out);
-    const Outcome r = run(command(kCascade, args));
-    EXPECT_EQ(r.status, c.status) << r.err;
-    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
-    EXPECT_EQ(r.out, "");
-    EXPECT_EQ(readFile(out), before);
-    EXPECT_EQ(dir.entries(), std::vector<std::string>{"joined.s4p"}) << "files left beside OUT";
-  }
+  for (const auto& c : cases) expectOutAsItWas(Scratch(), c.lines, c.status, c.message);
+}
+
+// The earlier OUT fills a 16 KiB file system, so the joined file has no room.
+TEST(Cascade, FullFileSystemLeavesOutAsItWas) {
+  Scratch dir;
+  if (run("mount -t tmpfs -o size=16k tmpfs " + quote(dir.dir().string())).status != 0)
+    GTEST_SKIP() << "mounting a tmpfs is not permitted here (it needs root, and a sandbox may forbid it)";
+  const struct Unmount { std::string at; ~Unmount() { run("umount " + quote(at)); } } unmount{dir.dir().string()};
+  expectOutAsItWas(dir, {"F:thru_1_to_3GHz.s4p", "F:thru_1_to_3GHz.s4p"}, 3,
+                   "could not write " + (dir / "joined.s4p") + ": No space left on device", std::string(16384, '!'));
+}
+
+// Every writer on a device that takes no byte: a nonzero status and one message, naming the
+// file. Through links, so that a rename could only ever replace a link, not the device.
+TEST(Writers, FullDeviceIsSaidWithItsStatus) {
+  Scratch dir;
+  for (const char* link : {"full.s4p", "lane_thru.s4p"}) fs::create_symlink("/dev/full", dir / link);
+  const std::string full = dir / "full.s4p", thru = kFixtures + "thru_1_to_3GHz.s4p", noSpace = ": No space left on device\n";
+  const auto onStandardError = [](const std::function<int()>& write) {   // a library writer's status and words
+    testing::internal::CaptureStderr();
+    return Outcome{write(), 0, "", testing::internal::GetCapturedStderr()};   // braces: in order
+  };
+  const struct { Outcome r; int status; std::string err; } cases[] = {
+      {onStandardError([&] { return Sparams(1, 1, "one").print(full.c_str(), "h", RI, "%g %g ", stderr); }), 1,
+       "could not write " + full + noSpace},
+      {onStandardError([] { return Sparams(1, 1, "one").print("/nowhere/x.s1p", "h", RI, "%g %g ", stderr); }), 1,
+       "cannot open /nowhere/x.s1p\n"},
+      {onStandardError([&] { return cmatrix(1).dump("", full.c_str(), "%g %g", 0); }), 1,
+       full + "\ncould not write " + full + noSpace},
+      {run(command(kCascade, {full, thru, thru})), 3, "brevo-cascade: could not write " + full + noSpace},
+      {run(command(kGenerator, {"out=" + (dir / "lane")})), 1, "could not write " + (dir / "lane_thru.s4p") + noSpace}};
+  for (const auto& c : cases)
+    EXPECT_TRUE(c.r.status == c.status && c.r.err.ends_with(c.err) && c.r.err.find("could not") == c.r.err.rfind("could not"))
+        << "status " << c.r.status << ", expected " << c.status << ": " << c.r.err;
 }
 
 TEST(Cascade, JoinsReadOffByHand) {

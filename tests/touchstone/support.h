@@ -12,13 +12,6 @@ using CapturedLog = brevo_test::MemoryStream;
 using brevo_test::has;
 using brevo_test::readFile;
 
-// A temporary folder; file(name) is the path of an entry in it.
-struct ScratchDir : brevo_test::Workspace {
-  std::string file(const std::string& name) const { return *this / name; }
-};
-
-inline std::string slurp(const std::string& path) { return readFile(path); }
-
 // Largest entry difference of two matrices; infinity when their shapes differ.
 inline double maxDifference(const cmatrix& a, const cmatrix& b) {
   if (a.Rows() != b.Rows() || a.Columns() != b.Columns()) return INFINITY;

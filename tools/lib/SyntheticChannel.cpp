@@ -3,12 +3,16 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <numbers>
 #include <sstream>
+
+#include "ReplaceFile.h"
+#include "outputFile.h"
 
 using complex = std::complex<double>;
 
@@ -372,7 +376,8 @@ bool hasZeroEntry(const Sparams& s) {
 
 // The writer puts frequencies in MHz; rewrite the option line and the leading number
 // of every record for another unit. Continuation lines start with blanks and are kept.
-int rewriteUnit(const std::string& file, const UnitScale& unit, FILE* log) {
+// 0, or the errno value of a failed write.
+int rewriteUnit(const std::string& file, const UnitScale& unit) {
   std::ifstream in(file);
   std::ostringstream text;
   text << in.rdbuf();
@@ -406,13 +411,10 @@ int rewriteUnit(const std::string& file, const UnitScale& unit, FILE* log) {
     rewritten += l;
     rewritten += '\n';
   }
-  std::ofstream outFile(file, std::ios::trunc);
-  outFile << rewritten;
-  if (!outFile) {
-    std::fprintf(log, "cannot open %s\n", file.c_str());
-    return 1;
-  }
-  return 0;
+  FILE* out = std::fopen(file.c_str(), "w");
+  if (!out) return errno;
+  std::fwrite(rewritten.data(), 1, rewritten.size(), out);
+  return finishOutput(out, true);
 }
 
 }  // namespace
@@ -445,8 +447,14 @@ int writeChannels(const ChannelSet& set, format fmt, const char* valueFormat,
     char header[300];
     std::snprintf(header, sizeof header, "!%s: synthetic channel written by brevo-channel",
                   leaf.c_str());
-    if (s->print(name.c_str(), header, fmt, valueFormat, log)) return 1;
-    if (scale->perMHz != 1.0 && rewriteUnit(name, *scale, log)) return 1;
+    const int error = replaceFile(name, [&](const char* path) {
+      if (s->print(path, header, fmt, valueFormat, nullptr)) return errno;
+      return scale->perMHz != 1.0 ? rewriteUnit(path, *scale) : 0;
+    });
+    if (error) {
+      sayNotWritten(log, nullptr, name.c_str(), error);
+      return 1;
+    }
   }
   return 0;
 }

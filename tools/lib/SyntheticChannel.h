@@ -60,7 +60,8 @@ double modelLossDb(const LaneParams& params, double nyquistNepers, double f);
 // Writes every set of a build with Sparams::print in format fmt and value format
 // valueFormat. unit is "Hz", "kHz", "MHz" or "GHz"; the writer always writes MHz, so
 // any other unit rewrites the option line and the leading frequency of each record.
-// Returns 0, or 1 after a message on log when a file cannot be written.
+// Each file is replaced whole or left as it was (replaceFile). Returns 0, or 1 after a
+// message on log when a file cannot be written ("could not write NAME: REASON").
 int writeChannels(const ChannelSet& set, format fmt, const char* valueFormat,
                   const std::string& unit, FILE* log);
 

@@ -1,0 +1,32 @@
+// Writing a file through a temporary one beside it, renamed over it on success.
+#include "ReplaceFile.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+
+int replaceFile(const std::string& name, const std::function<int(const char* path)>& write) {
+  struct stat now {};
+  const bool exists = stat(name.c_str(), &now) == 0;
+  if (exists && !S_ISREG(now.st_mode)) return write(name.c_str());
+  std::string target = name;
+  if (char* real = exists ? realpath(name.c_str(), nullptr) : nullptr) {
+    target = real;
+    std::free(real);
+  }
+  std::string temporary = target + ".XXXXXX";
+  const int fd = mkstemp(temporary.data());
+  if (fd < 0) return errno;
+  // mkstemp makes the file private; give it the mode the file has, or a new file would get.
+  const mode_t mask = umask(0);
+  umask(mask);
+  fchmod(fd, exists ? now.st_mode & 07777 : 0666 & ~mask);
+  close(fd);
+  int error = write(temporary.c_str());
+  if (error == 0 && std::rename(temporary.c_str(), target.c_str()) != 0) error = errno;
+  if (error != 0) std::remove(temporary.c_str());
+  return error;
+}
