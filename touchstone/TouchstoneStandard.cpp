@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <new>
 #include <string>
 #include <unistd.h>
@@ -1282,7 +1283,13 @@ TouchstoneFile parseTouchstoneStandard(std::string_view text, const std::string&
 }
 
 TouchstoneFile readTouchstone(const std::string& path, const TouchstoneReadOptions& options) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  struct stat st;
+  if (fd >= 0 && fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {  // it opens, but reads as no text
+    close(fd);
+    fd = -1;
+    errno = EISDIR;
+  }
   if (fd < 0) {
     TouchstoneFile f;
     f.name = path;

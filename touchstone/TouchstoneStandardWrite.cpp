@@ -2,6 +2,7 @@
 // that reads back as the same double.
 #include <charconv>
 #include <cmath>
+#include <cstdlib>
 #include <numbers>
 
 #include "TouchstoneStandard.h"

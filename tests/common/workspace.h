@@ -107,12 +107,12 @@ class Workspace {
     return names;
   }
 
-  // The built program run here. fork, then in the child: the alarm (it survives exec, so a
-  // hang ends with SIGALRM), the working directory, the two streams to files, exec.
-  Outcome run(std::vector<std::string> args) const {
+  // The built program (Brevo unless named) run here. fork, then in the child: the alarm (it
+  // survives exec, so a hang ends with SIGALRM), the working directory, the streams, exec.
+  Outcome run(std::vector<std::string> args, const std::string& program = BREVO_EXE) const {
     Outcome r;
     const std::string outPath = *this / ".stdout", errPath = *this / ".stderr";
-    args.insert(args.begin(), BREVO_EXE);
+    args.insert(args.begin(), program);
     std::vector<char*> argv;
     for (std::string& w : args) argv.push_back(w.data());
     argv.push_back(nullptr);

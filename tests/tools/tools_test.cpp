@@ -143,6 +143,7 @@ TEST(Writers, FullDeviceIsSaidWithItsStatus) {
       {onStandardError([&] { return cmatrix(1).dump("", full.c_str(), "%g %g", 0); }), 1,
        full + "\ncould not write " + full + noSpace},
       {run(command(kCascade, {full, thru, thru})), 3, "brevo-cascade: could not write " + full + noSpace},
+      {run(command(kTools + "/brevo-touchstone", {thru, full})), 3, "brevo-touchstone: could not write " + full + noSpace},
       {run(command(kGenerator, {"out=" + (dir / "lane")})), 1, "could not write " + (dir / "lane_thru.s4p") + noSpace}};
   for (const auto& c : cases)
     EXPECT_TRUE(c.r.status == c.status && c.r.err.ends_with(c.err) && c.r.err.find("could not") == c.r.err.rfind("could not"))

@@ -1,0 +1,215 @@
+// brevo-touchstone: converts a Touchstone file of any version to single-ended S at one
+// reference, in the version, format and unit asked for; or checks a file against every
+// rule of the format and says what it holds.
+#include <algorithm>
+#include <charconv>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "ReplaceFile.h"
+#include "TouchstoneStandard.h"
+#include "outputFile.h"
+
+namespace {
+
+// Exit statuses.
+constexpr int kOk = 0;
+constexpr int kBadInput = 1;   // IN cannot be read or breaks a rule
+constexpr int kUsage = 2;
+constexpr int kCannotWrite = 3;
+
+const char kUsageText[] =
+    "usage: brevo-touchstone IN OUT [name=value ...]\n"
+    "       brevo-touchstone --check IN\n"
+    "Reads the Touchstone file IN (Version 1.0, 1.1, 2.0 or 2.1; S, Y, Z, H or G data,\n"
+    "mixed-mode or single-ended) and writes it to OUT as single-ended S-parameters at\n"
+    "one reference, every number in the shortest form that reads back as the same double.\n"
+    "  version=1     1 (Version 1.0 layout) or 2 (Version 2.0 keywords)\n"
+    "  format=RI     RI, MA or DB\n"
+    "  unit=Hz       Hz, kHz, MHz or GHz\n"
+    "  R=50          the reference of every port, ohms; IN is renormalised to it\n"
+    "  matrix=full   full, upper or lower (version=2 only; upper and lower only for a\n"
+    "                reciprocal network, |Sij - Sji| <= 1e-12 at every point)\n"
+    "Deviations the reader tolerates (no [End], a 2-port Version 2.x file without\n"
+    "[Two-Port Data Order], per-port R on a Version 2.x option line) are read with a\n"
+    "warning.\n"
+    "--check IN prints what IN holds, one \"name: value\" a line, then every rule it\n"
+    "breaks, one \"IN:LINE: rule\" a line; the tolerated deviations count there.\n"
+    "Exit status: 0 OUT written (--check: IN breaks no rule); 1 IN cannot be read or\n"
+    "breaks a rule; 2 usage; 3 OUT (--check: standard output) cannot be written, and\n"
+    "OUT is left as it was.\n";
+
+int usage(const std::string& why) {
+  if (!why.empty()) std::fprintf(stderr, "brevo-touchstone: %s\n", why.c_str());
+  std::fputs(kUsageText, stderr);
+  return kUsage;
+}
+
+std::string lower(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+  return out;
+}
+
+std::string shortest(double v) {
+  char text[32];
+  return std::string(text, std::to_chars(text, text + sizeof text, v).ptr);
+}
+
+// One name=value option into w; "" or why it is refused.
+std::string option(std::string_view arg, TouchstoneWriteOptions& w) {
+  const std::size_t eq = arg.find('=');
+  if (eq == std::string_view::npos) return "'" + std::string(arg) + "' is not a name=value option";
+  const std::string name = lower(arg.substr(0, eq)), value = lower(arg.substr(eq + 1));
+  const std::string bad = "bad value in '" + std::string(arg) + "': ";
+  if (name == "version") {
+    if (value != "1" && value != "2") return bad + "version is 1 or 2";
+    w.version = value[0] - '0';
+  } else if (name == "format") {
+    if (value == "ri") w.dataFormat = RI;
+    else if (value == "ma") w.dataFormat = MA;
+    else if (value == "db") w.dataFormat = DB;
+    else return bad + "format is RI, MA or DB";
+  } else if (name == "unit") {
+    if (value == "hz") w.unit = "Hz";
+    else if (value == "khz") w.unit = "kHz";
+    else if (value == "mhz") w.unit = "MHz";
+    else if (value == "ghz") w.unit = "GHz";
+    else return bad + "unit is Hz, kHz, MHz or GHz";
+  } else if (name == "r") {
+    const std::string text(arg.substr(eq + 1));
+    char* end = nullptr;
+    const double r = std::strtod(text.c_str(), &end);
+    if (text.empty() || *end || !std::isfinite(r) || !(r > 0)) return bad + "R is a positive number of ohms";
+    w.reference = r;
+  } else if (name == "matrix") {
+    if (value == "full") w.matrixFormat = "Full";
+    else if (value == "upper") w.matrixFormat = "Upper";
+    else if (value == "lower") w.matrixFormat = "Lower";
+    else return bad + "matrix is full, upper or lower";
+  } else {
+    return "unknown option '" + std::string(arg) + "'";
+  }
+  return "";
+}
+
+// The port count a .sNp-style name gives (s, y, z, h or g; any case); 0 without one.
+int portsInName(const std::string& path) {
+  const std::size_t dot = path.find_last_of('.');
+  if (dot == std::string::npos || path.find('/', dot) != std::string::npos) return 0;
+  const std::string ext = lower(std::string_view(path).substr(dot + 1));
+  if (ext.size() < 3 || ext.size() > 8 || !std::strchr("syzhg", ext[0]) || ext.back() != 'p') return 0;
+  int n = 0;
+  for (std::size_t i = 1; i + 1 < ext.size(); ++i) {
+    if (ext[i] < '0' || ext[i] > '9') return 0;
+    n = n * 10 + (ext[i] - '0');
+  }
+  return n;
+}
+
+// The first point where S differs from its transpose by more than 1e-12, as a reason;
+// "" for a reciprocal set.
+std::string nonReciprocal(const Sparams& set) {
+  for (int k = 0; k < set.Fcount(); ++k)
+    for (int i = 1; i <= set.Size(); ++i)
+      for (int j = i + 1; j <= set.Size(); ++j) {
+        const double d = std::abs(set.Value(k, i, j) - set.Value(k, j, i));
+        if (d > 1e-12) {
+          char text[200];
+          std::snprintf(text, sizeof text, "|S%d%d - S%d%d| is %.3g at %.10g Hz", i, j, j, i, d, set.Freq(k));
+          return text;
+        }
+      }
+  return "";
+}
+
+int convert(const std::string& in, const std::string& out, const TouchstoneWriteOptions& w) {
+  if (w.version == 1 && w.matrixFormat != "Full") return usage("matrix=upper and matrix=lower need version=2");
+  const TouchstoneFile file = readTouchstone(in, {w.reference, true});
+  for (const TouchstoneProblem& p : file.info.deviations) std::fprintf(stderr, "warning: %s\n", file.message(p).c_str());
+  if (!file.ok) {
+    std::fprintf(stderr, "%s\n", file.message().c_str());
+    return kBadInput;
+  }
+  if (w.matrixFormat != "Full") {
+    if (const std::string why = nonReciprocal(file.set); !why.empty())
+      return usage("matrix=" + lower(w.matrixFormat) + " needs a reciprocal network; in " + in + " " + why);
+  }
+  if (!file.info.noise.empty())
+    std::fprintf(stderr, "warning: %s: its %zu noise points are not written to %s\n", in.c_str(),
+                 file.info.noise.size(), out.c_str());
+  const int named = portsInName(out);
+  if (w.version == 1 && named && named != file.set.Size())
+    std::fprintf(stderr,
+                 "warning: %s: the name says %d ports but the file holds %d; a Version 1 reader takes the "
+                 "port count from the name\n",
+                 out.c_str(), named, file.set.Size());
+  const std::string text = formatTouchstone(file.set, w);
+  const int error = replaceFile(out, [&](const char* path) {
+    FILE* f = std::fopen(path, "wb");
+    if (!f) return errno;
+    std::fwrite(text.data(), 1, text.size(), f);
+    return finishOutput(f, true);
+  });
+  if (error == 0) return kOk;
+  sayNotWritten(stderr, "brevo-touchstone", out.c_str(), error);
+  return kCannotWrite;
+}
+
+int sortLine(const TouchstoneProblem& p) { return p.line > 0 ? p.line : std::numeric_limits<int>::max(); }
+
+// What the file holds, then every rule it breaks (the tolerated deviations too), by line;
+// problems without a line concern the whole file and come last.
+int check(const std::string& in) {
+  const TouchstoneFile file = readTouchstone(in, {50.0, true});
+  const TouchstoneInfo& info = file.info;
+  if (file.ok) {
+    std::string refs, modes;
+    for (double r : info.references) refs += (refs.empty() ? "" : " ") + shortest(r);
+    for (const std::string& m : info.mixedModeOrder) modes += (modes.empty() ? "" : " ") + m;
+    std::printf("version: %s\nports: %d\npoints: %d\nparameter: %c\nformat: %s\nunit: %s\n"
+                "references: %s\nmatrix format: %s\ntwo-port order: %s\nmixed-mode order: %s\n"
+                "noise points: %zu\ninformation lines: %zu\n",
+                info.version.c_str(), info.ports, info.points, info.parameter, Format(info.dataFormat),
+                info.unit.c_str(), refs.c_str(), info.matrixFormat.c_str(),
+                info.twoPortOrder.empty() ? "none" : info.twoPortOrder.c_str(), modes.empty() ? "none" : modes.c_str(),
+                info.noise.size(), info.information.size());
+  }
+  std::vector<TouchstoneProblem> problems = info.deviations;
+  if (!file.ok) problems.push_back(file.error);
+  std::stable_sort(problems.begin(), problems.end(), [](const TouchstoneProblem& a, const TouchstoneProblem& b) {
+    return sortLine(a) < sortLine(b);
+  });
+  for (const TouchstoneProblem& p : problems) std::printf("%s\n", file.message(p).c_str());
+  if (const int error = finishOutput(stdout, false)) {
+    sayNotWritten(stderr, "brevo-touchstone", "standard output", error);
+    return kCannotWrite;
+  }
+  return problems.empty() ? kOk : kBadInput;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.size() == 1 && (args[0] == "-h" || args[0] == "--help")) {
+    std::fputs(kUsageText, stdout);
+    return kOk;
+  }
+  if (!args.empty() && args[0] == "--check") {
+    if (args.size() != 2 || args[1].empty()) return usage("--check takes one file");
+    return check(args[1]);
+  }
+  if (args.size() < 2 || args[0].empty() || args[1].empty()) return usage("IN and OUT are needed");
+  TouchstoneWriteOptions settings;
+  for (std::size_t a = 2; a < args.size(); ++a)
+    if (const std::string why = option(args[a], settings); !why.empty()) return usage(why);
+  return convert(args[0], args[1], settings);
+}
