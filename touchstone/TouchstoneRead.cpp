@@ -7,6 +7,8 @@
 // to the option line, a sizing pass that only counts items, and the value pass that
 // fills one block allocated at its final size.
 #include "TouchstoneCore.h"
+#include "detail/Digits.h"
+#include "detail/FileText.h"
 
 #include <array>
 #include <bit>
@@ -70,68 +72,11 @@ constexpr std::array<double, 23> kPow10{1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,
   return static_cast<std::size_t>(end - text);
 }
 
-// Where the first byte that is not an ASCII digit sits in a little-endian word: the high
-// bit of that byte is set in the result, and no bit below it. (Bytes after it may be
-// flagged too: a borrow or carry only runs towards later bytes.)
-inline std::uint64_t nonDigitBytes(std::uint64_t w) {
-  return ((w + 0x4646464646464646) | (w - 0x3030303030303030)) & 0x8080808080808080;
-}
-
-// The value of eight digit values (0..9, first byte most significant) in one word, by
-// three multiplications instead of eight steps.
-inline std::uint32_t eightDigitValue(std::uint64_t digits) {
-  constexpr std::uint64_t kMask = 0x000000FF000000FF;
-  constexpr std::uint64_t kMul1 = 100 + (1000000ULL << 32);
-  constexpr std::uint64_t kMul2 = 1 + (10000ULL << 32);
-  std::uint64_t w = (digits * 10) + (digits >> 8);
-  return static_cast<std::uint32_t>((((w & kMask) * kMul1) + (((w >> 16) & kMask) * kMul2)) >> 32);
-}
-
-constexpr std::array<std::uint64_t, 9> kPow10Int{1,      10,      100,      1000,     10000,
-                                                 100000, 1000000, 10000000, 100000000};
-// mantissa * 10^n + (n digits) stays below 10^19 < 2^64 while mantissa < kRoom[n].
-constexpr std::array<std::uint64_t, 9> kRoom{
-    10000000000000000000ULL, 1000000000000000000ULL, 100000000000000000ULL,
-    10000000000000000ULL,    1000000000000000ULL,    100000000000000ULL,
-    10000000000000ULL,       1000000000000ULL,       100000000000ULL};
-
-// Consumes a run of decimal digits at p (not beyond e), up to eight at a time, adding
-// them to mantissa while that stays exact; exact turns false when it would not. Words
-// are read only where the whole buffer, up to limit, holds them.
-template <bool Convert>
-inline void digitRun(const char*& p, const char* e, const char* limit, std::uint64_t& mantissa,
-                     bool& exact) {
-  if constexpr (std::endian::native == std::endian::little) {
-    while (limit - p >= 8) {
-      std::uint64_t w;
-      std::memcpy(&w, p, 8);
-      const std::uint64_t flags = nonDigitBytes(w);
-      auto n = static_cast<std::size_t>(flags ? std::countr_zero(flags) / 8 : 8);
-      const bool cut = static_cast<std::size_t>(e - p) < n;
-      if (cut) n = static_cast<std::size_t>(e - p);
-      if constexpr (Convert) {
-        if (n > 0) {
-          // The n digits as the low end of an eight-digit number with leading zeros.
-          const std::uint64_t digits = (w - 0x3030303030303030) << (8 * (8 - n));
-          if (exact && mantissa < kRoom[n])
-            mantissa = mantissa * kPow10Int[n] + eightDigitValue(digits);
-          else
-            exact = false;
-        }
-      }
-      p += n;
-      if (n < 8 || cut) return;
-    }
-  }
-  for (; p < e && isDigit(*p); ++p) {
-    if constexpr (Convert) {
-      if (exact && mantissa < kRoom[1])
-        mantissa = mantissa * 10 + static_cast<unsigned>(*p - '0');
-      else
-        exact = false;
-    }
-  }
-}
+using touchstone_detail::digitRun;
+using touchstone_detail::eightDigitValue;
+using touchstone_detail::kPow10Int;
+using touchstone_detail::kRoom;
+using touchstone_detail::nonDigitBytes;
 
 // A decimal number [start, end) the quick path cannot convert exactly (long mantissa,
 // large exponent): std::from_chars where it takes the text, else strtod.
@@ -510,22 +455,13 @@ long long floorSqrt(long long p) {
   return n;
 }
 
-// An empty vector with room for n values whose pages the kernel may back with huge
-// pages: a 16-port file of 10,000 points needs 41 MB of matrices, and faulting that in
-// 4 KiB pages costs more than parsing it. The advice is only a hint; where it is refused
-// nothing changes. The value pass appends to it, so no page is written twice.
+// An empty vector with room for n values, on huge pages where the kernel takes the
+// hint (see reserveOnHugePages). The value pass appends to it, so no page is written
+// twice.
 template <typename T>
 std::shared_ptr<std::vector<T>> reserved(std::size_t n) {
   auto v = std::make_shared<std::vector<T>>();
-  v->reserve(n);
-#ifdef MADV_HUGEPAGE
-  constexpr std::uintptr_t kHuge = std::uintptr_t{2} << 20;
-  const auto begin = reinterpret_cast<std::uintptr_t>(v->data());
-  const std::uintptr_t first = (begin + kHuge - 1) & ~(kHuge - 1);
-  const std::uintptr_t last = (begin + n * sizeof(T)) & ~(kHuge - 1);
-  if (n * sizeof(T) >= 2 * kHuge && last > first)
-    madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
-#endif
+  touchstone_detail::reserveOnHugePages(*v, n);
   return v;
 }
 

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -15,6 +16,7 @@
 #include <string>
 #include <unistd.h>
 
+#include "detail/Digits.h"
 #include "detail/FileText.h"
 
 using complex = std::complex<double>;
@@ -45,29 +47,51 @@ std::string printed(const char* format, double v) {
 }
 std::string number(double v) { return printed("%.10g", v); }
 
+// Powers of ten that are exact doubles.
+constexpr double kExactPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                   1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
 // A number as the standard writes one: sign, digits with an optional point, an optional
 // exponent; from p (not white space) to the next delimiter. Returns the end, or null
-// when the token is not such a number or is too large for a double.
+// when the token is not such a number or is too large for a double. One pass: the
+// digits are gathered as they are checked, and where they fit 53 bits and the power of
+// ten is exact, one multiplication or division gives the correctly rounded double;
+// anything else goes to std::from_chars, which rounds correctly too.
 const char* strictNumber(const char* p, const char* e, double* value) {
   const char* q = p;
+  const bool negative = q < e && *q == '-';
   if (q < e && (*q == '+' || *q == '-')) ++q;
-  const char* digits = q;
-  while (q < e && isDigit(*q)) ++q;
-  std::ptrdiff_t count = q - digits;
+  std::uint64_t mantissa = 0;
+  bool fits = true;
+  const char* integer = q;
+  touchstone_detail::digitRun<true>(q, e, e, mantissa, fits);
+  std::ptrdiff_t count = q - integer, scale = 0;
   if (q < e && *q == '.') {
     const char* fraction = ++q;
-    while (q < e && isDigit(*q)) ++q;
-    count += q - fraction;
+    touchstone_detail::digitRun<true>(q, e, e, mantissa, fits);
+    scale = q - fraction;
+    count += scale;
   }
   if (count == 0) return nullptr;
+  int exponent = 0;
   if (q < e && (*q == 'e' || *q == 'E')) {
     ++q;
+    const bool down = q < e && *q == '-';
     if (q < e && (*q == '+' || *q == '-')) ++q;
-    const char* exponent = q;
-    while (q < e && isDigit(*q)) ++q;
-    if (q == exponent) return nullptr;
+    const char* digits = q;
+    for (; q < e && isDigit(*q); ++q)
+      if (exponent < 100000) exponent = exponent * 10 + (*q - '0');
+    if (q == digits) return nullptr;
+    if (down) exponent = -exponent;
   }
   if (q < e && !isDelimiter(*q)) return nullptr;
+  const std::ptrdiff_t power = exponent - scale;
+  if (fits && mantissa <= (std::uint64_t{1} << 53) && power >= -22 && power <= 22) {
+    const double m = static_cast<double>(mantissa);
+    const double v = power >= 0 ? m * kExactPowers[power] : m / kExactPowers[-power];
+    *value = negative ? -v : v;
+    return q;
+  }
   const char* start = *p == '+' ? p + 1 : p;
   const auto [end, ec] = std::from_chars(start, q, *value);
   if (ec == std::errc::result_out_of_range) {
@@ -656,6 +680,7 @@ class Reader {
       return addNoise(noiseValues, noiseLine);
     };
     std::size_t firstRecordAt = 0;
+    std::size_t inRecord = 0;  // where the next number sits in its record
     const bool ok = numbers(true, [&](double v, bool first, std::size_t at) {
       if (noise) {
         if (first) {
@@ -667,7 +692,8 @@ class Reader {
         ++noiseCount;
         return true;
       }
-      const std::size_t r = counted % record;
+      const std::size_t r = inRecord;
+      if (++inRecord == record) inRecord = 0;
       if (r == 0) {
         const double hz = hertz(at, v);
         if (!std::isfinite(hz)) return tooLargeFrequency(v);
@@ -695,7 +721,8 @@ class Reader {
                                                            kMaxEntries / (static_cast<std::size_t>(ports_) * ports_));
           try {
             freq_.reserve(estimate + 1);
-            entries_.reserve((estimate + 1) * static_cast<std::size_t>(ports_) * static_cast<std::size_t>(ports_));
+            touchstone_detail::reserveOnHugePages(entries_, (estimate + 1) * static_cast<std::size_t>(ports_) *
+                                                                static_cast<std::size_t>(ports_));
           } catch (const std::bad_alloc&) {
           }
         } else if (freq_.empty()) {
@@ -708,9 +735,8 @@ class Reader {
         if (record / 2 > text_.size() - at)
           return fail(line_, "the rest of the file cannot hold a record of " + std::to_string(record) + " numbers");
         if (entries_.size() + n2 > kMaxEntries) return fail(line_, "the data need more memory than this reader allows");
-        entries_.resize(entries_.size() + n2);
       } else {
-        place(freq_.size() - 1, r, v);
+        place(r, v);
       }
       ++counted;
       return true;
@@ -827,19 +853,21 @@ class Reader {
       }
     }
     if (n == 2 && m == "Full" && order2112_) std::swap(target_[1], target_[2]);  // N11 N21 N12 N22
+    record_.assign(n * n, complex());
   }
 
-  // Number r (1..) of the record of point k.
-  void place(std::size_t k, std::size_t r, double v) {
+  // Number r (1..) of the current record, into the record's matrix; the last one
+  // appends the matrix to the set's entries (written once, in order).
+  void place(std::size_t r, double v) {
     if (r % 2 == 1) {
       pending_ = v;
       return;
     }
     const std::size_t q = r / 2 - 1;
     const complex z = result_.info.dataFormat == RI ? complex(pending_, v) : Param(result_.info.dataFormat, pending_, v);
-    const std::size_t base = k * static_cast<std::size_t>(ports_) * static_cast<std::size_t>(ports_);
-    entries_[base + target_[q]] = z;
-    if (mirror_[q] != static_cast<std::size_t>(-1)) entries_[base + mirror_[q]] = z;
+    record_[target_[q]] = z;
+    if (mirror_[q] != static_cast<std::size_t>(-1)) record_[mirror_[q]] = z;
+    if (r + 1 == recordSize_) entries_.insert(entries_.end(), record_.begin(), record_.end());
   }
 
   bool readVersion2() {
@@ -979,15 +1007,20 @@ class Reader {
     // records than that are not allocated, only counted.
     const bool store = points <= kMaxEntries / n2 && needed / 2 <= text_.size() - pos_ + 1;
     if (store) {
-      freq_.assign(points, 0.0);
-      entries_.assign(points * n2, complex());
+      freq_.reserve(points);
+      touchstone_detail::reserveOnHugePages(entries_, points * n2);
     }
     std::size_t counted = 0;
     int problemLine = 0;
     std::string problem;
+    std::size_t inRecord = 0, record = 0;  // where the next number sits
     const bool ok = numbers(false, [&](double v, bool first, std::size_t at) {
-      const std::size_t r = counted % recordSize_;
-      const std::size_t k = counted / recordSize_;
+      const std::size_t r = inRecord;
+      const std::size_t k = record;
+      if (++inRecord == recordSize_) {
+        inRecord = 0;
+        ++record;
+      }
       ++counted;
       if (k >= points || !store) return true;
       if (r == 0) {
@@ -1002,9 +1035,9 @@ class Reader {
             problemLine = line_;
           }
         }
-        freq_[k] = hz;
+        freq_.push_back(hz);
       } else {
-        place(k, r, v);
+        place(r, v);
       }
       return true;
     });
@@ -1192,6 +1225,7 @@ class Reader {
   double pending_ = 0;
   std::vector<double> freq_;
   std::vector<complex> entries_;
+  std::vector<complex> record_;  // the matrix of the record being read
 };
 
 }  // namespace

@@ -1,0 +1,77 @@
+// Decimal digits eight at a time, for the readers of this library (not installed).
+#pragma once
+
+#include <array>
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+namespace touchstone_detail {
+
+inline bool isDecimalDigit(char c) { return static_cast<unsigned char>(c - '0') < 10; }
+
+// Where the first byte that is not an ASCII digit sits in a little-endian word: the high
+// bit of that byte is set in the result, and no bit below it. (Bytes after it may be
+// flagged too: a borrow or carry only runs towards later bytes.)
+inline std::uint64_t nonDigitBytes(std::uint64_t w) {
+  return ((w + 0x4646464646464646) | (w - 0x3030303030303030)) & 0x8080808080808080;
+}
+
+// The value of eight digit values (0..9, first byte most significant) in one word, by
+// three multiplications instead of eight steps.
+inline std::uint32_t eightDigitValue(std::uint64_t digits) {
+  constexpr std::uint64_t kMask = 0x000000FF000000FF;
+  constexpr std::uint64_t kMul1 = 100 + (1000000ULL << 32);
+  constexpr std::uint64_t kMul2 = 1 + (10000ULL << 32);
+  std::uint64_t w = (digits * 10) + (digits >> 8);
+  return static_cast<std::uint32_t>((((w & kMask) * kMul1) + (((w >> 16) & kMask) * kMul2)) >> 32);
+}
+
+constexpr std::array<std::uint64_t, 9> kPow10Int{1,      10,      100,      1000,     10000,
+                                                 100000, 1000000, 10000000, 100000000};
+// mantissa * 10^n + (n digits) stays below 10^19 < 2^64 while mantissa < kRoom[n].
+constexpr std::array<std::uint64_t, 9> kRoom{
+    10000000000000000000ULL, 1000000000000000000ULL, 100000000000000000ULL,
+    10000000000000000ULL,    1000000000000000ULL,    100000000000000ULL,
+    10000000000000ULL,       1000000000000ULL,       100000000000ULL};
+
+// Consumes a run of decimal digits at p (not beyond e), up to eight at a time, adding
+// them to mantissa while that stays exact; exact turns false when it would not. Words
+// are read only where the whole buffer, up to limit, holds them.
+template <bool Convert>
+inline void digitRun(const char*& p, const char* e, const char* limit, std::uint64_t& mantissa,
+                     bool& exact) {
+  if constexpr (std::endian::native == std::endian::little) {
+    while (limit - p >= 8) {
+      std::uint64_t w;
+      std::memcpy(&w, p, 8);
+      const std::uint64_t flags = nonDigitBytes(w);
+      auto n = static_cast<std::size_t>(flags ? std::countr_zero(flags) / 8 : 8);
+      const bool cut = static_cast<std::size_t>(e - p) < n;
+      if (cut) n = static_cast<std::size_t>(e - p);
+      if constexpr (Convert) {
+        if (n > 0) {
+          // The n digits as the low end of an eight-digit number with leading zeros.
+          const std::uint64_t digits = (w - 0x3030303030303030) << (8 * (8 - n));
+          if (exact && mantissa < kRoom[n])
+            mantissa = mantissa * kPow10Int[n] + eightDigitValue(digits);
+          else
+            exact = false;
+        }
+      }
+      p += n;
+      if (n < 8 || cut) return;
+    }
+  }
+  for (; p < e && isDecimalDigit(*p); ++p) {
+    if constexpr (Convert) {
+      if (exact && mantissa < kRoom[1])
+        mantissa = mantissa * 10 + static_cast<unsigned>(*p - '0');
+      else
+        exact = false;
+    }
+  }
+}
+
+}  // namespace touchstone_detail
