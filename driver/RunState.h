@@ -110,6 +110,13 @@ struct NoiseBudget {
   double availableSignal = 0;       // volts
   // Crosstalk: every aggressor read, in walk order, and the sums.
   std::vector<AggressorNoise> aggressors;
+  // Aggressor lines that added nothing, each with why.
+  struct Skipped {
+    std::string name;
+    char kind = 'F';
+    std::string reason;
+  };
+  std::vector<Skipped> skipped;
   double nextIcnPower = 0, fextIcnPower = 0;
   double totalNoisePower = 0;       // through plus every aggressor
 };

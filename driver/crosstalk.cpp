@@ -61,33 +61,38 @@ const Weights& weightsFor(std::vector<Weights>& tables, const Sparams& set, cons
 }
 
 // One aggressor read and integrated: its ICN line, its entry in the budget and its share
-// of the per-point coupled power.
-void addAggressor(RunState& rs, const channelLine& entry, char kind, std::vector<Weights>& tables) {
+// of the per-point coupled power. Returns why it was skipped, or nothing.
+std::string addAggressor(RunState& rs, const channelLine& entry, char kind, std::vector<Weights>& tables) {
   const Settings& s = rs.settings;
   const Derived& d = rs.derived;
   std::string error;
   rs.xtalk = readChannelFile(rs, entry.name, &error);
   if (rs.xtalk.Fcount() == 0) {
     std::fprintf(rs.log, "unable to read %s, skipping\n", entry.name.c_str());
-    return;
+    if (!error.empty()) return error;
+    FILE* probe = std::fopen(entry.name.c_str(), "r");
+    if (!probe) return "the file cannot be opened";
+    std::fclose(probe);
+    return "no S-parameters could be read from it";
   }
   // The transfer is taken on the file's own points, which needs ascending frequencies.
   if (const int k = rs.xtalk.firstPointOutOfOrder()) {
     std::fprintf(rs.log, "%s: frequency %d (%g Hz) is below the one before it (%g Hz), skipping\n",
                  entry.name.c_str(), k + 1, rs.xtalk.Freq(k), rs.xtalk.Freq(k - 1));
-    return;
+    return "its frequencies are not in ascending order";
   }
   const std::vector<std::complex<double>> X =
       rs.xtalk.aParam(entry.inP, entry.outP, entry.inM, entry.outM, 0, 0, nullptr);
   if (X.empty()) {   // no transfer values to use (our choice): say why
     const int n = rs.xtalk.Size();
     auto inside = [n](int plus, int minus) { return plus >= 1 && plus <= n && minus >= 0 && minus <= n; };
-    if (inside(entry.inP, entry.inM) && inside(entry.outP, entry.outM))
+    if (inside(entry.inP, entry.inM) && inside(entry.outP, entry.outM)) {
       std::fprintf(rs.log, "%s: no crosstalk transfer on its frequency points, skipping\n",
                    entry.name.c_str());
-    else
-      std::fprintf(rs.log, "%s has only %d ports, skipping\n", entry.name.c_str(), n);
-    return;
+      return "no crosstalk transfer on its frequency points";
+    }
+    std::fprintf(rs.log, "%s has only %d ports, skipping\n", entry.name.c_str(), n);
+    return "it has only " + std::to_string(n) + " ports";
   }
   // On the file's own points X has one entry per point; should the lookup ever return
   // another grid, only the entries that have a frequency of the file are used.
@@ -117,6 +122,7 @@ void addAggressor(RunState& rs, const channelLine& entry, char kind, std::vector
   (kind == 'N' ? rs.noise.nextIcnPower : rs.noise.fextIcnPower) += icnPower;
   rs.noise.totalNoisePower += icnPower;
   rs.noise.aggressors.push_back({entry.name, kind, icnPower});
+  return {};
 }
 
 }  // namespace
@@ -132,6 +138,7 @@ void crosstalk(RunState& rs) {
   n.nextIcnPower = 0;
   n.fextIcnPower = 0;
   n.aggressors.clear();
+  n.skipped.clear();
   n.totalNoisePower = n.throughNoisePower;
   rs.points.xtalkPower.assign(rs.points.thruPower.size(), 0.0);
   int index = 0;
@@ -145,6 +152,8 @@ void crosstalk(RunState& rs) {
       channelLine& entry = (*step.entries)[k];
       if (fixChannelLine(entry, rs.inP, rs.inM, rs.outP, rs.outM) != 0) {
         std::fprintf(rs.log, "problem with %s, skipping it\n", entry.name.c_str());
+        if (!(step.list == List::thru && k == 0))
+          n.skipped.push_back({entry.name, step.list == List::next ? 'N' : 'F', "its channel line cannot be read"});
         ++index;
         continue;
       }
@@ -160,7 +169,14 @@ void crosstalk(RunState& rs) {
       const char kind = step.list == List::next   ? 'N'
                         : step.list == List::fext ? 'F'
                                                   : aggressorKind(entry.name);
-      addAggressor(rs, entry, kind, tables);
+      if (std::string why = addAggressor(rs, entry, kind, tables); !why.empty())
+        n.skipped.push_back({entry.name, kind, std::move(why)});
     }
   }
+  for (const auto& skipped : n.skipped)
+    warn(rs, std::string(skipped.kind == 'N' ? "NEXT" : "FEXT") + " aggressor " + skipped.name + " skipped (" +
+                 skipped.reason + "): its crosstalk is missing from the budget, so S/N is too high");
+  if (!n.skipped.empty())
+    warn(rs, std::to_string(n.skipped.size()) + " of " + std::to_string(n.skipped.size() + n.aggressors.size()) +
+                 " aggressors skipped");
 }
