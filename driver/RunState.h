@@ -137,6 +137,7 @@ struct RunState {
     int line = 0;        // the control file's line, or the argument's position
   };
   std::vector<std::pair<std::string, Origin>> origins;  // in the order first set
+  std::string thruReading;  // how the thru file was read, for the run record
   FILE* result = stdout;
   FILE* log = stderr;
   std::vector<std::string> arguments;          // the command line, program name first

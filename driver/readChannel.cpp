@@ -55,8 +55,10 @@ void warnMisread(RunState& rs, const std::string& name, const Sparams& set) {
 
 }  // namespace
 
-Sparams readChannelFile(RunState& rs, const std::string& name, std::string* error) {
+Sparams readChannelFile(RunState& rs, const std::string& name, std::string* error, std::string* how) {
   error->clear();
+  std::string said;
+  if (!how) how = &said;
   // Only a regular file can be looked at before it is read: a pipe gives its bytes once,
   // to the long-standing reader as always.
   struct stat st;
@@ -64,6 +66,7 @@ Sparams readChannelFile(RunState& rs, const std::string& name, std::string* erro
   if (!regular || touchstoneVersionOf(name) != 2) {
     Sparams set(name, rs.log);
     if (regular) warnMisread(rs, name, set);
+    *how = "Touchstone 1.x, read as S-parameters at 50 ohm";
     return set;
   }
   const TouchstoneFile f = readTouchstone(name);
@@ -74,5 +77,6 @@ Sparams readChannelFile(RunState& rs, const std::string& name, std::string* erro
     return Sparams();
   }
   std::fprintf(rs.log, "%s\n", f.summary().c_str());
+  *how = f.summary().substr(name.size() + 2);
   return f.set;
 }

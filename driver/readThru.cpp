@@ -20,7 +20,7 @@ int readThru(RunState& rs) {
   std::fflush(rs.log);
 
   std::string error;
-  rs.thru = readChannelFile(rs, name, &error);
+  rs.thru = readChannelFile(rs, name, &error, &rs.thruReading);
   if (!error.empty()) {  // a Version 2.x file that breaks the standard
     std::fprintf(rs.result, "%s\n", error.c_str());
     return 1;

@@ -65,8 +65,9 @@ void warn(RunState& rs, std::string text);
 // One channel file: a Version 2.x file by the standard reader (how it was read, or its
 // first broken rule, on the log; error receives that rule as "NAME:LINE: rule"), any
 // other by the long-standing reader, with a warning on the log when that reader would
-// misread it. An empty set when nothing usable was read.
-Sparams readChannelFile(RunState& rs, const std::string& name, std::string* error);
+// misread it. An empty set when nothing usable was read. how, when given, receives how
+// the file was read ("Touchstone 2.0, 4 ports, 1001 frequencies; ...").
+Sparams readChannelFile(RunState& rs, const std::string& name, std::string* error, std::string* how = nullptr);
 
 // "cannot open a thru file" on the run's standard error, the log and the result stream;
 // status 1.
