@@ -49,6 +49,7 @@ struct Settings {
   double slicer_allowance = 0;          // volts peak
   // Our default: +infinity, so the four-term fit stands unless a limit is set.
   double a4_limit = std::numeric_limits<double>::infinity();
+  char summary[kStringStorage] = {};    // the run record's file; not in the starter file
 };
 
 // Values derived from the settings once all arguments are applied.
@@ -92,6 +93,7 @@ struct AggressorNoise {
   std::string name;
   char kind = 'F';                  // 'N' near end, 'F' far end
   double icnPower = 0;
+  int inP = 0, inM = 0, outP = 0, outM = 0;   // the ports its transfer was taken between
 };
 
 // The noise budget. Powers in volts squared, at the PAM levels' power unless named
@@ -115,10 +117,19 @@ struct NoiseBudget {
     std::string name;
     char kind = 'F';
     std::string reason;
+    int inP = 0, inM = 0, outP = 0, outM = 0;   // the defaults when its line cannot be read
   };
   std::vector<Skipped> skipped;
   double nextIcnPower = 0, fextIcnPower = 0;
   double totalNoisePower = 0;       // through plus every aggressor
+};
+
+// The closing figures of the report, as figuresOfMerit prints them.
+struct MeritFigures {
+  double totalIcn = 0, totalNoise = 0;   // volts rms
+  double signalToNoise = 0, ber = 0;
+  double tolerance = 0;                  // volts rms; negative by the amount the target is missed
+  double salz = 0;                       // dB
 };
 
 struct RunState {
@@ -138,6 +149,9 @@ struct RunState {
   };
   std::vector<std::pair<std::string, Origin>> origins;  // in the order first set
   std::string thruReading;  // how the thru file was read, for the run record
+  // The last text of each setting the run takes away once assigned (Thru, NEXT, FEXT,
+  // results, log: their storage is emptied), by its storage, for the run record.
+  std::vector<std::pair<const char*, std::string>> takenTexts;
   FILE* result = stdout;
   FILE* log = stderr;
   std::vector<std::string> arguments;          // the command line, program name first
@@ -152,4 +166,5 @@ struct RunState {
   ThruPoints points;
   PulseResults pulse;
   NoiseBudget noise;
+  MeritFigures merit;
 };

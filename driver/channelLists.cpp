@@ -1,6 +1,7 @@
 // Channel lists, port settling, stream switches and the choice of the through channel.
 #include "channelLists.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <complex>
@@ -55,6 +56,12 @@ bool isBlankLike(char c) { return c == '\t' || c == '\n' || c == '\r' || c == ' 
 
 void updateListsAndStreams(RunState& rs) {
   Settings& s = rs.settings;
+  for (const char* text : {s.Thru, s.NEXT, s.FEXT, s.results, s.log}) {
+    if (text[0] == '\0') continue;
+    auto kept = std::find_if(rs.takenTexts.begin(), rs.takenTexts.end(), [&](const auto& t) { return t.first == text; });
+    if (kept == rs.takenTexts.end()) rs.takenTexts.emplace_back(text, text);
+    else kept->second = text;
+  }
   const std::string thru = s.Thru;
   if (std::size_t n = takeChannel(s.Thru, rs.thruList)) {
     if (n == 1)

@@ -121,7 +121,7 @@ std::string addAggressor(RunState& rs, const channelLine& entry, char kind, std:
                1000 * std::sqrt(icnPower));
   (kind == 'N' ? rs.noise.nextIcnPower : rs.noise.fextIcnPower) += icnPower;
   rs.noise.totalNoisePower += icnPower;
-  rs.noise.aggressors.push_back({entry.name, kind, icnPower});
+  rs.noise.aggressors.push_back({entry.name, kind, icnPower, entry.inP, entry.inM, entry.outP, entry.outM});
   return {};
 }
 
@@ -153,7 +153,8 @@ void crosstalk(RunState& rs) {
       if (fixChannelLine(entry, rs.inP, rs.inM, rs.outP, rs.outM) != 0) {
         std::fprintf(rs.log, "problem with %s, skipping it\n", entry.name.c_str());
         if (!(step.list == List::thru && k == 0))
-          n.skipped.push_back({entry.name, step.list == List::next ? 'N' : 'F', "its channel line cannot be read"});
+          n.skipped.push_back({entry.name, step.list == List::next ? 'N' : 'F', "its channel line cannot be read",
+                               entry.inP, entry.inM, entry.outP, entry.outM});
         ++index;
         continue;
       }
@@ -170,7 +171,7 @@ void crosstalk(RunState& rs) {
                         : step.list == List::fext ? 'F'
                                                   : aggressorKind(entry.name);
       if (std::string why = addAggressor(rs, entry, kind, tables); !why.empty())
-        n.skipped.push_back({entry.name, kind, std::move(why)});
+        n.skipped.push_back({entry.name, kind, std::move(why), entry.inP, entry.inM, entry.outP, entry.outM});
     }
   }
   for (const auto& skipped : n.skipped)

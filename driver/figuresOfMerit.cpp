@@ -40,17 +40,19 @@ double interferenceTolerance(const RunState& rs, double totalNoise) {
 
 void figuresOfMerit(RunState& rs) {
   const NoiseBudget& n = rs.noise;
+  MeritFigures& m = rs.merit;
   FILE* out = rs.result;
-  const double salz = salzSN(rs);
-  const double totalNoise = std::sqrt(n.totalNoisePower);
-  const double ratio = n.availableSignal / totalNoise;
-  std::fprintf(out, "total                                ICN %11.3fmV\n",
-               1000 * std::sqrt(n.nextIcnPower + n.fextIcnPower));
-  std::fprintf(out, "total                             noise %12.3fmV\n", 1000 * totalNoise);
-  std::fprintf(out, "S/N                                     %12.3f\n", ratio);
-  std::fprintf(out, "BER                                    %16.2e\n", BER(ratio, rs.settings.PAM));
-  std::fprintf(out, "interference tolerance                  %12.3fmV\n",
-               1000 * interferenceTolerance(rs, totalNoise));
-  std::fprintf(out, "Salz S/N                                %12.3f dB\n", salz);
+  m.salz = salzSN(rs);
+  m.totalIcn = std::sqrt(n.nextIcnPower + n.fextIcnPower);
+  m.totalNoise = std::sqrt(n.totalNoisePower);
+  m.signalToNoise = n.availableSignal / m.totalNoise;
+  m.ber = BER(m.signalToNoise, rs.settings.PAM);
+  m.tolerance = interferenceTolerance(rs, m.totalNoise);
+  std::fprintf(out, "total                                ICN %11.3fmV\n", 1000 * m.totalIcn);
+  std::fprintf(out, "total                             noise %12.3fmV\n", 1000 * m.totalNoise);
+  std::fprintf(out, "S/N                                     %12.3f\n", m.signalToNoise);
+  std::fprintf(out, "BER                                    %16.2e\n", m.ber);
+  std::fprintf(out, "interference tolerance                  %12.3fmV\n", 1000 * m.tolerance);
+  std::fprintf(out, "Salz S/N                                %12.3f dB\n", m.salz);
   std::fprintf(out, "FLIPPED:                                %3s\n", rs.pulse.flipped ? "yes" : "no");
 }
