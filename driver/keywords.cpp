@@ -56,6 +56,7 @@ void registerKeywords(RunState& rs) {
       {&s.oversample, "oversample", 'i'},
       {&s.slicer_allowance, "slicer_allowance", 'e'},
       {&s.a4_limit, "a4_limit", 'e'},
+      {s.summary, "summary", 's'},   // no line in the starter file either
   };
   if (!rs.table) rs.table = create_variable_def();
   for (const Keyword& k : keywords) add_variable(rs.table.get(), k.address, k.definition, k.type);

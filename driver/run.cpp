@@ -23,6 +23,22 @@ constexpr StageStep kSequence[] = {
     {Stage::figuresOfMerit, [](RunState& rs) { return figuresOfMerit(rs), 0; }},
 };
 
+// Every stage the run went through, with its status, for the run record; the caller's
+// observer, if any, sees each call as before.
+class StageLog : public StageObserver {
+ public:
+  explicit StageLog(StageObserver* next) : next_(next) {}
+  bool starting(Stage stage) override { return !next_ || next_->starting(stage); }
+  void finished(Stage stage, int status) override {
+    stages.emplace_back(stage, status);
+    if (next_) next_->finished(stage, status);
+  }
+  std::vector<std::pair<Stage, int>> stages;
+
+ private:
+  StageObserver* next_;
+};
+
 // The first argument's options and the defaults, then every stage.
 int optionsAndStages(RunState& rs, StageObserver* observer) {
   if (rs.arguments.size() < 2) return printUsage(rs);
@@ -54,7 +70,10 @@ int runAnalysis(RunState& rs, StageObserver* observer) {
   rs.baseDirectory = pwd(0, nullptr);
   std::fprintf(rs.log, "$PWD=%s\n", rs.baseDirectory.c_str());
   registerKeywords(rs);
-  const int status = optionsAndStages(rs, observer);
+  StageLog stages(observer);
+  const int status = optionsAndStages(rs, &stages);
   for (const std::string& w : rs.warnings) std::fprintf(rs.log, "warning: %s\n", w.c_str());
-  return cleanUp(rs, status);   // a report lost on the way changes a 0 into kReportLost
+  const int exitStatus = cleanUp(rs, status);   // a report lost on the way changes a 0 into kReportLost
+  writeRunRecord(rs, stages.stages, exitStatus);
+  return exitStatus;
 }

@@ -48,6 +48,13 @@ int runStages(RunState& rs, Stage first = Stage::arguments, StageObserver* obser
 // or run on several threads at once.
 int runAnalysis(RunState& rs, StageObserver* observer = nullptr);
 
+// The run record: the JSON file named by the summary setting (doc/run-record.schema.json
+// describes it), written once the streams are closed, whatever the status; nothing when
+// summary is empty. stages: every stage the run went through with its status, in order.
+// A record that cannot be written is said on standard error ("could not write the run
+// record NAME: REASON"); the status stays.
+void writeRunRecord(const RunState& rs, const std::vector<std::pair<Stage, int>>& stages, int status);
+
 // Exit status of a run whose uniform time grid cannot be built: `oversample` of 0 or
 // less, a thru set whose smallest frequency step is 0, negative or not finite, or a
 // grid too large to finish (more than kMaxGridPoints frequencies or time samples, or

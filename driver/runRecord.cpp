@@ -1,0 +1,215 @@
+// The run record: one JSON file, named by the summary setting, that says what a run was
+// given, where each setting came from, what it read, what it skipped and every figure its
+// report printed, so that programs need not read the report's text. doc/run-record.schema.json
+// describes it.
+//
+// Numbers are written as JSON numbers; a value that is not finite, which JSON has no number
+// for, is written as the string "nan", "inf" or "-inf" in its place. A figure the report did
+// not print (the run ended before its line) is null.
+#include <nlohmann/json.hpp>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <string>
+
+#include "channelModel.h"
+#include "outputFile.h"
+#include "stages.h"
+#include "variants.h"
+
+namespace {
+
+using json = nlohmann::ordered_json;   // the keys in the order written here
+
+json number(double v) {
+  if (std::isnan(v)) return "nan";
+  if (std::isinf(v)) return v > 0 ? "inf" : "-inf";
+  return v;
+}
+
+json quantity(double v, const char* unit) { return {{"value", number(v)}, {"unit", unit}}; }
+
+json ports(int inP, int inM, int outP, int outM) {
+  return {{"inP", inP}, {"inM", inM}, {"outP", outP}, {"outM", outM}};
+}
+
+const char* kindName(char kind) { return kind == 'N' ? "NEXT" : "FEXT"; }
+
+// When an assignment was applied, to order the assignments of names that share one
+// setting: the argument's position, then the line of the control file it names.
+std::pair<int, int> appliedAt(const RunState& rs, const RunState::Origin& o) {
+  if (o.source == "command line") return {o.line, 0};
+  for (int p = static_cast<int>(rs.arguments.size()) - 1; p > 0; --p)
+    if (rs.arguments[static_cast<std::size_t>(p)] == o.source) return {p, o.line};
+  return {0, o.line};
+}
+
+const variable_def* keyword(const RunState& rs, const std::string& name) {
+  for (const variable_def* n = rs.table.get(); n && n->next; n = n->next.get())
+    if (n->address && n->name == name) return n;
+  return nullptr;
+}
+
+// Where the setting behind k got its final value: the latest assignment to any of its
+// names (data_rate and baud_rate, say), else the default.
+json originOf(const RunState& rs, const variable_def& k) {
+  const RunState::Origin* latest = nullptr;
+  for (const auto& [name, origin] : rs.origins) {
+    const variable_def* n = keyword(rs, name);
+    if (!n || n->address != k.address) continue;
+    if (!latest || appliedAt(rs, origin) > appliedAt(rs, *latest)) latest = &origin;
+  }
+  if (!latest) return {{"source", "default"}};
+  return {{"source", latest->source}, {"line", latest->line}};
+}
+
+json valueOf(const RunState& rs, const variable_def& k) {
+  switch (k.type) {
+    case 'x':
+    case 'i':
+      return *static_cast<const int*>(k.address);
+    case 'e':
+      return number(*static_cast<const double*>(k.address));
+    default: {
+      const char* text = static_cast<const char*>(k.address);
+      for (const auto& [storage, taken] : rs.takenTexts)
+        if (storage == text && text[0] == '\0') return taken;   // a channel line or a stream's file
+      return text;
+    }
+  }
+}
+
+// Every registered keyword in table order, with its type, its final value (after the
+// derivation: pTx and pRx in hertz, g0Tx and g0Rx from a resistance error) and its origin.
+json keywords(const RunState& rs) {
+  json all = json::object();
+  for (const variable_def* n = rs.table.get(); n && n->next; n = n->next.get()) {
+    if (!n->address) continue;   // a user's own text variable, no keyword
+    const char* type = n->type == 'x' ? "hexadecimal" : n->type == 'i' ? "integer" : n->type == 'e' ? "number" : "text";
+    all[n->name] = {{"type", type}, {"value", valueOf(rs, *n)}, {"origin", originOf(rs, *n)}};
+  }
+  return all;
+}
+
+json derived(const Derived& d) {
+  return {{"UI", quantity(d.UI, "s")},
+          {"pam_step", quantity(d.pamStep, "ratio")},
+          {"pam_power", quantity(d.pamPower, "ratio")},
+          {"tx_bandwidth", quantity(1 / d.txTau, "Hz")},
+          {"rx_bandwidth", quantity(1 / d.rxTau, "Hz")},
+          {"tx_near_bandwidth", quantity(1 / d.nearTau, "Hz")},
+          {"tx_far_bandwidth", quantity(1 / d.farTau, "Hz")}};
+}
+
+json thru(const RunState& rs, bool selected) {
+  if (rs.thruList.empty()) return nullptr;
+  json t = {{"file", rs.thruList.front().name},
+            {"ports", selected ? ports(rs.inP, rs.inM, rs.outP, rs.outM) : json(nullptr)},
+            {"reading", rs.thruReading.empty() ? json(nullptr) : json(rs.thruReading)},
+            {"points", nullptr}, {"first_frequency", nullptr}, {"last_frequency", nullptr}};
+  if (const int n = rs.thru.Fcount(); n > 0) {
+    t["points"] = n;
+    t["first_frequency"] = quantity(rs.thru.Freq(0), "Hz");
+    t["last_frequency"] = quantity(rs.thru.Freq(n - 1), "Hz");
+  }
+  return t;
+}
+
+json lossFit(const RunState& rs) {
+  const char* names[4] = {"a0", "a1", "a2", "a4"};
+  const char* units[4] = {"ratio", "1/sqrt(Hz)", "1/Hz", "1/Hz^2"};
+  json fit = json::object();
+  for (int k = 0; k < 4; ++k) {
+    const std::complex<double> a = rs.points.fitCoef[k];
+    fit[names[k]] = {{"re", number(a.real())}, {"im", number(a.imag())}, {"unit", units[k]}};
+  }
+  return fit;
+}
+
+// Every figure line of the report, null where the run ended before it; in report order.
+json figures(const RunState& rs, bool header, bool budget, bool merit) {
+  const Settings& s = rs.settings;
+  const NoiseBudget& n = rs.noise;
+  const MeritFigures& m = rs.merit;
+  const auto mV = [](double volts) { return quantity(1000 * volts, "mV"); };
+  json f = json::object();
+  const auto put = [&f](bool printed, const char* name, json value) { f[name] = printed ? std::move(value) : json(nullptr); };
+  put(header, "data_rate", quantity(s.data_rate, "Bd"));
+  put(header, "peak_signal", quantity(s.signal * 1000, "mV"));
+  put(header, "target_BER", quantity(s.target_BER, "ratio"));
+  put(header, "target_Q", quantity(-Q(s.target_BER, s.PAM), "ratio"));
+  put(header, "tx_bandwidth", quantity(1 / rs.derived.txTau, "Hz"));
+  put(header, "rx_bandwidth", quantity(1 / rs.derived.rxTau, "Hz"));
+  put(budget, "nyquist_gain", quantity(20 * std::log10(rs.points.nyquistFitGain), "dB"));
+  put(budget, "peak_pulse", quantity(rs.pulse.pulsePeak, "ratio"));
+  put(budget, "peak_dibit", quantity(rs.pulse.dibitPeak, "ratio"));
+  put(budget, "base_eye", quantity(1000 * s.signal * rs.pulse.dibitPeak, "mV"));
+  put(budget, "available_signal", mV(n.availableSignal));
+  put(budget, "implementation_noise", mV(n.implementationNoise));
+  put(budget, "ild_noise", mV(std::sqrt(n.ildNoisePower)));
+  // The line saying that most of the ILD noise lies below this frequency, when printed.
+  put(budget && rs.points.lowFreqIldIndex != 0, "low_frequency_ild",
+      quantity(rs.thru.Freq(rs.points.lowFreqIldIndex), "Hz"));
+  put(budget, "tx_reflection_noise", mV(std::sqrt(n.rrTxNoisePower)));
+  put(budget, "rx_reflection_noise", mV(std::sqrt(n.rrRxNoisePower)));
+  put(budget, "txrx_reflection_noise", mV(std::sqrt(n.rrTxRxNoisePower)));
+  put(budget, "channel_noise", mV(std::sqrt(n.channelNoisePower)));
+  put(merit, "total_icn", mV(m.totalIcn));
+  put(merit, "total_noise", mV(m.totalNoise));
+  put(merit, "signal_to_noise", quantity(m.signalToNoise, "ratio"));
+  put(merit, "BER", quantity(m.ber, "ratio"));
+  put(merit, "interference_tolerance", mV(m.tolerance));
+  put(merit, "salz_signal_to_noise", quantity(m.salz, "dB"));
+  put(merit, "flipped", rs.pulse.flipped);
+  return f;
+}
+
+json record(const RunState& rs, const std::vector<std::pair<Stage, int>>& stages, int status) {
+  const auto done = [&stages](Stage stage) {
+    for (const auto& [s, st] : stages)
+      if (s == stage) return st == 0;
+    return false;
+  };
+  json r = {{"program", "Brevo"}, {"version", BREVO_VERSION}, {"status", status}};
+  r["arguments"] = json::array();
+  for (std::size_t k = 1; k < rs.arguments.size(); ++k) r["arguments"].push_back(rs.arguments[k]);
+  r["stages"] = json::array();
+  for (const auto& [stage, st] : stages)
+    r["stages"].push_back({{"stage", kStageNames[static_cast<std::size_t>(stage)]}, {"status", st}});
+  r["keywords"] = keywords(rs);
+  r["derived"] = done(Stage::deriveSettings) ? derived(rs.derived) : json(nullptr);
+  r["thru"] = thru(rs, done(Stage::selectThru));
+  r["aggressors"] = json::array();
+  for (const AggressorNoise& a : rs.noise.aggressors)
+    r["aggressors"].push_back({{"file", a.name}, {"kind", kindName(a.kind)}, {"ports", ports(a.inP, a.inM, a.outP, a.outM)},
+                               {"icn", quantity(1000 * std::sqrt(a.icnPower), "mV")}});
+  r["skipped"] = json::array();
+  for (const NoiseBudget::Skipped& a : rs.noise.skipped)
+    r["skipped"].push_back({{"file", a.name}, {"kind", kindName(a.kind)}, {"ports", ports(a.inP, a.inM, a.outP, a.outM)},
+                            {"reason", a.reason}});
+  r["loss_fit"] = done(Stage::fitThru) ? lossFit(rs) : json(nullptr);
+  r["figures"] = figures(rs, done(Stage::deriveSettings), done(Stage::budget), done(Stage::figuresOfMerit));
+  r["warnings"] = rs.warnings;
+  return r;
+}
+
+}  // namespace
+
+void writeRunRecord(const RunState& rs, const std::vector<std::pair<Stage, int>>& stages, int status) {
+  const std::string name = rs.settings.summary;
+  if (name.empty()) return;
+  const std::string what = "the run record " + name;
+  std::string text;
+  try {
+    // Bytes that are no UTF-8 (a file name, say) become U+FFFD: JSON text is Unicode.
+    text = record(rs, stages, status).dump(2, ' ', false, json::error_handler_t::replace) + "\n";
+  } catch (const std::exception&) {   // only memory can run out here
+    return sayNotWritten(rs.standardError, nullptr, what.c_str(), ENOMEM);
+  }
+  errno = 0;
+  FILE* file = std::fopen(rePath(rs.baseDirectory.c_str(), name.c_str(), nullptr).c_str(), "w");
+  if (!file) return sayNotWritten(rs.standardError, nullptr, what.c_str(), errno != 0 ? errno : EIO);
+  std::fwrite(text.data(), 1, text.size(), file);
+  if (const int error = finishOutput(file, true)) sayNotWritten(rs.standardError, nullptr, what.c_str(), error);
+}
