@@ -287,9 +287,10 @@ TEST(Sweep, EveryRunGetsARowAndFailuresKeepTheirStatus) {
   std::ofstream(dir / "a.cf") << lane;
   std::ofstream(dir / "b.cf") << lane + "PAM=4\n";
   std::ofstream(dir / "broken.cf") << "Thru=" + ex + "no_such_lane.s4p\n";   // status 1
+  std::ofstream(dir / "skips.cf") << lane + "FEXT=no_such_fext.s4p\n";        // status 0 with warnings
   const Outcome sweep = run(command(kSource + "/tools/brevo-sweep",
-                                    {"jobs=2", "exe=" + kBrevo, "out=" + (dir / "out"), dir / "a.cf",
-                                     dir / "broken.cf", dir / "b.cf", dir / "missing.cf"}));   // status 2
+                                    {"jobs=2", "strict=yes", "exe=" + kBrevo, "out=" + (dir / "out"), dir / "a.cf",
+                                     dir / "broken.cf", dir / "b.cf", dir / "missing.cf", dir / "skips.cf"}));   // status 2
   EXPECT_EQ(sweep.status, 1) << sweep.err;   // not every run succeeded
   // summary.csv split at commas: no field of these runs needs quoting
   std::vector<std::vector<std::string>> rows;
@@ -299,23 +300,35 @@ TEST(Sweep, EveryRunGetsARowAndFailuresKeepTheirStatus) {
     rows.emplace_back();
     for (std::string f; std::getline(fields, f, ',');) rows.back().push_back(f);
   }
-  ASSERT_EQ(rows.size(), 5u);
+  ASSERT_EQ(rows.size(), 6u);
   const auto column = [&](const char* name) {
     return std::find(rows[0].begin(), rows[0].end(), name) - rows[0].begin();
   };
-  const auto status = column("status"), sn = column("SN");
-  const char* expected[] = {"0", "1", "0", "2"};
-  for (int r = 1; r <= 4; ++r) {
+  const auto status = column("status"), sn = column("SN"), rate = column("symbol_rate_Bd");
+  ASSERT_EQ(rows[0].end() - rows[0].begin() - rate, 6) << "the run record's columns come last";
+  // status, then symbol rate, PAM, N_DFE, aggressors used and skipped (no record for a
+  // control file that cannot be opened: summary= comes after it)
+  const char* expected[][6] = {{"0", "25781250000,2,8,1,0"}, {"1", "25781250000,2,8,0,0"}, {"0", "25781250000,4,8,1,0"},
+                               {"2", ",,,,"}, {"warnings", "25781250000,2,8,1,1"}};
+  for (int r = 1; r <= 5; ++r) {
     ASSERT_EQ(rows[r].size(), rows[0].size()) << "row " << r;
-    EXPECT_EQ(rows[r][status], expected[r - 1]) << "row " << r;
+    EXPECT_EQ(rows[r][status], expected[r - 1][0]) << "row " << r;
+    std::string got = rows[r][rate];
+    for (auto k = rate + 1; k < rate + 5; ++k) got += "," + rows[r][k];
+    EXPECT_EQ(got, expected[r - 1][1]) << "row " << r;
+    const std::string report = readFile(dir / ("out/000" + std::to_string(r) + ".report"));
+    const std::string log = readFile(dir / ("out/000" + std::to_string(r) + ".log"));
+    std::size_t warnings = 0;
+    for (std::size_t at = 0; (at = log.find("\nwarning: ", at)) != std::string::npos; ++at) ++warnings;
+    EXPECT_EQ(rows[r].back(), r == 4 ? "" : std::to_string(warnings)) << "row " << r;
     if (r % 2 == 0) {   // no figure for a failed run; the report's figure for the others
       EXPECT_EQ(rows[r][sn], "") << "row " << r;
     } else {
-      const std::string report = readFile(dir / ("out/000" + std::to_string(r) + ".report"));
       EXPECT_DOUBLE_EQ(std::stod(rows[r][sn]), figure(report, "S/N")) << "row " << r;
     }
   }
   EXPECT_LT(std::stod(rows[3][sn]), std::stod(rows[1][sn]));   // PAM4 below NRZ
+  EXPECT_GT(std::stoi(rows[5].back()), 0);
 }
 
 }  // namespace
