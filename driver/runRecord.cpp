@@ -210,6 +210,10 @@ void writeRunRecord(const RunState& rs, const std::vector<std::pair<Stage, int>>
   errno = 0;
   FILE* file = std::fopen(rePath(rs.baseDirectory.c_str(), name.c_str(), nullptr).c_str(), "w");
   if (!file) return sayNotWritten(rs.standardError, nullptr, what.c_str(), errno != 0 ? errno : EIO);
-  std::fwrite(text.data(), 1, text.size(), file);
-  if (const int error = finishOutput(file, true)) sayNotWritten(rs.standardError, nullptr, what.c_str(), error);
+  // A record larger than the buffer goes out in fwrite itself: its failure keeps the reason.
+  errno = 0;
+  const int writeError = std::fwrite(text.data(), 1, text.size(), file) == text.size() ? 0 : errno != 0 ? errno : EIO;
+  const int closeError = finishOutput(file, true);
+  if (const int error = writeError != 0 ? writeError : closeError)
+    sayNotWritten(rs.standardError, nullptr, what.c_str(), error);
 }
