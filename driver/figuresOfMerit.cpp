@@ -53,4 +53,5 @@ void figuresOfMerit(RunState& rs) {
                1000 * interferenceTolerance(rs, totalNoise));
   std::fprintf(out, "Salz S/N                                %12.3f dB\n", salz);
   std::fprintf(out, "FLIPPED:                                %3s\n", rs.pulse.flipped ? "yes" : "no");
+  warnAboutFigures(rs, salz);
 }
