@@ -91,8 +91,12 @@ void warnAboutFigures(RunState& rs, double salz) {
   std::string bad;
   for (const Figure& f : figures)
     if (!std::isfinite(f.value)) bad += std::string(bad.empty() ? "" : ", ") + f.name + " " + (std::isnan(f.value) ? "nan" : "inf");
-  if (!std::isfinite(q))
-    warn(rs, std::string("target Q is ") + (std::isnan(q) ? "nan" : "inf") + ": target_BER must lie between 0 and 0.5");
+  if (!std::isfinite(q)) {
+    char text[160];
+    std::snprintf(text, sizeof text, "target_BER=%g gives no finite target Q: a target BER lies between 0 and 0.5",
+                  rs.settings.target_BER);
+    warn(rs, text);
+  }
   else if (!bad.empty())
     warn(rs, "printed as not a finite number: " + bad + " (" + why + ")");
   if (!std::isfinite(salz)) {
