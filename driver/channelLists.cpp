@@ -160,6 +160,7 @@ int selectThru(RunState& rs) {
     rs.outM = thru.outM;
   }
   rs.saveBase = saveBaseName(s.save_file);
+  warnAboutSaveBase(rs);
   return 0;
 }
 

@@ -56,4 +56,5 @@ void deriveSettings(RunState& rs) {
   std::fprintf(rs.log, "1/Tx_BW=%14.6e\n", d.txTau);
   std::fprintf(rs.log, "1/Rx_BW=%14.6e\n", d.rxTau);
   std::fprintf(rs.log, "UI   =%14.6e\n", d.UI);
+  warnAboutSettings(rs);
 }

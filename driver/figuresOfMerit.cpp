@@ -55,4 +55,5 @@ void figuresOfMerit(RunState& rs) {
   std::fprintf(out, "interference tolerance                  %12.3fmV\n", 1000 * m.tolerance);
   std::fprintf(out, "Salz S/N                                %12.3f dB\n", m.salz);
   std::fprintf(out, "FLIPPED:                                %3s\n", rs.pulse.flipped ? "yes" : "no");
+  warnAboutFigures(rs, m.salz);
 }

@@ -61,5 +61,6 @@ int readThru(RunState& rs) {
     std::fputs(warning, rs.result);
     break;
   }
+  warnAboutThruBand(rs);
   return 0;
 }

@@ -43,6 +43,7 @@ class StageLog : public StageObserver {
 int optionsAndStages(RunState& rs, StageObserver* observer) {
   if (rs.arguments.size() < 2) return printUsage(rs);
   const char* first = rs.arguments[1].c_str();
+  if (isStarterOption(first) || isHelpOption(first)) warnAboutFirstArgument(rs);
   if (isStarterOption(first)) return printStarter(rs);
   applyDefaults(rs);
   if (isHelpOption(first)) return printHelp(rs);

@@ -68,6 +68,12 @@ inline constexpr double kMaxGridProducts = 1e10;
 
 // Notes a problem the run goes on with; runAnalysis prints it at the end of the log.
 void warn(RunState& rs, std::string text);
+// The checks behind the warnings, each called by the stage that knows its facts.
+void warnAboutSettings(RunState& rs);                // PAM below 2
+void warnAboutThruBand(RunState& rs);                // thru data ending below Nyquist or the receiver
+void warnAboutFigures(RunState& rs, double salz);    // closed eye, nan and inf figures
+void warnAboutSaveBase(RunState& rs);                // a save base cut, or saving nothing
+void warnAboutFirstArgument(RunState& rs);           // a file or assignment taken for -c, -b or -?
 
 // One channel file: a Version 2.x file by the standard reader (how it was read, or its
 // first broken rule, on the log; error receives that rule as "NAME:LINE: rule"), any
