@@ -140,8 +140,9 @@ TEST_P(Record, ValidAndAsTheReportOfTheSameRun) {
   }
   // The last argument sets its keyword; names given together share where they were set.
   const std::string last = args.back().substr(0, args.back().find('='));
-  if (rec["keywords"].contains(last))
+  if (rec["keywords"].contains(last)) {
     EXPECT_EQ(rec["keywords"][last]["origin"], json({{"source", "command line"}, {"line", args.size()}})) << last;
+  }
   for (const auto& [a, b] : {std::pair{"data_rate", "baud_rate"}, {"Thru", "Sparameters"}, {"N_DFE", "DFE_length"}})
     EXPECT_EQ(rec["keywords"][a]["origin"], rec["keywords"][b]["origin"]) << a;
   std::size_t said = 0;
