@@ -132,6 +132,32 @@ struct MeritFigures {
   double salz = 0;                       // dB
 };
 
+// The waveforms and transfers the side files hold, at full precision, kept in the run
+// state when a caller asks for them (keep): a report page or a Python caller draws them
+// without side files. Empty unless kept; a stage the run did not reach leaves its part
+// empty.
+struct Curves {
+  bool keep = false;
+  // The short waveforms of .wv1: time in seconds (the fitted channel delay at sample
+  // 100), pulse, dibit and fitted pulse for a unit transmit amplitude, signs as written.
+  std::vector<double> shortTime, pulse, dibit, fitPulse;
+  // The thru and its fit on the uniform grid of .fd (the ILD is their difference).
+  std::vector<double> gridFrequency;
+  std::vector<std::complex<double>> gridThru, gridFit;
+  // The period waveforms of .wv2 (with a DFE span only): time in seconds from the start
+  // of the period, pulse, fitted pulse and ILD pulse for a unit transmit amplitude.
+  std::vector<double> periodTime, periodPulse, periodFitPulse, periodIldPulse;
+  // Every aggressor that entered the budget, in walk order: its transfer on its file's
+  // own points.
+  struct Transfer {
+    std::string name;
+    char kind = 'F';
+    std::vector<double> frequency;
+    std::vector<std::complex<double>> transfer;
+  };
+  std::vector<Transfer> aggressors;
+};
+
 struct RunState {
   // The run's standard streams: where the report and the log start, where the help
   // text and the fatal lines meant for standard error go. The process's own unless a
@@ -167,4 +193,5 @@ struct RunState {
   PulseResults pulse;
   NoiseBudget noise;
   MeritFigures merit;
+  Curves curves;
 };

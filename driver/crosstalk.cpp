@@ -122,6 +122,13 @@ std::string addAggressor(RunState& rs, const channelLine& entry, char kind, std:
   (kind == 'N' ? rs.noise.nextIcnPower : rs.noise.fextIcnPower) += icnPower;
   rs.noise.totalNoisePower += icnPower;
   rs.noise.aggressors.push_back({entry.name, kind, icnPower, entry.inP, entry.inM, entry.outP, entry.outM});
+  if (rs.curves.keep) {
+    Curves::Transfer& t = rs.curves.aggressors.emplace_back();
+    t.name = entry.name;
+    t.kind = kind;
+    for (int i = 0; i < m; ++i) t.frequency.push_back(rs.xtalk.Freq(i));
+    t.transfer.assign(X.begin(), X.begin() + m);
+  }
   return {};
 }
 
@@ -139,6 +146,7 @@ void crosstalk(RunState& rs) {
   n.fextIcnPower = 0;
   n.aggressors.clear();
   n.skipped.clear();
+  rs.curves.aggressors.clear();
   n.totalNoisePower = n.throughNoisePower;
   rs.points.xtalkPower.assign(rs.points.thruPower.size(), 0.0);
   int index = 0;

@@ -140,6 +140,11 @@ PeriodInputs thruOnGrid(RunState& rs, const UniformGrid& g, bool dfe) {
     std::complex<double> T = inM != 0 ? 0.5 * (((pp[k] - pm[k]) - mp[k]) + mm[k]) : pp[k];
     std::complex<double> F = fit(rs.points.fitCoef, f);
     std::complex<double> ild = T - F;
+    if (rs.curves.keep) {
+      rs.curves.gridFrequency.push_back(f);
+      rs.curves.gridThru.push_back(T);
+      rs.curves.gridFit.push_back(F);
+    }
     if (fd) {   // "%14.6e 0  %14.6e %14.6e  %14.6e  %14.6e  %14.6e  %14.6e\n"
       char row[kRowRoom];
       char* at = putScientific(row, f, 14, 6);
@@ -175,7 +180,8 @@ double energyAfterDfe(RunState& rs, const UniformGrid& g, const PeriodInputs& in
   const Settings& s = rs.settings;
   const Derived& d = rs.derived;
   const bool save = !rs.saveBase.empty();
-  const PeriodWaveforms w = periodSums(in, g.nT, save);
+  Curves& kept = rs.curves;
+  const PeriodWaveforms w = periodSums(in, g.nT, save || kept.keep);
   const double tDFE = s.N_DFE * d.UI + rs.pulse.dibitPeakTime;
   SideFile wv2;
   if (save) wv2 = openSideFile(rs, ".wv2");
@@ -185,6 +191,12 @@ double energyAfterDfe(RunState& rs, const UniformGrid& g, const PeriodInputs& in
   for (int n = 0; n < g.nT; ++n) {
     const double t = n * g.timeStep;
     const double v = w.ildPulse[n];
+    if (kept.keep) {
+      kept.periodTime.push_back(t);
+      kept.periodPulse.push_back(w.pulse[n] * scale);
+      kept.periodFitPulse.push_back(w.fitPulse[n] * scale);
+      kept.periodIldPulse.push_back(v * scale);
+    }
     if (wv2) {   // "%14.6e  %14.6e  %14.6e  %14.6e\n"
       char row[kRowRoom];
       char* at = putScientific(row, t, 14, 6);

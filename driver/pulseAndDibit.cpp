@@ -73,6 +73,20 @@ void writeWv1(const RunState& rs, FILE* file, const ShortWaveforms& w) {
   }
 }
 
+// The .wv1 columns at full precision.
+void keepShortWaveforms(RunState& rs, const ShortWaveforms& w) {
+  Curves& c = rs.curves;
+  const double UI = rs.derived.UI, pol = rs.pulse.polarity;
+  c.shortTime.resize(pulsePoints), c.pulse.resize(pulsePoints);
+  c.dibit.resize(pulsePoints), c.fitPulse.resize(pulsePoints);
+  for (int n = 0; n < pulsePoints; ++n) {
+    c.shortTime[n] = (kSampleUI * n - kLeadUI) * UI + rs.pulse.groupDelay;
+    c.pulse[n] = w.pulse[n] * pol;
+    c.dibit[n] = w.dibit[n] * pol;
+    c.fitPulse[n] = w.fitPulse[n] * pol;
+  }
+}
+
 }  // namespace
 
 ShortWaveforms shortPulseSums(const RunState& rs) {
@@ -136,6 +150,7 @@ void pulseAndDibit(RunState& rs) {
     noise.flipped = true;
     noise.polarity = -1;
   }
+  if (rs.curves.keep) keepShortWaveforms(rs, w);
   if (wv1) {
     writeWv1(rs, wv1.get(), w);
     closeSideFile(rs, wv1, ".wv1");
