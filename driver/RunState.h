@@ -4,6 +4,7 @@
 #include <complex>
 #include <cstdio>
 #include <limits>
+#include <map>
 #include <memory>
 #include <string>
 #include <utility>
@@ -158,6 +159,17 @@ struct Curves {
   std::vector<Transfer> aggressors;
 };
 
+// One channel file as read: the set (empty when nothing usable was read), the reader's
+// log lines, its warnings, how it was read and, for a file that broke a rule of its
+// format, that rule as "NAME:LINE: rule".
+struct ReadChannel {
+  Sparams set;
+  std::string logText;
+  std::vector<std::string> warnings;
+  std::string how;
+  std::string error;
+};
+
 struct RunState {
   // The run's standard streams: where the report and the log start, where the help
   // text and the fatal lines meant for standard error go. The process's own unless a
@@ -194,4 +206,8 @@ struct RunState {
   NoiseBudget noise;
   MeritFigures merit;
   Curves curves;
+  // Channel files read before the run (by a caller that reads a file once for many
+  // runs), by the name a channel line gives; a channel line naming one takes it from
+  // here instead of reading the file, with the same log lines and warnings.
+  std::map<std::string, std::shared_ptr<const ReadChannel>> readChannels;
 };

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "TouchstoneStandard.h"
@@ -34,7 +35,7 @@ std::string convertedName(const std::string& name) {
 }
 
 // The one warning line for a Version 1.x file the long-standing reader misreads.
-void warnMisread(RunState& rs, const std::string& name, const Sparams& set) {
+void warnMisread(ReadChannel& read, const std::string& name, const Sparams& set) {
   const Version1Declarations d = declarationsOf(name);
   if (!d.optionLine) return;
   std::string what;
@@ -49,34 +50,72 @@ void warnMisread(RunState& rs, const std::string& name, const Sparams& set) {
       add("the noise block from point " + std::to_string(k + 1) + " taken as network data");
   }
   if (what.empty()) return;
-  warn(rs, name + " will be misread (" + what + "); convert it first: brevo-touchstone " + name + " " +
-               convertedName(name));
+  read.warnings.push_back(name + " will be misread (" + what + "); convert it first: brevo-touchstone " + name +
+                          " " + convertedName(name));
 }
+
+// Lines written to a memory stream, handed back as text when it closes.
+class LogText {
+ public:
+  LogText() : stream_(open_memstream(&text_, &size_)) {}
+  ~LogText() {
+    if (stream_) std::fclose(stream_);
+    std::free(text_);
+  }
+  LogText(const LogText&) = delete;
+  LogText& operator=(const LogText&) = delete;
+  FILE* stream() const { return stream_ ? stream_ : stderr; }
+  std::string take() {
+    if (!stream_) return {};
+    std::fclose(stream_);
+    stream_ = nullptr;
+    return std::string(text_ ? text_ : "", size_);
+  }
+
+ private:
+  char* text_ = nullptr;
+  std::size_t size_ = 0;
+  FILE* stream_;
+};
 
 }  // namespace
 
-Sparams readChannelFile(RunState& rs, const std::string& name, std::string* error, std::string* how) {
-  error->clear();
-  std::string said;
-  if (!how) how = &said;
+ReadChannel readChannel(const std::string& name) {
+  ReadChannel read;
+  LogText log;
   // Only a regular file can be looked at before it is read: a pipe gives its bytes once,
   // to the long-standing reader as always.
   struct stat st;
   const bool regular = stat(name.c_str(), &st) == 0 && S_ISREG(st.st_mode);
   if (!regular || touchstoneVersionOf(name) != 2) {
-    Sparams set(name, rs.log);
-    if (regular) warnMisread(rs, name, set);
-    *how = "Touchstone 1.x, read as S-parameters at 50 ohm";
-    return set;
+    read.set = Sparams(name, log.stream());
+    if (regular) warnMisread(read, name, read.set);
+    read.how = "Touchstone 1.x, read as S-parameters at 50 ohm";
+    read.logText = log.take();
+    return read;
   }
   const TouchstoneFile f = readTouchstone(name);
-  for (const auto& d : f.info.deviations) warn(rs, f.message(d) + "; " + d.taken);
+  for (const auto& d : f.info.deviations) read.warnings.push_back(f.message(d) + "; " + d.taken);
   if (!f.ok) {
-    *error = f.message();
-    std::fprintf(rs.log, "%s\n", error->c_str());
-    return Sparams();
+    read.error = f.message();
+    read.logText = read.error + "\n";
+    return read;
   }
-  std::fprintf(rs.log, "%s\n", f.summary().c_str());
-  *how = f.summary().substr(name.size() + 2);
-  return f.set;
+  read.logText = f.summary() + "\n";
+  read.how = f.summary().substr(name.size() + 2);
+  read.set = f.set;
+  return read;
+}
+
+Sparams readChannelFile(RunState& rs, const std::string& name, std::string* error, std::string* how) {
+  const auto kept = rs.readChannels.find(name);
+  ReadChannel fresh;
+  if (kept == rs.readChannels.end()) fresh = readChannel(name);
+  const ReadChannel& read = kept != rs.readChannels.end() ? *kept->second : fresh;
+  // The reader's lines and warnings, as if the file had been read here and now.
+  std::fwrite(read.logText.data(), 1, read.logText.size(), rs.log);
+  for (const std::string& w : read.warnings) warn(rs, w);
+  *error = read.error;
+  if (how) *how = read.how;
+  return read.set;
 }

@@ -82,6 +82,10 @@ void warnAboutFirstArgument(RunState& rs);           // a file or assignment tak
 // the file was read ("Touchstone 2.0, 4 ports, 1001 frequencies; ...").
 Sparams readChannelFile(RunState& rs, const std::string& name, std::string* error, std::string* how = nullptr);
 
+// One channel file read as readChannelFile reads it, its log lines and warnings kept
+// instead of printed; readChannelFile takes rs.readChannels' entry for the name, or this.
+ReadChannel readChannel(const std::string& name);
+
 // "cannot open a thru file" on the run's standard error, the log and the result stream;
 // status 1.
 int noThru(RunState& rs);
