@@ -108,22 +108,23 @@ json plotted(double v) {
 
 double dB(std::complex<double> v) { return 20 * std::log10(std::abs(v)); }
 
-// The samples a chart keeps of n: all of them when few; else, for each of `columns`
-// equal runs of samples (about one pixel column each), those holding the smallest and
-// largest value of every curve, so every peak and notch the eye could see stays.
-std::vector<std::size_t> thinned(const std::vector<const std::vector<double>*>& curves, std::size_t n,
-                                 std::size_t columns = 1500) {
-  std::vector<std::size_t> kept;
+// The samples a chart keeps of [begin, end): all of them when few; else, for each of
+// `columns` equal runs of samples (about one pixel column each), those holding the
+// smallest and largest value of every curve, so every peak and notch the eye could see
+// stays.
+void thin(const std::vector<const std::vector<double>*>& curves, std::size_t begin, std::size_t end, std::size_t columns,
+          std::vector<std::size_t>& kept) {
+  const std::size_t n = end - begin;
   if (n <= 2 * columns) {
-    for (std::size_t i = 0; i < n; ++i) kept.push_back(i);
-    return kept;
+    for (std::size_t i = begin; i < end; ++i) kept.push_back(i);
+    return;
   }
   for (std::size_t c = 0; c < columns; ++c) {
-    const std::size_t begin = c * n / columns, end = (c + 1) * n / columns;
-    std::vector<std::size_t> run = {begin, end - 1};
+    const std::size_t from = begin + c * n / columns, to = begin + (c + 1) * n / columns;
+    std::vector<std::size_t> run = {from, to - 1};
     for (const std::vector<double>* y : curves) {
-      std::size_t low = begin, high = begin;
-      for (std::size_t i = begin; i < end; ++i) {
+      std::size_t low = from, high = from;
+      for (std::size_t i = from; i < to; ++i) {
         if (!std::isfinite((*y)[low]) || (*y)[i] < (*y)[low]) low = i;
         if (!std::isfinite((*y)[high]) || (*y)[i] > (*y)[high]) high = i;
       }
@@ -133,15 +134,26 @@ std::vector<std::size_t> thinned(const std::vector<const std::vector<double>*>& 
     run.erase(std::unique(run.begin(), run.end()), run.end());
     kept.insert(kept.end(), run.begin(), run.end());
   }
-  return kept;
 }
 
-// A chart's data: the x values and one array per named curve, thinned together.
-json chart(const std::vector<double>& x, const std::vector<std::pair<std::string, std::vector<double>>>& curves) {
+// A chart's data: the x values and one array per named curve, thinned together to about
+// 1000 columns; the samples with x in [keepFrom, keepTo] (the part the chart first shows
+// zoomed in) are all kept, and the rest thinned to 500 columns either side.
+json chart(const std::vector<double>& x, const std::vector<std::pair<std::string, std::vector<double>>>& curves,
+           double keepFrom = 0, double keepTo = -1) {
   std::vector<const std::vector<double>*> ys;
   for (const auto& c : curves) ys.push_back(&c.second);
+  std::vector<std::size_t> kept;
+  if (keepFrom <= keepTo) {
+    const std::size_t a = static_cast<std::size_t>(std::lower_bound(x.begin(), x.end(), keepFrom) - x.begin());
+    const std::size_t b = static_cast<std::size_t>(std::upper_bound(x.begin(), x.end(), keepTo) - x.begin());
+    thin(ys, 0, a, 500, kept);
+    for (std::size_t i = a; i < b; ++i) kept.push_back(i);
+    thin(ys, b, x.size(), 500, kept);
+  } else {
+    thin(ys, 0, x.size(), 1000, kept);
+  }
   json data = {{"x", json::array()}, {"names", json::array()}, {"y", json::array()}};
-  const std::vector<std::size_t> kept = thinned(ys, x.size());
   for (std::size_t i : kept) data["x"].push_back(plotted(x[i]));
   for (const auto& [name, y] : curves) {
     json column = json::array();
@@ -189,9 +201,12 @@ json pageFacts(const RunState& rs) {
     facts["loss"] = chart(scaled(c.gridFrequency, 1e-9), {{"insertion loss", loss}, {"fit", fit}, {"ILD", ild}});
   }
   if (ui > 0 && !c.periodTime.empty()) {
+    // The chart opens on the DFE span, from 10 UI before it to 40 UI after it.
+    const double span = rs.pulse.dibitPeakTime / ui;
     facts["period"] = chart(scaled(c.periodTime, 1 / ui),
-                            {{"pulse", c.periodPulse}, {"fitted pulse", c.periodFitPulse}, {"ILD pulse", c.periodIldPulse}});
-    facts["dfe_UI"] = {plotted(rs.pulse.dibitPeakTime / ui), plotted(rs.pulse.dibitPeakTime / ui + s.N_DFE)};
+                            {{"pulse", c.periodPulse}, {"fitted pulse", c.periodFitPulse}, {"ILD pulse", c.periodIldPulse}},
+                            span - 10, span + s.N_DFE + 40);
+    facts["dfe_UI"] = {plotted(span), plotted(span + s.N_DFE)};
   }
   // Each aggressor's transfer beside the thru's Sdd21, each on its own file's points.
   json transfers = json::array();

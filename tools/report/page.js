@@ -154,14 +154,13 @@
   if ((rec.aggressors || []).length) {
     const list = [...rec.aggressors].filter((a) => typeof a.icn.value === "number").sort((a, b) => b.icn.value - a.icn.value);
     const s = section("Crosstalk per aggressor (ICN, largest first)", "icn");
-    const rowH = 26, width = 1000, labelW = 300, top = Math.max(...list.map((a) => a.icn.value), 1e-30);
+    const rowH = 40, width = 1000, barW = width - 130, top = Math.max(...list.map((a) => a.icn.value), 1e-30);
     const svg = svgEl("svg", { viewBox: `0 0 ${width} ${rowH * list.length + 10}`, class: "icn", id: "icn-svg", role: "img" });
     list.forEach((a, i) => {
-      const y = 5 + i * rowH;
-      svg.append(svgEl("text", { x: labelW - 8, y: y + 17, "text-anchor": "end" }, `${a.file} (${a.kind})`));
-      svg.append(svgEl("rect", { x: labelW, y: y + 3, width: (width - labelW - 110) * a.icn.value / top, height: rowH - 8,
-        class: a.kind === "NEXT" ? "next" : "fext" }));
-      svg.append(svgEl("text", { x: labelW + 6 + (width - labelW - 110) * a.icn.value / top, y: y + 17 }, num(a.icn.value) + " mV"));
+      const y = 5 + i * rowH, w = barW * a.icn.value / top;
+      svg.append(svgEl("text", { x: 10, y: y + 14 }, `${a.file} (${a.kind})`));
+      svg.append(svgEl("rect", { x: 10, y: y + 19, width: w, height: 16, class: a.kind === "NEXT" ? "next" : "fext" }));
+      svg.append(svgEl("text", { x: 16 + w, y: y + 32 }, num(a.icn.value) + " mV"));
     });
     s.append(svg);
   }
@@ -217,8 +216,8 @@
     }
   }
   const charts = section("Charts", "charts");
-  charts.append(el("p", { class: "note" }, "Drag to zoom, double-click to zoom out, hover for values. Long curves keep, per pixel column, " +
-    "their smallest and largest samples, so every peak and notch stays."));
+  charts.append(el("p", { class: "note" }, "Drag to zoom, double-click to zoom out, hover for values. Long curves keep, in each of 1000 runs of samples, " +
+    "their smallest and largest samples, so every peak and notch stays; the period waveforms keep every sample around the DFE span."));
   const ui = `UI at ${rateText}`;
   if (facts.pulse) {
     drawChart("pulse", charts, "Pulse, dibit and fitted pulse",
