@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """brevo-report's pages as headless Chromium builds them.
 
-usage: report_pages_test.py BREVO_REPORT EXAMPLES_DIR
+usage: report_pages_test.py BREVO_REPORT BREVO EXAMPLES_DIR
 
 Runs brevo-report on the bundled example lane (NRZ at 25.78125 GBd, PAM4 at 53.125 GBd, and
 a run without a thru), opens each report.html in headless Chromium through the DevTools
@@ -18,6 +18,12 @@ CASES = [
     ("nrz", ["nrz.cf", "save_file=nrz"], 0, RATE_25, {"pulse", "loss", "period", "crosstalk"}),
     ("pam4_53G", ["pam4.cf", "baud_rate=53.125G", "N_DFE=12", "save_file=pam4"], 0, RATE_53, {"pulse", "loss", "period", "crosstalk"}),
     ("no_thru", ["Thru=no_such_thru.s4p"], 1, RATE_25, set()),
+]
+# brevo-report's own failures: OUTDIR, Brevo arguments, BREVO_DYGRAPHS_DIR
+OWN_FAILURES = [
+    ("OUTDIR under a file", ["nrz.cf/out", "nrz.cf"], None),
+    ("no charting code", ["out_nocharts", "nrz.cf"], "/nonexistent"),
+    ("no Brevo arguments", ["out_noargs"], None),
 ]
 DEADLINE = 60   # seconds for any one answer of the browser
 
@@ -125,7 +131,7 @@ def wv1_peak_time(path):
 
 
 def main():
-    report, examples = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
+    report, brevo, examples = (os.path.abspath(a) for a in sys.argv[1:4])
     if not shutil.which("chromium"):
         if os.geteuid() != 0:
             print("SKIPPED: chromium is not installed (scripts/ensure-packages.sh installs it)")
@@ -152,6 +158,18 @@ def main():
                 if name == "nrz":
                     size = os.path.getsize(os.path.join(out, "report.html"))
                     check(size < 1 << 20, "%s: the page has %d bytes, 1 MB at most" % (name, size))
+                    # The same run by Brevo: its streams and side files byte for byte, and its
+                    # record but for the summary argument it needs.
+                    own = subprocess.run([brevo] + args + ["summary=brevo.json"], cwd=work, capture_output=True, timeout=DEADLINE)
+                    kept = {"run.report": own.stdout, "run.log": own.stderr.replace(b"%d  summary=brevo.json\n" % (len(args) + 1), b"")}
+                    for suffix in ("wv1", "fd", "wv2"):
+                        kept["run." + suffix] = open(os.path.join(work, "nrz." + suffix), "rb").read()
+                    for file, text in kept.items():
+                        check(open(os.path.join(out, file), "rb").read() == text, "%s: %s is not what Brevo writes" % (name, file))
+                    theirs = json.load(open(os.path.join(work, "brevo.json")))
+                    theirs["arguments"].pop()
+                    theirs["keywords"]["summary"].update(value="", origin={"source": "default"})
+                    check(record == theirs, "%s: run.json is not Brevo's record of the run" % name)
                 browser.events.clear()
                 browser.call("Page.navigate", session, url="file://" + os.path.join(out, "report.html"))
                 browser.wait_for("Page.loadEventFired")
@@ -190,6 +208,12 @@ def main():
                     check(seen["alerts"], "%s: a failed run's page has no alert box" % name)
         finally:
             browser.close()
+        for what, args, charts in OWN_FAILURES:
+            env = dict(os.environ, **({"BREVO_DYGRAPHS_DIR": charts} if charts else {}))
+            run = subprocess.run([report] + args, cwd=work, env=env, capture_output=True, timeout=DEADLINE)
+            check(run.returncode == 2 and run.stdout == b"" and run.stderr.startswith(b"brevo-report: ")
+                  and not os.path.exists(os.path.join(work, args[0], "report.html")),
+                  "%s: status %d, stdout %r, stderr %r" % (what, run.returncode, run.stdout[:200], run.stderr[:300]))
     # One lane, one delay in seconds: its peak in UI grows with the rate.
     if len(peaks) == 2 and None not in peaks.values():
         ratio = peaks[RATE_53] / peaks[RATE_25]

@@ -28,9 +28,9 @@
     if (typeof v === "string") return v;
     return Number(v.toPrecision(6)).toString();
   }
-  function section(title, id) {
+  function section(title, id, parent) {
     const s = el("section", { id: id }, el("h2", {}, title));
-    root.append(s);
+    (parent || root).append(s);
     return s;
   }
   const value = (f) => (f && typeof f === "object" ? f.value : f);
@@ -89,7 +89,11 @@
     ["interference_tolerance", "interference tolerance", null, "extra rms noise the link can still take at the target BER (negative: shortfall)"],
     ["salz_signal_to_noise", "Salz S/N", null, "average over 0 to Nyquist of 10 log10(1 + thru power / crosstalk power)"],
   ];
-  const figures = section("Figures", "figures");
+  // The figures on the left, the budget and the crosstalk beside them.
+  const overview = el("div", { class: "overview" }), side = el("div", { class: "side" });
+  root.append(overview);
+  const figures = section("Figures", "figures", overview);
+  overview.append(side);
   figures.append(el("p", {}, "Amplitudes in mV; noise figures are rms values, and noise terms add as powers."));
   const table = el("table", { class: "figures", id: "figures-table" });
   table.append(el("tr", {}, el("th", {}, "figure"), el("th", {}, "value"), el("th", {}, "unit"), el("th", {}, "what it means")));
@@ -123,12 +127,12 @@
     const total = powers.reduce((s, p) => s + p[1], 0);
     const q = Math.abs(value(fig.target_Q));
     const allowed = Math.pow(mv("available_signal") / q, 2);
-    const s = section("Noise budget", "budget");
+    const s = section("Noise budget", "budget", side);
     s.append(el("p", {}, `Noise powers in mV\u00b2, stacked, against the power the available signal of ${num(mv("available_signal"))} mV ` +
       `allows at the target BER: (available signal / target Q)\u00b2 = ${num(allowed)} mV\u00b2. ` +
       `Total noise power ${num(total)} mV\u00b2.`));
-    const width = 1000, barTop = 30, barHeight = 46, scale = (width - 20) / Math.max(allowed, total);
-    const svg = svgEl("svg", { viewBox: `0 0 ${width} 150`, class: "budget", id: "budget-svg", role: "img" });
+    const width = 500, barTop = 30, barHeight = 40, scale = (width - 20) / Math.max(allowed, total);
+    const svg = svgEl("svg", { viewBox: `0 0 ${width} 120`, class: "budget", id: "budget-svg", role: "img" });
     svg.append(svgEl("rect", { x: 10, y: barTop, width: allowed * scale, height: barHeight, class: "allowed" }));
     let x = 10;
     const legend = el("table", { class: "legend" });
@@ -153,8 +157,8 @@
   // ICN per aggressor, largest first.
   if ((rec.aggressors || []).length) {
     const list = [...rec.aggressors].filter((a) => typeof a.icn.value === "number").sort((a, b) => b.icn.value - a.icn.value);
-    const s = section("Crosstalk per aggressor (ICN, largest first)", "icn");
-    const rowH = 40, width = 1000, barW = width - 130, top = Math.max(...list.map((a) => a.icn.value), 1e-30);
+    const s = section("Crosstalk per aggressor (ICN, largest first)", "icn", side);
+    const rowH = 40, width = 500, barW = width - 110, top = Math.max(...list.map((a) => a.icn.value), 1e-30);
     const svg = svgEl("svg", { viewBox: `0 0 ${width} ${rowH * list.length + 10}`, class: "icn", id: "icn-svg", role: "img" });
     list.forEach((a, i) => {
       const y = 5 + i * rowH, w = barW * a.icn.value / top;
