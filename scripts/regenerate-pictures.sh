@@ -24,7 +24,7 @@ timeout 120 chromium --headless --no-sandbox --disable-gpu --hide-scrollbars --n
   --screenshot="$root/doc/report_page.png" "file://$work/page/report.html" 2>/dev/null
 echo "wrote $root/doc/report_page.png"
 
-"$build/driver/Brevo" save.cf >/dev/null 2>&1
+"$build/driver/Brevo" save.cf summary=nrz_run.json >/dev/null 2>&1   # the record gives brevo-plot the run's settings
 "$root/tools/brevo-plot" size=640,400 out="$work/plots" nrz_run >/dev/null
 cp "$work/plots/nrz_run_pulse.png" "$root/doc/nrz_run_pulse.png"
 echo "wrote $root/doc/nrz_run_pulse.png"
