@@ -19,7 +19,8 @@ PROBE = r"""(() => {
       const px = c.getContext("2d").getImageData(0, 0, c.width, c.height).data;
       for (let i = 3; i < px.length; i += 4) painted += px[i] > 0;
     }
-    seen.charts[name] = {points: [...Array(g.numRows()).keys()].map((r) => [g.getValue(r, 0), g.getValue(r, 1)]), painted};
+    seen.charts[name] = {points: [...Array(g.numRows()).keys()].map((r) => [g.getValue(r, 0), g.getValue(r, 1)]), painted,
+                         log: g.getOption("logscale")};
   }
   document.querySelectorAll("#summary th")[%(sn)d].click();
   seen.sorted = rows().map((r) => r.id);
@@ -76,6 +77,7 @@ def main():
     for name in ("sn", "ber", "tolerance"):
         c = seen["charts"].get(name, {"points": [], "painted": 0})
         check(len(c["points"]) == len(drawn) and c["painted"] >= 2000, "chart %s drawn without its points: %s" % (name, c))
+        check(c.get("log") == (name == "ber"), "chart %s: log axis %s" % (name, c.get("log")))
     by_sn = sorted(table, key=lambda r: (sn[r["run"]] is None, sn[r["run"]] or 0))
     check(seen["sorted"] == ["run-" + r["run"] for r in by_sn], "sorted by S/N: %s" % seen["sorted"])
     for f in failures:
