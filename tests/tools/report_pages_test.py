@@ -12,6 +12,7 @@ RATE_25, RATE_53 = 25.78125e9, 53.125e9
 CASES = [
     ("nrz", ["nrz.cf", "save_file=nrz"], 0, RATE_25, {"pulse", "loss", "period", "crosstalk"}),
     ("pam4_53G", ["pam4.cf", "baud_rate=53.125G", "N_DFE=12", "save_file=pam4"], 0, RATE_53, {"pulse", "loss", "period", "crosstalk"}),
+    ("flipped", ["link.cf", 'Thru="lane_thru.s4p 3 1 2 4"', 'NEXT="lane_next1.s4p 1 3 2 4"', "save_file=flipped"], 0, RATE_25, {"pulse", "loss", "period", "crosstalk"}),
     ("no_thru", ["Thru=no_such_thru.s4p"], 1, RATE_25, set()),
 ]
 # brevo-report's own failures: OUTDIR, Brevo arguments, BREVO_DYGRAPHS_DIR
@@ -182,8 +183,9 @@ def main():
                     check(c["rows"] >= 100 and c["columns"] >= 2 and c["w"] >= 600 and c["h"] >= 250 and c["painted"] >= 2000,
                           "chart %s drawn without data: %s" % (chart, c))
                 figures_shown(seen, record, check)
+                # The box that cannot be missed: there for a failed run, FLIPPED or a warning, else not.
+                check(seen["alerts"] == (status != 0 or record["figures"]["flipped"] is True or bool(record["warnings"])), "alert box: %s" % seen["alerts"])
                 if status != 0:
-                    check(seen["alerts"], "a failed run's page has no alert box")
                     continue
                 check(seen["shapes"] >= 6, "the noise budget and ICN pictures hold %d shapes" % seen["shapes"])
                 # The pulse chart's time axis is the side file's time in UI at the run's rate.
