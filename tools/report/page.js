@@ -212,6 +212,9 @@
     const div = el("div", { class: "chart", id: "chart-" + name });
     box.append(div, legend);
     parent.append(box);
+    // Curve names must differ (one file may be an aggressor twice): a repeat gets " #2", " #3".
+    const seen = new Map();
+    labels = labels.map((l) => (seen.set(l, (seen.get(l) || 0) + 1), seen.get(l) > 1 ? `${l} #${seen.get(l)}` : l));
     try {
       window.brevoCharts[name] = new Dygraph(div, table, Object.assign({
         labels: labels, labelsDiv: legend, legend: "always", labelsSeparateLines: false, strokeWidth: 1.6,
