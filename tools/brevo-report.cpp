@@ -21,6 +21,7 @@
 #include <string_view>
 #include <vector>
 
+#include "entry.h"
 #include "outputFile.h"
 #include "report_assets.h"
 #include "stages.h"
@@ -300,6 +301,7 @@ int main(int argc, char** argv) {
   if (const std::string why = writeWhole(out / "run.report", ""); !why.empty())
     return failure("cannot write into " + out.string() + ": " + why);
 
+  keepFreedMemory();   // as Brevo does: freed file buffers stay for the next file
   MemoryStream standardOutput, standardError;
   if (!standardOutput.get() || !standardError.get()) return failure("out of memory");
   RunState rs;
@@ -313,15 +315,16 @@ int main(int argc, char** argv) {
 
   const std::string record = runRecordText(rs, stages.stages, status);
   if (record.empty()) return failure("out of memory");
-  json data;
+  std::string html;
   try {
-    data = {{"record", json::parse(record)}, {"page", pageFacts(rs)}};
+    json data = {{"record", json::parse(record)}, {"page", pageFacts(rs)}};
     data["page"]["date"] = utcNow();
+    const json& thru = data["record"]["thru"];
+    const std::string channel = thru.is_object() ? thru["file"].get<std::string>() : "no channel";
+    html = page("Brevo report: " + channel, data, charts, chartStyle);
   } catch (const std::exception&) {   // only memory can run out here
     return failure("out of memory");
   }
-  const json& thru = data["record"]["thru"];
-  const std::string channel = thru.is_object() ? thru["file"].get<std::string>() : "no channel";
 
   std::vector<std::pair<std::string, std::string>> files = {
       {"run.report", std::string(standardOutput.text())}, {"run.log", std::string(standardError.text())}, {"run.json", record}};
@@ -337,7 +340,7 @@ int main(int argc, char** argv) {
     else if (std::error_code ignored; fs::exists(out / name, ignored))
       fs::remove(out / name, ignored);
   }
-  files.emplace_back("report.html", page("Brevo report: " + channel, data, charts, chartStyle));
+  files.emplace_back("report.html", std::move(html));
   for (const auto& [name, text] : files)
     if (const std::string why = writeWhole(out / name, text); !why.empty())
       return failure("cannot write " + (out / name).string() + ": " + why);

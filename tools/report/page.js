@@ -126,12 +126,13 @@
     const powers = terms.map(([n, v]) => [n, typeof v === "number" ? v * v : 0]);
     const total = powers.reduce((s, p) => s + p[1], 0);
     const q = Math.abs(value(fig.target_Q));
-    const allowed = Math.pow(mv("available_signal") / q, 2);
+    // A closed eye (no available signal) allows no noise at all.
+    const allowed = mv("available_signal") > 0 ? Math.pow(mv("available_signal") / q, 2) : 0;
     const s = section("Noise budget", "budget", side);
     s.append(el("p", {}, `Noise powers in mV\u00b2, stacked, against the power the available signal of ${num(mv("available_signal"))} mV ` +
       `allows at the target BER: (available signal / target Q)\u00b2 = ${num(allowed)} mV\u00b2. ` +
       `Total noise power ${num(total)} mV\u00b2.`));
-    const width = 500, barTop = 30, barHeight = 40, scale = (width - 20) / Math.max(allowed, total);
+    const width = 500, barTop = 30, barHeight = 40, scale = (width - 20) / (Math.max(allowed, total) || 1);
     const svg = svgEl("svg", { viewBox: `0 0 ${width} 120`, class: "budget", id: "budget-svg", role: "img" });
     svg.append(svgEl("rect", { x: 10, y: barTop, width: allowed * scale, height: barHeight, class: "allowed" }));
     let x = 10;
@@ -147,10 +148,11 @@
     });
     const ax = 10 + allowed * scale;
     svg.append(svgEl("line", { x1: ax, x2: ax, y1: barTop - 14, y2: barTop + barHeight + 14, class: "limit" }));
-    svg.append(svgEl("text", { x: Math.min(ax, width - 10), y: barTop - 18, "text-anchor": "end" }, "allowed at target BER"));
+    svg.append(svgEl("text", { x: ax, y: barTop - 18, "text-anchor": ax > width / 2 ? "end" : "start" }, "allowed at target BER"));
     svg.append(svgEl("text", { x: 10, y: barTop + barHeight + 32 },
       total <= allowed ? `left over: interference tolerance ${num(mv("interference_tolerance"))} mV rms`
-                       : `short by ${num(total - allowed)} mV\u00b2: the target BER is missed`));
+                       : allowed > 0 ? `short by ${num(total - allowed)} mV\u00b2: the target BER is missed`
+                       : "the eye is closed: no available signal, so no noise is allowed"));
     s.append(svg, legend);
   }
 
@@ -210,6 +212,9 @@
     const div = el("div", { class: "chart", id: "chart-" + name });
     box.append(div, legend);
     parent.append(box);
+    // Curve names must differ (one file may be an aggressor twice): a repeat gets " #2", " #3".
+    const seen = new Map();
+    labels = labels.map((l) => (seen.set(l, (seen.get(l) || 0) + 1), seen.get(l) > 1 ? `${l} #${seen.get(l)}` : l));
     try {
       window.brevoCharts[name] = new Dygraph(div, table, Object.assign({
         labels: labels, labelsDiv: legend, legend: "always", labelsSeparateLines: false, strokeWidth: 1.6,
