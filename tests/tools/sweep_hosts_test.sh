@@ -2,7 +2,7 @@
 # brevo-sweep over an sshd of ours on 127.0.0.1 and 127.0.0.2, and ":", against the local sweep; stopped and resumed.
 set -euo pipefail
 brevo=$1 src=$2 t=$(mktemp -d) sshd=""
-trap '[ -z "$sshd" ] || kill "$sshd"; rm -rf "$t"' EXIT
+trap '[ -z "$sshd" ] || kill "$sshd"; rm -rf "$t"' EXIT; trap 'exit 1' INT TERM HUP
 fail() { echo "FAIL: $*" >&2; exit 1; }
 cd "$t" && ssh-keygen -q -t ed25519 -N '' -f host && ssh-keygen -q -t ed25519 -N '' -f user && mkdir home
 port=$(/usr/bin/python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
