@@ -3,7 +3,8 @@
 # Extra package names given as arguments are ensured too.
 set -euo pipefail
 packages=(g++ make cmake liblapack-dev libblas-dev libgtest-dev libgmock-dev libbenchmark-dev
-          nlohmann-json3-dev gnuplot-nox parallel python3 chromium libjs-dygraphs "$@")
+          nlohmann-json3-dev gnuplot-nox parallel python3 chromium libjs-dygraphs
+          openssh-server openssh-client rsync "$@")
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
