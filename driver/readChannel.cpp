@@ -34,10 +34,15 @@ std::string convertedName(const std::string& name) {
   return name.substr(0, dot) + "_s50" + ext;
 }
 
-// The one warning line for a Version 1.x file the long-standing reader misreads.
+// What a Version 1.x file's option line declares, into read.info, and the one warning
+// line for a file the long-standing reader misreads.
 void warnMisread(ReadChannel& read, const std::string& name, const Sparams& set) {
   const Version1Declarations d = declarationsOf(name);
   if (!d.optionLine) return;
+  read.info.parameter = d.parameter;
+  read.info.optionR = d.R.empty() ? 50 : d.R.front();
+  if (d.R.size() > 1) read.info.references = d.R;
+  else read.info.references.assign(static_cast<std::size_t>(set.Size()), read.info.optionR);
   std::string what;
   auto add = [&](const std::string& s) { what += (what.empty() ? "" : ", ") + s; };
   if (d.parameter != 'S') add(std::string(1, d.parameter) + " data taken as S-parameters");
@@ -89,6 +94,10 @@ ReadChannel readChannel(const std::string& name) {
   const bool regular = stat(name.c_str(), &st) == 0 && S_ISREG(st.st_mode);
   if (!regular || touchstoneVersionOf(name) != 2) {
     read.set = Sparams(name, log.stream());
+    read.info.version = "1.x";
+    read.info.ports = read.set.Size();
+    read.info.points = read.set.Fcount();
+    read.info.references.assign(static_cast<std::size_t>(read.set.Size()), 50.0);
     if (regular) warnMisread(read, name, read.set);
     read.how = "Touchstone 1.x, read as S-parameters at 50 ohm";
     read.logText = log.take();
@@ -104,6 +113,7 @@ ReadChannel readChannel(const std::string& name) {
   read.logText = f.summary() + "\n";
   read.how = f.summary().substr(name.size() + 2);
   read.set = f.set;
+  read.info = f.info;
   return read;
 }
 

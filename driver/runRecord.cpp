@@ -196,17 +196,21 @@ json record(const RunState& rs, const std::vector<std::pair<Stage, int>>& stages
 
 }  // namespace
 
+std::string runRecordText(const RunState& rs, const std::vector<std::pair<Stage, int>>& stages, int status) {
+  try {
+    // Bytes that are no UTF-8 (a file name, say) become U+FFFD: JSON text is Unicode.
+    return record(rs, stages, status).dump(2, ' ', false, json::error_handler_t::replace) + "\n";
+  } catch (const std::exception&) {   // only memory can run out here
+    return "";
+  }
+}
+
 void writeRunRecord(const RunState& rs, const std::vector<std::pair<Stage, int>>& stages, int status) {
   const std::string name = rs.settings.summary;
   if (name.empty()) return;
   const std::string what = "the run record " + name;
-  std::string text;
-  try {
-    // Bytes that are no UTF-8 (a file name, say) become U+FFFD: JSON text is Unicode.
-    text = record(rs, stages, status).dump(2, ' ', false, json::error_handler_t::replace) + "\n";
-  } catch (const std::exception&) {   // only memory can run out here
-    return sayNotWritten(rs.standardError, nullptr, what.c_str(), ENOMEM);
-  }
+  const std::string text = runRecordText(rs, stages, status);
+  if (text.empty()) return sayNotWritten(rs.standardError, nullptr, what.c_str(), ENOMEM);
   errno = 0;
   FILE* file = std::fopen(rePath(rs.baseDirectory.c_str(), name.c_str(), nullptr).c_str(), "w");
   if (!file) return sayNotWritten(rs.standardError, nullptr, what.c_str(), errno != 0 ? errno : EIO);
