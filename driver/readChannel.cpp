@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "MemoryText.h"
 #include "TouchstoneStandard.h"
 #include "stages.h"
 
@@ -59,35 +60,11 @@ void warnMisread(ReadChannel& read, const std::string& name, const Sparams& set)
                           " " + convertedName(name));
 }
 
-// Lines written to a memory stream, handed back as text when it closes.
-class LogText {
- public:
-  LogText() : stream_(open_memstream(&text_, &size_)) {}
-  ~LogText() {
-    if (stream_) std::fclose(stream_);
-    std::free(text_);
-  }
-  LogText(const LogText&) = delete;
-  LogText& operator=(const LogText&) = delete;
-  FILE* stream() const { return stream_ ? stream_ : stderr; }
-  std::string take() {
-    if (!stream_) return {};
-    std::fclose(stream_);
-    stream_ = nullptr;
-    return std::string(text_ ? text_ : "", size_);
-  }
-
- private:
-  char* text_ = nullptr;
-  std::size_t size_ = 0;
-  FILE* stream_;
-};
-
 }  // namespace
 
 ReadChannel readChannel(const std::string& name) {
   ReadChannel read;
-  LogText log;
+  MemoryText log;
   // Only a regular file can be looked at before it is read: a pipe gives its bytes once,
   // to the long-standing reader as always.
   struct stat st;

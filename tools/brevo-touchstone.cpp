@@ -99,12 +99,7 @@ int convert(const std::string& in, const std::string& out, const TouchstoneWrite
                  "port count from the name\n",
                  out.c_str(), named, file.set.Size());
   const std::string text = formatTouchstone(file.set, w);
-  const int error = replaceFile(out, [&](const char* path) {
-    FILE* f = std::fopen(path, "wb");
-    if (!f) return errno;
-    std::fwrite(text.data(), 1, text.size(), f);
-    return finishOutput(f, true);
-  });
+  const int error = replaceFileText(out, text);
   if (error == 0) return kOk;
   sayNotWritten(stderr, "brevo-touchstone", out.c_str(), error);
   return kCannotWrite;
