@@ -149,7 +149,11 @@ void write(const std::string& path, const Network& net, const py::object& versio
         if (!renormalise(m, n, from, to)) why = "the network cannot be renormalised to R at " + std::to_string(set.Freq(k)) + " Hz";
         entries.insert(entries.end(), m.begin(), m.end());
       }
-      if (why.empty()) set = Sparams::fromEntries(set.fileName(), n, std::move(hertz), std::move(entries));
+      if (why.empty()) {
+        Sparams renormalised = Sparams::fromEntries(set.fileName(), n, std::move(hertz), std::move(entries));
+        for (const auto& c : set.Comments()) renormalised.setComment(c->c_str());
+        set = renormalised;
+      }
     }
     if (why.empty() && o.matrixFormat != "Full") {
       if (const std::string r = nonReciprocal(set); !r.empty()) why = "matrix=" + matrix + " needs a reciprocal network; " + r;
