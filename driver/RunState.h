@@ -174,6 +174,14 @@ struct ReadChannel {
   TouchstoneInfo info;
 };
 
+// What tells one state of a file on disk from another: device, inode, size and
+// modification time.
+struct FileStamp {
+  unsigned long long device = 0, inode = 0;
+  long long size = -1, seconds = 0, nanoseconds = 0;
+  bool operator==(const FileStamp&) const = default;
+};
+
 struct RunState {
   // The run's standard streams: where the report and the log start, where the help
   // text and the fatal lines meant for standard error go. The process's own unless a
@@ -221,4 +229,11 @@ struct RunState {
   // runs), by the name a channel line gives; a channel line naming one takes it from
   // here instead of reading the file, with the same log lines and warnings.
   std::map<std::string, std::shared_ptr<const ReadChannel>> readChannels;
+  // Channel files this run read, by name, with what identified the file on disk then:
+  // a later channel line naming the same unchanged file takes the set read before.
+  struct FileRead {
+    FileStamp stamp;
+    std::shared_ptr<const ReadChannel> read;
+  };
+  std::map<std::string, FileRead> filesRead;
 };

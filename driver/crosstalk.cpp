@@ -1,5 +1,6 @@
 // Integrated crosstalk noise (ICN) of every aggressor: the Thru list after its first
 // entry, then the NEXT list, then the FEXT list.
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <complex>
@@ -155,8 +156,19 @@ void crosstalk(RunState& rs) {
     List list;
     std::vector<channelLine>* entries;
   } walk[] = {{List::thru, &rs.thruList}, {List::next, &rs.nextList}, {List::fext, &rs.fextList}};
+  // The file each line names, in walk order: a set read for one line is kept while a
+  // later line names its file, and let go after the last.
+  std::vector<std::string> files;
+  for (const auto& step : walk)
+    for (channelLine entry : *step.entries)
+      files.push_back(fixChannelLine(entry, rs.inP, rs.inM, rs.outP, rs.outM) == 0 ? entry.name : "");
+  std::size_t line = 0;
+  auto letGo = [&](const std::string& name) {
+    if (std::find(files.begin() + static_cast<std::ptrdiff_t>(line), files.end(), name) == files.end())
+      rs.filesRead.erase(name);
+  };
   for (const auto& step : walk) {
-    for (std::size_t k = 0; k < step.entries->size(); ++k) {
+    for (std::size_t k = 0; k < step.entries->size(); ++k, ++line) {
       channelLine& entry = (*step.entries)[k];
       if (fixChannelLine(entry, rs.inP, rs.inM, rs.outP, rs.outM) != 0) {
         std::fprintf(rs.log, "problem with %s, skipping it\n", entry.name.c_str());
@@ -180,8 +192,10 @@ void crosstalk(RunState& rs) {
                                                   : aggressorKind(entry.name);
       if (std::string why = addAggressor(rs, entry, kind, tables); !why.empty())
         n.skipped.push_back({entry.name, kind, std::move(why), entry.inP, entry.inM, entry.outP, entry.outM});
+      letGo(entry.name);
     }
   }
+  rs.filesRead.clear();
   for (const auto& skipped : n.skipped)
     warn(rs, std::string(skipped.kind == 'N' ? "NEXT" : "FEXT") + " aggressor " + skipped.name + " skipped (" +
                  skipped.reason + "): its crosstalk is missing from the budget, so S/N is too high");

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
 
 #include "MemoryText.h"
@@ -36,9 +37,8 @@ std::string convertedName(const std::string& name) {
 }
 
 // What a Version 1.x file's option line declares, into read.info, and the one warning
-// line for a file the long-standing reader misreads.
-void warnMisread(ReadChannel& read, const std::string& name, const Sparams& set) {
-  const Version1Declarations d = declarationsOf(name);
+// line for a file the long-standing reader misreads, from what the file's text declares.
+void warnMisread(ReadChannel& read, const std::string& name, const Sparams& set, const Version1Declarations& d) {
   if (!d.optionLine) return;
   read.info.parameter = d.parameter;
   read.info.optionR = d.R.empty() ? 50 : d.R.front();
@@ -70,12 +70,16 @@ ReadChannel readChannel(const std::string& name) {
   struct stat st;
   const bool regular = stat(name.c_str(), &st) == 0 && S_ISREG(st.st_mode);
   if (!regular || touchstoneVersionOf(name) != 2) {
-    read.set = Sparams(name, log.stream());
+    // The declarations come from the bytes the reader holds: the file is read once.
+    Version1Declarations declared;
+    read.set = Sparams(name, log.stream(), [&](std::string_view text) {
+      if (regular) declared = declarationsOf(text, name);
+    });
     read.info.version = "1.x";
     read.info.ports = read.set.Size();
     read.info.points = read.set.Fcount();
     read.info.references.assign(static_cast<std::size_t>(read.set.Size()), 50.0);
-    if (regular) warnMisread(read, name, read.set);
+    if (regular) warnMisread(read, name, read.set, declared);
     read.how = "Touchstone 1.x, read as S-parameters at 50 ohm";
     read.logText = log.take();
     return read;
@@ -94,11 +98,40 @@ ReadChannel readChannel(const std::string& name) {
   return read;
 }
 
+namespace {
+
+// The stamp of a regular file, or nothing (a pipe, a missing file: read each time).
+std::optional<FileStamp> stampOf(const std::string& name) {
+  struct stat st;
+  if (stat(name.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  FileStamp s;
+  s.device = st.st_dev;
+  s.inode = st.st_ino;
+  s.size = st.st_size;
+  s.seconds = st.st_mtim.tv_sec;
+  s.nanoseconds = st.st_mtim.tv_nsec;
+  return s;
+}
+
+// The file as read before in this run when it has not changed since, else read now and
+// kept for the next channel line that names it (unless it changed while being read).
+std::shared_ptr<const ReadChannel> readOnce(RunState& rs, const std::string& name) {
+  const std::optional<FileStamp> before = stampOf(name);
+  const auto known = rs.filesRead.find(name);
+  if (before && known != rs.filesRead.end() && known->second.stamp == *before) return known->second.read;
+  auto read = std::make_shared<const ReadChannel>(readChannel(name));
+  if (before && stampOf(name) == before) rs.filesRead[name] = {*before, read};
+  else rs.filesRead.erase(name);
+  return read;
+}
+
+}  // namespace
+
 Sparams readChannelFile(RunState& rs, const std::string& name, std::string* error, std::string* how) {
   const auto kept = rs.readChannels.find(name);
-  ReadChannel fresh;
-  if (kept == rs.readChannels.end()) fresh = readChannel(name);
-  const ReadChannel& read = kept != rs.readChannels.end() ? *kept->second : fresh;
+  const std::shared_ptr<const ReadChannel> held =
+      kept != rs.readChannels.end() ? kept->second : readOnce(rs, name);
+  const ReadChannel& read = *held;
   // The reader's lines and warnings, as if the file had been read here and now.
   std::fwrite(read.logText.data(), 1, read.logText.size(), rs.log);
   for (const std::string& w : read.warnings) warn(rs, w);

@@ -52,7 +52,9 @@ Sparams::Sparams(int ports, int nfreq, const char* file)
   data = std::make_shared<std::vector<complex>>(static_cast<std::size_t>(f * p * p));
 }
 
-Sparams::Sparams(char* file, FILE* log) {
+Sparams::Sparams(char* file, FILE* log) : Sparams(file, log, nullptr) {}
+
+Sparams::Sparams(char* file, FILE* log, const std::function<void(std::string_view)>* inspect) {
   if (!file) return;  // no name, nothing to read
   name = std::make_shared<const std::string>(file);
   auto cannotOpen = [&] {
@@ -81,6 +83,7 @@ Sparams::Sparams(char* file, FILE* log) {
     close(fd);
     closed = true;
     r = parseTouchstone(contents.text(), *name);
+    if (inspect && *inspect) (*inspect)(contents.text());
   } catch (const std::bad_alloc&) {
     // A file larger than the memory left for it; the reader's own limits catch sets
     // that would be too large, this catches the text itself.
@@ -120,6 +123,12 @@ Sparams::Sparams(const std::string& file, FILE* log) {
   std::vector<char> writable(file.begin(), file.end());
   writable.push_back('\0');
   *this = Sparams(writable.data(), log);
+}
+
+Sparams::Sparams(const std::string& file, FILE* log, const std::function<void(std::string_view)>& inspect) {
+  std::vector<char> writable(file.begin(), file.end());
+  writable.push_back('\0');
+  *this = Sparams(writable.data(), log, &inspect);
 }
 
 int Sparams::Fcount() const { return nFreq; }

@@ -1356,6 +1356,14 @@ Version1Declarations declarationsOf(const std::string& path) {
   }
 }
 
+Version1Declarations declarationsOf(std::string_view text, const std::string& path) {
+  try {
+    return Reader(text, path, {}).declarations();
+  } catch (const std::bad_alloc&) {
+    return {};
+  }
+}
+
 int touchstoneVersionOf(const std::string& path) {
   FILE* f = std::fopen(path.c_str(), "rb");
   if (!f) return 0;

@@ -95,6 +95,8 @@ struct Version1Declarations {
   int commentAfterData = 0;
 };
 Version1Declarations declarationsOf(const std::string& path);
+// The same from the file's bytes, path standing for it.
+Version1Declarations declarationsOf(std::string_view text, const std::string& path);
 
 // Conversions to S at the references ref (ohms, per port), one matrix at a time, entry
 // (i, j) at m[(i - 1) * n + (j - 1)]. Y, Z, H, G in ohms and siemens; false when the
