@@ -8,6 +8,9 @@ PYBIND11_MODULE(brevo, m) {
       "(cascade) and run the signal-to-noise analysis of one lane (run, Result), the same numbers as the "
       "Brevo program. Reads, writes, joins and runs release the GIL.";
   m.attr("__version__") = BREVO_VERSION;
+  // Each docstring starts with its own signature, in Python's terms.
+  py::options options;
+  options.disable_function_signatures();
   brevo_python::defineNetwork(m);
   brevo_python::defineRun(m);
 }
