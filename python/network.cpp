@@ -62,7 +62,8 @@ std::shared_ptr<ReadChannel> madeChannel(Sparams set, const std::string& name, c
 
 void checkName(const std::string& name) {
   if (name.empty() || name.find_first_of(" \t\r\n\"") != std::string::npos)
-    throw py::value_error("a network's name is one word without quotes, not \"" + name + "\"");
+    throw py::value_error("a network's name is one word without quotes, as a channel line's file name is, not \"" +
+                          name + "\"");
 }
 
 py::list texts(const std::vector<std::string>& v) {
@@ -90,12 +91,17 @@ Network fromArrays(py::array_t<double, py::array::c_style | py::array::forcecast
 }
 
 Network read(const std::string& path) {
-  // A file that cannot be opened is an OSError (FileNotFoundError, PermissionError).
-  if (FILE* probe = std::fopen(path.c_str(), "rb")) std::fclose(probe);
-  else {
+  // A file that cannot be opened is an OSError (FileNotFoundError, PermissionError,
+  // IsADirectoryError).
+  struct stat st;
+  const bool folder = stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  FILE* probe = folder ? nullptr : std::fopen(path.c_str(), "rb");
+  if (folder) errno = EISDIR;
+  if (!probe) {
     PyErr_SetFromErrnoWithFilename(PyExc_OSError, path.c_str());
     throw py::error_already_set();
   }
+  std::fclose(probe);
   auto channel = std::make_shared<ReadChannel>();
   {
     py::gil_scoped_release unlocked;
@@ -263,14 +269,18 @@ std::string channelLine(py::handle item, std::map<std::string, const Network*>& 
     if (t.size() != 2) throw py::value_error("a channel with ports is (file or network, ports)");
     what = t[0];
     if (py::isinstance<py::str>(t[1])) ports = t[1].cast<std::string>();
-    else
+    else if (py::isinstance<py::sequence>(t[1]) && !py::isinstance<Network>(t[1]))
       for (const py::handle p : t[1].cast<py::sequence>()) ports += (ports.empty() ? "" : " ") + std::to_string(p.cast<int>());
+    else
+      throw py::type_error("a channel with ports is (file or network, '1 3 2 4' or four numbers); several channels go in a list");
   }
   std::string line;
   if (py::isinstance<py::str>(what)) {
     line = what.cast<std::string>();
   } else {
+    if (!py::isinstance<Network>(what)) throw py::type_error("a channel is a file name, a channel line or a brevo.Network");
     const Network& net = what.cast<const Network&>();
+    checkName(net.name);
     const auto [at, added] = networks.emplace(net.name, &net);
     if (!added && at->second->channel != net.channel)
       throw py::value_error("two different networks named " + net.name + " in one call; give one another name");
