@@ -30,13 +30,13 @@ class Network:
     def to_skrf(self) -> Any: ...
     def __len__(self) -> int: ...
 
-Ports = Union[str, Sequence[int]]
-Channel = Union[str, Network, tuple[Union[str, Network], Ports]]
+_Ports = Union[str, Sequence[int]]
+_Channel = Union[str, Network, tuple[Union[str, Network], _Ports]]
 
 def read(path: str) -> Network: ...
 def write(path: str, network: Network, version: int = 1, format: str = "RI", unit: str = "Hz",
           R: float = 50.0, matrix: str = "full") -> None: ...
-def cascade(elements: Sequence[Channel], name: str = "joined") -> Network: ...
+def cascade(elements: Sequence[_Channel], name: str = "joined") -> Network: ...
 
 class Result:
     """One run: status, report, log, record, figures with their units, waveforms."""
@@ -88,6 +88,6 @@ class Result:
     salz_signal_to_noise_dB: float | None
     flipped: bool | None
 
-def run(*arguments: Union[str, os.PathLike[str]], thru: Channel | None = None,
-        next: Channel | Sequence[Channel] | None = None, fext: Channel | Sequence[Channel] | None = None,
+def run(*arguments: Union[str, os.PathLike[str]], thru: _Channel | None = None,
+        next: _Channel | list[_Channel] | None = None, fext: _Channel | list[_Channel] | None = None,
         **settings: Union[str, int, float]) -> Result: ...
