@@ -68,7 +68,9 @@ std::string assignment(const std::string& name, const py::handle value) {
   std::string v;
   if (py::isinstance<py::str>(value)) v = value.cast<std::string>();
   else if (py::isinstance<py::bool_>(value)) v = value.cast<bool>() ? "1" : "0";
-  else if (py::isinstance<py::int_>(value) || py::isinstance<py::float_>(value)) v = py::repr(value).cast<std::string>();
+  else if (PyIndex_Check(value.ptr())) v = py::repr(py::int_(py::reinterpret_borrow<py::object>(value))).cast<std::string>();
+  else if (PyFloat_Check(value.ptr()) || py::hasattr(value, "__float__"))
+    v = py::repr(py::float_(py::reinterpret_borrow<py::object>(value))).cast<std::string>();
   else throw py::type_error("setting " + name + " takes a str, an int or a float");
   if (v.find_first_of(" \t") != std::string::npos && v.front() != '"') v = '"' + v + '"';
   return name + "=" + v;
