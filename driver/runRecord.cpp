@@ -201,7 +201,7 @@ std::string runRecordText(const RunState& rs, const std::vector<std::pair<Stage,
     // Bytes that are no UTF-8 (a file name, say) become U+FFFD: JSON text is Unicode.
     return record(rs, stages, status).dump(2, ' ', false, json::error_handler_t::replace) + "\n";
   } catch (const std::exception&) {   // only memory can run out here
-    return "";
+    return {};
   }
 }
 

@@ -54,7 +54,8 @@ int runAnalysis(RunState& rs, StageObserver* observer = nullptr);
 // A record that cannot be written is said on standard error ("could not write the run
 // record NAME: REASON"); the status stays.
 void writeRunRecord(const RunState& rs, const std::vector<std::pair<Stage, int>>& stages, int status);
-// The same record as JSON text, as the file holds it; "" when memory ran out.
+// The text writeRunRecord writes (the JSON and its closing newline), whatever the summary
+// setting; empty when memory ran out.
 std::string runRecordText(const RunState& rs, const std::vector<std::pair<Stage, int>>& stages, int status);
 
 // Exit status of a run whose uniform time grid cannot be built: `oversample` of 0 or

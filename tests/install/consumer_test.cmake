@@ -67,7 +67,7 @@ endif()
 
 # Manual pages: present, versioned, and clean under man's own warnings.
 find_program(MAN man)
-foreach(name Brevo brevo-touchstone)
+foreach(name Brevo brevo-touchstone brevo-report)
   set(page ${prefix}/share/man/man1/${name}.1)
   if(NOT EXISTS ${page})
     message(FATAL_ERROR "manual page not installed at ${page}")

@@ -261,19 +261,61 @@ TEST(Examples, RegenerationGivesTheCommittedBytes) {
   }
 }
 
-TEST(Plot, PicturesFromTheSideFilesOfARun) {
+// What gnuplot itself prints after drawing a picture from the commands brevo-plot kept.
+std::string gnuplotPrint(const std::string& script, const std::string& after) {
+  return run(command("gnuplot", {"-e", "load '" + script + "'; set print '-'; " + after})).out;
+}
+
+TEST(Plot, PicturesTakeTheirSettingsFromTheRun) {
   if (!onPath("gnuplot")) GTEST_SKIP() << "gnuplot is not installed (Debian gnuplot-nox)";
   Scratch dir;
   const std::string ex = kSource + "/examples/", plot = kSource + "/tools/brevo-plot";
-  ASSERT_EQ(run("cd " + quote(dir.dir().string()) + " && " +
-                command(kBrevo, {"PAM=2", "Thru=\"" + ex + "lane_thru.s4p 1 3 2 4\"", "NEXT=" + ex + "lane_next1.s4p",
-                                 "save_file=run.txt"})).status, 0);
-  const Outcome r = run(command(plot, {"ndfe=8", dir / "run"}));
-  ASSERT_EQ(r.status, 0) << r.err;
-  for (const char* png : {"run_pulse.png", "run_loss.png", "run_period.png"}) {
-    const std::string bytes = readFile(dir / png);
-    EXPECT_GT(bytes.size(), 1000u) << png;
-    EXPECT_EQ(bytes.substr(0, 8), std::string("\x89PNG\r\n\x1a\n", 8)) << png;
+  // The example lane is 30 cm of stripline with er 3.7: its delay is 0.3 m * sqrt(3.7) / c,
+  // and the pulse peaks about half a UI after it.
+  const double delay = 0.3 * std::sqrt(3.7) / 299792458.0;
+  for (const auto& [rate, gbd] : {std::pair{53.125e9, "53.125"}, std::pair{25.78125e9, "25.78125"}}) {
+    SCOPED_TRACE(gbd);
+    ASSERT_EQ(run("cd " + quote(dir.dir().string()) + " && " +
+                  command(kBrevo, {"PAM=2", "N_DFE=12", "data_rate=" + std::string(gbd) + "g",
+                                   "Thru=\"" + ex + "lane_thru.s4p 1 3 2 4\"", "NEXT=" + ex + "lane_next1.s4p",
+                                   "save_file=run.txt", "summary=run.json"})).status, 0);
+    Outcome r = run(command(plot, {"script=yes", dir / "run"}));   // the record found beside the side files
+    ASSERT_EQ(r.status, 0) << r.err;
+    for (const char* png : {"run_pulse.png", "run_loss.png", "run_period.png"}) {
+      const std::string bytes = readFile(dir / png);
+      EXPECT_GT(bytes.size(), 1000u) << png;
+      EXPECT_EQ(bytes.substr(0, 8), std::string("\x89PNG\r\n\x1a\n", 8)) << png;
+    }
+    const std::string peak = gnuplotPrint(dir / "run_pulse.gp", "set table $t; replot; unset table; "
+                                          "stats $t index 0 using 1:2 nooutput; print STATS_pos_max_y");
+    EXPECT_NEAR(std::stod(peak), delay * rate + 0.5, 1.5) << "pulse peak in UI";
+    EXPECT_NE(readFile(dir / "run_pulse.gp").find("lane_thru.s4p (1,3 => 2,4), " + std::string(gbd) +
+                                                  " GBd, PAM2, N_DFE 12 UI'"), std::string::npos);
+    // The ILD axis (the loss picture's last panel) spans the ILD of the fitted band, from
+    // the file's first point (the grid's 0 Hz is not one) to the receiver bandwidth, 0.75
+    // times the rate here, and not the larger ILD outside it.
+    double inBand = 0, whole = 0;
+    std::istringstream fd(readFile(dir / "run.fd"));
+    std::string line;
+    std::getline(fd, line), std::getline(fd, line);
+    for (double f, zero, re, im, fre, fim, ire, iim; fd >> f >> zero >> re >> im >> fre >> fim >> ire >> iim;) {
+      const double ild = std::abs(10 * std::log10((re * re + im * im) / (fre * fre + fim * fim)));
+      whole = std::max(whole, ild);
+      if (f >= 25e6 && f <= 0.75 * rate) inBand = std::max(inBand, ild);
+    }
+    const std::string axis = gnuplotPrint(dir / "run_loss.gp", "print GPVAL_Y_MIN, GPVAL_Y_MAX");
+    const double low = std::stod(axis), high = std::stod(axis.substr(axis.find(' ')));
+    EXPECT_GE(std::max(-low, high), inBand);
+    EXPECT_LE(std::max(-low, high), inBand * 1.2 + 1e-3);
+    EXPECT_GT(whole, 2 * inBand) << "the lane's ILD outside the band is larger";
+    // Without the record only the rate is known, from the .wv1 time step: no PAM nor N_DFE.
+    fs::remove(dir / "run.json");
+    r = run(command(plot, {"script=yes", dir / "run"}));
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string script = readFile(dir / "run_period.gp");
+    EXPECT_NE(script.find("'run, " + std::string(gbd) + " GBd'"), std::string::npos) << script;
+    EXPECT_EQ(script.find("N_DFE"), std::string::npos);
+    EXPECT_EQ(script.find("PAM"), std::string::npos);
   }
   EXPECT_EQ(run(command(plot, {dir / "none"})).status, 1);
   EXPECT_EQ(run(command(plot, {"rate=fast", dir / "run"})).status, 2);

@@ -1,0 +1,215 @@
+#!/usr/bin/python3
+"""brevo-report's pages on the example lane as headless Chromium builds them (DevTools
+protocol on fds 3 and 4): every chart drawn with data, no console error, the figures those
+of run.json, the pulse peak where the side file .wv1 puts it in UI at the run's rate (25.78125
+and 53.125 GBd); the folder's files Brevo's own; brevo-report's own failures status 2.
+usage: report_pages_test.py BREVO_REPORT BREVO EXAMPLES_DIR
+"""
+import json, os, select, shutil, subprocess, sys, tempfile
+
+RATE_25, RATE_53 = 25.78125e9, 53.125e9
+# name, Brevo arguments, exit status, rate, the charts the page must draw
+CASES = [
+    ("nrz", ["nrz.cf", "save_file=nrz"], 0, RATE_25, {"pulse", "loss", "period", "crosstalk"}),
+    ("pam4_53G", ["pam4.cf", "baud_rate=53.125G", "N_DFE=12", "save_file=pam4"], 0, RATE_53, {"pulse", "loss", "period", "crosstalk"}),
+    ("flipped", ["link.cf", 'Thru="lane_thru.s4p 3 1 2 4"', 'NEXT="lane_next1.s4p 1 3 2 4"', "save_file=flipped"], 0, RATE_25, {"pulse", "loss", "period", "crosstalk"}),
+    ("no_thru", ["Thru=no_such_thru.s4p"], 1, RATE_25, set()),
+]
+# brevo-report's own failures: OUTDIR, Brevo arguments, BREVO_DYGRAPHS_DIR
+OWN_FAILURES = [
+    ("OUTDIR under a file", ["nrz.cf/out", "nrz.cf"], None),
+    ("no charting code", ["out_nocharts", "nrz.cf"], "/nonexistent"),
+    ("no Brevo arguments", ["out_noargs"], None),
+]
+DEADLINE = 60   # seconds for any one answer of the browser
+
+# What the page shows of itself: its charts (rows, series, canvas size, painted pixels),
+# the figure rows of its table, the pulse chart's peak and the drawn SVG shapes.
+PROBE = r"""(() => {
+  const charts = {};
+  for (const [name, g] of Object.entries(window.brevoCharts || {})) {
+    let painted = 0, w = 0, h = 0;
+    for (const c of g.graphDiv.querySelectorAll("canvas")) {
+      w = Math.max(w, c.width), h = Math.max(h, c.height);
+      const px = c.getContext("2d").getImageData(0, 0, c.width, c.height).data;
+      for (let i = 3; i < px.length; i += 4) painted += px[i] > 0;
+    }
+    charts[name] = {rows: g.numRows(), columns: g.numColumns(), w, h, painted};
+  }
+  let peak = null, best = -1;
+  const p = (window.brevoCharts || {}).pulse;
+  for (let r = 0; p && r < p.numRows(); ++r)
+    if (Math.abs(p.getValue(r, 1)) > best) best = Math.abs(p.getValue(r, 1)), peak = p.getValue(r, 0);
+  const figures = [...document.querySelectorAll("#figures-table tr[data-key], #figures-table tr[data-aggressor]")].map(
+    (tr) => [tr.dataset.key || null, tr.dataset.aggressor || null, tr.cells[1].textContent, tr.cells[2].textContent]);
+  return JSON.stringify({ready: window.brevoPageReady === true, charts, peak, figures,
+    shapes: document.querySelectorAll("svg rect").length, alerts: !!document.getElementById("alerts")});
+})()"""
+
+
+class Browser:
+    """Headless Chromium on a DevTools pipe; always killed by close()."""
+
+    def __init__(self, profile):
+        to_browser, self.commands = os.pipe()
+        self.answers, from_browser = os.pipe()
+
+        def pipes():   # the browser reads commands on fd 3 and writes answers on fd 4
+            a, b = os.dup(to_browser), os.dup(from_browser)   # neither may sit on 3 or 4 already
+            os.dup2(a, 3), os.dup2(b, 4)
+
+        self.proc = subprocess.Popen(
+            ["chromium", "--headless", "--no-sandbox", "--disable-gpu", "--remote-debugging-pipe", "--no-first-run",
+             "--user-data-dir=" + profile, "--window-size=1200,2000", "about:blank"],
+            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, preexec_fn=pipes, close_fds=False)
+        os.close(to_browser), os.close(from_browser)
+        self.buffer, self.next_id, self.events = b"", 0, []
+
+    def close(self):
+        self.proc.kill()
+        self.proc.wait(timeout=DEADLINE)
+        os.close(self.commands), os.close(self.answers)
+
+    def _message(self):
+        while b"\0" not in self.buffer:
+            ready, _, _ = select.select([self.answers], [], [], DEADLINE)
+            chunk = os.read(self.answers, 1 << 20) if ready else b""
+            if not chunk:
+                raise RuntimeError("the browser did not answer within %d s" % DEADLINE)
+            self.buffer += chunk
+        text, self.buffer = self.buffer.split(b"\0", 1)
+        return json.loads(text)
+
+    def call(self, method, session=None, **params):
+        self.next_id += 1
+        message = dict({"id": self.next_id, "method": method, "params": params}, **({"sessionId": session} if session else {}))
+        os.write(self.commands, json.dumps(message).encode() + b"\0")
+        while True:
+            m = self._message()
+            if m.get("id") == self.next_id:
+                if "error" in m:
+                    raise RuntimeError("%s: %s" % (method, m["error"]))
+                return m["result"]
+            self.events.append(m)
+
+    def wait_for(self, method):
+        while True:
+            for k, m in enumerate(self.events):
+                if m.get("method") == method:
+                    return self.events.pop(k)
+            self.events.append(self._message())
+
+
+def console_errors(events):
+    """Exceptions thrown, console.error and console.assert calls, and the browser's own error lines."""
+    said = [m["params"]["exceptionDetails"] for m in events if m.get("method") == "Runtime.exceptionThrown"]
+    said += [m["params"]["args"] for m in events if m.get("method") == "Runtime.consoleAPICalled" and m["params"]["type"] in ("error", "assert")]
+    return said + [m["params"]["entry"]["text"] for m in events if m.get("method") == "Log.entryAdded" and m["params"]["entry"]["level"] == "error"]
+
+
+def wv1_peak_time(path):
+    """The time of the largest |pulse| sample of a .wv1 side file, seconds."""
+    rows = [list(map(float, l.split())) for l in open(path) if l.strip() and not l.startswith("names")]
+    return max(rows, key=lambda r: abs(r[1]))[0]
+
+
+def same_as_brevo(brevo, work, out, args, record, check):
+    """Brevo's streams and side files for the same run, byte for byte, and its record but for its summary argument."""
+    own = subprocess.run([brevo] + args + ["summary=brevo.json"], cwd=work, capture_output=True, timeout=DEADLINE)
+    kept = {"run.report": own.stdout, "run.log": own.stderr.replace(b"%d  summary=brevo.json\n" % (len(args) + 1), b"")}
+    for suffix in ("wv1", "fd", "wv2"):
+        kept["run." + suffix] = open(os.path.join(work, "nrz." + suffix), "rb").read()
+    for file, text in kept.items():
+        check(open(os.path.join(out, file), "rb").read() == text, "%s is not what Brevo writes" % file)
+    theirs = json.load(open(os.path.join(work, "brevo.json")))
+    theirs["arguments"].pop()
+    theirs["keywords"]["summary"].update(value="", origin={"source": "default"})
+    check(record == theirs, "run.json is not Brevo's record of the run")
+
+
+def figures_shown(seen, record, check):
+    """Each figure shown is run.json's, to the six digits shown, in the unit shown."""
+    aggressors = {a["file"]: a["icn"]["value"] for a in record["aggressors"]}
+    for key, aggressor, text, unit in seen["figures"]:
+        want = aggressors[aggressor] if aggressor else record["figures"][key]
+        want = want["value"] if isinstance(want, dict) else want
+        if key == "flipped":
+            ok = text == {True: "yes", False: "no", None: "\u2014"}[want]
+        elif want is None or isinstance(want, str):
+            ok = text == (want or "\u2014")
+        else:
+            ok = abs(float(text) * {"GHz": 1e9, "GBd": 1e9}.get(unit, 1) - want) <= 5e-6 * abs(want)
+        check(ok, "figure %s shows %s %s, the record holds %r" % (key or aggressor, text, unit, want))
+    wanted = len(record["figures"]) - (record["figures"]["low_frequency_ild"] is None) + len(aggressors)
+    check(len(seen["figures"]) == wanted, "%d figures shown of %d" % (len(seen["figures"]), wanted))
+
+
+def main():
+    report, brevo, examples = (os.path.abspath(a) for a in sys.argv[1:4])
+    if not shutil.which("chromium"):
+        if os.geteuid() != 0:
+            print("SKIPPED: chromium is not installed (scripts/ensure-packages.sh installs it)")
+            return 77
+        print("FAIL: chromium is not installed, though scripts/ensure-packages.sh installs it")
+        return 1
+    failures, peaks = [], {}
+    with tempfile.TemporaryDirectory(prefix="brevo_report_") as work:
+        for name in os.listdir(examples):
+            os.symlink(os.path.join(examples, name), os.path.join(work, name))
+        browser = Browser(os.path.join(work, "profile"))
+        try:
+            target = browser.call("Target.createTarget", url="about:blank")["targetId"]
+            session = browser.call("Target.attachToTarget", targetId=target, flatten=True)["sessionId"]
+            for domain in ("Page", "Runtime", "Log"):
+                browser.call(domain + ".enable", session)
+            for name, args, status, rate, expected in CASES:
+                check = lambda ok, what: ok or failures.append(name + ": " + what)
+                out = os.path.join(work, "out_" + name)
+                run = subprocess.run([report, out] + args, cwd=work, capture_output=True, timeout=DEADLINE)
+                check(run.returncode == status and run.stdout == b"", "status %d, stdout %r, stderr %r" % (run.returncode, run.stdout[:200], run.stderr[:500]))
+                record = json.load(open(os.path.join(out, "run.json")))
+                if name == "nrz":
+                    size = os.path.getsize(os.path.join(out, "report.html"))
+                    check(size < 1 << 20, "the page has %d bytes, 1 MB at most" % size)
+                    same_as_brevo(brevo, work, out, args, record, check)
+                browser.events.clear()
+                browser.call("Page.navigate", session, url="file://" + os.path.join(out, "report.html"))
+                browser.wait_for("Page.loadEventFired")
+                seen = json.loads(browser.call("Runtime.evaluate", session, expression=PROBE, returnByValue=True)["result"]["value"])
+                errors = console_errors(browser.events)
+                check(seen["ready"] and not errors, "page not built, or console errors: %s" % errors)
+                check(set(seen["charts"]) == expected, "charts %s, expected %s" % (sorted(seen["charts"]), sorted(expected)))
+                for chart, c in seen["charts"].items():
+                    check(c["rows"] >= 100 and c["columns"] >= 2 and c["w"] >= 600 and c["h"] >= 250 and c["painted"] >= 2000,
+                          "chart %s drawn without data: %s" % (chart, c))
+                figures_shown(seen, record, check)
+                # The box that cannot be missed: there for a failed run, FLIPPED or a warning, else not.
+                check(seen["alerts"] == (status != 0 or record["figures"]["flipped"] is True or bool(record["warnings"])), "alert box: %s" % seen["alerts"])
+                if status != 0:
+                    continue
+                check(seen["shapes"] >= 6, "the noise budget and ICN pictures hold %d shapes" % seen["shapes"])
+                # The pulse chart's time axis is the side file's time in UI at the run's rate.
+                want = wv1_peak_time(os.path.join(out, "run.wv1")) * rate
+                check(seen["peak"] is not None and abs(seen["peak"] - want) < 0.01, "pulse peak at %s UI, the side file puts it at %.4f UI" % (seen["peak"], want))
+                peaks[rate] = seen["peak"]
+        finally:
+            browser.close()
+        for what, args, charts in OWN_FAILURES:
+            env = dict(os.environ, **({"BREVO_DYGRAPHS_DIR": charts} if charts else {}))
+            run = subprocess.run([report] + args, cwd=work, env=env, capture_output=True, timeout=DEADLINE)
+            if not (run.returncode == 2 and run.stdout == b"" and run.stderr.startswith(b"brevo-report: ")
+                    and not os.path.exists(os.path.join(work, args[0], "report.html"))):
+                failures.append("%s: status %d, stdout %r, stderr %r" % (what, run.returncode, run.stdout[:200], run.stderr[:300]))
+    # One lane, one delay in seconds: its peak in UI grows with the rate.
+    if len(peaks) == 2 and None not in peaks.values():
+        ratio = peaks[RATE_53] / peaks[RATE_25]
+        if abs(ratio / (RATE_53 / RATE_25) - 1) > 0.03:
+            failures.append("pulse peaks at %s UI: ratio %.4f, the rates' %.4f" % (peaks, ratio, RATE_53 / RATE_25))
+    for f in failures:
+        print("FAIL:", f)
+    print("%d cases, %d failures" % (len(CASES) + len(OWN_FAILURES), len(failures)))
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

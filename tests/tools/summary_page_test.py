@@ -1,0 +1,90 @@
+#!/usr/bin/python3
+"""brevo-sweep report=yes: summary.html as headless Chromium builds it, against the records.
+
+usage: summary_page_test.py BREVO_SWEEP BREVO_REPORT BREVO EXAMPLES_DIR
+"""
+import csv, json, os, shutil, subprocess, sys, tempfile
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from report_pages_test import Browser, console_errors, DEADLINE   # the pipe to the browser
+
+PROBE = r"""(() => {
+  const rows = () => [...document.querySelectorAll("#summary tbody tr")];
+  const seen = {ready: window.brevoPageReady === true, rows: rows().map((r) => [r.id, r.className]),
+    links: [...document.querySelectorAll("#summary a")].map((a) => a.getAttribute("href")),
+    sn: rows().map((r) => r.cells[%(sn)d].textContent), charts: {}};
+  for (const [name, g] of Object.entries(window.brevoCharts || {})) {
+    let painted = 0;
+    for (const c of g.graphDiv.querySelectorAll("canvas")) {
+      const px = c.getContext("2d").getImageData(0, 0, c.width, c.height).data;
+      for (let i = 3; i < px.length; i += 4) painted += px[i] > 0;
+    }
+    seen.charts[name] = {points: [...Array(g.numRows()).keys()].map((r) => [g.getValue(r, 0), g.getValue(r, 1)]), painted,
+                         log: g.getOption("logscale")};
+  }
+  document.querySelectorAll("#summary th")[%(sn)d].click();
+  seen.sorted = rows().map((r) => r.id);
+  return JSON.stringify(seen);
+})()"""
+
+
+def main():
+    sweep, report, brevo, examples = sys.argv[1:5]
+    if not shutil.which("chromium"):
+        print("FAIL: chromium is not installed, though scripts/ensure-packages.sh installs it")
+        return 1
+    failures = []
+    check = lambda ok, what: ok or failures.append(what)
+    with tempfile.TemporaryDirectory(prefix="brevo_summary_") as work:
+        env = dict(os.environ, BREVO_REPORT=report)
+        common = ["jobs=2", "progress=none", "exe=" + brevo, "cases=" + os.path.join(examples, "cases.txt"),
+                  os.path.join(examples, "link.cf")]
+        for name, extra in (("pages", ["report=yes"]), ("plain", [])):   # five runs, one failing
+            run = subprocess.run([sweep, "out=" + os.path.join(work, name)] + extra + common, env=env,
+                                 capture_output=True, timeout=10 * DEADLINE)
+            check(run.returncode == 1, "%s: status %d (one run fails), stderr %r" % (name, run.returncode, run.stderr[-500:]))
+        out = os.path.join(work, "pages")
+        text = open(os.path.join(out, "summary.csv"), "rb").read()
+        check(text == open(os.path.join(work, "plain", "summary.csv"), "rb").read(), "summary.csv differs from report=no's")
+        table = list(csv.DictReader(text.decode().splitlines()))
+        records = {r["run"]: json.load(open(os.path.join(out, r["run"] + ".json"))) for r in table}
+        sn = {run: (r["figures"]["signal_to_noise"] or {}).get("value") if r["status"] == 0 else None
+              for run, r in records.items()}
+        browser = Browser(os.path.join(work, "profile"))
+        try:
+            target = browser.call("Target.createTarget", url="about:blank")["targetId"]
+            session = browser.call("Target.attachToTarget", targetId=target, flatten=True)["sessionId"]
+            for domain in ("Page", "Runtime", "Log"):
+                browser.call(domain + ".enable", session)
+            browser.call("Page.navigate", session, url="file://" + os.path.join(out, "summary.html"))
+            browser.wait_for("Page.loadEventFired")
+            probe = PROBE % {"sn": list(table[0]).index("SN")}
+            seen = json.loads(browser.call("Runtime.evaluate", session, expression=probe, returnByValue=True)["result"]["value"])
+            errors = console_errors(browser.events)
+        finally:
+            browser.close()
+        missing = [link for link in seen["links"] if not os.path.isfile(os.path.join(out, link))]
+    check(seen["ready"] and not errors, "page not built, or console errors: %s" % errors)
+    marks = [["run-" + r["run"], "failed" if r["status"] != "0" else "warned" if r["warnings"] != "0" else ""]
+             for r in table]
+    check(seen["rows"] == marks, "rows and marks %s, expected %s" % (seen["rows"], marks))
+    check({"failed", "warned", ""} <= {m for _, m in marks}, "the cases no longer hold a failed, a warned and a clean run")
+    check(seen["links"] == [r["run"] + "/report.html" for r in table], "links %s" % seen["links"])
+    check(not missing, "links to no file: %s" % missing)
+    check(seen["sn"] == ["" if sn[r["run"]] is None else "%.3f" % sn[r["run"]] for r in table], "S/N shown %s" % seen["sn"])
+    drawn = [[int(r["run"]), v] for r in table if (v := sn[r["run"]]) is not None]
+    check(seen["charts"].get("sn", {}).get("points") == drawn, "S/N chart %s, the records' %s" % (seen["charts"].get("sn"), drawn))
+    for name in ("sn", "ber", "tolerance"):
+        c = seen["charts"].get(name, {"points": [], "painted": 0})
+        check(len(c["points"]) == len(drawn) and c["painted"] >= 2000, "chart %s drawn without its points: %s" % (name, c))
+        check(c.get("log") == (name == "ber"), "chart %s: log axis %s" % (name, c.get("log")))
+    by_sn = sorted(table, key=lambda r: (sn[r["run"]] is None, sn[r["run"]] or 0))
+    check(seen["sorted"] == ["run-" + r["run"] for r in by_sn], "sorted by S/N: %s" % seen["sorted"])
+    for f in failures:
+        print("FAIL:", f)
+    print("summary page: %d failures" % len(failures))
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

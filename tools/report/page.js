@@ -1,0 +1,289 @@
+// The report page of one run: builds the header, the warnings, the tables, the noise
+// budget and the charts from the run's data (the JSON element "run-data": the run record
+// and the waveforms brevo-report kept). The charts are dygraphs; window.brevoCharts holds
+// them by name, for whoever looks at the page from outside (the tests do).
+"use strict";
+(function () {
+  const data = JSON.parse(document.getElementById("run-data").textContent);
+  const rec = data.record, facts = data.page, fig = rec.figures || {};
+  const root = document.getElementById("page");
+  window.brevoCharts = {};
+
+  function el(tag, attrs, ...children) {
+    const e = document.createElement(tag);
+    for (const [k, v] of Object.entries(attrs || {})) e.setAttribute(k, v);
+    for (const c of children) e.append(c instanceof Node ? c : String(c));
+    return e;
+  }
+  function svgEl(tag, attrs, text) {
+    const e = document.createElementNS("http://www.w3.org/2000/svg", tag);
+    for (const [k, v] of Object.entries(attrs || {})) e.setAttribute(k, v);
+    if (text !== undefined) e.textContent = text;
+    return e;
+  }
+  // A number as the page shows it: six significant digits; "nan" and "inf" as the record
+  // writes them.
+  function num(v) {
+    if (v === null || v === undefined) return "\u2014";
+    if (typeof v === "string") return v;
+    return Number(v.toPrecision(6)).toString();
+  }
+  function section(title, id, parent) {
+    const s = el("section", { id: id }, el("h2", {}, title));
+    (parent || root).append(s);
+    return s;
+  }
+  const value = (f) => (f && typeof f === "object" ? f.value : f);
+  const rateText = facts.rate ? num(facts.rate / 1e9) + " GBd" : "\u2014";
+
+  // Header.
+  const thru = rec.thru || {};
+  const ports = thru.ports ? `${thru.ports.inP} ${thru.ports.inM} \u21d2 ${thru.ports.outP} ${thru.ports.outM}` : "\u2014";
+  root.append(el("h1", {}, "Brevo report: ", thru.file || "no channel"));
+  const header = el("dl", { class: "header" });
+  const facts0 = [["channel", thru.file || "\u2014"], ["ports", ports], ["symbol rate", rateText],
+    ["PAM", facts.pam], ["N_DFE", num(facts.ndfe) + " UI"], ["target BER", num(value(fig.target_BER))],
+    ["exit status", rec.status], ["date", facts.date], ["version", "Brevo " + facts.version]];
+  for (const [k, v] of facts0) header.append(el("dt", {}, k), el("dd", {}, v));
+  root.append(header);
+
+  // Warnings, FLIPPED and a failed run, in one box that cannot be missed.
+  const alerts = [];
+  if (fig.flipped === true) alerts.push("FLIPPED: the channel inverts the signal; its pulse and dibit are drawn as written, with the sign turned.");
+  if (rec.status !== 0) alerts.push(`The run ended with exit status ${rec.status}: figures it did not reach are shown as \u2014 (see run.log).`);
+  for (const w of rec.warnings || []) alerts.push("warning: " + w);
+  for (const s of rec.skipped || []) alerts.push(`skipped ${s.kind} aggressor ${s.file}: ${s.reason}`);
+  if (alerts.length) {
+    const box = el("div", { class: "alerts", id: "alerts" }, el("strong", {}, "Look here first"));
+    const list = el("ul");
+    for (const a of alerts) list.append(el("li", {}, a));
+    box.append(list);
+    root.append(box);
+  }
+
+  // The figures of the report.
+  const GHz = (f) => (f && typeof f.value === "number" ? { value: f.value / 1e9, unit: "GHz" } : f);
+  const rows = [
+    ["data_rate", "symbol rate", (f) => (f && typeof f.value === "number" ? { value: f.value / 1e9, unit: "GBd" } : f), "symbols per second"],
+    ["peak_signal", "peak signal", null, "transmit amplitude, peak"],
+    ["target_BER", "target BER", null, "the bit error ratio aimed at"],
+    ["target_Q", "target Q", null, "the S/N that target needs (sign as printed)"],
+    ["tx_bandwidth", "Tx bandwidth", GHz, "transmitter filter corner"],
+    ["rx_bandwidth", "Rx bandwidth", GHz, "receiver filter corner"],
+    ["nyquist_gain", "Nyquist gain", null, "fitted channel gain at half the symbol rate (negative: loss)"],
+    ["peak_pulse", "peak pulse", null, "peak response to one 1-UI pulse, per volt transmitted"],
+    ["peak_dibit", "peak dibit", null, "peak response to a pulse followed by its negative, per volt"],
+    ["base_eye", "base EYE", null, "transmit amplitude times the dibit peak"],
+    ["available_signal", "available signal", null, "the eye left after PAM level spacing, implementation gain and slicer allowance"],
+    ["implementation_noise", "implementation noise", null, "transmitter and receiver imperfections"],
+    ["ild_noise", "ILD noise", null, "channel ripple around its smooth loss fit, after the DFE span"],
+    ["low_frequency_ild", "low-frequency ILD below", GHz, "more than half the ILD noise lies below this frequency"],
+    ["tx_reflection_noise", "Tx re-reflection noise", null, "echoes between the channel and the transmitter"],
+    ["rx_reflection_noise", "Rx re-reflection noise", null, "echoes between the channel and the receiver"],
+    ["txrx_reflection_noise", "Tx-Rx re-reflection noise", null, "echoes between the transmitter and the receiver through the channel"],
+    ["channel_noise", "Channel noise", null, "ILD and re-reflections together"],
+    ["total_icn", "total ICN", null, "all crosstalk"],
+    ["total_noise", "total noise", null, "all noise"],
+    ["signal_to_noise", "S/N", null, "available signal / total noise, an amplitude ratio (the Q factor), not dB"],
+    ["BER", "BER", null, "bit error ratio at that S/N"],
+    ["interference_tolerance", "interference tolerance", null, "extra rms noise the link can still take at the target BER (negative: shortfall)"],
+    ["salz_signal_to_noise", "Salz S/N", null, "average over 0 to Nyquist of 10 log10(1 + thru power / crosstalk power)"],
+  ];
+  // The figures on the left, the budget and the crosstalk beside them.
+  const overview = el("div", { class: "overview" }), side = el("div", { class: "side" });
+  root.append(overview);
+  const figures = section("Figures", "figures", overview);
+  overview.append(side);
+  figures.append(el("p", {}, "Amplitudes in mV; noise figures are rms values, and noise terms add as powers."));
+  const table = el("table", { class: "figures", id: "figures-table" });
+  table.append(el("tr", {}, el("th", {}, "figure"), el("th", {}, "value"), el("th", {}, "unit"), el("th", {}, "what it means")));
+  const unitText = (u) => (u === "ratio" ? "" : u);
+  for (const [key, label, convert, meaning] of rows) {
+    if (!(key in fig)) continue;
+    if (key === "low_frequency_ild" && fig[key] === null) continue;   // printed only when it applies
+    const f = convert ? convert(fig[key]) : fig[key];
+    table.append(el("tr", { "data-key": key }, el("td", {}, label), el("td", { class: "value" }, num(f && f.value)),
+      el("td", {}, f ? unitText(f.unit) : ""), el("td", {}, meaning)));
+  }
+  for (const a of rec.aggressors || [])
+    table.append(el("tr", { "data-aggressor": a.file }, el("td", {}, `${a.file} ICN (${a.kind})`),
+      el("td", { class: "value" }, num(a.icn.value)), el("td", {}, a.icn.unit), el("td", {}, "one aggressor's crosstalk at the receiver")));
+  if ("flipped" in fig)
+    table.append(el("tr", { "data-key": "flipped" }, el("td", {}, "FLIPPED"),
+      el("td", { class: "value" }, fig.flipped === null ? "\u2014" : fig.flipped ? "yes" : "no"), el("td", {}, ""),
+      el("td", {}, "the channel inverts the signal")));
+  figures.append(table);
+
+  // The noise budget: every noise power stacked, against the power the available signal
+  // allows at the target BER, (available signal / target Q)^2; what is left is the
+  // interference tolerance squared.
+  const mv = (k) => value(fig[k]);
+  if (typeof mv("available_signal") === "number" && typeof mv("total_noise") === "number") {
+    const terms = [["implementation", mv("implementation_noise")], ["ILD", mv("ild_noise")],
+      ["Tx re-reflection", mv("tx_reflection_noise")], ["Rx re-reflection", mv("rx_reflection_noise")],
+      ["Tx-Rx re-reflection", mv("txrx_reflection_noise")]];
+    for (const a of rec.aggressors || []) terms.push([`${a.file} ICN (${a.kind})`, a.icn.value]);
+    const powers = terms.map(([n, v]) => [n, typeof v === "number" ? v * v : 0]);
+    const total = powers.reduce((s, p) => s + p[1], 0);
+    const q = Math.abs(value(fig.target_Q));
+    // A closed eye (no available signal) allows no noise at all.
+    const allowed = mv("available_signal") > 0 ? Math.pow(mv("available_signal") / q, 2) : 0;
+    const s = section("Noise budget", "budget", side);
+    s.append(el("p", {}, `Noise powers in mV\u00b2, stacked, against the power the available signal of ${num(mv("available_signal"))} mV ` +
+      `allows at the target BER: (available signal / target Q)\u00b2 = ${num(allowed)} mV\u00b2. ` +
+      `Total noise power ${num(total)} mV\u00b2.`));
+    const width = 500, barTop = 30, barHeight = 40, scale = (width - 20) / (Math.max(allowed, total) || 1);
+    const svg = svgEl("svg", { viewBox: `0 0 ${width} 120`, class: "budget", id: "budget-svg", role: "img" });
+    svg.append(svgEl("rect", { x: 10, y: barTop, width: allowed * scale, height: barHeight, class: "allowed" }));
+    let x = 10;
+    const legend = el("table", { class: "legend" });
+    powers.forEach(([name, p], i) => {
+      const w = p * scale;
+      const r = svgEl("rect", { x: x, y: barTop, width: w, height: barHeight, class: "term", fill: `hsl(${(i * 47) % 360} 60% 55%)` });
+      r.append(svgEl("title", {}, `${name}: ${num(p)} mV\u00b2 (${num(Math.sqrt(p))} mV rms)`));
+      svg.append(r);
+      legend.append(el("tr", {}, el("td", {}, el("span", { class: "swatch", style: `background:hsl(${(i * 47) % 360} 60% 55%)` })),
+        el("td", {}, name), el("td", { class: "value" }, num(p) + " mV\u00b2"), el("td", { class: "value" }, num(100 * p / total) + " %")));
+      x += w;
+    });
+    const ax = 10 + allowed * scale;
+    svg.append(svgEl("line", { x1: ax, x2: ax, y1: barTop - 14, y2: barTop + barHeight + 14, class: "limit" }));
+    svg.append(svgEl("text", { x: ax, y: barTop - 18, "text-anchor": ax > width / 2 ? "end" : "start" }, "allowed at target BER"));
+    svg.append(svgEl("text", { x: 10, y: barTop + barHeight + 32 },
+      total <= allowed ? `left over: interference tolerance ${num(mv("interference_tolerance"))} mV rms`
+                       : allowed > 0 ? `short by ${num(total - allowed)} mV\u00b2: the target BER is missed`
+                       : "the eye is closed: no available signal, so no noise is allowed"));
+    s.append(svg, legend);
+  }
+
+  // ICN per aggressor, largest first.
+  if ((rec.aggressors || []).length) {
+    const list = [...rec.aggressors].filter((a) => typeof a.icn.value === "number").sort((a, b) => b.icn.value - a.icn.value);
+    const s = section("Crosstalk per aggressor (ICN, largest first)", "icn", side);
+    const rowH = 40, width = 500, barW = width - 110, top = Math.max(...list.map((a) => a.icn.value), 1e-30);
+    const svg = svgEl("svg", { viewBox: `0 0 ${width} ${rowH * list.length + 10}`, class: "icn", id: "icn-svg", role: "img" });
+    list.forEach((a, i) => {
+      const y = 5 + i * rowH, w = barW * a.icn.value / top;
+      svg.append(svgEl("text", { x: 10, y: y + 14 }, `${a.file} (${a.kind})`));
+      svg.append(svgEl("rect", { x: 10, y: y + 19, width: w, height: 16, class: a.kind === "NEXT" ? "next" : "fext" }));
+      svg.append(svgEl("text", { x: 16 + w, y: y + 32 }, num(a.icn.value) + " mV"));
+    });
+    s.append(svg);
+  }
+
+  // Charts.
+  function rowsOf(c) {
+    return c.x.map((x, i) => [x, ...c.y.map((y) => y[i])]);
+  }
+  // Curves on their own x values merged into one table; null where a curve has no point.
+  function merged(charts) {
+    const byX = new Map();
+    let column = 0;
+    const width = charts.reduce((n, c) => n + c.y.length, 0);
+    for (const c of charts) {
+      c.x.forEach((x, i) => {
+        if (!byX.has(x)) byX.set(x, new Array(width).fill(null));
+        c.y.forEach((y, k) => { byX.get(x)[column + k] = y[i]; });
+      });
+      column += c.y.length;
+    }
+    return [...byX.entries()].sort((a, b) => a[0] - b[0]).map(([x, v]) => [x, ...v]);
+  }
+  function marks(spans, lines) {
+    return (ctx, area, g) => {
+      for (const [a, b, color] of spans) {
+        const left = g.toDomXCoord(a), right = g.toDomXCoord(b);
+        ctx.fillStyle = color;
+        ctx.fillRect(left, area.y, right - left, area.h);
+      }
+      for (const [x, color] of lines) {
+        const px = g.toDomXCoord(x);
+        ctx.strokeStyle = color;
+        ctx.setLineDash([5, 4]);
+        ctx.beginPath(); ctx.moveTo(px, area.y); ctx.lineTo(px, area.y + area.h); ctx.stroke();
+        ctx.setLineDash([]);
+      }
+    };
+  }
+  function drawChart(name, parent, title, note, table, labels, options) {
+    const box = el("div", { class: "chart-box" }, el("h3", {}, title));
+    if (note) box.append(el("p", { class: "note" }, note));
+    const legend = el("div", { class: "legend-line" });
+    const div = el("div", { class: "chart", id: "chart-" + name });
+    box.append(div, legend);
+    parent.append(box);
+    // Curve names must differ (one file may be an aggressor twice): a repeat gets " #2", " #3".
+    const seen = new Map();
+    labels = labels.map((l) => (seen.set(l, (seen.get(l) || 0) + 1), seen.get(l) > 1 ? `${l} #${seen.get(l)}` : l));
+    try {
+      window.brevoCharts[name] = new Dygraph(div, table, Object.assign({
+        labels: labels, labelsDiv: legend, legend: "always", labelsSeparateLines: false, strokeWidth: 1.6,
+        connectSeparatedPoints: true, highlightCircleSize: 3, colors: ["#1f5fbf", "#d0641a", "#2a9d3a", "#a8329b", "#6a6a6a", "#b8a01c"],
+      }, options));
+    } catch (e) {
+      console.error(`chart ${name}: ${e}`);
+    }
+  }
+  const charts = section("Charts", "charts");
+  charts.append(el("p", { class: "note" }, "Drag to zoom, double-click to zoom out, hover for values. Long curves keep, in each of 1000 runs of samples, " +
+    "their smallest and largest samples, so every peak and notch stays; the period waveforms keep every sample around the DFE span."));
+  const ui = `UI at ${rateText}`;
+  if (facts.pulse) {
+    drawChart("pulse", charts, "Pulse, dibit and fitted pulse",
+      `Response to a unit pulse against time in ${ui}; the dashed line is the fitted channel delay (${num(facts.delay_UI)} UI).` +
+      (fig.flipped ? " FLIPPED: the channel inverts the signal." : ""),
+      rowsOf(facts.pulse), ["time (UI)", ...facts.pulse.names],
+      { xlabel: `time (${ui})`, ylabel: "response to a unit pulse", underlayCallback: marks([], [[facts.delay_UI, "#888"]]),
+        series: { "fitted pulse": { strokePattern: Dygraph.DASHED_LINE } } });
+  }
+  if (facts.loss) {
+    // The ILD axis spans the ILD in the band that counts (below the receiver bandwidth),
+    // so out-of-band notches do not flatten the in-band ripple.
+    const [lo, hi] = facts.ild_band_GHz || [-Infinity, Infinity];
+    const ild = facts.loss.y[2].filter((v, i) => v !== null && facts.loss.x[i] >= lo && facts.loss.x[i] <= hi);
+    const options = { xlabel: "frequency (GHz)", ylabel: "gain (dB)", y2label: "ILD (dB)",
+      series: { "fit": { strokePattern: Dygraph.DASHED_LINE }, "ILD": { axis: "y2" } }, axes: { y2: { independentTicks: true } },
+      underlayCallback: marks(facts.fit_band_GHz ? [[...facts.fit_band_GHz, "rgba(80,140,230,0.10)"]] : [],
+        [[facts.nyquist_GHz, "#c03030"]]) };
+    if (ild.length) {
+      const a = Math.min(...ild), b = Math.max(...ild), pad = 0.1 * (b - a || 1);
+      options.axes.y2.valueRange = [a - pad, b + pad];
+    }
+    drawChart("loss", charts, "Insertion loss, fit and ILD",
+      `Thru and its fit on the uniform grid; ILD (right axis) is their difference in dB, its axis scaled to the band below ` +
+      `${num(hi)} GHz. Shaded: the fitted band (${facts.fit_band_GHz ? facts.fit_band_GHz.map(num).join(" to ") : "\u2014"} GHz); ` +
+      `red dashed: Nyquist, ${num(facts.nyquist_GHz)} GHz.`,
+      rowsOf(facts.loss), ["frequency (GHz)", ...facts.loss.names], options);
+  }
+  if (facts.period) {
+    const [a, b] = facts.dfe_UI;
+    drawChart("period", charts, "Period waveforms and the DFE span",
+      `Pulse, fitted pulse and ILD pulse (right axis) over one period, time in ${ui}. Shaded: the DFE span, ` +
+      `N_DFE = ${num(facts.ndfe)} UI from the dibit peak at ${num(a)} UI.`,
+      rowsOf(facts.period), ["time (UI)", ...facts.period.names],
+      { xlabel: `time (${ui})`, ylabel: "response to a unit pulse", y2label: "ILD pulse", dateWindow: [a - 10, b + 40],
+        series: { "fitted pulse": { strokePattern: Dygraph.DASHED_LINE }, "ILD pulse": { axis: "y2" } },
+        axes: { y2: { independentTicks: true } }, underlayCallback: marks([[a, b, "rgba(80,140,230,0.18)"]], []) });
+  }
+  if ((facts.crosstalk || []).length > 1) {
+    const labels = ["frequency (GHz)", ...facts.crosstalk.flatMap((c) => c.names)];
+    drawChart("crosstalk", charts, "Crosstalk transfers beside the thru",
+      `Each aggressor's transfer to the victim's receiver and the thru's Sdd21, in dB on their files' own points; red dashed: Nyquist.`,
+      merged(facts.crosstalk), labels,
+      { xlabel: "frequency (GHz)", ylabel: "gain (dB)", underlayCallback: marks([], [[facts.nyquist_GHz, "#c03030"]]),
+        series: { "thru Sdd21": { strokeWidth: 2.4 } } });
+  }
+
+  // The settings as applied, with where each was set.
+  const settings = section("Settings", "settings");
+  const st = el("table", { class: "settings" });
+  st.append(el("tr", {}, el("th", {}, "keyword"), el("th", {}, "value"), el("th", {}, "set by")));
+  for (const [name, k] of Object.entries(rec.keywords || {})) {
+    const o = k.origin;
+    const where = o.source === "default" ? "default" : o.source === "command line" ? `command line, argument ${o.line}` : `${o.source}, line ${o.line}`;
+    st.append(el("tr", { class: o.source === "default" ? "default" : "given" }, el("td", {}, name),
+      el("td", {}, typeof k.value === "number" ? num(k.value) : String(k.value)), el("td", {}, where)));
+  }
+  settings.append(el("p", {}, "Arguments: ", el("code", {}, (rec.arguments || []).join(" "))), st);
+  window.brevoPageReady = true;
+})();
