@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "TouchstoneCore.h"
+#include "TouchstoneStandard.h"
 #include "equal.h"
 
 // One channel-list entry: a channel line and the four ports it settles to.
@@ -161,13 +162,16 @@ struct Curves {
 
 // One channel file as read: the set (empty when nothing usable was read), the reader's
 // log lines, its warnings, how it was read and, for a file that broke a rule of its
-// format, that rule as "NAME:LINE: rule".
+// format, that rule as "NAME:LINE: rule". info: what the standard reader found in a
+// Version 2.x file; for a file the long-standing reader read, version "1.x" and what its
+// option line declares (parameter, R; the set is S at 50 ohm whatever they say).
 struct ReadChannel {
   Sparams set;
   std::string logText;
   std::vector<std::string> warnings;
   std::string how;
   std::string error;
+  TouchstoneInfo info;
 };
 
 // What tells one state of a file on disk from another: device, inode, size and
@@ -201,6 +205,13 @@ struct RunState {
   FILE* result = stdout;
   FILE* log = stderr;
   std::vector<std::string> arguments;          // the command line, program name first
+  // A caller that never means the options (-c, -b, -?) sets this: its first argument is
+  // a control file or an assignment like every other, whatever it holds.
+  bool argumentsOnly = false;
+  // The run record's JSON text, kept here at the end of the run when keepRecord is set
+  // (whether or not summary= names a file for it).
+  bool keepRecord = false;
+  std::string record;
   std::string baseDirectory = ".";
   std::unique_ptr<variable_def> table;
   Settings settings;

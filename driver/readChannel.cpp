@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 
+#include "MemoryText.h"
 #include "TouchstoneStandard.h"
 #include "stages.h"
 
@@ -35,10 +36,14 @@ std::string convertedName(const std::string& name) {
   return name.substr(0, dot) + "_s50" + ext;
 }
 
-// The one warning line for a Version 1.x file the long-standing reader misreads, from
-// what the file's text declares.
+// What a Version 1.x file's option line declares, into read.info, and the one warning
+// line for a file the long-standing reader misreads, from what the file's text declares.
 void warnMisread(ReadChannel& read, const std::string& name, const Sparams& set, const Version1Declarations& d) {
   if (!d.optionLine) return;
+  read.info.parameter = d.parameter;
+  read.info.optionR = d.R.empty() ? 50 : d.R.front();
+  if (d.R.size() > 1) read.info.references = d.R;
+  else read.info.references.assign(static_cast<std::size_t>(set.Size()), read.info.optionR);
   std::string what;
   auto add = [&](const std::string& s) { what += (what.empty() ? "" : ", ") + s; };
   if (d.parameter != 'S') add(std::string(1, d.parameter) + " data taken as S-parameters");
@@ -55,35 +60,11 @@ void warnMisread(ReadChannel& read, const std::string& name, const Sparams& set,
                           " " + convertedName(name));
 }
 
-// Lines written to a memory stream, handed back as text when it closes.
-class LogText {
- public:
-  LogText() : stream_(open_memstream(&text_, &size_)) {}
-  ~LogText() {
-    if (stream_) std::fclose(stream_);
-    std::free(text_);
-  }
-  LogText(const LogText&) = delete;
-  LogText& operator=(const LogText&) = delete;
-  FILE* stream() const { return stream_ ? stream_ : stderr; }
-  std::string take() {
-    if (!stream_) return {};
-    std::fclose(stream_);
-    stream_ = nullptr;
-    return std::string(text_ ? text_ : "", size_);
-  }
-
- private:
-  char* text_ = nullptr;
-  std::size_t size_ = 0;
-  FILE* stream_;
-};
-
 }  // namespace
 
 ReadChannel readChannel(const std::string& name) {
   ReadChannel read;
-  LogText log;
+  MemoryText log;
   // Only a regular file can be looked at before it is read: a pipe gives its bytes once,
   // to the long-standing reader as always.
   struct stat st;
@@ -94,6 +75,10 @@ ReadChannel readChannel(const std::string& name) {
     read.set = Sparams(name, log.stream(), [&](std::string_view text) {
       if (regular) declared = declarationsOf(text, name);
     });
+    read.info.version = "1.x";
+    read.info.ports = read.set.Size();
+    read.info.points = read.set.Fcount();
+    read.info.references.assign(static_cast<std::size_t>(read.set.Size()), 50.0);
     if (regular) warnMisread(read, name, read.set, declared);
     read.how = "Touchstone 1.x, read as S-parameters at 50 ohm";
     read.logText = log.take();
@@ -109,6 +94,7 @@ ReadChannel readChannel(const std::string& name) {
   read.logText = f.summary() + "\n";
   read.how = f.summary().substr(name.size() + 2);
   read.set = f.set;
+  read.info = f.info;
   return read;
 }
 

@@ -42,6 +42,10 @@ class StageLog : public StageObserver {
 // The first argument's options and the defaults, then every stage.
 int optionsAndStages(RunState& rs, StageObserver* observer) {
   if (rs.arguments.size() < 2) return printUsage(rs);
+  if (rs.argumentsOnly) {
+    applyDefaults(rs);
+    return runStages(rs, Stage::arguments, observer);
+  }
   const char* first = rs.arguments[1].c_str();
   if (isStarterOption(first) || isHelpOption(first)) warnAboutFirstArgument(rs);
   if (isStarterOption(first)) return printStarter(rs);
@@ -76,5 +80,6 @@ int runAnalysis(RunState& rs, StageObserver* observer) {
   for (const std::string& w : rs.warnings) std::fprintf(rs.log, "warning: %s\n", w.c_str());
   const int exitStatus = cleanUp(rs, status);   // a report lost on the way changes a 0 into kReportLost
   writeRunRecord(rs, stages.stages, exitStatus);
+  if (rs.keepRecord) rs.record = runRecordText(rs, stages.stages, exitStatus);
   return exitStatus;
 }

@@ -41,55 +41,6 @@ const char kUsageText[] =
 // file back returns the computed doubles.
 const char kValueFormat[] = "%.16e %.16e  ";
 
-// The whole file, or false with errno set.
-bool slurp(const std::string& name, std::string* text) {
-  FILE* f = std::fopen(name.c_str(), "rb");
-  if (!f) return false;
-  char buffer[1 << 16];
-  std::size_t got = 0;
-  while ((got = std::fread(buffer, 1, sizeof buffer, f)) > 0) text->append(buffer, got);
-  const bool ok = !std::ferror(f);
-  const int error = errno;
-  std::fclose(f);
-  errno = error;
-  return ok;
-}
-
-// Reads one element; 0, or kBadInput after a message.
-int readElement(const ElementLine& line, CascadeElement* out) {
-  std::string text;
-  if (!slurp(line.file, &text)) {
-    std::fprintf(stderr, "brevo-cascade: cannot read %s: %s\n", line.file.c_str(),
-                 std::strerror(errno));
-    return kBadInput;
-  }
-  ReadResult r = parseTouchstone(text, line.file);
-  if (r.status == ReadStatus::tooLarge) {
-    std::fprintf(stderr, "brevo-cascade: %s: %s\n", line.file.c_str(), r.message.c_str());
-    return kBadInput;
-  }
-  if (r.touchstone2Keywords) {
-    std::fprintf(stderr, "brevo-cascade: %s holds keyword lines ([Version] and the like) "
-                 "that the reader does not take\n", line.file.c_str());
-    return kBadInput;
-  }
-  if (r.set.Size() < 1 || r.set.Fcount() < 1) {
-    std::fprintf(stderr, "brevo-cascade: %s holds no data (%s)\n", line.file.c_str(),
-                 r.status == ReadStatus::noOptionLine ? "no option line" : "fewer than two records");
-    return kBadInput;
-  }
-  // A short read leaves zeros in place of the missing values: joined, they would pass
-  // for a real channel, so it is refused here.
-  if (r.status != ReadStatus::ok) {
-    std::fprintf(stderr, "brevo-cascade: %s ends inside its data: %d frequencies of %d ports "
-                 "counted, not all read\n", line.file.c_str(), r.set.Fcount(), r.set.Size());
-    return kBadInput;
-  }
-  out->set = r.set;
-  out->ports = line.ports;
-  return kOk;
-}
-
 // OUT is replaced whole or not at all.
 int writeResult(const std::string& outName, const Sparams& set) {
   const int error = replaceFile(outName, [&](const char* path) {
@@ -126,8 +77,13 @@ int main(int argc, char** argv) {
   }
 
   std::vector<CascadeElement> chain(lines.size());
-  for (std::size_t e = 0; e < lines.size(); ++e)
-    if (int status = readElement(lines[e], &chain[e])) return status;
+  for (std::size_t e = 0; e < lines.size(); ++e) {
+    std::string why;
+    if (readElement(lines[e], &chain[e], &why) != 0) {
+      std::fprintf(stderr, "brevo-cascade: %s\n", why.c_str());
+      return kBadInput;
+    }
+  }
 
   const CascadeResult joined = cascade(chain);
   if (joined.status != 0) {
@@ -135,14 +91,7 @@ int main(int argc, char** argv) {
     return kBadInput;
   }
 
-  Sparams out = cascadeToSparams(joined.freq, joined.S, outName.c_str());
-  for (std::size_t e = 0; e < lines.size(); ++e) {
-    const ElementPorts& p = lines[e].ports;
-    char comment[1200];
-    std::snprintf(comment, sizeof comment, "element %d: %s  ports %d %d %d %d",
-                  static_cast<int>(e + 1), lines[e].file.c_str(), p.inP, p.inM, p.outP, p.outM);
-    out.setComment(comment);
-  }
+  const Sparams out = joinedSet(joined, lines, outName.c_str());
   if (int status = writeResult(outName, out)) return status;
 
   std::fprintf(stderr, "brevo-cascade: wrote %s: %d ports, %d frequencies, %.9g Hz to %.9g Hz\n",

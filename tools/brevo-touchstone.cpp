@@ -63,43 +63,6 @@ std::string shortest(double v) {
   return std::string(text, std::to_chars(text, text + sizeof text, v).ptr);
 }
 
-// One name=value option into w; "" or why it is refused.
-std::string option(std::string_view arg, TouchstoneWriteOptions& w) {
-  const std::size_t eq = arg.find('=');
-  if (eq == std::string_view::npos) return "'" + std::string(arg) + "' is not a name=value option";
-  const std::string name = lower(arg.substr(0, eq)), value = lower(arg.substr(eq + 1));
-  const std::string bad = "bad value in '" + std::string(arg) + "': ";
-  if (name == "version") {
-    if (value != "1" && value != "2") return bad + "version is 1 or 2";
-    w.version = value[0] - '0';
-  } else if (name == "format") {
-    if (value == "ri") w.dataFormat = RI;
-    else if (value == "ma") w.dataFormat = MA;
-    else if (value == "db") w.dataFormat = DB;
-    else return bad + "format is RI, MA or DB";
-  } else if (name == "unit") {
-    if (value == "hz") w.unit = "Hz";
-    else if (value == "khz") w.unit = "kHz";
-    else if (value == "mhz") w.unit = "MHz";
-    else if (value == "ghz") w.unit = "GHz";
-    else return bad + "unit is Hz, kHz, MHz or GHz";
-  } else if (name == "r") {
-    const std::string text(arg.substr(eq + 1));
-    char* end = nullptr;
-    const double r = std::strtod(text.c_str(), &end);
-    if (text.empty() || *end || !std::isfinite(r) || !(r > 0)) return bad + "R is a positive number of ohms";
-    w.reference = r;
-  } else if (name == "matrix") {
-    if (value == "full") w.matrixFormat = "Full";
-    else if (value == "upper") w.matrixFormat = "Upper";
-    else if (value == "lower") w.matrixFormat = "Lower";
-    else return bad + "matrix is full, upper or lower";
-  } else {
-    return "unknown option '" + std::string(arg) + "'";
-  }
-  return "";
-}
-
 // The port count a .sNp-style name gives (s, y, z, h or g; any case); 0 without one.
 int portsInName(const std::string& path) {
   const std::size_t dot = path.find_last_of('.');
@@ -112,22 +75,6 @@ int portsInName(const std::string& path) {
     n = n * 10 + (ext[i] - '0');
   }
   return n;
-}
-
-// The first point where S differs from its transpose by more than 1e-12, as a reason;
-// "" for a reciprocal set.
-std::string nonReciprocal(const Sparams& set) {
-  for (int k = 0; k < set.Fcount(); ++k)
-    for (int i = 1; i <= set.Size(); ++i)
-      for (int j = i + 1; j <= set.Size(); ++j) {
-        const double d = std::abs(set.Value(k, i, j) - set.Value(k, j, i));
-        if (d > 1e-12) {
-          char text[200];
-          std::snprintf(text, sizeof text, "|S%d%d - S%d%d| is %.3g at %.10g Hz", i, j, j, i, d, set.Freq(k));
-          return text;
-        }
-      }
-  return "";
 }
 
 int convert(const std::string& in, const std::string& out, const TouchstoneWriteOptions& w) {
@@ -152,12 +99,7 @@ int convert(const std::string& in, const std::string& out, const TouchstoneWrite
                  "port count from the name\n",
                  out.c_str(), named, file.set.Size());
   const std::string text = formatTouchstone(file.set, w);
-  const int error = replaceFile(out, [&](const char* path) {
-    FILE* f = std::fopen(path, "wb");
-    if (!f) return errno;
-    std::fwrite(text.data(), 1, text.size(), f);
-    return finishOutput(f, true);
-  });
+  const int error = replaceFileText(out, text);
   if (error == 0) return kOk;
   sayNotWritten(stderr, "brevo-touchstone", out.c_str(), error);
   return kCannotWrite;
@@ -210,6 +152,6 @@ int main(int argc, char** argv) {
   if (args.size() < 2 || args[0].empty() || args[1].empty()) return usage("IN and OUT are needed");
   TouchstoneWriteOptions settings;
   for (std::size_t a = 2; a < args.size(); ++a)
-    if (const std::string why = option(args[a], settings); !why.empty()) return usage(why);
+    if (const std::string why = setWriteOption(args[a], settings); !why.empty()) return usage(why);
   return convert(args[0], args[1], settings);
 }

@@ -117,3 +117,12 @@ struct TouchstoneWriteOptions {
   std::string matrixFormat = "Full";  // 2.x: Full, Upper or Lower
 };
 std::string formatTouchstone(const Sparams& set, const TouchstoneWriteOptions& options);
+
+// One "name=value" writing option into options, names and values case-insensitive:
+// version=1|2, format=RI|MA|DB, unit=Hz|kHz|MHz|GHz, R=OHMS (positive), matrix=full|
+// upper|lower. "" when taken, else why it is refused ("unknown option 'x=1'").
+std::string setWriteOption(std::string_view arg, TouchstoneWriteOptions& options);
+
+// The first point where S differs from its transpose by more than 1e-12, as a reason
+// ("|S12 - S21| is 0.1 at 1e+09 Hz"); "" for a reciprocal set.
+std::string nonReciprocal(const Sparams& set);

@@ -2,6 +2,7 @@
 // that reads back as the same double.
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <numbers>
 
@@ -10,6 +11,12 @@
 using complex = std::complex<double>;
 
 namespace {
+
+std::string lowerCase(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+  return out;
+}
 
 void append(std::string& out, double v) {
   char text[32];
@@ -121,4 +128,54 @@ std::string formatTouchstone(const Sparams& set, const TouchstoneWriteOptions& o
   }
   if (o.version == 2) out += "[End]\n";
   return out;
+}
+
+std::string setWriteOption(std::string_view arg, TouchstoneWriteOptions& w) {
+  const std::size_t eq = arg.find('=');
+  if (eq == std::string_view::npos) return "'" + std::string(arg) + "' is not a name=value option";
+  const std::string name = lowerCase(arg.substr(0, eq)), value = lowerCase(arg.substr(eq + 1));
+  const std::string bad = "bad value in '" + std::string(arg) + "': ";
+  if (name == "version") {
+    if (value != "1" && value != "2") return bad + "version is 1 or 2";
+    w.version = value[0] - '0';
+  } else if (name == "format") {
+    if (value == "ri") w.dataFormat = RI;
+    else if (value == "ma") w.dataFormat = MA;
+    else if (value == "db") w.dataFormat = DB;
+    else return bad + "format is RI, MA or DB";
+  } else if (name == "unit") {
+    if (value == "hz") w.unit = "Hz";
+    else if (value == "khz") w.unit = "kHz";
+    else if (value == "mhz") w.unit = "MHz";
+    else if (value == "ghz") w.unit = "GHz";
+    else return bad + "unit is Hz, kHz, MHz or GHz";
+  } else if (name == "r") {
+    const std::string text(arg.substr(eq + 1));
+    char* end = nullptr;
+    const double r = std::strtod(text.c_str(), &end);
+    if (text.empty() || *end || !std::isfinite(r) || !(r > 0)) return bad + "R is a positive number of ohms";
+    w.reference = r;
+  } else if (name == "matrix") {
+    if (value == "full") w.matrixFormat = "Full";
+    else if (value == "upper") w.matrixFormat = "Upper";
+    else if (value == "lower") w.matrixFormat = "Lower";
+    else return bad + "matrix is full, upper or lower";
+  } else {
+    return "unknown option '" + std::string(arg) + "'";
+  }
+  return "";
+}
+
+std::string nonReciprocal(const Sparams& set) {
+  for (int k = 0; k < set.Fcount(); ++k)
+    for (int i = 1; i <= set.Size(); ++i)
+      for (int j = i + 1; j <= set.Size(); ++j) {
+        const double d = std::abs(set.Value(k, i, j) - set.Value(k, j, i));
+        if (d > 1e-12) {
+          char text[200];
+          std::snprintf(text, sizeof text, "|S%d%d - S%d%d| is %.3g at %.10g Hz", i, j, j, i, d, set.Freq(k));
+          return text;
+        }
+      }
+  return "";
 }

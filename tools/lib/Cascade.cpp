@@ -11,6 +11,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -307,6 +308,57 @@ Sparams cascadeToSparams(const std::vector<double>& freq, const std::vector<cmat
         else  // the 2-port storage order: S21 at position (1, 2)
           out.set(k, c + 1, r + 1, M.value(r, c));
       }
+  }
+  return out;
+}
+
+namespace {
+
+// The whole file, or false with errno set.
+bool slurp(const std::string& name, std::string* text) {
+  FILE* f = std::fopen(name.c_str(), "rb");
+  if (!f) return false;
+  char buffer[1 << 16];
+  std::size_t got = 0;
+  while ((got = std::fread(buffer, 1, sizeof buffer, f)) > 0) text->append(buffer, got);
+  const bool ok = !std::ferror(f);
+  const int error = errno;
+  std::fclose(f);
+  errno = error;
+  return ok;
+}
+
+}  // namespace
+
+int readElement(const ElementLine& line, CascadeElement* out, std::string* message) {
+  std::string text;
+  const std::string& file = line.file;
+  if (!slurp(file, &text)) return *message = "cannot read " + file + ": " + std::strerror(errno), 1;
+  ReadResult r = parseTouchstone(text, file);
+  if (r.status == ReadStatus::tooLarge) return *message = file + ": " + r.message, 1;
+  if (r.touchstone2Keywords)
+    return *message = file + " holds keyword lines ([Version] and the like) that the reader does not take", 1;
+  if (r.set.Size() < 1 || r.set.Fcount() < 1)
+    return *message = file + " holds no data (" +
+                      (r.status == ReadStatus::noOptionLine ? "no option line" : "fewer than two records") + ")", 1;
+  // A short read leaves zeros in place of the missing values: joined, they would pass
+  // for a real channel, so it is refused here.
+  if (r.status != ReadStatus::ok)
+    return *message = file + printed(" ends inside its data: %d frequencies of %d ports counted, not all read",
+                                     r.set.Fcount(), r.set.Size()), 1;
+  out->set = r.set;
+  out->ports = line.ports;
+  return 0;
+}
+
+Sparams joinedSet(const CascadeResult& joined, const std::vector<ElementLine>& lines, const char* name) {
+  Sparams out = cascadeToSparams(joined.freq, joined.S, name);
+  for (std::size_t e = 0; e < lines.size(); ++e) {
+    const ElementPorts& p = lines[e].ports;
+    char comment[1200];
+    std::snprintf(comment, sizeof comment, "element %d: %s  ports %d %d %d %d", static_cast<int>(e + 1),
+                  lines[e].file.c_str(), p.inP, p.inM, p.outP, p.outM);
+    out.setComment(comment);
   }
   return out;
 }

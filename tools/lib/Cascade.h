@@ -73,6 +73,12 @@ struct CascadeResult {
   std::vector<cmatrix> S;
 };
 
+// Reads the file of one channel line by the long-standing reader into out, with the
+// line's ports. Returns 0, or 1 with *message saying why it cannot be joined (the file
+// cannot be read, is too large, holds keyword lines of Version 2.x, holds no data, or
+// ends inside its data), naming the file.
+int readElement(const ElementLine& line, CascadeElement* out, std::string* message);
+
 // Relative tolerance at the ends of an element's frequency range: a grid frequency this
 // close outside [F0, Fmax] is taken at the end point.
 inline constexpr double kCoverTolerance = 1e-9;
@@ -84,3 +90,7 @@ CascadeResult cascade(const std::vector<CascadeElement>& chain);
 // the matrices are neither 2x2 nor 4x4.
 Sparams cascadeToSparams(const std::vector<double>& freq, const std::vector<cmatrix>& S,
                          const char* name);
+
+// The joined set as cascadeToSparams gives it, with one comment line per element
+// ("element 1: FILE  ports 1 3 2 4"), lines[e] naming element e.
+Sparams joinedSet(const CascadeResult& joined, const std::vector<ElementLine>& lines, const char* name);

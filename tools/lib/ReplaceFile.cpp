@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "outputFile.h"
+
 int replaceFile(const std::string& name, const std::function<int(const char* path)>& write) {
   struct stat now {};
   const bool exists = stat(name.c_str(), &now) == 0;
@@ -29,4 +31,13 @@ int replaceFile(const std::string& name, const std::function<int(const char* pat
   if (error == 0 && std::rename(temporary.c_str(), target.c_str()) != 0) error = errno;
   if (error != 0) std::remove(temporary.c_str());
   return error;
+}
+
+int replaceFileText(const std::string& name, std::string_view text) {
+  return replaceFile(name, [&](const char* path) {
+    FILE* f = std::fopen(path, "wb");
+    if (!f) return errno;
+    std::fwrite(text.data(), 1, text.size(), f);
+    return finishOutput(f, true);
+  });
 }

@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
 
 // Writes the file `name` through write(path), which writes the file at path by name and
 // returns 0 or the errno value of its failure. A new or regular file is written as
@@ -15,3 +16,6 @@
 // Returns 0, or the errno value of the failure: making the temporary file, writing it or
 // renaming it.
 int replaceFile(const std::string& name, const std::function<int(const char* path)>& write);
+
+// replaceFile with the whole text of the new file: 0, or the errno value of the failure.
+int replaceFileText(const std::string& name, std::string_view text);

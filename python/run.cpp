@@ -1,0 +1,240 @@
+// brevo.run and brevo.Result: one whole run of the analysis in the process, its report,
+// log and record kept in memory, its waveforms as numpy arrays.
+#include <pybind11/complex.h>
+#include <pybind11/stl.h>
+
+#include "MemoryText.h"
+#include "brevo.h"
+#include "stages.h"
+
+namespace brevo_python {
+
+namespace {
+
+using complex = std::complex<double>;
+
+// One run's result, every member a Python object made once the run has ended.
+struct Result {
+  int status = 0;
+  py::object report, log, record, warnings, figures, aggressors, skipped, transfers;
+  py::object shortTime, pulse, dibit, fitPulse;
+  py::object frequency, thru, fit, ild;
+  py::object periodTime, periodPulse, periodFitPulse, periodIldPulse;
+};
+
+// Every figure of the report: its name in the run record, the attribute that holds it
+// (the unit at the end of the name) and what it is.
+struct Figure {
+  const char* key;
+  const char* attribute;
+  const char* doc;
+};
+constexpr Figure kFigures[] = {
+    {"data_rate", "data_rate_Bd", "Symbol rate, Bd (the report's 'data rate', in GBd there)."},
+    {"peak_signal", "peak_signal_mV", "Transmitter peak amplitude, mV."},
+    {"target_BER", "target_ber", "The target bit error ratio."},
+    {"target_Q", "target_q", "The Gaussian tail's argument at the target BER (negative), as the report prints it."},
+    {"tx_bandwidth", "tx_bandwidth_Hz", "Transmitter bandwidth, Hz."},
+    {"rx_bandwidth", "rx_bandwidth_Hz", "Receiver bandwidth, Hz."},
+    {"nyquist_gain", "nyquist_gain_dB", "Fitted channel gain at half the symbol rate, dB (negative: loss)."},
+    {"peak_pulse", "peak_pulse", "Peak response to a 1-UI pulse, per volt transmitted."},
+    {"peak_dibit", "peak_dibit", "Peak response to a pulse followed by its negative, per volt transmitted."},
+    {"base_eye", "base_eye_mV", "Transmit amplitude times the dibit peak, mV."},
+    {"available_signal", "available_signal_mV", "The eye left after level spacing, gain and slicer allowance, mV."},
+    {"implementation_noise", "implementation_noise_mV", "Transmitter and receiver imperfections, mV rms."},
+    {"ild_noise", "ild_noise_mV", "Ripple around the loss fit after the DFE span, mV rms."},
+    {"low_frequency_ild", "low_frequency_ild_Hz", "Frequency below which most ILD noise power lies, Hz; None when the report has no such line."},
+    {"tx_reflection_noise", "tx_reflection_noise_mV", "Echoes between channel and transmitter, mV rms."},
+    {"rx_reflection_noise", "rx_reflection_noise_mV", "Echoes between channel and receiver, mV rms."},
+    {"txrx_reflection_noise", "txrx_reflection_noise_mV", "Echoes between transmitter and receiver, mV rms."},
+    {"channel_noise", "channel_noise_mV", "ILD and re-reflections together, mV rms."},
+    {"total_icn", "total_icn_mV", "All crosstalk, mV rms."},
+    {"total_noise", "total_noise_mV", "All noise, mV rms."},
+    {"signal_to_noise", "signal_to_noise", "Available signal over total noise, an amplitude ratio (not dB)."},
+    {"BER", "ber", "Bit error ratio at that S/N (symbol errors at PAM-4)."},
+    {"interference_tolerance", "interference_tolerance_mV", "Extra rms noise the link can take at the target BER, mV (negative: shortfall)."},
+    {"salz_signal_to_noise", "salz_signal_to_noise_dB", "Salz S/N, dB."},
+    {"flipped", "flipped", "True when the channel inverts the signal."},
+};
+
+template <typename T>
+py::array_t<T> array(const std::vector<T>& v) {
+  return py::array_t<T>(static_cast<py::ssize_t>(v.size()), v.data());
+}
+
+// A setting's value as the text of its assignment: numbers in their shortest exact form,
+// a text with blanks in quotes (as a control file writes a channel line with its ports).
+std::string assignment(const std::string& name, const py::handle value) {
+  std::string v;
+  if (py::isinstance<py::str>(value)) v = value.cast<std::string>();
+  else if (py::isinstance<py::bool_>(value)) v = value.cast<bool>() ? "1" : "0";
+  else if (PyIndex_Check(value.ptr())) v = py::repr(py::int_(py::reinterpret_borrow<py::object>(value))).cast<std::string>();
+  else if (PyFloat_Check(value.ptr()) || py::hasattr(value, "__float__"))
+    v = py::repr(py::float_(py::reinterpret_borrow<py::object>(value))).cast<std::string>();
+  else throw py::type_error("setting " + name + " takes a str, an int or a float");
+  if (v.find_first_of(" \t") != std::string::npos && v.front() != '"') v = '"' + v + '"';
+  return name + "=" + v;
+}
+
+// The channels of one keyword: a list of them, or one alone.
+void addChannels(const char* keyword, const py::handle given, std::vector<std::string>& args,
+                 std::map<std::string, const Network*>& networks) {
+  if (given.is_none()) return;
+  std::vector<py::handle> items;
+  if (py::isinstance<py::list>(given))
+    for (const py::handle item : given) items.push_back(item);
+  else
+    items.push_back(given);
+  for (const py::handle item : items) args.push_back(assignment(keyword, py::str(channelLine(item, networks))));
+}
+
+struct Outcome {
+  int status = 0;
+  std::string report, log;
+  RunState rs;
+};
+
+// One run on the arguments, the networks taken from channels; nothing outside it is
+// touched, so runs go on in several threads at once.
+void runOnce(Outcome& o, const std::vector<std::string>& arguments,
+             const std::map<std::string, std::shared_ptr<const ReadChannel>>& channels) {
+  MemoryText out, err;
+  RunState& rs = o.rs;
+  rs.standardOutput = out.stream();
+  rs.standardError = err.stream();
+  rs.arguments = {"Brevo"};
+  rs.arguments.insert(rs.arguments.end(), arguments.begin(), arguments.end());
+  rs.argumentsOnly = true;
+  rs.keepRecord = true;
+  rs.curves.keep = true;
+  rs.readChannels = channels;
+  o.status = runAnalysis(rs);
+  o.report = out.take();
+  o.log = err.take();
+}
+
+py::object figureValue(const py::object& figures, const char* key) {
+  if (figures.is_none() || !figures.contains(key)) return py::none();
+  const py::object f = figures[key];
+  if (f.is_none() || py::isinstance<py::bool_>(f)) return f;
+  const py::object v = f["value"];
+  return py::isinstance<py::str>(v) ? py::float_(py::module_::import("builtins").attr("float")(v)) : v;
+}
+
+Result makeResult(const Outcome& o) {
+  Result r;
+  const Curves& c = o.rs.curves;
+  r.status = o.status;
+  r.report = utf8(o.report);
+  r.log = utf8(o.log);
+  r.record = o.rs.record.empty() ? py::object(py::none()) : py::module_::import("json").attr("loads")(utf8(o.rs.record));
+  py::list warnings;
+  for (const std::string& w : o.rs.warnings) warnings.append(utf8(w));
+  r.warnings = warnings;
+  py::dict figures;
+  const py::object recorded = r.record.is_none() ? py::object(py::none()) : r.record["figures"];
+  for (const Figure& f : kFigures) figures[f.key] = figureValue(recorded, f.key);
+  r.figures = figures;
+  py::list aggressors, skipped, transfers;
+  if (!r.record.is_none()) {
+    for (const py::handle a : r.record["aggressors"]) {
+      py::dict d;
+      d["file"] = a["file"], d["kind"] = a["kind"], d["ports"] = a["ports"];
+      d["icn_mV"] = figureValue(py::dict(py::arg("icn") = a["icn"]), "icn");
+      aggressors.append(d);
+    }
+    skipped = r.record["skipped"];
+  }
+  for (const Curves::Transfer& t : c.aggressors) {
+    py::dict d;
+    d["file"] = utf8(t.name), d["kind"] = t.kind == 'N' ? "NEXT" : "FEXT";
+    d["frequency_Hz"] = array(t.frequency), d["transfer"] = array(t.transfer);
+    transfers.append(d);
+  }
+  r.aggressors = aggressors, r.skipped = skipped, r.transfers = transfers;
+  r.shortTime = array(c.shortTime), r.pulse = array(c.pulse), r.dibit = array(c.dibit), r.fitPulse = array(c.fitPulse);
+  r.frequency = array(c.gridFrequency), r.thru = array(c.gridThru), r.fit = array(c.gridFit);
+  std::vector<complex> ild(c.gridThru.size());
+  for (std::size_t k = 0; k < ild.size(); ++k) ild[k] = c.gridThru[k] - c.gridFit[k];
+  r.ild = array(ild);
+  r.periodTime = array(c.periodTime), r.periodPulse = array(c.periodPulse);
+  r.periodFitPulse = array(c.periodFitPulse), r.periodIldPulse = array(c.periodIldPulse);
+  return r;
+}
+
+Result run(const py::args& args, const py::kwargs& kwargs) {
+  std::vector<std::string> arguments;
+  const py::object fspath = py::module_::import("os").attr("fspath");
+  for (const py::handle a : args) arguments.push_back(fspath(a).cast<std::string>());
+  std::map<std::string, const Network*> networks;
+  py::dict settings;
+  for (const auto [key, value] : kwargs) settings[key] = value;
+  for (const char* keyword : {"thru", "next", "fext"}) {
+    const char* name = keyword[0] == 't' ? "Thru" : keyword[0] == 'n' ? "NEXT" : "FEXT";
+    if (!settings.contains(keyword)) continue;
+    addChannels(name, settings[keyword], arguments, networks);
+    PyDict_DelItemString(settings.ptr(), keyword);
+  }
+  for (const auto [key, value] : settings) arguments.push_back(assignment(key.cast<std::string>(), value));
+  std::map<std::string, std::shared_ptr<const ReadChannel>> channels;
+  for (const auto& [name, net] : networks) channels[name] = net->channel;
+  const auto outcome = std::make_unique<Outcome>();
+  {
+    py::gil_scoped_release unlocked;
+    runOnce(*outcome, arguments, channels);
+  }
+  return makeResult(*outcome);
+}
+
+}  // namespace
+
+void defineRun(py::module_& m) {
+  py::class_<Result> result(m, "Result",
+                            "What one run gave: its exit status, report and log text, run record, figures (in the "
+                            "attributes named with their units, None where the run ended before the figure), "
+                            "warnings, aggressors and waveforms as numpy arrays (empty where the run did not reach them).");
+  result.def_readonly("status", &Result::status, "The exit status the program would give (0: report complete).")
+      .def_readonly("report", &Result::report, "The report, as the program prints it on standard output.")
+      .def_readonly("log", &Result::log, "The log, as the program prints it on standard error.")
+      .def_readonly("record", &Result::record, "The run record (summary=) as a dict; NaN and infinity as the strings 'nan', 'inf', '-inf'.")
+      .def_readonly("warnings", &Result::warnings, "The text of each warning at the end of the log.")
+      .def_readonly("figures", &Result::figures, "Every figure by its name in the run record (its unit in the record), as the attributes give them.")
+      .def_readonly("aggressors", &Result::aggressors, "Each aggressor used, in report order: dict of file, kind (NEXT/FEXT), ports, icn_mV.")
+      .def_readonly("skipped", &Result::skipped, "Each aggressor skipped: dict of file, kind, ports, reason.")
+      .def_readonly("transfers", &Result::transfers, "Each aggressor used: dict of file, kind, frequency_Hz and its transfer (complex) on its file's points.")
+      .def_readonly("short_time_s", &Result::shortTime, "Time of the short waveforms (.wv1), s.")
+      .def_readonly("pulse", &Result::pulse, "The 1-UI pulse response for a 1 V transmitter (.wv1), signs as the side file writes them.")
+      .def_readonly("dibit", &Result::dibit, "The dibit response (.wv1).")
+      .def_readonly("fit_pulse", &Result::fitPulse, "The pulse response of the loss fit (.wv1).")
+      .def_readonly("frequency_Hz", &Result::frequency, "The uniform frequency grid (.fd), Hz.")
+      .def_readonly("thru", &Result::thru, "The thru's differential transfer on the grid (.fd), complex.")
+      .def_readonly("fit", &Result::fit, "The loss fit on the grid (.fd), complex.")
+      .def_readonly("ild", &Result::ild, "thru - fit on the grid (.fd), complex.")
+      .def_readonly("period_time_s", &Result::periodTime, "Time over one period (.wv2, with a DFE span only), s.")
+      .def_readonly("period_pulse", &Result::periodPulse, "The pulse over one period (.wv2).")
+      .def_readonly("period_fit_pulse", &Result::periodFitPulse, "The fitted pulse over one period (.wv2).")
+      .def_readonly("period_ild_pulse", &Result::periodIldPulse, "The ILD pulse over one period (.wv2).")
+      .def_property_readonly("icn_mV", [](const Result& r) {
+          py::dict d;
+          for (const py::handle a : r.aggressors) d[a["file"]] = a["icn_mV"];
+          return d;
+        }, "Each aggressor's ICN in mV rms, by file (see aggressors for repeated files).")
+      .def("__repr__", [](const Result& r) {
+        return "<brevo.Result status=" + std::to_string(r.status) + " signal_to_noise=" +
+               py::repr(r.figures["signal_to_noise"]).cast<std::string>() + ">";
+      });
+  for (const Figure& f : kFigures)
+    result.def_property_readonly(f.attribute, [key = f.key](const Result& r) { return r.figures[key]; }, f.doc);
+
+  m.def("run", &run,
+        "run(*arguments, thru=None, next=None, fext=None, **settings) -> Result\n\n"
+        "One run of the analysis, the same as the program's: arguments are control files and assignments "
+        "('lane.cf', 'N_DFE=12'), in order; thru, next and fext are channels (a file name, a channel line "
+        "'lane.s4p 1 3 2 4', a Network, or (Network, '1 3 2 4')), next and fext a list of them, assigned after "
+        "the arguments; settings become NAME=value assignments after those (brevo.run('link.cf', thru=net, "
+        "N_DFE=12, PAM=4)). A Network is taken as read, never read again. Every argument is a control file or "
+        "an assignment (no options). Nothing is written unless a setting asks (save_file=, summary=, results=, "
+        "log=). The run releases the GIL: runs in threads go on at once.");
+}
+
+}  // namespace brevo_python

@@ -1,0 +1,94 @@
+# brevo.run against the program on the example lane: the same report, log and side
+# files, figures the report's to its printed digits, waveforms the side files' to theirs;
+# runs in threads on networks read once equal runs one at a time on the files.
+import concurrent.futures
+import os
+import re
+import subprocess
+
+import numpy as np
+import pytest
+
+import brevo
+from conftest import EXE
+
+NUMBER = r"(-?nan|-?inf|-?[\d.]+(?:e[-+]\d+)?)"
+# Report line (a pattern before the number), attribute, scale to the printed unit.
+FIGURES = [("data rate +=", "data_rate_Bd", 1e-9), ("peak Signal +=", "peak_signal_mV", 1),
+           ("targetBER +=", "target_ber", 1), ("target Q +=", "target_q", 1),
+           ("Tx t bandwidth =", "tx_bandwidth_Hz", 1), ("Rx t bandwidth =", "rx_bandwidth_Hz", 1),
+           ("Nyquist gain", "nyquist_gain_dB", 1), ("peak pulse", "peak_pulse", 1000),
+           ("peak dibit", "peak_dibit", 1000), ("base EYE", "base_eye_mV", 1),
+           ("available signal", "available_signal_mV", 1), ("implementation noise", "implementation_noise_mV", 1),
+           ("ILD +noise", "ild_noise_mV", 1), ("Tx re-Reflection +noise", "tx_reflection_noise_mV", 1),
+           ("Rx re-Reflection +noise", "rx_reflection_noise_mV", 1),
+           ("Tx-Rx re-Reflection noise", "txrx_reflection_noise_mV", 1), ("Channel +noise", "channel_noise_mV", 1),
+           ("total +ICN", "total_icn_mV", 1), ("total +noise", "total_noise_mV", 1), ("S/N", "signal_to_noise", 1),
+           ("BER", "ber", 1), ("interference tolerance", "interference_tolerance_mV", 1),
+           ("Salz S/N", "salz_signal_to_noise_dB", 1)]
+# Side file, header lines, its row format, the result's columns.
+SIDE = [(".wv1", 1, "%14.6e  %12.6f  %12.6f %12.6f \n", ("short_time_s", "pulse", "dibit", "fit_pulse")),
+        (".fd", 2, "%14.6e 0  %14.6e %14.6e  %14.6e  %14.6e  %14.6e  %14.6e\n", ("frequency_Hz", "thru", "fit", "ild")),
+        (".wv2", 1, "%14.6e  %14.6e  %14.6e  %14.6e\n",
+         ("period_time_s", "period_pulse", "period_fit_pulse", "period_ild_pulse"))]
+
+
+def as_printed(value, token):
+    """value with the digits of the report's token, fixed or exponent as it is."""
+    if not re.match(r"-?[\d.]", token):
+        return "%f" % value
+    digits = len(re.split(r"[eE]", token)[0].partition(".")[2])
+    return ("%.*e" if "e" in token else "%.*f") % (digits, value)
+
+
+@pytest.mark.parametrize("args,settings,status", [
+    (["nrz.cf"], {}, 0), (["pam4.cf"], dict(N_DFE=0), 0),
+    (["link.cf"], dict(Thru="lane_thru.s4p 13", FEXT="lane_fext1.s4p 1 3 2 4", PAM=4, target_BER=1e-5), 0),
+    (["link.cf", "Thru=no_such_lane.s4p"], {}, 1)])
+def test_run_is_the_program(lane, args, settings, status):
+    words = args + ['%s="%s"' % kv if " " in str(kv[1]) else "%s=%r" % kv for kv in settings.items()]
+    program = subprocess.run([EXE] + words + ["save_file=side.txt"], capture_output=True, text=True)
+    r = brevo.run(*args, **settings, save_file="py.txt")
+    assert program.returncode == r.status == status
+    assert r.report == program.stdout
+    assert r.log == program.stderr.replace("save_file=side.txt", "save_file=py.txt")
+    lines = r.report.splitlines()
+    for label, attribute, scale in FIGURES:
+        line = [l for l in lines if re.match(label, l)]
+        value = getattr(r, attribute)
+        assert (value is None) == (not line), attribute
+        if line:
+            token = re.search(label + r"[^\d-]*" + NUMBER, line[0]).group(1)
+            assert as_printed(value * scale, token) == token, line[0]
+    for a in r.aggressors:
+        token = re.search(re.escape(a["file"]) + r" +ICN +" + NUMBER, r.report).group(1)
+        assert as_printed(a["icn_mV"], token) == token and r.icn_mV[a["file"]] == a["icn_mV"]
+    if status == 0:
+        assert r.flipped == ("FLIPPED:                                 yes" in lines)
+    for suffix, header, row, columns in SIDE:
+        written = os.path.exists("side" + suffix)
+        assert written == os.path.exists("py" + suffix) == (len(getattr(r, columns[0])) > 0)
+        if not written:
+            continue
+        text = open("side" + suffix).read()
+        assert text == open("py" + suffix).read()
+        parts = []
+        for c in columns:
+            a = getattr(r, c)
+            parts += [a.real, a.imag] if np.iscomplexobj(a) else [a]
+        assert "".join(text.splitlines(True)[header:]) == "".join(row % v for v in zip(*parts))
+
+
+def test_threads_on_networks_read_once_equal_serial_runs(lane):
+    files = sorted(os.listdir("."))
+    thru, nexts = brevo.read("lane_thru.s4p"), [brevo.read("lane_next%d.s4p" % k) for k in (1, 2)]
+    cases = [dict(N_DFE=n, PAM=p, target_BER=1e-12 if p == 2 else 1e-5) for n in (0, 4, 16) for p in (2, 4)]
+    with concurrent.futures.ThreadPoolExecutor(2) as pool:
+        threaded = list(pool.map(lambda c: brevo.run("link.cf", thru=(thru, "1 3 2 4"), next=nexts, **c), cases))
+    for c, t in zip(cases, threaded):
+        s = brevo.run("link.cf", thru="lane_thru.s4p 1 3 2 4", next=["lane_next1.s4p", "lane_next2.s4p"], **c)
+        assert (t.status, t.report, t.log, t.record) == (s.status, s.report, s.log, s.record)
+        assert all(np.array_equal(getattr(t, a), getattr(s, a)) for a in ("pulse", "ild", "period_ild_pulse"))
+        assert [np.array_equal(x["transfer"], y["transfer"]) for x, y in zip(t.transfers, s.transfers)] == [True] * 2
+    assert sorted(os.listdir(".")) == files   # nothing written
+    assert threaded[0].ild_noise_mV != threaded[2].ild_noise_mV
