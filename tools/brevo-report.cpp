@@ -24,6 +24,7 @@
 #include "entry.h"
 #include "outputFile.h"
 #include "report_assets.h"
+#include "MemoryText.h"
 #include "stages.h"
 #include "variants.h"
 
@@ -71,25 +72,6 @@ std::string writeWhole(const fs::path& path, std::string_view text) {
   const int error = writeError != 0 ? writeError : closeError;
   return error != 0 ? std::strerror(error) : "";
 }
-
-// A stream written into memory, for the run's standard output and standard error.
-class MemoryStream {
- public:
-  MemoryStream() : file_(open_memstream(&buffer_, &size_)) {}
-  ~MemoryStream() {
-    if (file_) std::fclose(file_);
-    std::free(buffer_);
-  }
-  MemoryStream(const MemoryStream&) = delete;
-  MemoryStream& operator=(const MemoryStream&) = delete;
-  FILE* get() const { return file_; }
-  std::string_view text() const { return std::fflush(file_), std::string_view(buffer_ ? buffer_ : "", size_); }
-
- private:
-  char* buffer_ = nullptr;
-  std::size_t size_ = 0;
-  FILE* file_;
-};
 
 // Every stage the run went through, with its status, for the run record.
 class StageList : public StageObserver {
@@ -302,11 +284,11 @@ int main(int argc, char** argv) {
     return failure("cannot write into " + out.string() + ": " + why);
 
   keepFreedMemory();   // as Brevo does: freed file buffers stay for the next file
-  MemoryStream standardOutput, standardError;
-  if (!standardOutput.get() || !standardError.get()) return failure("out of memory");
+  MemoryText standardOutput, standardError;
+  if (!standardOutput.ok() || !standardError.ok()) return failure("out of memory");
   RunState rs;
-  rs.standardOutput = standardOutput.get();
-  rs.standardError = standardError.get();
+  rs.standardOutput = standardOutput.stream();
+  rs.standardError = standardError.stream();
   rs.arguments.assign(argv + 1, argv + argc);
   rs.arguments.front() = "Brevo";
   rs.curves.keep = true;
@@ -327,7 +309,7 @@ int main(int argc, char** argv) {
   }
 
   std::vector<std::pair<std::string, std::string>> files = {
-      {"run.report", std::string(standardOutput.text())}, {"run.log", std::string(standardError.text())}, {"run.json", record}};
+      {"run.report", standardOutput.take()}, {"run.log", standardError.take()}, {"run.json", record}};
   // The side files this run wrote (a stage it reached keeps their curves too); a copy left
   // in the folder by an earlier run goes.
   const std::pair<const char*, bool> sides[] = {
