@@ -92,6 +92,14 @@ class Browser:
                 return m["result"]
             self.events.append(m)
 
+    def new_page(self):
+        """A blank tab's session, its page, script and log events on."""
+        target = self.call("Target.createTarget", url="about:blank")["targetId"]
+        session = self.call("Target.attachToTarget", targetId=target, flatten=True)["sessionId"]
+        for domain in ("Page", "Runtime", "Log"):
+            self.call(domain + ".enable", session)
+        return session
+
     def wait_for(self, method):
         while True:
             for k, m in enumerate(self.events):
@@ -158,10 +166,7 @@ def main():
             os.symlink(os.path.join(examples, name), os.path.join(work, name))
         browser = Browser(os.path.join(work, "profile"))
         try:
-            target = browser.call("Target.createTarget", url="about:blank")["targetId"]
-            session = browser.call("Target.attachToTarget", targetId=target, flatten=True)["sessionId"]
-            for domain in ("Page", "Runtime", "Log"):
-                browser.call(domain + ".enable", session)
+            session = browser.new_page()
             for name, args, status, rate, expected in CASES:
                 check = lambda ok, what: ok or failures.append(name + ": " + what)
                 out = os.path.join(work, "out_" + name)

@@ -52,10 +52,7 @@ def main():
               for run, r in records.items()}
         browser = Browser(os.path.join(work, "profile"))
         try:
-            target = browser.call("Target.createTarget", url="about:blank")["targetId"]
-            session = browser.call("Target.attachToTarget", targetId=target, flatten=True)["sessionId"]
-            for domain in ("Page", "Runtime", "Log"):
-                browser.call(domain + ".enable", session)
+            session = browser.new_page()
             browser.call("Page.navigate", session, url="file://" + os.path.join(out, "summary.html"))
             browser.wait_for("Page.loadEventFired")
             probe = PROBE % {"sn": list(table[0]).index("SN")}
