@@ -1,9 +1,17 @@
 #!/usr/bin/env bash
-# Reading speed of Brevo's Touchstone reader against a widely used Python S-parameter
-# library, side by side on the same generated files: a 16-port file of 10,000 points (MA
-# and RI) and a 4-port file of 5,001 points (MA), written by bench_touchstone_read.
-# Both sides are timed in CPU time (the machine may be shared); the table gives the best
-# of the repetitions and, for Brevo, the median as well.
+# Reading speed of Brevo's two Touchstone readers beside the limit they run against and
+# beside a widely used Python S-parameter library, on the same generated files: a 16-port
+# file of 10,001 points in RI and in MA, every number in its shortest round-trip form,
+# written by bench_read_once.
+#
+# Every measurement is one read in a fresh process, as Brevo reads a file: the CPU time
+# from opening the file to holding its values. The yardstick is one std::from_chars pass
+# over the same numbers (the file read the same way, every number converted and stored);
+# for MA a second pass also turns each pair into a complex value with the same sin and cos
+# the readers use, and the difference between the two is what that trigonometry costs.
+# The programs run in turn, round after round (the machine may be shared); the table
+# gives the best and the median of the rounds, and each reader's speed as a fraction of
+# the from_chars pass (for MA, of the pass with sin and cos as well).
 #
 #   bench/compare-readers.sh [build-dir] [repetitions]
 #
@@ -15,20 +23,15 @@ build_dir=${1:-$source_dir/build}
 repetitions=${2:-5}
 python=/usr/bin/python3
 
-if [ ! -x "$build_dir/bench/bench_touchstone_read" ]; then
+if [ ! -x "$build_dir/bench/bench_read_once" ]; then
   cmake -S "$source_dir" -B "$build_dir" -DCMAKE_BUILD_TYPE=Release >/dev/null
-  cmake --build "$build_dir" -j2 --target bench_touchstone_read >/dev/null
+  cmake --build "$build_dir" -j2 --target bench_read_once >/dev/null
 fi
 
 files=$(mktemp -d "${TMPDIR:-/tmp}/brevo_compare_XXXXXX")
 trap 'rm -rf "$files"' EXIT
+"$build_dir/bench/bench_read_once" write "$files"
 
-# Brevo: the file constructor (open, read, both passes), files kept for the other side.
-BREVO_BENCH_FILES=$files "$build_dir/bench/bench_touchstone_read" \
-  --benchmark_filter='BM_ReadFile' --benchmark_repetitions="$repetitions" \
-  --benchmark_format=json --benchmark_out="$files/brevo.json" >/dev/null 2>&1
-
-# The Python library, when it can be had.
 have_python=1
 if ! "$python" -c 'import skrf' >/dev/null 2>&1; then
   if ! bash "$source_dir/scripts/ensure-packages.sh" python3-scikit-rf >/dev/null 2>&1 ||
@@ -38,54 +41,72 @@ if ! "$python" -c 'import skrf' >/dev/null 2>&1; then
   fi
 fi
 
-"$python" - "$files" "$repetitions" "$have_python" <<'EOF'
-import json, os, resource, statistics, sys, warnings
-folder, repetitions, have_python = sys.argv[1], int(sys.argv[2]), sys.argv[3] == "1"
+"$python" - "$build_dir/bench/bench_read_once" "$files" "$repetitions" "$have_python" <<'EOF'
+import os, statistics, subprocess, sys
+program, folder, repetitions, have_python = sys.argv[1], sys.argv[2], int(sys.argv[3]), sys.argv[4] == "1"
+files = [("sixteen_port_ri.s16p", "RI"), ("sixteen_port_ma.s16p", "MA")]
+# The Python library, one read in a fresh interpreter, timed after its import.
+skrf_read = r'''
+import contextlib, io, resource, sys, warnings
 warnings.filterwarnings("ignore")
-cases = [("BM_ReadFile16PortMA", "sixteen_port_ma.s16p"),
-         ("BM_ReadFile16PortRI", "sixteen_port_ri.s16p"),
-         ("BM_ReadFile4PortMA", "four_port_ma.s4p")]
-
-runs = {}
-for b in json.load(open(os.path.join(folder, "brevo.json")))["benchmarks"]:
-    if b.get("run_type") == "iteration":
-        # cpu_time is per iteration, in the benchmark's unit (ms here)
-        runs.setdefault(b["run_name"], []).append(b["cpu_time"] / 1e3)
-
+with contextlib.redirect_stdout(io.StringIO()), contextlib.redirect_stderr(io.StringIO()):
+    import skrf
 def cpu():
     r = resource.getrusage(resource.RUSAGE_SELF)
     return r.ru_utime + r.ru_stime
+t = cpu()
+n = skrf.Network(sys.argv[1])
+print(cpu() - t, len(n.f))
+'''
+def modes(fmt):
+    m = [("from_chars", "from_chars pass")]
+    if fmt != "RI":
+        m.append(("polar", "from_chars + sin/cos"))
+    m += [("longstanding", "long-standing reader"), ("standard", "standard reader")]
+    if have_python:
+        m.append(("skrf", "scikit-rf"))
+    return m
 
-python_times = {}
-if have_python:
-    import io, contextlib
-    with contextlib.redirect_stdout(io.StringIO()), contextlib.redirect_stderr(io.StringIO()):
-        import skrf
-    for _, name in cases:
+times = {}
+for round in range(repetitions):
+    for name, fmt in files:
         path = os.path.join(folder, name)
-        times = []
-        for _ in range(max(1, min(repetitions, 3))):
-            t = cpu()
-            skrf.Network(path)
-            times.append(cpu() - t)
-        python_times[name] = times
+        for mode, _ in modes(fmt):
+            if mode == "skrf":
+                if round >= 3:
+                    continue   # seconds a read; three are enough
+                cmd = [sys.executable, "-c", skrf_read, path]
+            else:
+                cmd = [program, mode, path]
+            out = subprocess.run(cmd, check=True, capture_output=True, text=True).stdout.split()
+            if int(out[1]) != 10001:
+                sys.exit("%s read %s frequencies from %s" % (mode, out[1], name))
+            times.setdefault((name, mode), []).append(float(out[0]))
 
-print("%-22s %8s | %10s %10s %8s | %10s %8s | %7s" %
-      ("file", "MB", "Brevo best", "median", "MB/s", "skrf best", "MB/s", "ratio"))
-for bench, name in cases:
-    path = os.path.join(folder, name)
-    mb = os.path.getsize(path) / 1e6
-    t = runs.get(bench)
-    if not t:
-        print("%-22s %8.1f | no Brevo figure" % (name, mb))
-        continue
-    best, median = min(t), statistics.median(t)
-    line = "%-22s %8.1f | %8.1fms %8.1fms %8.0f |" % (name, mb, best * 1e3, median * 1e3, mb / best)
-    if name in python_times:
-        p = min(python_times[name])
-        line += " %8.0fms %8.1f | %6.1fx" % (p * 1e3, mb / p, p / best)
-    else:
-        line += " %10s %8s | %7s" % ("-", "-", "-")
-    print(line)
-print("ratio: the Python library's best CPU time over Brevo's best on the same file")
+print("%-21s %-21s %9s %9s %7s | %11s %13s" %
+      ("file", "read by", "best", "median", "MB/s", "/ from_chars", "/ with sin+cos"))
+for name, fmt in files:
+    mb = os.path.getsize(os.path.join(folder, name)) / 1e6
+    base = min(times[(name, "from_chars")])
+    trig = min(times[(name, "polar")]) if fmt != "RI" else None
+    for mode, label in modes(fmt):
+        t = times[(name, mode)]
+        best = min(t)
+        line = "%-21s %-21s %7.1fms %7.1fms %7.0f |" % (
+            name if mode == "from_chars" else "", label, best * 1e3, statistics.median(t) * 1e3, mb / best)
+        if mode not in ("from_chars", "polar"):
+            line += " %11.2f" % (base / best)
+            if trig is not None:
+                line += " %13.2f" % (trig / best)
+        print(line)
+    if trig is not None:
+        print("%-21s sin and cos of the %d pairs: %.1f ms (%.0f%% of the pass with them)" %
+              ("", 10001 * 256, (trig - base) * 1e3, 100 * (trig - base) / trig))
+    if have_python:
+        sk = min(times[(name, "skrf")])
+        print("%-21s scikit-rf over the readers: %.1fx (long-standing), %.1fx (standard)" %
+              ("", sk / min(times[(name, "longstanding")]), sk / min(times[(name, "standard")])))
+print("CPU time of one read in a fresh process, best and median of %d rounds (scikit-rf: %d);"
+      % (repetitions, min(repetitions, 3)))
+print("'/ from_chars': the from_chars pass's best time over the reader's, 1.00 = as fast")
 EOF

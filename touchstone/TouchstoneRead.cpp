@@ -77,6 +77,7 @@ using touchstone_detail::eightDigitValue;
 using touchstone_detail::kPow10Int;
 using touchstone_detail::kRoom;
 using touchstone_detail::nonDigitBytes;
+using touchstone_detail::wideDecimal;
 
 // A decimal number [start, end) the quick path cannot convert exactly (long mantissa,
 // large exponent): std::from_chars where it takes the text, else strtod.
@@ -94,10 +95,10 @@ using touchstone_detail::nonDigitBytes;
 }
 
 // One number as strtod reads it, from b (white space first) up to e. The common decimal
-// form is scanned here; when its digits fit 64 bits and the power of ten is exact, one
-// IEEE multiply or divide gives the correctly rounded result, the same bits as strtod.
-// Other decimals go to std::from_chars (correctly rounded too), and whatever that will
-// not take to strtod. With Convert false only the extent is found (the sizing pass).
+// form is scanned here; when its digits fit 53 bits and the power of ten is exact, one
+// IEEE multiply or divide gives the correctly rounded result, the same bits as strtod,
+// and up to 19 digits mostly convert by wideDecimal. Other decimals go to std::from_chars
+// (correctly rounded too), and whatever that will not take to strtod. With Convert false only the extent is found (the sizing pass).
 template <bool Convert>
 [[gnu::always_inline]] inline std::size_t scan(const char* b, const char* e, const char* limit,
                                                double* value) {
@@ -154,7 +155,7 @@ template <bool Convert>
       const auto m = static_cast<double>(mantissa);
       v = e10 < 0 ? m / kPow10[static_cast<std::size_t>(-e10)]
                   : m * kPow10[static_cast<std::size_t>(e10)];
-    } else {
+    } else if (!exact || !wideDecimal(mantissa, e10, &v)) {
       return carefulDecimal(b, start, p, e, value);
     }
     *value = sign == '-' ? -v : v;
@@ -166,8 +167,8 @@ template <bool Convert>
 // checks, for lines whose last character is white space and that have at least eight
 // bytes of text after them: every step stops at a character that is not part of the
 // number, at the latest at that white space, and every eight-byte word read lies inside
-// the text. Up to seven integer and fifteen fraction digits, an exponent of up to four
-// digits; the value by one exact multiply or divide, as scan() gives it. Returns the end
+// the text. Up to seven integer digits and 19 digits in all, an exponent of up to four
+// digits; the value as scan() gives it. Returns the end
 // of the number, or null for anything else (the caller then scans the careful way).
 inline const char* quickNumber(const char* p, double* value) {
   const char* q = p;
@@ -189,13 +190,9 @@ inline const char* quickNumber(const char* p, double* value) {
   int fraction = 0;
   if (*q == '.') {
     ++q;
-    int n = digitWord(q, &w);
-    if (n > 0) mantissa = mantissa * kPow10Int[n] + valueOf(w, n);
-    q += n;
-    fraction = n;
-    if (n == 8) {
+    for (int n = 8; n == 8;) {   // below 10^19 while there are at most 19 digits
       n = digitWord(q, &w);
-      if (n == 8 || whole + 8 + n > 19) return nullptr;
+      if (whole + fraction + n > 19) return nullptr;
       if (n > 0) mantissa = mantissa * kPow10Int[n] + valueOf(w, n);
       q += n;
       fraction += n;
@@ -217,10 +214,13 @@ inline const char* quickNumber(const char* p, double* value) {
     }
   }
   const int e10 = exponent - fraction;
-  if (mantissa > (std::uint64_t{1} << 53) || e10 < -22 || e10 > 22) return nullptr;
-  const auto m = static_cast<double>(mantissa);
-  const double v = e10 < 0 ? m / kPow10[static_cast<std::size_t>(-e10)]
-                           : m * kPow10[static_cast<std::size_t>(e10)];
+  double v;
+  if (mantissa <= (std::uint64_t{1} << 53) && e10 >= -22 && e10 <= 22) {
+    const auto m = static_cast<double>(mantissa);
+    v = e10 < 0 ? m / kPow10[static_cast<std::size_t>(-e10)] : m * kPow10[static_cast<std::size_t>(e10)];
+  } else if (!wideDecimal(mantissa, e10, &v)) {
+    return nullptr;
+  }
   *value = negative ? -v : v;
   return q;
 }

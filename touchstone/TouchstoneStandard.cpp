@@ -55,8 +55,9 @@ constexpr double kExactPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7
 // exponent; from p (not white space) to the next delimiter. Returns the end, or null
 // when the token is not such a number or is too large for a double. One pass: the
 // digits are gathered as they are checked, and where they fit 53 bits and the power of
-// ten is exact, one multiplication or division gives the correctly rounded double;
-// anything else goes to std::from_chars, which rounds correctly too.
+// ten is exact, one multiplication or division gives the correctly rounded double, and
+// most other mantissas of up to 19 digits convert by wideDecimal; anything else goes to
+// std::from_chars, which rounds correctly too.
 const char* strictNumber(const char* p, const char* e, double* value) {
   const char* q = p;
   const bool negative = q < e && *q == '-';
@@ -89,6 +90,10 @@ const char* strictNumber(const char* p, const char* e, double* value) {
   if (fits && mantissa <= (std::uint64_t{1} << 53) && power >= -22 && power <= 22) {
     const double m = static_cast<double>(mantissa);
     const double v = power >= 0 ? m * kExactPowers[power] : m / kExactPowers[-power];
+    *value = negative ? -v : v;
+    return q;
+  }
+  if (double v; fits && touchstone_detail::wideDecimal(mantissa, power, &v)) {
     *value = negative ? -v : v;
     return q;
   }

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 
 namespace touchstone_detail {
 
@@ -71,6 +72,35 @@ inline void digitRun(const char*& p, const char* e, const char* limit, std::uint
       else
         exact = false;
     }
+  }
+}
+
+// m * 10^e10 as the nearest double (ties to even, as strtod rounds), for a mantissa of up
+// to 19 digits that a double does not hold exactly or a power of ten that is not an exact
+// double: true with *out set, or false when this way cannot tell (the caller then converts
+// the text the careful way). Where long double carries a 64-bit significand, m is exact in
+// it and so is 10^|e10| up to 10^27 (5^27 < 2^64); one multiplication or division rounds
+// m * 10^e10 once to 64 bits, and rounding that to 53 bits gives the nearest double unless
+// the 64-bit result lies exactly halfway between two doubles (its low 11 bits 10000000000):
+// only then could the exact value have been on the other side of that halfway point.
+inline bool wideDecimal(std::uint64_t m, long long e10, double* out) {
+  if constexpr (std::numeric_limits<long double>::digits == 64 &&
+                std::endian::native == std::endian::little) {
+    static constexpr long double kPow10Wide[28] = {
+        1e0L,  1e1L,  1e2L,  1e3L,  1e4L,  1e5L,  1e6L,  1e7L,  1e8L,  1e9L,
+        1e10L, 1e11L, 1e12L, 1e13L, 1e14L, 1e15L, 1e16L, 1e17L, 1e18L, 1e19L,
+        1e20L, 1e21L, 1e22L, 1e23L, 1e24L, 1e25L, 1e26L, 1e27L};
+    if (e10 < -27 || e10 > 27) return false;
+    const auto x = static_cast<long double>(m);
+    const long double r = e10 < 0 ? x / kPow10Wide[-e10] : x * kPow10Wide[e10];
+    std::uint64_t significand;
+    std::memcpy(&significand, &r, sizeof significand);   // the low eight bytes
+    if ((significand & 0x7FF) == 0x400) return false;
+    *out = static_cast<double>(r);
+    return true;
+  } else {
+    (void)m, (void)e10, (void)out;
+    return false;
   }
 }
 
