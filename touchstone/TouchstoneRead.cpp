@@ -3,8 +3,9 @@
 //
 // The reader sees the text exactly as a line reader with a 1024-byte buffer would: a
 // line is cut after 1023 characters and the rest is handled as a line of its own, and
-// a NUL byte ends what the line holds. Three passes run over one buffer: the header up
-// to the option line, a sizing pass that only counts items, and the value pass that
+// a NUL byte ends what the line holds. The header is read up to the option line; the
+// usual file then takes one pass that sizes the set and reads its values together. Any
+// other text takes two: a sizing pass that only counts items, and the value pass that
 // fills one block allocated at its final size.
 #include "TouchstoneCore.h"
 #include "detail/Digits.h"
@@ -651,6 +652,88 @@ std::string tooLargeMessage(const std::string& name, const Sizes& z, const char*
   return line;
 }
 
+// True when a set of these counts is more than the reader allocates.
+bool tooLarge(long long records, long long ports) {
+  const long long perPoint = ports * ports;  // ports < 2^31 here: the text holds 2 p^2 items
+  return records > INT_MAX || ports > INT_MAX || (perPoint > 0 && records > kMaxSetValues / perPoint) ||
+         records * 8 + records * perPoint * 16 > kMaxSetBytes;
+}
+
+struct OnePass {
+  std::shared_ptr<std::vector<double>> freq = std::make_shared<std::vector<double>>();
+  std::shared_ptr<std::vector<complex>> data = std::make_shared<std::vector<complex>>();
+  long long records = 0, ports = 0;
+};
+
+// Sizing and values in one pass, for the usual file: every data line holds numbers only,
+// each record is a line with the frequency and pairs followed by lines of pairs, and every
+// record holds as many pairs as the first. The sizing pass would count the same records
+// and ports and the value pass would fill every one of them with these values. False for
+// any other text (the caller then reads it in two passes), or when the set would be too
+// large; comments met are kept either way, as the sizing pass keeps them.
+template <format F>
+bool readInOnePass(LineCutter& lines, const char* limit, double unit, Comments& comments, OnePass& out) {
+  std::vector<double>& freq = *out.freq;
+  std::vector<complex>& data = *out.data;
+  long long records = 0, ports = 0, values = 0, perRecord = 0;  // perRecord: 2 ports^2
+  const char* firstRecord = nullptr;
+  constexpr int kMost = 1024;  // more numbers than a piece of 1023 characters can hold
+  double numbers[kMost];
+  const char* b;
+  const char* e;
+  while (lines.next(&b, &e)) {
+    const char* p = skipSpace(b, e);
+    if (p == e) continue;
+    if (*p == '!') {
+      keepComment(comments, p, e);
+      continue;
+    }
+    const bool quick = isSpace(e[-1]) && limit - e >= 8;
+    int n = 0;
+    for (const char* at = skipSpace(p, e); at != e; at = skipSpace(at, e)) {
+      const char* end = quick ? quickNumber(at, &numbers[n]) : nullptr;
+      if (!end) {
+        const std::size_t used = scan<true>(at, e, limit, &numbers[n]);
+        if (used == 0) return false;  // not a number
+        end = at + used;
+      }
+      at = end;
+      if (++n == kMost) return false;
+    }
+    int from = 0;
+    if (n % 2 == 1) {  // a record begins
+      if (records == 0) {
+        firstRecord = b;
+      } else if (records == 1) {
+        ports = floorSqrt(values / 2);
+        perRecord = 2 * ports * ports;
+        if (ports == 0 || values != perRecord) return false;
+        // The first record's length in bytes sizes the rest.
+        const long long estimate = std::min<long long>((limit - b) / (b - firstRecord) + 2, INT_MAX);
+        if (!tooLarge(estimate, ports)) {
+          freq.reserve(static_cast<std::size_t>(estimate));
+          touchstone_detail::reserveOnHugePages(data, static_cast<std::size_t>(estimate * ports * ports));
+        }
+      } else if (values != perRecord) {
+        return false;
+      }
+      if (++records > 1 && tooLarge(records, ports)) return false;
+      freq.push_back(numbers[0] * unit);
+      values = 0;
+      from = 1;
+    } else if (records == 0) {
+      return false;  // pairs before any frequency
+    }
+    values += n - from;
+    if (perRecord && values > perRecord) return false;
+    for (int i = from; i < n; i += 2) data.push_back(pairValue<F>(numbers[i], numbers[i + 1]));
+  }
+  if (records < 2 || values != perRecord) return false;
+  out.records = records;
+  out.ports = ports;
+  return true;
+}
+
 }  // namespace
 
 ReadResult parseTouchstone(std::string_view text, std::string fileName) {
@@ -666,20 +749,40 @@ ReadResult parseTouchstone(std::string_view text, std::string fileName) {
     return result;
   }
   const std::size_t dataStart = lines.position();
+  const std::size_t headerComments = set.comments.size();
+  OnePass one;
+  bool read = false;
+  try {
+    switch (header.fmt) {
+      case RI: read = readInOnePass<RI>(lines, textEnd, header.unit, set.comments, one); break;
+      case MA: read = readInOnePass<MA>(lines, textEnd, header.unit, set.comments, one); break;
+      case DB: read = readInOnePass<DB>(lines, textEnd, header.unit, set.comments, one); break;
+      case MR: read = readInOnePass<MR>(lines, textEnd, header.unit, set.comments, one); break;
+    }
+  } catch (const std::bad_alloc&) {
+    read = false;
+  }
+  if (read) {
+    set.freq = std::move(one.freq);
+    set.data = std::move(one.data);
+    set.nFreq = static_cast<int>(one.records);
+    set.nPorts = static_cast<int>(one.ports);
+    return result;
+  }
+  one = OnePass();
+  set.comments.resize(headerComments);
+  lines.seek(dataStart);
   const Sizes z = sizeRecords(lines, textEnd, set.comments, result.touchstone2Keywords);
   const long long records = z.records, ports = z.ports;
 
   // Refuse what would not fit before allocating anything.
-  const long long perPoint = ports * ports;  // ports < 2^31 here: the text holds 2 p^2 items
-  const bool tooLarge = records > INT_MAX || ports > INT_MAX ||
-                        (perPoint > 0 && records > kMaxSetValues / perPoint) ||
-                        records * 8 + records * perPoint * 16 > kMaxSetBytes;
+  const long long perPoint = ports * ports;
   auto refuse = [&](const char* why) {
     result.message = tooLargeMessage(*set.name, z, why);
     result.status = ReadStatus::tooLarge;
     return result;
   };
-  if (tooLarge) return refuse(", more than the 4 GiB a set may take; not read");
+  if (tooLarge(records, ports)) return refuse(", more than the 4 GiB a set may take; not read");
   try {
     set.freq = zeros<double>(static_cast<std::size_t>(records));
     set.data = reserved<complex>(static_cast<std::size_t>(records * perPoint));
