@@ -78,6 +78,7 @@ using touchstone_detail::eightDigitValue;
 using touchstone_detail::kPow10Int;
 using touchstone_detail::kRoom;
 using touchstone_detail::nonDigitBytes;
+using touchstone_detail::quickDecimal;
 using touchstone_detail::wideDecimal;
 
 // A decimal number [start, end) the quick path cannot convert exactly (long mantissa,
@@ -162,68 +163,6 @@ template <bool Convert>
     *value = sign == '-' ? -v : v;
     return consumed;
   }
-}
-
-// The common decimal number at p (its first character, not white space) without bounds
-// checks, for lines whose last character is white space and that have at least eight
-// bytes of text after them: every step stops at a character that is not part of the
-// number, at the latest at that white space, and every eight-byte word read lies inside
-// the text. Up to seven integer digits and 19 digits in all, an exponent of up to four
-// digits; the value as scan() gives it. Returns the end
-// of the number, or null for anything else (the caller then scans the careful way).
-inline const char* quickNumber(const char* p, double* value) {
-  const char* q = p;
-  const bool negative = *q == '-';
-  q += (*q == '-') | (*q == '+');
-  auto digitWord = [](const char* at, std::uint64_t* w) {
-    std::memcpy(w, at, 8);
-    const std::uint64_t flags = nonDigitBytes(*w);
-    return flags ? std::countr_zero(flags) / 8 : 8;
-  };
-  auto valueOf = [](std::uint64_t w, int n) -> std::uint64_t {   // the first n digits, n > 0
-    return eightDigitValue((w - 0x3030303030303030) << (8 * (8 - n)));
-  };
-  std::uint64_t w;
-  const int whole = digitWord(q, &w);
-  if (whole == 8) return nullptr;
-  std::uint64_t mantissa = whole > 0 ? valueOf(w, whole) : 0;
-  q += whole;
-  int fraction = 0;
-  if (*q == '.') {
-    ++q;
-    for (int n = 8; n == 8;) {   // below 10^19 while there are at most 19 digits
-      n = digitWord(q, &w);
-      if (whole + fraction + n > 19) return nullptr;
-      if (n > 0) mantissa = mantissa * kPow10Int[n] + valueOf(w, n);
-      q += n;
-      fraction += n;
-    }
-  }
-  if (whole + fraction == 0) return nullptr;   // ".", "-", inf, nan, text
-  if ((*q | 0x20) == 'x') return nullptr;      // hexadecimal, or "0x" read as 0
-  int exponent = 0;
-  if ((*q | 0x20) == 'e') {
-    const char* r = q + 1;
-    const bool negativeExponent = *r == '-';
-    r += (*r == '-') | (*r == '+');
-    if (isDigit(*r)) {   // "1e" and "1e+" leave the "e" unread
-      int digits = 0;
-      for (; isDigit(*r) && digits < 4; ++r, ++digits) exponent = exponent * 10 + (*r - '0');
-      if (isDigit(*r)) return nullptr;
-      if (negativeExponent) exponent = -exponent;
-      q = r;
-    }
-  }
-  const int e10 = exponent - fraction;
-  double v;
-  if (mantissa <= (std::uint64_t{1} << 53) && e10 >= -22 && e10 <= 22) {
-    const auto m = static_cast<double>(mantissa);
-    v = e10 < 0 ? m / kPow10[static_cast<std::size_t>(-e10)] : m * kPow10[static_cast<std::size_t>(e10)];
-  } else if (!wideDecimal(mantissa, e10, &v)) {
-    return nullptr;
-  }
-  *value = negative ? -v : v;
-  return q;
 }
 
 // The text seen line by line as a 1024-byte line buffer delivers it.
@@ -510,7 +449,7 @@ int readValues(LineCutter& lines, const char* limit, double unit, int nFreq, int
       const char* at = skipSpace(from, e);
       if (at == e) return nullptr;
       if (quick) {
-        if (const char* end = quickNumber(at, x)) return end;
+        if (const char* end = quickDecimal(at, x)) return end;
       }
       const std::size_t used = scan<true>(at, e, limit, x);
       return used ? at + used : nullptr;
@@ -691,7 +630,7 @@ bool readInOnePass(LineCutter& lines, const char* limit, double unit, Comments& 
     const bool quick = isSpace(e[-1]) && limit - e >= 8;
     int n = 0;
     for (const char* at = skipSpace(p, e); at != e; at = skipSpace(at, e)) {
-      const char* end = quick ? quickNumber(at, &numbers[n]) : nullptr;
+      const char* end = quick ? quickDecimal(at, &numbers[n]) : nullptr;
       if (!end) {
         const std::size_t used = scan<true>(at, e, limit, &numbers[n]);
         if (used == 0) return false;  // not a number

@@ -56,9 +56,17 @@ constexpr double kExactPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7
 // when the token is not such a number or is too large for a double. One pass: the
 // digits are gathered as they are checked, and where they fit 53 bits and the power of
 // ten is exact, one multiplication or division gives the correctly rounded double, and
-// most other mantissas of up to 19 digits convert by wideDecimal; anything else goes to
-// std::from_chars, which rounds correctly too.
+// most other mantissas of up to 19 digits convert by wideDecimal (the common short forms
+// by quickDecimal, without bounds checks); anything else goes to std::from_chars, which
+// rounds correctly too.
 const char* strictNumber(const char* p, const char* e, double* value) {
+  if (double v; e - p >= 40) {   // far enough from the end for the quick scan's reads
+    if (const char* q = touchstone_detail::quickDecimal(p, &v)) {
+      if (!isDelimiter(*q)) return nullptr;
+      *value = v;
+      return q;
+    }
+  }
   const char* q = p;
   const bool negative = q < e && *q == '-';
   if (q < e && (*q == '+' || *q == '-')) ++q;

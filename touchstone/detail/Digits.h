@@ -104,4 +104,71 @@ inline bool wideDecimal(std::uint64_t m, long long e10, double* out) {
   }
 }
 
+// Powers of ten that are exact doubles.
+inline constexpr double kPow10Exact[23] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                           1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                           1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+// The common decimal number at p (its first character, not white space) without bounds
+// checks: every step stops at a character that is not part of the number, and no byte
+// is read 40 or more bytes after p, nor eight or more after the first white space that
+// follows p; the caller makes sure the buffer holds one of those. Up to seven integer digits and 19
+// digits in all, an exponent of up to four digits; the value correctly rounded, as strtod
+// gives it. Returns the end of the number (what follows is not looked at beyond an 'x'),
+// or null for anything else (the caller then scans the careful way).
+[[gnu::always_inline]] inline const char* quickDecimal(const char* p, double* value) {
+  const char* q = p;
+  const bool negative = *q == '-';
+  q += (*q == '-') | (*q == '+');
+  auto digitWord = [](const char* at, std::uint64_t* w) {
+    std::memcpy(w, at, 8);
+    const std::uint64_t flags = nonDigitBytes(*w);
+    return flags ? std::countr_zero(flags) / 8 : 8;
+  };
+  auto valueOf = [](std::uint64_t w, int n) -> std::uint64_t {   // the first n digits, n > 0
+    return eightDigitValue((w - 0x3030303030303030) << (8 * (8 - n)));
+  };
+  std::uint64_t w;
+  const int whole = digitWord(q, &w);
+  if (whole == 8) return nullptr;
+  std::uint64_t mantissa = whole > 1 ? valueOf(w, whole) : whole == 1 ? (w & 0xF) : 0;
+  q += whole;
+  int fraction = 0;
+  if (*q == '.') {
+    ++q;
+    for (int n = 8; n == 8;) {   // below 10^19 while there are at most 19 digits
+      n = digitWord(q, &w);
+      if (whole + fraction + n > 19) return nullptr;
+      if (n > 0) mantissa = mantissa * kPow10Int[n] + valueOf(w, n);
+      q += n;
+      fraction += n;
+    }
+  }
+  if (whole + fraction == 0) return nullptr;   // ".", "-", inf, nan, text
+  if ((*q | 0x20) == 'x') return nullptr;      // hexadecimal, or "0x" read as 0
+  int exponent = 0;
+  if ((*q | 0x20) == 'e') {
+    const char* r = q + 1;
+    const bool negativeExponent = *r == '-';
+    r += (*r == '-') | (*r == '+');
+    if (isDecimalDigit(*r)) {   // "1e" and "1e+" leave the "e" unread
+      int digits = 0;
+      for (; isDecimalDigit(*r) && digits < 4; ++r, ++digits) exponent = exponent * 10 + (*r - '0');
+      if (isDecimalDigit(*r)) return nullptr;
+      if (negativeExponent) exponent = -exponent;
+      q = r;
+    }
+  }
+  const int e10 = exponent - fraction;
+  double v;
+  if (mantissa <= (std::uint64_t{1} << 53) && e10 >= -22 && e10 <= 22) {
+    const auto m = static_cast<double>(mantissa);
+    v = e10 < 0 ? m / kPow10Exact[-e10] : m * kPow10Exact[e10];
+  } else if (!wideDecimal(mantissa, e10, &v)) {
+    return nullptr;
+  }
+  *value = negative ? -v : v;
+  return q;
+}
+
 }  // namespace touchstone_detail
