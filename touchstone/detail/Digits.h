@@ -90,8 +90,9 @@ inline bool wideDecimal(std::uint64_t m, long long e10, double* out) {
         1e0L,  1e1L,  1e2L,  1e3L,  1e4L,  1e5L,  1e6L,  1e7L,  1e8L,  1e9L,
         1e10L, 1e11L, 1e12L, 1e13L, 1e14L, 1e15L, 1e16L, 1e17L, 1e18L, 1e19L,
         1e20L, 1e21L, 1e22L, 1e23L, 1e24L, 1e25L, 1e26L, 1e27L};
-    if (e10 < -27 || e10 > 27) return false;
-    const auto x = static_cast<long double>(m);
+    // Below 2^63 m converts as a signed integer, in one instruction.
+    if (e10 < -27 || e10 > 27 || m >> 63) return false;
+    const auto x = static_cast<long double>(static_cast<std::int64_t>(m));
     const long double r = e10 < 0 ? x / kPow10Wide[-e10] : x * kPow10Wide[e10];
     std::uint64_t significand;
     std::memcpy(&significand, &r, sizeof significand);   // the low eight bytes
