@@ -24,7 +24,7 @@ struct BenchFile {
 };
 
 // A temporary folder that goes when the program ends; with BREVO_BENCH_FILES set, that
-// folder instead, and the files stay (bench/compare-readers.sh reads them with another
+// folder instead, and the files stay (for another program to read them with another
 // reader).
 struct Scratch {
   std::string path;
