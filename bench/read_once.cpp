@@ -25,6 +25,7 @@
 #include <string_view>
 #include <vector>
 
+#include "cpuTime.h"
 #include "TouchstoneCore.h"
 #include "TouchstoneStandard.h"
 #include "detail/FileText.h"
@@ -32,12 +33,6 @@
 namespace {
 
 using complex = std::complex<double>;
-
-double cpuSeconds() {
-  timespec t{};
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-  return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
-}
 
 // A channel-like set: loss growing with frequency, phase falling with a delay, weaker
 // coupling off the diagonal; every number written in its shortest round-trip form.

@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "cpuTime.h"
 #include "entry.h"
 #include "phasorSums.h"
 #include "stages.h"
@@ -34,12 +35,6 @@ namespace {
 using cd = std::complex<double>;
 constexpr int kPoints = 5001;
 constexpr int kAggressors = 8;
-
-double cpuSeconds() {
-  timespec t;
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-  return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
-}
 
 // 4-port RI file: through pairs 1->2 and 3->4 (ports 1 3 => 2 4) scaled by gain, with a
 // delay and a loss; small reflections on the diagonal.
@@ -149,13 +144,6 @@ int wholeRun(const std::vector<std::string>& arguments, double* lap) {
   rs.arguments = arguments;
   LapTimer timer(lap);
   return runAnalysis(rs, &timer);
-}
-
-double median(std::vector<double> v) {
-  if (v.empty()) return 0;
-  std::sort(v.begin(), v.end());
-  const std::size_t h = v.size() / 2;
-  return v.size() % 2 ? v[h] : 0.5 * (v[h - 1] + v[h]);
 }
 
 // Each iteration makes one whole run and, outside the timed part, reads every input once,

@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "cpuTime.h"
 #include "entry.h"
 #include "stages.h"
 
@@ -30,12 +31,6 @@ using cd = std::complex<double>;
 constexpr int kPorts = 32;
 constexpr int kPoints = 5001;
 constexpr int kAggressors = 16;
-
-double cpuSeconds() {
-  timespec t;
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-  return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
-}
 
 // Port pairs (2p-1, 2p) on the near end, (2p-1+16, 2p+16) on the far end: a through path
 // from each near pair to its far pair, weak coupling everywhere else.
@@ -91,13 +86,6 @@ double oneRead(FILE* sink) {
   Sparams s(theFile().file.string(), sink);
   benchmark::DoNotOptimize(s);
   return cpuSeconds() - t;
-}
-
-double median(std::vector<double> v) {
-  if (v.empty()) return 0;
-  std::sort(v.begin(), v.end());
-  const std::size_t h = v.size() / 2;
-  return v.size() % 2 ? v[h] : 0.5 * (v[h - 1] + v[h]);
 }
 
 void BM_OneRead(benchmark::State& state) {
