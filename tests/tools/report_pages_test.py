@@ -5,7 +5,7 @@ of run.json, the pulse peak where the side file .wv1 puts it in UI at the run's 
 and 53.125 GBd); the folder's files Brevo's own; brevo-report's own failures status 2.
 usage: report_pages_test.py BREVO_REPORT BREVO EXAMPLES_DIR
 """
-import json, os, select, shutil, subprocess, sys, tempfile
+import json, os, select, shutil, signal, subprocess, sys, tempfile
 
 RATE_25, RATE_53 = 25.78125e9, 53.125e9
 # name, Brevo arguments, exit status, rate, the charts the page must draw
@@ -57,6 +57,7 @@ class Browser:
         def pipes():   # the browser reads commands on fd 3 and writes answers on fd 4
             a, b = os.dup(to_browser), os.dup(from_browser)   # neither may sit on 3 or 4 already
             os.dup2(a, 3), os.dup2(b, 4)
+            os.setsid()   # the browser and its helpers in one group, stopped together
 
         self.proc = subprocess.Popen(
             ["chromium", "--headless", "--no-sandbox", "--disable-gpu", "--remote-debugging-pipe", "--no-first-run",
@@ -66,7 +67,9 @@ class Browser:
         self.buffer, self.next_id, self.events = b"", 0, []
 
     def close(self):
-        self.proc.kill()
+        # The whole group: a helper process left running still writes into the profile
+        # folder while it is removed.
+        os.killpg(self.proc.pid, signal.SIGKILL)
         self.proc.wait(timeout=DEADLINE)
         os.close(self.commands), os.close(self.answers)
 
