@@ -6,11 +6,10 @@
 #include <cstdio>
 #include <cstring>
 #include <algorithm>
-#include <numbers>
 #include <vector>
 
 #include "channelModel.h"
-#include "phasorSums.h"
+#include "chirpSums.h"
 #include "sideColumns.h"
 #include "stages.h"
 
@@ -37,32 +36,25 @@ int refuse(RunState& rs, const char* text) {
 PeriodWaveforms periodSums(const PeriodInputs& in, int nT, bool withPulses) {
   PeriodWaveforms out;
   if (nT <= 0) return out;
-  out.ildPulse.assign(nT, 0.0);
-  PhasorSpectra spectra;
-  spectra.frequencies = static_cast<int>(in.stepRe.size());
-  spectra.stepRe = in.stepRe.data();
-  spectra.stepIm = in.stepIm.data();
-  spectra.sums = 1;
-  spectra.re[0] = in.ildRe.data(), spectra.im[0] = in.ildIm.data();
-  double* sums[PhasorSpectra::kMaxSums] = {out.ildPulse.data()};
+  std::vector<ChirpSpectrum> spectra{{in.ildRe, in.ildIm}};
   // Without the measured spectrum the measured pulse is the fitted pulse plus the
   // deviation's pulse (T = F + ILD), which saves a third of the work.
   const bool thruGiven = !in.thruRe.empty();
   if (withPulses) {
-    out.fitPulse.assign(nT, 0.0);
-    out.pulse.assign(nT, 0.0);
-    spectra.re[1] = in.fitRe.data(), spectra.im[1] = in.fitIm.data();
-    sums[1] = out.fitPulse.data();
-    spectra.sums = 2;
+    spectra.push_back({in.fitRe, in.fitIm});
+    if (thruGiven) spectra.push_back({in.thruRe, in.thruIm});
+  }
+  std::vector<std::vector<double>> sums = chirpSums(spectra, in.turns, nT);
+  out.ildPulse = std::move(sums[0]);
+  if (withPulses) {
+    out.fitPulse = std::move(sums[1]);
     if (thruGiven) {
-      spectra.re[2] = in.thruRe.data(), spectra.im[2] = in.thruIm.data();
-      sums[2] = out.pulse.data();
-      spectra.sums = 3;
+      out.pulse = std::move(sums[2]);
+    } else {
+      out.pulse.resize(static_cast<std::size_t>(nT));
+      for (int n = 0; n < nT; ++n) out.pulse[n] = out.fitPulse[n] + out.ildPulse[n];
     }
   }
-  sumPhasors(spectra, nT, sums);
-  if (withPulses && !thruGiven)
-    for (int n = 0; n < nT; ++n) out.pulse[n] = out.fitPulse[n] + out.ildPulse[n];
   return out;
 }
 
@@ -121,8 +113,7 @@ PeriodInputs thruOnGrid(RunState& rs, const UniformGrid& g, bool dfe) {
     std::fprintf(fd.get(), "names:  f thru fit ild # all are complex\n");
   }
   PeriodInputs in;
-  const std::complex<double> W = std::exp(std::complex<double>(0, 2 * std::numbers::pi * g.df * g.timeStep));
-  std::complex<double> E = 1;
+  in.turns = g.df * g.timeStep;
   const int inP = rs.inP, inM = rs.inM, outP = rs.outP, outM = rs.outM;
   // The thru entries on the grid, interpolated from the file's points (0 above them).
   std::vector<double> grid(static_cast<std::size_t>(g.nF));
@@ -166,8 +157,6 @@ PeriodInputs thruOnGrid(RunState& rs, const UniformGrid& g, bool dfe) {
     const std::complex<double> cI = G * ild, cF = G * F;
     in.ildRe.push_back(cI.real()), in.ildIm.push_back(cI.imag());
     in.fitRe.push_back(cF.real()), in.fitIm.push_back(cF.imag());
-    in.stepRe.push_back(E.real()), in.stepIm.push_back(E.imag());
-    E *= W;
   }
   closeSideFile(rs, fd, ".fd");
   return in;

@@ -115,16 +115,16 @@ struct ShortWaveforms {
 ShortWaveforms shortPulseSums(const RunState& rs);
 
 // Per grid frequency m the one-sided coefficients of the period sums (G*ILD, G*F, G*T,
-// split into real and imaginary parts) and the grid step phasor E_m = W^m.
+// split into real and imaginary parts), and the phase of one frequency step over one
+// time step, df * timeStep, in turns.
 struct PeriodInputs {
   std::vector<double> ildRe, ildIm, fitRe, fitIm, thruRe, thruIm;
-  std::vector<double> stepRe, stepIm;
+  double turns = 0;
 };
 struct PeriodWaveforms {
   std::vector<double> ildPulse, fitPulse, pulse;   // fitPulse and pulse empty unless asked
 };
-// Sample n of each waveform is the sum over m of Re(c_m * E_m^n), the phasor advanced
-// by one multiplication per sample.
+// Sample n of each waveform is the sum over m of Re(c_m * exp(2*pi*j*turns*m*n)).
 PeriodWaveforms periodSums(const PeriodInputs& in, int nT, bool withPulses);
 
 // Kind of an aggressor on the Thru list from its name: 'N' near end or 'F' far end.

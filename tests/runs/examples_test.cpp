@@ -13,8 +13,9 @@
 // channel, crosstalk and total noise as sums of powers; S/N, BER and interference
 // tolerance; PAM-4 noise amplitudes at sqrt(5/9) of the NRZ ones, S/N at about a quarter;
 // and the rows of the .wv1 and .fd excerpts (pulse, dibit and fitted pulse; thru, fit and
-// ILD) to their printed digits. The .wv2 rows were not worked out again; the period sums
-// behind them are held to the plain loop by SpeedPeriodSums.
+// ILD) to their printed digits. The .wv2 rows were not worked out again: the period sums
+// behind them are held to the exact sums by SpeedPeriodSums, and every printed digit of
+// the whole file was that of direct sums in long double when its hash was taken.
 
 #include "workspace.h"
 

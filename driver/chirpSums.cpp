@@ -1,0 +1,111 @@
+// The sums as a chirp convolution, by the transforms of the FFTW library.
+#include "chirpSums.h"
+
+#include <fftw3.h>
+
+#include <cmath>
+#include <complex>
+#include <memory>
+#include <mutex>
+#include <numbers>
+
+namespace {
+
+using cd = std::complex<double>;
+
+struct FftwFree {
+  void operator()(fftw_complex* p) const { fftw_free(p); }
+};
+using Buffer = std::unique_ptr<fftw_complex[], FftwFree>;
+
+struct PlanDestroy {
+  void operator()(fftw_plan_s* p) const;
+};
+using Plan = std::unique_ptr<fftw_plan_s, PlanDestroy>;
+
+// FFTW's planner is not safe for threads running at once (runs may run in threads);
+// executing a plan is.
+std::mutex& plannerLock() {
+  static std::mutex lock;
+  return lock;
+}
+
+void PlanDestroy::operator()(fftw_plan_s* p) const {
+  const std::lock_guard<std::mutex> hold(plannerLock());
+  fftw_destroy_plan(p);
+}
+
+Plan plan(int length, fftw_complex* data, int sign) {
+  const std::lock_guard<std::mutex> hold(plannerLock());
+  return Plan(fftw_plan_dft_1d(length, data, data, sign, FFTW_ESTIMATE));
+}
+
+// The smallest length of at least n whose only prime factors are 2, 3, 5 and 7, the
+// lengths the transforms take fastest.
+int transformLength(long n) {
+  long best = 1;
+  while (best < n) best *= 2;
+  for (long p7 = 1; p7 < best; p7 *= 7)
+    for (long p5 = p7; p5 < best; p5 *= 5)
+      for (long p3 = p5; p3 < best; p3 *= 3) {
+        long l = p3;
+        while (l < n) l *= 2;
+        if (l < best) best = l;
+      }
+  return static_cast<int>(best);
+}
+
+// exp(j*pi*turns*k^2) for k = 0 .. count-1. half*k^2 is split into its rounded product
+// and the product's exact error (k^2 is exact below 2^53); the whole turns of the
+// rounded product go exactly, leaving a phase under one turn with one rounding.
+std::vector<cd> chirp(double turns, int count) {
+  std::vector<cd> w(static_cast<std::size_t>(count));
+  const double half = 0.5 * turns;
+  for (int k = 0; k < count; ++k) {
+    const double kk = static_cast<double>(k) * k;
+    const double p = half * kk;
+    const double error = std::fma(half, kk, -p);
+    const double fraction = (p - std::nearbyint(p)) + error;
+    const double angle = 2 * std::numbers::pi * fraction;
+    w[static_cast<std::size_t>(k)] = cd(std::cos(angle), std::sin(angle));
+  }
+  return w;
+}
+
+cd at(const fftw_complex* b, int i) { return cd(b[i][0], b[i][1]); }
+void put(fftw_complex* b, int i, cd v) { b[i][0] = v.real(), b[i][1] = v.imag(); }
+
+}  // namespace
+
+std::vector<std::vector<double>> chirpSums(std::span<const ChirpSpectrum> spectra, double turns, int samples) {
+  std::vector<std::vector<double>> out(spectra.size(), std::vector<double>(samples > 0 ? samples : 0, 0.0));
+  if (spectra.empty() || samples <= 0 || spectra[0].re.empty()) return out;
+  const int M = static_cast<int>(spectra[0].re.size()), N = samples;
+  const int L = transformLength(static_cast<long>(M) + N - 1);
+  const std::vector<cd> w = chirp(turns, std::max(M, N));
+
+  // The kernel exp(-j*pi*turns*k^2) for k = -(M-1) .. N-1, wrapped, transformed once;
+  // the 1/L of the inverse transform goes into it.
+  Buffer kernel(fftw_alloc_complex(static_cast<std::size_t>(L)));
+  Buffer work(fftw_alloc_complex(static_cast<std::size_t>(L)));
+  const Plan forwardKernel = plan(L, kernel.get(), FFTW_FORWARD);
+  const Plan forward = plan(L, work.get(), FFTW_FORWARD);
+  const Plan backward = plan(L, work.get(), FFTW_BACKWARD);
+  const double scale = 1.0 / L;
+  for (int i = 0; i < L; ++i) put(kernel.get(), i, 0);
+  for (int k = 0; k < N; ++k) put(kernel.get(), k, std::conj(w[k]) * scale);
+  for (int k = 1; k < M; ++k) put(kernel.get(), L - k, std::conj(w[k]) * scale);
+  fftw_execute(forwardKernel.get());
+
+  for (std::size_t s = 0; s < spectra.size(); ++s) {
+    const ChirpSpectrum& c = spectra[s];
+    for (int m = 0; m < M; ++m) put(work.get(), m, cd(c.re[m], c.im[m]) * w[m]);
+    for (int i = M; i < L; ++i) put(work.get(), i, 0);
+    fftw_execute(forward.get());
+    for (int i = 0; i < L; ++i) put(work.get(), i, at(work.get(), i) * at(kernel.get(), i));
+    fftw_execute(backward.get());
+    double* o = out[s].data();
+    for (int n = 0; n < N; ++n) o[n] = std::real(w[n] * at(work.get(), n));
+  }
+  return out;
+}
