@@ -10,7 +10,9 @@
 //                  of every input alternating with the runs, the median run and reading
 //                  times and run/read, the ratio of the two.
 //   BM_Stage*      the stages that do the most arithmetic, alone;
-//   BM_PeriodSums  the period sums in each vector width the processor has.
+//   BM_PhasorSums  stepped-phasor sums (the short pulse's) in each vector width the
+//                  processor has, on the period sums' grid;
+//   BM_PeriodSums  the period sums as the run takes them, by one chirp convolution.
 //
 // Times are CPU times (the machine is shared); repeat with --benchmark_repetitions.
 #include <benchmark/benchmark.h>
@@ -25,6 +27,7 @@
 #include <string>
 #include <vector>
 
+#include "chirpSums.h"
 #include "cpuTime.h"
 #include "entry.h"
 #include "phasorSums.h"
@@ -150,6 +153,7 @@ int wholeRun(const std::vector<std::string>& arguments, double* lap) {
 // so that runs and readings alternate and meet the same state of the machine; run/read is
 // the ratio of their medians.
 void BM_WholeRun(benchmark::State& state) {
+  keepFreedMemory();   // as the program has it, also when this benchmark runs alone
   const Case& c = theCase();
   const std::vector<std::string> arguments = c.arguments();
   double lap[kStages] = {};
@@ -221,33 +225,44 @@ BENCHMARK(BM_StageEqualisedIld)->Unit(benchmark::kMillisecond);
 
 namespace {
 
-// The period sums alone on the case's grid size (5,001 frequencies by 10,313 samples):
-// the deviation's pulse only (first argument 0) or with the fitted pulse (1), in vectors
-// of 2, 4 or 8 lanes (second argument; a width the processor lacks is skipped).
-void BM_PeriodSums(benchmark::State& state) {
+// Sums on the case's grid size (5,001 frequencies by 10,313 samples) of the deviation's
+// spectrum alone (first argument 0) or with the fitted one (1).
+struct SumInputs {
+  static constexpr int nF = 5001, nT = 10313;
+  static constexpr double turns = 1 / 10312.5;
+  std::vector<double> re[2], im[2], stepRe, stepIm;
+  SumInputs() {
+    const cd W = std::exp(cd(0, 2 * std::numbers::pi * turns));
+    cd E = 1;
+    for (int m = 0; m < nF; ++m) {
+      const cd F = std::exp(cd(-1e-4 * m, -0.3 * m)) / (1.0 + 1e-3 * m);
+      const cd ild = 0.01 * std::exp(cd(0, 0.7 * m)) / (1.0 + 1e-3 * m);
+      re[0].push_back(ild.real()), im[0].push_back(ild.imag());
+      re[1].push_back(F.real()), im[1].push_back(F.imag());
+      stepRe.push_back(E.real()), stepIm.push_back(E.imag());
+      E *= W;
+    }
+  }
+};
+
+// By a stepped phasor in vectors of 2, 4 or 8 lanes (second argument; a width the
+// processor lacks is skipped).
+void BM_PhasorSums(benchmark::State& state) {
   const auto path = static_cast<PhasorPath>(state.range(1));
   const std::vector<PhasorPath> paths = phasorPaths();
   if (std::find(paths.begin(), paths.end(), path) == paths.end()) {
     state.SkipWithError("this processor lacks the vector width");
     return;
   }
-  const int nF = 5001, nT = 10313;
-  const cd W = std::exp(cd(0, 2 * std::numbers::pi / 10312.5));
-  std::vector<double> re[2], im[2], stepRe, stepIm;
-  cd E = 1;
-  for (int m = 0; m < nF; ++m) {
-    const cd F = std::exp(cd(-1e-4 * m, -0.3 * m)) / (1.0 + 1e-3 * m);
-    const cd ild = 0.01 * std::exp(cd(0, 0.7 * m)) / (1.0 + 1e-3 * m);
-    re[0].push_back(ild.real()), im[0].push_back(ild.imag());
-    re[1].push_back(F.real()), im[1].push_back(F.imag());
-    stepRe.push_back(E.real()), stepIm.push_back(E.imag());
-    E *= W;
-  }
+  const SumInputs in;
+  const int nF = in.nF, nT = in.nT;
+  const auto& re = in.re;
+  const auto& im = in.im;
   PhasorSpectra spectra;
   spectra.sums = state.range(0) != 0 ? 2 : 1;
   spectra.frequencies = nF;
   for (int s = 0; s < 2; ++s) spectra.re[s] = re[s].data(), spectra.im[s] = im[s].data();
-  spectra.stepRe = stepRe.data(), spectra.stepIm = stepIm.data();
+  spectra.stepRe = in.stepRe.data(), spectra.stepIm = in.stepIm.data();
   std::vector<double> out[2] = {std::vector<double>(nT), std::vector<double>(nT)};
   double* const sums[PhasorSpectra::kMaxSums] = {out[0].data(), out[1].data()};
   for (auto _ : state) {
@@ -255,7 +270,15 @@ void BM_PeriodSums(benchmark::State& state) {
     benchmark::DoNotOptimize(out[0].data());
   }
 }
-BENCHMARK(BM_PeriodSums)->ArgsProduct({{0, 1}, {0, 1, 2}})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PhasorSums)->ArgsProduct({{0, 1}, {0, 1, 2}})->Unit(benchmark::kMillisecond);
+
+void BM_PeriodSums(benchmark::State& state) {
+  const SumInputs in;
+  std::vector<ChirpSpectrum> spectra{{in.re[0], in.im[0]}};
+  if (state.range(0) != 0) spectra.push_back({in.re[1], in.im[1]});
+  for (auto _ : state) benchmark::DoNotOptimize(chirpSums(spectra, in.turns, in.nT));
+}
+BENCHMARK(BM_PeriodSums)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -72,6 +72,24 @@ std::vector<cd> chirp(double turns, int count) {
   return w;
 }
 
+// The buffers and plans of one transform length, kept by each thread for its next sums:
+// a batch of runs on one grid plans once.
+struct Transforms {
+  int length = 0;
+  Buffer kernel, work;
+  Plan forwardKernel, forward, backward;
+  void prepare(int L) {
+    if (L == length) return;
+    forwardKernel.reset(), forward.reset(), backward.reset();
+    kernel.reset(fftw_alloc_complex(static_cast<std::size_t>(L)));
+    work.reset(fftw_alloc_complex(static_cast<std::size_t>(L)));
+    forwardKernel = plan(L, kernel.get(), FFTW_FORWARD);
+    forward = plan(L, work.get(), FFTW_FORWARD);
+    backward = plan(L, work.get(), FFTW_BACKWARD);
+    length = L;
+  }
+};
+
 cd at(const fftw_complex* b, int i) { return cd(b[i][0], b[i][1]); }
 void put(fftw_complex* b, int i, cd v) { b[i][0] = v.real(), b[i][1] = v.imag(); }
 
@@ -86,26 +104,25 @@ std::vector<std::vector<double>> chirpSums(std::span<const ChirpSpectrum> spectr
 
   // The kernel exp(-j*pi*turns*k^2) for k = -(M-1) .. N-1, wrapped, transformed once;
   // the 1/L of the inverse transform goes into it.
-  Buffer kernel(fftw_alloc_complex(static_cast<std::size_t>(L)));
-  Buffer work(fftw_alloc_complex(static_cast<std::size_t>(L)));
-  const Plan forwardKernel = plan(L, kernel.get(), FFTW_FORWARD);
-  const Plan forward = plan(L, work.get(), FFTW_FORWARD);
-  const Plan backward = plan(L, work.get(), FFTW_BACKWARD);
+  thread_local Transforms t;
+  t.prepare(L);
+  fftw_complex* const kernel = t.kernel.get();
+  fftw_complex* const work = t.work.get();
   const double scale = 1.0 / L;
-  for (int i = 0; i < L; ++i) put(kernel.get(), i, 0);
-  for (int k = 0; k < N; ++k) put(kernel.get(), k, std::conj(w[k]) * scale);
-  for (int k = 1; k < M; ++k) put(kernel.get(), L - k, std::conj(w[k]) * scale);
-  fftw_execute(forwardKernel.get());
+  for (int i = 0; i < L; ++i) put(kernel, i, 0);
+  for (int k = 0; k < N; ++k) put(kernel, k, std::conj(w[k]) * scale);
+  for (int k = 1; k < M; ++k) put(kernel, L - k, std::conj(w[k]) * scale);
+  fftw_execute(t.forwardKernel.get());
 
   for (std::size_t s = 0; s < spectra.size(); ++s) {
     const ChirpSpectrum& c = spectra[s];
-    for (int m = 0; m < M; ++m) put(work.get(), m, cd(c.re[m], c.im[m]) * w[m]);
-    for (int i = M; i < L; ++i) put(work.get(), i, 0);
-    fftw_execute(forward.get());
-    for (int i = 0; i < L; ++i) put(work.get(), i, at(work.get(), i) * at(kernel.get(), i));
-    fftw_execute(backward.get());
+    for (int m = 0; m < M; ++m) put(work, m, cd(c.re[m], c.im[m]) * w[m]);
+    for (int i = M; i < L; ++i) put(work, i, 0);
+    fftw_execute(t.forward.get());
+    for (int i = 0; i < L; ++i) put(work, i, at(work, i) * at(kernel, i));
+    fftw_execute(t.backward.get());
     double* o = out[s].data();
-    for (int n = 0; n < N; ++n) o[n] = std::real(w[n] * at(work.get(), n));
+    for (int n = 0; n < N; ++n) o[n] = std::real(w[n] * at(work, n));
   }
   return out;
 }
