@@ -55,20 +55,20 @@ int transformLength(long n) {
   return static_cast<int>(best);
 }
 
-// exp(j*pi*turns*k^2) for k = 0 .. count-1. half*k^2 is split into its rounded product
-// and the product's exact error (k^2 is exact below 2^53); the whole turns of the
-// rounded product go exactly, leaving a phase under one turn with one rounding.
+// exp(2*pi*j*a*b): the product is split into its rounded value and its exact error; the
+// whole turns of the rounded value go exactly, leaving a phase under one turn with one
+// rounding.
+cd turn(double a, double b) {
+  const double p = a * b;
+  const double error = std::fma(a, b, -p);
+  const double angle = 2 * std::numbers::pi * ((p - std::nearbyint(p)) + error);
+  return {std::cos(angle), std::sin(angle)};
+}
+
+// exp(j*pi*turns*k^2) for k = 0 .. count-1 (k^2 is exact below 2^53).
 std::vector<cd> chirp(double turns, int count) {
   std::vector<cd> w(static_cast<std::size_t>(count));
-  const double half = 0.5 * turns;
-  for (int k = 0; k < count; ++k) {
-    const double kk = static_cast<double>(k) * k;
-    const double p = half * kk;
-    const double error = std::fma(half, kk, -p);
-    const double fraction = (p - std::nearbyint(p)) + error;
-    const double angle = 2 * std::numbers::pi * fraction;
-    w[static_cast<std::size_t>(k)] = cd(std::cos(angle), std::sin(angle));
-  }
+  for (int k = 0; k < count; ++k) w[static_cast<std::size_t>(k)] = turn(0.5 * turns, static_cast<double>(k) * k);
   return w;
 }
 
@@ -95,7 +95,8 @@ void put(fftw_complex* b, int i, cd v) { b[i][0] = v.real(), b[i][1] = v.imag();
 
 }  // namespace
 
-std::vector<std::vector<double>> chirpSums(std::span<const ChirpSpectrum> spectra, double turns, int samples) {
+std::vector<std::vector<double>> chirpSums(std::span<const ChirpSpectrum> spectra, double turns, int samples,
+                                           double startTurns) {
   std::vector<std::vector<double>> out(spectra.size(), std::vector<double>(samples > 0 ? samples : 0, 0.0));
   if (spectra.empty() || samples <= 0 || spectra[0].re.empty()) return out;
   const int M = static_cast<int>(spectra[0].re.size()), N = samples;
@@ -113,6 +114,7 @@ std::vector<std::vector<double>> chirpSums(std::span<const ChirpSpectrum> spectr
   for (int k = 0; k < N; ++k) put(kernel, k, std::conj(w[k]) * scale);
   for (int k = 1; k < M; ++k) put(kernel, L - k, std::conj(w[k]) * scale);
   fftw_execute(t.forwardKernel.get());
+  std::vector<cd> start;   // with a first frequency above 0: w_n * exp(2*pi*j*startTurns*n)
 
   for (std::size_t s = 0; s < spectra.size(); ++s) {
     const ChirpSpectrum& c = spectra[s];
@@ -122,7 +124,13 @@ std::vector<std::vector<double>> chirpSums(std::span<const ChirpSpectrum> spectr
     for (int i = 0; i < L; ++i) put(work, i, at(work, i) * at(kernel, i));
     fftw_execute(t.backward.get());
     double* o = out[s].data();
-    for (int n = 0; n < N; ++n) o[n] = std::real(w[n] * at(work, n));
+    if (startTurns == 0) {
+      for (int n = 0; n < N; ++n) o[n] = std::real(w[n] * at(work, n));
+    } else {
+      if (start.empty())
+        for (int n = 0; n < N; ++n) start.push_back(w[n] * turn(startTurns, n));
+      for (int n = 0; n < N; ++n) o[n] = std::real(start[n] * at(work, n));
+    }
   }
   return out;
 }

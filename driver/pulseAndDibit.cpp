@@ -7,6 +7,7 @@
 #include <numbers>
 
 #include "channelModel.h"
+#include "chirpSums.h"
 #include "phasorSums.h"
 #include "sideColumns.h"
 #include "stages.h"
@@ -89,10 +90,29 @@ void keepShortWaveforms(RunState& rs, const ShortWaveforms& w) {
 
 }  // namespace
 
+namespace {
+
+// Whether frequencies first .. last of the set lie on one even grid, each within half a
+// unit in its last place of first + (k - first) * step.
+bool evenlySpaced(const Sparams& set, int first, int last) {
+  if (last - first < 1) return false;
+  const double f0 = set.Freq(first), step = set.Freq(first + 1) - f0;
+  if (!(step > 0)) return false;
+  for (int k = first + 2; k <= last; ++k)
+    if (set.Freq(k) != std::fma(k - first, step, f0)) return false;
+  return true;
+}
+
+}  // namespace
+
 ShortWaveforms shortPulseSums(const RunState& rs) {
   const ThruPoints& p = rs.points;
   const double UI = rs.derived.UI, delay = rs.pulse.groupDelay;
   const int n = rs.thru.Fcount();
+  const double sampleStep = kSampleUI * UI;
+  // On an even grid the sums are one chirp convolution; else each frequency's phasor
+  // steps from sample to sample.
+  const bool even = evenlySpaced(rs.thru, 1, n - 2);
   ShortInputs in;
   for (int k = 1; k + 1 < n; ++k) {   // the first and the last point take no part
     const double f = rs.thru.Freq(k);
@@ -100,14 +120,21 @@ ShortWaveforms shortPulseSums(const RunState& rs) {
     const double width = (rs.thru.Freq(k + 1) - rs.thru.Freq(k - 1)) * UI;
     const double pw = pulseWeight(f, UI) * filters * width;
     const double dw = dibitWeight(f, UI) * filters * width;
-    // One exponential per frequency and phasor; samples advance by multiplication.
+    // One exponential per frequency and phasor (the step phasor only off an even grid).
     const std::complex<double> e2 = std::exp(std::complex<double>(0, kTwoPi * f * (delay - kLeadUI * UI)));
     const std::complex<double> e3 =
         std::exp(std::complex<double>(0, kTwoPi * f * (delay - (kLeadUI + 0.5) * UI)));
     in.push(p.Sdd21[k] * pw * e2, p.fitSdd21[k] * pw * e2, p.Sdd21[k] * dw * e3,
-            std::exp(std::complex<double>(0, kTwoPi * f * kSampleUI * UI)));
+            even ? std::complex<double>() : std::exp(std::complex<double>(0, kTwoPi * f * kSampleUI * UI)));
   }
   ShortWaveforms w;
+  if (even) {
+    const ChirpSpectrum spectra[3] = {{in.re[0], in.im[0]}, {in.re[1], in.im[1]}, {in.re[2], in.im[2]}};
+    std::vector<std::vector<double>> sums = chirpSums(
+        spectra, (rs.thru.Freq(2) - rs.thru.Freq(1)) * sampleStep, pulsePoints, rs.thru.Freq(1) * sampleStep);
+    w.pulse = std::move(sums[0]), w.fitPulse = std::move(sums[1]), w.dibit = std::move(sums[2]);
+    return w;
+  }
   w.pulse.assign(pulsePoints, 0.0);
   w.dibit.assign(pulsePoints, 0.0);
   w.fitPulse.assign(pulsePoints, 0.0);

@@ -5,6 +5,7 @@
 // equalised ILD, taken as a chirp convolution, against the direct sums in long double
 // with every phase m*n*turns reduced exactly, on the grids small enough for that.
 
+#include "chirpSums.h"
 #include "phasorSums.h"
 #include "stages.h"
 #include "workspace.h"
@@ -96,5 +97,27 @@ TEST_P(SpeedPeriodSums, AgreeWithThePlainLoopInEveryWidthAndWithTheExactSums) {
 INSTANTIATE_TEST_SUITE_P(Grids, SpeedPeriodSums,
                          ::testing::Values(Grid{0, 9}, Grid{3, 0}, Grid{1, 1}, Grid{2, 3}, Grid{7, 5}, Grid{256, 8},
                                            Grid{257, 13}, Grid{513, 611}, Grid{1300, 2047}, Grid{5001, 10313}));
+
+
+// The short pulse's sums start at a first frequency above 0: sums of Re(c_m *
+// exp(2*pi*j*(start + turns*m)*n)) against long double, with whole turns in start.
+TEST(ChirpSums, FromAFirstFrequencyAboveZero) {
+  const int nF = 999, nT = 701;
+  const double turns = 0.05 / 97.3, start = 3.25 + 0.05 * 41 / 97.3;
+  std::vector<double> re(nF), im(nF);
+  std::vector<long double> exact(nT);
+  for (int m = 0; m < nF; ++m) {
+    const cd c = std::exp(cd(-1e-3 * m, 0.9 * m)) / (1.0 + m);
+    re[m] = c.real(), im[m] = c.imag();
+    for (int n = 0; n < nT; ++n) {
+      long double t = (static_cast<long double>(start) + static_cast<long double>(turns) * m) * n;
+      t -= std::nearbyint(t);
+      exact[n] += re[m] * std::cos(2 * std::numbers::pi_v<long double> * t) - im[m] * std::sin(2 * std::numbers::pi_v<long double> * t);
+    }
+  }
+  const ChirpSpectrum spectrum{re, im};
+  const std::vector<std::vector<double>> got = chirpSums({&spectrum, 1}, turns, nT, start);
+  EXPECT_LT(difference(got.at(0), std::vector<double>(exact.begin(), exact.end())), 1e-14);
+}
 
 }  // namespace
