@@ -3,6 +3,7 @@
 
 #include <fftw3.h>
 
+#include <algorithm>
 #include <cmath>
 #include <complex>
 #include <memory>
@@ -72,23 +73,34 @@ std::vector<cd> chirp(double turns, int count) {
   return w;
 }
 
-// The buffers and plans of one transform length, kept by each thread for its next sums:
-// a batch of runs on one grid plans once.
+// The buffers and plans of one transform length.
 struct Transforms {
   int length = 0;
   Buffer kernel, work;
   Plan forwardKernel, forward, backward;
-  void prepare(int L) {
-    if (L == length) return;
-    forwardKernel.reset(), forward.reset(), backward.reset();
-    kernel.reset(fftw_alloc_complex(static_cast<std::size_t>(L)));
-    work.reset(fftw_alloc_complex(static_cast<std::size_t>(L)));
-    forwardKernel = plan(L, kernel.get(), FFTW_FORWARD);
-    forward = plan(L, work.get(), FFTW_FORWARD);
-    backward = plan(L, work.get(), FFTW_BACKWARD);
-    length = L;
-  }
+  explicit Transforms(int L)
+      : length(L),
+        kernel(fftw_alloc_complex(static_cast<std::size_t>(L))),
+        work(fftw_alloc_complex(static_cast<std::size_t>(L))),
+        forwardKernel(plan(L, kernel.get(), FFTW_FORWARD)),
+        forward(plan(L, work.get(), FFTW_FORWARD)),
+        backward(plan(L, work.get(), FFTW_BACKWARD)) {}
 };
+
+// Each thread keeps the transforms of the last few lengths it used (a run takes two:
+// the short pulse's and the period's), so a batch of runs on one grid plans once.
+Transforms& transformsOf(int L) {
+  constexpr std::size_t kKept = 4;
+  thread_local std::vector<std::unique_ptr<Transforms>> kept;
+  for (std::size_t i = 0; i < kept.size(); ++i)
+    if (kept[i]->length == L) {
+      std::rotate(kept.begin(), kept.begin() + static_cast<std::ptrdiff_t>(i), kept.begin() + static_cast<std::ptrdiff_t>(i) + 1);
+      return *kept.front();
+    }
+  if (kept.size() == kKept) kept.pop_back();
+  kept.insert(kept.begin(), std::make_unique<Transforms>(L));
+  return *kept.front();
+}
 
 cd at(const fftw_complex* b, int i) { return cd(b[i][0], b[i][1]); }
 void put(fftw_complex* b, int i, cd v) { b[i][0] = v.real(), b[i][1] = v.imag(); }
@@ -105,8 +117,7 @@ std::vector<std::vector<double>> chirpSums(std::span<const ChirpSpectrum> spectr
 
   // The kernel exp(-j*pi*turns*k^2) for k = -(M-1) .. N-1, wrapped, transformed once;
   // the 1/L of the inverse transform goes into it.
-  thread_local Transforms t;
-  t.prepare(L);
+  Transforms& t = transformsOf(L);
   fftw_complex* const kernel = t.kernel.get();
   fftw_complex* const work = t.work.get();
   const double scale = 1.0 / L;
