@@ -113,6 +113,7 @@ PeriodInputs thruOnGrid(RunState& rs, const UniformGrid& g, bool dfe) {
     std::fprintf(fd.get(), "names:  f thru fit ild # all are complex\n");
   }
   PeriodInputs in;
+  SideRows fdRows(fd.get());
   in.turns = g.df * g.timeStep;
   const int inP = rs.inP, inM = rs.inM, outP = rs.outP, outM = rs.outM;
   // The thru entries on the grid, interpolated from the file's points (0 above them).
@@ -146,7 +147,7 @@ PeriodInputs thruOnGrid(RunState& rs, const UniformGrid& g, bool dfe) {
         at = putScientific(at, columns[i], 14, 6);
       }
       *at++ = '\n';
-      std::fwrite(row, 1, static_cast<std::size_t>(at - row), fd.get());
+      fdRows.add(row, at);
     }
     if (m == 0) T *= 0.5, F *= 0.5, ild *= 0.5;   // the 0 Hz term of a one-sided sum counts once
     if (!dfe) continue;
@@ -158,6 +159,7 @@ PeriodInputs thruOnGrid(RunState& rs, const UniformGrid& g, bool dfe) {
     in.ildRe.push_back(cI.real()), in.ildIm.push_back(cI.imag());
     in.fitRe.push_back(cF.real()), in.fitIm.push_back(cF.imag());
   }
+  fdRows.flush();
   closeSideFile(rs, fd, ".fd");
   return in;
 }
@@ -175,6 +177,7 @@ double energyAfterDfe(RunState& rs, const UniformGrid& g, const PeriodInputs& in
   SideFile wv2;
   if (save) wv2 = openSideFile(rs, ".wv2");
   if (wv2) std::fprintf(wv2.get(), "names: time pulse fitPulse ildPulse\n");
+  SideRows wv2Rows(wv2.get());
   const double scale = d.UI * g.df;   // the sums times UI*df are one-UI pulse responses
   double q = 0;
   for (int n = 0; n < g.nT; ++n) {
@@ -192,10 +195,11 @@ double energyAfterDfe(RunState& rs, const UniformGrid& g, const PeriodInputs& in
       const double columns[3] = {w.pulse[n] * scale, w.fitPulse[n] * scale, v * scale};
       for (double c : columns) at = putScientific(append(at, "  "), c, 14, 6);
       *at++ = '\n';
-      std::fwrite(row, 1, static_cast<std::size_t>(at - row), wv2.get());
+      wv2Rows.add(row, at);
     }
     q += t > tDFE ? v * v : s.E_DFE * (v * v);
   }
+  wv2Rows.flush();
   closeSideFile(rs, wv2, ".wv2");
   return q;
 }

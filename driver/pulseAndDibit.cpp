@@ -60,6 +60,7 @@ Peak findPeak(const std::vector<double>& y) {
 
 void writeWv1(const RunState& rs, FILE* file, const ShortWaveforms& w) {
   const double UI = rs.derived.UI, pol = rs.pulse.polarity;
+  SideRows rows(file);
   for (int n = 0; n < pulsePoints; ++n) {   // "%14.6e  %12.6f  %12.6f %12.6f \n"
     char row[3 * 340 + 64];
     char* at = putScientific(row, (kSampleUI * n - kLeadUI) * UI + rs.pulse.groupDelay, 14, 6);
@@ -70,7 +71,7 @@ void writeWv1(const RunState& rs, FILE* file, const ShortWaveforms& w) {
     *at++ = ' ';
     at = putFixed(at, w.fitPulse[n] * pol, 12, 6);
     *at++ = ' ', *at++ = '\n';
-    std::fwrite(row, 1, static_cast<std::size_t>(at - row), file);
+    rows.add(row, at);
   }
 }
 

@@ -5,6 +5,8 @@
 #include "RunState.h"
 
 #include <array>
+#include <cstdio>
+#include <string>
 
 // Fills the entry's ports from its channel line; 0 when interpreted, 1 when not.
 int fixChannelLine(channelLine& entry, int inP, int inM, int outP, int outM);
@@ -141,3 +143,28 @@ SideFile openSideFile(RunState& rs, const char* suffix);
 // Closes a side file opened with that suffix; a file that did not take every byte (a full
 // disk) is named on the log, "could not write all of NAME: REASON", and the run goes on.
 void closeSideFile(RunState& rs, SideFile& file, const char* suffix);
+
+// Side-file rows gathered in memory and handed to the file in large pieces, one call
+// where a call per row would cost more than the row's formatting. Flush before closing.
+class SideRows {
+ public:
+  explicit SideRows(FILE* file) : file_(file) {
+    if (file_) text_.reserve(kPiece + 4096);
+  }
+  SideRows(const SideRows&) = delete;
+  SideRows& operator=(const SideRows&) = delete;
+  ~SideRows() { flush(); }
+  void add(const char* row, const char* end) {
+    text_.append(row, end);
+    if (text_.size() >= kPiece) flush();
+  }
+  void flush() {
+    if (file_ && !text_.empty()) std::fwrite(text_.data(), 1, text_.size(), file_);
+    text_.clear();
+  }
+
+ private:
+  static constexpr std::size_t kPiece = 1 << 16;
+  FILE* file_;
+  std::string text_;
+};
