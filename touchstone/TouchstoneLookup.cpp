@@ -102,14 +102,6 @@ complex interpolate(const double* F, int N, double f, PolarOf polar) {
 
 }  // namespace
 
-complex differential(complex pp, complex pm, complex mp, complex mm) {
-  complex s = pp;
-  s += mm;
-  s -= mp;
-  s -= pm;
-  return s * 0.5;
-}
-
 complex Sparams::Value(int k, int i, int j) const {
   if (k < 0 || k >= nFreq || i < 1 || i > nPorts || j < 1 || j > nPorts) return kNaNValue;
   return (*data)[at(k, i, j)];
