@@ -14,6 +14,11 @@ namespace {
 constexpr double kExact[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
                              1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 constexpr int kMaxExact = 22;
+// "00" to "99".
+constexpr char kPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
 // Digits the quick path gives: below 10^15 the scaled value's rounding error (half a unit
 // in its last place) stays far below the distance that matters, 1/2.
 constexpr int kMaxQuickPrecision = 14;
@@ -81,25 +86,20 @@ char* putScientific(char* at, double v, int width, int precision) {
   if (precision < 0 || precision > kMaxQuickPrecision ||
       !quickDigits(std::fabs(v), precision, digits, exponent))
     return putByToChars(at, v, width, precision);
-  // Written backwards: exponent (two digits at least, with its sign), the digits after
-  // the point, the point, the leading digit, the sign.
-  char text[32];
-  char* const end = text + sizeof text;
-  char* p = end;
-  int e = exponent < 0 ? -exponent : exponent;
-  do {
-    *--p = static_cast<char>('0' + e % 10);
-    e /= 10;
-  } while (e > 0);
-  if (exponent > -10 && exponent < 10) *--p = '0';
-  *--p = exponent < 0 ? '-' : '+';
-  *--p = 'e';
+  // Written in place: the blanks in front, the sign, the digits (backwards, two at a
+  // time), the point among them, and the exponent (two digits at least, with its sign).
+  const bool negative = std::signbit(v);
+  const int e = exponent < 0 ? -exponent : exponent;
+  const int mantissa = 1 + (precision > 0 ? 1 + precision : 0);
+  const int length = (negative ? 1 : 0) + mantissa + 2 + (e >= 100 ? 3 : 2);
+  for (int pad = width - length; pad > 0; --pad) *at++ = ' ';
+  if (negative) *at++ = '-';
+  char* p = at + mantissa;
   int left = precision;
-  for (; left >= 2; left -= 2) {   // two digits per division
-    const auto pair = static_cast<unsigned>(digits % 100);
+  for (; left >= 2; left -= 2) {
+    p -= 2;
+    std::memcpy(p, kPairs + 2 * (digits % 100), 2);
     digits /= 100;
-    *--p = static_cast<char>('0' + pair % 10);
-    *--p = static_cast<char>('0' + pair / 10);
   }
   if (left) {
     *--p = static_cast<char>('0' + digits % 10);
@@ -107,8 +107,12 @@ char* putScientific(char* at, double v, int width, int precision) {
   }
   if (precision > 0) *--p = '.';
   *--p = static_cast<char>('0' + digits);
-  if (std::signbit(v)) *--p = '-';
-  return placeRight(at, p, static_cast<int>(end - p), width);
+  at += mantissa;
+  *at++ = 'e';
+  *at++ = exponent < 0 ? '-' : '+';
+  if (e >= 100) *at++ = static_cast<char>('0' + e / 100);
+  std::memcpy(at, kPairs + 2 * (e % 100), 2);
+  return at + 2;
 }
 
 char* putFixed(char* at, double v, int width, int precision) {
