@@ -37,8 +37,9 @@ struct Weights {
   double txTau = 0;
 };
 
-const Weights& weightsFor(std::vector<Weights>& tables, const Sparams& set, const Derived& d,
+const Weights& weightsFor(std::vector<Weights>& tables, const Sparams& set, const RunState& rs,
                           double txTau) {
+  const Derived& d = rs.derived;
   const int n = set.Fcount();
   auto same = [&](const Weights& w) {
     if (w.txTau != txTau || static_cast<int>(w.freq.size()) != n) return false;
@@ -51,12 +52,17 @@ const Weights& weightsFor(std::vector<Weights>& tables, const Sparams& set, cons
   if (tables.size() >= 4) tables.erase(tables.begin());   // a few grids at a time
   Weights& w = tables.emplace_back();
   w.txTau = txTau;
+  // On the thru's frequencies the pulse spectrum and the receiver filter are the loss
+  // fit's (the same numbers), and the transmitter filter too when its corner is the thru's.
+  const ThruPoints& p = rs.points;
+  bool thruGrid = n == rs.thru.Fcount() && p.pulseSpectrum.size() == static_cast<std::size_t>(n);
+  for (int i = 0; thruGrid && i < n; ++i) thruGrid = set.Freq(i) == rs.thru.Freq(i);
   for (int i = 0; i < n; ++i) {
     const double f = set.Freq(i);
     w.freq.push_back(f);
-    w.pulse.push_back(pulseWeight(f, d.UI));
-    w.rx.push_back(butterworth(4, f, d.rxTau));
-    w.tx.push_back(butterworth(2, f, txTau));
+    w.pulse.push_back(thruGrid ? p.pulseSpectrum[i] : pulseWeight(f, d.UI));
+    w.rx.push_back(thruGrid ? p.rxFilter[i] : butterworth(4, f, d.rxTau));
+    w.tx.push_back(thruGrid && txTau == d.txTau ? p.txFilter[i] : butterworth(2, f, txTau));
   }
   return w;
 }
@@ -105,7 +111,7 @@ std::string addAggressor(RunState& rs, const channelLine& entry, char kind, std:
     xtalkPower[i] += std::abs(X[i] * X[i]);
 
   const double txTau = kind == 'N' ? d.nearTau : d.farTau;
-  const Weights& w = weightsFor(tables, rs.xtalk, d, txTau);
+  const Weights& w = weightsFor(tables, rs.xtalk, rs, txTau);
   double sum = 0;
   for (int i = 0; i == 0 || i + 1 < m; ++i) {   // point 0 always, the last never (unless alone)
     const double f = rs.xtalk.Freq(i);

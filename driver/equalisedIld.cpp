@@ -154,7 +154,7 @@ PeriodInputs thruOnGrid(RunState& rs, const UniformGrid& g, bool dfe) {
     // Factor 2: the one-sided sum stands for the full transform. The measured spectrum
     // G*T is left out: the period sums form its pulse as the fitted pulse plus the
     // deviation's.
-    const double G = 2 * noiseWeight(rs, f);
+    const double G = 2 * noiseWeight(rs, m, f);
     const std::complex<double> cI = G * ild, cF = G * F;
     in.ildRe.push_back(cI.real()), in.ildIm.push_back(cI.imag());
     in.fitRe.push_back(cF.real()), in.fitIm.push_back(cF.imag());

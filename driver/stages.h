@@ -102,6 +102,11 @@ double filterWeight(const Derived& d, double f, double txTau);
 // filters of the through channel's transmitter and the receiver, multiplied in that
 // order (the crosstalk keeps tables of the same three factors, one per aggressor grid).
 double noiseWeight(const RunState& rs, double f);
+// The same two at thru point i, whose frequency is f, from the factors the loss fit
+// keeps (the same numbers, without taking a sine and two powers again); computed as
+// above where the point is not the thru's or the factors are not there.
+double filterWeight(const RunState& rs, int i, double f);
+double noiseWeight(const RunState& rs, int i, double f);
 // Width that thru point i stands for in the noise sums, hertz: 2*f0 for the first
 // point (0.5*f1 when f0 is 0 Hz), f(i+1) - f(i-1) for the others; the last has none.
 double integrationWidth(const Sparams& set, int i);
