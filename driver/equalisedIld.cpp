@@ -160,7 +160,7 @@ PeriodInputs thruOnGrid(RunState& rs, const UniformGrid& g, bool dfe) {
     in.fitRe.push_back(cF.real()), in.fitIm.push_back(cF.imag());
   }
   fdRows.flush();
-  closeSideFile(rs, fd, ".fd");
+  closeSideFile(rs, fd, ".fd", fdRows.error());
   return in;
 }
 
@@ -200,7 +200,7 @@ double energyAfterDfe(RunState& rs, const UniformGrid& g, const PeriodInputs& in
     q += t > tDFE ? v * v : s.E_DFE * (v * v);
   }
   wv2Rows.flush();
-  closeSideFile(rs, wv2, ".wv2");
+  closeSideFile(rs, wv2, ".wv2", wv2Rows.error());
   return q;
 }
 

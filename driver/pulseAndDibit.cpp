@@ -58,7 +58,8 @@ Peak findPeak(const std::vector<double>& y) {
   return pk;
 }
 
-void writeWv1(const RunState& rs, FILE* file, const ShortWaveforms& w) {
+// The rows; the error of a piece the file did not take, or 0.
+int writeWv1(const RunState& rs, FILE* file, const ShortWaveforms& w) {
   const double UI = rs.derived.UI, pol = rs.pulse.polarity;
   SideRows rows(file);
   for (int n = 0; n < pulsePoints; ++n) {   // "%14.6e  %12.6f  %12.6f %12.6f \n"
@@ -73,6 +74,8 @@ void writeWv1(const RunState& rs, FILE* file, const ShortWaveforms& w) {
     *at++ = ' ', *at++ = '\n';
     rows.add(row, at);
   }
+  rows.flush();
+  return rows.error();
 }
 
 // The .wv1 columns at full precision.
@@ -180,8 +183,8 @@ void pulseAndDibit(RunState& rs) {
   }
   if (rs.curves.keep) keepShortWaveforms(rs, w);
   if (wv1) {
-    writeWv1(rs, wv1.get(), w);
-    closeSideFile(rs, wv1, ".wv1");
+    const int error = writeWv1(rs, wv1.get(), w);
+    closeSideFile(rs, wv1, ".wv1", error);
   }
   std::fprintf(rs.log, "max dibit:  %14.6e %14.6e  delta=%10.6f%% at %14.6e (%14.6e)\n",
                noise.dibitPeak, noise.dibitAtDelay, (noise.dibitAtDelay / noise.dibitPeak - 1) * 100,

@@ -13,9 +13,10 @@ SideFile openSideFile(RunState& rs, const char* suffix) {
   return file;
 }
 
-void closeSideFile(RunState& rs, SideFile& file, const char* suffix) {
+void closeSideFile(RunState& rs, SideFile& file, const char* suffix, int earlierError) {
   if (!file) return;
-  if (const int error = finishOutput(file.release(), true))
+  const int closing = finishOutput(file.release(), true);
+  if (const int error = earlierError != 0 ? earlierError : closing)
     std::fprintf(rs.log, "could not write all of %s: %s\n",
                  rePath(rs.baseDirectory.c_str(), rs.saveBase.c_str(), suffix).c_str(), std::strerror(error));
 }

@@ -5,6 +5,7 @@
 #include "RunState.h"
 
 #include <array>
+#include <cerrno>
 #include <cstdio>
 #include <string>
 
@@ -147,7 +148,8 @@ using SideFile = std::unique_ptr<FILE, FileCloser>;
 SideFile openSideFile(RunState& rs, const char* suffix);
 // Closes a side file opened with that suffix; a file that did not take every byte (a full
 // disk) is named on the log, "could not write all of NAME: REASON", and the run goes on.
-void closeSideFile(RunState& rs, SideFile& file, const char* suffix);
+// An error already met while writing (rows' error()) is the one named.
+void closeSideFile(RunState& rs, SideFile& file, const char* suffix, int earlierError = 0);
 
 // Side-file rows gathered in memory and handed to the file in large pieces, one call
 // where a call per row would cost more than the row's formatting. Flush before closing.
@@ -164,11 +166,15 @@ class SideRows {
     if (text_.size() >= kPiece) flush();
   }
   void flush() {
-    if (file_ && !text_.empty()) std::fwrite(text_.data(), 1, text_.size(), file_);
+    errno = 0;
+    if (file_ && !text_.empty() && std::fwrite(text_.data(), 1, text_.size(), file_) != text_.size() && error_ == 0)
+      error_ = errno != 0 ? errno : EIO;
     text_.clear();
   }
+  int error() const { return error_; }   // of the first piece not taken whole, or 0
 
  private:
+  int error_ = 0;
   static constexpr std::size_t kPiece = 1 << 16;
   FILE* file_;
   std::string text_;
