@@ -75,12 +75,13 @@ struct Polar {
   double magnitude, phase;
 };
 
-// The value at f, inside the range of the N frequencies F, from the entries' magnitudes
-// and phases: linear in magnitude and in phase between the neighbouring points, the
-// phase taken the short way round.
-template <typename PolarOf>
-complex interpolate(const double* F, int N, double f, PolarOf polar) {
-  const double tol = F[N - 1] * 0.001 / N;
+// How close a point must be to f to be taken as f's own.
+inline double tolerance(const double* F, int N) { return F[N - 1] * 0.001 / N; }
+
+// The point to interpolate from: one within the tolerance of f (the first the bisection
+// meets), else the last point not above f; never the last point.
+int locate(const double* F, int N, double f) {
+  const double tol = tolerance(F, N);
   int lo = 0, hi = N, m = (lo + hi) / 2;
   while (m > lo) {
     if (std::fabs(F[m] - f) < tol) break;
@@ -90,7 +91,25 @@ complex interpolate(const double* F, int N, double f, PolarOf polar) {
       lo = m;
     m = (lo + hi) / 2;
   }
-  if (m + 1 > N - 1) m = m - 1;
+  return m + 1 > N - 1 ? m - 1 : m;
+}
+
+// The same point found by walking on from the one before, for frequencies that ascend
+// by more than twice the tolerance (checked by the caller): then at most one point is
+// within the tolerance of f, and the bisection ends on it or, with none, on the last
+// point not above f.
+int walk(const double* F, int N, double f, int& from) {
+  int j = from;
+  while (j > 0 && F[j] > f) --j;
+  while (j + 1 < N && F[j + 1] <= f) ++j;
+  from = j;
+  const int m = j + 1 < N && F[j + 1] - f < tolerance(F, N) ? j + 1 : j;
+  return m + 1 > N - 1 ? m - 1 : m;
+}
+
+// The value at f between points m and m + 1.
+template <typename PolarOf>
+complex interpolateAt(const double* F, int m, double f, PolarOf polar) {
   const double fa = F[m], fb = F[m + 1];
   const Polar a = polar(m), b = polar(m + 1);
   const double magnitude = ((fb - f) * a.magnitude + (f - fa) * b.magnitude) / (fb - fa);
@@ -98,6 +117,14 @@ complex interpolate(const double* F, int N, double f, PolarOf polar) {
   const double pb = unwrapPhase(b.phase, pa);
   const double phase = ((fb - f) * pa + (f - fa) * pb) / (fb - fa);
   return Param(MR, magnitude, phase);
+}
+
+// The value at f, inside the range of the N frequencies F, from the entries' magnitudes
+// and phases: linear in magnitude and in phase between the neighbouring points, the
+// phase taken the short way round.
+template <typename PolarOf>
+complex interpolate(const double* F, int N, double f, PolarOf polar) {
+  return interpolateAt(F, locate(F, N, f), f, polar);
 }
 
 }  // namespace
@@ -164,11 +191,18 @@ std::vector<complex> Sparams::Values(std::span<const double> f, int i, int j, in
     const complex s = (*data)[at(k, i, j)];
     polar[static_cast<std::size_t>(k)] = {std::abs(s), std::arg(s)};
   }
+  // Lists that ascend (as a grid does) find each point by walking from the last.
+  bool spaced = true;
+  for (int k = 0; spaced && k + 1 < N; ++k) spaced = F[k + 1] - F[k] > 2 * tolerance(F, N);
+  int from = 0;
   for (std::size_t n = 0; n < f.size(); ++n) {
     const double x = std::fabs(f[n]);
-    out[n] = F[0] <= x && x <= F[N - 1]
-                 ? interpolate(F, N, x, [&](int k) { return polar[static_cast<std::size_t>(k)]; })
-                 : Value(x, i, j, extrap);
+    if (!(F[0] <= x && x <= F[N - 1])) {
+      out[n] = Value(x, i, j, extrap);
+      continue;
+    }
+    const int m = spaced ? walk(F, N, x, from) : locate(F, N, x);
+    out[n] = interpolateAt(F, m, x, [&](int k) { return polar[static_cast<std::size_t>(k)]; });
   }
   return out;
 }

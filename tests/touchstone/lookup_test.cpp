@@ -68,9 +68,12 @@ TEST_P(Lookup, ValueAtFrequency) {
   const cplx got = set.Value(t.fGHz * 1e9, 1, 1, t.extrap);
   EXPECT_LT(std::abs(got - t.want), 1e-9) << got;
   // Values over a list gives Value's bits at every frequency: on and between the points,
-  // outside them, negative and not a number.
+  // just off them on either side (within the distance that takes a point as f's own),
+  // outside them, negative and not a number, in no order.
   std::vector<double> list = {t.fGHz * 1e9, -t.fGHz * 1e9, std::nan(""), 0, 50e9};
-  for (double g : t.ghz) list.push_back(g * 1e9), list.push_back(g * 1e9 + 0.3e9);
+  const double near = 0.4 * t.ghz.back() * 1e9 * 0.001 / static_cast<double>(t.ghz.size());
+  for (double g : t.ghz)
+    list.insert(list.end(), {g * 1e9, g * 1e9 + 0.3e9, g * 1e9 - near, g * 1e9 + near, g * 1e9 + 2.5 * near});
   const std::vector<cplx> many = set.Values(list, 1, 1, t.extrap);
   ASSERT_EQ(many.size(), list.size());
   for (std::size_t n = 0; n < list.size(); ++n) {
