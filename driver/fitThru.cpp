@@ -32,6 +32,10 @@ double filterWeight(const RunState& rs, int i, double f) {
   return rs.points.rxFilter[i] * rs.points.txFilter[i];
 }
 
+double pulseWeight(const RunState& rs, int i, double f) {
+  return haveFactors(rs, i, f) ? rs.points.pulseSpectrum[i] : pulseWeight(f, rs.derived.UI);
+}
+
 double noiseWeight(const RunState& rs, int i, double f) {
   if (!haveFactors(rs, i, f)) return noiseWeight(rs, f);
   const ThruPoints& p = rs.points;

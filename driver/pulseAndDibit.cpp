@@ -122,7 +122,7 @@ ShortWaveforms shortPulseSums(const RunState& rs) {
     const double f = rs.thru.Freq(k);
     const double filters = filterWeight(rs, k, f);
     const double width = (rs.thru.Freq(k + 1) - rs.thru.Freq(k - 1)) * UI;
-    const double pw = (k < static_cast<int>(p.pulseSpectrum.size()) ? p.pulseSpectrum[k] : pulseWeight(f, UI)) * filters * width;
+    const double pw = pulseWeight(rs, k, f) * filters * width;
     const double dw = dibitWeight(f, UI) * filters * width;
     // One exponential per frequency and phasor (the step phasor only off an even grid).
     const std::complex<double> e2 = std::exp(std::complex<double>(0, kTwoPi * f * (delay - kLeadUI * UI)));

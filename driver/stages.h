@@ -108,6 +108,7 @@ double noiseWeight(const RunState& rs, double f);
 // above where the point is not the thru's or the factors are not there.
 double filterWeight(const RunState& rs, int i, double f);
 double noiseWeight(const RunState& rs, int i, double f);
+double pulseWeight(const RunState& rs, int i, double f);   // the one-UI pulse spectrum alone
 // Width that thru point i stands for in the noise sums, hertz: 2*f0 for the first
 // point (0.5*f1 when f0 is 0 Hz), f(i+1) - f(i-1) for the others; the last has none.
 double integrationWidth(const Sparams& set, int i);
