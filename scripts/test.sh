@@ -11,6 +11,12 @@ bash "$root/scripts/ensure-packages.sh" python3-jsonschema
 bash "$root/scripts/build.sh"
 ctest --test-dir "$root/build" --output-on-failure -j "$jobs"
 
+# In the fresh system of scripts/fresh-box.sh the outer run has just done the sanitizer
+# half on the same tree, so it is skipped there.
+if [ -n "${BREVO_FRESH_BOX:-}" ]; then
+  echo "== sanitizer build skipped in the fresh box (the outer run does it)"
+  exit 0
+fi
 echo "== sanitizer build (build-asan/)"
 cmake -S "$root" -B "$root/build-asan" -DCMAKE_BUILD_TYPE=Release -DBREVO_SANITIZE=ON \
   -DBREVO_BENCH=OFF >/dev/null
