@@ -52,6 +52,7 @@ struct Settings {
   // Our default: +infinity, so the four-term fit stands unless a limit is set.
   double a4_limit = std::numeric_limits<double>::infinity();
   char summary[kStringStorage] = {};    // the run record's file; not in the starter file
+  int strict = 0;                       // 1: a warning makes the status kStrictWarnings; not in the starter file
 };
 
 // Values derived from the settings once all arguments are applied.

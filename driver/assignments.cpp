@@ -37,15 +37,26 @@ std::string where(const RunState::Origin& o) {
 }  // namespace
 
 std::vector<std::string> nearestKeywords(const RunState& rs, const std::string& name) {
-  // Close enough to be a slip: one edit in a short name, two in a longer one.
+  const std::vector<std::string> keywords = registeredNames(rs.table.get());
+  // The same name in another case is what was meant, and nothing else.
+  std::vector<std::string> names;
+  for (const std::string& k : keywords)
+    if (k.size() == name.size() && editDistance(name, k) == 0 && k != name) names.push_back(k);
+  if (!names.empty()) return names;
+  // Close enough to be a slip: one edit in a short name, two in a longer one; or one of
+  // a keyword's own words ("DFE" of N_DFE, "rate" of baud_rate), which no edit count finds.
   const std::size_t limit = name.size() <= 4 ? 1 : 2;
   std::vector<std::pair<std::size_t, std::string>> near;
-  for (const std::string& k : registeredNames(rs.table.get())) {
-    const std::size_t d = editDistance(name, k);
+  for (const std::string& k : keywords) {
+    std::size_t d = editDistance(name, k);
+    for (std::size_t start = 0; d > limit && name.size() >= 3 && start < k.size();) {
+      const std::size_t end = std::min(k.find('_', start), k.size());
+      if (end - start == name.size() && editDistance(name, k.substr(start, end - start)) == 0) d = limit;
+      start = end + 1;
+    }
     if (d <= limit) near.emplace_back(d, k);
   }
   std::stable_sort(near.begin(), near.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
-  std::vector<std::string> names;
   for (std::size_t i = 0; i < near.size() && i < 3; ++i) names.push_back(near[i].second);
   return names;
 }
@@ -78,7 +89,11 @@ void noteAssignment(RunState& rs, std::string_view text, const RunState::Origin&
     return;
   }
   char taken[64];
-  std::snprintf(taken, sizeof taken, "%g", engineering ? eng_strtod(v.value.c_str()) : std::strtod(v.value.c_str(), nullptr));
+  const std::string number = v.value.substr(0, v.used);
+  std::snprintf(taken, sizeof taken, "%g",
+                engineering ? eng_strtod(v.value.c_str())
+                : v.type == 'x' ? static_cast<double>(std::strtol(number.c_str(), nullptr, 16))
+                                : std::strtod(number.c_str(), nullptr));
   warn(rs, v.name + "=" + v.value + " (" + at + "): " + taken + " taken from \"" + v.value.substr(0, v.used) + "\", \"" +
                v.value.substr(v.used) + "\" ignored");
 }

@@ -154,6 +154,10 @@ int selectThru(RunState& rs) {
     const char* warning = "warning:  changing input and/or output ports\n";
     std::fputs(warning, rs.log);
     std::fputs(warning, rs.result);
+    char ports[160];
+    std::snprintf(ports, sizeof ports, "the thru line changes the ports from %X %X => %X %X to %X %X => %X %X",
+                  rs.inP, rs.inM, rs.outP, rs.outM, thru.inP, thru.inM, thru.outP, thru.outM);
+    warn(rs, ports);
     rs.inP = thru.inP;
     rs.inM = thru.inM;
     rs.outP = thru.outP;

@@ -69,11 +69,14 @@ const Weights& weightsFor(std::vector<Weights>& tables, const Sparams& set, cons
 
 // One aggressor read and integrated: its ICN line, its entry in the budget and its share
 // of the per-point coupled power. Returns why it was skipped, or nothing.
-std::string addAggressor(RunState& rs, const channelLine& entry, char kind, std::vector<Weights>& tables) {
+std::string addAggressor(RunState& rs, channelLine& entry, char kind, std::vector<Weights>& tables) {
   const Settings& s = rs.settings;
   const Derived& d = rs.derived;
   std::string error;
   rs.xtalk = readChannelFile(rs, entry.name, &error);
+  // The reader trims a name it cannot open as given ("x_next3.s4p,"), and the lines
+  // after the read name the aggressor as it was read.
+  entry.name = readerFileName(entry.name);
   if (rs.xtalk.Fcount() == 0) {
     std::fprintf(rs.log, "unable to read %s, skipping\n", entry.name.c_str());
     if (!error.empty()) return error;
@@ -104,6 +107,7 @@ std::string addAggressor(RunState& rs, const channelLine& entry, char kind, std:
   // On the file's own points X has one entry per point; should the lookup ever return
   // another grid, only the entries that have a frequency of the file are used.
   const int m = std::min(static_cast<int>(X.size()), rs.xtalk.Fcount());
+  warnAboutAggressor(rs, entry, kind, X);
 
   // Coupled power for the Salz S/N, matched to the thru points by index.
   std::vector<double>& xtalkPower = rs.points.xtalkPower;
@@ -146,6 +150,18 @@ char aggressorKind(const std::string& name) {
     if (name.find(rule.text) != std::string::npos) return rule.kind;
   return 'F';
 }
+
+namespace {
+
+// What decided a further thru line's kind, for the warning that it is an aggressor.
+std::string kindReason(const std::string& name) {
+  for (const KindRule& rule : kKindRules)
+    if (name.find(rule.text) != std::string::npos)
+      return std::string("its name holds \"") + std::string(rule.text) + "\"";
+  return "its name holds none of NEXT, FEXT, next, fext, N, F, n";
+}
+
+}  // namespace
 
 void crosstalk(RunState& rs) {
   NoiseBudget& n = rs.noise;
@@ -196,6 +212,9 @@ void crosstalk(RunState& rs) {
       const char kind = step.list == List::next   ? 'N'
                         : step.list == List::fext ? 'F'
                                                   : aggressorKind(entry.name);
+      if (step.list == List::thru)
+        warn(rs, "the further thru line " + entry.name + " is taken as a " + (kind == 'N' ? "NEXT" : "FEXT") +
+                     " aggressor (" + kindReason(entry.name) + "); name it on a NEXT= or FEXT= line to say which");
       if (std::string why = addAggressor(rs, entry, kind, tables); !why.empty())
         n.skipped.push_back({entry.name, kind, std::move(why), entry.inP, entry.inM, entry.outP, entry.outM});
       letGo(entry.name);

@@ -42,6 +42,9 @@ void sayStreamLost(FILE* err, const char* what, int error);
 // Exit status of a run whose report could not be written in full (a full disk, for
 // instance): the report is lost, so the run has not done its job.
 inline constexpr int kReportLost = 12;
+// Exit status of a run with strict=1 that raised a warning (figures printed as nan or inf
+// raise one too) and would otherwise have ended with 0; everything is written all the same.
+inline constexpr int kStrictWarnings = 13;
 // Flushes the final result and log streams and closes them unless they are the run's
 // standard ones. Returns status, or kReportLost when status is 0 and the report could not be
 // written in full; any stream that lost output is named on standard error.

@@ -120,6 +120,8 @@ PeriodInputs thruOnGrid(RunState& rs, const UniformGrid& g, bool dfe) {
   std::vector<double> grid(static_cast<std::size_t>(g.nF));
   for (int m = 0; m < g.nF; ++m) grid[static_cast<std::size_t>(m)] = m * g.df;
   using Column = std::vector<std::complex<double>>;
+  std::vector<double> thruRe, thruIm;
+  bool allFinite = true;
   const Column pp = rs.thru.Values(grid, inP, outP, 2);
   const Column pm = inM != 0 ? rs.thru.Values(grid, inP, outM, 2) : Column();
   const Column mp = inM != 0 ? rs.thru.Values(grid, inM, outP, 2) : Column();
@@ -152,13 +154,19 @@ PeriodInputs thruOnGrid(RunState& rs, const UniformGrid& g, bool dfe) {
     if (m == 0) T *= 0.5, F *= 0.5, ild *= 0.5;   // the 0 Hz term of a one-sided sum counts once
     if (!dfe) continue;
     // Factor 2: the one-sided sum stands for the full transform. The measured spectrum
-    // G*T is left out: the period sums form its pulse as the fitted pulse plus the
-    // deviation's.
+    // G*T is left out while the others are finite: the period sums then form its pulse
+    // as the fitted pulse plus the deviation's.
     const double G = 2 * noiseWeight(rs, m, f);
-    const std::complex<double> cI = G * ild, cF = G * F;
+    const std::complex<double> cI = G * ild, cF = G * F, cT = G * T;
     in.ildRe.push_back(cI.real()), in.ildIm.push_back(cI.imag());
     in.fitRe.push_back(cF.real()), in.fitIm.push_back(cF.imag());
+    thruRe.push_back(cT.real()), thruIm.push_back(cT.imag());
+    allFinite = allFinite && std::isfinite(cI.real()) && std::isfinite(cI.imag()) && std::isfinite(cF.real()) &&
+                std::isfinite(cF.imag());
   }
+  // A fit that is not finite must not take the measured pulse with it: that one then
+  // comes from its own spectrum.
+  if (!allFinite) in.thruRe = std::move(thruRe), in.thruIm = std::move(thruIm);
   fdRows.flush();
   closeSideFile(rs, fd, ".fd", fdRows.error());
   return in;
@@ -215,6 +223,15 @@ int equalisedIld(RunState& rs) {
   const PeriodInputs in = thruOnGrid(rs, g, dfe);
   if (!dfe) return 0;
   const double q = energyAfterDfe(rs, g, in);
+  const double period = g.nT * g.timeStep;
+  if (period > 0 && s.data_rate >= 100e6 && s.N_DFE * d.UI + rs.pulse.dibitPeakTime >= period) {
+    char text[300];
+    std::snprintf(text, sizeof text,
+                  "N_DFE=%g reaches past the end of the ILD pulse's period (%.4g ns, %.0f UI, one over the thru's "
+                  "frequency step): the equaliser takes all of it, so the ILD noise is E_DFE times its whole energy",
+                  s.N_DFE, period * 1e9, period / d.UI);
+    warn(rs, text);
+  }
   // Dividing by oversample averages the sampling phases of one sample per UI.
   rs.noise.equalisedIldPower = d.UI * g.df * d.UI * g.df * s.signal * s.signal / s.oversample * q;
   rs.noise.equalised = true;

@@ -17,6 +17,7 @@ struct Keyword {
 void registerKeywords(RunState& rs) {
   Settings& s = rs.settings;
   s.oversample = 4;   // no line in the starter file sets it
+  s.strict = 0;
   const Keyword keywords[] = {
       {&s.input_ports, "input_ports", 'x'},
       {&s.output_ports, "output_ports", 'x'},
@@ -57,6 +58,7 @@ void registerKeywords(RunState& rs) {
       {&s.slicer_allowance, "slicer_allowance", 'e'},
       {&s.a4_limit, "a4_limit", 'e'},
       {s.summary, "summary", 's'},   // no line in the starter file either
+      {&s.strict, "strict", 'i'},    // nor here
   };
   if (!rs.table) rs.table = create_variable_def();
   for (const Keyword& k : keywords) add_variable(rs.table.get(), k.address, k.definition, k.type);

@@ -65,5 +65,6 @@ int readThru(RunState& rs) {
     break;
   }
   warnAboutThruBand(rs);
+  warnAboutThruPorts(rs);
   return 0;
 }

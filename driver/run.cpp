@@ -46,6 +46,7 @@ int optionsAndStages(RunState& rs, StageObserver* observer) {
     applyDefaults(rs);
     return runStages(rs, Stage::arguments, observer);
   }
+  warnAboutHelpWords(rs);
   const char* first = rs.arguments[1].c_str();
   if (isStarterOption(first) || isHelpOption(first)) warnAboutFirstArgument(rs);
   if (isStarterOption(first)) return printStarter(rs);
@@ -78,7 +79,8 @@ int runAnalysis(RunState& rs, StageObserver* observer) {
   StageLog stages(observer);
   const int status = optionsAndStages(rs, &stages);
   for (const std::string& w : rs.warnings) std::fprintf(rs.log, "warning: %s\n", w.c_str());
-  const int exitStatus = cleanUp(rs, status);   // a report lost on the way changes a 0 into kReportLost
+  int exitStatus = cleanUp(rs, status);   // a report lost on the way changes a 0 into kReportLost
+  if (exitStatus == 0 && rs.settings.strict != 0 && !rs.warnings.empty()) exitStatus = kStrictWarnings;
   writeRunRecord(rs, stages.stages, exitStatus);
   if (rs.keepRecord) rs.record = runRecordText(rs, stages.stages, exitStatus);
   return exitStatus;

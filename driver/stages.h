@@ -80,6 +80,10 @@ void warnAboutThruBand(RunState& rs);                // thru data ending below N
 void warnAboutFigures(RunState& rs, double salz);    // closed eye, nan and inf figures
 void warnAboutSaveBase(RunState& rs);                // a save base cut, or saving nothing
 void warnAboutFirstArgument(RunState& rs);           // a file or assignment taken for -c, -b or -?
+void warnAboutHelpWords(const RunState& rs);         // --help, -h, --version taken as control files
+void warnAboutThruPorts(RunState& rs);               // another pairing of the thru's ports is the through path
+// An aggressor's data ending short, on another grid, or coupling as strongly as a thru.
+void warnAboutAggressor(RunState& rs, const channelLine& entry, char kind, const std::vector<std::complex<double>>& X);
 
 // One channel file: a Version 2.x file by the standard reader (how it was read, or its
 // first broken rule, on the log; error receives that rule as "NAME:LINE: rule"), any

@@ -2,6 +2,7 @@
 // thru data that stop short of the band that counts, a closed eye, figures that print
 // as nan or inf, a save base that was cut or saves nothing, and a first argument taken
 // for an option.
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
@@ -35,10 +36,56 @@ bool exists(const char* name) {
 }  // namespace
 
 void warnAboutSettings(RunState& rs) {
-  if (rs.settings.PAM < 2)
-    warn(rs, "PAM=" + std::to_string(rs.settings.PAM) +
+  const Settings& s = rs.settings;
+  if (s.PAM < 2)
+    warn(rs, "PAM=" + std::to_string(s.PAM) +
                  ": a signal needs at least 2 levels; the level factors (1/(PAM-1)) are not finite, so the "
                  "amplitudes and noise figures that depend on them are not numbers (PAM=2 is NRZ, PAM=4 four levels)");
+  const double rate = s.data_rate;
+  char text[400];
+  // Outside every serial link there is; a rate without its unit ("53.125", or "53.125M",
+  // where M is milli) lands far below.
+  if (!(rate >= 100e6 && rate <= 1e12)) {
+    std::snprintf(text, sizeof text,
+                  "baud_rate=%g Bd is outside 100 MBd to 1 TBd: a unit is probably missing (53.125G is 53.125 GBd; "
+                  "m and M are milli, meg is mega)",
+                  rate);
+    warn(rs, text);
+    return;   // every bandwidth below is judged against the rate
+  }
+  // Filters orders of magnitude from the rate: a rise time in the wrong unit (30 taken in
+  // unit intervals, not 30p) or a bandwidth in the wrong one.
+  const struct {
+    const char* filter;
+    double riseValue, bandwidthValue;
+    const char *rise, *bandwidth;
+    double tau;
+  } filters[] = {
+      {"transmitter", s.tx_rise, s.tx_bandwidth, "tx_rise", "tx_bandwidth", rs.derived.txTau},
+      {"receiver", s.rx_rise, s.rx_bandwidth, "rx_rise", "rx_bandwidth", rs.derived.rxTau},
+      {"FEXT transmitter", s.tx_far_rise, s.tx_far_bandwidth, "tx_far_rise", "tx_far_bandwidth", rs.derived.farTau},
+      {"NEXT transmitter", s.tx_near_rise, s.tx_near_bandwidth, "tx_near_rise", "tx_near_bandwidth", rs.derived.nearTau},
+  };
+  for (const auto& f : filters) {
+    if (!(f.tau > 0)) continue;   // unlimited
+    const double ratio = 1 / (f.tau * rate);
+    if (ratio >= 0.1 && ratio <= 100) continue;
+    const bool byRise = f.riseValue != 0;
+    std::snprintf(text, sizeof text,
+                  "%s=%g gives a %s bandwidth of %s, %.3g times the symbol rate: far from any real filter (rise times "
+                  "of 1 ms or more are taken in unit intervals, bandwidths of 100 or less as fractions of the rate)",
+                  byRise ? f.rise : f.bandwidth, byRise ? f.riseValue : f.bandwidthValue, f.filter,
+                  gigahertz(1 / f.tau).c_str(), ratio);
+    warn(rs, text);
+  }
+  // A target BER of 0 or below already says that it has no target Q.
+  if (s.target_BER > 0 && !(s.target_BER < 0.5)) {
+    std::snprintf(text, sizeof text,
+                  "target_BER=%g: a target bit error ratio lies between 0 and 0.5; the target Q and the "
+                  "interference tolerance are not meaningful",
+                  s.target_BER);
+    warn(rs, text);
+  }
 }
 
 void warnAboutThruBand(RunState& rs) {
@@ -46,6 +93,14 @@ void warnAboutThruBand(RunState& rs) {
   const double nyquist = rs.settings.data_rate / 2;
   const double receiver = rs.derived.rxTau > 0 ? 1 / rs.derived.rxTau : INFINITY;
   const std::string& name = rs.thruList.front().name;
+  const double step = rs.thru.Fcount() > 1 ? rs.thru.freqStep() : 0;
+  const bool rateInRange = rs.settings.data_rate >= 100e6 && rs.settings.data_rate <= 1e12;   // else said already
+  if (rateInRange && rs.settings.data_rate < step) {
+    char text[200];
+    std::snprintf(text, sizeof text, "baud_rate=%g Bd is below the frequency step %s of the thru data of ",
+                  rs.settings.data_rate, gigahertz(step).c_str());
+    warn(rs, text + name + ": a unit is probably missing (53.125G is 53.125 GBd)");
+  }
   if (last < nyquist)
     warn(rs, "the thru data of " + name + " end at " + gigahertz(last) + ", below the Nyquist frequency " +
                  gigahertz(nyquist) + ": the loss fit, the Nyquist gain and the noise above " + gigahertz(last) +
@@ -99,16 +154,10 @@ void warnAboutFigures(RunState& rs, double salz) {
   }
   else if (!bad.empty())
     warn(rs, "printed as not a finite number: " + bad + " (" + why + ")");
-  if (!std::isfinite(salz)) {
-    if (n.aggressors.empty() && std::isnan(salz) && rs.thru.Fcount() > 0 && rs.thru.Freq(0) == 0)
-      warn(rs, "Salz S/N is nan: with no aggressor the crosstalk power is 0, and the 0 Hz point adds its width (0 Hz) "
-               "times log(1 + |Sdd21|^2 / 0) (infinite); the figure needs at least one aggressor");
-    else if (n.aggressors.empty())
-      warn(rs, std::string("Salz S/N is ") + (std::isnan(salz) ? "nan" : "inf") +
-                   ": with no aggressor there is no crosstalk to compare the thru with; the figure needs at least one aggressor");
-    else
-      warn(rs, std::string("Salz S/N is ") + (std::isnan(salz) ? "nan" : "inf") + " (" + why + ")");
-  }
+  // A thru alone has no crosstalk to compare with: its Salz S/N is not a number by
+  // nature, which the record's empty aggressor list says; that is an ordinary run.
+  if (!std::isfinite(salz) && !n.aggressors.empty())
+    warn(rs, std::string("Salz S/N is ") + (std::isnan(salz) ? "nan" : "inf") + " (" + why + ")");
 }
 
 void warnAboutSaveBase(RunState& rs) {
@@ -142,4 +191,99 @@ void warnAboutFirstArgument(RunState& rs) {
                "to run it, put an assignment first: Brevo PAM=2 %s ...\n",
                first, option, std::strcmp(option, "-?") == 0 ? "the help text" : "print the starter control file",
                std::strchr(first, '=') ? "an assignment" : "a file", first);
+}
+
+void warnAboutAggressor(RunState& rs, const channelLine& entry, char kind, const std::vector<std::complex<double>>& X) {
+  const Sparams& a = rs.xtalk;
+  const std::string what = std::string(kind == 'N' ? "NEXT" : "FEXT") + " aggressor " + entry.name;
+  const double last = a.fmax();
+  const double nyquist = rs.settings.data_rate / 2;
+  const double receiver = rs.derived.rxTau > 0 ? 1 / rs.derived.rxTau : INFINITY;
+  if (last < nyquist)
+    warn(rs, "the data of " + what + " end at " + gigahertz(last) + ", below the Nyquist frequency " +
+                 gigahertz(nyquist) + ": its crosstalk above " + gigahertz(last) + " is missing from its ICN");
+  else if (last < receiver)
+    warn(rs, "the data of " + what + " end at " + gigahertz(last) + ", below the receiver bandwidth " +
+                 gigahertz(receiver) + ": the crosstalk the receiver passes above " + gigahertz(last) +
+                 " is missing from its ICN");
+  // Its own points serve its ICN; the Salz S/N adds its coupled power to the thru's
+  // points by index, which is right only on the same grid.
+  bool sameGrid = a.Fcount() == rs.thru.Fcount();
+  for (int i = 0; sameGrid && i < a.Fcount(); ++i) sameGrid = std::fabs(a.Freq(i) - rs.thru.Freq(i)) <= 1;
+  if (!sameGrid) {
+    char text[200];
+    std::snprintf(text, sizeof text, " has another frequency grid than the thru (%d points to %s against %d points to %s)",
+                  a.Fcount(), gigahertz(last).c_str(), rs.thru.Fcount(), gigahertz(rs.thru.fmax()).c_str());
+    warn(rs, what + text +
+                 ": its ICN is integrated on its own points, but the Salz S/N adds its coupled power to the thru's "
+                 "points by their index, not by frequency");
+  }
+  // A coupling as strong as a through path is probably a thru given as an aggressor.
+  double xt = 0, thru = 0;
+  int nx = 0, nt = 0;
+  for (int i = 0; i < static_cast<int>(X.size()) && i < a.Fcount() && a.Freq(i) <= nyquist; ++i, ++nx)
+    xt += std::norm(X[i]);
+  const std::vector<std::complex<double>>& T = rs.points.Sdd21;
+  for (int i = 0; i < static_cast<int>(T.size()) && rs.thru.Freq(i) <= nyquist; ++i, ++nt) thru += std::norm(T[i]);
+  if (nx > 0 && nt > 0 && thru > 0) {
+    const double ratio = 10 * std::log10((xt / nx) / (thru / nt));
+    if (ratio > -6) {
+      char text[200];
+      std::snprintf(text, sizeof text,
+                    ": its transfer is %.1f dB from the thru's up to the Nyquist frequency (RMS), as strong as a "
+                    "through path; is it a thru given by mistake, or are its ports those of its through path?",
+                    ratio);
+      warn(rs, what + text);
+    }
+  }
+}
+
+void warnAboutThruPorts(RunState& rs) {
+  const Sparams& t = rs.thru;
+  const int a = rs.inP, b = rs.inM, c = rs.outP, d = rs.outM;
+  if (t.Size() != 4 || a == 0 || b == 0 || c == 0 || d == 0) return;
+  // The lowest points above 0 Hz, where a through path has hardly any loss.
+  std::vector<int> points;
+  for (int k = 0; k < t.Fcount() && points.size() < 5; ++k)
+    if (t.Freq(k) > 0) points.push_back(k);
+  if (points.empty()) return;
+  auto line = [&](int p, int q) {
+    double sum = 0;
+    for (int k : points) sum += (std::abs(t.Value(k, p, q)) + std::abs(t.Value(k, q, p))) / 2;
+    return sum / static_cast<double>(points.size());
+  };
+  // The other two ways of pairing four ports into two lines. Which end of a line is its
+  // input the magnitudes cannot tell; the usual numbering puts the lower port of each
+  // line at its input, and so does the suggestion.
+  struct Pairing {
+    double through;
+    int ports[4];
+  };
+  auto pairing = [&](int p1, int q1, int p2, int q2) {
+    int in1 = std::min(p1, q1), out1 = std::max(p1, q1), in2 = std::min(p2, q2), out2 = std::max(p2, q2);
+    if (in2 < in1) std::swap(in1, in2), std::swap(out1, out2);
+    return Pairing{(line(p1, q1) + line(p2, q2)) / 2, {in1, in2, out1, out2}};
+  };
+  const double given = (line(a, c) + line(b, d)) / 2;
+  Pairing best = pairing(a, b, c, d);
+  if (const Pairing other = pairing(a, d, b, c); other.through > best.through) best = other;
+  if (!(best.through >= 0.5 && given < best.through / 2)) return;
+  char text[400];
+  std::snprintf(text, sizeof text,
+                "the ports %X %X => %X %X of the thru carry a mean |S| of %.3f at its lowest frequencies, where "
+                "%X %X => %X %X carry %.3f: the data suggest Thru=\"%s %d %d %d %d\"",
+                a, b, c, d, given, best.ports[0], best.ports[1], best.ports[2], best.ports[3], best.through,
+                rs.thruList.front().name.c_str(), best.ports[0], best.ports[1], best.ports[2], best.ports[3]);
+  warn(rs, text);
+}
+
+void warnAboutHelpWords(const RunState& rs) {
+  for (std::size_t i = 1; i < rs.arguments.size(); ++i) {
+    const std::string& arg = rs.arguments[i];
+    if (arg == "--help" || arg == "-help" || arg == "-h" || arg == "--version" || arg == "-version" || arg == "-V")
+      std::fprintf(rs.standardError,
+                   "warning: %s is taken as a control file name: Brevo -? prints the help text and the version, "
+                   "Brevo -c the starter control file\n",
+                   arg.c_str());
+  }
 }

@@ -35,6 +35,14 @@ bool trimmable(char ch) {
 
 }  // namespace
 
+std::string readerFileName(std::string name) {
+  if (name.empty() || exists(name.c_str())) return name;
+  std::size_t len = name.size();
+  while (len > 1 && trimmable(name[len - 1])) --len;
+  name.resize(len);
+  return name;
+}
+
 Sparams::Sparams() = default;
 
 // Negative sizes are taken as 0; sizes beyond what the reader would allocate give an
@@ -65,8 +73,8 @@ Sparams::Sparams(char* file, FILE* log, const std::function<void(std::string_vie
   if (!exists(file)) {
     // A name carried over with a trailing blank, carriage return or stray punctuation:
     // trim the caller's string and try again.
-    std::size_t len = std::strlen(file);
-    while (len > 1 && trimmable(file[len - 1])) file[--len] = '\0';
+    const std::string trimmed = readerFileName(file);
+    file[trimmed.size()] = '\0';
     cannotOpen();
     if (!exists(file)) return;
     name = std::make_shared<const std::string>(file);

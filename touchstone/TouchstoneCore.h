@@ -35,6 +35,12 @@ enum class ReadStatus {
 
 struct ReadResult;
 
+// The name the reader opens for a file name: the name itself when such a file exists,
+// else the name with its trailing blanks, punctuation and control characters cut (a name
+// carried over from "Thru = x.s4p," or a line ending in a carriage return). The reader
+// trims the caller's own string so; a caller that keeps its own copy takes this.
+std::string readerFileName(std::string name);
+
 class Sparams {
  public:
   Sparams();                                          // empty set
