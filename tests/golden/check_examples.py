@@ -1,11 +1,12 @@
 #!/usr/bin/env python3
 """The figures of the golden example runs worked out once more from the example Touchstone
-files and from the physics, without the program (plain Python, run by hand; it prints what
-it finds, to be read beside nrz.report, pam4.report and the side-file excerpts):
+files and from the physics, without the program (plain Python). It prints what it finds
+and checks it against nrz.report, pam4.report, nrz.log and the side-file excerpts, to the
+digits they print; any difference fails it (exit status 1). ctest runs it.
 
   python3 tests/golden/check_examples.py
 """
-import cmath, math, os, re
+import cmath, math, os, re, sys
 
 here = os.path.dirname(os.path.abspath(__file__))
 folder, golden = os.path.join(here, '../../examples'), here
@@ -37,6 +38,15 @@ def read4(name):
 
 def sdd21(S):   # input pair 1,3, output pair 2,4
     return 0.5 * (S[1][0] - S[1][2] - S[3][0] + S[3][2])
+
+
+failures = []
+
+
+def check(what, ours, golden, tolerance):
+    """ours, worked out here, against the golden file's golden, within tolerance."""
+    if not abs(ours - golden) <= tolerance:
+        failures.append('%s: %.6g here, %.6g in the golden file (tolerance %.1g)' % (what, ours, golden, tolerance))
 
 
 def figures(name):
@@ -79,11 +89,17 @@ a = [0j] * 4
 for j in range(3, -1, -1):
     a[j] = (qy[j] - sum(R[j][k] * a[k] for k in range(j + 1, 4))) / R[j][j]
 a = [a[j] / scale[j] for j in range(4)]
+nrz_text = open(os.path.join(golden, 'nrz.report')).read()
+reported = {m[0]: complex(float(m[1]), float(m[2]))
+            for m in re.findall(r'^(a[0-4])=(\S+)\+j\((\S+)\)$', nrz_text, re.M)}
 for name, v in zip(('a0', 'a1', 'a2', 'a4'), a):
     print('%s=%12.6e+j(%12.6e)' % (name, v.real, v.imag))
+    check(name + ' (relative)', abs(v - reported[name]) / abs(v), 0, 2e-6)
 fn = rate / 2
 model = lambda x: a[0] + a[1] * math.sqrt(x) + a[2] * x + a[3] * x * x
+nrz, pam4 = figures(os.path.join(golden, 'nrz.report')), figures(os.path.join(golden, 'pam4.report'))
 print('Nyquist gain from the fit  %8.3f dB' % (20 / math.log(10) * model(fn).real))
+check('Nyquist gain', 20 / math.log(10) * model(fn).real, nrz['Nyquist gain'], 0.0015)
 k = max(i for i in range(len(f)) if f[i] <= fn)
 t = (fn - f[k]) / (f[k + 1] - f[k])
 print('|Sdd21| at Nyquist, linear between points  %8.3f dB' % (20 * math.log10((1 - t) * abs(s[k]) + t * abs(s[k + 1]))))
@@ -101,6 +117,7 @@ for i in range(1, len(f)):
     total += math.log10(1 + abs(s[i]) ** 2 / xt[i]) * (f[i] - f[i - 1])
     last = i
 print('Salz S/N  %.3f dB' % (10 * total / f[last]))
+check('Salz S/N', 10 * total / f[last], nrz['Salz S/N'], 0.0015)
 
 
 def ber(q, pam):   # Gaussian tail at q, for pam levels
@@ -125,12 +142,20 @@ for run, pam, target in (('nrz', 2, 1e-12), ('pam4', 4, 1e-5)):
     noise = math.sqrt(channel ** 2 + icn ** 2 + r['implementation noise'] ** 2)
     sn = eye / noise
     d = (eye / qt) ** 2 - noise ** 2
+    tolerance = math.copysign(math.sqrt(abs(d)), d)
     print('%s: target Q %.3f, available signal %.3f mV, channel %.3f, ICN %.3f, total %.3f mV, '
           'S/N %.3f, BER %.2e (%.2e at the report\'s S/N), tolerance %.3f mV' % (
-              run, qt, eye, channel, icn, noise, sn, ber(sn, pam), ber(r['S/N'], pam), math.copysign(math.sqrt(abs(d)), d)))
-nrz, pam4 = figures(os.path.join(golden, 'nrz.report')), figures(os.path.join(golden, 'pam4.report'))
+              run, qt, eye, channel, icn, noise, sn, ber(sn, pam), ber(r['S/N'], pam), tolerance))
+    # From the report's own rounded terms: a few units in the last printed digit.
+    for label, ours, tol in (('target Q       =', -qt, 0.0015), ('available signal', eye, 0.02),
+                             ('total                                ICN', icn, 0.003),
+                             ('total                             noise', noise, 0.003), ('S/N', sn, 0.004),
+                             ('interference tolerance', tolerance, 0.02)):
+        check(run + ' ' + ' '.join(label.split()), ours, r[label], tol)
+    check(run + ' BER at the report\'s S/N (relative)', ber(r['S/N'], pam) / r['BER'], 1, 0.01)
 for k in ('ILD                 noise', 'Tx re-Reflection    noise', 'implementation noise', 'total                             noise'):
     print('PAM-4 / NRZ %s: %.4f (sqrt(5/9) = %.4f)' % (k.split()[0], pam4[k] / nrz[k], math.sqrt(5 / 9)))
+    check('PAM-4 / NRZ ' + k.split()[0], pam4[k] / nrz[k], math.sqrt(5 / 9), 0.002)
 print('S/N PAM-4 / NRZ %.3f' % (pam4['S/N'] / nrz['S/N']))
 
 # Pulse and dibit: the response to a 1 V pulse one UI long, through the channel and the
@@ -158,6 +183,8 @@ p = [pulse(t) for t in times]
 base = pulse(delay - 5 * UI)
 print('group delay %.6e s; peak pulse %.3fm' % (delay, 1000 * (max(p) - base)))
 print('peak dibit %.3fm' % (1000 * max(p[n] - p[n - 200] for n in range(200, len(p)))))
+check('peak pulse', 1000 * (max(p) - base), nrz['peak pulse'], 0.003)
+check('peak dibit', 1000 * max(p[n] - p[n - 200] for n in range(200, len(p))), nrz['peak dibit'], 0.003)
 
 # Crosstalk at the receiver, each aggressor by itself: its power transfer times the same
 # pulse spectrum (near-end transmitter corner at the rate itself), the first point standing
@@ -171,6 +198,7 @@ for name, amplitude, corner in (('lane_next1.s4p', 0.6, rate), ('lane_next2.s4p'
         g = sinc(f[k] * UI) * butter(f[k], 4, 0.75 * rate) * butter(f[k], 2, corner)
         power += abs(x[k] * g) ** 2 * w
     print('%s ICN %.3f mV' % (name, 1000 * amplitude * math.sqrt(power * UI)))
+    check(name + ' ICN', 1000 * amplitude * math.sqrt(power * UI), nrz[name + '                       ICN'], 0.0015)
 
 # The ripple of the thru around the fitted line, integrated against the same pulse
 # spectrum with a 0.4 V transmitter: the insertion-loss deviation power before the DFE,
@@ -178,6 +206,8 @@ for name, amplitude, corner in (('lane_next1.s4p', 0.6, rate), ('lane_next2.s4p'
 ild = sum(abs(s[k] - cmath.exp(model(f[k]))) ** 2 * shape[k] ** 2 * (2 * f[0] if k == 0 else f[k + 1] - f[k - 1])
           for k in range(len(f) - 1)) * 0.4 ** 2 * UI
 print('ILD power %.6e V^2, %.3f mV' % (ild, 1000 * math.sqrt(ild)))
+logged = float(re.search(r'^sigma AC ild  =\s*(\S+)$', open(os.path.join(golden, 'nrz.log')).read(), re.M).group(1))
+check('ILD power before the DFE (relative)', ild / logged, 1, 2e-6)
 
 # The side files' golden excerpts against the same sums: .wv1 rows (time, pulse, dibit,
 # fitted pulse), .fd rows (f, 0, thru, fit, ILD, each complex).
@@ -195,6 +225,7 @@ for line in open(golden + '/nrz_run.wv1').readlines()[2:]:
     got = (pulse(t), pulse(t) - pulse(t - UI), fitPulse(t))
     worst = [max(w, abs(g - v)) for w, g, v in zip(worst, got, (pv, dv, fv))]
 print('.wv1 excerpt: largest difference pulse %.1e, dibit %.1e, fitted pulse %.1e' % tuple(worst))
+check('.wv1 excerpt, largest difference', max(worst), 0, 5e-6)
 worst = [0, 0, 0]
 for line in open(golden + '/nrz_run.fd').readlines()[3:]:
     v = list(map(float, line.split()))
@@ -202,3 +233,7 @@ for line in open(golden + '/nrz_run.fd').readlines()[3:]:
     want = (s[k], fitted[k], s[k] - fitted[k])
     worst = [max(w, abs(complex(v[2 + 2 * i], v[3 + 2 * i]) - want[i])) for i, w in enumerate(worst)]
 print('.fd excerpt: largest difference thru %.1e, fit %.1e, ILD %.1e' % tuple(worst))
+check('.fd excerpt, largest difference', max(worst), 0, 1e-6)
+for failure in failures:
+    print('FAIL: ' + failure)
+sys.exit(1 if failures else 0)
