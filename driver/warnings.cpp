@@ -170,8 +170,9 @@ void warnAboutSaveBase(RunState& rs) {
   // The cut of an extension of letters ("run.txt") is what a user means; a cut inside
   // a number ("ca_53.125G") or at a blank is not.
   const std::string rest = given.substr(rs.saveBase.size());
+  // A '.' in a folder name ("/tmp/run.1a/out") cuts the folder, which is no extension.
   const bool extension = rest.size() >= 2 && rest[0] == '.' && std::isalpha(static_cast<unsigned char>(rest[1])) &&
-                         rest.find_first_of(" \t") == std::string::npos;
+                         rest.find_first_of(" \t/") == std::string::npos;
   if (extension) return;
   warn(rs, "save_file=" + given + ": the side files are named from \"" + rs.saveBase +
                "\" (the text from the last '.' on is taken for an extension, and a blank ends the name)");
