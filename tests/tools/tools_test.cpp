@@ -396,6 +396,15 @@ TEST(Tools, AnswerHelpAndVersion) {
     EXPECT_EQ(version.status, 0);
     EXPECT_EQ(version.out, name + " " + BREVO_VERSION + "\n");
     EXPECT_EQ(version.err, "");
+    // Its manual page, as the build fills it in for installing: the title line with the
+    // program's name and the project version, and the name in its NAME section.
+    std::string title = name;
+    for (char& c : title) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    const std::string page = readFile(kTools + "/../doc/" + name + ".1");
+    EXPECT_EQ(page.rfind(".TH " + title + " 1 \"\" \"Brevo " + BREVO_VERSION + "\"", 0), 0u) << page.substr(0, 80);
+    std::string dashed;
+    for (char c : name) dashed += c == '-' ? std::string("\\-") : std::string(1, c);
+    EXPECT_NE(page.find(".SH NAME\n" + dashed + " \\- "), std::string::npos);
   }
 }
 
