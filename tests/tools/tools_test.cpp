@@ -289,6 +289,14 @@ TEST(Plot, PicturesTakeTheirSettingsFromTheRun) {
     const std::string peak = gnuplotPrint(dir / "run_pulse.gp", "set table $t; replot; unset table; "
                                           "stats $t index 0 using 1:2 nooutput; print STATS_pos_max_y");
     EXPECT_NEAR(std::stod(peak), delay * rate + 0.5, 1.5) << "pulse peak in UI";
+    // Every axis names its unit: each label holds one in parentheses.
+    for (const char* gp : {"run_pulse.gp", "run_loss.gp", "run_period.gp"}) {
+      std::istringstream commands(readFile(dir / gp));
+      for (std::string l; std::getline(commands, l, ';');)
+        if (const auto at = l.find("set ylabel"); at != std::string::npos) {
+          EXPECT_NE(l.find('(', at), std::string::npos) << gp << ": " << l;
+        }
+    }
     EXPECT_NE(readFile(dir / "run_pulse.gp").find("lane_thru.s4p (1,3 => 2,4), " + std::string(gbd) +
                                                   " GBd, PAM2, N_DFE 12 UI'"), std::string::npos);
     // The ILD axis (the loss picture's last panel) spans the ILD of the fitted band, from
