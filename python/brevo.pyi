@@ -30,8 +30,13 @@ class Network:
     def to_skrf(self) -> Any: ...
     def __len__(self) -> int: ...
 
+class RunError(RuntimeError):
+    """A run given check=True that ended with a status other than 0 or gave a warning."""
+    result: "Result"
+
+_Path = Union[str, os.PathLike[str]]
 _Ports = Union[str, Sequence[int]]
-_Channel = Union[str, Network, tuple[Union[str, Network], _Ports]]
+_Channel = Union[_Path, Network, Any, tuple[Union[_Path, Network, Any], _Ports]]   # Any: a scikit-rf Network
 
 def read(path: str) -> Network: ...
 def write(path: str, network: Network, version: int = 1, format: str = "RI", unit: str = "Hz",
@@ -88,6 +93,6 @@ class Result:
     salz_signal_to_noise_dB: float | None
     flipped: bool | None
 
-def run(*arguments: Union[str, os.PathLike[str]], thru: _Channel | None = None,
+def run(*arguments: _Path, thru: _Channel | None = None,
         next: _Channel | list[_Channel] | None = None, fext: _Channel | list[_Channel] | None = None,
-        **settings: Union[str, int, float]) -> Result: ...
+        check: bool = False, **settings: Union[str, int, float, os.PathLike[str]]) -> Result: ...

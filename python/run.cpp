@@ -3,8 +3,14 @@
 #include <pybind11/complex.h>
 #include <pybind11/stl.h>
 
+#include <algorithm>
+#include <cctype>
+#include <regex>
+#include <sstream>
+
 #include "MemoryText.h"
 #include "brevo.h"
+#include "entry.h"
 #include "stages.h"
 
 namespace brevo_python {
@@ -57,6 +63,129 @@ constexpr Figure kFigures[] = {
     {"flipped", "flipped", "True when the channel inverts the signal."},
 };
 
+// brevo.RunError, raised by run(check=True); set when the module is made.
+PyObject* runError = nullptr;
+
+// Every keyword a run knows, with its type code (s text, i integer, x hexadecimal, else a
+// number), its default as the starter control file writes it and the starter's comment.
+struct Keyword {
+  std::string name;
+  char type;
+  std::string given, comment;
+};
+
+const std::vector<Keyword>& keywords() {
+  static const std::vector<Keyword> all = [] {
+    RunState rs;
+    registerKeywords(rs);
+    // The starter control file: "name=default   # comment" lines, comments continued below.
+    MemoryText out, err;
+    RunState starter;
+    starter.standardOutput = out.stream();
+    starter.standardError = err.stream();
+    starter.arguments = {"Brevo", "-c"};
+    runAnalysis(starter);
+    std::map<std::string, std::pair<std::string, std::string>> written;
+    std::istringstream lines(out.take());
+    std::string last;
+    for (std::string l; std::getline(lines, l);) {
+      const std::size_t hash = l.find('#'), eq = l.find('=');
+      std::string comment = hash == std::string::npos ? "" : l.substr(hash + 1);
+      while (!comment.empty() && std::isspace(static_cast<unsigned char>(comment.back()))) comment.pop_back();
+      while (!comment.empty() && std::isspace(static_cast<unsigned char>(comment.front()))) comment.erase(0, 1);
+      if (eq != std::string::npos && eq < hash && l[0] != '#' && !std::isspace(static_cast<unsigned char>(l[0]))) {
+        last = l.substr(0, eq);
+        std::string value = l.substr(eq + 1, hash == std::string::npos ? std::string::npos : hash - eq - 1);
+        while (!value.empty() && std::isspace(static_cast<unsigned char>(value.back()))) value.pop_back();
+        written[last] = {value, comment};
+      } else if (!last.empty() && hash != std::string::npos && hash > 0 && l.find_first_not_of(" \t") == hash && !comment.empty()) {
+        written[last].second += (written[last].second.empty() ? "" : " ") + comment;
+      } else {
+        last.clear();
+      }
+    }
+    // Keywords the starter file leaves out: their defaults as the run record holds them.
+    applyDefaults(rs);
+    const py::object record = py::module_::import("json").attr("loads")(utf8(runRecordText(rs, {}, 0)))["keywords"];
+    std::vector<Keyword> list;
+    for (const variable_def* n = rs.table.get(); n && n->next; n = n->next.get()) {
+      if (!n->address) continue;
+      const auto w = written.find(n->name);
+      std::string given = w == written.end() ? "" : w->second.first;
+      if (given.empty() && record.contains(n->name)) {
+        const py::object v = record[py::str(n->name)]["value"];
+        given = n->type == 'x' && py::isinstance<py::int_>(v) ? py::str(py::module_::import("builtins").attr("format")(v, "x")).cast<std::string>()
+                : py::isinstance<py::str>(v) ? v.cast<std::string>() : py::repr(v).cast<std::string>();
+      }
+      list.push_back({n->name, n->type, given, w == written.end() ? "" : w->second.second});
+    }
+    return list;
+  }();
+  return all;
+}
+
+// Edits between two names, case aside.
+std::size_t distance(const std::string& a, const std::string& b) {
+  std::vector<std::size_t> row(b.size() + 1);
+  for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
+  for (std::size_t i = 1; i <= a.size(); ++i) {
+    std::size_t diagonal = row[0];
+    row[0] = i;
+    for (std::size_t j = 1; j <= b.size(); ++j) {
+      const std::size_t up = row[j];
+      const bool same = std::tolower(static_cast<unsigned char>(a[i - 1])) == std::tolower(static_cast<unsigned char>(b[j - 1]));
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (same ? 0 : 1)});
+      diagonal = up;
+    }
+  }
+  return row[b.size()];
+}
+
+// A setting checked before the run: a keyword, with a value of its type; TypeError for a
+// name that is no keyword, ValueError for a value the keyword cannot take.
+void checkSetting(const std::string& name, const py::handle value) {
+  const std::vector<Keyword>& all = keywords();
+  const auto k = std::find_if(all.begin(), all.end(), [&](const Keyword& w) { return w.name == name; });
+  if (k == all.end()) {
+    std::vector<std::pair<std::size_t, std::string>> near;
+    for (const Keyword& w : all) near.emplace_back(distance(name, w.name), w.name);
+    std::sort(near.begin(), near.end());
+    throw py::type_error("run() got an unknown setting " + name + "; did you mean " + near.front().second + "?");
+  }
+  const bool text = py::isinstance<py::str>(value);
+  const bool number = !text && (PyIndex_Check(value.ptr()) || PyFloat_Check(value.ptr()));
+  const std::string given = text ? value.cast<std::string>() : "";
+  static const std::regex engineering(R"(\s*[-+]?(\d+\.?\d*|\.\d+)([eE][-+]?\d+)?\s*(meg|[afpnumkgt])?\s*)", std::regex::icase);
+  static const std::regex integer(R"(\s*[-+]?\d+\s*)"), hexadecimal(R"(\s*(0[xX])?[0-9a-fA-F]+\s*)");
+  bool ok = true;
+  switch (k->type) {
+    case 's': ok = text; break;
+    case 'i': ok = (number && PyIndex_Check(value.ptr())) || (text && std::regex_match(given, integer)); break;
+    case 'x': ok = (number && PyIndex_Check(value.ptr())) || (text && std::regex_match(given, hexadecimal)); break;
+    case 'e': case 'd': case 'f': case 'p':
+      ok = number || (text && std::regex_match(given, engineering));
+      break;
+    default: ok = text || number;
+  }
+  if (!ok)
+    throw py::value_error("setting " + name + "=" + py::repr(value).cast<std::string>() + ": " +
+                          (k->type == 's' ? "a text (str or path) is needed"
+                           : k->type == 'i' ? "a whole number is needed"
+                           : k->type == 'x' ? "hexadecimal digits are needed (13 for ports 1 and 3)"
+                                            : "a number is needed (a float, an int or a text such as '25.78125G')"));
+}
+
+// The keywords, their defaults and the starter's notes, for run's documentation.
+std::string keywordHelp() {
+  std::string text = "\n\nSettings (keyword, type, default as the starter control file writes it, with the starter's note "
+                     "and its unit where it names one; engineering suffixes a f p n u m k meg g t apply to numbers):\n";
+  for (const Keyword& k : keywords()) {
+    const char* type = k.type == 's' ? "text" : k.type == 'i' ? "integer" : k.type == 'x' ? "hexadecimal" : "number";
+    text += "    " + k.name + " (" + type + ") = " + (k.given.empty() ? "''" : k.given) + (k.comment.empty() ? "" : "  # " + k.comment) + "\n";
+  }
+  return text;
+}
+
 template <typename T>
 py::array_t<T> array(const std::vector<T>& v) {
   return py::array_t<T>(static_cast<py::ssize_t>(v.size()), v.data());
@@ -66,7 +195,8 @@ py::array_t<T> array(const std::vector<T>& v) {
 // a text with blanks in quotes (as a control file writes a channel line with its ports).
 std::string assignment(const std::string& name, const py::handle value) {
   std::string v;
-  if (py::isinstance<py::str>(value)) v = value.cast<std::string>();
+  if (py::hasattr(value, "__fspath__")) v = py::module_::import("os").attr("fspath")(value).cast<std::string>();
+  else if (py::isinstance<py::str>(value)) v = value.cast<std::string>();
   else if (py::isinstance<py::bool_>(value)) v = value.cast<bool>() ? "1" : "0";
   else if (PyIndex_Check(value.ptr())) v = py::repr(py::int_(py::reinterpret_borrow<py::object>(value))).cast<std::string>();
   else if (PyFloat_Check(value.ptr()) || py::hasattr(value, "__float__"))
@@ -77,15 +207,31 @@ std::string assignment(const std::string& name, const py::handle value) {
 }
 
 // The channels of one keyword: a list of them, or one alone.
+// A channel as the network side takes it: a path (os.PathLike) as its text, a scikit-rf
+// Network as a brevo.Network of its numbers (kept alive in keep for the run).
+py::object plainChannel(const py::handle item, py::list& keep) {
+  if (py::hasattr(item, "__fspath__")) return py::module_::import("os").attr("fspath")(item);
+  const std::string module = py::hasattr(item, "__module__") ? py::str(item.attr("__module__")).cast<std::string>() : "";
+  if (module.rfind("skrf", 0) == 0 && py::hasattr(item, "f") && py::hasattr(item, "s")) {
+    const py::object name = py::hasattr(item, "name") && !item.attr("name").is_none() ? item.attr("name") : py::str("network");
+    py::object net = py::module_::import("brevo").attr("Network")(item.attr("f"), item.attr("s"), py::arg("name") = name);
+    keep.append(net);
+    return net;
+  }
+  if (py::isinstance<py::tuple>(item) && py::len(item) == 2)
+    return py::make_tuple(plainChannel(item[py::int_(0)], keep), item[py::int_(1)]);
+  return py::reinterpret_borrow<py::object>(item);
+}
+
 void addChannels(const char* keyword, const py::handle given, std::vector<std::string>& args,
-                 std::map<std::string, const Network*>& networks) {
+                 std::map<std::string, const Network*>& networks, py::list& keep) {
   if (given.is_none()) return;
-  std::vector<py::handle> items;
+  std::vector<py::object> items;
   if (py::isinstance<py::list>(given))
-    for (const py::handle item : given) items.push_back(item);
+    for (const py::handle item : given) items.push_back(plainChannel(item, keep));
   else
-    items.push_back(given);
-  for (const py::handle item : items) args.push_back(assignment(keyword, py::str(channelLine(item, networks))));
+    items.push_back(plainChannel(given, keep));
+  for (const py::object& item : items) args.push_back(assignment(keyword, py::str(channelLine(item, networks))));
 }
 
 struct Outcome {
@@ -167,12 +313,21 @@ Result run(const py::args& args, const py::kwargs& kwargs) {
   const py::object fspath = py::module_::import("os").attr("fspath");
   for (const py::handle a : args) arguments.push_back(fspath(a).cast<std::string>());
   std::map<std::string, const Network*> networks;
+  py::list keep;   // networks made here from scikit-rf ones, alive until the run ends
   py::dict settings;
-  for (const auto [key, value] : kwargs) settings[key] = value;
+  bool check = false;
+  for (const auto [key, value] : kwargs) {
+    if (key.cast<std::string>() == "check") check = py::bool_(py::reinterpret_borrow<py::object>(value));
+    else settings[key] = value;
+  }
+  for (const auto [key, value] : settings) {
+    const std::string name = key.cast<std::string>();
+    if (name != "thru" && name != "next" && name != "fext") checkSetting(name, py::hasattr(value, "__fspath__") ? py::str("path") : value);
+  }
   for (const char* keyword : {"thru", "next", "fext"}) {
     const char* name = keyword[0] == 't' ? "Thru" : keyword[0] == 'n' ? "NEXT" : "FEXT";
     if (!settings.contains(keyword)) continue;
-    addChannels(name, settings[keyword], arguments, networks);
+    addChannels(name, settings[keyword], arguments, networks, keep);
     PyDict_DelItemString(settings.ptr(), keyword);
   }
   for (const auto [key, value] : settings) arguments.push_back(assignment(key.cast<std::string>(), value));
@@ -183,12 +338,31 @@ Result run(const py::args& args, const py::kwargs& kwargs) {
     py::gil_scoped_release unlocked;
     runOnce(*outcome, arguments, channels);
   }
-  return makeResult(*outcome);
+  Result result = makeResult(*outcome);
+  if (check && (result.status != 0 || py::len(result.warnings) > 0)) {
+    std::string text = "the run ended with status " + std::to_string(result.status);
+    for (const py::handle w : result.warnings) text += "; warning: " + w.cast<std::string>();
+    if (result.status != 0 && py::len(result.warnings) == 0) {   // the log's last line says why
+      std::string log = outcome->log;
+      while (!log.empty() && log.back() == '\n') log.pop_back();
+      text += ": " + log.substr(log.rfind('\n') == std::string::npos ? 0 : log.rfind('\n') + 1);
+    }
+    py::object error = py::reinterpret_borrow<py::object>(runError)(text);
+    error.attr("result") = py::cast(std::move(result));
+    PyErr_SetObject(runError, error.ptr());
+    throw py::error_already_set();
+  }
+  return result;
 }
 
 }  // namespace
 
 void defineRun(py::module_& m) {
+  runError = PyErr_NewExceptionWithDoc("brevo.RunError",
+                                       "A run given check=True that failed (status other than 0) or gave a warning; "
+                                       "its result is in the attribute result.",
+                                       PyExc_RuntimeError, nullptr);
+  m.attr("RunError") = py::reinterpret_borrow<py::object>(runError);
   py::class_<Result> result(m, "Result",
                             "What one run gave: its exit status, report and log text, run record, figures (in the "
                             "attributes named with their units, None where the run ended before the figure), "
@@ -216,9 +390,13 @@ void defineRun(py::module_& m) {
       .def_readonly("period_ild_pulse", &Result::periodIldPulse, "The ILD pulse over one period (.wv2).")
       .def_property_readonly("icn_mV", [](const Result& r) {
           py::dict d;
-          for (const py::handle a : r.aggressors) d[a["file"]] = a["icn_mV"];
+          for (const py::handle a : r.aggressors) {
+            d[a["file"]] = a["icn_mV"];
+            const std::string file = py::str(a["file"]).cast<std::string>();
+            d[utf8(file.substr(file.rfind('/') == std::string::npos ? 0 : file.rfind('/') + 1))] = a["icn_mV"];
+          }
           return d;
-        }, "Each aggressor's ICN in mV rms, by file (see aggressors for repeated files).")
+        }, "Each aggressor's ICN in mV rms, by file as given and by its base name (see aggressors for repeated files).")
       .def("__repr__", [](const Result& r) {
         return "<brevo.Result status=" + std::to_string(r.status) + " signal_to_noise=" +
                py::repr(r.figures["signal_to_noise"]).cast<std::string>() + ">";
@@ -226,15 +404,20 @@ void defineRun(py::module_& m) {
   for (const Figure& f : kFigures)
     result.def_property_readonly(f.attribute, [key = f.key](const Result& r) { return r.figures[key]; }, f.doc);
 
-  m.def("run", &run,
-        "run(*arguments, thru=None, next=None, fext=None, **settings) -> Result\n\n"
+  static const std::string runDoc = std::string(
+        "run(*arguments, thru=None, next=None, fext=None, check=False, **settings) -> Result\n\n"
         "One run of the analysis, the same as the program's: arguments are control files and assignments "
         "('lane.cf', 'N_DFE=12'), in order; thru, next and fext are channels (a file name, a channel line "
         "'lane.s4p 1 3 2 4', a Network, or (Network, '1 3 2 4')), next and fext a list of them, assigned after "
         "the arguments; settings become NAME=value assignments after those (brevo.run('link.cf', thru=net, "
         "N_DFE=12, PAM=4)). A Network is taken as read, never read again. Every argument is a control file or "
         "an assignment (no options). Nothing is written unless a setting asks (save_file=, summary=, results=, "
-        "log=). The run releases the GIL: runs in threads go on at once.");
+        "log=). The run releases the GIL: runs in threads go on at once.\n\n"
+        "Paths (arguments, channels, text settings) may be str or os.PathLike; a channel may also be a "
+        "scikit-rf Network. A setting that is no keyword raises TypeError (naming the nearest keyword), a "
+        "value its keyword cannot take ValueError, both before anything runs. check=True raises "
+        "brevo.RunError when the run ends with a status other than 0 or gives a warning.") + keywordHelp();
+  m.def("run", &run, runDoc.c_str());
 }
 
 }  // namespace brevo_python

@@ -58,6 +58,7 @@ int main(int argc, char** argv) {
     std::fputs(kUsageText, stdout);
     return kOk;
   }
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) { std::printf("brevo-cascade %s\n", BREVO_VERSION); return kOk; }
   if (argc < 4) {
     if (argc == 3) std::fprintf(stderr, "brevo-cascade: at least two elements are needed\n");
     std::fputs(kUsageText, stderr);

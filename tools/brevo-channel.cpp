@@ -136,6 +136,10 @@ int main(int argc, char** argv) {
       std::fputs(kUsage, stdout);
       return 0;
     }
+    if (arg == "--version") {
+      std::printf("brevo-channel %s\n", BREVO_VERSION);
+      return 0;
+    }
     const std::size_t eq = arg.find('=');
     if (eq == std::string_view::npos) return bad("not a name=value option", argv[i]);
     const std::string name(arg.substr(0, eq));

@@ -37,7 +37,9 @@ constexpr int kOwnFailure = 2;   // usage, or the folder or the charting code ou
 
 const char kUsageText[] =
     "usage: brevo-report OUTDIR ARGUMENTS...\n"
-    "Runs Brevo on ARGUMENTS (exactly as Brevo takes them) and writes into OUTDIR, made\n"
+    "Runs Brevo on ARGUMENTS (as Brevo takes them, except that none is an option: a\n"
+    "first argument holding -c, -b or -? is a control file or an assignment like the\n"
+    "rest) and writes into OUTDIR, made\n"
     "when missing: report.html (the run's page, one file that works offline), run.report\n"
     "(Brevo's standard output), run.log (its standard error), run.json (the run record)\n"
     "and, when the run saves side files, their copies run.wv1, run.fd and run.wv2.\n"
@@ -239,13 +241,32 @@ std::string page(const std::string& title, const json& data, const std::string& 
   std::string text = data.dump(-1, ' ', false, json::error_handler_t::replace);
   std::string escaped;
   for (char ch : text) ch == '<' ? escaped += "\\u003c" : escaped += ch;
-  std::string html = "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>";
+  std::string html = "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
+                     "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n<title>";
   html += htmlText(title);
   html += "</title>\n<style>\n" + inlined(chartStyle) + "\n</style>\n<style>\n" + inlined(kPageStyle) + "</style>\n</head>\n<body>\n";
   html += "<noscript>This page draws its tables and charts with JavaScript.</noscript>\n<main id=\"page\"></main>\n";
   html += "<script type=\"application/json\" id=\"run-data\">" + escaped + "</script>\n";
   html += "<script>\n" + inlined(charts) + "\n</script>\n<script>\n" + inlined(kPageScript) + "</script>\n</body>\n</html>\n";
   return html;
+}
+
+// Why a run failed, as its log says: the last line before the warnings that end it
+// ("cannot open lane.s4p", "problem with thru channel:  lane.s4p").
+std::string failureReason(std::string_view log) {
+  std::string_view reason;
+  while (!log.empty()) {
+    std::size_t end = log.size();
+    if (log.back() == '\n') --end;
+    const std::size_t start = log.rfind('\n', end == 0 ? 0 : end - 1);
+    const std::string_view line = log.substr(start == std::string_view::npos ? 0 : start + 1,
+                                             end - (start == std::string_view::npos ? 0 : start + 1));
+    log = log.substr(0, start == std::string_view::npos ? 0 : start + 1);
+    if (line.empty() || line.starts_with("warning: ")) continue;
+    reason = line;
+    break;
+  }
+  return std::string(reason);
 }
 
 std::string utcNow() {
@@ -262,6 +283,10 @@ std::string utcNow() {
 int main(int argc, char** argv) {
   if (argc >= 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
     std::fputs(kUsageText, stdout);
+    return 0;
+  }
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    std::printf("brevo-report %s\n", BREVO_VERSION);
     return 0;
   }
   if (argc < 3) {
@@ -291,16 +316,22 @@ int main(int argc, char** argv) {
   rs.standardError = standardError.stream();
   rs.arguments.assign(argv + 1, argv + argc);
   rs.arguments.front() = "Brevo";
+  // Every argument is a control file or an assignment: a first one holding "-c", "-b" or
+  // "-?" (my-cable.cf, /x/sub-board/run.cf) runs as it is instead of printing the starter
+  // file. Nothing else of the run changes: its report, log and record are Brevo's.
+  rs.argumentsOnly = true;
   rs.curves.keep = true;
   StageList stages;
   const int status = runAnalysis(rs, &stages);
 
   const std::string record = runRecordText(rs, stages.stages, status);
   if (record.empty()) return failure("out of memory");
+  std::string report = standardOutput.take(), log = standardError.take();
   std::string html;
   try {
     json data = {{"record", json::parse(record)}, {"page", pageFacts(rs)}};
     data["page"]["date"] = utcNow();
+    if (status != 0) data["page"]["failure"] = failureReason(log);
     const json& thru = data["record"]["thru"];
     const std::string channel = thru.is_object() ? thru["file"].get<std::string>() : "no channel";
     html = page("Brevo report: " + channel, data, charts, chartStyle);
@@ -309,7 +340,7 @@ int main(int argc, char** argv) {
   }
 
   std::vector<std::pair<std::string, std::string>> files = {
-      {"run.report", standardOutput.take()}, {"run.log", standardError.take()}, {"run.json", record}};
+      {"run.report", std::move(report)}, {"run.log", std::move(log)}, {"run.json", record}};
   // The side files this run wrote (a stage it reached keeps their curves too); a copy left
   // in the folder by an earlier run goes.
   const std::pair<const char*, bool> sides[] = {

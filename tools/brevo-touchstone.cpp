@@ -145,6 +145,7 @@ int main(int argc, char** argv) {
     std::fputs(kUsageText, stdout);
     return kOk;
   }
+  if (args.size() == 1 && args[0] == "--version") { std::printf("brevo-touchstone %s\n", BREVO_VERSION); return kOk; }
   if (!args.empty() && args[0] == "--check") {
     if (args.size() != 2 || args[1].empty()) return usage("--check takes one file");
     return check(args[1]);

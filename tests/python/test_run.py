@@ -92,3 +92,49 @@ def test_threads_on_networks_read_once_equal_serial_runs(lane):
         assert [np.array_equal(x["transfer"], y["transfer"]) for x, y in zip(t.transfers, s.transfers)] == [True] * 2
     assert sorted(os.listdir(".")) == files   # nothing written
     assert threaded[0].ild_noise_mV != threaded[2].ild_noise_mV
+
+
+# Settings refused before the run: the exception, and a word its message must hold.
+@pytest.mark.parametrize("settings,error,said", [
+    (dict(N_DEF=3), TypeError, "did you mean N_DFE"), (dict(baudrate="25G"), TypeError, "did you mean baud_rate"),
+    (dict(N_DFE="fourteen"), ValueError, "N_DFE"), (dict(PAM=2.5), ValueError, "whole number"),
+    (dict(input_ports="1z"), ValueError, "hexadecimal"), (dict(save_file=3), ValueError, "text"),
+    (dict(target_BER=[1e-12]), ValueError, "number")])
+def test_bad_settings_raise_before_the_run(lane, settings, error, said):
+    with pytest.raises(error, match=said):
+        brevo.run("nrz.cf", summary="never.json", **settings)
+    assert not os.path.exists("never.json")
+
+
+# The same run however its paths and channels are given: os.PathLike, a control file
+# named like the program's -c/-b/-? options, a scikit-rf Network; ICN by base name too.
+def test_paths_names_and_networks_give_the_same_run(lane):
+    import pathlib
+    skrf = pytest.importorskip("skrf")
+    base = brevo.run("link.cf", thru="lane_thru.s4p 1 3 2 4", next="lane_next1.s4p")
+    os.mkdir("sub-board")
+    with open("sub-board/my-cable.cf", "w") as f:
+        f.write(open("link.cf").read())
+    network = skrf.Network(os.path.abspath("lane_next1.s4p"))
+    network.name = "lane_next1.s4p"
+    for args, channels in [((pathlib.Path("link.cf"),), dict(thru=(pathlib.Path("lane_thru.s4p"), "1 3 2 4"), next=[pathlib.Path("lane_next1.s4p")])),
+                           (("sub-board/my-cable.cf",), dict(thru="lane_thru.s4p 1 3 2 4", next="lane_next1.s4p")),
+                           (("link.cf",), dict(thru="lane_thru.s4p 1 3 2 4", next=[network]))]:
+        r = brevo.run(*args, **channels)
+        assert (r.status, r.signal_to_noise) == (0, base.signal_to_noise), args
+        assert r.icn_mV["lane_next1.s4p"] == base.icn_mV["lane_next1.s4p"]
+    r = brevo.run("link.cf", thru="lane_thru.s4p 1 3 2 4", next=os.path.abspath("lane_next1.s4p"), save_file=pathlib.Path("kept"))
+    assert r.icn_mV["lane_next1.s4p"] == r.icn_mV[os.path.abspath("lane_next1.s4p")] == base.icn_mV["lane_next1.s4p"]
+    assert os.path.exists("kept.wv1")
+
+
+def test_check_raises_on_failure_or_warning_and_help_lists_every_setting(lane):
+    assert brevo.run("nrz.cf", check=True).status == 0
+    for control, settings, status in [("link.cf", dict(Thru="no_such_lane.s4p"), 1), ("nrz.cf", dict(NEXT="no_such_next.s4p"), 0)]:
+        with pytest.raises(brevo.RunError) as caught:
+            brevo.run(control, check=True, **settings)
+        assert caught.value.result.status == status and "no_such" in str(caught.value)
+    doc = brevo.run.__doc__
+    for keyword in brevo.run("nrz.cf").record["keywords"]:
+        assert re.search(r"^    %s \(\w+\) = \S" % keyword, doc, re.M), keyword
+    assert "baud_rate (number) = 25.78125G" in doc and "input_ports (hexadecimal) = 13" in doc

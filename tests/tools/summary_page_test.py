@@ -1,6 +1,9 @@
 #!/usr/bin/python3
 """brevo-sweep report=yes: summary.html as headless Chromium builds it, against the records.
 
+Also at a phone's width (400 px): no sideways scrolling of the page, every row one line
+high, the results' columns before the inputs', every axis title with its unit and its
+ticks apart from it and from each other.
 usage: summary_page_test.py BREVO_SWEEP BREVO_REPORT BREVO EXAMPLES_DIR
 """
 import csv, json, os, shutil, subprocess, sys, tempfile
@@ -9,10 +12,11 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from report_pages_test import Browser, console_errors, DEADLINE   # the pipe to the browser
 
 PROBE = r"""(() => {
+  const sn = [...document.querySelectorAll("#summary th")].findIndex((th) => th.textContent === "SN");
   const rows = () => [...document.querySelectorAll("#summary tbody tr")];
   const seen = {ready: window.brevoPageReady === true, rows: rows().map((r) => [r.id, r.className]),
     links: [...document.querySelectorAll("#summary a")].map((a) => a.getAttribute("href")),
-    sn: rows().map((r) => r.cells[%(sn)d].textContent), charts: {}};
+    sn: rows().map((r) => r.cells[sn].textContent), charts: {}};
   for (const [name, g] of Object.entries(window.brevoCharts || {})) {
     let painted = 0;
     for (const c of g.graphDiv.querySelectorAll("canvas")) {
@@ -22,9 +26,37 @@ PROBE = r"""(() => {
     seen.charts[name] = {points: [...Array(g.numRows()).keys()].map((r) => [g.getValue(r, 0), g.getValue(r, 1)]), painted,
                          log: g.getOption("logscale")};
   }
-  document.querySelectorAll("#summary th")[%(sn)d].click();
+  document.querySelectorAll("#summary th")[sn].click();
   seen.sorted = rows().map((r) => r.id);
   return JSON.stringify(seen);
+})()"""
+
+
+# The page as a phone shows it: what is wrong with its layout.
+LAYOUT = r"""(() => {
+  const problems = [], text = (e) => { const r = document.createRange(); r.selectNodeContents(e); return r.getBoundingClientRect(); };
+  const meet = (a, b) => a.left < b.right - 1 && b.left < a.right - 1 && a.top < b.bottom - 1 && b.top < a.bottom - 1;
+  if (document.documentElement.scrollWidth > innerWidth + 1)
+    problems.push(`the page is ${document.documentElement.scrollWidth} px wide in a window of ${innerWidth}`);
+  const heads = [...document.querySelectorAll("#summary th")].map((th) => th.textContent);
+  if (!(heads.indexOf("SN") < heads.indexOf("control") && heads.indexOf("BER") < heads.indexOf("arguments") && heads[1] === "status"))
+    problems.push("columns in the order " + heads);
+  const line = document.querySelector("#summary th").getBoundingClientRect().height;
+  for (const r of document.querySelectorAll("#summary tbody tr"))
+    if (r.getBoundingClientRect().height > 1.5 * line) problems.push(`row ${r.id} is ${r.getBoundingClientRect().height} px high, a line ${line}`);
+  for (const [chart, g] of Object.entries(window.brevoCharts || {}))
+    for (const [axis, title] of [["x", "xlabel"], ["y1", "ylabel"]]) {
+      const ticks = [...g.graphDiv.querySelectorAll(".dygraph-axis-label-" + axis)].filter((t) => t.textContent !== "");
+      const label = g.graphDiv.querySelector(".dygraph-" + title);
+      const texts = ticks.map((t) => t.textContent);
+      if (new Set(texts).size !== texts.length) problems.push(`${chart} ${axis} ticks repeat: ${texts}`);
+      if (!label || !/\(.+\)/.test(label.textContent)) problems.push(`${chart} ${axis} title without a unit: ${label && label.textContent}`);
+      for (const t of ticks) {
+        if (label && meet(text(t), text(label))) problems.push(`${chart} ${axis} tick ${t.textContent} over the title`);
+        for (const u of ticks) if (t !== u && meet(text(t), text(u))) problems.push(`${chart} ${axis} ticks ${t.textContent} and ${u.textContent} meet`);
+      }
+    }
+  return JSON.stringify(problems);
 })()"""
 
 
@@ -55,9 +87,14 @@ def main():
             session = browser.new_page()
             browser.call("Page.navigate", session, url="file://" + os.path.join(out, "summary.html"))
             browser.wait_for("Page.loadEventFired")
-            probe = PROBE % {"sn": list(table[0]).index("SN")}
-            seen = json.loads(browser.call("Runtime.evaluate", session, expression=probe, returnByValue=True)["result"]["value"])
+            seen = json.loads(browser.call("Runtime.evaluate", session, expression=PROBE, returnByValue=True)["result"]["value"])
             errors = console_errors(browser.events)
+            for width, mobile in ((400, True), (1400, False)):
+                browser.call("Emulation.setDeviceMetricsOverride", session, width=width, height=900, deviceScaleFactor=1, mobile=mobile)
+                browser.call("Page.navigate", session, url="file://" + os.path.join(out, "summary.html"))
+                browser.wait_for("Page.loadEventFired")
+                for problem in json.loads(browser.call("Runtime.evaluate", session, expression=LAYOUT, returnByValue=True)["result"]["value"]):
+                    check(False, "%d px: %s" % (width, problem))
         finally:
             browser.close()
         missing = [link for link in seen["links"] if not os.path.isfile(os.path.join(out, link))]

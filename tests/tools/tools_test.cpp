@@ -289,6 +289,14 @@ TEST(Plot, PicturesTakeTheirSettingsFromTheRun) {
     const std::string peak = gnuplotPrint(dir / "run_pulse.gp", "set table $t; replot; unset table; "
                                           "stats $t index 0 using 1:2 nooutput; print STATS_pos_max_y");
     EXPECT_NEAR(std::stod(peak), delay * rate + 0.5, 1.5) << "pulse peak in UI";
+    // Every axis names its unit: each label holds one in parentheses.
+    for (const char* gp : {"run_pulse.gp", "run_loss.gp", "run_period.gp"}) {
+      std::istringstream commands(readFile(dir / gp));
+      for (std::string l; std::getline(commands, l, ';');)
+        if (const auto at = l.find("set ylabel"); at != std::string::npos) {
+          EXPECT_NE(l.find('(', at), std::string::npos) << gp << ": " << l;
+        }
+    }
     EXPECT_NE(readFile(dir / "run_pulse.gp").find("lane_thru.s4p (1,3 => 2,4), " + std::string(gbd) +
                                                   " GBd, PAM2, N_DFE 12 UI'"), std::string::npos);
     // The ILD axis (the loss picture's last panel) spans the ILD of the fitted band, from
@@ -330,9 +338,12 @@ TEST(Sweep, EveryRunGetsARowAndFailuresKeepTheirStatus) {
   std::ofstream(dir / "b.cf") << lane + "PAM=4\n";
   std::ofstream(dir / "broken.cf") << "Thru=" + ex + "no_such_lane.s4p\n";   // status 1
   std::ofstream(dir / "skips.cf") << lane + "FEXT=no_such_fext.s4p\n";        // status 0 with warnings
+  fs::create_directory(dir / "sub-board");   // a name Brevo would take as its -c or -b option
+  std::ofstream(dir / "sub-board/my-cable-b.cf") << lane;
   const Outcome sweep = run(command(kSource + "/tools/brevo-sweep",
                                     {"jobs=2", "strict=yes", "exe=" + kBrevo, "out=" + (dir / "out"), dir / "a.cf",
-                                     dir / "broken.cf", dir / "b.cf", dir / "missing.cf", dir / "skips.cf"}));   // status 2
+                                     dir / "broken.cf", dir / "b.cf", dir / "missing.cf", dir / "skips.cf",
+                                     dir / "sub-board/my-cable-b.cf"}));   // status 2
   EXPECT_EQ(sweep.status, 1) << sweep.err;   // not every run succeeded
   // summary.csv split at commas: no field of these runs needs quoting
   std::vector<std::vector<std::string>> rows;
@@ -342,7 +353,7 @@ TEST(Sweep, EveryRunGetsARowAndFailuresKeepTheirStatus) {
     rows.emplace_back();
     for (std::string f; std::getline(fields, f, ',');) rows.back().push_back(f);
   }
-  ASSERT_EQ(rows.size(), 6u);
+  ASSERT_EQ(rows.size(), 7u);
   const auto column = [&](const char* name) {
     return std::find(rows[0].begin(), rows[0].end(), name) - rows[0].begin();
   };
@@ -351,8 +362,8 @@ TEST(Sweep, EveryRunGetsARowAndFailuresKeepTheirStatus) {
   // status, then symbol rate, PAM, N_DFE, aggressors used and skipped (no record for a
   // control file that cannot be opened: summary= comes after it)
   const char* expected[][6] = {{"0", "25781250000,2,8,1,0"}, {"1", "25781250000,2,8,0,0"}, {"0", "25781250000,4,8,1,0"},
-                               {"2", ",,,,"}, {"warnings", "25781250000,2,8,1,1"}};
-  for (int r = 1; r <= 5; ++r) {
+                               {"2", ",,,,"}, {"warnings", "25781250000,2,8,1,1"}, {"0", "25781250000,2,8,1,0"}};
+  for (int r = 1; r <= 6; ++r) {
     ASSERT_EQ(rows[r].size(), rows[0].size()) << "row " << r;
     EXPECT_EQ(rows[r][status], expected[r - 1][0]) << "row " << r;
     std::string got = rows[r][rate];
@@ -363,7 +374,7 @@ TEST(Sweep, EveryRunGetsARowAndFailuresKeepTheirStatus) {
     std::size_t warnings = 0;
     for (std::size_t at = 0; (at = log.find("\nwarning: ", at)) != std::string::npos; ++at) ++warnings;
     EXPECT_EQ(rows[r].back(), r == 4 ? "" : std::to_string(warnings)) << "row " << r;
-    if (r % 2 == 0) {   // no figure for a failed run; the report's figure for the others
+    if (r == 2 || r == 4) {   // no figure for a failed run; the report's figure for the others
       EXPECT_EQ(rows[r][sn], "") << "row " << r;
     } else {
       EXPECT_DOUBLE_EQ(std::stod(rows[r][sn]), figure(report, "S/N")) << "row " << r;
@@ -371,6 +382,53 @@ TEST(Sweep, EveryRunGetsARowAndFailuresKeepTheirStatus) {
   }
   EXPECT_LT(std::stod(rows[3][sn]), std::stod(rows[1][sn]));   // PAM4 below NRZ
   EXPECT_GT(std::stoi(rows[5].back()), 0);
+  EXPECT_EQ(rows[6][sn], rows[1][sn]);   // the control file named like an option: the same lane, the same S/N
+  EXPECT_EQ(readFile(dir / "out/0006.report"), readFile(dir / "out/0001.report"));
+}
+
+// Every tool but Brevo itself: --help prints its usage on standard output and --version
+// "NAME VERSION", both with status 0 and nothing on standard error.
+TEST(Tools, AnswerHelpAndVersion) {
+  const std::pair<std::string, std::string> tools[] = {
+      {"brevo-report", kTools}, {"brevo-cascade", kTools}, {"brevo-channel", kTools}, {"brevo-touchstone", kTools},
+      {"brevo-plot", kSource + "/tools"}, {"brevo-sweep", kSource + "/tools"}, {"brevo-sweep-pages", kSource + "/tools"},
+      {"brevo-plot", kTools + "/installed"}, {"brevo-sweep", kTools + "/installed"},
+      {"brevo-sweep-pages", kTools + "/installed"}};
+  for (const auto& [name, folder] : tools) {
+    SCOPED_TRACE(folder + "/" + name);
+    const Outcome help = run(command(folder + "/" + name, {"--help"}));
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("usage: " + name + " "), std::string::npos) << help.out.substr(0, 200);
+    EXPECT_EQ(help.err, "");
+    const Outcome version = run(command(folder + "/" + name, {"--version"}));
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, name + " " + BREVO_VERSION + "\n");
+    EXPECT_EQ(version.err, "");
+    // Its manual page, as the build fills it in for installing: the title line with the
+    // program's name and the project version, and the name in its NAME section.
+    std::string title = name;
+    for (char& c : title) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    const std::string page = readFile(kTools + "/../doc/" + name + ".1");
+    EXPECT_EQ(page.rfind(".TH " + title + " 1 \"\" \"Brevo " + BREVO_VERSION + "\"", 0), 0u) << page.substr(0, 80);
+    std::string dashed;
+    for (char c : name) dashed += c == '-' ? std::string("\\-") : std::string(1, c);
+    EXPECT_NE(page.find(".SH NAME\n" + dashed + " \\- "), std::string::npos);
+  }
+}
+
+// brevo-report runs a control file whose name Brevo alone would take as its -c, -b or -?
+// option (the starter file, status 2 or more): the page's run is the file's.
+TEST(Report, ControlFileNamedLikeAnOptionRuns) {
+  Scratch dir;
+  const std::string ex = kSource + "/examples/";
+  fs::create_directory(dir / "sub-board");
+  for (const char* name : {"my-cable.cf", "sub-board/run.cf", "what-?.cf"}) {
+    SCOPED_TRACE(name);
+    std::ofstream(dir / name) << "Thru=\"" + ex + "lane_thru.s4p 1 3 2 4\"\n";
+    const Outcome report = run(command(kTools + "/brevo-report", {dir / "out", dir / name}));
+    EXPECT_EQ(report.status, 0) << report.err;
+    EXPECT_TRUE(std::isfinite(figure(readFile(dir / "out/run.report"), "S/N"))) << readFile(dir / "out/run.report");
+  }
 }
 
 }  // namespace

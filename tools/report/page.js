@@ -34,14 +34,39 @@
     return s;
   }
   const value = (f) => (f && typeof f === "object" ? f.value : f);
+  // An aggressor goes by its file's base name (the full path on hover); files of one base
+  // name in different folders keep as many of their last folders as tell them apart.
+  const baseName = (path) => String(path).split("/").pop();
+  const allFiles = [...(rec.aggressors || []), ...(rec.skipped || [])].map((a) => a.file);
+  function shortName(path) {
+    const parts = String(path).split("/");
+    for (let keep = 1; keep < parts.length; ++keep) {
+      const tail = parts.slice(-keep).join("/");
+      if (!allFiles.some((f) => f !== path && (f === tail || f.endsWith("/" + tail)))) return tail;
+    }
+    return String(path);
+  }
+  const named = (path) => el("span", { title: path, class: "file" }, shortName(path));
+  const portText = (p) => (p ? `${p.inP} ${p.inM} ${p.outP} ${p.outM}` : "");
   const rateText = facts.rate ? num(facts.rate / 1e9) + " GBd" : "\u2014";
 
   // Header.
   const thru = rec.thru || {};
   const ports = thru.ports ? `${thru.ports.inP} ${thru.ports.inM} \u21d2 ${thru.ports.outP} ${thru.ports.outM}` : "\u2014";
-  root.append(el("h1", {}, "Brevo report: ", thru.file || "no channel"));
+  root.append(el("h1", {}, "Brevo report: ", thru.file ? el("span", { title: thru.file }, baseName(thru.file)) : "no channel"));
+  // The headline: what the run gives, before anything else.
+  const headline = el("div", { class: "headline", id: "headline" });
+  const unitOf = (f) => (f && f.unit && f.unit !== "ratio" ? " " + f.unit : "");
+  for (const [key, label] of [["signal_to_noise", "S/N"], ["BER", "BER"], ["interference_tolerance", "interference tolerance"]]) {
+    const f = fig[key];
+    const shown = f && typeof f.value === "number" ? num(f.value) + unitOf(f)
+                : f && typeof f.value === "string" ? f.value : "\u2014";
+    headline.append(el("div", { class: "figure", "data-key": key }, el("span", { class: "label" }, label), el("span", { class: "number" }, shown)));
+  }
+  if (rec.status !== 0) headline.classList.add("failed");
+  root.append(headline);
   const header = el("dl", { class: "header" });
-  const facts0 = [["channel", thru.file || "\u2014"], ["ports", ports], ["symbol rate", rateText],
+  const facts0 = [["channel", thru.file ? el("span", { title: thru.file, class: "file" }, thru.file) : "\u2014"], ["ports", ports], ["symbol rate", rateText],
     ["PAM", facts.pam], ["N_DFE", num(facts.ndfe) + " UI"], ["target BER", num(value(fig.target_BER))],
     ["exit status", rec.status], ["date", facts.date], ["version", "Brevo " + facts.version]];
   for (const [k, v] of facts0) header.append(el("dt", {}, k), el("dd", {}, v));
@@ -50,13 +75,15 @@
   // Warnings, FLIPPED and a failed run, in one box that cannot be missed.
   const alerts = [];
   if (fig.flipped === true) alerts.push("FLIPPED: the channel inverts the signal; its pulse and dibit are drawn as written, with the sign turned.");
-  if (rec.status !== 0) alerts.push(`The run ended with exit status ${rec.status}: figures it did not reach are shown as \u2014 (see run.log).`);
+  if (rec.status !== 0)
+    alerts.push(`The run failed with exit status ${rec.status}` + (facts.failure ? `: ${facts.failure}` : "") +
+      ". Figures it did not reach are shown as \u2014 (run.log has the whole log).");
   for (const w of rec.warnings || []) alerts.push("warning: " + w);
-  for (const s of rec.skipped || []) alerts.push(`skipped ${s.kind} aggressor ${s.file}: ${s.reason}`);
+  for (const s of rec.skipped || []) alerts.push(["skipped " + s.kind + " aggressor ", named(s.file), ": " + s.reason]);
   if (alerts.length) {
     const box = el("div", { class: "alerts", id: "alerts" }, el("strong", {}, "Look here first"));
     const list = el("ul");
-    for (const a of alerts) list.append(el("li", {}, a));
+    for (const a of alerts) list.append(el("li", {}, ...[].concat(a)));
     box.append(list);
     root.append(box);
   }
@@ -106,13 +133,13 @@
       el("td", {}, f ? unitText(f.unit) : ""), el("td", {}, meaning)));
   }
   for (const a of rec.aggressors || [])
-    table.append(el("tr", { "data-aggressor": a.file }, el("td", {}, `${a.file} ICN (${a.kind})`),
+    table.append(el("tr", { "data-aggressor": a.file }, el("td", {}, named(a.file), ` ICN (${a.kind})`),
       el("td", { class: "value" }, num(a.icn.value)), el("td", {}, a.icn.unit), el("td", {}, "one aggressor's crosstalk at the receiver")));
   if ("flipped" in fig)
     table.append(el("tr", { "data-key": "flipped" }, el("td", {}, "FLIPPED"),
       el("td", { class: "value" }, fig.flipped === null ? "\u2014" : fig.flipped ? "yes" : "no"), el("td", {}, ""),
       el("td", {}, "the channel inverts the signal")));
-  figures.append(table);
+  figures.append(el("div", { class: "scroll" }, table));
 
   // The noise budget: every noise power stacked, against the power the available signal
   // allows at the target BER, (available signal / target Q)^2; what is left is the
@@ -122,8 +149,8 @@
     const terms = [["implementation", mv("implementation_noise")], ["ILD", mv("ild_noise")],
       ["Tx re-reflection", mv("tx_reflection_noise")], ["Rx re-reflection", mv("rx_reflection_noise")],
       ["Tx-Rx re-reflection", mv("txrx_reflection_noise")]];
-    for (const a of rec.aggressors || []) terms.push([`${a.file} ICN (${a.kind})`, a.icn.value]);
-    const powers = terms.map(([n, v]) => [n, typeof v === "number" ? v * v : 0]);
+    for (const a of rec.aggressors || []) terms.push([`${shortName(a.file)} ICN (${a.kind})`, a.icn.value, a.file]);
+    const powers = terms.map(([n, v, path]) => [n, typeof v === "number" ? v * v : 0, path]);
     const total = powers.reduce((s, p) => s + p[1], 0);
     const q = Math.abs(value(fig.target_Q));
     // A closed eye (no available signal) allows no noise at all.
@@ -137,13 +164,13 @@
     svg.append(svgEl("rect", { x: 10, y: barTop, width: allowed * scale, height: barHeight, class: "allowed" }));
     let x = 10;
     const legend = el("table", { class: "legend" });
-    powers.forEach(([name, p], i) => {
+    powers.forEach(([name, p, path], i) => {
       const w = p * scale;
       const r = svgEl("rect", { x: x, y: barTop, width: w, height: barHeight, class: "term", fill: `hsl(${(i * 47) % 360} 60% 55%)` });
       r.append(svgEl("title", {}, `${name}: ${num(p)} mV\u00b2 (${num(Math.sqrt(p))} mV rms)`));
       svg.append(r);
       legend.append(el("tr", {}, el("td", {}, el("span", { class: "swatch", style: `background:hsl(${(i * 47) % 360} 60% 55%)` })),
-        el("td", {}, name), el("td", { class: "value" }, num(p) + " mV\u00b2"), el("td", { class: "value" }, num(100 * p / total) + " %")));
+        el("td", {}, path ? el("span", { title: path, class: "file" }, name) : name), el("td", { class: "value" }, num(p) + " mV\u00b2"), el("td", { class: "value" }, num(100 * p / total) + " %")));
       x += w;
     });
     const ax = 10 + allowed * scale;
@@ -153,7 +180,7 @@
       total <= allowed ? `left over: interference tolerance ${num(mv("interference_tolerance"))} mV rms`
                        : allowed > 0 ? `short by ${num(total - allowed)} mV\u00b2: the target BER is missed`
                        : "the eye is closed: no available signal, so no noise is allowed"));
-    s.append(svg, legend);
+    s.append(svg, el("div", { class: "scroll" }, legend));
   }
 
   // ICN per aggressor, largest first.
@@ -164,9 +191,14 @@
     const svg = svgEl("svg", { viewBox: `0 0 ${width} ${rowH * list.length + 10}`, class: "icn", id: "icn-svg", role: "img" });
     list.forEach((a, i) => {
       const y = 5 + i * rowH, w = barW * a.icn.value / top;
-      svg.append(svgEl("text", { x: 10, y: y + 14 }, `${a.file} (${a.kind})`));
+      const label = svgEl("text", { x: 10, y: y + 14 }, `${shortName(a.file)} (${a.kind})`);
+      label.append(svgEl("title", {}, a.file));
+      svg.append(label);
       svg.append(svgEl("rect", { x: 10, y: y + 19, width: w, height: 16, class: a.kind === "NEXT" ? "next" : "fext" }));
-      svg.append(svgEl("text", { x: 16 + w, y: y + 32 }, num(a.icn.value) + " mV"));
+      // The value beside its bar, or inside it when the bar leaves no room on its right.
+      const inside = 16 + w + 90 > width;
+      svg.append(svgEl("text", { x: inside ? 4 + w : 16 + w, y: y + 32, "text-anchor": inside ? "end" : "start",
+        class: inside ? "inside" : "" }, num(a.icn.value) + " mV"));
     });
     s.append(svg);
   }
@@ -205,6 +237,23 @@
       }
     };
   }
+  // Tick labels: as many decimals as show every tick's value exactly (so no two read the
+  // same), plain where the values are of a size to read that way, else with an exponent
+  // ("2.5e-5"), short enough to stay clear of the axis title.
+  function tickLabels(values) {
+    const big = Math.max(0, ...values.map(Math.abs));
+    const exact = (f) => values.every((v) => Math.abs(Number(f(v)) - v) <= 1e-9 * (big || 1));
+    if (big === 0 || (big >= 1e-3 && big < 1e5))
+      for (let k = 0; k <= 12; ++k) if (exact((v) => v.toFixed(k))) return values.map((v) => v.toFixed(k));
+    for (let k = 0; k <= 12; ++k)
+      if (exact((v) => v.toExponential(k))) return values.map((v) => (v === 0 ? "0" : v.toExponential(k).replace("e+", "e")));
+    return values.map(String);
+  }
+  function ticker(min, max, pixels, opts, g, vals) {
+    const ticks = Dygraph.numericTicks(min, max, pixels, opts, g, vals).filter((t) => typeof t.v === "number");
+    const labels = tickLabels(ticks.map((t) => t.v));
+    return ticks.map((t, i) => ({ v: t.v, label: labels[i] }));
+  }
   function drawChart(name, parent, title, note, table, labels, options) {
     const box = el("div", { class: "chart-box" }, el("h3", {}, title));
     if (note) box.append(el("p", { class: "note" }, note));
@@ -212,14 +261,18 @@
     const div = el("div", { class: "chart", id: "chart-" + name });
     box.append(div, legend);
     parent.append(box);
-    // Curve names must differ (one file may be an aggressor twice): a repeat gets " #2", " #3".
+    // Aggressors by their short names; curve names must differ (one file may be an
+    // aggressor twice): a repeat gets " #2", " #3".
+    labels = labels.map((l) => { const m = /^(.*) \((NEXT|FEXT)\)$/.exec(l); return m ? `${shortName(m[1])} (${m[2]})` : l; });
     const seen = new Map();
     labels = labels.map((l) => (seen.set(l, (seen.get(l) || 0) + 1), seen.get(l) > 1 ? `${l} #${seen.get(l)}` : l));
     try {
+      const axes = Object.assign({ x: {}, y: {}, y2: {} }, options.axes);
+      for (const a of ["x", "y", "y2"]) axes[a] = Object.assign({ ticker: ticker }, a === "x" ? {} : { axisLabelWidth: 72 }, axes[a]);
       window.brevoCharts[name] = new Dygraph(div, table, Object.assign({
-        labels: labels, labelsDiv: legend, legend: "always", labelsSeparateLines: false, strokeWidth: 1.6,
+        labels: labels, labelsDiv: legend, legend: "always", labelsSeparateLines: false, strokeWidth: 1.6, axisLabelFontSize: 12,
         connectSeparatedPoints: true, highlightCircleSize: 3, colors: ["#1f5fbf", "#d0641a", "#2a9d3a", "#a8329b", "#6a6a6a", "#b8a01c"],
-      }, options));
+      }, options, { axes: axes }));
     } catch (e) {
       console.error(`chart ${name}: ${e}`);
     }
@@ -233,7 +286,7 @@
       `Response to a unit pulse against time in ${ui}; the dashed line is the fitted channel delay (${num(facts.delay_UI)} UI).` +
       (fig.flipped ? " FLIPPED: the channel inverts the signal." : ""),
       rowsOf(facts.pulse), ["time (UI)", ...facts.pulse.names],
-      { xlabel: `time (${ui})`, ylabel: "response to a unit pulse", underlayCallback: marks([], [[facts.delay_UI, "#888"]]),
+      { xlabel: `time (${ui})`, ylabel: "response to a unit pulse (V/V)", underlayCallback: marks([], [[facts.delay_UI, "#888"]]),
         series: { "fitted pulse": { strokePattern: Dygraph.DASHED_LINE } } });
   }
   if (facts.loss) {
@@ -261,7 +314,7 @@
       `Pulse, fitted pulse and ILD pulse (right axis) over one period, time in ${ui}. Shaded: the DFE span, ` +
       `N_DFE = ${num(facts.ndfe)} UI from the dibit peak at ${num(a)} UI.`,
       rowsOf(facts.period), ["time (UI)", ...facts.period.names],
-      { xlabel: `time (${ui})`, ylabel: "response to a unit pulse", y2label: "ILD pulse", dateWindow: [a - 10, b + 40],
+      { xlabel: `time (${ui})`, ylabel: "response to a unit pulse (V/V)", y2label: "ILD pulse (V/V)", dateWindow: [a - 10, b + 40],
         series: { "fitted pulse": { strokePattern: Dygraph.DASHED_LINE }, "ILD pulse": { axis: "y2" } },
         axes: { y2: { independentTicks: true } }, underlayCallback: marks([[a, b, "rgba(80,140,230,0.18)"]], []) });
   }
@@ -278,12 +331,24 @@
   const settings = section("Settings", "settings");
   const st = el("table", { class: "settings" });
   st.append(el("tr", {}, el("th", {}, "keyword"), el("th", {}, "value"), el("th", {}, "set by")));
+  // Values as the record holds them: numbers with every digit (25781250000), ports in
+  // hexadecimal as they are written (13, not 19), and every channel line of the run, used
+  // or skipped, where the record's keyword holds only the last one given.
+  const lines = { Thru: [], NEXT: [], FEXT: [] };
+  if (rec.thru) lines.Thru.push(rec.thru);
+  for (const a of [...(rec.aggressors || []), ...(rec.skipped || [])]) (lines[a.kind] || []).push(a);
+  function shown(name, k) {
+    if ((lines[name] || []).length)
+      return el("div", {}, ...lines[name].map((c) => el("div", { class: "line" }, c.file, c.ports ? " " + portText(c.ports) : "")));
+    if (k.type === "hexadecimal" && typeof k.value === "number") return k.value.toString(16);
+    return String(k.value);
+  }
   for (const [name, k] of Object.entries(rec.keywords || {})) {
     const o = k.origin;
     const where = o.source === "default" ? "default" : o.source === "command line" ? `command line, argument ${o.line}` : `${o.source}, line ${o.line}`;
-    st.append(el("tr", { class: o.source === "default" ? "default" : "given" }, el("td", {}, name),
-      el("td", {}, typeof k.value === "number" ? num(k.value) : String(k.value)), el("td", {}, where)));
+    st.append(el("tr", { class: o.source === "default" ? "default" : "given", "data-keyword": name }, el("td", {}, name),
+      el("td", { class: "setting" }, shown(name, k)), el("td", { class: "origin" }, where)));
   }
-  settings.append(el("p", {}, "Arguments: ", el("code", {}, (rec.arguments || []).join(" "))), st);
+  settings.append(el("p", {}, "Arguments: ", el("code", {}, (rec.arguments || []).join(" "))), el("div", { class: "scroll" }, st));
   window.brevoPageReady = true;
 })();
