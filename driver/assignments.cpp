@@ -29,12 +29,12 @@ std::size_t editDistance(const std::string& a, const std::string& b) {
   return d[a.size()][b.size()];
 }
 
-std::string where(const RunState::Origin& o) {
+}  // namespace
+
+std::string originText(const RunState::Origin& o) {
   if (o.source == "command line") return "argument " + std::to_string(o.line);
   return o.source + " line " + std::to_string(o.line);
 }
-
-}  // namespace
 
 std::vector<std::string> nearestKeywords(const RunState& rs, const std::string& name) {
   // Close enough to be a slip: one edit in a short name, two in a longer one.
@@ -50,35 +50,38 @@ std::vector<std::string> nearestKeywords(const RunState& rs, const std::string& 
   return names;
 }
 
-void noteAssignment(RunState& rs, std::string_view text, const RunState::Origin& origin) {
+std::string noteAssignment(RunState& rs, std::string_view text, const RunState::Origin& given) {
   const AssignmentView v = inspectAssignment(rs.table.get(), text);
-  if (v.name.empty()) return;
-  const std::string at = where(origin);
+  if (v.name.empty()) return v.name;
+  RunState::Origin origin = given;
+  origin.sequence = ++rs.assignments;
+  const std::string at = originText(origin);
   if (!v.known) {
     // A line of prose holding "=" (a comment) names nothing a user meant to set.
-    if (v.name.find_first_of("# \t!") != std::string::npos) return;
+    if (v.name.find_first_of("# \t!") != std::string::npos) return v.name;
     // A name far from every keyword is taken as the user's own text variable, which
     // "%" may refer to; only a near miss is said.
     const std::vector<std::string> near = nearestKeywords(rs, v.name);
-    if (near.empty()) return;
+    if (near.empty()) return v.name;
     std::string list;
     for (std::size_t i = 0; i < near.size(); ++i)
       list += (i == 0 ? "" : i + 1 == near.size() ? " or " : ", ") + near[i];
     warn(rs, "unknown keyword " + v.name + " (" + at + ") kept as a text variable; did you mean " + list + "?");
-    return;
+    return v.name;
   }
   auto found = std::find_if(rs.origins.begin(), rs.origins.end(), [&](const auto& e) { return e.first == v.name; });
   if (found == rs.origins.end()) rs.origins.emplace_back(v.name, origin);
   else found->second = origin;
-  if (v.indirect || v.used == v.value.size()) return;
+  if (v.indirect || v.used == v.value.size()) return v.name;
   const bool engineering = v.type == 'e' || v.type == 'E';
   if (v.used == 0) {
     warn(rs, v.name + "=" + v.value + " (" + at + "): no number in \"" + v.value + "\"; " +
                  (engineering ? "0 taken" : "not assigned, the value before stays"));
-    return;
+    return v.name;
   }
   char taken[64];
   std::snprintf(taken, sizeof taken, "%g", engineering ? eng_strtod(v.value.c_str()) : std::strtod(v.value.c_str(), nullptr));
   warn(rs, v.name + "=" + v.value + " (" + at + "): " + taken + " taken from \"" + v.value.substr(0, v.used) + "\", \"" +
                v.value.substr(v.used) + "\" ignored");
+  return v.name;
 }

@@ -104,6 +104,8 @@ std::string addAggressor(RunState& rs, const channelLine& entry, char kind, std:
   // On the file's own points X has one entry per point; should the lookup ever return
   // another grid, only the entries that have a frequency of the file are used.
   const int m = std::min(static_cast<int>(X.size()), rs.xtalk.Fcount());
+  keepComChannel(rs, rs.xtalk, entry.name, kind == 'N' ? brevo::com::ChannelKind::next : brevo::com::ChannelKind::fext,
+                 entry.inP, entry.inM, entry.outP, entry.outM);
 
   // Coupled power for the Salz S/N, matched to the thru points by index.
   std::vector<double>& xtalkPower = rs.points.xtalkPower;

@@ -22,15 +22,16 @@ int equalisedIld(RunState& rs);      // uniform grid, .fd, DFE period sums, .wv2
 void budget(RunState& rs);           // signal and through-channel noise lines
 void crosstalk(RunState& rs);        // every aggressor's ICN
 void figuresOfMerit(RunState& rs);   // totals, S/N, BER, tolerance, Salz S/N, FLIPPED
+void comStage(RunState& rs);         // the COM block after the report, when com names a preset
 
 // The stages in run order.
 enum class Stage {
   arguments, selectThru, deriveSettings, readThru, fitThru, pulseAndDibit, equalisedIld,
-  budget, crosstalk, figuresOfMerit
+  budget, crosstalk, figuresOfMerit, com
 };
-inline constexpr std::array<const char*, 10> kStageNames = {
+inline constexpr std::array<const char*, 11> kStageNames = {
     "arguments", "selectThru", "deriveSettings", "readThru", "fitThru", "pulseAndDibit",
-    "equalisedIld", "budget", "crosstalk", "figuresOfMerit"};
+    "equalisedIld", "budget", "crosstalk", "figuresOfMerit", "com"};
 
 // Watches a run stage by stage (to time it, or to stop it early). starting() returning
 // false ends the run before that stage with status 0.
@@ -80,6 +81,14 @@ void warnAboutThruBand(RunState& rs);                // thru data ending below N
 void warnAboutFigures(RunState& rs, double salz);    // closed eye, nan and inf figures
 void warnAboutSaveBase(RunState& rs);                // a save base cut, or saving nothing
 void warnAboutFirstArgument(RunState& rs);           // a file or assignment taken for -c, -b or -?
+void warnAboutComKeywords(RunState& rs);             // com_ keywords given while com names no preset
+
+// A channel's differential parameters for COM, kept when com names a preset: taken from
+// the set the run read, between the ports given (tx+ tx- rx+ rx-), on the set's points.
+void keepComChannel(RunState& rs, const Sparams& set, const std::string& name, brevo::com::ChannelKind kind,
+                    int inP, int inM, int outP, int outM);
+// "argument 3" or "run.cf line 12": where an assignment was given, for messages.
+std::string originText(const RunState::Origin& origin);
 
 // One channel file: a Version 2.x file by the standard reader (how it was read, or its
 // first broken rule, on the log; error receives that rule as "NAME:LINE: rule"), any
