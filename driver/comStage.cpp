@@ -67,7 +67,7 @@ void warnAboutTwoLinks(RunState& rs, const brevo::com::Params& p) {
   if (!rate && s.PAM == p.L) return;
   char text[400];
   std::snprintf(text, sizeof text,
-                "the S/N report is for baud_rate=%g GBd, PAM=%d and the COM block for com_f_b=%g GBd, com_L=%d: they "
+                "the S/N report is for baud_rate=%.10g GBd, PAM=%d and the COM block for com_f_b=%.10g GBd, com_L=%d: they "
                 "describe different links (a preset sets both; set both again after it)",
                 s.data_rate / 1e9, s.PAM, p.fb / 1e9, p.L);
   warn(rs, text);
@@ -77,8 +77,7 @@ void warnAboutTwoLinks(RunState& rs, const brevo::com::Params& p) {
 std::string prepare(RunState& rs) {
   ComRun& c = rs.com;
   if (!c.error.empty()) return c.error;
-  const std::string label = "preset " + c.preset;
-  brevo::com::PresetReading reading = brevo::com::readPresetValues(presetValues(rs), label);
+  brevo::com::PresetReading reading = readComPreset(rs);
   c.problems = reading.errors;
   for (const std::string& e : c.problems) std::fprintf(rs.log, "com: %s\n", e.c_str());
   if (!reading.ok) {
@@ -100,6 +99,21 @@ std::string prepare(RunState& rs) {
 }
 
 }  // namespace
+
+brevo::com::PresetReading readComPreset(const RunState& rs) {
+  return brevo::com::readPresetValues(presetValues(rs), "preset " + rs.com.preset);
+}
+
+void printComBlock(FILE* out, const ComRun& c) {
+  if (!c.reason.empty()) {
+    std::fprintf(out, "COM unavailable: %s\n", c.reason.c_str());
+    return;
+  }
+  const brevo::com::Result& r = c.outcome.result;
+  for (std::size_t k = 0; k < r.cases.size() && k < c.params.cases.size(); ++k)
+    printCase(out, static_cast<int>(k) + 1, c.params.cases[k], r.cases[k], c.params.twoStage);
+  std::fprintf(out, "COM %.3f dB %s\n", r.com, r.pass ? "pass" : "fail");
+}
 
 void keepComChannel(RunState& rs, const Sparams& set, const std::string& name, brevo::com::ChannelKind kind, int inP,
                     int inM, int outP, int outM) {
@@ -138,19 +152,13 @@ void comStage(RunState& rs) {
   }
   c.channels.clear();
   c.channels.shrink_to_fit();
-  FILE* out = rs.result;
-  if (!c.reason.empty()) {
-    std::fprintf(out, "COM unavailable: %s\n", c.reason.c_str());
-    return;
-  }
-  const brevo::com::Result& r = c.outcome.result;
-  for (std::size_t k = 0; k < r.cases.size(); ++k)
-    printCase(out, static_cast<int>(k) + 1, c.params.cases[k], r.cases[k], c.params.twoStage);
-  std::fprintf(out, "COM %.3f dB %s\n", r.com, r.pass ? "pass" : "fail");
+  printComBlock(rs.result, c);
 }
 
 void warnAboutComKeywords(RunState& rs) {
-  if (rs.com.requested) return;
+  // Nothing to say when COM is on, or was turned off by com= on purpose.
+  for (const auto& [name, origin] : rs.origins)
+    if (name == "com") return;
   for (const auto& [name, origin] : rs.origins)
     if (name.starts_with("com_")) {
       warn(rs, name + " (" + originText(origin) +

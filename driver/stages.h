@@ -3,6 +3,7 @@
 #pragma once
 
 #include "RunState.h"
+#include "presets.h"
 
 #include <array>
 #include <cerrno>
@@ -87,6 +88,11 @@ void warnAboutComKeywords(RunState& rs);             // com_ keywords given whil
 // the set the run read, between the ports given (tx+ tx- rx+ rx-), on the set's points.
 void keepComChannel(RunState& rs, const Sparams& set, const std::string& name, brevo::com::ChannelKind kind,
                     int inP, int inM, int outP, int outM);
+// The com_ keywords' values as the run holds them, read into COM's parameters.
+brevo::com::PresetReading readComPreset(const RunState& rs);
+// The COM block: a case's two lines for every package case and the verdict, or
+// "COM unavailable: REASON" when c.reason says why there is none.
+void printComBlock(FILE* out, const ComRun& c);
 // "argument 3" or "run.cf line 12": where an assignment was given, for messages.
 std::string originText(const RunState::Origin& origin);
 
