@@ -454,7 +454,7 @@ PresetReading readPresetValues(const std::vector<PresetValue>& values, const std
   tx.clear(), rx.clear();
   element("com_C_p", true, false, kNano, tx, rx);
   if (!tx.empty()) p.pkgTx.Cp = tx.front(), p.pkgRx.Cp = rx.front();
-  if (p.pkgTx.Ls.size() > p.pkgTx.Cd.size() || p.pkgRx.Ls.size() > p.pkgRx.Cd.size())
+  if (!p.pkgTx.Cd.empty() && (p.pkgTx.Ls.size() > p.pkgTx.Cd.size() || p.pkgRx.Ls.size() > p.pkgRx.Cd.size()))
     in.fail("com_L_s", "has more stages than com_C_d");
 
   if (const auto zc = in.list("com_package_Z_c", kPositive, true)) p.Zc = *zc;
