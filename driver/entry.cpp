@@ -73,34 +73,34 @@ void applyUserAssignment(RunState& rs, std::string_view text, const RunState::Or
 
 void applyComPreset(RunState& rs) {
   ComRun& c = rs.com;
-  c.preset = rs.comPreset;
-  c.requested = !c.preset.empty();
-  c.path.clear();
-  c.error.clear();
+  const std::string value = rs.comPreset;
+  // A preset may name another (its own settings on top of a shipped one): the run's COM
+  // is still the outer preset's, with the first problem met on the way.
+  const bool outer = c.depth == 0;
+  if (outer) {
+    c.preset = value;
+    c.path.clear();
+    c.error.clear();
+  }
+  c.requested = !value.empty();
   if (!c.requested) return;
-  // A preset naming a preset is applied too, as a control file; one naming itself ends here.
-  if (c.depth >= 8) {
-    c.error = "com=" + c.preset + ": presets name presets more than 8 deep";
-    std::fprintf(rs.log, "%s\n", c.error.c_str());
-    return;
-  }
-  const brevo::com::PresetLocation found = brevo::com::findPreset(c.preset);
-  if (found.path.empty()) {
-    c.error = "com=" + c.preset + ": " + found.error;
-    std::fprintf(rs.log, "%s\n", c.error.c_str());
-    return;
-  }
+  const auto fail = [&](const std::string& why) {
+    std::fprintf(rs.log, "%s\n", why.c_str());
+    if (c.error.empty()) c.error = why;
+  };
+  if (c.depth >= 8) return fail("com=" + value + ": presets name presets more than 8 deep");
+  const brevo::com::PresetLocation found = brevo::com::findPreset(value);
+  if (found.path.empty()) return fail("com=" + value + ": " + found.error);
   const auto& com = brevo::com::presetKeywords();
   for (std::size_t k = 0; k < com.size(); ++k) {
     rs.comTexts[k][0] = '\0';
     std::erase_if(rs.origins, [&](const auto& o) { return o.first == com[k].name; });
   }
-  const std::string path = found.path;
+  if (outer) c.path = found.path;
   ++c.depth;
-  const int status = applyControlFile(rs, path.c_str());
+  const int status = applyControlFile(rs, found.path.c_str());
   --c.depth;
-  if (c.path.empty() && c.error.empty()) c.path = path;   // unless the file named another preset
-  if (status != 0) c.error = "com=" + c.preset + ": the preset file " + path + " cannot be read";
+  if (status != 0) fail("com=" + value + ": the preset file " + found.path + " cannot be read");
 }
 
 int applyControlFile(RunState& rs, const char* name) {
