@@ -40,7 +40,11 @@ std::vector<std::string> nearestKeywords(const RunState& rs, const std::string& 
   // Close enough to be a slip: one edit in a short name, two in a longer one.
   const std::size_t limit = name.size() <= 4 ? 1 : 2;
   std::vector<std::pair<std::size_t, std::string>> near;
+  // COM's keywords are offered only for a name that begins as they do, so that a run
+  // that has nothing to do with COM hears nothing of them.
+  const auto comLike = [](const std::string& n) { return n.size() >= 3 && lower(n[0]) == 'c' && lower(n[1]) == 'o' && lower(n[2]) == 'm'; };
   for (const std::string& k : registeredNames(rs.table.get())) {
+    if (comLike(k) && !comLike(name)) continue;
     const std::size_t d = editDistance(name, k);
     if (d <= limit) near.emplace_back(d, k);
   }
