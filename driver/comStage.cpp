@@ -142,6 +142,14 @@ void comStage(RunState& rs) {
   for (const std::string& name : c.leftOut)
     warn(rs, "COM leaves out " + name + ": its differential parameters could not be formed on its points");
   if (c.reason.empty()) {
+    int next = 0, fext = 0;
+    for (const brevo::com::Channel& ch : c.channels)
+      next += ch.kind == brevo::com::ChannelKind::next, fext += ch.kind == brevo::com::ChannelKind::fext;
+    std::fprintf(rs.log, "COM with preset %s (%s): %s convention, %s search, %zu package case%s; the thru, %d NEXT, %d FEXT\n",
+                 c.preset.c_str(), c.path.c_str(),
+                 c.params.convention == brevo::com::Convention::reference ? "reference" : "ieee",
+                 c.params.search == brevo::com::Search::exhaustive ? "exhaustive" : "local", c.params.cases.size(),
+                 c.params.cases.size() == 1 ? "" : "s", next, fext);
     c.outcome = brevo::com::computeCom(c.params, c.channels);
     for (const std::string& line : c.outcome.result.log) std::fprintf(rs.log, "%s\n", line.c_str());
     for (const std::string& w : c.outcome.result.warnings) warn(rs, w);
