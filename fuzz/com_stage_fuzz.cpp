@@ -65,7 +65,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     while (at < split) {
       const std::size_t end = std::min(text.find('\n', at), split);
       const std::string line = text.substr(at, end - at);
-      if (line.starts_with("com_") && line.find('\0') == std::string::npos) args.push_back(line);
+      // Only assignments: any other argument would name a control file.
+      if (line.starts_with("com_") && line.find('=') != std::string::npos && line.find('\0') == std::string::npos)
+        args.push_back(line);
       at = end + 1;
     }
   }
