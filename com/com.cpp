@@ -330,7 +330,6 @@ struct Eval {
   double fom = -std::numeric_limits<double>::infinity();
   long ts = 0;
   double h0 = 0, isi2 = 0, j2 = 0, xt2 = 0, n2 = 0, tx2 = 0;
-  std::vector<double> b;
 };
 
 struct CaseData {
@@ -435,13 +434,17 @@ inline double quad(const double* R, const double* ac, int D) {
 
 // The sampling point on h' (values on [lo, lo + w.size())), REF or text rule.
 // Returns false when no cursor is found.
-bool cursor(const Engine& e, const std::vector<double>& w, long lo, long P, long& ts) {
+// `need(a, b)` is called before h is read on [a, b].
+template <class Need>
+bool cursor(const Engine& e, const std::vector<double>& w, long lo, long P, long& ts, Need need) {
   const Params& p = e.p;
   const int M = e.M;
   auto h = [&](long s) { return w[static_cast<std::size_t>(s - lo)]; };
+  need(P - 2L * M, P + 2L * M);
   const double bmax1 = p.Nb > 0 && !e.bmax.empty() ? e.bmax[0] : 0;
   if (p.tsAnchor == 1) {
     ts = P;
+    need(P - 2L * M, P + 2L * M);
     return true;
   }
   if (p.tsAnchor == 2) {
@@ -453,12 +456,15 @@ bool cursor(const Engine& e, const std::vector<double>& w, long lo, long P, long
   if (e.ref) {
     const double thr = 0.01 * h(P);
     long z = -1;
-    for (long s = P; s > P - 4L * M; --s)
+    for (long s = P; s > P - 4L * M; --s) {
+      if ((P - s) % M == 0) need(s - M - 1, s);
       if (h(s - 1) - thr < 0 && h(s) - thr >= 0) {
         z = s;
         break;
       }
+    }
     if (z < 0) return false;
+    need(z - M, z + 3L * M);
     double best = std::numeric_limits<double>::infinity();
     for (long t = z; t <= z + 2L * M; ++t) {
       const double m = p.cursorRule == CursorRule::mm ? std::fabs(h(t - M) - std::max(h(t + M) - bmax1 * h(t), 0.0))
@@ -469,6 +475,7 @@ bool cursor(const Engine& e, const std::vector<double>& w, long lo, long P, long
   }
   // Text: the root of h(t - Tb) = h(t + Tb) - b(1) h(t) closest to the peak from the left.
   const double bmin1 = p.Nb > 0 && !e.bmin.empty() ? e.bmin[0] : 0;
+  need(P - 3L * M, P + M);
   auto r = [&](long t) {
     double b1 = 0;
     if (p.Nb > 0 && h(t) != 0) b1 = std::min(bmax1, std::max(bmin1, h(t + M) / h(t)));
@@ -490,71 +497,70 @@ bool cursor(const Engine& e, const std::vector<double>& w, long lo, long P, long
 }
 
 // DFE taps for the post-cursor samples hn[0..span-1] (n = 1..span) and cursor h0:
-// fixed taps, floating banks, tail RSS limit.
-void dfeTaps(const Engine& e, const double* hn, double h0, std::vector<double>& b) {
+// fixed taps, floating banks, tail RSS limit. b holds span values.
+void dfeTaps(const Engine& e, const double* hn, double h0, double* b) {
   const Params& p = e.p;
   const int span = e.span;
-  b.assign(static_cast<std::size_t>(span), 0.0);
+  for (int n = 0; n < span; ++n) b[n] = 0;
   for (int n = 0; n < std::min(p.Nb, span); ++n)
-    b[static_cast<std::size_t>(n)] =
-        std::min(e.bmax[static_cast<std::size_t>(n)], std::max(e.bmin[static_cast<std::size_t>(n)], hn[n] / h0));
-  if (p.Nbg > 0 && p.Nbf > 0 && span > p.Nb) {
-    const int nStarts = span - p.Nb - p.Nbf + 1;   // starts Nb+1 .. Nf-Nbf+1
-    if (nStarts > 0) {
-      std::vector<double> E(static_cast<std::size_t>(nStarts));
-      for (int s = 0; s < nStarts; ++s) {
-        double x = 0;
-        for (int i = 0; i < p.Nbf; ++i) {
-          const double v = hn[p.Nb + s + i];
-          const double r = std::max(0.0, std::fabs(v) - p.bmaxg * h0);
-          x += v * v - r * r;
-        }
-        E[static_cast<std::size_t>(s)] = x;
+    b[n] = std::min(e.bmax[static_cast<std::size_t>(n)], std::max(e.bmin[static_cast<std::size_t>(n)], hn[n] / h0));
+  const int nStarts = span - p.Nb - p.Nbf + 1;   // starts Nb+1 .. Nf-Nbf+1
+  if (p.Nbg > 0 && p.Nbf > 0 && nStarts > 0) {
+    constexpr int kMax = 256;
+    double E[kMax];
+    int order[kMax], rank[kMax], chosen[kMax];
+    const int ns = std::min(nStarts, kMax);
+    // Energy a bank starting at s would remove; starts ranked by it (ties: the earlier).
+    for (int s = 0; s < ns; ++s) {
+      double x = 0;
+      for (int i = 0; i < p.Nbf; ++i) {
+        const double v = hn[p.Nb + s + i];
+        const double r = std::max(0.0, std::fabs(v) - p.bmaxg * h0);
+        x += v * v - r * r;
       }
-      std::vector<int> order(static_cast<std::size_t>(nStarts));
-      for (int s = 0; s < nStarts; ++s) order[static_cast<std::size_t>(s)] = s;
-      std::stable_sort(order.begin(), order.end(), [&](int x, int y) { return E[static_cast<std::size_t>(x)] > E[static_cast<std::size_t>(y)]; });
-      std::vector<int> chosen;
-      const int top = std::min(nStarts, (p.Nbg - 1) * p.Nbf + 1);
-      bool contiguous = true;
-      for (int k = 0; k < top; ++k)
-        if (order[static_cast<std::size_t>(k)] >= top) contiguous = false;
-      if (contiguous && p.Nbg * p.Nbf <= span - p.Nb) {
-        for (int g = 0; g < p.Nbg; ++g) chosen.push_back(g * p.Nbf);
-      } else {
-        std::vector<int> rank(static_cast<std::size_t>(nStarts));
-        for (int k = 0; k < nStarts; ++k) rank[static_cast<std::size_t>(order[static_cast<std::size_t>(k)])] = k;
-        auto overlaps = [&](int s) {
-          for (int c : chosen)
-            if (std::abs(c - s) < p.Nbf) return true;
-          return false;
-        };
-        for (int k = 0; k < nStarts && static_cast<int>(chosen.size()) < p.Nbg; ++k) {
-          const int s = order[static_cast<std::size_t>(k)];
-          if (!overlaps(s)) {
-            chosen.push_back(s);
-            continue;
-          }
-          // The adjacent start one bank earlier, when it ranks above the next best.
-          const int adj = s - p.Nbf;
-          if (adj >= 0 && !overlaps(adj) && k + 1 < nStarts && rank[static_cast<std::size_t>(adj)] < rank[static_cast<std::size_t>(order[static_cast<std::size_t>(k + 1)])])
-            chosen.push_back(adj);
-        }
-      }
-      for (int s : chosen)
-        for (int i = 0; i < p.Nbf; ++i) {
-          const int n = p.Nb + s + i;
-          const double v = hn[n] / h0;
-          b[static_cast<std::size_t>(n)] = std::copysign(std::min(std::fabs(v), p.bmaxg), v);
-        }
+      E[s] = x;
+      int k = s;
+      while (k > 0 && E[order[k - 1]] < x) order[k] = order[k - 1], --k;
+      order[k] = s;
     }
+    for (int k = 0; k < ns; ++k) rank[order[k]] = k;
+    int nChosen = 0;
+    const int top = std::min(ns, (p.Nbg - 1) * p.Nbf + 1);
+    bool contiguous = p.Nbg * p.Nbf <= span - p.Nb;
+    for (int k = 0; k < top && contiguous; ++k)
+      if (order[k] >= top) contiguous = false;
+    if (contiguous) {
+      for (int g = 0; g < p.Nbg; ++g) chosen[nChosen++] = g * p.Nbf;
+    } else {
+      auto overlaps = [&](int s) {
+        for (int i = 0; i < nChosen; ++i)
+          if (std::abs(chosen[i] - s) < p.Nbf) return true;
+        return false;
+      };
+      for (int k = 0; k < ns && nChosen < p.Nbg; ++k) {
+        const int s = order[k];
+        if (!overlaps(s)) {
+          chosen[nChosen++] = s;
+          continue;
+        }
+        // The adjacent start one bank earlier, when it ranks above the next best.
+        const int adj = s - p.Nbf;
+        if (adj >= 0 && !overlaps(adj) && k + 1 < ns && rank[adj] < rank[order[k + 1]]) chosen[nChosen++] = adj;
+      }
+    }
+    for (int c = 0; c < nChosen; ++c)
+      for (int i = 0; i < p.Nbf; ++i) {
+        const int n = p.Nb + chosen[c] + i;
+        const double v = hn[n] / h0;
+        b[n] = std::copysign(std::min(std::fabs(v), p.bmaxg), v);
+      }
   }
   if (p.bFloatRssMax > 0 && p.nTailStart > 0 && span >= p.nTailStart) {
     double r = 0;
-    for (int n = p.nTailStart - 1; n < span; ++n) r += b[static_cast<std::size_t>(n)] * b[static_cast<std::size_t>(n)];
+    for (int n = p.nTailStart - 1; n < span; ++n) r += b[n] * b[n];
     r = std::sqrt(r);
     if (r >= p.bFloatRssMax && r > 0)
-      for (int n = p.nTailStart - 1; n < span; ++n) b[static_cast<std::size_t>(n)] *= p.bFloatRssMax / r;
+      for (int n = p.nTailStart - 1; n < span; ++n) b[n] *= p.bFloatRssMax / r;
   }
 }
 
@@ -562,7 +568,8 @@ double fomOf(double As, double n2) { return 10 * std::log10(As * As / n2); }
 
 // Scratch of one search thread.
 struct Scratch {
-  std::vector<double> w, hn, ac, b;
+  std::vector<double> w, hn, b, wide;
+  double ac[32];
 };
 
 // The averaged (reference) or worst-phase (text) crosstalk of the figure of merit.
@@ -582,32 +589,53 @@ double crosstalk2(const Engine& e, const CaseData& c, const CtlData& g, std::siz
   return x;
 }
 
-// One candidate; `best` prunes (a candidate whose bound is below it cannot win).
+// One candidate; `best` prunes (a candidate whose bound is below it cannot win). The
+// DFE taps are left in s.b.
 Eval evaluate(const Engine& e, const CaseData& c, const CtlData& g, std::size_t t, double best, Scratch& s,
               long long& full) {
   Eval r;
   const TxCand& cand = e.tx[t];
   const int K = e.K, M = e.M, D = e.D;
   const double* cc = cand.c.data();
-  s.ac.assign(static_cast<std::size_t>(D + 1), 0.0);
-  for (int d = 0; d <= D; ++d)
-    for (int j = 0; j + d < K; ++j) s.ac[static_cast<std::size_t>(d)] += cc[j] * cc[j + d];
-  const double xt2 = crosstalk2(e, c, g, t, s.ac.data());
+  double* ac = s.ac;
+  for (int d = 0; d <= D; ++d) {
+    double x = 0;
+    for (int j = 0; j + d < K; ++j) x += cc[j] * cc[j + d];
+    ac[d] = x;
+  }
+  const double xt2 = crosstalk2(e, c, g, t, ac);
   const double base = g.sN2 + xt2;
   auto bound = [&](double hm) { return fomOf(e.aS * hm, hm * hm * e.txNoise + base); };
   double sumAbs = 0;
   for (int j = 0; j < K; ++j) sumAbs += std::fabs(cc[j]);
   if (bound(g.qmax * sumAbs) < best - 1e-9) return r;
-  // h' around the expected peak.
+  // h' around the expected peak, h'(s) = sum_j c_j q(s - jM), filled on demand from the
+  // middle of a 12 UI window outwards.
   const long lo = g.Pc - 7L * M, hi = g.Pc + 5L * M;
-  s.w.assign(static_cast<std::size_t>(hi - lo + 1), 0.0);
-  for (int j = 0; j < K; ++j) {
-    const double cj = cc[j];
-    if (cj == 0) continue;
-    const double* src = g.q.v.data() + (g.q.off + lo - static_cast<long>(j) * M);
+  s.w.resize(static_cast<std::size_t>(hi - lo + 1));
+  long clo = 0, chi = -1;   // the filled part, window indices
+  auto fill = [&](long a, long b) {   // window indices, inclusive
     double* dst = s.w.data();
-    for (std::size_t i = 0; i < s.w.size(); ++i) dst[i] += cj * src[i];
-  }
+    const double* src0 = g.q.v.data() + (g.q.off + lo);
+    const double c0 = cc[0];
+    for (long i = a; i <= b; ++i) dst[i] = c0 * src0[i];
+    for (int j = 1; j < K; ++j) {
+      const double cj = cc[j];
+      if (cj == 0) continue;
+      const double* src = src0 - static_cast<long>(j) * M;
+      for (long i = a; i <= b; ++i) dst[i] += cj * src[i];
+    }
+  };
+  auto need = [&](long a, long b) {   // window coordinates of h'
+    a = std::max(a - lo, 0L), b = std::min(b - lo, hi - lo);
+    if (chi < clo) {
+      fill(a, b), clo = a, chi = b;
+      return;
+    }
+    if (a < clo) fill(a, clo - 1), clo = a;
+    if (b > chi) fill(chi + 1, b), chi = b;
+  };
+  need(g.Pc - 3L * M, g.Pc + 3L * M);
   const long rlo = c.Pu - 20L * M, rhi = c.Pu + 20L * M;
   long P = -1;
   double hp = -std::numeric_limits<double>::infinity();
@@ -615,49 +643,50 @@ Eval evaluate(const Engine& e, const CaseData& c, const CtlData& g, std::size_t 
     if (s.w[static_cast<std::size_t>(t2 - lo)] > hp) hp = s.w[static_cast<std::size_t>(t2 - lo)], P = t2;
   double outer = 0;
   for (int j = 0; j < K; ++j) outer += std::fabs(cc[j]) * g.omax[static_cast<std::size_t>(j)];
-  std::vector<double> wide;
   const std::vector<double>* win = &s.w;
   long wlo = lo;
   if (!(outer < hp)) {
     // The peak may lie anywhere in the reference window: evaluate it all.
     wlo = rlo - 5L * M;
     const long whi = rhi + 5L * M;
-    wide.assign(static_cast<std::size_t>(whi - wlo + 1), 0.0);
+    s.wide.assign(static_cast<std::size_t>(whi - wlo + 1), 0.0);
     for (int j = 0; j < K; ++j)
       for (long t2 = wlo; t2 <= whi; ++t2) {
         const long u = t2 - static_cast<long>(j) * M;
-        if (u >= 0 && u < g.q.len) wide[static_cast<std::size_t>(t2 - wlo)] += cc[j] * g.q.at(u);
+        if (u >= 0 && u < g.q.len) s.wide[static_cast<std::size_t>(t2 - wlo)] += cc[j] * g.q.at(u);
       }
     hp = -std::numeric_limits<double>::infinity();
     for (long t2 = rlo; t2 <= rhi; ++t2)
-      if (wide[static_cast<std::size_t>(t2 - wlo)] > hp) hp = wide[static_cast<std::size_t>(t2 - wlo)], P = t2;
-    win = &wide;
+      if (s.wide[static_cast<std::size_t>(t2 - wlo)] > hp) hp = s.wide[static_cast<std::size_t>(t2 - wlo)], P = t2;
+    win = &s.wide;
   }
   if (!(hp > 0) || bound(hp) < best - 1e-9) return r;
   long ts = 0;
-  if (!cursor(e, *win, wlo, P, ts)) return r;
+  if (!(win == &s.w ? cursor(e, *win, wlo, P, ts, need) : cursor(e, *win, wlo, P, ts, [](long, long) {}))) return r;
   ++full;
   const double h0 = (*win)[static_cast<std::size_t>(ts - wlo)];
   if (!(h0 > 0)) return r;
   const long ph = ((ts % M) + M) % M;
   // Post-cursor samples for the DFE.
-  s.hn.assign(static_cast<std::size_t>(e.span), 0.0);
+  s.hn.resize(static_cast<std::size_t>(e.span) + 1);
+  s.b.resize(static_cast<std::size_t>(e.span) + 1);
+  double* hn = s.hn.data();
+  const double* qs = g.q.v.data() + g.q.off + ts;
   for (int n = 1; n <= e.span; ++n) {
     double v = 0;
-    for (int j = 0; j < K; ++j) v += cc[j] * g.q.at(ts + static_cast<long>(n - j) * M);
-    s.hn[static_cast<std::size_t>(n - 1)] = v;
+    const double* q = qs + static_cast<long>(n) * M;
+    for (int j = 0; j < K; ++j) v += cc[j] * q[-static_cast<long>(j) * M];
+    hn[n - 1] = v;
   }
-  dfeTaps(e, s.hn.data(), h0, s.b);
-  double total = quad(&g.R[static_cast<std::size_t>(ph * (D + 1))], s.ac.data(), D);
+  dfeTaps(e, hn, h0, s.b.data());
+  const double total = quad(&g.R[static_cast<std::size_t>(ph * (D + 1))], ac, D);
   double isi = total - h0 * h0;
   for (int n = 0; n < e.span; ++n) {
-    const double v = s.hn[static_cast<std::size_t>(n)], res = v - s.b[static_cast<std::size_t>(n)] * h0;
+    const double v = hn[n], res = v - s.b[static_cast<std::size_t>(n)] * h0;
     isi += res * res - v * v;
   }
   r.isi2 = e.sx2 * std::max(0.0, isi);
-  const long phJ = ph;
-  r.j2 = e.sx2 * (e.p.ADD * e.p.ADD + e.p.sigmaRJ * e.p.sigmaRJ) *
-         quad(&g.RJ[static_cast<std::size_t>(phJ * (D + 1))], s.ac.data(), D);
+  r.j2 = e.sx2 * (e.p.ADD * e.p.ADD + e.p.sigmaRJ * e.p.sigmaRJ) * quad(&g.RJ[static_cast<std::size_t>(ph * (D + 1))], ac, D);
   r.tx2 = h0 * h0 * e.txNoise;
   r.xt2 = xt2;
   r.n2 = g.sN2;
@@ -665,7 +694,6 @@ Eval evaluate(const Engine& e, const CaseData& c, const CtlData& g, std::size_t 
   r.ts = ts;
   r.fom = fomOf(e.aS * h0, r.tx2 + r.isi2 + r.j2 + r.xt2 + r.n2);
   r.ok = std::isfinite(r.fom);
-  r.b = s.b;
   return r;
 }
 
@@ -961,8 +989,7 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
     std::vector<std::size_t> bestT(e.ctl.size(), 0);
     std::atomic<std::size_t> next{0};
     std::atomic<long long> fullCount{0};
-    std::mutex bestLock;
-    double shared = -std::numeric_limits<double>::infinity();
+    std::atomic<double> shared{-std::numeric_limits<double>::infinity()};
     auto worker = [&]() {
       Scratch s;
       long long full = 0;
@@ -972,18 +999,15 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
         prepareCtl(e, cdat, e.ctl[gi], gdat[gi]);
         double bestHere = -std::numeric_limits<double>::infinity();
         for (std::size_t t = 0; t < e.tx.size(); ++t) {
-          double cut;
-          {
-            const std::lock_guard<std::mutex> hold(bestLock);
-            cut = shared;
-          }
+          const double cut = shared.load(std::memory_order_relaxed);
           Eval r = evaluate(e, cdat, gdat[gi], t, std::max(cut, bestHere), s, full);
           if (r.ok && r.fom > bestPer[gi].fom) {
-            bestPer[gi] = std::move(r);
+            bestPer[gi] = r;
             bestT[gi] = t;
             bestHere = bestPer[gi].fom;
-            const std::lock_guard<std::mutex> hold(bestLock);
-            shared = std::max(shared, bestHere);
+            double seen = shared.load(std::memory_order_relaxed);
+            while (seen < bestHere && !shared.compare_exchange_weak(seen, bestHere)) {
+            }
           }
         }
         if (!(p.search == Search::local && p.localSearch > 0)) {
@@ -1060,25 +1084,51 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
     const std::vector<double> hv = combine(cdat.ch[0], true);
     const long Lh = static_cast<long>(hv.size());
     auto H = [&](long t) { return t >= 0 && t < Lh ? hv[static_cast<std::size_t>(t)] : 0.0; };
+    // Everything again from the explicit pulse, not from the search's shortcuts: the peak
+    // over the whole window, the cursor, the DFE and every sum.
     Scratch s;
     long long dummy = 0;
     const Eval ev = evaluate(e, cdat, gd, bt, -std::numeric_limits<double>::infinity(), s, dummy);
-    const long ts = ev.ts;
+    long P = cdat.Pu - 20L * e.M;
+    for (long t = cdat.Pu - 20L * e.M; t <= cdat.Pu + 20L * e.M; ++t)
+      if (H(t) > H(P)) P = t;
+    std::vector<double> hx(static_cast<std::size_t>(Lh) + 64L * e.M, 0.0);
+    const long hxLo = -32L * e.M;
+    for (long t = 0; t < Lh; ++t) hx[static_cast<std::size_t>(t - hxLo)] = H(t);
+    long ts = ev.ts;
+    if (!cursor(e, hx, hxLo, P, ts, [](long, long) {}))
+      return fail(format("case %zu: equalisation failed: the chosen equaliser gives no sampling point", ci + 1));
     const double h0 = H(ts);
     const double As = e.aS * h0;
+    std::vector<double> hn(static_cast<std::size_t>(e.span) + 1), dfe(static_cast<std::size_t>(e.span) + 1);
+    for (int n = 1; n <= e.span; ++n) hn[static_cast<std::size_t>(n - 1)] = H(ts + static_cast<long>(n) * e.M);
+    dfeTaps(e, hn.data(), h0, dfe.data());
+    dfe.resize(static_cast<std::size_t>(e.span));
     // Residual ISI samples (every UI but the cursor, less the DFE's part).
     std::vector<double> isi;
+    double isi2 = 0;
     for (long t = ts - ((ts) / e.M) * e.M; t < Lh; t += e.M) {
       if (t == ts) continue;
       const long n = (t - ts) / e.M;
       double v = H(t);
-      if (n >= 1 && n <= e.span) v -= ev.b[static_cast<std::size_t>(n - 1)] * h0;
+      if (n >= 1 && n <= e.span) v -= dfe[static_cast<std::size_t>(n - 1)] * h0;
       isi.push_back(v);
+      isi2 += v * v;
     }
     std::vector<double> hj;
     for (long t = ts - ((ts) / e.M) * e.M - e.M; t < Lh + 1; t += e.M) hj.push_back((H(t + 1) - H(t - 1)) * e.M / 2);
     double hj2 = 0;
     for (double v : hj) hj2 += v * v;
+    double xtDirect = 0;
+    if (e.ref) {
+      double x = gd.xtNext;
+      for (std::size_t i = 0; i < e.nSum; ++i) {
+        double w = 0;
+        for (int b = 0; b < 4; ++b) w += gd.pc[static_cast<std::size_t>(b)] * cdat.Wf[i][static_cast<std::size_t>(b)];
+        x += w * std::abs(txFfe(e.f[i], e.Tb, c.c, e.first));
+      }
+      xtDirect = cdat.xtScale * x;
+    }
     const double dy = std::min(As / 1000, 1e-5);
     const Pmf pIsi = symbolsPmf(isi, e.L, dy);
     // Crosstalk: per aggressor the phase with the largest spread.
@@ -1098,6 +1148,11 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
         else
           for (double x : smp) v += x * x;
         if (v > bestV) bestV = v, bestPh = ph;
+      }
+      if (!e.ref) {
+        double v = 0;
+        for (std::size_t t = static_cast<std::size_t>(bestPh); t < ha.size(); t += static_cast<std::size_t>(e.M)) v += ha[t] * ha[t];
+        xtDirect += e.sx2 * v;
       }
       smp.clear();
       for (std::size_t t = static_cast<std::size_t>(bestPh); t < ha.size(); t += static_cast<std::size_t>(e.M)) smp.push_back(ha[t]);
@@ -1121,7 +1176,8 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
     CaseResult cr;
     cr.As = As, cr.Ani = Ani;
     cr.com = 20 * std::log10(As / Ani);
-    cr.fom = ev.fom;
+    cr.fom = fomOf(As, sTx2 + e.sx2 * isi2 + e.sx2 * (p.ADD * p.ADD + p.sigmaRJ * p.sigmaRJ) * hj2 + xtDirect + gd.sN2);
+    cr.searchFom = ev.fom;
     cr.sigmaIsi = pIsi.stddev(dy), cr.sigmaXt = pXt.stddev(dy), cr.sigmaDd = pDd.stddev(dy);
     cr.sigmaG = sG, cr.sigmaTx = std::sqrt(sTx2), cr.sigmaN = std::sqrt(gd.sN2), cr.sigmaRj = std::sqrt(sRj2);
     cr.unequalisedPeak = raw[static_cast<std::size_t>(Pu)];
@@ -1129,7 +1185,7 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
     cr.gDC = g.gdc, cr.gDC2 = g.gdc2;
     cr.txTaps = c.c;
     cr.txCursor = -e.first;
-    cr.dfeTaps = ev.b;
+    cr.dfeTaps = dfe;
     cr.candidates = fullCount.load() + localCount;
     cr.gridSize = grid;
     cr.localDiffers = localDiffers;
@@ -1138,7 +1194,7 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
     auto ms = [](auto a, auto b) { return std::chrono::duration<double, std::milli>(b - a).count(); };
     out.result.log.push_back(format("case %zu: COM %.3f dB, FOM %.3f dB at gDC %g gDC2 %g; %lld of %lld candidates evaluated in full; "
                                     "pulses %.1f ms, search %.1f ms, margin %.1f ms%s",
-                                    ci + 1, cr.com, cr.fom, g.gdc, g.gdc2, cr.candidates, grid, ms(t0, t1), ms(t1, t2),
+                                    ci + 1, cr.com, cr.searchFom, g.gdc, g.gdc2, cr.candidates, grid, ms(t0, t1), ms(t1, t2),
                                     ms(t2, t3), localDiffers ? "; the local search's choice differs from the grid's optimum" : ""));
     out.result.cases.push_back(std::move(cr));
   }

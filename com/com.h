@@ -129,6 +129,7 @@ struct Channel {
 // The figures of one package case, volts and dB.
 struct CaseResult {
   double com = 0, fom = 0, As = 0, Ani = 0;
+  double searchFom = 0;               // the chosen equaliser's FOM as the search computed it
   double sigmaIsi = 0, sigmaXt = 0, sigmaG = 0, sigmaTx = 0, sigmaRj = 0, sigmaN = 0,
          sigmaDd = 0;
   double unequalisedPeak = 0;         // V
