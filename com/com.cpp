@@ -16,6 +16,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <limits>
 #include <memory>
 #include <mutex>
@@ -42,11 +43,6 @@ std::string format(const char* fmt, auto... args) {
 
 // ---------------------------------------------------------------- the transform
 
-std::mutex& plannerLock() {
-  static std::mutex lock;
-  return lock;
-}
-
 // The real impulse of a one-sided spectrum X[0..N/2] (DC and Nyquist taken real), scaled
 // so that its samples sum to X[0].
 std::vector<double> inverseReal(const std::vector<cd>& X) {
@@ -56,7 +52,7 @@ std::vector<double> inverseReal(const std::vector<cd>& X) {
   double* out = fftw_alloc_real(static_cast<std::size_t>(N));
   fftw_plan plan;
   {
-    const std::lock_guard<std::mutex> hold(plannerLock());
+    const std::lock_guard<std::mutex> hold(fftwPlannerLock());
     plan = fftw_plan_dft_c2r_1d(N, in, out, FFTW_ESTIMATE);
   }
   for (int k = 0; k <= half; ++k) {
@@ -67,7 +63,7 @@ std::vector<double> inverseReal(const std::vector<cd>& X) {
   std::vector<double> h(out, out + N);
   for (double& v : h) v /= N;
   {
-    const std::lock_guard<std::mutex> hold(plannerLock());
+    const std::lock_guard<std::mutex> hold(fftwPlannerLock());
     fftw_destroy_plan(plan);
   }
   fftw_free(in);
@@ -235,7 +231,8 @@ bool buildChannel(const Engine& e, const ChannelGrid& ch, const PackageCase& pc,
   if (p.impulseTruncation > 0) {
     while (Lq > 1 && std::fabs(imp[Lq - 1]) <= p.impulseTruncation * peak) --Lq;
   }
-  Lq = std::max<std::size_t>(Lq, static_cast<std::size_t>(e.M));
+  // One UI more, so that the last impulse samples still make whole pulses.
+  Lq = std::min(imp.size(), Lq + static_cast<std::size_t>(e.M));
   auto toPulse = [&](const std::vector<double>& im) {
     std::vector<double> q(Lq);
     double run = 0;
@@ -828,6 +825,17 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
     e.bmin[static_cast<std::size_t>(n)] = p.bmin.empty() ? -p.bmax[static_cast<std::size_t>(n)] : p.bmin[static_cast<std::size_t>(n)];
   }
 
+  // Sweeps so long the search would run for minutes are refused before they are made.
+  auto count = [](const Sweep& w) {
+    return w.step == 0 || w.min == w.max ? 1.0 : std::floor((w.max - w.min) / w.step + 1e-9) + 1;
+  };
+  {
+    double txCount = 1, ctlCount = count(p.gDC) * (p.twoStage ? count(p.gDC2) : 1);
+    for (const TxTap& t : p.txTaps) txCount *= count(t.values);
+    if (!std::isfinite(txCount * ctlCount) || ctlCount > 20000 || txCount * ctlCount * static_cast<double>(p.cases.size()) > 1e9)
+      return fail(format("the search grid has %.4g Tx x %.4g CTLE settings in %zu package cases; that would take over a minute",
+                         txCount, ctlCount, p.cases.size()));
+  }
   // Tx grid in the reference order: columns in sheet order, the last fastest.
   const bool colon = e.ref;
   std::vector<std::vector<double>> cols;
@@ -1100,6 +1108,8 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
       return fail(format("case %zu: equalisation failed: the chosen equaliser gives no sampling point", ci + 1));
     const double h0 = H(ts);
     const double As = e.aS * h0;
+    if (std::getenv("COM_DEBUG"))
+      for (long t = P - 2L * e.M; t <= P + 2L * e.M; ++t) std::fprintf(stderr, "%ld %.6f%s\n", t, H(t), t == ts ? " <ts" : t == P ? " <P" : "");
     std::vector<double> hn(static_cast<std::size_t>(e.span) + 1), dfe(static_cast<std::size_t>(e.span) + 1);
     for (int n = 1; n <= e.span; ++n) hn[static_cast<std::size_t>(n - 1)] = H(ts + static_cast<long>(n) * e.M);
     dfeTaps(e, hn.data(), h0, dfe.data());
@@ -1129,7 +1139,30 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
       }
       xtDirect = cdat.xtScale * x;
     }
-    const double dy = std::min(As / 1000, 1e-5);
+    double dy = std::min(As / 1000, 1e-5);
+    {
+      // The supports' extent; a bin so fine that they would span over 30,000 bins is
+      // widened (only a nearly closed eye gets there).
+      double extent = 0;
+      for (double v : isi) extent += std::fabs(v);
+      for (double v : hj) extent += p.ADD * std::fabs(v);
+      for (std::size_t k = 1; k < cdat.ch.size(); ++k) {
+        const std::vector<double> ha = combine(cdat.ch[k], cdat.ch[k].kind == ChannelKind::fext);
+        double m = 0;
+        for (int ph = 0; ph < e.M; ++ph) {
+          double x = 0;
+          for (std::size_t t = static_cast<std::size_t>(ph); t < ha.size(); t += static_cast<std::size_t>(e.M)) x += std::fabs(ha[t]);
+          m = std::max(m, x);
+        }
+        extent += m;
+      }
+      const double sG0 = std::sqrt(h0 * h0 * e.txNoise + p.sigmaRJ * p.sigmaRJ * e.sx2 * hj2 + gd.sN2);
+      extent += (e.ref ? e.Q : 9) * sG0;
+      if (2 * extent / dy > 3e4) {
+        dy = 2 * extent / 3e4;
+        e.warnings.push_back(format("case %zu: the eye is nearly closed; the noise distributions use %.3g uV bins", ci + 1, dy * 1e6));
+      }
+    }
     const Pmf pIsi = symbolsPmf(isi, e.L, dy);
     // Crosstalk: per aggressor the phase with the largest spread.
     Pmf pNext, pFext;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <complex>
+#include <mutex>
 #include <span>
 #include <string>
 #include <vector>
@@ -57,7 +58,10 @@ struct Pmf {
   double rms(double dy) const;   // about 0
   double stddev(double dy) const;
 };
+// Linear convolution; long supports go through transforms.
 Pmf convolve(const Pmf& a, const Pmf& b);
+// The lock every FFTW planner call of this library holds (the planner is not reentrant).
+std::mutex& fftwPlannerLock();
 // The sum of L-level symbols times each sample, samples below dy dropped, the atoms
 // rounded to bins; the samples are taken by decreasing magnitude.
 Pmf symbolsPmf(std::vector<double> samples, int L, double dy);

@@ -1,8 +1,11 @@
 // Probability mass functions on a bin grid: symbol sums, Gaussians, linear convolutions
 // whose support grows (nothing is cut or wrapped), and the level a tail probability
 // is exceeded at.
+#include <fftw3.h>
+
 #include <algorithm>
 #include <cmath>
+#include <mutex>
 #include <numbers>
 
 #include "comDetail.h"
@@ -29,7 +32,55 @@ double Pmf::stddev(double dy) const {
   return std::sqrt(std::max(0.0, r * r - m * m));
 }
 
+std::mutex& fftwPlannerLock() {
+  static std::mutex lock;
+  return lock;
+}
+
+namespace {
+// Linear convolution by transforms, for supports whose direct product would be slow;
+// the round-off (1e-16 of the peak) is cleared below zero.
+Pmf convolveByTransform(const Pmf& a, const Pmf& b) {
+  const std::size_t n = a.p.size() + b.p.size() - 1;
+  std::size_t N = 1;
+  while (N < n) N *= 2;
+  const std::size_t H = N / 2 + 1;
+  double* x = fftw_alloc_real(N);
+  fftw_complex* X = fftw_alloc_complex(H);
+  fftw_complex* Y = fftw_alloc_complex(H);
+  fftw_plan fwd, bwd;
+  {
+    const std::lock_guard<std::mutex> hold(fftwPlannerLock());
+    fwd = fftw_plan_dft_r2c_1d(static_cast<int>(N), x, X, FFTW_ESTIMATE);
+    bwd = fftw_plan_dft_c2r_1d(static_cast<int>(N), Y, x, FFTW_ESTIMATE);
+  }
+  std::fill(x, x + N, 0.0);
+  std::copy(a.p.begin(), a.p.end(), x);
+  fftw_execute_dft_r2c(fwd, x, Y);
+  std::fill(x, x + N, 0.0);
+  std::copy(b.p.begin(), b.p.end(), x);
+  fftw_execute_dft_r2c(fwd, x, X);
+  for (std::size_t k = 0; k < H; ++k) {
+    const double re = X[k][0] * Y[k][0] - X[k][1] * Y[k][1], im = X[k][0] * Y[k][1] + X[k][1] * Y[k][0];
+    Y[k][0] = re / static_cast<double>(N), Y[k][1] = im / static_cast<double>(N);
+  }
+  fftw_execute(bwd);
+  Pmf r;
+  r.lo = a.lo + b.lo;
+  r.p.assign(x, x + n);
+  for (double& v : r.p) v = std::max(v, 0.0);
+  {
+    const std::lock_guard<std::mutex> hold(fftwPlannerLock());
+    fftw_destroy_plan(fwd);
+    fftw_destroy_plan(bwd);
+  }
+  fftw_free(x), fftw_free(X), fftw_free(Y);
+  return r;
+}
+}  // namespace
+
 Pmf convolve(const Pmf& a, const Pmf& b) {
+  if (static_cast<double>(a.p.size()) * static_cast<double>(b.p.size()) > 1e8) return convolveByTransform(a, b);
   Pmf r;
   r.lo = a.lo + b.lo;
   r.p.assign(a.p.size() + b.p.size() - 1, 0.0);
