@@ -316,7 +316,7 @@ struct CtlData {
   std::vector<double> R, RJ;     // phase Grams
   double qmax = 0, sN2 = 0;
   long Pc = 0;                   // h' coordinates of the expected peak
-  std::vector<double> omax;      // per tap column: bound of |q| away from the peak window
+  std::vector<double> omax;      // per UI away from the peak window, per tap: bound of |q|
   std::array<double, 4> pc{};    // power coefficients
   double xtNext = 0;             // crosstalk not depending on the Tx taps
   std::vector<std::vector<double>> xtR;   // text mode: FEXT Grams per aggressor
@@ -370,18 +370,29 @@ void prepareCtl(const Engine& e, const CaseData& cd_, const Ctl& g, CtlData& out
     if (out.q.at(t) > best) best = out.q.at(t), pk = t;
   for (long t = 0; t < Lq; ++t) out.qmax = std::max(out.qmax, std::fabs(out.q.at(t)));
   out.Pc = pk + off0;
-  // Bound of |q(s - jM)| over s in the reference window outside +-2 UI of Pc.
-  out.omax.assign(static_cast<std::size_t>(e.K), 0.0);
+  // Bounds of |q(s - jM)| over each UI of the reference window outside +-2 UI of Pc:
+  // in one UI only one tap meets the main lobe, so the sum over taps stays low.
+  out.omax.clear();
   const long rlo = cd_.Pu - 20L * e.M, rhi = cd_.Pu + 20L * e.M;
-  for (int j = 0; j < e.K; ++j) {
-    double m = 0;
-    for (long s = rlo; s <= rhi; ++s) {
-      if (s >= out.Pc - 2L * e.M && s <= out.Pc + 2L * e.M) continue;
-      const long t = s - static_cast<long>(j) * e.M;
-      if (t < 0 || t >= Lq) continue;
-      m = std::max(m, std::fabs(out.q.at(t)));
+  for (long b0 = rlo; b0 <= rhi; b0 += e.M) {
+    const long b1 = std::min(rhi, b0 + e.M - 1);
+    if (b1 >= out.Pc - 2L * e.M && b0 <= out.Pc + 2L * e.M) {
+      // Only the part outside the inner window.
+      if (b0 < out.Pc - 2L * e.M || b1 > out.Pc + 2L * e.M) {
+        // A straddling block: taken whole, a looser bound.
+      } else {
+        continue;
+      }
     }
-    out.omax[static_cast<std::size_t>(j)] = m;
+    for (int j = 0; j < e.K; ++j) {
+      double m = 0;
+      for (long s = b0; s <= b1; ++s) {
+        if (s >= out.Pc - 2L * e.M && s <= out.Pc + 2L * e.M) continue;
+        const long t = s - static_cast<long>(j) * e.M;
+        if (t >= 0 && t < Lq) m = std::max(m, std::fabs(out.q.at(t)));
+      }
+      out.omax.push_back(m);
+    }
   }
   // Thermal noise.
   double s = 0;
@@ -639,7 +650,11 @@ Eval evaluate(const Engine& e, const CaseData& c, const CtlData& g, std::size_t 
   for (long t2 = std::max(g.Pc - 2L * M, rlo); t2 <= std::min(g.Pc + 2L * M, rhi); ++t2)
     if (s.w[static_cast<std::size_t>(t2 - lo)] > hp) hp = s.w[static_cast<std::size_t>(t2 - lo)], P = t2;
   double outer = 0;
-  for (int j = 0; j < K; ++j) outer += std::fabs(cc[j]) * g.omax[static_cast<std::size_t>(j)];
+  for (std::size_t b = 0; b < g.omax.size(); b += static_cast<std::size_t>(K)) {
+    double x = 0;
+    for (int j = 0; j < K; ++j) x += std::fabs(cc[j]) * g.omax[b + static_cast<std::size_t>(j)];
+    outer = std::max(outer, x);
+  }
   const std::vector<double>* win = &s.w;
   long wlo = lo;
   if (!(outer < hp)) {
@@ -914,8 +929,9 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
                                   e.ref ? "reference" : "ieee", p.search == Search::local && p.localSearch > 0 ? "local" : "exhaustive",
                                   e.tx.size(), e.ctl.size(), grid, 2 * e.half, e.df * 1e-6, threads));
 
-  // Tx FFE magnitudes on the crosstalk sum's points, shared by the cases.
-  std::vector<double> hffe;   // tx.size() x nSum, only for the reference convention
+  out.result.setupSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  // Cosines of the crosstalk sum's points, shared by the cases.
+  std::vector<double> cosTable;   // (D+1) x nSum, only for the reference convention
   for (std::size_t ci = 0; ci < p.cases.size(); ++ci) {
     const PackageCase& pcase = p.cases[ci];
     const auto t0 = std::chrono::steady_clock::now();
@@ -957,39 +973,43 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
           cdat.nextSum[static_cast<std::size_t>(q)] += w * p.Ane * p.Ane * next * pw[static_cast<std::size_t>(q)];
         }
       }
-      if (hffe.empty()) {
-        hffe.resize(e.tx.size() * e.nSum);
-        std::vector<cd> rot(static_cast<std::size_t>(e.K) * e.nSum);
-        for (int j = 0; j < e.K; ++j)
+      // |H_ffe|^2 = ac(0) + 2 sum_d ac(d) cos(2 pi f d Tb), ac the taps' autocorrelation.
+      if (cosTable.empty()) {
+        cosTable.resize(static_cast<std::size_t>(e.D + 1) * e.nSum);
+        for (int d = 0; d <= e.D; ++d)
           for (std::size_t i = 0; i < e.nSum; ++i)
-            rot[static_cast<std::size_t>(j) * e.nSum + i] = std::polar(1.0, -2 * kPi * e.f[i] * (e.first + j) * e.Tb);
-        auto work = [&](std::size_t from, std::size_t to) {
-          for (std::size_t t = from; t < to; ++t)
-            for (std::size_t i = 0; i < e.nSum; ++i) {
-              double re = 0, im = 0;
-              for (int j = 0; j < e.K; ++j) {
-                const double c = e.tx[t].c[static_cast<std::size_t>(j)];
-                if (c == 0) continue;
-                const cd r = rot[static_cast<std::size_t>(j) * e.nSum + i];
-                re += c * r.real(), im += c * r.imag();
-              }
-              hffe[t * e.nSum + i] = std::sqrt(re * re + im * im);
-            }
-        };
-        std::vector<std::thread> pool;
-        const std::size_t per = (e.tx.size() + threads - 1) / threads;
-        for (unsigned w = 0; w < threads; ++w)
-          pool.emplace_back(work, std::min(e.tx.size(), w * per), std::min(e.tx.size(), (w + 1) * per));
-        for (auto& th : pool) th.join();
+            cosTable[static_cast<std::size_t>(d) * e.nSum + i] = d == 0 ? 1.0 : 2 * std::cos(2 * kPi * e.f[i] * d * e.Tb);
       }
+      std::vector<double> wf(4 * e.nSum);   // per basis, contiguous
+      for (std::size_t i = 0; i < e.nSum; ++i)
+        for (int q = 0; q < 4; ++q) wf[static_cast<std::size_t>(q) * e.nSum + i] = cdat.Wf[i][static_cast<std::size_t>(q)];
       cdat.E.assign(e.tx.size(), {0, 0, 0, 0});
-      for (std::size_t t = 0; t < e.tx.size(); ++t) {
-        const double* hv = &hffe[t * e.nSum];
-        std::array<double, 4> s{0, 0, 0, 0};
-        for (std::size_t i = 0; i < e.nSum; ++i)
-          for (int q = 0; q < e.nBasis; ++q) s[static_cast<std::size_t>(q)] += cdat.Wf[i][static_cast<std::size_t>(q)] * hv[i];
-        cdat.E[t] = s;
-      }
+      auto work = [&](std::size_t from, std::size_t to) {
+        std::vector<double> mag(e.nSum);
+        for (std::size_t t = from; t < to; ++t) {
+          const std::vector<double>& c = e.tx[t].c;
+          std::fill(mag.begin(), mag.end(), 0.0);
+          for (int d = 0; d <= e.D; ++d) {
+            double ac = 0;
+            for (int j = 0; j + d < e.K; ++j) ac += c[static_cast<std::size_t>(j)] * c[static_cast<std::size_t>(j + d)];
+            const double* ct = &cosTable[static_cast<std::size_t>(d) * e.nSum];
+            for (std::size_t i = 0; i < e.nSum; ++i) mag[i] += ac * ct[i];
+          }
+          for (std::size_t i = 0; i < e.nSum; ++i) mag[i] = std::sqrt(std::max(mag[i], 0.0));
+          for (int q = 0; q < e.nBasis; ++q) {
+            const double* w = &wf[static_cast<std::size_t>(q) * e.nSum];
+            double x = 0;
+            for (std::size_t i = 0; i < e.nSum; ++i) x += w[i] * mag[i];
+            cdat.E[t][static_cast<std::size_t>(q)] = x;
+          }
+        }
+      };
+      std::vector<std::thread> pool;
+      const std::size_t per = (e.tx.size() + threads - 1) / threads;
+      for (unsigned w = 1; w < threads; ++w)
+        pool.emplace_back(work, std::min(e.tx.size(), w * per), std::min(e.tx.size(), (w + 1) * per));
+      work(0, std::min(e.tx.size(), per));
+      for (auto& th : pool) th.join();
     }
     // The search, over CTLE settings in parallel; the first maximum in loop order wins.
     std::vector<CtlData> gdat(e.ctl.size());
@@ -1224,10 +1244,13 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
     cr.localDiffers = localDiffers;
     const auto t3 = std::chrono::steady_clock::now();
     cr.seconds = std::chrono::duration<double>(t3 - t0).count();
+    cr.pulseSeconds = std::chrono::duration<double>(t1 - t0).count();
+    cr.searchSeconds = std::chrono::duration<double>(t2 - t1).count();
+    cr.marginSeconds = std::chrono::duration<double>(t3 - t2).count();
     auto ms = [](auto a, auto b) { return std::chrono::duration<double, std::milli>(b - a).count(); };
     out.result.log.push_back(format("case %zu: COM %.3f dB, FOM %.3f dB at gDC %g gDC2 %g; %lld of %lld candidates evaluated in full; "
-                                    "pulses %.1f ms, search %.1f ms, margin %.1f ms%s",
-                                    ci + 1, cr.com, cr.searchFom, g.gdc, g.gdc2, cr.candidates, grid, ms(t0, t1), ms(t1, t2),
+                                    "thru pulse %zu UI; pulses %.1f ms, search %.1f ms, margin %.1f ms%s",
+                                    ci + 1, cr.com, cr.searchFom, g.gdc, g.gdc2, cr.candidates, grid, raw.size() / static_cast<std::size_t>(e.M), ms(t0, t1), ms(t1, t2),
                                     ms(t2, t3), localDiffers ? "; the local search's choice differs from the grid's optimum" : ""));
     out.result.cases.push_back(std::move(cr));
   }

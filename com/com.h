@@ -142,6 +142,8 @@ struct CaseResult {
   long long gridSize = 0;             // valid Tx x allowed CTLE settings
   bool localDiffers = false;          // the local search's choice differs from the grid's optimum
   double seconds = 0;                 // wall time of the case
+  // Its parts: package, grid and transforms; the search; the noise distributions.
+  double pulseSeconds = 0, searchSeconds = 0, marginSeconds = 0;
 };
 
 struct Result {
@@ -150,6 +152,7 @@ struct Result {
   bool pass = false;
   std::vector<std::string> warnings;  // each becomes a "warning: " line
   std::vector<std::string> log;       // what was searched, how long it took
+  double setupSeconds = 0;            // checks, grids and the Tx FFE weights
 };
 
 // The outcome: ok, or a reason ("COM unavailable: REASON").
