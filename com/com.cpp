@@ -16,7 +16,6 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <limits>
 #include <memory>
 #include <mutex>
@@ -527,19 +526,26 @@ void dfeTaps(const Engine& e, const double* hn, double h0, double* b) {
         x += v * v - r * r;
       }
       E[s] = x;
-      int k = s;
-      while (k > 0 && E[order[k - 1]] < x) order[k] = order[k - 1], --k;
-      order[k] = s;
     }
-    for (int k = 0; k < ns; ++k) rank[order[k]] = k;
     int nChosen = 0;
     const int top = std::min(ns, (p.Nbg - 1) * p.Nbf + 1);
+    // The best `top` starts are the first ones when none after them ranks higher.
     bool contiguous = p.Nbg * p.Nbf <= span - p.Nb;
-    for (int k = 0; k < top && contiguous; ++k)
-      if (order[k] >= top) contiguous = false;
+    if (contiguous) {
+      double low = std::numeric_limits<double>::infinity(), high = -std::numeric_limits<double>::infinity();
+      for (int k = 0; k < top; ++k) low = std::min(low, E[k]);
+      for (int k = top; k < ns; ++k) high = std::max(high, E[k]);
+      contiguous = low >= high;
+    }
     if (contiguous) {
       for (int g = 0; g < p.Nbg; ++g) chosen[nChosen++] = g * p.Nbf;
     } else {
+      for (int s = 0; s < ns; ++s) {
+        int k = s;
+        while (k > 0 && E[order[k - 1]] < E[s]) order[k] = order[k - 1], --k;
+        order[k] = s;
+      }
+      for (int k = 0; k < ns; ++k) rank[order[k]] = k;
       auto overlaps = [&](int s) {
         for (int i = 0; i < nChosen; ++i)
           if (std::abs(chosen[i] - s) < p.Nbf) return true;
@@ -1086,9 +1092,9 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
       }
       if (lg == e.ctl.size()) return fail("equalisation failed: the local search found no sampling point");
       localDiffers = lg != bg || lt != bt;
-      if (localDiffers)
-        out.result.log.push_back(format("case %zu: the local search keeps FOM %.3f dB, the grid's optimum is %.3f dB",
-                                        ci + 1, lf, bf));
+      out.result.log.push_back(format("case %zu: the local search evaluated %lld candidates and keeps FOM %.3f dB; the grid's "
+                                      "optimum is %.3f dB, %s",
+                                      ci + 1, localCount, lf, bf, localDiffers ? "another equaliser" : "the same equaliser"));
       bg = lg, bt = lt;
     }
     const auto t2 = std::chrono::steady_clock::now();
@@ -1128,8 +1134,6 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
       return fail(format("case %zu: equalisation failed: the chosen equaliser gives no sampling point", ci + 1));
     const double h0 = H(ts);
     const double As = e.aS * h0;
-    if (std::getenv("COM_DEBUG"))
-      for (long t = P - 2L * e.M; t <= P + 2L * e.M; ++t) std::fprintf(stderr, "%ld %.6f%s\n", t, H(t), t == ts ? " <ts" : t == P ? " <P" : "");
     std::vector<double> hn(static_cast<std::size_t>(e.span) + 1), dfe(static_cast<std::size_t>(e.span) + 1);
     for (int n = 1; n <= e.span; ++n) hn[static_cast<std::size_t>(n - 1)] = H(ts + static_cast<long>(n) * e.M);
     dfeTaps(e, hn.data(), h0, dfe.data());
