@@ -312,6 +312,8 @@ std::vector<double> phaseGram(const Guarded& x, long from, long to, int M, int D
 struct CtlData {
   Guarded q;                     // victim pulse with this CTLE
   Guarded dq;                    // its +-1 sample difference times M/2
+  std::vector<double> qd;        // q by phase: row p holds q(p + uM), u from -qdPad
+  long qdLen = 0, qdPad = 0;
   std::vector<double> R, RJ;     // phase Grams
   double qmax = 0, sN2 = 0;
   long Pc = 0;                   // h' coordinates of the expected peak
@@ -358,6 +360,11 @@ void prepareCtl(const Engine& e, const CaseData& cd_, const Ctl& g, CtlData& out
   out.dq = guarded(dq, cd_.guard);
   out.dq.off += 1;   // sample -1 sits at index 0 of the copy
   out.R = phaseGram(out.q, 0, Lq, e.M, e.D);
+  out.qdPad = static_cast<long>(e.K + 30);
+  out.qdLen = (Lq + e.M - 1) / e.M + 2 * out.qdPad + e.span + 8;
+  out.qd.assign(static_cast<std::size_t>(e.M) * static_cast<std::size_t>(out.qdLen), 0.0);
+  for (long t = 0; t < Lq; ++t)
+    out.qd[static_cast<std::size_t>((t % e.M) * out.qdLen + out.qdPad + t / e.M)] = out.q.at(t);
   out.RJ = phaseGram(out.dq, -1, Lq + 1, e.M, e.D);
   long pk = 0;
   out.qmax = 0;
@@ -685,16 +692,19 @@ Eval evaluate(const Engine& e, const CaseData& c, const CtlData& g, std::size_t 
   const double h0 = (*win)[static_cast<std::size_t>(ts - wlo)];
   if (!(h0 > 0)) return r;
   const long ph = ((ts % M) + M) % M;
-  // Post-cursor samples for the DFE.
+  // Post-cursor samples for the DFE, from this phase's row of baud-rate samples.
   s.hn.resize(static_cast<std::size_t>(e.span) + 1);
   s.b.resize(static_cast<std::size_t>(e.span) + 1);
   double* hn = s.hn.data();
-  const double* qs = g.q.v.data() + g.q.off + ts;
-  for (int n = 1; n <= e.span; ++n) {
-    double v = 0;
-    const double* q = qs + static_cast<long>(n) * M;
-    for (int j = 0; j < K; ++j) v += cc[j] * q[-static_cast<long>(j) * M];
-    hn[n - 1] = v;
+  {
+    const long n0 = (ts - ph) / M;
+    const double* row = g.qd.data() + static_cast<std::size_t>(ph) * static_cast<std::size_t>(g.qdLen) + g.qdPad + n0;
+    for (int n = 1; n <= e.span; ++n) hn[n - 1] = cc[0] * row[n];
+    for (int j = 1; j < K; ++j) {
+      const double cj = cc[j];
+      const double* r = row - j;
+      for (int n = 1; n <= e.span; ++n) hn[n - 1] += cj * r[n];
+    }
   }
   dfeTaps(e, hn, h0, s.b.data());
   const double total = quad(&g.R[static_cast<std::size_t>(ph * (D + 1))], ac, D);
@@ -943,10 +953,22 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
     const auto t0 = std::chrono::steady_clock::now();
     CaseData cdat;
     cdat.ch.resize(e.chans.size());
-    std::string why;
-    for (std::size_t k = 0; k < e.chans.size(); ++k)
-      if (!buildChannel(e, e.chans[k], pcase, cdat.ch[k], why))
-        return fail((k < channels.size() ? channels[k].name : std::string("channel")) + ": " + why);
+    {
+      // The channels' pulses, each on its own (their transforms are independent).
+      std::vector<std::string> whys(e.chans.size());
+      std::vector<char> built(e.chans.size(), 0);
+      std::atomic<std::size_t> nextChannel{0};
+      auto build = [&] {
+        for (std::size_t k; (k = nextChannel.fetch_add(1)) < e.chans.size();)
+          built[k] = buildChannel(e, e.chans[k], pcase, cdat.ch[k], whys[k]) ? 1 : 0;
+      };
+      std::vector<std::thread> pool;
+      for (unsigned w = 1; w < threads; ++w) pool.emplace_back(build);
+      build();
+      for (auto& th : pool) th.join();
+      for (std::size_t k = 0; k < e.chans.size(); ++k)
+        if (!built[k]) return fail(channels[k].name + ": " + whys[k]);
+    }
     const std::vector<double>& raw = cdat.ch[0].raw;
     long Pu = 0;
     for (long t = 0; t < static_cast<long>(raw.size()); ++t)
@@ -1047,6 +1069,7 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
         if (!(p.search == Search::local && p.localSearch > 0)) {
           // Keep only what the final step needs.
           gdat[gi].R.clear(), gdat[gi].RJ.clear(), gdat[gi].q.v.clear(), gdat[gi].dq.v.clear(), gdat[gi].xtR.clear();
+          gdat[gi].qd.clear();
         }
       }
       fullCount += full;
