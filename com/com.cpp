@@ -939,7 +939,8 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
   if (p.sampleAdjustMin != 0 || p.sampleAdjustMax != 0)
     e.warnings.push_back("the sampling-point sweep (sample adjustment) is not applied: the cursor rule alone sets it");
 
-  const unsigned threads = std::max(1u, std::min(std::thread::hardware_concurrency(), 64u));
+  const unsigned cores = std::max(1u, std::min(std::thread::hardware_concurrency(), 64u));
+  const unsigned threads = p.threads > 0 ? std::min(static_cast<unsigned>(p.threads), cores) : cores;
   out.result.log.push_back(format("COM %s convention, %s search; grid %zu Tx x %zu CTLE = %lld candidates per case; "
                                   "transform %d points, step %.4g MHz; %u threads",
                                   e.ref ? "reference" : "ieee", p.search == Search::local && p.localSearch > 0 ? "local" : "exhaustive",

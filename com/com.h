@@ -49,6 +49,7 @@ struct Params {
   Convention convention = Convention::reference;
   Search search = Search::exhaustive;
   int localSearch = 0;                // steps; 0 = full grid even when search is local
+  int threads = 0;                    // search threads; 0 = one a core (the result is the same)
 
   // Signalling.
   double fb = 0;                      // symbol rate, Bd

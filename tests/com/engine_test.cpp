@@ -278,13 +278,22 @@ TEST(ComSynthetic, SearchAgainstBruteForce) {
     EXPECT_EQ(w.gDC2, bestG2);
     EXPECT_EQ(w.txTaps, bestTaps);
   }
-  // A finer grid: random points never beat the search's optimum.
+  // A finer grid: random points never beat the search's optimum, and one thread finds
+  // what two do.
   for (Convention conv : {Convention::reference, Convention::ieee}) {
     Params p = small(conv);
     p.txTaps = {{-1, {-0.2, 0.02, 0}}, {1, {-0.3, 0.02, 0}}};
     p.gDC = {-9, 1, 0};
     const Outcome all = computeCom(p, ch);
     ASSERT_TRUE(all.ok) << all.reason;
+    Params single = p;
+    single.threads = 1;
+    const Outcome one = computeCom(single, ch);
+    ASSERT_TRUE(one.ok) << one.reason;
+    EXPECT_EQ(one.result.cases[0].fom, all.result.cases[0].fom);
+    EXPECT_EQ(one.result.cases[0].com, all.result.cases[0].com);
+    EXPECT_EQ(one.result.cases[0].txTaps, all.result.cases[0].txTaps);
+    EXPECT_EQ(one.result.cases[0].gDC, all.result.cases[0].gDC);
     std::mt19937 rng(7);
     for (int k = 0; k < 12; ++k) {
       Params one = p;
