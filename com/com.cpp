@@ -834,8 +834,8 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
   const double top = p.M * p.fb / 2;
   const double halfD = std::round(top / e.dfFile);
   if (!(halfD >= 1)) return fail("the frequency step is larger than the transform's top frequency");
-  if (halfD > 8e6)
-    return fail(format("the transform grid would have %.0f points (step %.4g MHz to %.4g GHz); at most 16 million are handled",
+  if (halfD > 2e6)
+    return fail(format("the transform grid would have %.0f points (step %.4g MHz to %.4g GHz); at most 4 million are handled",
                        2 * halfD, e.dfFile * 1e-6, top * 1e-9));
   e.half = static_cast<int>(halfD);
   e.df = top / e.half;
@@ -1067,11 +1067,7 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
             }
           }
         }
-        if (!(p.search == Search::local && p.localSearch > 0)) {
-          // Keep only what the final step needs.
-          gdat[gi].R.clear(), gdat[gi].RJ.clear(), gdat[gi].q.v.clear(), gdat[gi].dq.v.clear(), gdat[gi].xtR.clear();
-          gdat[gi].qd.clear();
-        }
+        gdat[gi] = CtlData();   // made again for the final step or the local search
       }
       fullCount += full;
     };
@@ -1095,10 +1091,11 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
       double lf = -std::numeric_limits<double>::infinity();
       Scratch s;
       long long full = 0;
-      std::vector<int> order(cols.size());
       for (std::size_t gi = 0; gi < e.ctl.size(); ++gi) {
         const Ctl& g = e.ctl[gi];
         if (lg < e.ctl.size() && g.i1 > 0 && std::abs(g.i2 - e.ctl[lg].i2) > LS) continue;
+        CtlData gl;
+        prepareCtl(e, cdat, g, gl);
         for (std::size_t t = 0; t < e.tx.size(); ++t) {
           if (lg < e.ctl.size()) {
             bool skip = false;
@@ -1110,7 +1107,7 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
             if (skip) continue;
           }
           ++localCount;
-          Eval r = evaluate(e, cdat, gdat[gi], t, lf, s, full);
+          Eval r = evaluate(e, cdat, gl, t, lf, s, full);
           if (r.ok && r.fom > lf) lf = r.fom, lg = gi, lt = t;
         }
       }
