@@ -525,13 +525,16 @@ void dfeTaps(const Engine& e, const double* hn, double h0, double* b) {
     int order[kMax], rank[kMax], chosen[kMax];
     const int ns = std::min(nStarts, kMax);
     // Energy a bank starting at s would remove; starts ranked by it (ties: the earlier).
+    double part[kMax + 64];
+    const int nPart = std::min(ns + p.Nbf - 1, kMax + 63);
+    for (int i = 0; i < nPart; ++i) {
+      const double v = hn[p.Nb + i];
+      const double r = std::max(0.0, std::fabs(v) - p.bmaxg * h0);
+      part[i] = v * v - r * r;
+    }
     for (int s = 0; s < ns; ++s) {
       double x = 0;
-      for (int i = 0; i < p.Nbf; ++i) {
-        const double v = hn[p.Nb + s + i];
-        const double r = std::max(0.0, std::fabs(v) - p.bmaxg * h0);
-        x += v * v - r * r;
-      }
+      for (int i = 0; i < p.Nbf && s + i < nPart; ++i) x += part[s + i];
       E[s] = x;
     }
     int nChosen = 0;
