@@ -78,3 +78,22 @@ TEST(ComCalibration, ConventionsAndSearches) {
     }
   }
 }
+
+// Thru-only files of other shapes: no 0 Hz point, ending below the symbol rate, an odd
+// step. Each gives a finite margin with the warnings that say what was extrapolated.
+TEST(ComCalibration, OtherRealThrus) {
+  struct Row { const char* file; bool lowEnd; };
+  const Row rows[] = {{"thru_only/peters_01_0605_B1_thru.s4p", true}, {"thru_only/CABLE1_TX_pair.s4p", false},
+                      {"thru_only/Case4_FM_13SI_20_T_D13_L6.s4p", true}};
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.file);
+    Channel thru;
+    if (!load(std::string(BREVO_CHANNELS_DIR) + "/" + r.file, ChannelKind::thru, thru)) GTEST_SKIP() << r.file << " absent";
+    const Outcome o = computeCom(kr4(), {thru});
+    ASSERT_TRUE(o.ok) << o.reason;
+    EXPECT_TRUE(std::isfinite(o.result.com));
+    bool below = false;
+    for (const std::string& w : o.result.warnings) below = below || w.find("below the symbol rate") != std::string::npos;
+    EXPECT_EQ(below, r.lowEnd);
+  }
+}
