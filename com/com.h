@@ -49,6 +49,7 @@ struct Params {
   Convention convention = Convention::reference;
   Search search = Search::exhaustive;
   int localSearch = 0;                // steps; 0 = full grid even when search is local
+  int threads = 0;                    // search threads; 0 = one a core (the result is the same)
 
   // Signalling.
   double fb = 0;                      // symbol rate, Bd
@@ -129,6 +130,7 @@ struct Channel {
 // The figures of one package case, volts and dB.
 struct CaseResult {
   double com = 0, fom = 0, As = 0, Ani = 0;
+  double searchFom = 0;               // the chosen equaliser's FOM as the search computed it
   double sigmaIsi = 0, sigmaXt = 0, sigmaG = 0, sigmaTx = 0, sigmaRj = 0, sigmaN = 0,
          sigmaDd = 0;
   double unequalisedPeak = 0;         // V
@@ -141,6 +143,8 @@ struct CaseResult {
   long long gridSize = 0;             // valid Tx x allowed CTLE settings
   bool localDiffers = false;          // the local search's choice differs from the grid's optimum
   double seconds = 0;                 // wall time of the case
+  // Its parts: package, grid and transforms; the search; the noise distributions.
+  double pulseSeconds = 0, searchSeconds = 0, marginSeconds = 0;
 };
 
 struct Result {
@@ -149,6 +153,7 @@ struct Result {
   bool pass = false;
   std::vector<std::string> warnings;  // each becomes a "warning: " line
   std::vector<std::string> log;       // what was searched, how long it took
+  double setupSeconds = 0;            // checks, grids and the Tx FFE weights
 };
 
 // The outcome: ok, or a reason ("COM unavailable: REASON").
