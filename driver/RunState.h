@@ -1,6 +1,7 @@
 // The state of one run: owned by its caller, read and written by every stage.
 #pragma once
 
+#include <array>
 #include <complex>
 #include <cstdio>
 #include <limits>
@@ -12,6 +13,7 @@
 
 #include "TouchstoneCore.h"
 #include "TouchstoneStandard.h"
+#include "com.h"
 #include "equal.h"
 
 // One channel-list entry: a channel line and the four ports it settles to.
@@ -186,6 +188,25 @@ struct FileStamp {
   bool operator==(const FileStamp&) const = default;
 };
 
+// The Channel Operating Margin of a run that names a preset (com=): what was applied,
+// the channels gathered from the files the run reads anyway, and what came of it.
+struct ComRun {
+  bool requested = false;     // com names a preset (com= with nothing turns it off)
+  std::string preset;         // as given to com=
+  std::string path;           // the preset file applied; empty when none could be
+  std::string error;          // why no preset could be applied, for the COM block
+  int depth = 0;              // presets being applied from within presets
+  // The thru first, then every aggressor read, each on its own file's points.
+  std::vector<brevo::com::Channel> channels;
+  std::vector<std::string> leftOut;   // channels whose differential parameters could not be formed
+  // The stage's result: reached, the problems with the preset's values, the outcome.
+  bool reached = false;
+  std::vector<std::string> problems;
+  brevo::com::Params params;
+  brevo::com::Outcome outcome;
+  std::string reason;         // "COM unavailable: " and this, when not empty
+};
+
 struct RunState {
   // The run's standard streams: where the report and the log start, where the help
   // text and the fatal lines meant for standard error go. The process's own unless a
@@ -200,7 +221,9 @@ struct RunState {
   struct Origin {
     std::string source;  // "default", "command line" or the control file's name
     int line = 0;        // the control file's line, or the argument's position
+    long sequence = 0;   // when it was applied, counting every assignment of the run
   };
+  long assignments = 0;  // assignments applied so far
   std::vector<std::pair<std::string, Origin>> origins;  // in the order first set
   std::string thruReading;  // how the thru file was read, for the run record
   // The last text of each setting the run takes away once assigned (Thru, NEXT, FEXT,
@@ -229,6 +252,11 @@ struct RunState {
   NoiseBudget noise;
   MeritFigures merit;
   Curves curves;
+  // The com keyword's text and every com_ keyword's, in the order of
+  // brevo::com::presetKeywords() (registerKeywords sizes it once).
+  char comPreset[kStringStorage] = {};
+  std::vector<std::array<char, kStringStorage>> comTexts;
+  ComRun com;
   // Channel files read before the run (by a caller that reads a file once for many
   // runs), by the name a channel line gives; a channel line naming one takes it from
   // here instead of reading the file, with the same log lines and warnings.

@@ -29,12 +29,12 @@ std::size_t editDistance(const std::string& a, const std::string& b) {
   return d[a.size()][b.size()];
 }
 
-std::string where(const RunState::Origin& o) {
+}  // namespace
+
+std::string originText(const RunState::Origin& o) {
   if (o.source == "command line") return "argument " + std::to_string(o.line);
   return o.source + " line " + std::to_string(o.line);
 }
-
-}  // namespace
 
 std::vector<std::string> nearestKeywords(const RunState& rs, const std::string& name) {
   const std::vector<std::string> keywords = registeredNames(rs.table.get());
@@ -47,7 +47,11 @@ std::vector<std::string> nearestKeywords(const RunState& rs, const std::string& 
   // a keyword's own words ("DFE" of N_DFE, "rate" of baud_rate), which no edit count finds.
   const std::size_t limit = name.size() <= 4 ? 1 : 2;
   std::vector<std::pair<std::size_t, std::string>> near;
+  // COM's keywords are offered only for a name that begins as they do, so that a run
+  // that has nothing to do with COM hears nothing of them.
+  const auto comLike = [](const std::string& n) { return n.size() >= 3 && lower(n[0]) == 'c' && lower(n[1]) == 'o' && lower(n[2]) == 'm'; };
   for (const std::string& k : keywords) {
+    if (comLike(k) && !comLike(name)) continue;
     std::size_t d = editDistance(name, k);
     for (std::size_t start = 0; d > limit && name.size() >= 3 && start < k.size();) {
       const std::size_t end = std::min(k.find('_', start), k.size());
@@ -61,32 +65,34 @@ std::vector<std::string> nearestKeywords(const RunState& rs, const std::string& 
   return names;
 }
 
-void noteAssignment(RunState& rs, std::string_view text, const RunState::Origin& origin) {
+std::string noteAssignment(RunState& rs, std::string_view text, const RunState::Origin& given) {
   const AssignmentView v = inspectAssignment(rs.table.get(), text);
-  if (v.name.empty()) return;
-  const std::string at = where(origin);
+  if (v.name.empty()) return v.name;
+  RunState::Origin origin = given;
+  origin.sequence = ++rs.assignments;
+  const std::string at = originText(origin);
   if (!v.known) {
     // A line of prose holding "=" (a comment) names nothing a user meant to set.
-    if (v.name.find_first_of("# \t!") != std::string::npos) return;
+    if (v.name.find_first_of("# \t!") != std::string::npos) return v.name;
     // A name far from every keyword is taken as the user's own text variable, which
     // "%" may refer to; only a near miss is said.
     const std::vector<std::string> near = nearestKeywords(rs, v.name);
-    if (near.empty()) return;
+    if (near.empty()) return v.name;
     std::string list;
     for (std::size_t i = 0; i < near.size(); ++i)
       list += (i == 0 ? "" : i + 1 == near.size() ? " or " : ", ") + near[i];
     warn(rs, "unknown keyword " + v.name + " (" + at + ") kept as a text variable; did you mean " + list + "?");
-    return;
+    return v.name;
   }
   auto found = std::find_if(rs.origins.begin(), rs.origins.end(), [&](const auto& e) { return e.first == v.name; });
   if (found == rs.origins.end()) rs.origins.emplace_back(v.name, origin);
   else found->second = origin;
-  if (v.indirect || v.used == v.value.size()) return;
+  if (v.indirect || v.used == v.value.size()) return v.name;
   const bool engineering = v.type == 'e' || v.type == 'E';
   if (v.used == 0) {
     warn(rs, v.name + "=" + v.value + " (" + at + "): no number in \"" + v.value + "\"; " +
                  (engineering ? "0 taken" : "not assigned, the value before stays"));
-    return;
+    return v.name;
   }
   char taken[64];
   const std::string number = v.value.substr(0, v.used);
@@ -96,4 +102,5 @@ void noteAssignment(RunState& rs, std::string_view text, const RunState::Origin&
                                 : std::strtod(number.c_str(), nullptr));
   warn(rs, v.name + "=" + v.value + " (" + at + "): " + taken + " taken from \"" + v.value.substr(0, v.used) + "\", \"" +
                v.value.substr(v.used) + "\" ignored");
+  return v.name;
 }

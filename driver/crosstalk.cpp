@@ -108,6 +108,8 @@ std::string addAggressor(RunState& rs, channelLine& entry, char kind, std::vecto
   // another grid, only the entries that have a frequency of the file are used.
   const int m = std::min(static_cast<int>(X.size()), rs.xtalk.Fcount());
   warnAboutAggressor(rs, entry, kind, X);
+  keepComChannel(rs, rs.xtalk, entry.name, kind == 'N' ? brevo::com::ChannelKind::next : brevo::com::ChannelKind::fext,
+                 entry.inP, entry.inM, entry.outP, entry.outM);
 
   // Coupled power for the Salz S/N, matched to the thru points by index.
   std::vector<double>& xtalkPower = rs.points.xtalkPower;

@@ -57,4 +57,5 @@ void deriveSettings(RunState& rs) {
   std::fprintf(rs.log, "1/Rx_BW=%14.6e\n", d.rxTau);
   std::fprintf(rs.log, "UI   =%14.6e\n", d.UI);
   warnAboutSettings(rs);
+  warnAboutComKeywords(rs);
 }

@@ -8,6 +8,7 @@
 #endif
 
 #include "outputFile.h"
+#include "presets.h"
 #include "variants.h"
 
 namespace {
@@ -64,15 +65,44 @@ void applyDefaults(RunState& rs) {
 }
 
 void applyUserAssignment(RunState& rs, std::string_view text, const RunState::Origin& origin) {
-  noteAssignment(rs, text, origin);
-  equal(rs.table.get(), text, rs.log);
+  const std::string name = noteAssignment(rs, text, origin);
+  const int status = equal(rs.table.get(), text, rs.log);
   updateListsAndStreams(rs);
+  if (status == 0 && name == "com") applyComPreset(rs);
 }
 
-namespace {
+void applyComPreset(RunState& rs) {
+  ComRun& c = rs.com;
+  const std::string value = rs.comPreset;
+  // A preset may name another (its own settings on top of a shipped one): the run's COM
+  // is still the outer preset's, with the first problem met on the way.
+  const bool outer = c.depth == 0;
+  if (outer) {
+    c.preset = value;
+    c.path.clear();
+    c.error.clear();
+  }
+  c.requested = !value.empty();
+  if (!c.requested) return;
+  const auto fail = [&](const std::string& why) {
+    std::fprintf(rs.log, "%s\n", why.c_str());
+    if (c.error.empty()) c.error = why;
+  };
+  if (c.depth >= 8) return fail("com=" + value + ": presets name presets more than 8 deep");
+  const brevo::com::PresetLocation found = brevo::com::findPreset(value);
+  if (found.path.empty()) return fail("com=" + value + ": " + found.error);
+  const auto& com = brevo::com::presetKeywords();
+  for (std::size_t k = 0; k < com.size(); ++k) {
+    rs.comTexts[k][0] = '\0';
+    std::erase_if(rs.origins, [&](const auto& o) { return o.first == com[k].name; });
+  }
+  if (outer) c.path = found.path;
+  ++c.depth;
+  const int status = applyControlFile(rs, found.path.c_str());
+  --c.depth;
+  if (status != 0) fail("com=" + value + ": the preset file " + found.path + " cannot be read");
+}
 
-// Applies a control file line by line with the echo on the log; 2 when it cannot
-// be opened.
 int applyControlFile(RunState& rs, const char* name) {
   std::fprintf(rs.log, "opening %s\n", name);
   FILE* file = std::fopen(name, "r");
@@ -98,6 +128,23 @@ int applyControlFile(RunState& rs, const char* name) {
   return 0;
 }
 
+namespace {
+
+// A com_ list given on the command line holds its blanks ("com_z_p_TX=12 31" once the
+// shell has taken the quotes): the argument is one assignment, so its value is quoted for
+// the parser, which drops unquoted blanks. Every other argument goes as given.
+std::string commandLineAssignment(const char* argument) {
+  const std::string text = argument;
+  const std::size_t eq = text.find('=');
+  const std::string value = text.substr(eq + 1);
+  if (!text.starts_with("com_") || value.find_first_of(" \t") == std::string::npos ||
+      value.find_first_of("'\"") != std::string::npos)
+    return text;
+  const std::size_t first = value.find_first_not_of(" \t"), last = value.find_last_not_of(" \t");
+  if (first == std::string::npos) return text;
+  return text.substr(0, eq + 1) + "\"" + value.substr(first, last - first + 1) + "\"";
+}
+
 }  // namespace
 
 int applyArguments(RunState& rs) {
@@ -105,7 +152,7 @@ int applyArguments(RunState& rs) {
   for (int position = 1; position < count; ++position) {
     const char* argument = rs.arguments[static_cast<std::size_t>(position)].c_str();
     if (std::strchr(argument, '=')) {
-      applyUserAssignment(rs, argument, {"command line", position});
+      applyUserAssignment(rs, commandLineAssignment(argument), {"command line", position});
     } else if (int status = applyControlFile(rs, argument)) {
       return status;
     }

@@ -29,8 +29,16 @@ void applyDefaults(RunState& rs);
 // One assignment as a user gives it, from where it was given: its origin and any
 // warning noted, the table, then channel lists and streams.
 void applyUserAssignment(RunState& rs, std::string_view text, const RunState::Origin& origin);
-// The origin and warnings of an assignment, before it is applied.
-void noteAssignment(RunState& rs, std::string_view text, const RunState::Origin& origin);
+// The origin and warnings of an assignment, before it is applied; the name it assigns
+// (empty when it is no assignment).
+std::string noteAssignment(RunState& rs, std::string_view text, const RunState::Origin& origin);
+// Applies a control file line by line, each line echoed on the log; 2 when it cannot be
+// opened or read.
+int applyControlFile(RunState& rs, const char* name);
+// The preset com names, applied at once as a control file (every com_ keyword emptied
+// first, so that nothing of an earlier preset stays); com with no text turns COM off. A
+// preset that cannot be found is said on the log and kept for the COM block.
+void applyComPreset(RunState& rs);
 // Registered keywords within a small edit distance of name (case aside), nearest first.
 std::vector<std::string> nearestKeywords(const RunState& rs, const std::string& name);
 // Channel lists and stream switches after each user assignment.

@@ -3,6 +3,7 @@
 // comment in column 31; its continuation comments begin with 30 blanks or with three
 // tabs and six blanks.
 #include "entry.h"
+#include "presets.h"
 
 namespace {
 
@@ -62,6 +63,12 @@ void registerKeywords(RunState& rs) {
   };
   if (!rs.table) rs.table = create_variable_def();
   for (const Keyword& k : keywords) add_variable(rs.table.get(), k.address, k.definition, k.type);
+  // COM: the preset (com=NAME or com=FILE applies it at once) and every com_ keyword, as
+  // texts the preset reader checks; none is in the starter file.
+  add_variable(rs.table.get(), rs.comPreset, "com", 's');
+  const auto& com = brevo::com::presetKeywords();
+  if (rs.comTexts.size() != com.size()) rs.comTexts.assign(com.size(), {});
+  for (std::size_t k = 0; k < com.size(); ++k) add_variable(rs.table.get(), rs.comTexts[k].data(), com[k].name, 's');
 }
 
 const char kStarterControlFile[] =

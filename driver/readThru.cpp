@@ -49,6 +49,7 @@ int readThru(RunState& rs) {
     std::fputs("cannot properly read Thru file\n", rs.log);
     return 1;
   }
+  keepComChannel(rs, rs.thru, name, brevo::com::ChannelKind::thru, rs.inP, rs.inM, rs.outP, rs.outM);
   // A value that is not a finite number (NaN or infinity in the file) spreads through
   // every sum it enters. The run goes on with the file as it stands; the first such
   // point is named on the log and in the report so the "nan" figures are explained.

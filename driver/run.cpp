@@ -8,6 +8,7 @@ namespace {
 struct StageStep {
   Stage stage;
   int (*run)(RunState&);
+  bool (*wanted)(const RunState&) = nullptr;   // null: always
 };
 
 constexpr StageStep kSequence[] = {
@@ -21,6 +22,8 @@ constexpr StageStep kSequence[] = {
     {Stage::budget, [](RunState& rs) { return budget(rs), 0; }},
     {Stage::crosstalk, [](RunState& rs) { return crosstalk(rs), 0; }},
     {Stage::figuresOfMerit, [](RunState& rs) { return figuresOfMerit(rs), 0; }},
+    // Only a run that names a preset has it: any other goes on exactly as before.
+    {Stage::com, [](RunState& rs) { return comStage(rs), 0; }, [](const RunState& rs) { return rs.com.requested; }},
 };
 
 // Every stage the run went through, with its status, for the run record; the caller's
@@ -59,7 +62,7 @@ int optionsAndStages(RunState& rs, StageObserver* observer) {
 
 int runStages(RunState& rs, Stage first, StageObserver* observer) {
   for (const StageStep& step : kSequence) {
-    if (step.stage < first) continue;
+    if (step.stage < first || (step.wanted && !step.wanted(rs))) continue;
     if (observer && !observer->starting(step.stage)) return 0;
     const int status = step.run(rs);
     if (observer) observer->finished(step.stage, status);

@@ -15,6 +15,7 @@
 
 #include "channelModel.h"
 #include "outputFile.h"
+#include "presets.h"
 #include "stages.h"
 #include "variants.h"
 
@@ -36,15 +37,6 @@ json ports(int inP, int inM, int outP, int outM) {
 
 const char* kindName(char kind) { return kind == 'N' ? "NEXT" : "FEXT"; }
 
-// When an assignment was applied, to order the assignments of names that share one
-// setting: the argument's position, then the line of the control file it names.
-std::pair<int, int> appliedAt(const RunState& rs, const RunState::Origin& o) {
-  if (o.source == "command line") return {o.line, 0};
-  for (int p = static_cast<int>(rs.arguments.size()) - 1; p > 0; --p)
-    if (rs.arguments[static_cast<std::size_t>(p)] == o.source) return {p, o.line};
-  return {0, o.line};
-}
-
 const variable_def* keyword(const RunState& rs, const std::string& name) {
   for (const variable_def* n = rs.table.get(); n && n->next; n = n->next.get())
     if (n->address && n->name == name) return n;
@@ -58,7 +50,7 @@ json originOf(const RunState& rs, const variable_def& k) {
   for (const auto& [name, origin] : rs.origins) {
     const variable_def* n = keyword(rs, name);
     if (!n || n->address != k.address) continue;
-    if (!latest || appliedAt(rs, origin) > appliedAt(rs, *latest)) latest = &origin;
+    if (!latest || origin.sequence > latest->sequence) latest = &origin;
   }
   if (!latest) return {{"source", "default"}};
   return {{"source", latest->source}, {"line", latest->line}};
@@ -165,6 +157,50 @@ json figures(const RunState& rs, bool header, bool budget, bool merit) {
   return f;
 }
 
+// The COM part: null unless com names a preset.
+json comCase(const brevo::com::PackageCase& pkg, const brevo::com::CaseResult& c, bool twoStage) {
+  const auto mV = [](double volts) { return quantity(1000 * volts, "mV"); };
+  const auto dB = [](double v) { return quantity(v, "dB"); };
+  json taps = json::array(), dfe = json::array();
+  for (double v : c.txTaps) taps.push_back(number(v));
+  for (double v : c.dfeTaps) dfe.push_back(number(v));
+  return {{"package_mm", {{"tx", pkg.tx}, {"next", pkg.next}, {"fext", pkg.fext}, {"rx", pkg.rx}}},
+          {"COM", dB(c.com)}, {"FOM", dB(c.fom)}, {"As", mV(c.As)}, {"Ani", mV(c.Ani)},
+          {"sigma_ISI", mV(c.sigmaIsi)}, {"sigma_XT", mV(c.sigmaXt)}, {"sigma_G", mV(c.sigmaG)},
+          {"sigma_TX", mV(c.sigmaTx)}, {"sigma_RJ", mV(c.sigmaRj)}, {"sigma_N", mV(c.sigmaN)},
+          {"sigma_DD", mV(c.sigmaDd)}, {"unequalised_peak", mV(c.unequalisedPeak)},
+          {"cursor_sample", c.cursorSample}, {"gDC", dB(c.gDC)}, {"gDC2", twoStage ? dB(c.gDC2) : json(nullptr)},
+          {"tx_taps", taps}, {"tx_cursor", c.txCursor}, {"dfe_taps", dfe},
+          {"candidates", c.candidates}, {"grid_size", c.gridSize}, {"local_differs", c.localDiffers},
+          {"seconds", quantity(c.seconds, "s")}};
+}
+
+json com(const RunState& rs) {
+  const ComRun& c = rs.com;
+  if (!c.requested) return nullptr;
+  const auto text = [&](const char* name) -> json {
+    const auto& k = brevo::com::presetKeywords();
+    for (std::size_t i = 0; i < k.size() && i < rs.comTexts.size(); ++i)
+      if (std::string(k[i].name) == name) return rs.comTexts[i][0] ? json(rs.comTexts[i].data()) : json(nullptr);
+    return nullptr;
+  };
+  const bool ok = c.reached && c.reason.empty();
+  json j = {{"preset", c.preset}, {"file", c.path.empty() ? json(nullptr) : json(c.path)},
+            {"convention", text("com_convention")}, {"search", text("com_search")},
+            {"local_search", text("com_local_search")}, {"available", ok},
+            {"reason", ok ? json(nullptr) : json(c.reached ? c.reason : "the run ended before COM")},
+            {"problems", c.problems}, {"cases", json::array()}, {"COM", nullptr}, {"pass_threshold", nullptr},
+            {"verdict", nullptr}};
+  if (!ok) return j;
+  const brevo::com::Result& r = c.outcome.result;
+  for (std::size_t k = 0; k < r.cases.size() && k < c.params.cases.size(); ++k)
+    j["cases"].push_back(comCase(c.params.cases[k], r.cases[k], c.params.twoStage));
+  j["COM"] = quantity(r.com, "dB");
+  j["pass_threshold"] = quantity(c.params.passThreshold, "dB");
+  j["verdict"] = r.pass ? "pass" : "fail";
+  return j;
+}
+
 json record(const RunState& rs, const std::vector<std::pair<Stage, int>>& stages, int status) {
   const auto done = [&stages](Stage stage) {
     for (const auto& [s, st] : stages)
@@ -190,6 +226,7 @@ json record(const RunState& rs, const std::vector<std::pair<Stage, int>>& stages
                             {"reason", a.reason}});
   r["loss_fit"] = done(Stage::fitThru) ? lossFit(rs) : json(nullptr);
   r["figures"] = figures(rs, done(Stage::deriveSettings), done(Stage::budget), done(Stage::figuresOfMerit));
+  r["com"] = com(rs);
   r["warnings"] = rs.warnings;
   return r;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "RunState.h"
+#include "presets.h"
 
 #include <array>
 #include <cerrno>
@@ -22,15 +23,16 @@ int equalisedIld(RunState& rs);      // uniform grid, .fd, DFE period sums, .wv2
 void budget(RunState& rs);           // signal and through-channel noise lines
 void crosstalk(RunState& rs);        // every aggressor's ICN
 void figuresOfMerit(RunState& rs);   // totals, S/N, BER, tolerance, Salz S/N, FLIPPED
+void comStage(RunState& rs);         // the COM block after the report, when com names a preset
 
 // The stages in run order.
 enum class Stage {
   arguments, selectThru, deriveSettings, readThru, fitThru, pulseAndDibit, equalisedIld,
-  budget, crosstalk, figuresOfMerit
+  budget, crosstalk, figuresOfMerit, com
 };
-inline constexpr std::array<const char*, 10> kStageNames = {
+inline constexpr std::array<const char*, 11> kStageNames = {
     "arguments", "selectThru", "deriveSettings", "readThru", "fitThru", "pulseAndDibit",
-    "equalisedIld", "budget", "crosstalk", "figuresOfMerit"};
+    "equalisedIld", "budget", "crosstalk", "figuresOfMerit", "com"};
 
 // Watches a run stage by stage (to time it, or to stop it early). starting() returning
 // false ends the run before that stage with status 0.
@@ -84,6 +86,19 @@ void warnAboutHelpWords(const RunState& rs);         // --help, -h, --version ta
 void warnAboutThruPorts(RunState& rs);               // another pairing of the thru's ports is the through path
 // An aggressor's data ending short, on another grid, or coupling as strongly as a thru.
 void warnAboutAggressor(RunState& rs, const channelLine& entry, char kind, const std::vector<std::complex<double>>& X);
+void warnAboutComKeywords(RunState& rs);             // com_ keywords given while com names no preset
+
+// A channel's differential parameters for COM, kept when com names a preset: taken from
+// the set the run read, between the ports given (tx+ tx- rx+ rx-), on the set's points.
+void keepComChannel(RunState& rs, const Sparams& set, const std::string& name, brevo::com::ChannelKind kind,
+                    int inP, int inM, int outP, int outM);
+// The com_ keywords' values as the run holds them, read into COM's parameters.
+brevo::com::PresetReading readComPreset(const RunState& rs);
+// The COM block: a case's two lines for every package case and the verdict, or
+// "COM unavailable: REASON" when c.reason says why there is none.
+void printComBlock(FILE* out, const ComRun& c);
+// "argument 3" or "run.cf line 12": where an assignment was given, for messages.
+std::string originText(const RunState::Origin& origin);
 
 // One channel file: a Version 2.x file by the standard reader (how it was read, or its
 // first broken rule, on the log; error receives that rule as "NAME:LINE: rule"), any

@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang in build-fuzz/ and runs one of them.
 #   bash fuzz/run.sh TARGET [SECONDS] [extra libFuzzer flags...]
-# TARGET is touchstone_reader, standard_reader, equal or arguments. The corpus grows in
+# TARGET is touchstone_reader, standard_reader, equal, arguments, preset or com_stage. The corpus grows in
 # build-fuzz/corpus/TARGET (seeded from the same folders the replay test uses); a
 # finding is written to build-fuzz/findings/ and should be kept, minimised, under
 # tests/hardening/crashes/TARGET/ so the test suite replays it.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-target=${1:?target: touchstone_reader, standard_reader, equal or arguments}
+target=${1:?target: touchstone_reader, standard_reader, equal, arguments, preset or com_stage}
 seconds=${2:-300}
 shift $(( $# > 1 ? 2 : 1 ))
 bash "$root/scripts/ensure-packages.sh" clang
@@ -24,6 +24,8 @@ case $target in
     for d in "$root"/../shared/channels/ts2/*/; do [ -d "$d" ] && seeds+=("$d"); done ;;
   equal) max_len=4096; seeds=("$root/tests/control/bad" "$root/tests/hardening/bad") ;;
   arguments) max_len=16384; seeds=("$root/tests/control/bad" "$root/tests/hardening/bad") ;;
+  preset) max_len=16384; seeds=("$root/com/presets" "$root/tests/hardening/presets") ;;
+  com_stage) max_len=16384; seeds=("$root/tests/hardening/com_stage") ;;
   *) echo "unknown target $target" >&2; exit 2 ;;
 esac
 [ -d "$root/examples" ] && seeds+=("$root/examples")

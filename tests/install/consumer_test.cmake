@@ -45,6 +45,21 @@ if(NOT status EQUAL 2 OR NOT starter MATCHES "baud_rate=25.78125G")
   message(FATAL_ERROR "installed Brevo -c gave status ${status}")
 endif()
 
+# The installed Brevo applies the installed presets, found beside it (com=kr4 opens
+# share/brevo/com/kr4.cf of the prefix); every shipped preset is there.
+foreach(preset kr4 ck-kr ck-cr ck-c2c)
+  if(NOT EXISTS ${prefix}/share/brevo/com/${preset}.cf)
+    message(FATAL_ERROR "preset ${preset} not installed in ${prefix}/share/brevo/com")
+  endif()
+endforeach()
+execute_process(COMMAND ${CMAKE_COMMAND} -E env --unset=BREVO_COM_PRESETS ${prefix}/bin/Brevo com=kr4
+                        Thru=${EXAMPLES_DIR}/lane_thru.s4p
+                RESULT_VARIABLE status OUTPUT_VARIABLE report ERROR_VARIABLE log)
+string(FIND "${log}" "opening ${prefix}/share/brevo/com/kr4.cf" at)
+if(NOT status EQUAL 0 OR at LESS 0 OR NOT report MATCHES "\nCOM ")
+  message(FATAL_ERROR "installed Brevo com=kr4 gave status ${status}:\n${report}\n${log}")
+endif()
+
 # The installed brevo-sweep finds the installed Brevo beside it (no BREVO_EXE, no build
 # tree, no Brevo on the PATH) and runs the example lane to a summary row of status 0.
 find_program(PARALLEL parallel)

@@ -158,7 +158,8 @@ INSTANTIATE_TEST_SUITE_P(
                       Case{"control_file_missing", {"nrz.cf", "no_such.cf"}, 2, 0, 0},
                       Case{"thru_line_of_six_words", {"Thru=\"lane_thru.s4p 1 3 2 4 5\""}, 10, 0, 0},
                       Case{"grid_refused", {"nrz.cf", "oversample=0", "data_rate=26G"}, 11, 0, 0},
-                      Case{"report_lost", {"nrz.cf", "results=/dev/full"}, 12, 4, 0}),
+                      Case{"report_lost", {"nrz.cf", "results=/dev/full"}, 12, 4, 0},
+                      Case{"com_preset", {"nrz.cf", "com=kr4", "com_A_v=0.5"}, 0, 4, 0}),
     rowName);
 
 }  // namespace

@@ -104,6 +104,11 @@ std::string generated(const std::string& name) {
          return text;
        }},
       {"starter", [] { return std::string(kStarterControlFile); }},
+      // The shipped kr4 preset with a negative amplitude on its line 26.
+      {"kr4_with_negative_A_v", [] {
+         std::string text = readFile(fs::path(BREVO_SOURCE_DIR) / "com" / "presets" / "kr4.cf");
+         return text.replace(text.find("com_A_v=0.4 "), 12, "com_A_v=-0.4");
+       }},
       {"usage", [] { return std::string(kUsageLine); }},
       {"help", [] { return readFile(fs::path(BREVO_TEST_DIR) / "golden" / "help.txt"); }}};
   const auto found = texts.find(name);

@@ -1,0 +1,76 @@
+// The building blocks of the COM computation, open to the tests: element responses,
+// filters, resampling onto the transform grid, the probability mass functions.
+#pragma once
+
+#include <complex>
+#include <mutex>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "com.h"
+
+namespace brevo::com::detail {
+
+using cd = std::complex<double>;
+
+// A symmetric-or-not 2-port in the 50 ohm single-ended frame.
+struct TwoPort {
+  cd s11, s12, s21, s22;
+};
+
+TwoPort identity();
+TwoPort shuntC(double f, double C, double R0);
+TwoPort seriesL(double f, double L, double R0);
+// A line of z mm, differential impedance Zc; gamma0 1/mm, a1 1/(mm sqrt GHz), a2 and tau ns/mm.
+TwoPort line(double f, double zmm, double Zc, double R0, double gamma0, double a1, double a2,
+             double tau);
+TwoPort cascade(const TwoPort& a, const TwoPort& b);
+// Transfer from the Tx die to the Rx die with the two terminations.
+cd terminated(const TwoPort& s, double RdTx, double RdRx, double R0);
+
+cd rxFilter(double f, double fb, double fr);              // 4th-order Butterworth at fr*fb
+double raisedCosine(double f, double start, double end);  // 1, taper, 0
+double riseTime(double f, double Tr);                     // Gaussian with 20-80 % time Tr
+// CTLE at f for gains g1 and g2 (linear), one or two stages.
+cd ctle(double f, const Params& p, double g1, double g2);
+// Tx FFE at f: taps[j] at UI offset first + j.
+cd txFfe(double f, double Tb, std::span<const double> taps, int first);
+
+// Values of a sweep the way a colon operator makes them (float arithmetic) or from
+// integer step indices (exact), ascending.
+std::vector<double> sweepValues(const Sweep& s, bool colonArithmetic);
+
+// The response at every point of `to` from the points (f, h): magnitude and unwrapped
+// phase interpolated linearly; below the first point the magnitude follows a line fitted
+// to the first ten points and the phase a robust low-frequency delay; above the last
+// point the magnitude runs linearly to a line fit over the upper half (taken at fTop and
+// kept between eps and the last magnitude) and the phase follows the robust
+// high-frequency delay. Returns false (with why) when the mean phase slope is positive.
+bool resample(std::span<const double> f, std::span<const cd> h, std::span<const double> to,
+              double fTop, std::vector<cd>& out, std::string& why);
+
+// A probability mass function on the bins lo*dy, (lo+1)*dy, ...
+struct Pmf {
+  long lo = 0;
+  std::vector<double> p{1.0};
+  double mean(double dy) const;
+  double rms(double dy) const;   // about 0
+  double stddev(double dy) const;
+};
+// Linear convolution; long supports go through transforms.
+Pmf convolve(const Pmf& a, const Pmf& b);
+// The lock every FFTW planner call of this library holds (the planner is not reentrant).
+std::mutex& fftwPlannerLock();
+// The sum of L-level symbols times each sample, samples below dy dropped, the atoms
+// rounded to bins; the samples are taken by decreasing magnitude.
+Pmf symbolsPmf(std::vector<double> samples, int L, double dy);
+// Mean square (about 0) of that sum, from the rounded atoms, without building it.
+double symbolsMeanSquare(std::span<const double> samples, int L, double dy);
+// A Gaussian of sigma on the bins, cut at +-cut (volts) and normalised.
+Pmf gaussianPmf(double sigma, double cut, double dy);
+// The first bin (from the most negative) where the cumulative sum exceeds der; its value.
+double firstAbove(const Pmf& p, double dy, double der);
+double erfcInverse(double y);
+
+}  // namespace brevo::com::detail

@@ -1,0 +1,191 @@
+// Probability mass functions on a bin grid: symbol sums, Gaussians, linear convolutions
+// whose support grows (nothing is cut or wrapped), and the level a tail probability
+// is exceeded at.
+#include <fftw3.h>
+
+#include <algorithm>
+#include <cmath>
+#include <mutex>
+#include <numbers>
+
+#include "comDetail.h"
+
+namespace brevo::com::detail {
+
+double Pmf::mean(double dy) const {
+  double s = 0;
+  for (std::size_t i = 0; i < p.size(); ++i) s += p[i] * static_cast<double>(lo + static_cast<long>(i));
+  return s * dy;
+}
+
+double Pmf::rms(double dy) const {
+  double s = 0;
+  for (std::size_t i = 0; i < p.size(); ++i) {
+    const double y = static_cast<double>(lo + static_cast<long>(i));
+    s += p[i] * y * y;
+  }
+  return std::sqrt(s) * dy;
+}
+
+double Pmf::stddev(double dy) const {
+  const double m = mean(dy), r = rms(dy);
+  return std::sqrt(std::max(0.0, r * r - m * m));
+}
+
+std::mutex& fftwPlannerLock() {
+  static std::mutex lock;
+  return lock;
+}
+
+namespace {
+// Linear convolution by transforms, for supports whose direct product would be slow;
+// the round-off (1e-16 of the peak) is cleared below zero.
+Pmf convolveByTransform(const Pmf& a, const Pmf& b) {
+  const std::size_t n = a.p.size() + b.p.size() - 1;
+  std::size_t N = 1;
+  while (N < n) N *= 2;
+  const std::size_t H = N / 2 + 1;
+  double* x = fftw_alloc_real(N);
+  fftw_complex* X = fftw_alloc_complex(H);
+  fftw_complex* Y = fftw_alloc_complex(H);
+  fftw_plan fwd, bwd;
+  {
+    const std::lock_guard<std::mutex> hold(fftwPlannerLock());
+    fwd = fftw_plan_dft_r2c_1d(static_cast<int>(N), x, X, FFTW_ESTIMATE);
+    bwd = fftw_plan_dft_c2r_1d(static_cast<int>(N), Y, x, FFTW_ESTIMATE);
+  }
+  std::fill(x, x + N, 0.0);
+  std::copy(a.p.begin(), a.p.end(), x);
+  fftw_execute_dft_r2c(fwd, x, Y);
+  std::fill(x, x + N, 0.0);
+  std::copy(b.p.begin(), b.p.end(), x);
+  fftw_execute_dft_r2c(fwd, x, X);
+  for (std::size_t k = 0; k < H; ++k) {
+    const double re = X[k][0] * Y[k][0] - X[k][1] * Y[k][1], im = X[k][0] * Y[k][1] + X[k][1] * Y[k][0];
+    Y[k][0] = re / static_cast<double>(N), Y[k][1] = im / static_cast<double>(N);
+  }
+  fftw_execute(bwd);
+  Pmf r;
+  r.lo = a.lo + b.lo;
+  r.p.assign(x, x + n);
+  for (double& v : r.p) v = std::max(v, 0.0);
+  {
+    const std::lock_guard<std::mutex> hold(fftwPlannerLock());
+    fftw_destroy_plan(fwd);
+    fftw_destroy_plan(bwd);
+  }
+  fftw_free(x), fftw_free(X), fftw_free(Y);
+  return r;
+}
+}  // namespace
+
+Pmf convolve(const Pmf& a, const Pmf& b) {
+  if (static_cast<double>(a.p.size()) * static_cast<double>(b.p.size()) > 1e8) return convolveByTransform(a, b);
+  Pmf r;
+  r.lo = a.lo + b.lo;
+  r.p.assign(a.p.size() + b.p.size() - 1, 0.0);
+  const Pmf& small = a.p.size() < b.p.size() ? a : b;
+  const Pmf& large = a.p.size() < b.p.size() ? b : a;
+  for (std::size_t i = 0; i < small.p.size(); ++i) {
+    const double w = small.p[i];
+    if (w == 0) continue;
+    double* out = r.p.data() + i;
+    const double* in = large.p.data();
+    for (std::size_t j = 0; j < large.p.size(); ++j) out[j] += w * in[j];
+  }
+  return r;
+}
+
+namespace {
+// The L atoms of one sample, in bins.
+void atoms(double h, int L, double dy, std::vector<long>& bins) {
+  bins.resize(static_cast<std::size_t>(L));
+  for (int l = 0; l < L; ++l)
+    bins[static_cast<std::size_t>(l)] = std::lround(h * (2.0 * l / (L - 1) - 1) / dy);
+}
+}  // namespace
+
+Pmf symbolsPmf(std::vector<double> samples, int L, double dy) {
+  std::stable_sort(samples.begin(), samples.end(),
+                   [](double x, double y) { return std::fabs(x) > std::fabs(y); });
+  Pmf acc;
+  std::vector<long> bins;
+  const double w = 1.0 / L;
+  for (double h : samples) {
+    if (!(std::fabs(h) >= dy)) continue;
+    atoms(h, L, dy, bins);
+    const long lo = *std::min_element(bins.begin(), bins.end());
+    const long hi = *std::max_element(bins.begin(), bins.end());
+    Pmf r;
+    r.lo = acc.lo + lo;
+    r.p.assign(acc.p.size() + static_cast<std::size_t>(hi - lo), 0.0);
+    for (long b : bins) {
+      double* out = r.p.data() + (b - lo);
+      for (std::size_t j = 0; j < acc.p.size(); ++j) out[j] += w * acc.p[j];
+    }
+    acc = std::move(r);
+  }
+  return acc;
+}
+
+double symbolsMeanSquare(std::span<const double> samples, int L, double dy) {
+  std::vector<long> bins;
+  double s = 0;
+  for (double h : samples) {
+    if (!(std::fabs(h) >= dy)) continue;
+    atoms(h, L, dy, bins);
+    double m = 0, q = 0;
+    for (long b : bins) m += static_cast<double>(b), q += static_cast<double>(b) * static_cast<double>(b);
+    m /= L, q /= L;
+    s += q - m * m + m * m;  // the atoms are symmetric: the mean square of each is its variance
+  }
+  return s * dy * dy;
+}
+
+Pmf gaussianPmf(double sigma, double cut, double dy) {
+  Pmf g;
+  if (!(sigma > 0)) return g;
+  const long k = std::max(1L, static_cast<long>(std::floor(cut / dy)));
+  g.lo = -k;
+  g.p.resize(static_cast<std::size_t>(2 * k + 1));
+  double sum = 0;
+  for (long i = -k; i <= k; ++i) {
+    const double y = static_cast<double>(i) * dy / sigma;
+    sum += g.p[static_cast<std::size_t>(i + k)] = std::exp(-0.5 * y * y);
+  }
+  for (double& x : g.p) x /= sum;
+  return g;
+}
+
+double firstAbove(const Pmf& p, double dy, double der) {
+  double c = 0;
+  for (std::size_t i = 0; i < p.p.size(); ++i) {
+    c += p.p[i];
+    if (c > der) return static_cast<double>(p.lo + static_cast<long>(i)) * dy;
+  }
+  return static_cast<double>(p.lo + static_cast<long>(p.p.size()) - 1) * dy;
+}
+
+double erfcInverse(double y) {
+  // Newton on erfc from a rough start; erfc is smooth and monotonic.
+  if (!(y > 0 && y < 2)) return std::nan("");
+  double x = 0;
+  if (y < 1) {
+    const double t = std::sqrt(-std::log(y / 2));
+    x = t - 0.5 * std::log(t) / t;   // asymptotic start, refined below
+    if (!(x > 0)) x = 0.5;
+  } else {
+    x = -erfcInverse(2 - y);
+    return x;
+  }
+  for (int i = 0; i < 60; ++i) {
+    const double e = std::erfc(x) - y;
+    const double d = -2 / std::sqrt(std::numbers::pi) * std::exp(-x * x);
+    const double step = e / d;
+    x -= step;
+    if (std::fabs(step) < 1e-15 * std::max(1.0, std::fabs(x))) break;
+  }
+  return x;
+}
+
+}  // namespace brevo::com::detail

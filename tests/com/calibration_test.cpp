@@ -1,0 +1,99 @@
+// COM on real channels: the published calibration set at the 100GBASE-KR4 settings, and
+// the search's figures against the same figures recomputed from the explicit pulses.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "comCases.h"
+
+using namespace comcases;
+
+namespace {
+
+// The published figures of the calibration set, per package case.
+struct Published {
+  double com, fom, As, Ani, gDC, cm1, c1;
+};
+const Published kPublished[] = {{4.30, 16.90, 30.3e-3, 18.5e-3, -12, -0.16, 0},
+                                {3.65, 16.25, 25.0e-3, 16.46e-3, -12, -0.16, 0}};
+
+}  // namespace
+
+TEST(ComCalibration, Kr4PublishedFigures) {
+  const std::vector<Channel> ch = example2(BREVO_CHANNELS_DIR);
+  if (ch.empty()) GTEST_SKIP() << "calibration channels absent from " << BREVO_CHANNELS_DIR << "/com";
+  const Outcome o = computeCom(kr4(), ch);
+  ASSERT_TRUE(o.ok) << o.reason;
+  ASSERT_EQ(o.result.cases.size(), 2u);
+  for (std::size_t k = 0; k < 2; ++k) {
+    SCOPED_TRACE("package case " + std::to_string(k + 1));
+    const CaseResult& c = o.result.cases[k];
+    const Published& w = kPublished[k];
+    EXPECT_NEAR(c.com, w.com, 0.1);
+    EXPECT_NEAR(c.fom, w.fom, 0.05);
+    EXPECT_NEAR(c.searchFom, c.fom, 1e-9);
+    EXPECT_NEAR(c.As, w.As, 0.02 * w.As);
+    EXPECT_NEAR(c.Ani, w.Ani, 0.02 * w.Ani);
+    EXPECT_EQ(c.gDC, w.gDC);
+    ASSERT_EQ(c.txTaps.size(), 3u);
+    EXPECT_NEAR(c.txTaps[0], w.cm1, 1e-12);
+    EXPECT_NEAR(c.txTaps[1], 1 + w.cm1 - w.c1, 1e-12);
+    EXPECT_NEAR(c.txTaps[2], w.c1, 1e-12);
+    EXPECT_EQ(c.gridSize, 2015);
+    // The consistency figures: thermal noise at gDC -12 and the Tx noise.
+    EXPECT_NEAR(c.sigmaN, 0.710e-3, 0.005e-3);
+    EXPECT_NEAR(c.sigmaTx, c.As * std::pow(10.0, -27.0 / 20), 1e-9);
+  }
+  EXPECT_NEAR(o.result.com, 3.65, 0.1);
+  EXPECT_TRUE(o.result.pass);
+}
+
+// The other conventions and searches on the same channels: whatever the route, the
+// search's FOM is the explicit pulse's, and the exhaustive optimum is never below the
+// local search's.
+TEST(ComCalibration, ConventionsAndSearches) {
+  const std::vector<Channel> ch = example2(BREVO_CHANNELS_DIR);
+  if (ch.empty()) GTEST_SKIP() << "calibration channels absent";
+  struct Row { Convention conv; Search search; int steps; };
+  const Row rows[] = {{Convention::ieee, Search::exhaustive, 0}, {Convention::reference, Search::local, 2},
+                      {Convention::ieee, Search::local, 1}};
+  const Outcome full = computeCom(kr4(), ch);
+  ASSERT_TRUE(full.ok);
+  for (const Row& r : rows) {
+    Params p = kr4();
+    p.convention = r.conv, p.search = r.search, p.localSearch = r.steps;
+    p.Tr = 0;
+    const Outcome o = computeCom(p, ch);
+    ASSERT_TRUE(o.ok) << o.reason;
+    for (std::size_t k = 0; k < o.result.cases.size(); ++k) {
+      const CaseResult& c = o.result.cases[k];
+      EXPECT_NEAR(c.searchFom, c.fom, 1e-9);
+      if (r.conv == Convention::reference) {
+        EXPECT_LE(c.fom, full.result.cases[k].fom + 1e-12);
+      }
+      EXPECT_GT(c.com, 2.5);
+      EXPECT_LT(c.com, 5.5);
+    }
+  }
+}
+
+// Thru-only files of other shapes: no 0 Hz point, ending below the symbol rate, an odd
+// step. Each gives a finite margin with the warnings that say what was extrapolated.
+TEST(ComCalibration, OtherRealThrus) {
+  struct Row { const char* file; bool lowEnd; };
+  const Row rows[] = {{"thru_only/peters_01_0605_B1_thru.s4p", true}, {"thru_only/CABLE1_TX_pair.s4p", false},
+                      {"thru_only/Case4_FM_13SI_20_T_D13_L6.s4p", true}};
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.file);
+    Channel thru;
+    if (!load(std::string(BREVO_CHANNELS_DIR) + "/" + r.file, ChannelKind::thru, thru)) GTEST_SKIP() << r.file << " absent";
+    const Outcome o = computeCom(kr4(), {thru});
+    ASSERT_TRUE(o.ok) << o.reason;
+    EXPECT_TRUE(std::isfinite(o.result.com));
+    bool below = false;
+    for (const std::string& w : o.result.warnings) below = below || w.find("below the symbol rate") != std::string::npos;
+    EXPECT_EQ(below, r.lowEnd);
+  }
+}

@@ -1,0 +1,217 @@
+// COM in a run: the shipped presets read into the parameters of their links (the Tx grid
+// counted by hand in integer steps against the sheets' published grid sizes, the units
+// converted), the channels taken from the sets the run read, and the COM block and the
+// run record's com object of a computed result.
+#include <cmath>
+#include <cstdlib>
+
+#include <nlohmann/json.hpp>
+
+#include "entry.h"
+#include "stages.h"
+#include "workspace.h"
+
+namespace {
+
+using namespace brevo_test;
+
+// A run state with the keywords, the defaults and the given assignments applied.
+void applied(RunState& rs, FILE* log, const std::vector<std::string>& assignments) {
+  rs.log = rs.result = log;
+  registerKeywords(rs);
+  applyDefaults(rs);
+  int position = 1;
+  for (const std::string& a : assignments) applyUserAssignment(rs, a, {"command line", position++});
+}
+
+// Integer hundredths of a sweep's values (every tap step of the presets is 0.02).
+std::vector<int> hundredths(const brevo::com::Sweep& s) {
+  std::vector<int> v;
+  const int lo = static_cast<int>(std::lround(s.min * 100)), hi = static_cast<int>(std::lround(s.max * 100));
+  const int step = s.step > 0 ? static_cast<int>(std::lround(s.step * 100)) : 1;
+  for (int x = lo; x <= hi; x += step) v.push_back(x);
+  return v;
+}
+
+// Tx settings whose cursor 1 - sum|c| is at least c(0)min, counted in exact hundredths.
+long validTx(const brevo::com::Params& p) {
+  long count = 0;
+  std::vector<std::vector<int>> taps;
+  for (const auto& t : p.txTaps) taps.push_back(hundredths(t.values));
+  const int c0min = static_cast<int>(std::lround(p.c0min * 100));
+  std::vector<std::size_t> at(taps.size(), 0);
+  while (true) {
+    int sum = 0;
+    for (std::size_t k = 0; k < taps.size(); ++k) sum += std::abs(taps[k][at[k]]);
+    count += 100 - sum >= c0min;
+    std::size_t k = 0;
+    while (k < taps.size() && ++at[k] == taps[k].size()) at[k++] = 0;
+    if (k == taps.size()) return count;
+  }
+}
+
+long settings(const brevo::com::Sweep& s) { return s.step > 0 ? std::lround((s.max - s.min) / s.step) + 1 : 1; }
+
+TEST(ComPresets, ShippedPresetsGiveTheirLinksGridsAndUnits) {
+  // Valid Tx settings and CTLE settings as published for each sheet's grid.
+  const struct {
+    const char* name;
+    double baud;
+    int levels;
+    long tx, ctle;
+    std::vector<double> case2tx, case1next;
+    int Nb;
+    double lastBmin;
+  } presets[] = {{"kr4", 25.78125e9, 2, 155, 13, {30}, {12}, 14, -1},
+                 {"ck-kr", 53.125e9, 4, 4345, 21 * 7, {31, 1.8}, {12, 1.8}, 12, -0.03},
+                 {"ck-cr", 53.125e9, 4, 4345, 21 * 7, {31, 1.8}, {12, 1.8}, 12, -0.03},
+                 {"ck-c2c", 53.125e9, 4, 1605, 21 * 5, {31, 1.8}, {11, 1.8}, 6, -0.04}};
+  for (const auto& t : presets) {
+    MemoryStream log;
+    RunState rs;
+    applied(rs, log.get(), {std::string("com=") + t.name});
+    const brevo::com::PresetReading r = readComPreset(rs);
+    ASSERT_TRUE(r.ok) << t.name << ": " << (r.errors.empty() ? "" : r.errors.front());
+    const brevo::com::Params& p = r.params;
+    EXPECT_EQ(rs.settings.data_rate, t.baud) << t.name;   // the S/N analysis's link is the preset's
+    EXPECT_EQ(rs.settings.PAM, t.levels) << t.name;
+    EXPECT_DOUBLE_EQ(p.fb, t.baud) << t.name;
+    EXPECT_EQ(p.L, t.levels) << t.name;
+    EXPECT_EQ(validTx(p), t.tx) << t.name;
+    EXPECT_EQ(settings(p.gDC) * (p.twoStage ? settings(p.gDC2) : 1), t.ctle) << t.name;
+    ASSERT_EQ(p.cases.size(), 2u) << t.name;
+    EXPECT_EQ(p.cases[1].tx, t.case2tx) << t.name;
+    EXPECT_EQ(p.cases[0].next, t.case1next) << t.name;
+    ASSERT_EQ(p.Nb, t.Nb) << t.name;
+    ASSERT_EQ(p.bmax.size(), static_cast<std::size_t>(t.Nb)) << t.name;
+    EXPECT_DOUBLE_EQ(p.bmin.empty() ? -p.bmax.back() : p.bmin.back(), t.lastBmin) << t.name;
+    EXPECT_EQ(p.search, brevo::com::Search::exhaustive) << t.name;
+    EXPECT_EQ(p.passThreshold, 3) << t.name;
+  }
+  // The sheets' units turned into SI: nF, nH, ns and GHz.
+  MemoryStream log;
+  RunState kr4, cr;
+  applied(kr4, log.get(), {"com=kr4"});
+  applied(cr, log.get(), {"com=ck-cr"});
+  const brevo::com::Params a = readComPreset(kr4).params, b = readComPreset(cr).params;
+  EXPECT_DOUBLE_EQ(a.pkgTx.Cd.at(0), 2.5e-13);
+  EXPECT_DOUBLE_EQ(a.pkgRx.Cp, 1.8e-13);
+  EXPECT_DOUBLE_EQ(a.Tr, 8e-12);
+  EXPECT_DOUBLE_EQ(a.fz, 25.78125e9 / 4);
+  EXPECT_DOUBLE_EQ(a.RdTx, 55);
+  EXPECT_DOUBLE_EQ(b.pkgRx.Ls.at(0), 1.2e-10);
+  EXPECT_DOUBLE_EQ(b.pkgTx.Cb, 3e-14);
+  EXPECT_DOUBLE_EQ(b.fLF, 0.6640625e9);
+  EXPECT_DOUBLE_EQ(b.f2, 40e9);
+  EXPECT_TRUE(b.includePcb && b.C0 == 0.29e-4 * 1e-9 && b.zbp == 110.3);
+  EXPECT_EQ(b.Zc, std::vector<double>({87.5, 92.5}));
+  EXPECT_EQ(b.localSearch, 2);
+}
+
+// The channels COM gets are the sets the run read for its own analysis: the thru and every
+// aggressor in the run's order, each on its file's points with the ports of its line.
+TEST(ComChannels, TakenFromTheSetsTheRunRead) {
+  const Workspace w;
+  for (const char* f : {"lane_thru.s4p", "lane_next1.s4p", "lane_fext1.s4p"})
+    fs::create_symlink(fs::path(BREVO_SOURCE_DIR) / "examples" / f, w.dir() / f);
+  MemoryStream out, err;
+  RunState rs;
+  rs.standardOutput = out.get();
+  rs.standardError = err.get();
+  rs.arguments = {"Brevo", "Thru=" + w / "lane_thru.s4p", "NEXT=" + w / "lane_next1.s4p",
+                  "FEXT=" + w / "lane_fext1.s4p", "com=kr4"};
+  // Kept: the stage lets go of the channels once computed, so they are looked at here.
+  class Keep : public StageObserver {
+   public:
+    explicit Keep(RunState& rs) : rs_(rs) {}
+    bool starting(Stage stage) override {
+      if (stage == Stage::com) channels = rs_.com.channels, sdd21 = rs_.points.Sdd21;
+      return true;
+    }
+    std::vector<brevo::com::Channel> channels;
+    std::vector<std::complex<double>> sdd21;
+
+   private:
+    RunState& rs_;
+  } keep(rs);
+  ASSERT_EQ(runAnalysis(rs, &keep), 0);
+  EXPECT_TRUE(out.text().ends_with("FLIPPED:                                 no\nCOM unavailable: the engine is not built\n"));
+  ASSERT_EQ(keep.channels.size(), 3u);
+  using K = brevo::com::ChannelKind;
+  const K kinds[] = {K::thru, K::next, K::fext};
+  for (std::size_t k = 0; k < 3; ++k) {
+    EXPECT_EQ(keep.channels[k].kind, kinds[k]);
+    EXPECT_EQ(keep.channels[k].f.size(), 2000u);
+    EXPECT_EQ(keep.channels[k].sdd11.size(), 2000u);
+  }
+  EXPECT_EQ(keep.channels[0].sdd21, keep.sdd21);
+  // Reciprocal files: Sdd12 is Sdd21 taken the other way.
+  EXPECT_NEAR(std::abs(keep.channels[0].sdd12[700] - keep.channels[0].sdd21[700]), 0, 1e-12);
+  const std::string log = err.text();
+  for (const char* f : {"lane_thru.s4p size", "lane_next1.s4p size", "lane_fext1.s4p size"})
+    EXPECT_EQ(log.find(f), log.rfind(f)) << f << " read more than once";
+}
+
+// A computed result: two package cases, a two-stage CTLE, the worst case against the limit.
+ComRun computed(double worst) {
+  ComRun c;
+  c.requested = c.reached = true;
+  c.preset = "ck-kr";
+  c.params.twoStage = true;
+  c.params.passThreshold = 3;
+  c.params.cases = {{{12, 1.8}, {12, 1.8}, {12, 1.8}, {12, 1.8}}, {{31, 1.8}, {29, 1.8}, {31, 1.8}, {29, 1.8}}};
+  brevo::com::CaseResult one;
+  one.com = 3.608, one.fom = 14.25, one.As = 0.0123456, one.Ani = 0.0081;
+  one.gDC = 0, one.gDC2 = -2, one.txTaps = {-0.02, 0.06, -0.26, 0.64, -0.02}, one.txCursor = 3;
+  one.dfeTaps = {0.5, 0.1, -0.03};
+  brevo::com::CaseResult two = one;
+  two.com = worst, two.fom = 12, two.txTaps = {-0.1, 0.7, -0.2}, two.txCursor = 1, two.gDC = -3;
+  c.outcome.ok = true;
+  c.outcome.result.cases = {one, two};
+  c.outcome.result.com = worst;
+  c.outcome.result.pass = worst >= 3;
+  return c;
+}
+
+TEST(ComBlock, CasesEqualisersAndVerdictOrWhyNot) {
+  const struct { const char* name; ComRun run; std::string block; } rows[] = {
+      {"pass", computed(3.2),
+       "COM case 1 (z_p TX 12+1.8 mm): COM    3.608 dB   FOM   14.250 dB   As    12.346 mV   Ani     8.100 mV\n"
+       "COM case 1 equaliser: Tx c(-3..1) -0.020 0.060 -0.260 0.640 -0.020   CTLE gDC 0.0 dB gDC2 -2.0 dB   DFE b(1..3) 0.500 0.100 -0.030\n"
+       "COM case 2 (z_p TX 31+1.8 mm): COM    3.200 dB   FOM   12.000 dB   As    12.346 mV   Ani     8.100 mV\n"
+       "COM case 2 equaliser: Tx c(-1..1) -0.100 0.700 -0.200   CTLE gDC -3.0 dB gDC2 -2.0 dB   DFE b(1..3) 0.500 0.100 -0.030\n"
+       "COM 3.200 dB pass\n"},
+      {"fail", computed(2.999), ""},
+      {"unavailable", [] { ComRun c = computed(4); c.reason = "the engine is not built"; return c; }(),
+       "COM unavailable: the engine is not built\n"}};
+  for (const auto& row : rows) {
+    MemoryStream out;
+    printComBlock(out.get(), row.run);
+    if (!row.block.empty()) EXPECT_EQ(out.text(), row.block) << row.name;
+    else EXPECT_TRUE(out.text().ends_with("\nCOM 2.999 dB fail\n")) << row.name << out.text();
+  }
+  // The record's com object of the passing run, valid against the schema.
+  RunState rs;
+  rs.com = computed(3.2);
+  const nlohmann::json rec = nlohmann::json::parse(runRecordText(rs, {}, 0));
+  const nlohmann::json& com = rec["com"];
+  EXPECT_EQ(com["verdict"], "pass");
+  EXPECT_EQ(com["COM"]["value"], 3.2);
+  ASSERT_EQ(com["cases"].size(), 2u);
+  EXPECT_EQ(com["cases"][0]["As"]["value"], 1000 * 0.0123456);
+  EXPECT_EQ(com["cases"][1]["package_mm"]["next"], nlohmann::json({29, 1.8}));
+  EXPECT_EQ(com["cases"][0]["gDC2"]["value"], -2);
+  const Workspace w;
+  w.file("run.json", rec.dump());
+  w.file("check.py",
+         "import json, sys\nfrom jsonschema import validators\n"
+         "schema, record = json.load(open(sys.argv[1])), json.load(open(sys.argv[2]))\n"
+         "for e in validators.validator_for(schema)(schema).iter_errors(record):\n"
+         "  if list(e.path)[:1] == ['com']: print('/'.join(map(str, e.path)), e.message)\n");
+  const Outcome valid = w.run({w / "check.py", std::string(BREVO_SOURCE_DIR) + "/doc/run-record.schema.json", w / "run.json"},
+                              "/usr/bin/python3");
+  if (valid.status != 0 && has(valid.err, "No module named")) GTEST_SKIP() << "python3-jsonschema is not installed: " << valid.err;
+  EXPECT_TRUE(valid.status == 0 && valid.out.empty()) << valid.out << valid.err;
+}
+
+}  // namespace
