@@ -119,6 +119,21 @@ Sparams Sparams::fromEntries(std::string file, int ports, std::vector<double> he
   return s;
 }
 
+Sparams Sparams::fromMatrices(std::string file, int ports, std::vector<double> hertz,
+                              std::vector<complex> matrices) {
+  const std::size_t n = ports > 0 ? static_cast<std::size_t>(ports) : 0;
+  if (n == 0 || matrices.size() % (n * n) != 0) return fromEntries(std::move(file), ports, std::move(hertz), {});
+  std::vector<complex> entries(matrices.size());
+  for (std::size_t at = 0; at < matrices.size(); at += n * n)
+    for (int i = 1; i <= ports; ++i)
+      for (int j = 1; j <= ports; ++j) {
+        const Position p = stored(ports, i, j);
+        entries[at + static_cast<std::size_t>((p.i - 1) * ports + p.j - 1)] =
+            matrices[at + static_cast<std::size_t>((i - 1) * ports + j - 1)];
+      }
+  return fromEntries(std::move(file), ports, std::move(hertz), std::move(entries));
+}
+
 Sparams::Sparams(const std::string& file, FILE* log) {
   std::vector<char> writable(file.begin(), file.end());
   writable.push_back('\0');

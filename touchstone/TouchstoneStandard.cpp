@@ -1208,7 +1208,7 @@ class Reader {
         return fail(0, std::string(1, p) + " data at " + number(freq_[k]) + " Hz have no S-parameters (the matrix is singular)");
       std::copy(m.begin(), m.end(), point);
     }
-    result_.set = Sparams::fromEntries(result_.name, n, std::move(freq_), std::move(entries_));
+    result_.set = Sparams::fromMatrices(result_.name, n, std::move(freq_), std::move(entries_));
     for (const auto& c : comments_) result_.set.setComment(c.c_str());
     return true;
   }

@@ -105,7 +105,7 @@ std::string formatTouchstone(const Sparams& set, const TouchstoneWriteOptions& o
   for (int k = 0; k < points; ++k) {
     appendFrequency(out, set.Freq(k), digits);
     if (o.version != 2 && n == 2) {  // N11 N21 N12 N22 on one line
-      for (const auto& [i, j] : {std::pair{1, 1}, {2, 1}, {1, 2}, {2, 2}}) appendPair(out, set.Value(k, i, j), o.dataFormat);
+      for (const auto& [i, j] : {std::pair{1, 1}, {2, 1}, {1, 2}, {2, 2}}) appendPair(out, set.matrixEntry(k, i, j), o.dataFormat);
       out.push_back('\n');
       continue;
     }
@@ -119,7 +119,7 @@ std::string formatTouchstone(const Sparams& set, const TouchstoneWriteOptions& o
           out += "\n ";
           onLine = 0;
         }
-        appendPair(out, set.Value(k, i, j), o.dataFormat);
+        appendPair(out, set.matrixEntry(k, i, j), o.dataFormat);
         ++onLine;
       }
       out.push_back('\n');
@@ -170,7 +170,7 @@ std::string nonReciprocal(const Sparams& set) {
   for (int k = 0; k < set.Fcount(); ++k)
     for (int i = 1; i <= set.Size(); ++i)
       for (int j = i + 1; j <= set.Size(); ++j) {
-        const double d = std::abs(set.Value(k, i, j) - set.Value(k, j, i));
+        const double d = std::abs(set.matrixEntry(k, i, j) - set.matrixEntry(k, j, i));
         if (d > 1e-12) {
           char text[200];
           std::snprintf(text, sizeof text, "|S%d%d - S%d%d| is %.3g at %.10g Hz", i, j, j, i, d, set.Freq(k));
