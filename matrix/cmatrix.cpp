@@ -177,7 +177,7 @@ cmatrix cmatrix::solve(cmatrix b, FILE* messages) const {
   const bool leastSquares = !square && aRows > aColumns && aColumns >= 1 && b.rows == aRows &&
                             b.rows > b.columns && b.columns >= 1;
   if (!square && !leastSquares) {
-    std::fprintf(messages, "cannot solve (%dx%d)/(%dx%d)\n", aRows, aColumns, b.rows, b.columns);
+    if (messages) std::fprintf(messages, "cannot solve (%dx%d)/(%dx%d)\n", aRows, aColumns, b.rows, b.columns);
     return {};
   }
 
@@ -189,7 +189,7 @@ cmatrix cmatrix::solve(cmatrix b, FILE* messages) const {
     std::vector<int> pivots(static_cast<std::size_t>(aRows));
     cmatrix result = *this;
     call_zgesv(&n, &nrhs, b.data(), &lda, pivots.data(), result.data(), &ldb, &info);
-    std::fprintf(messages, "return from dgesv %d\n", info);
+    if (messages) std::fprintf(messages, "return from dgesv %d\n", info);
     return result;
   }
 
@@ -197,7 +197,7 @@ cmatrix cmatrix::solve(cmatrix b, FILE* messages) const {
   int lda = m, ldb = std::max(m, n);
   cmatrix working = *this;  // m x nrhs with m = ldb, since m > n here
   call_zgels("N", &m, &n, &nrhs, b.data(), &lda, working.data(), &ldb, &info);
-  std::fprintf(messages, "return from dgels %d\n", info);
+  if (messages) std::fprintf(messages, "return from dgels %d\n", info);
   cmatrix result(n, nrhs, nullptr);
   for (int i = 0; i < n; ++i)
     for (int j = 0; j < nrhs; ++j) result.elements[at(i, j, n)] = working.elements[at(i, j, ldb)];

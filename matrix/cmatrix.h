@@ -26,7 +26,8 @@ class cmatrix {
   cmatrix operator*(cmatrix b) const;
   cmatrix operator|(cmatrix b) const;   // horizontal concatenation
   cmatrix operator/(cmatrix b) const;   // X with b * X = *this (LU or least squares)
-  // The same, with the solver's status line on `messages` instead of standard error.
+  // The same, with the solver's status line on `messages` instead of standard error
+  // (none when messages is null).
   cmatrix solve(cmatrix b, FILE* messages) const;
   cmatrix operator++() const;           // transpose, not conjugated
   cmatrix t() const;                    // the same transpose

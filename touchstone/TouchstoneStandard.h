@@ -115,12 +115,16 @@ struct TouchstoneWriteOptions {
   std::string unit = "Hz";   // Hz, kHz, MHz or GHz
   double reference = 50;     // the ohms the set is referenced to (every port)
   std::string matrixFormat = "Full";  // 2.x: Full, Upper or Lower
+  std::string twoPortOrder = "12_21"; // 2.x 2-port files: 12_21 (row by row) or 21_12
+  char parameter = 'S';      // S; or Z, Y from the S-parameters at the reference (ohms and
+                             // siemens in Version 2, normalised to R in Version 1)
 };
 std::string formatTouchstone(const Sparams& set, const TouchstoneWriteOptions& options);
 
 // One "name=value" writing option into options, names and values case-insensitive:
 // version=1|2, format=RI|MA|DB, unit=Hz|kHz|MHz|GHz, R=OHMS (positive), matrix=full|
-// upper|lower. "" when taken, else why it is refused ("unknown option 'x=1'").
+// upper|lower, order=12_21|21_12, parameter=S|Y|Z. "" when taken, else why it is
+// refused ("unknown option 'x=1'").
 std::string setWriteOption(std::string_view arg, TouchstoneWriteOptions& options);
 
 // The first point where S differs from its transpose by more than 1e-12, as a reason
