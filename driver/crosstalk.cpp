@@ -73,13 +73,12 @@ std::string addAggressor(RunState& rs, const channelLine& entry, char kind, std:
   const Settings& s = rs.settings;
   const Derived& d = rs.derived;
   std::string error;
-  rs.xtalk = readChannelFile(rs, entry.name, &error);
+  bool opened = false;
+  rs.xtalk = readChannelFile(rs, entry.name, &error, nullptr, &opened);
   if (rs.xtalk.Fcount() == 0) {
     std::fprintf(rs.log, "unable to read %s, skipping\n", entry.name.c_str());
     if (!error.empty()) return error;
-    FILE* probe = std::fopen(entry.name.c_str(), "r");
-    if (!probe) return "the file cannot be opened";
-    std::fclose(probe);
+    if (!opened) return "the file cannot be opened";
     return "no S-parameters could be read from it";
   }
   // The transfer is taken on the file's own points, which needs ascending frequencies.

@@ -74,21 +74,17 @@ Network fromArrays(py::array_t<double, py::array::c_style | py::array::forcecast
 }
 
 Network read(const std::string& path) {
-  // A file that cannot be opened is an OSError (FileNotFoundError, PermissionError,
-  // IsADirectoryError).
-  struct stat st;
-  const bool folder = stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-  FILE* probe = folder ? nullptr : std::fopen(path.c_str(), "rb");
-  if (folder) errno = EISDIR;
-  if (!probe) {
-    PyErr_SetFromErrnoWithFilename(PyExc_OSError, path.c_str());
-    throw py::error_already_set();
-  }
-  std::fclose(probe);
   auto channel = std::make_shared<ReadChannel>();
   {
     py::gil_scoped_release unlocked;
     *channel = readChannel(path);
+  }
+  // A file that cannot be opened is an OSError (FileNotFoundError, PermissionError,
+  // IsADirectoryError).
+  if (!channel->opened || channel->directory) {
+    errno = channel->directory ? EISDIR : channel->openError;
+    PyErr_SetFromErrnoWithFilename(PyExc_OSError, path.c_str());
+    throw py::error_already_set();
   }
   if (!channel->error.empty()) throw TouchstoneFailure(channel->error);
   if (channel->set.Size() < 1 || channel->set.Fcount() < 1) {

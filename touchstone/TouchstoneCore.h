@@ -41,9 +41,6 @@ class Sparams {
   Sparams(int ports, int nfreq, const char* file);    // zeros, to be filled with set()
   Sparams(char* file, FILE* log);                     // read a Touchstone file
   Sparams(const std::string& file, FILE* log);
-  // The same, with inspect shown the file's bytes while they are held (a caller that
-  // wants more from the text than the set, without reading the file again).
-  Sparams(const std::string& file, FILE* log, const std::function<void(std::string_view)>& inspect);
   // A set over the given frequencies (hertz) with stored entry (i, j) of point k at
   // entries[(k * ports + i - 1) * ports + j - 1]; empty when the sizes disagree.
   static Sparams fromEntries(std::string file, int ports, std::vector<double> hertz,
@@ -120,7 +117,6 @@ class Sparams {
   friend ReadResult parseTouchstone(std::string_view text, std::string fileName);
 
  private:
-  Sparams(char* file, FILE* log, const std::function<void(std::string_view)>* inspect);
   // Where entry (i, j), ports from 1, of point k sits in the block.
   std::size_t at(int k, int i, int j) const {
     return (static_cast<std::size_t>(k) * nPorts + static_cast<std::size_t>(i - 1)) * nPorts +

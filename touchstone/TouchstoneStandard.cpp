@@ -1329,46 +1329,6 @@ TouchstoneFile parseTouchstoneStandard(std::string_view text, const std::string&
   return Reader(text, name, options).run();
 }
 
-TouchstoneFile readTouchstone(const std::string& path, const TouchstoneReadOptions& options) {
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  struct stat st;
-  if (fd >= 0 && fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {  // it opens, but reads as no text
-    close(fd);
-    fd = -1;
-    errno = EISDIR;
-  }
-  if (fd < 0) {
-    TouchstoneFile f;
-    f.name = path;
-    f.error = {0, std::string("cannot open: ") + std::strerror(errno), {}};
-    return f;
-  }
-  try {
-    const touchstone_detail::FileText contents(fd);
-    close(fd);
-    return parseTouchstoneStandard(contents.text(), path, options);
-  } catch (const std::bad_alloc&) {
-    close(fd);
-    TouchstoneFile f;
-    f.name = path;
-    f.error = {0, "too large to hold in memory", {}};
-    return f;
-  }
-}
-
-Version1Declarations declarationsOf(const std::string& path) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return {};
-  try {
-    const touchstone_detail::FileText contents(fd);
-    close(fd);
-    return Reader(contents.text(), path, {}).declarations();
-  } catch (const std::bad_alloc&) {
-    close(fd);
-    return {};
-  }
-}
-
 Version1Declarations declarationsOf(std::string_view text, const std::string& path) {
   try {
     return Reader(text, path, {}).declarations();
@@ -1377,28 +1337,32 @@ Version1Declarations declarationsOf(std::string_view text, const std::string& pa
   }
 }
 
-int touchstoneVersionOf(const std::string& path) {
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) return 0;
-  char line[4096];
-  int version = 0;
+int touchstoneVersionOf(std::string_view text) {
+  constexpr std::size_t kLine = 4095;   // a line buffer of 4096 bytes
+  std::size_t pos = 0;
+  // The next piece of at most kLine characters through its line feed, as a C string.
+  auto next = [&]() {
+    const std::size_t room = std::min(kLine, text.size() - pos);
+    const std::string_view rest = text.substr(pos, room);
+    const std::size_t lf = rest.find('\n');
+    const std::string_view piece = rest.substr(0, lf == std::string_view::npos ? room : lf + 1);
+    pos += piece.size();
+    return piece.substr(0, piece.find('\0'));
+  };
   bool first = true;
-  while (std::fgets(line, sizeof line, f)) {
-    const char* p = line;
-    if (first && std::strncmp(p, "\xEF\xBB\xBF", 3) == 0) p += 3;
+  while (pos < text.size()) {
+    const std::string_view line = next();
+    std::size_t p = first && line.starts_with("\xEF\xBB\xBF") ? 3 : 0;
     first = false;
-    while (*p == ' ' || *p == '\t') ++p;
-    if (*p == '\0' || *p == '\n' || *p == '\r' || *p == '!') {
+    while (p < line.size() && isBlank(line[p])) ++p;
+    if (p == line.size() || line[p] == '\n' || line[p] == '\r' || line[p] == '!') {
       // A comment or blank line; a line longer than the buffer continues below.
-      while (!std::strchr(line, '\n') && std::fgets(line, sizeof line, f)) {
-      }
+      for (std::string_view more = line; more.find('\n') == std::string_view::npos && pos < text.size();) more = next();
       continue;
     }
-    if (*p == '#') version = 1;
-    else if (std::strncmp(p, "[", 1) == 0 && sameText(std::string_view(p, std::min<std::size_t>(std::strlen(p), 9)), "[Version]"))
-      version = 2;
-    break;
+    if (line[p] == '#') return 1;
+    if (line[p] == '[' && sameText(line.substr(p, 9), "[Version]")) return 2;
+    return 0;
   }
-  std::fclose(f);
-  return version;
+  return 0;
 }

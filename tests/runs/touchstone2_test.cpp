@@ -1,6 +1,6 @@
 // One network written as a Version 1.0 file (RI, 50 ohm) and again in every layout of
 // Version 1.0 and 2.x the writer has: one report and one log, whichever reader took it
-// in and however the file held its numbers.
+// in and however the file held its numbers, and one channel joined from it.
 #include <complex>
 #include <sstream>
 
@@ -39,6 +39,19 @@ std::string withoutReaderLine(const std::string& log) {
 std::string renamed(std::string text, const std::string& from, const std::string& to) {
   for (std::size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size()) text.replace(at, from.size(), to);
   return text;
+}
+
+// The numbers of a Touchstone text, comment lines left out.
+std::vector<double> numbersOf(const std::string& text) {
+  std::istringstream in(text);
+  std::vector<double> out;
+  std::string line, word;
+  while (std::getline(in, line)) {
+    if (line.empty() || line[0] == '!' || line[0] == '#') continue;
+    std::istringstream words(line);
+    while (words >> word) out.push_back(std::stod(word));
+  }
+  return out;
 }
 
 struct Layout {
@@ -108,6 +121,10 @@ TEST(Touchstone2Runs, EveryLayoutOfOneNetworkGivesOneReportAndLog) {
     ws.file("base" + ext, formatTouchstone(net.set, {1, RI, "Hz", 50, "Full"}));
     const Outcome base = ws.run({"Thru=\"base" + ext + " " + net.ports + "\""});
     ASSERT_EQ(base.status, 0) << net.what << base.err;
+    const std::string tools = BREVO_TOOLS_DIR;
+    const std::string joiner = tools + "/brevo-cascade";
+    ASSERT_EQ(ws.run({"base_join" + ext, "base" + ext + " " + net.ports, "base" + ext + " " + net.ports}, joiner).status, 0);
+    const std::string baseJoin = ws.read("base_join" + ext);
     ASSERT_TRUE(has(base.out, "S/N")) << base.out;
     for (std::size_t n = 0; n < layouts.size(); ++n) {
       const Layout& l = layouts[n];
@@ -123,6 +140,16 @@ TEST(Touchstone2Runs, EveryLayoutOfOneNetworkGivesOneReportAndLog) {
       EXPECT_EQ(got.status, base.status) << net.what << ", " << l.what;
       EXPECT_EQ(renamed(got.out, stem, "base"), base.out) << net.what << ", " << l.what;
       EXPECT_EQ(withoutReaderLine(renamed(got.err, stem, "base")), withoutReaderLine(base.err)) << net.what << ", " << l.what;
+      // Joined with the base file: the same channel, to the last digit where the file
+      // held the very doubles (RI S-parameters at 50 ohm).
+      const Outcome join = ws.run({"join" + ext, name + " " + net.ports, "base" + ext + " " + net.ports}, joiner);
+      ASSERT_EQ(join.status, 0) << net.what << ", " << l.what << join.err;
+      const std::vector<double> a = numbersOf(ws.read("join" + ext)), b = numbersOf(baseJoin);
+      ASSERT_EQ(a.size(), b.size()) << net.what << ", " << l.what;
+      double worst = 0;
+      for (std::size_t i = 0; i < a.size(); ++i) worst = std::max(worst, std::abs(a[i] - b[i]) / (1 + std::abs(b[i])));
+      const bool exact = l.write.dataFormat == RI && l.write.reference == 50 && l.write.parameter == 'S';
+      EXPECT_LE(worst, exact ? 0 : 1e-12) << net.what << ", " << l.what;
     }
   }
 }

@@ -1,6 +1,7 @@
 // Joining channel elements: channel lines, port checks, the element matrices in pair
 // order, the star product and the walk over the first element's frequency grid.
 #include "Cascade.h"
+#include "TouchstoneStandard.h"
 
 #include <algorithm>
 #include <array>
@@ -309,32 +310,16 @@ Sparams cascadeToSparams(const std::vector<double>& freq, const std::vector<cmat
                                std::move(matrices));
 }
 
-namespace {
-
-// The whole file, or false with errno set.
-bool slurp(const std::string& name, std::string* text) {
-  FILE* f = std::fopen(name.c_str(), "rb");
-  if (!f) return false;
-  char buffer[1 << 16];
-  std::size_t got = 0;
-  while ((got = std::fread(buffer, 1, sizeof buffer, f)) > 0) text->append(buffer, got);
-  const bool ok = !std::ferror(f);
-  const int error = errno;
-  std::fclose(f);
-  errno = error;
-  return ok;
-}
-
-}  // namespace
-
 int readElement(const ElementLine& line, CascadeElement* out, std::string* message) {
-  std::string text;
   const std::string& file = line.file;
-  if (!slurp(file, &text)) return *message = "cannot read " + file + ": " + std::strerror(errno), 1;
-  ReadResult r = parseTouchstone(text, file);
-  if (r.status == ReadStatus::tooLarge) return *message = file + ": " + r.message, 1;
-  if (r.touchstone2Keywords)
-    return *message = file + " holds keyword lines ([Version] and the like) that the reader does not take", 1;
+  const TouchstoneReading r = readTouchstoneFile(file);
+  if (!r.opened) return *message = "cannot read " + file + ": " + std::strerror(r.openError), 1;
+  if (r.directory) return *message = "cannot read " + file + ": " + std::strerror(EISDIR), 1;
+  if (!r.error.empty()) return *message = r.error, 1;   // a Version 2.x file that breaks a rule
+  if (r.status == ReadStatus::tooLarge) return *message = file + ": " + r.tooLarge, 1;
+  if (r.keywordLines)
+    return *message = file + " holds keyword lines ([Version] and the like) after its option line, which a "
+                             "Version 1.x file may not", 1;
   if (r.set.Size() < 1 || r.set.Fcount() < 1)
     return *message = file + " holds no data (" +
                       (r.status == ReadStatus::noOptionLine ? "no option line" : "fewer than two records") + ")", 1;

@@ -72,10 +72,11 @@ struct CascadeResult {
   std::vector<cmatrix> S;
 };
 
-// Reads the file of one channel line by the long-standing reader into out, with the
-// line's ports. Returns 0, or 1 with *message saying why it cannot be joined (the file
-// cannot be read, is too large, holds keyword lines of Version 2.x, holds no data, or
-// ends inside its data), naming the file.
+// Reads the file of one channel line into out, with the line's ports, as a run reads a
+// channel file (Version 1.x by the long-standing reader, 2.x by the standard reader).
+// Returns 0, or 1 with *message saying why it cannot be joined (the file cannot be
+// read, breaks a rule of Version 2.x, is too large, holds keyword lines after a 1.x
+// option line, holds no data, or ends inside its data), naming the file.
 int readElement(const ElementLine& line, CascadeElement* out, std::string* message);
 
 // Relative tolerance at the ends of an element's frequency range: a grid frequency this
