@@ -16,6 +16,7 @@
 #include <string>
 #include <unistd.h>
 
+#include "cmatrix.h"
 #include "detail/Digits.h"
 #include "detail/FileText.h"
 
@@ -184,36 +185,25 @@ int portsFromName(const std::string& name) {
   return static_cast<int>(n);
 }
 
-// Dense complex solve A X = B, both n x n in row-major order; B becomes X. Partial
-// pivoting; false when a pivot vanishes.
-bool solve(std::vector<complex>& a, std::vector<complex>& b, int n) {
+// A X = B, both n x n in row-major order, by LU through the matrix library's LAPACK
+// bridge; B becomes X. False when A is singular or X is not finite.
+bool solve(const std::vector<complex>& a, std::vector<complex>& b, int n) {
   const auto N = static_cast<std::size_t>(n);
-  for (std::size_t c = 0; c < N; ++c) {
-    std::size_t best = c;
-    for (std::size_t r = c + 1; r < N; ++r)
-      if (std::abs(a[r * N + c]) > std::abs(a[best * N + c])) best = r;
-    if (!(std::abs(a[best * N + c]) > 0)) return false;
-    if (best != c)
-      for (std::size_t k = 0; k < N; ++k) {
-        std::swap(a[c * N + k], a[best * N + k]);
-        std::swap(b[c * N + k], b[best * N + k]);
-      }
-    const complex pivot = a[c * N + c];
-    for (std::size_t r = c + 1; r < N; ++r) {
-      const complex f = a[r * N + c] / pivot;
-      if (f == complex(0)) continue;
-      for (std::size_t k = c; k < N; ++k) a[r * N + k] -= f * a[c * N + k];
-      for (std::size_t k = 0; k < N; ++k) b[r * N + k] -= f * b[c * N + k];
+  cmatrix A(n, n, nullptr), B(n, n, nullptr);
+  for (std::size_t i = 0; i < N; ++i)
+    for (std::size_t j = 0; j < N; ++j) {
+      A.set(static_cast<int>(i), static_cast<int>(j), a[i * N + j]);
+      B.set(static_cast<int>(i), static_cast<int>(j), b[i * N + j]);
     }
-  }
-  for (std::size_t c = N; c-- > 0;) {
-    for (std::size_t k = 0; k < N; ++k) {
-      complex sum = b[c * N + k];
-      for (std::size_t j = c + 1; j < N; ++j) sum -= a[c * N + j] * b[j * N + k];
-      b[c * N + k] = sum / a[c * N + c];
-      if (!std::isfinite(b[c * N + k].real()) || !std::isfinite(b[c * N + k].imag())) return false;
+  int status = 0;
+  const cmatrix X = B.solve(A, nullptr, &status);
+  if (status != 0 || X.Rows() != n || X.Columns() != n) return false;
+  for (std::size_t i = 0; i < N; ++i)
+    for (std::size_t j = 0; j < N; ++j) {
+      const complex x = X.value(static_cast<int>(i), static_cast<int>(j));
+      if (!std::isfinite(x.real()) || !std::isfinite(x.imag())) return false;
+      b[i * N + j] = x;
     }
-  }
   return true;
 }
 
