@@ -67,15 +67,20 @@ Sparams Sparams::fromMatrices(std::string file, int ports, std::vector<double> h
                               std::vector<complex> matrices) {
   const std::size_t n = ports > 0 ? static_cast<std::size_t>(ports) : 0;
   if (n == 0 || matrices.size() % (n * n) != 0) return fromEntries(std::move(file), ports, std::move(hertz), {});
-  std::vector<complex> entries(matrices.size());
-  for (std::size_t at = 0; at < matrices.size(); at += n * n)
-    for (int i = 1; i <= ports; ++i)
-      for (int j = 1; j <= ports; ++j) {
-        const Position p = stored(ports, i, j);
-        entries[at + static_cast<std::size_t>((p.i - 1) * ports + p.j - 1)] =
-            matrices[at + static_cast<std::size_t>((i - 1) * ports + j - 1)];
-      }
-  return fromEntries(std::move(file), ports, std::move(hertz), std::move(entries));
+  // The storage order is the matrix with some pairs of entries exchanged: exchanged in
+  // place, each pair once, and not at all when no entry moves.
+  std::vector<std::pair<std::size_t, std::size_t>> moves;
+  for (int i = 1; i <= ports; ++i)
+    for (int j = 1; j <= ports; ++j) {
+      const Position p = stored(ports, i, j);
+      const auto from = static_cast<std::size_t>((i - 1) * ports + j - 1);
+      const auto to = static_cast<std::size_t>((p.i - 1) * ports + p.j - 1);
+      if (to > from) moves.emplace_back(from, to);
+    }
+  if (!moves.empty())
+    for (std::size_t at = 0; at < matrices.size(); at += n * n)
+      for (const auto& [from, to] : moves) std::swap(matrices[at + from], matrices[at + to]);
+  return fromEntries(std::move(file), ports, std::move(hertz), std::move(matrices));
 }
 
 Sparams::Sparams(const std::string& file, FILE* log) {
