@@ -73,16 +73,15 @@ std::string addAggressor(RunState& rs, channelLine& entry, char kind, std::vecto
   const Settings& s = rs.settings;
   const Derived& d = rs.derived;
   std::string error;
-  rs.xtalk = readChannelFile(rs, entry.name, &error);
+  bool opened = false;
+  rs.xtalk = readChannelFile(rs, entry.name, &error, nullptr, &opened);
   // The reader trims a name it cannot open as given ("x_next3.s4p,"), and the lines
   // after the read name the aggressor as it was read.
   entry.name = readerFileName(entry.name);
   if (rs.xtalk.Fcount() == 0) {
     std::fprintf(rs.log, "unable to read %s, skipping\n", entry.name.c_str());
     if (!error.empty()) return error;
-    FILE* probe = std::fopen(entry.name.c_str(), "r");
-    if (!probe) return "the file cannot be opened";
-    std::fclose(probe);
+    if (!opened) return "the file cannot be opened";
     return "no S-parameters could be read from it";
   }
   // The transfer is taken on the file's own points, which needs ascending frequencies.

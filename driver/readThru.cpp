@@ -7,23 +7,63 @@
 
 #include "stages.h"
 
+namespace {
+
+// "ports 2,4", or "port 2" for a single-ended side.
+std::string portsText(int plus, int minus) {
+  return minus ? "ports " + std::to_string(plus) + "," + std::to_string(minus) : "port " + std::to_string(plus);
+}
+
+// One warning when the thru's transmission differs between its two directions by more
+// than 10% at a point up to the Nyquist frequency where either direction is above -30 dB
+// (measured passive channels stay within 2%): the analysis takes one direction only.
+void warnAboutOneWayThru(RunState& rs) {
+  const std::vector<std::complex<double>>& taken = rs.points.Sdd21;
+  const std::vector<std::complex<double>> back = rs.thru.aParam(rs.outP, rs.inP, rs.outM, rs.inM, 0, 0, nullptr);
+  if (back.size() != taken.size()) return;
+  const double nyquist = rs.settings.data_rate / 2, floor = std::pow(10.0, -30.0 / 20);
+  double worst = 0, first = 0;
+  for (std::size_t k = 0; k < taken.size(); ++k) {
+    const double f = rs.thru.Freq(static_cast<int>(k));
+    if (!(f <= nyquist)) break;
+    const double larger = std::max(std::abs(taken[k]), std::abs(back[k]));
+    if (!(larger > floor)) continue;
+    const double d = std::abs(taken[k] - back[k]) / larger;
+    if (d > 0.1 && !(worst > 0.1)) first = f;
+    worst = std::max(worst, d);
+  }
+  if (!(worst > 0.1)) return;
+  // The stored entry (inP, outP) is the matrix entry (row, column) with the wave leaving
+  // at the row's port for one entering at the column's.
+  const Sparams::Position m = Sparams::stored(rs.thru.Size(), rs.inP, rs.outP);
+  const bool forward = m.i == rs.outP;
+  const std::string in = portsText(rs.inP, rs.inM), out = portsText(rs.outP, rs.outM);
+  char text[1400];
+  std::snprintf(text, sizeof text,
+                "%s is not reciprocal: its transmission differs between the two directions by up to %.0f%% up to "
+                "the Nyquist frequency where it is above -30 dB, by more than 10%% from %.6g GHz; the analysis "
+                "takes its transmission from %s to %s",
+                rs.thruList.front().name.c_str(), 100 * worst, first * 1e-9, (forward ? in : out).c_str(),
+                (forward ? out : in).c_str());
+  warn(rs, text);
+}
+
+}  // namespace
+
 int readThru(RunState& rs) {
   const std::string& name = rs.thruList.front().name;
   std::fprintf(rs.log, "thru channel=%s\n", name.c_str());
   // A file read before the run (rs.readChannels) need not be there any more.
-  if (!rs.readChannels.contains(name)) {
-    FILE* probe = std::fopen(name.c_str(), "r");
-    if (!probe) {
-      std::fprintf(rs.log, "cannot open %s\n", name.c_str());
-      std::fputs("cannot open a thru file\n", rs.result);
-      return 1;
-    }
-    std::fclose(probe);
+  const std::shared_ptr<const ReadChannel> held = heldChannel(rs, name);
+  if (!rs.readChannels.contains(name) && !held->opened) {
+    std::fprintf(rs.log, "cannot open %s\n", name.c_str());
+    std::fputs("cannot open a thru file\n", rs.result);
+    return 1;
   }
   std::fflush(rs.log);
 
   std::string error;
-  rs.thru = readChannelFile(rs, name, &error, &rs.thruReading);
+  rs.thru = channelRead(rs, *held, &error, &rs.thruReading);
   if (!error.empty()) {  // a Version 2.x file that breaks the standard
     std::fprintf(rs.result, "%s\n", error.c_str());
     return 1;
@@ -67,5 +107,6 @@ int readThru(RunState& rs) {
   }
   warnAboutThruBand(rs);
   warnAboutThruPorts(rs);
+  warnAboutOneWayThru(rs);
   return 0;
 }

@@ -105,7 +105,13 @@ std::string originText(const RunState::Origin& origin);
 // other by the long-standing reader, with a warning on the log when that reader would
 // misread it. An empty set when nothing usable was read. how, when given, receives how
 // the file was read ("Touchstone 2.0, 4 ports, 1001 frequencies; ...").
-Sparams readChannelFile(RunState& rs, const std::string& name, std::string* error, std::string* how = nullptr);
+// opened, when given, says whether the file opened under its name.
+Sparams readChannelFile(RunState& rs, const std::string& name, std::string* error, std::string* how = nullptr,
+                        bool* opened = nullptr);
+// The same file as readChannelFile takes it, read (once) but not yet said on the log;
+// channelRead then says it and hands out its set as readChannelFile does.
+std::shared_ptr<const ReadChannel> heldChannel(RunState& rs, const std::string& name);
+Sparams channelRead(RunState& rs, const ReadChannel& read, std::string* error, std::string* how = nullptr);
 
 // One channel file read as readChannelFile reads it, its log lines and warnings kept
 // instead of printed; readChannelFile takes rs.readChannels' entry for the name, or this.

@@ -171,13 +171,14 @@ int cmatrix::dump(const char* directory, const char* name, const char* format, i
 // LAPACK never sees sizes it cannot take.
 cmatrix cmatrix::operator/(cmatrix b) const { return solve(std::move(b), stderr); }
 
-cmatrix cmatrix::solve(cmatrix b, FILE* messages) const {
+cmatrix cmatrix::solve(cmatrix b, FILE* messages, int* status) const {
   const int aRows = rows, aColumns = columns;
   const bool square = b.rows == b.columns && aRows >= 1 && b.rows == aRows;
   const bool leastSquares = !square && aRows > aColumns && aColumns >= 1 && b.rows == aRows &&
                             b.rows > b.columns && b.columns >= 1;
   if (!square && !leastSquares) {
-    std::fprintf(messages, "cannot solve (%dx%d)/(%dx%d)\n", aRows, aColumns, b.rows, b.columns);
+    if (messages) std::fprintf(messages, "cannot solve (%dx%d)/(%dx%d)\n", aRows, aColumns, b.rows, b.columns);
+    if (status) *status = -1;
     return {};
   }
 
@@ -189,7 +190,8 @@ cmatrix cmatrix::solve(cmatrix b, FILE* messages) const {
     std::vector<int> pivots(static_cast<std::size_t>(aRows));
     cmatrix result = *this;
     call_zgesv(&n, &nrhs, b.data(), &lda, pivots.data(), result.data(), &ldb, &info);
-    std::fprintf(messages, "return from dgesv %d\n", info);
+    if (messages) std::fprintf(messages, "return from dgesv %d\n", info);
+    if (status) *status = info;
     return result;
   }
 
@@ -197,7 +199,8 @@ cmatrix cmatrix::solve(cmatrix b, FILE* messages) const {
   int lda = m, ldb = std::max(m, n);
   cmatrix working = *this;  // m x nrhs with m = ldb, since m > n here
   call_zgels("N", &m, &n, &nrhs, b.data(), &lda, working.data(), &ldb, &info);
-  std::fprintf(messages, "return from dgels %d\n", info);
+  if (messages) std::fprintf(messages, "return from dgels %d\n", info);
+  if (status) *status = info;
   cmatrix result(n, nrhs, nullptr);
   for (int i = 0; i < n; ++i)
     for (int j = 0; j < nrhs; ++j) result.elements[at(i, j, n)] = working.elements[at(i, j, ldb)];

@@ -26,8 +26,10 @@ class cmatrix {
   cmatrix operator*(cmatrix b) const;
   cmatrix operator|(cmatrix b) const;   // horizontal concatenation
   cmatrix operator/(cmatrix b) const;   // X with b * X = *this (LU or least squares)
-  // The same, with the solver's status line on `messages` instead of standard error.
-  cmatrix solve(cmatrix b, FILE* messages) const;
+  // The same, with the solver's status line on `messages` instead of standard error
+  // (none when messages is null); status, when given, receives LAPACK's info (0 solved,
+  // above 0 a singular b), or -1 for shapes that cannot be solved.
+  cmatrix solve(cmatrix b, FILE* messages, int* status = nullptr) const;
   cmatrix operator++() const;           // transpose, not conjugated
   cmatrix t() const;                    // the same transpose
 

@@ -20,9 +20,6 @@ namespace brevo_python {
 // arrays (s[k, i, j] is S of port i+1 driven at port j+1 at frequency k).
 struct Network {
   std::shared_ptr<const ReadChannel> channel;
-  // A 2-port set in the order the long-standing reader keeps it (the file's order, S21 at
-  // entry (1, 2)); the standard reader's 2-port sets are in matrix order (S21 at (2, 1)).
-  bool fileOrder = true;
   std::string name;  // the name a run's channel line gives it
   py::array_t<double> f;
   py::array_t<std::complex<double>> s;
@@ -34,12 +31,8 @@ inline py::str utf8(const std::string& s) {
   return py::reinterpret_steal<py::str>(PyUnicode_DecodeUTF8(s.data(), static_cast<Py_ssize_t>(s.size()), "replace"));
 }
 
-// The set in matrix order (S21 at entry (2, 1)) or in the long-standing reader's order.
-Sparams matrixOrder(const Network& n);
-Sparams fileOrder(const Network& n);
-
 // A network around a channel read or made in C++ (called with the GIL held).
-Network makeNetwork(std::shared_ptr<const ReadChannel> channel, bool fileOrder, std::string name);
+Network makeNetwork(std::shared_ptr<const ReadChannel> channel, std::string name);
 
 // A channel line from a str, a Network, or (str or Network, ports) with ports a text
 // ("1 3 2 4") or numbers. A Network goes into networks under its name; two different

@@ -26,22 +26,6 @@ struct TouchstoneFailure : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// The set with entries (1, 2) and (2, 1) of every point exchanged (a 2-port's two orders).
-Sparams swapped(const Sparams& set) {
-  const int n = set.Size(), points = set.Fcount();
-  std::vector<double> hertz(static_cast<std::size_t>(points));
-  std::vector<complex> entries;
-  entries.reserve(static_cast<std::size_t>(points) * n * n);
-  for (int k = 0; k < points; ++k) {
-    hertz[static_cast<std::size_t>(k)] = set.Freq(k);
-    for (int i = 1; i <= n; ++i)
-      for (int j = 1; j <= n; ++j) entries.push_back(n == 2 && i != j ? set.Value(k, j, i) : set.Value(k, i, j));
-  }
-  Sparams out = Sparams::fromEntries(set.fileName(), n, std::move(hertz), std::move(entries));
-  for (const auto& c : set.Comments()) out.setComment(c->c_str());
-  return out;
-}
-
 // A run's log line for a network it did not read from a file, as the reader says it.
 std::string readLine(const std::string& name, const Sparams& set) {
   char text[64];
@@ -83,29 +67,24 @@ Network fromArrays(py::array_t<double, py::array::c_style | py::array::forcecast
   const auto n = static_cast<std::size_t>(s.shape(1));
   std::vector<double> hertz(f.data(), f.data() + points);
   std::vector<complex> entries(s.data(), s.data() + points * n * n);
-  Sparams set = Sparams::fromEntries(name, static_cast<int>(n), std::move(hertz), std::move(entries));
+  Sparams set = Sparams::fromMatrices(name, static_cast<int>(n), std::move(hertz), std::move(entries));
   if (set.Size() == 0) throw py::value_error("the network is too large");
-  if (n == 2) set = swapped(set);   // kept in the long-standing reader's order, as a run reads a file
   for (const std::string& c : comments) set.setComment(c.c_str());
-  return makeNetwork(madeChannel(set, name, "given as a network in memory"), true, name);
+  return makeNetwork(madeChannel(set, name, "given as a network in memory"), name);
 }
 
 Network read(const std::string& path) {
-  // A file that cannot be opened is an OSError (FileNotFoundError, PermissionError,
-  // IsADirectoryError).
-  struct stat st;
-  const bool folder = stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-  FILE* probe = folder ? nullptr : std::fopen(path.c_str(), "rb");
-  if (folder) errno = EISDIR;
-  if (!probe) {
-    PyErr_SetFromErrnoWithFilename(PyExc_OSError, path.c_str());
-    throw py::error_already_set();
-  }
-  std::fclose(probe);
   auto channel = std::make_shared<ReadChannel>();
   {
     py::gil_scoped_release unlocked;
     *channel = readChannel(path);
+  }
+  // A file that cannot be opened is an OSError (FileNotFoundError, PermissionError,
+  // IsADirectoryError).
+  if (!channel->opened || channel->directory) {
+    errno = channel->directory ? EISDIR : channel->openError;
+    PyErr_SetFromErrnoWithFilename(PyExc_OSError, path.c_str());
+    throw py::error_already_set();
   }
   if (!channel->error.empty()) throw TouchstoneFailure(channel->error);
   if (channel->set.Size() < 1 || channel->set.Fcount() < 1) {
@@ -118,8 +97,7 @@ Network read(const std::string& path) {
     }
     throw TouchstoneFailure(why);
   }
-  const bool standard = channel->info.version != "1.x";
-  return makeNetwork(std::move(channel), !standard, path);
+  return makeNetwork(std::move(channel), path);
 }
 
 // The converter's options as "name=value" texts, checked by the converter's own rules.
@@ -142,7 +120,7 @@ void write(const std::string& path, const Network& net, const py::object& versio
   int error = 0;
   {
     py::gil_scoped_release unlocked;
-    Sparams set = matrixOrder(net);
+    Sparams set = net.channel->set;
     const int n = set.Size();
     if (o.reference != 50) {   // every network here is at 50 ohm: renormalised to R
       const std::vector<double> from(static_cast<std::size_t>(n), 50.0), to(static_cast<std::size_t>(n), o.reference);
@@ -151,12 +129,12 @@ void write(const std::string& path, const Network& net, const py::object& versio
       for (int k = 0; k < set.Fcount() && why.empty(); ++k) {
         hertz.push_back(set.Freq(k));
         for (int i = 1; i <= n; ++i)
-          for (int j = 1; j <= n; ++j) m[static_cast<std::size_t>((i - 1) * n + j - 1)] = set.Value(k, i, j);
+          for (int j = 1; j <= n; ++j) m[static_cast<std::size_t>((i - 1) * n + j - 1)] = set.matrixEntry(k, i, j);
         if (!renormalise(m, n, from, to)) why = "the network cannot be renormalised to R at " + std::to_string(set.Freq(k)) + " Hz";
         entries.insert(entries.end(), m.begin(), m.end());
       }
       if (why.empty()) {
-        Sparams renormalised = Sparams::fromEntries(set.fileName(), n, std::move(hertz), std::move(entries));
+        Sparams renormalised = Sparams::fromMatrices(set.fileName(), n, std::move(hertz), std::move(entries));
         for (const auto& c : set.Comments()) renormalised.setComment(c->c_str());
         set = renormalised;
       }
@@ -191,7 +169,7 @@ Network cascadeNetworks(const py::sequence& elements, const std::string& name) {
   for (std::size_t e = 0; e < lines.size(); ++e) {
     const auto net = networks.find(lines[e].file);
     if (net == networks.end()) continue;
-    chain[e] = {fileOrder(*net->second), lines[e].ports};   // the joiner takes 2-ports in file order
+    chain[e] = {net->second->channel->set, lines[e].ports};
     given[e] = true;
   }
   std::string why;
@@ -207,7 +185,7 @@ Network cascadeNetworks(const py::sequence& elements, const std::string& name) {
     }
   }
   if (!why.empty()) throw TouchstoneFailure(why);
-  return makeNetwork(madeChannel(joined, name, "joined by brevo.cascade"), true, name);
+  return makeNetwork(madeChannel(joined, name, "joined by brevo.cascade"), name);
 }
 
 py::object toSkrf(const Network& n) {
@@ -230,16 +208,8 @@ py::object toSkrf(const Network& n) {
 
 }  // namespace
 
-Sparams matrixOrder(const Network& n) {
-  return n.fileOrder && n.channel->set.Size() == 2 ? swapped(n.channel->set) : n.channel->set;
-}
-
-Sparams fileOrder(const Network& n) {
-  return !n.fileOrder && n.channel->set.Size() == 2 ? swapped(n.channel->set) : n.channel->set;
-}
-
-Network makeNetwork(std::shared_ptr<const ReadChannel> channel, bool fileOrder, std::string name) {
-  Network n{std::move(channel), fileOrder, std::move(name), {}, {}};
+Network makeNetwork(std::shared_ptr<const ReadChannel> channel, std::string name) {
+  Network n{std::move(channel), std::move(name), {}, {}};
   const Sparams& set = n.channel->set;
   const auto points = static_cast<py::ssize_t>(set.Fcount()), ports = static_cast<py::ssize_t>(set.Size());
   n.f = py::array_t<double>(points);
@@ -248,11 +218,10 @@ Network makeNetwork(std::shared_ptr<const ReadChannel> channel, bool fileOrder, 
   complex* s = n.s.mutable_data();
   {
     py::gil_scoped_release unlocked;
-    const bool swap = fileOrder && ports == 2;
     for (int k = 0; k < points; ++k) {
       f[k] = set.Freq(k);
       for (int i = 1; i <= ports; ++i)
-        for (int j = 1; j <= ports; ++j) *s++ = swap ? set.Value(k, j, i) : set.Value(k, i, j);
+        for (int j = 1; j <= ports; ++j) *s++ = set.matrixEntry(k, i, j);
     }
   }
   // The arrays are the network's numbers as a run takes them: not to be changed in place.

@@ -7,13 +7,12 @@
 
 namespace {
 
-// The set's entry (i, j) goes to row j-1, column i-1: the stored matrix transposed, so a
-// 2-port file in the usual order (S11 S21 S12 S22) has S21 at row 1, column 0.
+// S(i, j) at row i-1, column j-1.
 template <typename Lookup>
-cmatrix transposedView(int ports, Lookup entry) {
+cmatrix matrixView(int ports, Lookup entry) {
   cmatrix m(ports);
   for (int i = 1; i <= ports; ++i)
-    for (int j = 1; j <= ports; ++j) m.set(j - 1, i - 1, entry(i, j));
+    for (int j = 1; j <= ports; ++j) m.set(i - 1, j - 1, entry(i, j));
   return m;
 }
 
@@ -26,11 +25,11 @@ bool convertible(const cmatrix& m, double z0) {
 }  // namespace
 
 cmatrix Sparams::Value(int k) const {
-  return transposedView(Size(), [&](int i, int j) { return Value(k, i, j); });
+  return matrixView(Size(), [&](int i, int j) { return matrixEntry(k, i, j); });
 }
 
 cmatrix Sparams::Value(double f, int extrap) const {
-  return transposedView(Size(), [&](int i, int j) { return Value(f, i, j, extrap); });
+  return matrixView(Size(), [&](int i, int j) { return matrixEntry(f, i, j, extrap); });
 }
 
 // Y = (1/z0) (I + S)^-1 (I - S)

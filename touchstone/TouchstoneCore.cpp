@@ -1,12 +1,7 @@
-// The S-parameter set: construction, the file reader's shell around parseTouchstone,
+// The S-parameter set: construction, the file reader's shell around readTouchstoneFile,
 // small accessors and the text side of the pair formats.
 #include "TouchstoneCore.h"
-#include "detail/FileText.h"
-
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "TouchstoneStandard.h"
 
 #include <climits>
 #include <cmath>
@@ -20,28 +15,7 @@ namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-bool exists(const char* name) {
-  struct stat st;
-  return stat(name, &st) == 0;
-}
-
-// White space, punctuation and control characters of the C locale.
-bool trimmable(char ch) {
-  const auto c = static_cast<unsigned char>(ch);
-  if (c < 32 || c == 127 || c == ' ') return true;
-  return (c >= '!' && c <= '/') || (c >= ':' && c <= '@') || (c >= '[' && c <= '`') ||
-         (c >= '{' && c <= '~');
-}
-
 }  // namespace
-
-std::string readerFileName(std::string name) {
-  if (name.empty() || exists(name.c_str())) return name;
-  std::size_t len = name.size();
-  while (len > 1 && trimmable(name[len - 1])) --len;
-  name.resize(len);
-  return name;
-}
 
 Sparams::Sparams() = default;
 
@@ -60,56 +34,18 @@ Sparams::Sparams(int ports, int nfreq, const char* file)
   data = std::make_shared<std::vector<complex>>(static_cast<std::size_t>(f * p * p));
 }
 
-Sparams::Sparams(char* file, FILE* log) : Sparams(file, log, nullptr) {}
-
-Sparams::Sparams(char* file, FILE* log, const std::function<void(std::string_view)>* inspect) {
+// The long-standing reader on whatever the file holds, through the one way into a file;
+// a name cut of a trailing blank or punctuation is cut in the caller's string too.
+Sparams::Sparams(char* file, FILE* log) {
   if (!file) return;  // no name, nothing to read
-  name = std::make_shared<const std::string>(file);
-  auto cannotOpen = [&] {
-    if (!log) return;
-    std::fprintf(log, "cannot open for read:  %s\n", file);
+  TouchstoneReading r = readTouchstoneFile(file, {TouchstoneReaders::longStandingOnly, {}});
+  if (r.name.size() < std::strlen(file)) file[r.name.size()] = '\0';
+  if (log && !r.logText.empty()) {
+    std::fputs(r.logText.c_str(), log);
     std::fflush(log);
-  };
-  if (!exists(file)) {
-    // A name carried over with a trailing blank, carriage return or stray punctuation:
-    // trim the caller's string and try again.
-    const std::string trimmed = readerFileName(file);
-    file[trimmed.size()] = '\0';
-    cannotOpen();
-    if (!exists(file)) return;
-    name = std::make_shared<const std::string>(file);
-  }
-  const int fd = open(name->c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    cannotOpen();
-    return;
-  }
-  ReadResult r;
-  bool closed = false;
-  try {
-    const touchstone_detail::FileText contents(fd);
-    close(fd);
-    closed = true;
-    r = parseTouchstone(contents.text(), *name);
-    if (inspect && *inspect) (*inspect)(contents.text());
-  } catch (const std::bad_alloc&) {
-    // A file larger than the memory left for it; the reader's own limits catch sets
-    // that would be too large, this catches the text itself.
-    if (!closed) close(fd);
-    if (log) std::fprintf(log, "%s: too large to hold in memory; not read\n", name->c_str());
-    return;
-  }
-  if (log) {
-    if (r.status == ReadStatus::tooLarge)
-      std::fprintf(log, "%s\n", r.message.c_str());
-    else if (r.status != ReadStatus::noOptionLine)
-      std::fprintf(log, "#read %s size %0d for %d frequencies\n", name->c_str(), r.set.Size(),
-                   r.set.Fcount());
-    if (r.touchstone2Keywords)
-      std::fprintf(log, "%s uses Touchstone 2.0 keywords, which this reader does not support\n",
-                   name->c_str());
   }
   *this = std::move(r.set);
+  if (!name) name = std::make_shared<const std::string>(r.name);
 }
 
 Sparams Sparams::fromEntries(std::string file, int ports, std::vector<double> hertz,
@@ -127,16 +63,30 @@ Sparams Sparams::fromEntries(std::string file, int ports, std::vector<double> he
   return s;
 }
 
+Sparams Sparams::fromMatrices(std::string file, int ports, std::vector<double> hertz,
+                              std::vector<complex> matrices) {
+  const std::size_t n = ports > 0 ? static_cast<std::size_t>(ports) : 0;
+  if (n == 0 || matrices.size() % (n * n) != 0) return fromEntries(std::move(file), ports, std::move(hertz), {});
+  // The storage order is the matrix with some pairs of entries exchanged: exchanged in
+  // place, each pair once, and not at all when no entry moves.
+  std::vector<std::pair<std::size_t, std::size_t>> moves;
+  for (int i = 1; i <= ports; ++i)
+    for (int j = 1; j <= ports; ++j) {
+      const Position p = stored(ports, i, j);
+      const auto from = static_cast<std::size_t>((i - 1) * ports + j - 1);
+      const auto to = static_cast<std::size_t>((p.i - 1) * ports + p.j - 1);
+      if (to > from) moves.emplace_back(from, to);
+    }
+  if (!moves.empty())
+    for (std::size_t at = 0; at < matrices.size(); at += n * n)
+      for (const auto& [from, to] : moves) std::swap(matrices[at + from], matrices[at + to]);
+  return fromEntries(std::move(file), ports, std::move(hertz), std::move(matrices));
+}
+
 Sparams::Sparams(const std::string& file, FILE* log) {
   std::vector<char> writable(file.begin(), file.end());
   writable.push_back('\0');
   *this = Sparams(writable.data(), log);
-}
-
-Sparams::Sparams(const std::string& file, FILE* log, const std::function<void(std::string_view)>& inspect) {
-  std::vector<char> writable(file.begin(), file.end());
-  writable.push_back('\0');
-  *this = Sparams(writable.data(), log, &inspect);
 }
 
 int Sparams::Fcount() const { return nFreq; }

@@ -47,13 +47,36 @@ class Sparams {
   Sparams(int ports, int nfreq, const char* file);    // zeros, to be filled with set()
   Sparams(char* file, FILE* log);                     // read a Touchstone file
   Sparams(const std::string& file, FILE* log);
-  // The same, with inspect shown the file's bytes while they are held (a caller that
-  // wants more from the text than the set, without reading the file again).
-  Sparams(const std::string& file, FILE* log, const std::function<void(std::string_view)>& inspect);
-  // A set over the given frequencies (hertz) with entry (i, j) of point k at
+  // A set over the given frequencies (hertz) with stored entry (i, j) of point k at
   // entries[(k * ports + i - 1) * ports + j - 1]; empty when the sizes disagree.
   static Sparams fromEntries(std::string file, int ports, std::vector<double> hertz,
                              std::vector<std::complex<double>> entries);
+  // The same from scattering matrices: S(i, j) of point k at
+  // matrices[(k * ports + i - 1) * ports + j - 1], put into the storage order.
+  static Sparams fromMatrices(std::string file, int ports, std::vector<double> hertz,
+                              std::vector<std::complex<double>> matrices);
+
+  // The storage order. Every set keeps its pairs where the Version 1.x reader puts them
+  // when it fills the matrix row by row in file order: for N ports other than 2 that is
+  // the matrix itself, stored (i, j) = S(i, j); a 2-port file's usual order is S11 S21
+  // S12 S22, so a 2-port set holds S(i, j) at stored (j, i) (S21 at (1, 2)). Whatever a
+  // file's version, matrix format or two-port order, its set is stored this way.
+  // Value(k, i, j), Value(f, i, j, extrap), Values, aParam and set() address the storage;
+  // the matrix view below is derived from it here and nowhere else.
+  struct Position {
+    int i, j;
+  };
+  static Position stored(int ports, int i, int j) { return ports == 2 ? Position{j, i} : Position{i, j}; }
+  // S(i, j), the wave leaving port i for a wave entering port j, at stored point k or
+  // at any frequency (as Value(f, i, j, extrap)).
+  std::complex<double> matrixEntry(int k, int i, int j) const {
+    const Position p = stored(nPorts, i, j);
+    return Value(k, p.i, p.j);
+  }
+  std::complex<double> matrixEntry(double f, int i, int j, int extrap) const {
+    const Position p = stored(nPorts, i, j);
+    return Value(f, p.i, p.j, extrap);
+  }
 
   int Fcount() const;            // number of frequency points
   int Size() const;              // number of ports
@@ -81,7 +104,7 @@ class Sparams {
   std::vector<std::complex<double>> aParam(int iP, int jP, int iM, int jM, int mode, double fstop,
                               int* count) const;
 
-  // The whole matrix, transposed into a cmatrix (entry (i, j) at row j-1, column i-1).
+  // The whole scattering matrix: S(i, j) at row i-1, column j-1.
   cmatrix Value(int k) const;
   cmatrix Value(double f, int extrap) const;
 
@@ -100,7 +123,6 @@ class Sparams {
   friend ReadResult parseTouchstone(std::string_view text, std::string fileName);
 
  private:
-  Sparams(char* file, FILE* log, const std::function<void(std::string_view)>* inspect);
   // Where entry (i, j), ports from 1, of point k sits in the block.
   std::size_t at(int k, int i, int j) const {
     return (static_cast<std::size_t>(k) * nPorts + static_cast<std::size_t>(i - 1)) * nPorts +

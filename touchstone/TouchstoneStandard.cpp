@@ -16,6 +16,7 @@
 #include <string>
 #include <unistd.h>
 
+#include "cmatrix.h"
 #include "detail/Digits.h"
 #include "detail/FileText.h"
 
@@ -184,36 +185,25 @@ int portsFromName(const std::string& name) {
   return static_cast<int>(n);
 }
 
-// Dense complex solve A X = B, both n x n in row-major order; B becomes X. Partial
-// pivoting; false when a pivot vanishes.
-bool solve(std::vector<complex>& a, std::vector<complex>& b, int n) {
+// A X = B, both n x n in row-major order, by LU through the matrix library's LAPACK
+// bridge; B becomes X. False when A is singular or X is not finite.
+bool solve(const std::vector<complex>& a, std::vector<complex>& b, int n) {
   const auto N = static_cast<std::size_t>(n);
-  for (std::size_t c = 0; c < N; ++c) {
-    std::size_t best = c;
-    for (std::size_t r = c + 1; r < N; ++r)
-      if (std::abs(a[r * N + c]) > std::abs(a[best * N + c])) best = r;
-    if (!(std::abs(a[best * N + c]) > 0)) return false;
-    if (best != c)
-      for (std::size_t k = 0; k < N; ++k) {
-        std::swap(a[c * N + k], a[best * N + k]);
-        std::swap(b[c * N + k], b[best * N + k]);
-      }
-    const complex pivot = a[c * N + c];
-    for (std::size_t r = c + 1; r < N; ++r) {
-      const complex f = a[r * N + c] / pivot;
-      if (f == complex(0)) continue;
-      for (std::size_t k = c; k < N; ++k) a[r * N + k] -= f * a[c * N + k];
-      for (std::size_t k = 0; k < N; ++k) b[r * N + k] -= f * b[c * N + k];
+  cmatrix A(n, n, nullptr), B(n, n, nullptr);
+  for (std::size_t i = 0; i < N; ++i)
+    for (std::size_t j = 0; j < N; ++j) {
+      A.set(static_cast<int>(i), static_cast<int>(j), a[i * N + j]);
+      B.set(static_cast<int>(i), static_cast<int>(j), b[i * N + j]);
     }
-  }
-  for (std::size_t c = N; c-- > 0;) {
-    for (std::size_t k = 0; k < N; ++k) {
-      complex sum = b[c * N + k];
-      for (std::size_t j = c + 1; j < N; ++j) sum -= a[c * N + j] * b[j * N + k];
-      b[c * N + k] = sum / a[c * N + c];
-      if (!std::isfinite(b[c * N + k].real()) || !std::isfinite(b[c * N + k].imag())) return false;
+  int status = 0;
+  const cmatrix X = B.solve(A, nullptr, &status);
+  if (status != 0 || X.Rows() != n || X.Columns() != n) return false;
+  for (std::size_t i = 0; i < N; ++i)
+    for (std::size_t j = 0; j < N; ++j) {
+      const complex x = X.value(static_cast<int>(i), static_cast<int>(j));
+      if (!std::isfinite(x.real()) || !std::isfinite(x.imag())) return false;
+      b[i * N + j] = x;
     }
-  }
   return true;
 }
 
@@ -1208,7 +1198,7 @@ class Reader {
         return fail(0, std::string(1, p) + " data at " + number(freq_[k]) + " Hz have no S-parameters (the matrix is singular)");
       std::copy(m.begin(), m.end(), point);
     }
-    result_.set = Sparams::fromEntries(result_.name, n, std::move(freq_), std::move(entries_));
+    result_.set = Sparams::fromMatrices(result_.name, n, std::move(freq_), std::move(entries_));
     for (const auto& c : comments_) result_.set.setComment(c.c_str());
     return true;
   }
@@ -1329,46 +1319,6 @@ TouchstoneFile parseTouchstoneStandard(std::string_view text, const std::string&
   return Reader(text, name, options).run();
 }
 
-TouchstoneFile readTouchstone(const std::string& path, const TouchstoneReadOptions& options) {
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  struct stat st;
-  if (fd >= 0 && fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {  // it opens, but reads as no text
-    close(fd);
-    fd = -1;
-    errno = EISDIR;
-  }
-  if (fd < 0) {
-    TouchstoneFile f;
-    f.name = path;
-    f.error = {0, std::string("cannot open: ") + std::strerror(errno), {}};
-    return f;
-  }
-  try {
-    const touchstone_detail::FileText contents(fd);
-    close(fd);
-    return parseTouchstoneStandard(contents.text(), path, options);
-  } catch (const std::bad_alloc&) {
-    close(fd);
-    TouchstoneFile f;
-    f.name = path;
-    f.error = {0, "too large to hold in memory", {}};
-    return f;
-  }
-}
-
-Version1Declarations declarationsOf(const std::string& path) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return {};
-  try {
-    const touchstone_detail::FileText contents(fd);
-    close(fd);
-    return Reader(contents.text(), path, {}).declarations();
-  } catch (const std::bad_alloc&) {
-    close(fd);
-    return {};
-  }
-}
-
 Version1Declarations declarationsOf(std::string_view text, const std::string& path) {
   try {
     return Reader(text, path, {}).declarations();
@@ -1377,28 +1327,32 @@ Version1Declarations declarationsOf(std::string_view text, const std::string& pa
   }
 }
 
-int touchstoneVersionOf(const std::string& path) {
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) return 0;
-  char line[4096];
-  int version = 0;
+int touchstoneVersionOf(std::string_view text) {
+  constexpr std::size_t kLine = 4095;   // a line buffer of 4096 bytes
+  std::size_t pos = 0;
+  // The next piece of at most kLine characters through its line feed, as a C string.
+  auto next = [&]() {
+    const std::size_t room = std::min(kLine, text.size() - pos);
+    const std::string_view rest = text.substr(pos, room);
+    const std::size_t lf = rest.find('\n');
+    const std::string_view piece = rest.substr(0, lf == std::string_view::npos ? room : lf + 1);
+    pos += piece.size();
+    return piece.substr(0, piece.find('\0'));
+  };
   bool first = true;
-  while (std::fgets(line, sizeof line, f)) {
-    const char* p = line;
-    if (first && std::strncmp(p, "\xEF\xBB\xBF", 3) == 0) p += 3;
+  while (pos < text.size()) {
+    const std::string_view line = next();
+    std::size_t p = first && line.starts_with("\xEF\xBB\xBF") ? 3 : 0;
     first = false;
-    while (*p == ' ' || *p == '\t') ++p;
-    if (*p == '\0' || *p == '\n' || *p == '\r' || *p == '!') {
+    while (p < line.size() && isBlank(line[p])) ++p;
+    if (p == line.size() || line[p] == '\n' || line[p] == '\r' || line[p] == '!') {
       // A comment or blank line; a line longer than the buffer continues below.
-      while (!std::strchr(line, '\n') && std::fgets(line, sizeof line, f)) {
-      }
+      for (std::string_view more = line; more.find('\n') == std::string_view::npos && pos < text.size();) more = next();
       continue;
     }
-    if (*p == '#') version = 1;
-    else if (std::strncmp(p, "[", 1) == 0 && sameText(std::string_view(p, std::min<std::size_t>(std::strlen(p), 9)), "[Version]"))
-      version = 2;
-    break;
+    if (line[p] == '#') return 1;
+    if (line[p] == '[' && sameText(line.substr(p, 9), "[Version]")) return 2;
+    return 0;
   }
-  std::fclose(f);
-  return version;
+  return 0;
 }

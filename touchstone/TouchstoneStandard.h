@@ -73,17 +73,18 @@ struct TouchstoneFile {
   std::string summary() const;
 };
 
-// Reads the file at path; a file that cannot be opened is an error without a line.
+// Reads the file at path by the standard reader, whatever its version (through
+// readTouchstoneFile); a file that cannot be opened is an error without a line.
 TouchstoneFile readTouchstone(const std::string& path, const TouchstoneReadOptions& options = {});
 // The same from the bytes of a file, name standing for it in messages and in the port
 // count a 1.x file's extension gives.
 TouchstoneFile parseTouchstoneStandard(std::string_view text, const std::string& name,
                                        const TouchstoneReadOptions& options = {});
 
-// The version a file's first line that is neither blank nor a comment declares: 2 for
-// "[Version] ...", 1 for an option line, 0 for anything else or a file that cannot
-// be read. Reads only as far as that line.
-int touchstoneVersionOf(const std::string& path);
+// The version the first line of a file's text that is neither blank nor a comment
+// declares: 2 for "[Version] ...", 1 for an option line, 0 for anything else. The text
+// is taken as a reader of lines of 4095 characters sees it (a NUL ends a line's text).
+int touchstoneVersionOf(std::string_view text);
 
 // What a Version 1.x file declares that a reader of 50-ohm S-parameters alone does not
 // take in: the option line's parameter and R values, and the first line that carries a
@@ -94,9 +95,51 @@ struct Version1Declarations {
   std::vector<double> R;  // as written; empty when the line gives none (50 ohm)
   int commentAfterData = 0;
 };
-Version1Declarations declarationsOf(const std::string& path);
-// The same from the file's bytes, path standing for it.
+// From the file's bytes, path standing for it.
 Version1Declarations declarationsOf(std::string_view text, const std::string& path);
+
+// ---- The one way into a Touchstone file ----
+//
+// readTouchstoneFile opens the file once, takes its bytes, sees its version in them and
+// hands them to a reader: Version 1.x to the long-standing reader (the estimator's own:
+// every file as S-parameters at 50 ohm, its log lines and limits exactly as always),
+// Version 2.x to the standard reader. Every program reads channel files through it.
+enum class TouchstoneReaders {
+  byVersion,         // 1.x (and text of no version) long-standing, 2.x standard
+  standard,          // the standard reader for every version (the converter)
+  longStandingOnly,  // the long-standing reader for every text (Sparams(file, log))
+};
+
+struct TouchstoneReadingOptions {
+  TouchstoneReaders readers = TouchstoneReaders::byVersion;
+  TouchstoneReadOptions standard;  // for the standard reader
+};
+
+struct TouchstoneReading {
+  Sparams set;         // empty when nothing was read
+  TouchstoneInfo info; // what the file held; version "1.x" from the long-standing reader
+  // The reader's log lines, each with its line feed: "cannot open for read:  NAME",
+  // "#read NAME size 4 for 401 frequencies", the standard reader's summary or its error.
+  std::string logText;
+  // Warnings without "warning: ": deviations read leniently, and a 1.x file the
+  // long-standing reader misreads (with the command that converts it).
+  std::vector<std::string> warnings;
+  std::string how;     // how it was read, for the run record
+  std::string error;   // the standard reader's "NAME:LINE: rule" when it refused the file
+  std::string name;    // the name read (a trailing blank or stray punctuation cut off)
+  bool opened = false;     // the file opened under the name given
+  int openError = 0;       // errno when it did not
+  bool directory = false;  // a folder: it opens, but holds no text
+  int version = 0;         // as touchstoneVersionOf saw the text
+  // The long-standing reader's outcome: its status, its message for a set too large,
+  // and whether it met keyword lines.
+  ReadStatus status = ReadStatus::ok;
+  std::string tooLarge;
+  bool keywordLines = false;
+  TouchstoneFile standard;  // the standard reader's whole result, when it read the file
+};
+
+TouchstoneReading readTouchstoneFile(const std::string& path, const TouchstoneReadingOptions& options = {});
 
 // Conversions to S at the references ref (ohms, per port), one matrix at a time, entry
 // (i, j) at m[(i - 1) * n + (j - 1)]. Y, Z, H, G in ohms and siemens; false when the
@@ -115,12 +158,16 @@ struct TouchstoneWriteOptions {
   std::string unit = "Hz";   // Hz, kHz, MHz or GHz
   double reference = 50;     // the ohms the set is referenced to (every port)
   std::string matrixFormat = "Full";  // 2.x: Full, Upper or Lower
+  std::string twoPortOrder = "12_21"; // 2.x 2-port files: 12_21 (row by row) or 21_12
+  char parameter = 'S';      // S; or Z, Y from the S-parameters at the reference (ohms and
+                             // siemens in Version 2, normalised to R in Version 1)
 };
 std::string formatTouchstone(const Sparams& set, const TouchstoneWriteOptions& options);
 
 // One "name=value" writing option into options, names and values case-insensitive:
 // version=1|2, format=RI|MA|DB, unit=Hz|kHz|MHz|GHz, R=OHMS (positive), matrix=full|
-// upper|lower. "" when taken, else why it is refused ("unknown option 'x=1'").
+// upper|lower, order=12_21|21_12, parameter=S|Y|Z. "" when taken, else why it is
+// refused ("unknown option 'x=1'").
 std::string setWriteOption(std::string_view arg, TouchstoneWriteOptions& options);
 
 // The first point where S differs from its transpose by more than 1e-12, as a reason

@@ -18,6 +18,12 @@ std::string lowerCase(std::string_view s) {
   return out;
 }
 
+std::string upperCase(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c);
+  return out;
+}
+
 void append(std::string& out, double v) {
   char text[32];
   const auto r = std::to_chars(text, text + sizeof text, v);
@@ -80,21 +86,23 @@ std::string formatTouchstone(const Sparams& set, const TouchstoneWriteOptions& o
   const int n = set.Size();
   const int points = set.Fcount();
   const int digits = unitDigits(o.unit);
+  const bool twoPort2112 = o.twoPortOrder == "21_12";
   for (const auto& c : set.Comments()) {
     if (c->empty() || c->front() != '!') out.push_back('!');
     out += *c;
     if (out.back() != '\n') out.push_back('\n');
   }
   const char* fmt = o.dataFormat == RI ? "RI" : o.dataFormat == DB ? "DB" : "MA";
+  const char parameter = o.parameter == 'Y' || o.parameter == 'Z' ? o.parameter : 'S';
   char option[96];
-  std::snprintf(option, sizeof option, "# %s S %s R ", o.unit.c_str(), fmt);
+  std::snprintf(option, sizeof option, "# %s %c %s R ", o.unit.c_str(), parameter, fmt);
   std::string r;
   append(r, o.reference);
   if (o.version == 2) {
     out += "[Version] 2.0\n";
     out += option + r + "\n";
     out += "[Number of Ports] " + std::to_string(n) + "\n";
-    if (n == 2) out += "[Two-Port Data Order] 12_21\n";
+    if (n == 2) out += "[Two-Port Data Order] " + std::string(twoPort2112 ? "21_12" : "12_21") + "\n";
     out += "[Number of Frequencies] " + std::to_string(points) + "\n";
     if (o.matrixFormat != "Full") out += "[Matrix Format] " + o.matrixFormat + "\n";
     out += "[Network Data]\n";
@@ -102,10 +110,24 @@ std::string formatTouchstone(const Sparams& set, const TouchstoneWriteOptions& o
     out += option + r + "\n";
   }
   out.reserve(out.size() + static_cast<std::size_t>(points) * static_cast<std::size_t>(n * n) * 48);
+  cmatrix m(n);
+  // The matrix of point k as the file holds it: S, or Z or Y (normalised in Version 1).
+  auto matrixOf = [&](int k) {
+    for (int i = 1; i <= n; ++i)
+      for (int j = 1; j <= n; ++j) m.set(i - 1, j - 1, set.matrixEntry(k, i, j));
+    if (parameter == 'S') return;
+    // Z = R (I - S)^-1 (I + S), Y = (I + S)^-1 (I - S) / R; normalised: z = Z / R, y = Y R.
+    const cmatrix I(n);
+    const cmatrix plus = I + m, minus = I - m;
+    if (parameter == 'Z') m = plus.solve(minus, nullptr) * (o.version == 2 ? o.reference : 1.0);
+    else m = minus.solve(plus, nullptr) * (o.version == 2 ? 1.0 / o.reference : 1.0);
+  };
+  auto entry = [&](int i, int j) { return m.Rows() == n ? m.value(i - 1, j - 1) : complex(NAN, NAN); };
   for (int k = 0; k < points; ++k) {
     appendFrequency(out, set.Freq(k), digits);
-    if (o.version != 2 && n == 2) {  // N11 N21 N12 N22 on one line
-      for (const auto& [i, j] : {std::pair{1, 1}, {2, 1}, {1, 2}, {2, 2}}) appendPair(out, set.Value(k, i, j), o.dataFormat);
+    matrixOf(k);
+    if (n == 2 && (o.version != 2 || twoPort2112) && o.matrixFormat == "Full") {  // N11 N21 N12 N22 on one line
+      for (const auto& [i, j] : {std::pair{1, 1}, {2, 1}, {1, 2}, {2, 2}}) appendPair(out, entry(i, j), o.dataFormat);
       out.push_back('\n');
       continue;
     }
@@ -119,7 +141,7 @@ std::string formatTouchstone(const Sparams& set, const TouchstoneWriteOptions& o
           out += "\n ";
           onLine = 0;
         }
-        appendPair(out, set.Value(k, i, j), o.dataFormat);
+        appendPair(out, entry(i, j), o.dataFormat);
         ++onLine;
       }
       out.push_back('\n');
@@ -155,6 +177,12 @@ std::string setWriteOption(std::string_view arg, TouchstoneWriteOptions& w) {
     const double r = std::strtod(text.c_str(), &end);
     if (text.empty() || *end || !std::isfinite(r) || !(r > 0)) return bad + "R is a positive number of ohms";
     w.reference = r;
+  } else if (name == "order") {
+    if (value != "12_21" && value != "21_12") return bad + "order is 12_21 or 21_12";
+    w.twoPortOrder = value;
+  } else if (name == "parameter") {
+    if (value != "s" && value != "y" && value != "z") return bad + "parameter is S, Y or Z";
+    w.parameter = upperCase(value)[0];
   } else if (name == "matrix") {
     if (value == "full") w.matrixFormat = "Full";
     else if (value == "upper") w.matrixFormat = "Upper";
@@ -170,7 +198,7 @@ std::string nonReciprocal(const Sparams& set) {
   for (int k = 0; k < set.Fcount(); ++k)
     for (int i = 1; i <= set.Size(); ++i)
       for (int j = i + 1; j <= set.Size(); ++j) {
-        const double d = std::abs(set.Value(k, i, j) - set.Value(k, j, i));
+        const double d = std::abs(set.matrixEntry(k, i, j) - set.matrixEntry(k, j, i));
         if (d > 1e-12) {
           char text[200];
           std::snprintf(text, sizeof text, "|S%d%d - S%d%d| is %.3g at %.10g Hz", i, j, j, i, d, set.Freq(k));

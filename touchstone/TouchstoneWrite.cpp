@@ -85,7 +85,8 @@ int Sparams::print(const char* file, const char* header, format f, const char* v
       for (int i = 1; i <= N; ++i) {
         int pairs = 0;
         for (int j = 1; j <= N; ++j) {
-          const complex z = Value(k, i, j);
+          // Rows in port order, except a 2-port's usual N11 N21 N12 N22.
+          const complex z = N == 2 ? matrixEntry(k, j, i) : matrixEntry(k, i, j);
           if (writesValues) {
             if (f == RI)
               std::fprintf(out, pairFormat, z.real(), z.imag());

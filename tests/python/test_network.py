@@ -99,6 +99,20 @@ def test_cascade_is_the_joiner(lane):
         brevo.cascade([thru, "no.s4p"])
 
 
+@pytest.mark.parametrize("options", [[], ["version=2"], ["version=2", "order=21_12"],
+                                     ["version=2", "format=MA", "unit=GHz", "R=75", "order=21_12"],
+                                     ["version=2", "format=DB", "unit=kHz", "R=75"],
+                                     ["version=2", "parameter=Z", "order=21_12"], ["version=2", "parameter=Y", "format=MA"]])
+def test_every_layout_of_a_two_port_reads_as_the_same_arrays(options, tmp_path):
+    """S12 is not S21: s[k, 1, 0] is S21 whatever the version, two-port order, parameter or reference."""
+    net = brevo.Network([1e9, 2e9], [[[0.1, 0.9j], [0.3, 0.2 - 0.1j]]] * 2)
+    brevo.write(str(tmp_path / "two.s2p"), net)
+    subprocess.run([str(TOOLS / "brevo-touchstone"), str(tmp_path / "two.s2p"), str(tmp_path / "l.s2p")] + options, check=True)
+    got = brevo.read(str(tmp_path / "l.s2p"))
+    assert got.s[0, 1, 0] == pytest.approx(0.3, abs=1e-14) and got.s[0, 0, 1] == pytest.approx(0.9j, abs=1e-14)
+    assert np.allclose(got.s, net.s, rtol=1e-13, atol=1e-15) and same_bits(got.f, net.f)
+
+
 def test_to_skrf_agrees_with_skrf_reading_the_file(lane):
     skrf = pytest.importorskip("skrf", reason="scikit-rf is not installed (Debian: python3-scikit-rf)")
     brevo.write("two.s2p", brevo.Network([1e9, 2e9], [[[0.1, 0.9j], [0.3, 0.2]]] * 2), format="MA")   # S12 is not S21

@@ -30,14 +30,15 @@ std::vector<double> edited(std::vector<double> f, const std::function<void(std::
 
 // A lossy pair of lines 1-2 and 3-4: loss growing with sqrt(f), 0.5 ns of delay, small
 // reflections, a little coupling between the lines; entry (row, column) of point 50
-// replaced by value when row is given.
-std::string thru(const std::vector<double>& f = grid(), int row = 0, int column = 0, cd value = 0) {
+// replaced by value when row is given; the waves from ports 1, 3 to ports 2, 4 times forward.
+std::string thru(const std::vector<double>& f = grid(), int row = 0, int column = 0, cd value = 0, double forward = 1) {
   return touchstone(f, 4, [&](int k, int r, int c) {
     const double g = f[k] * 1e-9, degree = pi / 180;
     if (k == 50 && r == row && c == column) return value;
+    const double scale = r % 2 == 0 && c % 2 == 1 ? forward : 1;
     if (r == c) return std::polar(0.05, 30 * g * degree);
-    if ((r + 1) / 2 == (c + 1) / 2) return std::polar(std::exp(-0.12 * std::sqrt(g)), -180 * g * degree);
-    return std::polar(0.002, 40 * g * degree);
+    if ((r + 1) / 2 == (c + 1) / 2) return scale * std::polar(std::exp(-0.12 * std::sqrt(g)), -180 * g * degree);
+    return scale * std::polar(0.002, 40 * g * degree);
   });
 }
 
@@ -50,13 +51,14 @@ std::string aggressor() {
 }
 
 // A 2-port line of 1 ns to 50 GHz, loss growing with sqrt(f) and f, a small ripple, and
-// reflections of 0.08; times sign.
-std::string line(double sign) {
+// reflections of 0.08; times sign, and the wave from port 2 to port 1 (the file's third
+// pair) times back.
+std::string line(double sign, double back = 1) {
   const std::vector<double> f = grid(5001, 0, 10e6);
   return touchstone(f, 2, [&](int k, int r, int c) {
     const cd ripple = 1.0 + 0.04 * (1.0 - std::exp(cd(0, -2 * pi * f[k] * 0.37e-9)));
     return sign * (r == c ? 0.08 * std::exp(cd(0, -2 * pi * f[k] * 0.21e-9))
-                          : std::exp(cd(-2e-6 * std::sqrt(f[k]) - 3e-11 * f[k], -2 * pi * f[k] * 1e-9)) * ripple);
+                          : (r == 2 ? back : 1) * std::exp(cd(-2e-6 * std::sqrt(f[k]) - 3e-11 * f[k], -2 * pi * f[k] * 1e-9)) * ripple);
   });
 }
 
@@ -97,6 +99,8 @@ std::string generated(const std::string& name) {
       {"aggressor_nan_last_frequency", [] { return thru({1e9, 2e9, NAN}); }},
       {"line", [] { return line(1); }},
       {"line_inverted", [] { return line(-1); }},
+      {"line_weaker_from_2_to_1", [] { return line(1, 0.5); }},
+      {"thru_weaker_from_1_3_to_2_4", [] { return thru(grid(), 0, 0, 0, 0.5); }},
       {"line_reflecting_at_dc_only", [&] { return touchstone(grid(401, 0, 10e6), 2, dcEcho); }},
       {"binary", [] {   // bytes of every value: no text at all
          std::string text = "\x7f" "ELF\x02\x01\x01";

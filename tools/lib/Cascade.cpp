@@ -1,6 +1,7 @@
 // Joining channel elements: channel lines, port checks, the element matrices in pair
 // order, the star product and the walk over the first element's frequency grid.
 #include "Cascade.h"
+#include "TouchstoneStandard.h"
 
 #include <algorithm>
 #include <array>
@@ -177,28 +178,25 @@ int checkElementPorts(const ElementPorts& p, int ports, std::string* message) {
 
 namespace {
 
-// Entry (r, c) as a scattering matrix: r the receiving port, c the driving one. A 2-port
-// set keeps S21 at its position (1, 2), so for 2 ports the stored matrix is transposed.
+// Entry (r, c) as a scattering matrix: r the receiving port, c the driving one.
 template <typename Lookup>
-cmatrix permuted(const Sparams& s, const ElementPorts& p, Lookup lookup) {
+cmatrix permuted(const ElementPorts& p, Lookup lookup) {
   const std::vector<int> order = pairOrder(p);
   const int n = static_cast<int>(order.size());
-  const bool twoPort = s.Size() == 2;
   cmatrix M(n, n, nullptr);
   for (int c = 0; c < n; ++c)
-    for (int r = 0; r < n; ++r)
-      M.set(r, c, twoPort ? lookup(order[c], order[r]) : lookup(order[r], order[c]));
+    for (int r = 0; r < n; ++r) M.set(r, c, lookup(order[r], order[c]));
   return M;
 }
 
 }  // namespace
 
 cmatrix elementMatrix(const Sparams& s, const ElementPorts& p, int k) {
-  return permuted(s, p, [&](int i, int j) { return s.Value(k, i, j); });
+  return permuted(p, [&](int i, int j) { return s.matrixEntry(k, i, j); });
 }
 
 cmatrix elementMatrix(const Sparams& s, const ElementPorts& p, double f) {
-  return permuted(s, p, [&](int i, int j) { return s.Value(f, i, j, 2); });
+  return permuted(p, [&](int i, int j) { return s.matrixEntry(f, i, j, 2); });
 }
 
 // With the waves x leaving A's output pair into B and y leaving B's input pair into A:
@@ -294,50 +292,34 @@ Sparams cascadeToSparams(const std::vector<double>& freq, const std::vector<cmat
   const int nf = static_cast<int>(std::min(freq.size(), S.size()));
   const int n = nf > 0 ? S.front().Rows() : 0;
   if (n != 2 && n != 4) return Sparams();
-  Sparams out(n, nf, name);
   // Pair-order index to file port: the input pair on 1 and 3, the output pair on 2 and 4.
   constexpr std::array<int, 4> kFourPort{1, 3, 2, 4};
-  for (int k = 0; k < nf; ++k) {
-    out.setFreq(k, freq[static_cast<std::size_t>(k)]);
-    const cmatrix& M = S[static_cast<std::size_t>(k)];
+  const auto N = static_cast<std::size_t>(n);
+  std::vector<std::complex<double>> matrices(static_cast<std::size_t>(nf) * N * N);
+  for (std::size_t k = 0; k < static_cast<std::size_t>(nf); ++k) {
+    const cmatrix& M = S[k];
+    if (M.Rows() != n || M.Columns() != n) return Sparams();
     for (int c = 0; c < n; ++c)
       for (int r = 0; r < n; ++r) {
-        if (n == 4)
-          out.set(k, kFourPort[static_cast<std::size_t>(r)], kFourPort[static_cast<std::size_t>(c)],
-                  M.value(r, c));
-        else  // the 2-port storage order: S21 at position (1, 2)
-          out.set(k, c + 1, r + 1, M.value(r, c));
+        const auto i = static_cast<std::size_t>(n == 4 ? kFourPort[static_cast<std::size_t>(r)] : r + 1);
+        const auto j = static_cast<std::size_t>(n == 4 ? kFourPort[static_cast<std::size_t>(c)] : c + 1);
+        matrices[(k * N + i - 1) * N + j - 1] = M.value(r, c);
       }
   }
-  return out;
+  return Sparams::fromMatrices(name ? name : "", n, std::vector<double>(freq.begin(), freq.begin() + nf),
+                               std::move(matrices));
 }
-
-namespace {
-
-// The whole file, or false with errno set.
-bool slurp(const std::string& name, std::string* text) {
-  FILE* f = std::fopen(name.c_str(), "rb");
-  if (!f) return false;
-  char buffer[1 << 16];
-  std::size_t got = 0;
-  while ((got = std::fread(buffer, 1, sizeof buffer, f)) > 0) text->append(buffer, got);
-  const bool ok = !std::ferror(f);
-  const int error = errno;
-  std::fclose(f);
-  errno = error;
-  return ok;
-}
-
-}  // namespace
 
 int readElement(const ElementLine& line, CascadeElement* out, std::string* message) {
-  std::string text;
   const std::string& file = line.file;
-  if (!slurp(file, &text)) return *message = "cannot read " + file + ": " + std::strerror(errno), 1;
-  ReadResult r = parseTouchstone(text, file);
-  if (r.status == ReadStatus::tooLarge) return *message = file + ": " + r.message, 1;
-  if (r.touchstone2Keywords)
-    return *message = file + " holds keyword lines ([Version] and the like) that the reader does not take", 1;
+  const TouchstoneReading r = readTouchstoneFile(file);
+  if (!r.opened) return *message = "cannot read " + file + ": " + std::strerror(r.openError), 1;
+  if (r.directory) return *message = "cannot read " + file + ": " + std::strerror(EISDIR), 1;
+  if (!r.error.empty()) return *message = r.error, 1;   // a Version 2.x file that breaks a rule
+  if (r.status == ReadStatus::tooLarge) return *message = file + ": " + r.tooLarge, 1;
+  if (r.keywordLines)
+    return *message = file + " holds keyword lines ([Version] and the like) after its option line, which a "
+                             "Version 1.x file may not", 1;
   if (r.set.Size() < 1 || r.set.Fcount() < 1)
     return *message = file + " holds no data (" +
                       (r.status == ReadStatus::noOptionLine ? "no option line" : "fewer than two records") + ")", 1;

@@ -46,8 +46,7 @@ int checkElementPorts(const ElementPorts& p, int ports, std::string* message);
 
 // The element's scattering matrix in the order (inP, inM, outP, outM), or (inP, outP)
 // when single-ended: entry (r, c) is the wave leaving port r for a wave entering port c.
-// The 2-port storage order of the reader is undone here (a 2-port set holds S21 at its
-// position (1, 2)). Ports must have passed checkElementPorts.
+// Taken from the set's matrix view. Ports must have passed checkElementPorts.
 cmatrix elementMatrix(const Sparams& s, const ElementPorts& p, int k);       // stored point k
 cmatrix elementMatrix(const Sparams& s, const ElementPorts& p, double f);    // interpolated
 
@@ -73,10 +72,11 @@ struct CascadeResult {
   std::vector<cmatrix> S;
 };
 
-// Reads the file of one channel line by the long-standing reader into out, with the
-// line's ports. Returns 0, or 1 with *message saying why it cannot be joined (the file
-// cannot be read, is too large, holds keyword lines of Version 2.x, holds no data, or
-// ends inside its data), naming the file.
+// Reads the file of one channel line into out, with the line's ports, as a run reads a
+// channel file (Version 1.x by the long-standing reader, 2.x by the standard reader).
+// Returns 0, or 1 with *message saying why it cannot be joined (the file cannot be
+// read, breaks a rule of Version 2.x, is too large, holds keyword lines after a 1.x
+// option line, holds no data, or ends inside its data), naming the file.
 int readElement(const ElementLine& line, CascadeElement* out, std::string* message);
 
 // Relative tolerance at the ends of an element's frequency range: a grid frequency this
@@ -86,8 +86,8 @@ inline constexpr double kCoverTolerance = 1e-9;
 CascadeResult cascade(const std::vector<CascadeElement>& chain);
 
 // The set the writer takes: a 4-port in port order 1 3 2 4 (1, 3 the input pair, 2, 4
-// the output pair), or a 2-port 1 -> 2 in the reader's storage order. Empty set when
-// the matrices are neither 2x2 nor 4x4.
+// the output pair), or a 2-port 1 -> 2. Empty set when the matrices are neither 2x2
+// nor 4x4.
 Sparams cascadeToSparams(const std::vector<double>& freq, const std::vector<cmatrix>& S,
                          const char* name);
 
