@@ -3,6 +3,7 @@
 // converted), the channels taken from the sets the run read, and the COM block and the
 // run record's com object of a computed result.
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 
 #include <nlohmann/json.hpp>
@@ -135,7 +136,8 @@ TEST(ComChannels, TakenFromTheSetsTheRunRead) {
     RunState& rs_;
   } keep(rs);
   ASSERT_EQ(runAnalysis(rs, &keep), 0);
-  EXPECT_TRUE(out.text().ends_with("FLIPPED:                                 no\nCOM unavailable: the engine is not built\n"));
+  EXPECT_NE(out.text().find("FLIPPED:                                 no\nCOM case 1 (z_p TX 12 mm): COM "), std::string::npos);
+  EXPECT_TRUE(out.text().ends_with(" dB pass\n"));
   ASSERT_EQ(keep.channels.size(), 3u);
   using K = brevo::com::ChannelKind;
   const K kinds[] = {K::thru, K::next, K::fext};
@@ -150,6 +152,44 @@ TEST(ComChannels, TakenFromTheSetsTheRunRead) {
   const std::string log = err.text();
   for (const char* f : {"lane_thru.s4p size", "lane_next1.s4p size", "lane_fext1.s4p size"})
     EXPECT_EQ(log.find(f), log.rfind(f)) << f << " read more than once";
+}
+
+// The kr4 preset through a whole run on the calibration set of the shared channels gives
+// the reference code's published figures of each package case and its equaliser.
+TEST(ComRun, Kr4OnTheCalibrationSetGivesThePublishedFigures) {
+  const fs::path set = fs::path(BREVO_CHANNELS_DIR) / "com";
+  if (!fs::exists(set / "example2_THRU.s4p")) GTEST_SKIP() << "no calibration set at " << set;
+  MemoryStream out, err;
+  RunState rs;
+  rs.standardOutput = out.get();
+  rs.standardError = err.get();
+  const std::string at = set.string() + "/example2_";
+  rs.arguments = {"Brevo", "com=kr4", "Thru=" + at + "THRU.s4p", "FEXT=" + at + "FEXT1.s4p", "FEXT=" + at + "FEXT2.s4p",
+                  "NEXT=" + at + "NEXT1.s4p", "NEXT=" + at + "NEXT2.s4p", "NEXT=" + at + "NEXT3.s4p"};
+  ASSERT_EQ(runAnalysis(rs), 0);
+  const std::string text = out.text();
+  const struct { int number, length; double com, fom, As, Ani; } published[] = {{1, 12, 4.30, 16.90, 30.3, 18.5},
+                                                                               {2, 30, 3.65, 16.25, 25.0, 16.46}};
+  for (const auto& p : published) {
+    const std::string head = "COM case " + std::to_string(p.number) + " (z_p TX " + std::to_string(p.length) + " mm): ";
+    const std::size_t at = text.find(head);
+    ASSERT_NE(at, std::string::npos) << head;
+    double com = 0, fom = 0, As = 0, Ani = 0;
+    ASSERT_EQ(std::sscanf(text.c_str() + at + head.size(), "COM %lf dB FOM %lf dB As %lf mV Ani %lf mV", &com, &fom, &As, &Ani), 4);
+    EXPECT_NEAR(com, p.com, 0.1) << head;
+    EXPECT_NEAR(fom, p.fom, 0.05) << head;
+    EXPECT_NEAR(As, p.As, 0.02 * p.As) << head;
+    EXPECT_NEAR(Ani, p.Ani, 0.02 * p.Ani) << head;
+    const std::string eq = "COM case " + std::to_string(p.number) + " equaliser: Tx c(-1..1) -0.160 0.840 0.000   CTLE gDC -12.0 dB";
+    EXPECT_NE(text.find(eq), std::string::npos) << eq;
+  }
+  // The worst case decides, against 3 dB.
+  const std::size_t last = text.rfind("\nCOM ");
+  double worst = 0;
+  char verdict[8] = {};
+  ASSERT_EQ(std::sscanf(text.c_str() + last, "\nCOM %lf dB %7s", &worst, verdict), 2);
+  EXPECT_NEAR(worst, 3.65, 0.1);
+  EXPECT_STREQ(verdict, "pass");
 }
 
 // A computed result: two package cases, a two-stage CTLE, the worst case against the limit.
