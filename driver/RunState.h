@@ -55,6 +55,7 @@ struct Settings {
   double a4_limit = std::numeric_limits<double>::infinity();
   char summary[kStringStorage] = {};    // the run record's file; not in the starter file
   int strict = 0;                       // 1: a warning makes the status kStrictWarnings; not in the starter file
+  char touchstone_reader[kStringStorage] = {};   // "standard": 1.x files too; not in the starter file
 };
 
 // Values derived from the settings once all arguments are applied.

@@ -60,6 +60,7 @@ void registerKeywords(RunState& rs) {
       {&s.a4_limit, "a4_limit", 'e'},
       {s.summary, "summary", 's'},   // no line in the starter file either
       {&s.strict, "strict", 'i'},    // nor here
+      {s.touchstone_reader, "touchstone_reader", 's'},   // nor here
   };
   if (!rs.table) rs.table = create_variable_def();
   for (const Keyword& k : keywords) add_variable(rs.table.get(), k.address, k.definition, k.type);

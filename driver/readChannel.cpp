@@ -8,11 +8,14 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "TouchstoneStandard.h"
 #include "stages.h"
 
-ReadChannel readChannel(const std::string& name) { return readTouchstoneFile(name); }
+ReadChannel readChannel(const std::string& name, TouchstoneReaders readers) {
+  return readTouchstoneFile(name, {readers, {}});
+}
 
 namespace {
 
@@ -35,7 +38,11 @@ std::shared_ptr<const ReadChannel> readOnce(RunState& rs, const std::string& nam
   const std::optional<FileStamp> before = stampOf(name);
   const auto known = rs.filesRead.find(name);
   if (before && known != rs.filesRead.end() && known->second.stamp == *before) return known->second.read;
-  auto read = std::make_shared<const ReadChannel>(readChannel(name));
+  // touchstone_reader=standard reads 1.x files by their option line too (a 75 ohm or a
+  // Z-parameter file analysed as what it holds); anything else, the long-standing way.
+  const bool standard = std::string_view(rs.settings.touchstone_reader) == "standard";
+  auto read = std::make_shared<const ReadChannel>(
+      readChannel(name, standard ? TouchstoneReaders::standard : TouchstoneReaders::byVersion));
   if (before && stampOf(name) == before) rs.filesRead[name] = {*before, read};
   else rs.filesRead.erase(name);
   return read;

@@ -115,7 +115,7 @@ Sparams channelRead(RunState& rs, const ReadChannel& read, std::string* error, s
 
 // One channel file read as readChannelFile reads it, its log lines and warnings kept
 // instead of printed; readChannelFile takes rs.readChannels' entry for the name, or this.
-ReadChannel readChannel(const std::string& name);
+ReadChannel readChannel(const std::string& name, TouchstoneReaders readers = TouchstoneReaders::byVersion);
 
 // "cannot open a thru file" on the run's standard error, the log and the result stream;
 // status 1.

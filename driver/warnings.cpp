@@ -41,6 +41,10 @@ void warnAboutSettings(RunState& rs) {
     warn(rs, "PAM=" + std::to_string(s.PAM) +
                  ": a signal needs at least 2 levels; the level factors (1/(PAM-1)) are not finite, so the "
                  "amplitudes and noise figures that depend on them are not numbers (PAM=2 is NRZ, PAM=4 four levels)");
+  const std::string_view reader = s.touchstone_reader;
+  if (!reader.empty() && reader != "standard" && reader != "long-standing")
+    warn(rs, "touchstone_reader=" + std::string(reader) +
+                 ": the readers are standard and long-standing; files are read the long-standing way");
   const double rate = s.data_rate;
   char text[400];
   // Outside every serial link there is; a rate without its unit ("53.125", or "53.125M",

@@ -37,7 +37,10 @@ const char kUsageText[] =
     "  unit=Hz       Hz, kHz, MHz or GHz\n"
     "  R=50          the reference of every port, ohms; IN is renormalised to it\n"
     "  matrix=full   full, upper or lower (version=2 only; upper and lower only for a\n"
-    "                reciprocal network, |Sij - Sji| <= 1e-12 at every point)\n"
+    "                reciprocal network: |Sij - Sji| within reciprocity_tolerance of\n"
+    "                the larger at every point)\n"
+    "  reciprocity_tolerance=1e-6\n"
+    "                how far Sij and Sji may differ, relative, for upper and lower\n"
     "  order=12_21   the pair order of a 2-port in version=2: 12_21 or 21_12\n"
     "  parameter=S   S, or Z or Y worked out from the S-parameters at R (ohms and\n"
     "                siemens with version=2, normalised to R with version=1)\n"
@@ -90,18 +93,24 @@ int convert(const std::string& in, const std::string& out, const TouchstoneWrite
     return kBadInput;
   }
   if (w.matrixFormat != "Full") {
-    if (const std::string why = nonReciprocal(file.set); !why.empty())
-      return usage("matrix=" + lower(w.matrixFormat) + " needs a reciprocal network; in " + in + " " + why);
+    if (const std::string why = nonReciprocal(file.set, w.reciprocityTolerance); !why.empty()) {
+      std::fprintf(stderr,
+                   "brevo-touchstone: %s: the data are not reciprocal to within the tolerance (%s); matrix=%s "
+                   "keeps one triangle, so %s is not written (reciprocity_tolerance=%g relative)\n",
+                   in.c_str(), why.c_str(), lower(w.matrixFormat).c_str(), out.c_str(), w.reciprocityTolerance);
+      return kBadInput;
+    }
   }
   if (!file.info.noise.empty())
     std::fprintf(stderr, "warning: %s: its %zu noise points are not written to %s\n", in.c_str(),
                  file.info.noise.size(), out.c_str());
+  // A Version 1 reader takes the port count from the name: a file it would misread is
+  // not written (every file written here passes its own --check).
   const int named = portsInName(out);
   if (w.version == 1 && named && named != file.set.Size())
-    std::fprintf(stderr,
-                 "warning: %s: the name says %d ports but the file holds %d; a Version 1 reader takes the "
-                 "port count from the name\n",
-                 out.c_str(), named, file.set.Size());
+    return usage(out + ": the name says " + std::to_string(named) + " ports but " + in + " holds " +
+                 std::to_string(file.set.Size()) + "; a Version 1 reader takes the port count from the name (name it .s" +
+                 std::to_string(file.set.Size()) + "p, or write version=2)");
   const std::string text = formatTouchstone(file.set, w);
   const int error = replaceFileText(out, text);
   if (error == 0) return kOk;

@@ -684,7 +684,44 @@ class Reader {
     };
     std::size_t firstRecordAt = 0;
     std::size_t inRecord = 0;  // where the next number sits in its record
+    // The first record's numbers line by line, and the first later line that departs from
+    // that layout: a line a number short puts every record after it out of step, which is
+    // what to say rather than the falling frequency it leads to.
+    std::vector<std::pair<std::size_t, int>> layoutLines;   // (where in the record, numbers)
+    bool layoutKnown = false;
+    std::size_t lineFrom = 0;
+    int lineNumbers = 0, lineNumber = 0;
+    int offLine = 0, offHeld = 0, offWanted = 0;
+    auto endLine = [&]() {
+      if (lineNumbers == 0) return;
+      if (!layoutKnown) {
+        layoutLines.emplace_back(lineFrom, lineNumbers);
+        layoutKnown = lineFrom + static_cast<std::size_t>(lineNumbers) >= record;
+      } else if (offLine == 0) {
+        for (const auto& [from, numbers] : layoutLines)
+          if (from == lineFrom && numbers != lineNumbers) {
+            offLine = lineNumber, offHeld = lineNumbers, offWanted = numbers;
+            break;
+          }
+      }
+      lineNumbers = 0;
+    };
+    // A rule the numbers broke at line, said from the line that put them out of step.
+    auto outOfStep = [&](int line, const std::string& rule) {
+      if (offLine == 0 || offLine >= line) return fail(line, rule);
+      return fail(offLine, "the line holds " + std::to_string(offHeld) + " numbers where " +
+                               std::to_string(offWanted) + " were expected, which puts the records after it out of step (line " +
+                               std::to_string(line) + ": " + rule + ")");
+    };
     const bool ok = numbers(true, [&](double v, bool first, std::size_t at) {
+      if (!noise) {
+        if (first) {
+          endLine();
+          lineFrom = inRecord;
+          lineNumber = line_;
+        }
+        ++lineNumbers;
+      }
       if (noise) {
         if (first) {
           if (!endNoiseLine()) return false;
@@ -702,14 +739,14 @@ class Reader {
         if (!std::isfinite(hz)) return tooLargeFrequency(v);
         if (!freq_.empty() && !(hz > previous)) {
           if (ports_ == 2) {
-            if (!first) return fail(line_, "a noise line must begin a line");
+            if (!first) return outOfStep(line_, "a noise line must begin a line");
             noise = true;
             noiseCount = 1;
             noiseLine = line_;
             noiseValues[0] = v;
             return true;
           }
-          return fail(line_, "frequencies must increase: " + number(v) + " follows " + number(previous / unitScale_));
+          return outOfStep(line_, "frequencies must increase: " + number(v) + " follows " + number(previous / unitScale_));
         }
         if (!first && !midLine) {
           midLine = true;
@@ -747,10 +784,11 @@ class Reader {
     if (!ok) return false;
     if (noise && !endNoiseLine()) return false;
     if (counted == 0) return fail(option.number, "no network data after the option line");
+    if (!noise) endLine();
     if (counted % record != 0)
-      return fail(lastLine(), "the data end inside a record: " + std::to_string(counted % record) + " of " +
-                                  std::to_string(record) + " numbers");
-    if (midLine) return fail(midLineAt, "a frequency must begin a line");
+      return outOfStep(lastLine(), "the data end inside a record: " + std::to_string(counted % record) + " of " +
+                                       std::to_string(record) + " numbers");
+    if (midLine) return outOfStep(midLineAt, "a frequency must begin a line");
     (void)startLine;
     info.points = static_cast<int>(freq_.size());
     info.ports = ports_;

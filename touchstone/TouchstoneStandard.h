@@ -161,6 +161,8 @@ struct TouchstoneWriteOptions {
   std::string twoPortOrder = "12_21"; // 2.x 2-port files: 12_21 (row by row) or 21_12
   char parameter = 'S';      // S; or Z, Y from the S-parameters at the reference (ohms and
                              // siemens in Version 2, normalised to R in Version 1)
+  // Upper and Lower keep one triangle: Sij and Sji may differ by this much of the larger.
+  double reciprocityTolerance = 1e-6;
 };
 std::string formatTouchstone(const Sparams& set, const TouchstoneWriteOptions& options);
 
@@ -172,4 +174,4 @@ std::string setWriteOption(std::string_view arg, TouchstoneWriteOptions& options
 
 // The first point where S differs from its transpose by more than 1e-12, as a reason
 // ("|S12 - S21| is 0.1 at 1e+09 Hz"); "" for a reciprocal set.
-std::string nonReciprocal(const Sparams& set);
+std::string nonReciprocal(const Sparams& set, double tolerance = 1e-6);

@@ -1,6 +1,7 @@
 // Touchstone text of a set, Version 1.0 or 2.0, with every number in its shortest form
 // that reads back as the same double.
 #include <charconv>
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -183,6 +184,12 @@ std::string setWriteOption(std::string_view arg, TouchstoneWriteOptions& w) {
   } else if (name == "parameter") {
     if (value != "s" && value != "y" && value != "z") return bad + "parameter is S, Y or Z";
     w.parameter = upperCase(value)[0];
+  } else if (name == "reciprocity_tolerance") {
+    const std::string text(value);
+    char* end = nullptr;
+    const double t = std::strtod(text.c_str(), &end);
+    if (text.empty() || *end || !std::isfinite(t) || t < 0) return bad + "reciprocity_tolerance is a number of 0 or more";
+    w.reciprocityTolerance = t;
   } else if (name == "matrix") {
     if (value == "full") w.matrixFormat = "Full";
     else if (value == "upper") w.matrixFormat = "Upper";
@@ -194,14 +201,16 @@ std::string setWriteOption(std::string_view arg, TouchstoneWriteOptions& w) {
   return "";
 }
 
-std::string nonReciprocal(const Sparams& set) {
+std::string nonReciprocal(const Sparams& set, double tolerance) {
   for (int k = 0; k < set.Fcount(); ++k)
     for (int i = 1; i <= set.Size(); ++i)
       for (int j = i + 1; j <= set.Size(); ++j) {
-        const double d = std::abs(set.matrixEntry(k, i, j) - set.matrixEntry(k, j, i));
-        if (d > 1e-12) {
+        const std::complex<double> a = set.matrixEntry(k, i, j), b = set.matrixEntry(k, j, i);
+        const double d = std::abs(a - b);
+        if (!(d <= tolerance * std::max(std::abs(a), std::abs(b)))) {
           char text[200];
-          std::snprintf(text, sizeof text, "|S%d%d - S%d%d| is %.3g at %.10g Hz", i, j, j, i, d, set.Freq(k));
+          std::snprintf(text, sizeof text, "|S%d%d - S%d%d| is %.3g at %.10g Hz, %.3g of the larger", i, j, j, i, d,
+                        set.Freq(k), d / std::max(std::abs(a), std::abs(b)));
           return text;
         }
       }

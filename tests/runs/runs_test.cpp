@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <map>
 
+#include "TouchstoneStandard.h"
 #include "entry.h"
 #include "workspace.h"
 
@@ -78,6 +79,12 @@ std::string generated(const std::string& name) {
   const auto dcEcho = [](int k, int r, int c) { return cd(r != c ? 1 : k == 0 ? 0.5 : 0); };
   const std::map<std::string, std::function<std::string()>> texts = {
       {"thru", [] { return thru(); }},
+      // The same network at 75 ohm, by the library's renormalisation and writer.
+      {"thru_at_75_ohm", [] {
+         TouchstoneWriteOptions w;
+         w.reference = 75;
+         return formatTouchstone(parseTouchstoneStandard(thru(), "thru.s4p", {75.0, true}).set, w);
+       }},
       {"thru_from_0_Hz", [] { return thru(grid(401, 0)); }},
       {"thru_repeated_frequency", [] { return thru(edited(grid(), [](auto& f) { f[10] = f[9]; })); }},
       {"thru_descending", [&] { return thru(edited(grid(), reversed)); }},

@@ -174,6 +174,7 @@ TEST(Cascade, JoinsReadOffByHand) {
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "");
     EXPECT_NE(r.err.find("wrote " + out), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("dgesv"), std::string::npos) << "a line per frequency: " << r.err;
     EXPECT_EQ(dir.entries(), std::vector<std::string>{"joined.snp"});
     EXPECT_NE(readFile(out).find("# MHz S RI  R  50\n"), std::string::npos);
     const Sparams s = readSet(out);

@@ -221,6 +221,13 @@ TEST(StandardReader, EachBrokenRuleNamedWithItsLine) {
       {"a.s1p", "# S RI\n1 0 0\n[Number of Ports] 1\n", "3: keywords are not allowed in a Version 1.x file (it begins with an option line)"},
       {"a.s1p", "# S RI\n1 0 0\n0.5 0 0\n", "3: frequencies must increase: 0.5 follows 1"},
       {"a.s1p", "# S RI\n1 0\n", "2: the data end inside a record: 2 of 3 numbers"},
+      {"a.s2p", "# S RI\n" + rec2 + "2 0 0 0 0 0 0\n3 0 0 0 0 0 0 0 0\n",
+       "3: the line holds 7 numbers where 9 were expected, which puts the records after it out of step (line 4: a "
+       "noise line must begin a line)"},
+      {"a.s4p", "# S RI\n1 1 0 0 0 0 0 0 0\n0 0 1 0 0 0 0 0\n0 0 0 0 1 0 0 0\n0 0 0 0 0 0 1 0\n"
+                "2 1 0 0 0 0 0 0 0\n0 0 1 0 0 0\n0 0 0 0 1 0 0 0\n0 0 0 0 0 0 1 0\n3 1 0 0 0 0 0 0 0\n",
+       "7: the line holds 6 numbers where 8 were expected, which puts the records after it out of step (line 10: "
+       "frequencies must increase: 0 follows 2)"},
       {"a.s1p", "# S RI\n1 0 0 2 0 0\n", "2: a frequency must begin a line"},
       {"a.s1p", "# S RI\n1 0x10 0\n", "2: '0x10' is not a number"},
       {"a.s1p", "# S RI\n1 nan 0\n", "2: 'nan' is not a number"},

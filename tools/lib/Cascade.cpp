@@ -215,7 +215,7 @@ cmatrix starProduct(const cmatrix& A, const cmatrix& B) {
 
   const cmatrix D = cmatrix(m) - A22 * B11;
   const cmatrix R = A21 | (A22 * B12);
-  const cmatrix Z = R / D;
+  const cmatrix Z = R.solve(D, nullptr);   // quietly: a join says nothing per frequency
   // A singular junction (a loop gain of 1 between the facing reflections) leaves the
   // right-hand side unsolved; the residual shows it, and the caller gets no matrix.
   if (Z.Rows() != m || !allFinite(Z)) return {};
