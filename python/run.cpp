@@ -4,6 +4,7 @@
 #include <pybind11/stl.h>
 
 #include <algorithm>
+#include <map>
 #include <cctype>
 #include <regex>
 #include <sstream>
@@ -11,6 +12,7 @@
 #include "MemoryText.h"
 #include "brevo.h"
 #include "entry.h"
+#include "presets.h"
 #include "stages.h"
 
 namespace brevo_python {
@@ -175,13 +177,44 @@ void checkSetting(const std::string& name, const py::handle value) {
                                             : "a number is needed (a float, an int or a text such as '25.78125G')"));
 }
 
-// The keywords, their defaults and the starter's notes, for run's documentation.
+// The unit (or the form of the value) of every setting of the analysis; the COM keywords
+// carry theirs in the preset reader's table.
+const std::map<std::string, std::string, std::less<>> kUnits = {
+    {"input_ports", "two hexadecimal port digits"}, {"output_ports", "two hexadecimal port digits"},
+    {"limit_range", "0, 1 or 2"}, {"PAM", "levels"}, {"data_rate", "Bd"}, {"baud_rate", "Bd"},
+    {"Sparameters", "file name [inP inM outP outM]"}, {"Thru", "file name [inP inM outP outM]"},
+    {"NEXT", "file name [inP inM outP outM]"}, {"FEXT", "file name [inP inM outP outM]"},
+    {"save_file", "file name base"}, {"results", "file name"}, {"log", "file name"}, {"signal", "V peak"},
+    {"tx_rise", "s, or UI when 1 ms or more"}, {"tx_near_rise", "s, or UI when 1 ms or more"},
+    {"tx_far_rise", "s, or UI when 1 ms or more"}, {"rx_rise", "s, or UI when 1 ms or more"},
+    {"tx_bandwidth", "Hz, or a fraction of the rate when 100 or less"},
+    {"tx_near_bandwidth", "Hz, or a fraction of the rate when 100 or less"},
+    {"tx_far_bandwidth", "Hz, or a fraction of the rate when 100 or less"},
+    {"rx_bandwidth", "Hz, or a fraction of the rate when 100 or less"}, {"NEXT_amp", "V peak"},
+    {"target_BER", "errors per bit, between 0 and 0.5"}, {"g0Tx", "reflection coefficient at DC"},
+    {"g0Rx", "reflection coefficient at DC"}, {"Tx_resistance_error", "fraction, or ohm when above 1"},
+    {"Rx_resistance_error", "fraction, or ohm when above 1"},
+    {"pTx", "Hz, or a fraction of the rate between 0.1 and 10"}, {"pRx", "Hz, or a fraction of the rate between 0.1 and 10"},
+    {"implementation_noise_factor", "fraction of the signal"}, {"implementation_gain_factor", "fraction"},
+    {"DFE_length", "UI"}, {"N_DFE", "UI"}, {"E_DFE", "fraction"}, {"oversample", "samples per UI"},
+    {"slicer_allowance", "V peak"}, {"a4_limit", "1/Hz^2"}, {"summary", "file name"}, {"strict", "0 or 1"},
+    {"touchstone_reader", "standard or long-standing"}, {"com", "preset name or file"}};
+
+std::string unitOf(const std::string& name) {
+  if (const auto u = kUnits.find(name); u != kUnits.end()) return u->second;
+  for (const brevo::com::PresetKeyword& k : brevo::com::presetKeywords())
+    if (name == k.name) return *k.unit ? k.unit : k.takes;
+  return "-";
+}
+
+// The keywords, their defaults, units and the starter's notes, for run's documentation.
 std::string keywordHelp() {
-  std::string text = "\n\nSettings (keyword, type, default as the starter control file writes it, with the starter's note "
-                     "and its unit where it names one; engineering suffixes a f p n u m k meg g t apply to numbers):\n";
+  std::string text = "\n\nSettings (keyword, type, default as the starter control file writes it, [unit or form], "
+                     "the starter's note; engineering suffixes a f p n u m k meg g t apply to numbers):\n";
   for (const Keyword& k : keywords()) {
     const char* type = k.type == 's' ? "text" : k.type == 'i' ? "integer" : k.type == 'x' ? "hexadecimal" : "number";
-    text += "    " + k.name + " (" + type + ") = " + (k.given.empty() ? "''" : k.given) + (k.comment.empty() ? "" : "  # " + k.comment) + "\n";
+    text += "    " + k.name + " (" + type + ") = " + (k.given.empty() ? "''" : k.given) + " [" + unitOf(k.name) + "]" +
+            (k.comment.empty() ? "" : "  # " + k.comment) + "\n";
   }
   return text;
 }

@@ -136,5 +136,6 @@ def test_check_raises_on_failure_or_warning_and_help_lists_every_setting(lane):
         assert caught.value.result.status == status and "no_such" in str(caught.value)
     doc = brevo.run.__doc__
     for keyword in brevo.run("nrz.cf").record["keywords"]:
-        assert re.search(r"^    %s \(\w+\) = \S" % keyword, doc, re.M), keyword
-    assert "baud_rate (number) = 25.78125G" in doc and "input_ports (hexadecimal) = 13" in doc
+        assert re.search(r"^    %s \(\w+\) = \S+ \[[^]]+\]" % keyword, doc, re.M), keyword
+    assert "baud_rate (number) = 25.78125G [Bd]" in doc and "input_ports (hexadecimal) = 13 [" in doc
+    assert "signal (number) = 400m [V peak]" in doc and "N_DFE (number) = 8.0 [UI]" in doc
