@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "TouchstoneCore.h"
+#include "channelModel.h"
 #include "TouchstoneStandard.h"
 #include "com.h"
 #include "equal.h"
@@ -72,9 +73,8 @@ struct ThruPoints {
   std::vector<std::complex<double>> fitSdd21;              // loss fit
   std::vector<double> thruPower;    // |Sdd21|^2, loss fit
   std::vector<double> xtalkPower;   // sum over aggressors of |X|^2, crosstalk
-  // The factors of the noise weight at every point: the one-UI pulse spectrum, the
-  // receiver's filter and the thru's transmitter filter (loss fit).
-  std::vector<double> pulseSpectrum, rxFilter, txFilter;
+  // The weights at the thru's points, with the thru's transmitter filter (loss fit).
+  GridWeights weights;
   std::complex<double> fitCoef[4] = {};   // a0, a1, a2, a4
   double nyquistFitGain = 0;
   // The point below which more than half the ILD noise power lies; 0 when none does.

@@ -3,6 +3,7 @@
 // relation between bit error ratio and Q.
 #include "channelModel.h"
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 #include <limits>
@@ -35,6 +36,29 @@ double dibitWeight(double f, double T) {
 
 double butterworth(int n, double f, double t) {
   return 1.0 / std::sqrt(1.0 + std::pow(f * t, static_cast<double>(2 * n)));
+}
+
+GridWeights gridWeights(std::span<const double> freq, double UI, double rxTau, double txTau) {
+  GridWeights w;
+  w.freq.assign(freq.begin(), freq.end());
+  w.UI = UI, w.rxTau = rxTau, w.txTau = txTau;
+  w.pulse.reserve(freq.size()), w.rx.reserve(freq.size()), w.tx.reserve(freq.size());
+  for (const double f : freq) {
+    w.pulse.push_back(pulseWeight(f, UI));
+    w.rx.push_back(butterworth(4, f, rxTau));
+    w.tx.push_back(butterworth(2, f, txTau));
+  }
+  return w;
+}
+
+bool GridWeights::isFor(std::span<const double> f, double ui, double rTau, double tTau) const {
+  return UI == ui && rxTau == rTau && txTau == tTau && std::equal(f.begin(), f.end(), freq.begin(), freq.end());
+}
+
+double integrationWidth(std::span<const double> freq, std::size_t i, FirstPoint rule) {
+  if (i > 0) return freq[i + 1] - freq[i - 1];
+  const double w = 2 * freq[0];
+  return w == 0 && rule == FirstPoint::halfNextAtZero && freq.size() > 1 ? 0.5 * freq[1] : w;
 }
 
 // g0 at DC, rising to 1 well above the corner p; about 3 dB return loss at p.

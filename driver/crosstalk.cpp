@@ -28,48 +28,22 @@ constexpr std::array<KindRule, 7> kKindRules{{{"NEXT", 'N'},
 
 enum class List { thru, next, fext };
 
-// The weights of an aggressor's transfer at its points: the one-UI pulse spectrum and
-// the receiver and transmitter filters. They depend only on the frequencies and the
-// kind's transmitter filter, so aggressors measured on the same points (the usual
-// case) share one table per kind instead of each evaluating them again.
-struct Weights {
-  std::vector<double> freq, pulse, rx, tx;
-  double txTau = 0;
-};
-
-const Weights& weightsFor(std::vector<Weights>& tables, const Sparams& set, const RunState& rs,
-                          double txTau) {
+// The weights of an aggressor's transfer at its points. They depend only on the
+// frequencies and the kind's transmitter filter, so aggressors measured on the same
+// points (the usual case) share one table per kind instead of each evaluating them again.
+const GridWeights& weightsFor(std::vector<GridWeights>& tables, const Sparams& set, const RunState& rs,
+                              double txTau) {
+  const std::vector<double> freq = pointFrequencies(set);
   const Derived& d = rs.derived;
-  const int n = set.Fcount();
-  auto same = [&](const Weights& w) {
-    if (w.txTau != txTau || static_cast<int>(w.freq.size()) != n) return false;
-    for (int i = 0; i < n; ++i)
-      if (w.freq[i] != set.Freq(i)) return false;
-    return true;
-  };
-  for (const Weights& w : tables)
-    if (same(w)) return w;
+  for (const GridWeights& w : tables)
+    if (w.isFor(freq, d.UI, d.rxTau, txTau)) return w;
   if (tables.size() >= 4) tables.erase(tables.begin());   // a few grids at a time
-  Weights& w = tables.emplace_back();
-  w.txTau = txTau;
-  // On the thru's frequencies the pulse spectrum and the receiver filter are the loss
-  // fit's (the same numbers), and the transmitter filter too when its corner is the thru's.
-  const ThruPoints& p = rs.points;
-  bool thruGrid = n == rs.thru.Fcount() && p.pulseSpectrum.size() == static_cast<std::size_t>(n);
-  for (int i = 0; thruGrid && i < n; ++i) thruGrid = set.Freq(i) == rs.thru.Freq(i);
-  for (int i = 0; i < n; ++i) {
-    const double f = set.Freq(i);
-    w.freq.push_back(f);
-    w.pulse.push_back(thruGrid ? p.pulseSpectrum[i] : pulseWeight(f, d.UI));
-    w.rx.push_back(thruGrid ? p.rxFilter[i] : butterworth(4, f, d.rxTau));
-    w.tx.push_back(thruGrid && txTau == d.txTau ? p.txFilter[i] : butterworth(2, f, txTau));
-  }
-  return w;
+  return tables.emplace_back(weightsOn(rs, freq, txTau));
 }
 
 // One aggressor read and integrated: its ICN line, its entry in the budget and its share
 // of the per-point coupled power. Returns why it was skipped, or nothing.
-std::string addAggressor(RunState& rs, channelLine& entry, char kind, std::vector<Weights>& tables) {
+std::string addAggressor(RunState& rs, channelLine& entry, char kind, std::vector<GridWeights>& tables) {
   const Settings& s = rs.settings;
   const Derived& d = rs.derived;
   std::string error;
@@ -116,13 +90,12 @@ std::string addAggressor(RunState& rs, channelLine& entry, char kind, std::vecto
     xtalkPower[i] += std::abs(X[i] * X[i]);
 
   const double txTau = kind == 'N' ? d.nearTau : d.farTau;
-  const Weights& w = weightsFor(tables, rs.xtalk, rs, txTau);
+  const GridWeights& w = weightsFor(tables, rs.xtalk, rs, txTau);
   double sum = 0;
   for (int i = 0; i == 0 || i + 1 < m; ++i) {   // point 0 always, the last never (unless alone)
-    const double f = rs.xtalk.Freq(i);
     const std::complex<double> y = X[i] * w.pulse[i] * w.rx[i] * w.tx[i];
-    // No special case at 0 Hz: a first point at 0 Hz gets no weight.
-    const double width = i == 0 ? 2 * f : rs.xtalk.Freq(i + 1) - rs.xtalk.Freq(i - 1);
+    // A first point at 0 Hz gets no weight.
+    const double width = integrationWidth(w.freq, i, FirstPoint::band);
     sum += std::abs(y * y) * width;
   }
   const double amplitude = kind == 'N' ? s.NEXT_amp : s.signal;
@@ -174,7 +147,7 @@ void crosstalk(RunState& rs) {
   n.totalNoisePower = n.throughNoisePower;
   rs.points.xtalkPower.assign(rs.points.thruPower.size(), 0.0);
   int index = 0;
-  std::vector<Weights> tables;
+  std::vector<GridWeights> tables;
   const struct {
     List list;
     std::vector<channelLine>* entries;

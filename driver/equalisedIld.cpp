@@ -126,6 +126,7 @@ PeriodInputs thruOnGrid(RunState& rs, const UniformGrid& g, bool dfe) {
   const Column pm = inM != 0 ? rs.thru.Values(grid, inP, outM, 2) : Column();
   const Column mp = inM != 0 ? rs.thru.Values(grid, inM, outP, 2) : Column();
   const Column mm = inM != 0 ? rs.thru.Values(grid, inM, outM, 2) : Column();
+  const GridWeights weights = dfe ? weightsOn(rs, grid, rs.derived.txTau) : GridWeights();
   for (int m = 0; m < g.nF; ++m) {
     const double f = grid[static_cast<std::size_t>(m)];
     const auto k = static_cast<std::size_t>(m);
@@ -156,7 +157,7 @@ PeriodInputs thruOnGrid(RunState& rs, const UniformGrid& g, bool dfe) {
     // Factor 2: the one-sided sum stands for the full transform. The measured spectrum
     // G*T is left out while the others are finite: the period sums then form its pulse
     // as the fitted pulse plus the deviation's.
-    const double G = 2 * noiseWeight(rs, m, f);
+    const double G = 2 * weights.noise(k);
     const std::complex<double> cI = G * ild, cF = G * F, cT = G * T;
     in.ildRe.push_back(cI.real()), in.ildIm.push_back(cI.imag());
     in.fitRe.push_back(cF.real()), in.fitIm.push_back(cF.imag());

@@ -9,45 +9,16 @@
 #include "fit0124Function.h"
 #include "stages.h"
 
-double filterWeight(const Derived& d, double f, double txTau) {
-  return butterworth(4, f, d.rxTau) * butterworth(2, f, txTau);
+std::vector<double> pointFrequencies(const Sparams& set) {
+  std::vector<double> f(static_cast<std::size_t>(set.Fcount()));
+  for (std::size_t i = 0; i < f.size(); ++i) f[i] = set.Freq(static_cast<int>(i));
+  return f;
 }
 
-double noiseWeight(const RunState& rs, double f) {
+GridWeights weightsOn(const RunState& rs, std::span<const double> freq, double txTau) {
   const Derived& d = rs.derived;
-  return pulseWeight(f, d.UI) * butterworth(4, f, d.rxTau) * butterworth(2, f, d.txTau);
-}
-
-namespace {
-
-bool haveFactors(const RunState& rs, int i, double f) {
-  const ThruPoints& p = rs.points;
-  return i >= 0 && static_cast<std::size_t>(i) < p.pulseSpectrum.size() && rs.thru.Freq(i) == f;
-}
-
-}  // namespace
-
-double filterWeight(const RunState& rs, int i, double f) {
-  if (!haveFactors(rs, i, f)) return filterWeight(rs.derived, f, rs.derived.txTau);
-  return rs.points.rxFilter[i] * rs.points.txFilter[i];
-}
-
-double pulseWeight(const RunState& rs, int i, double f) {
-  return haveFactors(rs, i, f) ? rs.points.pulseSpectrum[i] : pulseWeight(f, rs.derived.UI);
-}
-
-double noiseWeight(const RunState& rs, int i, double f) {
-  if (!haveFactors(rs, i, f)) return noiseWeight(rs, f);
-  const ThruPoints& p = rs.points;
-  return p.pulseSpectrum[i] * p.rxFilter[i] * p.txFilter[i];
-}
-
-double integrationWidth(const Sparams& set, int i) {
-  if (i == 0) {
-    const double w = 2 * set.Freq(0);
-    return w == 0 ? 0.5 * set.Freq(1) : w;
-  }
-  return set.Freq(i + 1) - set.Freq(i - 1);
+  if (rs.points.weights.isFor(freq, d.UI, d.rxTau, txTau)) return rs.points.weights;
+  return gridWeights(freq, d.UI, d.rxTau, txTau);
 }
 
 namespace {
@@ -76,13 +47,7 @@ FitData prepareFit(RunState& rs) {
               std::vector<std::complex<double>>(n)};
   p.thruPower.assign(n, 0.0);
   const Derived& d = rs.derived;
-  p.pulseSpectrum.resize(n), p.rxFilter.resize(n), p.txFilter.resize(n);
-  for (int i = 0; i < n; ++i) {
-    const double f = rs.thru.Freq(i);
-    p.pulseSpectrum[i] = pulseWeight(f, d.UI);
-    p.rxFilter[i] = butterworth(4, f, d.rxTau);
-    p.txFilter[i] = butterworth(2, f, d.txTau);
-  }
+  p.weights = gridWeights(pointFrequencies(rs.thru), d.UI, d.rxTau, d.txTau);
   const int limit = rs.settings.limit_range;
   const double rxTau = rs.derived.rxTau;
   double reference = 0;
@@ -95,7 +60,7 @@ FitData prepareFit(RunState& rs) {
     // shapes that by the noise weight, the hard limit leaves out every point above
     // the receiver bandwidth (none when the receiver is unlimited, rxTau 0).
     fit.weight[i] = s;
-    if (limit == 1) fit.weight[i] *= noiseWeight(rs, i, f);
+    if (limit == 1) fit.weight[i] *= p.weights.noise(i);
     if (limit == 2 && f * rxTau > 1) fit.weight[i] = 0;
     std::complex<double> v = principalLog(s);
     if (i > 0) v.imag(unwrapPhase(v.imag(), reference));
@@ -139,8 +104,8 @@ void fitThru(RunState& rs) {
   double ild = 0, tx = 0, rx = 0, txRx = 0;
   for (int i = 0; i + 1 < n; ++i) {
     const double f = data.freq[i];
-    const double h = noiseWeight(rs, i, f);
-    const double w = integrationWidth(rs.thru, i);
+    const double h = p.weights.noise(i);
+    const double w = integrationWidth(p.weights.freq, i, FirstPoint::halfNextAtZero);
     const std::complex<double> s21 = p.Sdd21[i];
     const std::complex<double> dev = s21 - p.fitSdd21[i];
     ild += std::abs(dev * dev * h * h) * w;

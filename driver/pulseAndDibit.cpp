@@ -120,9 +120,9 @@ ShortWaveforms shortPulseSums(const RunState& rs) {
   ShortInputs in;
   for (int k = 1; k + 1 < n; ++k) {   // the first and the last point take no part
     const double f = rs.thru.Freq(k);
-    const double filters = filterWeight(rs, k, f);
-    const double width = (rs.thru.Freq(k + 1) - rs.thru.Freq(k - 1)) * UI;
-    const double pw = pulseWeight(rs, k, f) * filters * width;
+    const double filters = p.weights.filters(k);
+    const double width = integrationWidth(p.weights.freq, k, FirstPoint::band) * UI;
+    const double pw = p.weights.pulse[k] * filters * width;
     const double dw = dibitWeight(f, UI) * filters * width;
     // One exponential per frequency and phasor (the step phasor only off an even grid).
     const std::complex<double> e2 = std::exp(std::complex<double>(0, kTwoPi * f * (delay - kLeadUI * UI)));

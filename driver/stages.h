@@ -121,22 +121,11 @@ ReadChannel readChannel(const std::string& name, TouchstoneReaders readers = Tou
 // status 1.
 int noThru(RunState& rs);
 
-// The fourth-order receiver filter times a second-order transmitter filter (corner
-// 1/txTau) at f.
-double filterWeight(const Derived& d, double f, double txTau);
-// Noise weight of the through channel at f: the one-UI pulse spectrum through the
-// filters of the through channel's transmitter and the receiver, multiplied in that
-// order (the crosstalk keeps tables of the same three factors, one per aggressor grid).
-double noiseWeight(const RunState& rs, double f);
-// The same two at thru point i, whose frequency is f, from the factors the loss fit
-// keeps (the same numbers, without taking a sine and two powers again); computed as
-// above where the point is not the thru's or the factors are not there.
-double filterWeight(const RunState& rs, int i, double f);
-double noiseWeight(const RunState& rs, int i, double f);
-double pulseWeight(const RunState& rs, int i, double f);   // the one-UI pulse spectrum alone
-// Width that thru point i stands for in the noise sums, hertz: 2*f0 for the first
-// point (0.5*f1 when f0 is 0 Hz), f(i+1) - f(i-1) for the others; the last has none.
-double integrationWidth(const Sparams& set, int i);
+// The frequencies of a set's points, hertz.
+std::vector<double> pointFrequencies(const Sparams& set);
+// The weights of a grid with the run's pulse and receiver and the transmitter filter of
+// corner 1/txTau: the thru's own table when the grid and the filter are the thru's.
+GridWeights weightsOn(const RunState& rs, std::span<const double> freq, double txTau);
 
 // The short waveforms of the pulse stage: 701 samples from 5 UI before the channel
 // delay to 30 UI after it, for a unit transmit amplitude.
