@@ -28,7 +28,7 @@
 #include "cpuTime.h"
 #include "TouchstoneCore.h"
 #include "TouchstoneStandard.h"
-#include "detail/FileText.h"
+#include "FileText.h"
 
 namespace {
 
@@ -80,9 +80,9 @@ bool fromCharsPass(std::string_view text, int ports, Yardstick& y) {
   const std::size_t record = 1 + 2 * static_cast<std::size_t>(ports) * static_cast<std::size_t>(ports);
   const std::size_t room = text.size() / 2;   // no number is shorter than a digit and a blank
   if constexpr (Polar)
-    touchstone_detail::reserveOnHugePages(y.values, room / 2);
+    brevo::io::reserveOnHugePages(y.values, room / 2);
   else
-    touchstone_detail::reserveOnHugePages(y.numbers, room);
+    brevo::io::reserveOnHugePages(y.numbers, room);
   y.freq.reserve(room / record + 1);
   const char* p = text.data();
   const char* const e = p + text.size();
@@ -150,7 +150,7 @@ int readOnce(const std::string& mode, const std::string& path) {
     Yardstick y;
     bool ok;
     {
-      const touchstone_detail::FileText contents(fd);
+      const brevo::io::FileText contents(fd);
       close(fd);
       ok = mode == "polar" ? fromCharsPass<true>(contents.text(), portsOf(path), y)
                            : fromCharsPass<false>(contents.text(), portsOf(path), y);

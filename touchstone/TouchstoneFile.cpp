@@ -9,7 +9,7 @@
 #include <new>
 
 #include "TouchstoneStandard.h"
-#include "detail/FileText.h"
+#include "FileText.h"
 
 namespace {
 
@@ -162,7 +162,7 @@ TouchstoneReading readTouchstoneFile(const std::string& path, const TouchstoneRe
     return r;
   }
   try {
-    const touchstone_detail::FileText contents(fd);
+    const brevo::io::FileText contents(fd);
     close(fd);
     fd = -1;
     const std::string_view text = contents.text();

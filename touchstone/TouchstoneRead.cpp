@@ -9,7 +9,7 @@
 // fills one block allocated at its final size.
 #include "TouchstoneCore.h"
 #include "detail/Digits.h"
-#include "detail/FileText.h"
+#include "FileText.h"
 
 #include <array>
 #include <bit>
@@ -401,7 +401,7 @@ long long floorSqrt(long long p) {
 template <typename T>
 std::shared_ptr<std::vector<T>> reserved(std::size_t n) {
   auto v = std::make_shared<std::vector<T>>();
-  touchstone_detail::reserveOnHugePages(*v, n);
+  brevo::io::reserveOnHugePages(*v, n);
   return v;
 }
 
@@ -651,7 +651,7 @@ bool readInOnePass(LineCutter& lines, const char* limit, double unit, Comments& 
         const long long estimate = std::min<long long>((limit - b) / (b - firstRecord) + 2, INT_MAX);
         if (!tooLarge(estimate, ports)) {
           freq.reserve(static_cast<std::size_t>(estimate));
-          touchstone_detail::reserveOnHugePages(data, static_cast<std::size_t>(estimate * ports * ports));
+          brevo::io::reserveOnHugePages(data, static_cast<std::size_t>(estimate * ports * ports));
         }
       } else if (values != perRecord) {
         return false;

@@ -18,7 +18,7 @@
 
 #include "cmatrix.h"
 #include "detail/Digits.h"
-#include "detail/FileText.h"
+#include "FileText.h"
 
 using complex = std::complex<double>;
 
@@ -761,7 +761,7 @@ class Reader {
                                                            kMaxEntries / (static_cast<std::size_t>(ports_) * ports_));
           try {
             freq_.reserve(estimate + 1);
-            touchstone_detail::reserveOnHugePages(entries_, (estimate + 1) * static_cast<std::size_t>(ports_) *
+            brevo::io::reserveOnHugePages(entries_, (estimate + 1) * static_cast<std::size_t>(ports_) *
                                                                 static_cast<std::size_t>(ports_));
           } catch (const std::bad_alloc&) {
           }
@@ -1049,7 +1049,7 @@ class Reader {
     const bool store = points <= kMaxEntries / n2 && needed / 2 <= text_.size() - pos_ + 1;
     if (store) {
       freq_.reserve(points);
-      touchstone_detail::reserveOnHugePages(entries_, points * n2);
+      brevo::io::reserveOnHugePages(entries_, points * n2);
     }
     std::size_t counted = 0;
     int problemLine = 0;

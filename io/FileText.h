@@ -1,4 +1,4 @@
-// The whole of a file's bytes in memory, for the readers of this library (not installed).
+// The whole of a file's bytes in memory, for the readers (not installed).
 #pragma once
 
 #include <fcntl.h>
@@ -13,7 +13,7 @@
 #include <vector>
 #include <cstdint>
 
-namespace touchstone_detail {
+namespace brevo::io {
 
 // The whole file in memory; one buffer serves all three passes. A large regular file is
 // read into one anonymous mapping of its size, advised onto huge pages (faulting in tens
@@ -106,4 +106,4 @@ void reserveOnHugePages(std::vector<T>& v, std::size_t n) {
 #endif
 }
 
-}  // namespace touchstone_detail
+}  // namespace brevo::io
