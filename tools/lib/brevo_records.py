@@ -8,7 +8,8 @@ quantity {"value": v, "unit": u}.
 import json, math, os, re, sys
 
 __all__ = ["project_version", "logical_dir", "logical_path", "read_record", "get", "finite", "read_cases",
-           "split_case", "number", "summary_columns", "summary_row", "case_sets_com", "COM_COLUMNS"]
+           "split_case", "number", "summary_columns", "summary_row", "case_sets_com", "COM_COLUMNS",
+           "TEXT_COLUMNS"]
 
 
 def project_version(version, script):
@@ -137,6 +138,8 @@ BASE_COLUMNS = ["run", "control", "arguments", "status", "nyquist_gain_dB", "pea
 # With com in the sweep: the worst package case's COM, the verdict, which case that is
 # and its equaliser (taps joined by ";").
 COM_COLUMNS = ["COM_dB", "COM_verdict", "COM_case", "COM_tx_taps", "COM_gDC_dB", "COM_gDC2_dB", "COM_dfe_taps"]
+# The columns after the first figure that hold words, not one number.
+TEXT_COLUMNS = {"aggressor_icn_mV", "flipped", "COM_verdict", "COM_tx_taps", "COM_dfe_taps"}
 
 
 def summary_columns(with_com):
