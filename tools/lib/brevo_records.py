@@ -191,7 +191,7 @@ def com_cells(com):
     if not isinstance(com, dict):
         return [""] * len(COM_COLUMNS)
     if not com.get("available") or not com.get("cases"):
-        return ["unavailable"] + [""] * (len(COM_COLUMNS) - 1)
+        return ["", "unavailable"] + [""] * (len(COM_COLUMNS) - 2)
     cases = com["cases"]
     worst = min(range(len(cases)), key=lambda k: (finite(cases[k].get("COM")) is None,
                                                   finite(cases[k].get("COM")) or 0))
