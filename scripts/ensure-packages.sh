@@ -3,7 +3,7 @@
 # Extra package names given as arguments are ensured too.
 set -euo pipefail
 packages=(g++ make cmake pkg-config liblapack-dev libblas-dev libfftw3-dev libgtest-dev libgmock-dev libbenchmark-dev
-          nlohmann-json3-dev gnuplot-nox parallel python3 chromium libjs-dygraphs
+          nlohmann-json3-dev parallel python3 chromium libjs-dygraphs
           openssh-server openssh-client rsync
           pybind11-dev python3-dev python3-numpy python3-pytest python3-matplotlib python3-scikit-rf "$@")
 missing=()

@@ -3,7 +3,7 @@
 # headless Chromium screenshot of brevo-report's page of the demo run (nrz.cf), and
 # doc/nrz_run_pulse.png, brevo-plot's pulse picture of save.cf's side files.
 # Usage: scripts/regenerate-pictures.sh [build folder]   (default: build, built first
-# when brevo-report or Brevo is missing). Needs chromium and gnuplot (ensure-packages.sh).
+# when brevo-report or Brevo is missing). Needs chromium and matplotlib (ensure-packages.sh).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build}

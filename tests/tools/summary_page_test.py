@@ -4,9 +4,13 @@
 Also at a phone's width (400 px): no sideways scrolling of the page, every row one line
 high, the results' columns before the inputs', every axis title with its unit and its
 ticks apart from it and from each other.
-usage: summary_page_test.py BREVO_SWEEP BREVO_REPORT BREVO EXAMPLES_DIR
+With COM in the sweep (the calibration set of CHANNELS_DIR/com, skipped with a message
+when absent): COM and its verdict right after the status, the rows in the order of
+summary.csv's COM figures (lowest first, runs without COM last, in run order), the COM
+heading marked as the sorted one and exactly the rows whose verdict is fail marked.
+usage: summary_page_test.py BREVO_SWEEP BREVO_REPORT BREVO EXAMPLES_DIR [CHANNELS_DIR]
 """
-import csv, json, os, shutil, subprocess, sys, tempfile
+import csv, json, os, re, shutil, subprocess, sys, tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from report_pages_test import Browser, console_errors, DEADLINE   # the pipe to the browser
@@ -114,10 +118,44 @@ def main():
         check(c.get("log") == (name == "ber"), "chart %s: log axis %s" % (name, c.get("log")))
     by_sn = sorted(table, key=lambda r: (sn[r["run"]] is None, sn[r["run"]] or 0))
     check(seen["sorted"] == ["run-" + r["run"] for r in by_sn], "sorted by S/N: %s" % seen["sorted"])
+    if len(sys.argv) > 5:
+        com_page(sweep, report, brevo, sys.argv[5], check)
     for f in failures:
         print("FAIL:", f)
     print("summary page: %d failures" % len(failures))
     return 1 if failures else 0
+
+
+def com_page(sweep, report, brevo, channels, check):
+    """The sweep page with the COM columns, as written (the order and marks are the page's own)."""
+    lane = os.path.join(channels, "com", "example2_")
+    if not os.path.isfile(lane + "THRU.s4p"):
+        print("SKIP: the COM page: calibration channels absent from %s/com" % channels)
+        return
+    whole = "Thru=%sTHRU.s4p " % lane + " ".join("%s=%s%s.s4p" % (k[:4], lane, k) for k in
+                                                 ("NEXT1", "NEXT2", "NEXT3", "FEXT1", "FEXT2"))
+    with tempfile.TemporaryDirectory(prefix="brevo_summary_com_") as work:
+        open(os.path.join(work, "none.cf"), "w").write("# the channels come from the cases\n")
+        open(os.path.join(work, "cases.txt"), "w").write(   # a pass above a fail, none, unavailable
+            "Thru=%sTHRU.s4p com=kr4\n%s com=kr4 com_pass_threshold=4\n%s\n%s com=kr5\n" % (lane, whole, whole, whole))
+        out = os.path.join(work, "out")
+        run = subprocess.run([sweep, "out=" + out, "report=yes", "jobs=2", "progress=none", "exe=" + brevo,
+                              "cases=" + os.path.join(work, "cases.txt"), os.path.join(work, "none.cf")],
+                             env=dict(os.environ, BREVO_REPORT=report), capture_output=True, timeout=10 * DEADLINE)
+        check(run.returncode == 0, "COM sweep: status %d, stderr %r" % (run.returncode, run.stderr[-500:]))
+        table = list(csv.DictReader(open(os.path.join(out, "summary.csv")).read().splitlines()))
+        page = open(os.path.join(out, "summary.html")).read()
+    verdicts = [r["COM_verdict"] for r in table]
+    check(verdicts == ["pass", "fail", "", "unavailable"], "COM verdicts %s" % verdicts)
+    heads = re.findall(r"<th( aria-sort=\"ascending\")?>([^<]*)</th>", page)
+    check([h for _, h in heads[:4]] == ["run", "status", "COM_dB", "COM_verdict"], "headings %s" % heads[:4])
+    check([h for s, h in heads if s] == ["COM_dB"], "sorted headings %s" % [h for s, h in heads if s])
+    rows = re.findall(r'<tr id="run-([0-9]+)"(?: class="([^"]*)")?>', page)
+    com = lambda r: float(r["COM_dB"]) if r["COM_dB"] else None
+    order = sorted(table, key=lambda r: (com(r) is None, com(r) or 0))
+    check([run for run, _ in rows] == [r["run"] for r in order], "rows in the order %s" % rows)
+    marked = {run for run, classes in rows if "comfail" in classes.split()}
+    check(marked == {r["run"] for r in table if r["COM_verdict"] == "fail"}, "COM fail marked on %s" % marked)
 
 
 if __name__ == "__main__":

@@ -262,13 +262,16 @@ TEST(Examples, RegenerationGivesTheCommittedBytes) {
   }
 }
 
-// What gnuplot itself prints after drawing a picture from the commands brevo-plot kept.
-std::string gnuplotPrint(const std::string& script, const std::string& after) {
-  return run(command("gnuplot", {"-e", "load '" + script + "'; set print '-'; " + after})).out;
+// A Python expression over FIGURE, what a picture brevo-plot kept the program of shows.
+std::string figurePrint(const std::string& script, const std::string& expression) {
+  return run(command("/usr/bin/python3", {"-c", "import runpy, sys; F = runpy.run_path(sys.argv[1], run_name='probe')"
+                                                "['FIGURE']; print(eval(sys.argv[2]))", script, expression})).out;
 }
 
+bool haveMatplotlib() { return run("/usr/bin/python3 -c 'import matplotlib'").status == 0; }
+
 TEST(Plot, PicturesTakeTheirSettingsFromTheRun) {
-  if (!onPath("gnuplot")) GTEST_SKIP() << "gnuplot is not installed (Debian gnuplot-nox)";
+  if (!haveMatplotlib()) GTEST_SKIP() << "matplotlib is not installed (Debian python3-matplotlib)";
   Scratch dir;
   const std::string ex = kSource + "/examples/", plot = kSource + "/tools/brevo-plot";
   // The example lane is 30 cm of stripline with er 3.7: its delay is 0.3 m * sqrt(3.7) / c,
@@ -287,19 +290,14 @@ TEST(Plot, PicturesTakeTheirSettingsFromTheRun) {
       EXPECT_GT(bytes.size(), 1000u) << png;
       EXPECT_EQ(bytes.substr(0, 8), std::string("\x89PNG\r\n\x1a\n", 8)) << png;
     }
-    const std::string peak = gnuplotPrint(dir / "run_pulse.gp", "set table $t; replot; unset table; "
-                                          "stats $t index 0 using 1:2 nooutput; print STATS_pos_max_y");
+    const std::string peak = figurePrint(dir / "run_pulse.py", "max(zip(F['panels'][0]['curves'][0]['y'], "
+                                                               "F['panels'][0]['curves'][0]['x']))[1]");
     EXPECT_NEAR(std::stod(peak), delay * rate + 0.5, 1.5) << "pulse peak in UI";
     // Every axis names its unit: each label holds one in parentheses.
-    for (const char* gp : {"run_pulse.gp", "run_loss.gp", "run_period.gp"}) {
-      std::istringstream commands(readFile(dir / gp));
-      for (std::string l; std::getline(commands, l, ';');)
-        if (const auto at = l.find("set ylabel"); at != std::string::npos) {
-          EXPECT_NE(l.find('(', at), std::string::npos) << gp << ": " << l;
-        }
-    }
-    EXPECT_NE(readFile(dir / "run_pulse.gp").find("lane_thru.s4p (1,3 => 2,4), " + std::string(gbd) +
-                                                  " GBd, PAM2, N_DFE 12 UI'"), std::string::npos);
+    for (const char* py : {"run_pulse.py", "run_loss.py", "run_period.py"})
+      EXPECT_EQ(figurePrint(dir / py, "[p['ylabel'] for p in F['panels'] if '(' not in p['ylabel']]"), "[]\n") << py;
+    EXPECT_NE(readFile(dir / "run_pulse.py").find("lane_thru.s4p (1,3 => 2,4), " + std::string(gbd) +
+                                                  " GBd, PAM2, N_DFE 12 UI\""), std::string::npos);
     // The ILD axis (the loss picture's last panel) spans the ILD of the fitted band, from
     // the file's first point (the grid's 0 Hz is not one) to the receiver bandwidth, 0.75
     // times the rate here, and not the larger ILD outside it.
@@ -312,7 +310,7 @@ TEST(Plot, PicturesTakeTheirSettingsFromTheRun) {
       whole = std::max(whole, ild);
       if (f >= 25e6 && f <= 0.75 * rate) inBand = std::max(inBand, ild);
     }
-    const std::string axis = gnuplotPrint(dir / "run_loss.gp", "print GPVAL_Y_MIN, GPVAL_Y_MAX");
+    const std::string axis = figurePrint(dir / "run_loss.py", "'%r %r' % tuple(F['panels'][-1]['ylim'])");
     const double low = std::stod(axis), high = std::stod(axis.substr(axis.find(' ')));
     EXPECT_GE(std::max(-low, high), inBand);
     EXPECT_LE(std::max(-low, high), inBand * 1.2 + 1e-3);
@@ -321,13 +319,91 @@ TEST(Plot, PicturesTakeTheirSettingsFromTheRun) {
     fs::remove(dir / "run.json");
     r = run(command(plot, {"script=yes", dir / "run"}));
     ASSERT_EQ(r.status, 0) << r.err;
-    const std::string script = readFile(dir / "run_period.gp");
-    EXPECT_NE(script.find("'run, " + std::string(gbd) + " GBd'"), std::string::npos) << script;
+    const std::string script = readFile(dir / "run_period.py");
+    EXPECT_NE(script.find("\\nrun, " + std::string(gbd) + " GBd\""), std::string::npos) << script.substr(0, 400);
     EXPECT_EQ(script.find("N_DFE"), std::string::npos);
     EXPECT_EQ(script.find("PAM"), std::string::npos);
   }
   EXPECT_EQ(run(command(plot, {dir / "none"})).status, 1);
   EXPECT_EQ(run(command(plot, {"rate=fast", dir / "run"})).status, 2);
+}
+
+// The COM pictures from a record made by hand with the arrays of the COM block: a pulse
+// 4 samples a UI from -2 UI (cursor sample 8 at 0 UI, DFE taps from sample 12 to 20, so
+// 1 to 3 UI), a bathtub falling a decade of probability per 0.25 mV, so that DER0 1e-10
+// lies halfway between the points at 2 and 3 mV on the log axis. Without the arrays
+// (a record from before them) there is no picture.
+TEST(Plot, ComPicturesFromTheRecordArrays) {
+  if (!haveMatplotlib()) GTEST_SKIP() << "matplotlib is not installed (Debian python3-matplotlib)";
+  const std::string plot = kSource + "/tools/brevo-plot";
+  const std::string pulse = R"("pulse": {"samples_per_ui": 4, "first_ui": -2, "unequalised_mV": [0, 5, 20, 40, 50, 45,
+      30, 20, 12, 8, 5, 3, 2, 1, 0.5, 0.2, 0.1, 0, 0, 0, 0, 0], "equalised_mV": [0, 0, 1, 4, 10, 30, 60, 90, 100, 60, 20,
+      5, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0], "cursor_sample": 8, "dfe_span": [12, 20]})";
+  const std::string bathtub = R"("bathtub": {"amplitude_mV": [0, 1, 2, 3, 4], "probability": [1, 1e-4, 1e-8, 1e-12,
+      1e-16], "DER0": 1e-10})";
+  const std::string head = R"({"keywords": {}, "com": {"available": true, "COM": {"value": 3.5, "unit": "dB"},
+      "verdict": "pass", "cases": [{"COM": {"value": 3.5, "unit": "dB"}, "tx_taps": [0, 1, 0], "dfe_taps": [0.5])";
+  struct Row { const char* what; std::string record; int status; };
+  const Row rows[] = {{"the arrays", head + ", " + pulse + ", " + bathtub + "}]}}", 0},
+                      {"no arrays", head + "}]}}", 1}, {"no COM", R"({"keywords": {}, "com": null})", 1}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    Scratch dir;
+    std::ofstream(dir / "run.json") << row.record;
+    const Outcome r = run(command(plot, {"script=yes", dir / "run"}));
+    EXPECT_EQ(r.status, row.status) << r.err;
+    EXPECT_EQ(fs::exists(dir / "run_bathtub.png"), row.status == 0);
+    if (row.status != 0) continue;
+    for (const char* png : {"run_bathtub.png", "run_com_pulse.png"})
+      EXPECT_EQ(readFile(dir / png).substr(0, 8), std::string("\x89PNG\r\n\x1a\n", 8)) << png;
+    const std::string tub = dir / "run_bathtub.py", eq = dir / "run_com_pulse.py";
+    EXPECT_EQ(figurePrint(tub, "(F['panels'][0]['ylog'], F['panels'][0]['hlines'][0]['y'])"), "(True, 1e-10)\n");
+    EXPECT_NEAR(std::stod(figurePrint(tub, "F['panels'][0]['vlines'][0]['x']")), 2.5, 1e-12) << "Ani";
+    EXPECT_EQ(figurePrint(eq, "F['panels'][0]['vlines'][0]['x']"), "0.0\n") << "the cursor";
+    EXPECT_EQ(figurePrint(eq, "(F['panels'][0]['spans'][0]['from'], F['panels'][0]['spans'][0]['to'])"), "(1.0, 3.0)\n");
+    EXPECT_EQ(figurePrint(eq, "[c['y'][8] for c in F['panels'][0]['curves']] + [F['panels'][0]['curves'][1]['x'][8]]"),
+              "[12, 100, 0.0]\n") << "sample 8 of each pulse, at 0 UI";
+    for (const std::string& py : {tub, eq})
+      EXPECT_EQ(figurePrint(py, "[p['ylabel'] + p['xlabel'] for p in F['panels'] if p['xlabel'].count('(') + "
+                                "p['ylabel'].count('(') < 2]"), "[]\n") << py << ": axis titles without units";
+  }
+}
+
+// COM in a sweep over the calibration set: its columns after the others, the figures of
+// the whole run (4.295 dB package case 1, 3.653 dB case 2, so case 2 counts; Tx taps
+// -0.16 0.84 0 and gDC -12 dB), fail above a threshold of 4 dB, empty cells for a run
+// without com and "unavailable" for a preset that does not exist.
+TEST(Sweep, ComColumnsFollowTheOthers) {
+  if (!onPath("parallel")) GTEST_SKIP() << "GNU parallel is not installed (Debian parallel)";
+  const std::string set = std::string(BREVO_CHANNELS_DIR) + "/com/example2_";
+  if (!fs::exists(set + "THRU.s4p")) GTEST_SKIP() << "calibration channels absent from " << BREVO_CHANNELS_DIR << "/com";
+  Scratch dir;
+  std::ofstream(dir / "none.cf") << "# the channels come from the cases\n";
+  std::string lane = "Thru=" + set + "THRU.s4p";
+  for (const char* a : {"NEXT1", "NEXT2", "NEXT3"}) lane += " NEXT=" + set + a + ".s4p";
+  for (const char* a : {"FEXT1", "FEXT2"}) lane += " FEXT=" + set + a + ".s4p";
+  std::ofstream(dir / "cases.txt") << lane << " com=kr4\n" << lane << " com=kr4 com_pass_threshold=4\n"
+                                   << lane << "\n" << lane << " com=kr5\n";
+  const Outcome sweep = run(command(kSource + "/tools/brevo-sweep", {"jobs=2", "exe=" + kBrevo, "out=" + (dir / "out"),
+                                                                     "cases=" + (dir / "cases.txt"), dir / "none.cf"}));
+  EXPECT_EQ(sweep.status, 0) << sweep.err;
+  std::istringstream lines(readFile(dir / "out/summary.csv"));
+  std::vector<std::string> tails;   // each line from its warnings column on
+  for (std::string l; std::getline(lines, l);) {
+    std::size_t at = l.size();
+    for (int k = 0; k < 8 && at != std::string::npos; ++k) at = l.rfind(',', at - 1);
+    tails.push_back(at == std::string::npos ? l : l.substr(at + 1));
+  }
+  ASSERT_EQ(tails.size(), 5u);
+  EXPECT_EQ(tails[0], "warnings,COM_dB,COM_verdict,COM_case,COM_tx_taps,COM_gDC_dB,COM_gDC2_dB,COM_dfe_taps");
+  const char* expected[] = {"3.653,pass,2,-0.16;0.84;0,-12,,", "3.653,fail,2,-0.16;0.84;0,-12,,", ",,,,,,",
+                            ",unavailable,,,,,"};
+  for (int r = 1; r <= 4; ++r) {
+    const std::string& t = tails[r];
+    const std::string com = t.substr(t.find(',') + 1);
+    EXPECT_EQ(com.substr(0, std::string(expected[r - 1]).size()), expected[r - 1]) << "row " << r;
+    EXPECT_EQ(std::count(com.begin(), com.end(), ';'), r <= 2 ? 2 + 13 : 0) << "3 Tx taps and 14 DFE taps: " << com;
+  }
 }
 
 TEST(Sweep, EveryRunGetsARowAndFailuresKeepTheirStatus) {
