@@ -1,5 +1,6 @@
 // Loss fit of the through channel, its insertion-loss deviation (ILD) and the three
 // re-reflection noise sums, all integrated in one pass over the thru points.
+#include <algorithm>
 #include <cmath>
 #include <complex>
 #include <numbers>
@@ -13,6 +14,17 @@ std::vector<double> pointFrequencies(const Sparams& set) {
   std::vector<double> f(static_cast<std::size_t>(set.Fcount()));
   for (std::size_t i = 0; i < f.size(); ++i) f[i] = set.Freq(static_cast<int>(i));
   return f;
+}
+
+FittedBand fittedBand(const RunState& rs) {
+  FittedBand band;
+  const int n = rs.thru.Fcount();
+  if (n == 0) return band;
+  const int limit = rs.settings.limit_range;
+  band.from = rs.thru.Freq(0), band.to = rs.thru.Freq(n - 1);
+  if (limit == 2 && rs.derived.rxTau > 0) band.to = std::min(band.to, 1 / rs.derived.rxTau);
+  band.limit = limit == 1 ? "soft" : limit == 2 ? "hard" : "none";
+  return band;
 }
 
 GridWeights weightsOn(const RunState& rs, std::span<const double> freq, double txTau) {

@@ -15,8 +15,6 @@
 namespace {
 
 constexpr double kTwoPi = 2 * std::numbers::pi;
-constexpr double kSampleUI = 0.05;   // 20 samples per UI
-constexpr double kLeadUI = 5;        // the window starts 5 UI before the delay
 
 // Per-frequency coefficients of the three short sums and the phasor step E1. The start
 // phasors are folded into the coefficients (E2 for the pulses, E3 for the dibit), so

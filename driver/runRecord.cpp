@@ -116,10 +116,19 @@ json lossFit(const RunState& rs) {
     const std::complex<double> a = rs.points.fitCoef[k];
     fit[names[k]] = {{"re", number(a.real())}, {"im", number(a.imag())}, {"unit", units[k]}};
   }
+  const FittedBand band = fittedBand(rs);
+  fit["band"] = {{"from", quantity(band.from, "Hz")}, {"to", quantity(band.to, "Hz")}, {"limit", band.limit}};
   return fit;
 }
 
 // Every figure line of the report, null where the run ended before it; in report order.
+// The time axis of the short pulse, dibit and fitted pulse (the .wv1 columns).
+json shortWaveforms(const RunState& rs) {
+  const double ui = rs.derived.UI;
+  return {{"points", pulsePoints}, {"first", quantity(rs.pulse.groupDelay - kLeadUI * ui, "s")},
+          {"step", quantity(kSampleUI * ui, "s")}, {"first_UI_after_delay", -kLeadUI}, {"step_UI", kSampleUI}};
+}
+
 json figures(const RunState& rs, bool header, bool budget, bool merit) {
   const Settings& s = rs.settings;
   const NoiseBudget& n = rs.noise;
@@ -225,6 +234,7 @@ json record(const RunState& rs, const std::vector<std::pair<Stage, int>>& stages
     r["skipped"].push_back({{"file", a.name}, {"kind", kindName(a.kind)}, {"ports", ports(a.inP, a.inM, a.outP, a.outM)},
                             {"reason", a.reason}});
   r["loss_fit"] = done(Stage::fitThru) ? lossFit(rs) : json(nullptr);
+  r["short_waveforms"] = done(Stage::pulseAndDibit) ? shortWaveforms(rs) : json(nullptr);
   r["figures"] = figures(rs, done(Stage::deriveSettings), done(Stage::budget), done(Stage::figuresOfMerit));
   r["com"] = com(rs);
   r["warnings"] = rs.warnings;

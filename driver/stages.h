@@ -121,6 +121,15 @@ ReadChannel readChannel(const std::string& name, TouchstoneReaders readers = Tou
 // status 1.
 int noThru(RunState& rs);
 
+// The band the loss fit takes its points from, hertz: every thru point, or with the hard
+// limit (limit_range=2) those up to the receiver bandwidth; the soft limit (1) weights
+// them toward low frequencies. The record carries it for the pictures and pages.
+struct FittedBand {
+  double from = 0, to = 0;
+  const char* limit = "none";   // "none", "soft" or "hard"
+};
+FittedBand fittedBand(const RunState& rs);
+
 // The frequencies of a set's points, hertz.
 std::vector<double> pointFrequencies(const Sparams& set);
 // The weights of a grid with the run's pulse and receiver and the transmitter filter of
@@ -130,6 +139,8 @@ GridWeights weightsOn(const RunState& rs, std::span<const double> freq, double t
 // The short waveforms of the pulse stage: 701 samples from 5 UI before the channel
 // delay to 30 UI after it, for a unit transmit amplitude.
 inline constexpr int pulsePoints = 701;
+inline constexpr double kSampleUI = 0.05;   // 20 samples per UI
+inline constexpr double kLeadUI = 5;        // the window starts 5 UI before the delay
 struct ShortWaveforms {
   std::vector<double> pulse, dibit, fitPulse;
 };

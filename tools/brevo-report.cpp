@@ -165,12 +165,11 @@ json pageFacts(const RunState& rs) {
                 {"ndfe", plotted(s.N_DFE)}, {"nyquist_GHz", plotted(s.data_rate / 2e9)}};
   const int points = rs.thru.Fcount();
   if (points > 0) {
-    // The fit takes every thru point, or with the hard limit (limit_range=2) those up to
-    // the receiver bandwidth; the ILD that counts lies below the receiver bandwidth.
+    // The ILD that counts lies below the receiver bandwidth.
     const double first = rs.thru.Freq(0), last = rs.thru.Freq(points - 1);
     const double rx = rs.derived.rxTau > 0 ? 1 / rs.derived.rxTau : last;
-    const double fitEnd = s.limit_range == 2 ? std::min(last, rx) : last;
-    facts["fit_band_GHz"] = {plotted(first / 1e9), plotted(fitEnd / 1e9)};
+    const FittedBand band = fittedBand(rs);
+    facts["fit_band_GHz"] = {plotted(band.from / 1e9), plotted(band.to / 1e9)};
     facts["ild_band_GHz"] = {plotted(first / 1e9), plotted(std::min(last, rx) / 1e9)};
   }
   if (ui > 0 && !c.shortTime.empty()) {
