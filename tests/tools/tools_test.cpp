@@ -466,7 +466,9 @@ TEST(ComSheet, NotationUnitsAndStatuses) {
   const Outcome good = run(command(tool, {sheetFile(dir, "good.xlsx", rows)}));
   EXPECT_EQ(good.status, 0) << good.err;
   for (const auto& v : values) {
-    if (*v.line) EXPECT_NE(good.out.find(std::string("\n") + v.line), std::string::npos) << v.line << good.out;
+    if (*v.line) {
+      EXPECT_NE(good.out.find(std::string("\n") + v.line), std::string::npos) << v.line << good.out;
+    }
   }
   EXPECT_NE(good.err.find("warning: eta_0: the sheet gives the unit dB, which is no unit of V^2/GHz"), std::string::npos);
   EXPECT_NE(good.err.find("warning: DIAGNOSTICS = 1 (A"), std::string::npos) << good.err;
