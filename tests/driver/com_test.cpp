@@ -364,6 +364,7 @@ ComRun computed(double worst) {
   one.com = 3.608, one.fom = 14.25, one.As = 0.0123456, one.Ani = 0.0081;
   one.gDC = 0, one.gDC2 = -2, one.txTaps = {-0.02, 0.06, -0.26, 0.64, -0.02}, one.txCursor = 3;
   one.dfeTaps = {0.5, 0.1, -0.03};
+  one.topCandidates = {{one.txTaps, 0, -2, 14.25}, {{-0.02, 0.04, -0.26, 0.66, -0.02}, -1, -2, 14.1}};
   brevo::com::CaseResult two = one;
   two.com = worst, two.fom = 12, two.txTaps = {-0.1, 0.7, -0.2}, two.txCursor = 1, two.gDC = -3;
   c.outcome.ok = true;
@@ -401,6 +402,9 @@ TEST(ComBlock, CasesEqualisersAndVerdictOrWhyNot) {
   EXPECT_EQ(com["cases"][0]["As"]["value"], 1000 * 0.0123456);
   EXPECT_EQ(com["cases"][1]["package_mm"]["next"], nlohmann::json({29, 1.8}));
   EXPECT_EQ(com["cases"][0]["gDC2"]["value"], -2);
+  EXPECT_EQ(com["cases"][0]["top_candidates"],
+            nlohmann::json::parse(R"([{"tx_taps": [-0.02, 0.06, -0.26, 0.64, -0.02], "gDC": 0, "gDC2": -2, "FOM": 14.25},
+                                      {"tx_taps": [-0.02, 0.04, -0.26, 0.66, -0.02], "gDC": -1, "gDC2": -2, "FOM": 14.1}])"));
   const Workspace w;
   w.file("run.json", rec.dump());
   w.file("check.py",
