@@ -485,7 +485,8 @@ TEST(ComSheet, NotationUnitsAndStatuses) {
        "c(-1): the value '[-0.3 -0.1 0]' is not evenly spaced, so it cannot be written as min:step:max\n"},
       {{sheetFile(dir, "open.xlsx", "('C_d', '[1 2')")}, 3, "C_d: the value '[1 2' cannot be read: \"]\" missing\n"},
       {{sheetFile(dir, "pair.xlsx", "('b_min(1)', '[0.3 -0.1]')")}, 3, "holds 2 numbers where com_b_min_1 takes one\n"},
-      {{sheetFile(dir, "flag.xlsx", "('FORCE_TR', 2)")}, 3, "FORCE_TR: the value 2 is neither 0 nor 1"}};
+      {{sheetFile(dir, "flag.xlsx", "('FORCE_TR', 2)")}, 3, "FORCE_TR: the value 2 is neither 0 nor 1"},
+      {{sheetFile(dir, "zero.xlsx", "('f_b', '1/0')")}, 3, "f_b: the value '1/0' cannot be read: float division by zero\n"}};
   for (const auto& b : bad) {
     const Outcome r = run(command(tool, b.args));
     EXPECT_EQ(r.status, b.status) << b.err << r.err;
