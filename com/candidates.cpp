@@ -96,8 +96,11 @@ std::vector<std::string> neighbourLines(const Params& p, const std::vector<Chann
       else g2 = v;
       double sum = 0;
       for (double x : c) sum += std::fabs(x);
-      const Outcome o = 1 - sum < p.c0min ? Outcome{} : computeCom(setting(c, g, g2), channels);
-      if (1 - sum < p.c0min)
+      // The cursor's floor as exact steps would hold it; the computation's own rule has the
+      // last word (its refusal is said as such).
+      const bool below = 1 - sum < p.c0min - 1e-12;
+      const Outcome o = below ? Outcome{} : computeCom(setting(c, g, g2), channels);
+      if (below)
         std::snprintf(text, sizeof text, " %g leaves the cursor below c(0) %g", v, p.c0min);
       else if (!o.ok || o.result.cases.empty())
         std::snprintf(text, sizeof text, " %g gives no COM (%s)", v, o.reason.c_str());
