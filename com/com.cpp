@@ -23,6 +23,7 @@
 #include <string>
 #include <thread>
 
+#include "candidates.h"
 #include "comDetail.h"
 
 namespace brevo::com {
@@ -1050,9 +1051,13 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
     std::atomic<std::size_t> next{0};
     std::atomic<long long> fullCount{0};
     std::atomic<double> shared{-std::numeric_limits<double>::infinity()};
+    const std::size_t listed = static_cast<std::size_t>(std::max(p.reportCandidates, 0));
+    CandidateList top(listed);
+    std::mutex topLock;
     auto worker = [&]() {
       Scratch s;
       long long full = 0;
+      CandidateList mine(listed);   // pruned at its own floor, so that it holds its n best
       for (;;) {
         const std::size_t gi = next.fetch_add(1);
         if (gi >= e.ctl.size()) break;
@@ -1060,7 +1065,8 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
         double bestHere = -std::numeric_limits<double>::infinity();
         for (std::size_t t = 0; t < e.tx.size(); ++t) {
           const double cut = shared.load(std::memory_order_relaxed);
-          Eval r = evaluate(e, cdat, gdat[gi], t, std::max(cut, bestHere), s, full);
+          Eval r = evaluate(e, cdat, gdat[gi], t, mine.on() ? mine.floor() : std::max(cut, bestHere), s, full);
+          if (r.ok) mine.offer(r.fom, gi, t);
           if (r.ok && r.fom > bestPer[gi].fom) {
             bestPer[gi] = r;
             bestT[gi] = t;
@@ -1073,6 +1079,8 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
         gdat[gi] = CtlData();   // made again for the final step or the local search
       }
       fullCount += full;
+      const std::lock_guard<std::mutex> hold(topLock);
+      top.merge(mine);
     };
     {
       std::vector<std::thread> pool;
@@ -1094,6 +1102,7 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
       double lf = -std::numeric_limits<double>::infinity();
       Scratch s;
       long long full = 0;
+      top = CandidateList(listed);   // the local search lists what it evaluated
       for (std::size_t gi = 0; gi < e.ctl.size(); ++gi) {
         const Ctl& g = e.ctl[gi];
         if (lg < e.ctl.size() && g.i1 > 0 && std::abs(g.i2 - e.ctl[lg].i2) > LS) continue;
@@ -1110,7 +1119,8 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
             if (skip) continue;
           }
           ++localCount;
-          Eval r = evaluate(e, cdat, gl, t, lf, s, full);
+          Eval r = evaluate(e, cdat, gl, t, top.on() ? std::min(lf, top.floor()) : lf, s, full);
+          if (r.ok) top.offer(r.fom, gi, t);
           if (r.ok && r.fom > lf) lf = r.fom, lg = gi, lt = t;
         }
       }
@@ -1270,6 +1280,8 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
     cr.candidates = fullCount.load() + localCount;
     cr.gridSize = grid;
     cr.localDiffers = localDiffers;
+    for (const CandidateList::Entry& k : top.entries())
+      cr.topCandidates.push_back({e.tx[k.tx].c, e.ctl[k.ctl].gdc, e.ctl[k.ctl].gdc2, k.fom});
     const auto t3 = std::chrono::steady_clock::now();
     cr.seconds = std::chrono::duration<double>(t3 - t0).count();
     cr.pulseSeconds = std::chrono::duration<double>(t1 - t0).count();
@@ -1280,6 +1292,8 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
                                     "thru pulse %zu UI; pulses %.1f ms, search %.1f ms, margin %.1f ms%s",
                                     ci + 1, cr.com, cr.searchFom, g.gdc, g.gdc2, cr.candidates, grid, raw.size() / static_cast<std::size_t>(e.M), ms(t0, t1), ms(t1, t2),
                                     ms(t2, t3), localDiffers ? "; the local search's choice differs from the grid's optimum" : ""));
+    if (listed > 0)
+      for (const std::string& line : neighbourLines(p, channels, ci, cr)) out.result.log.push_back(line);
     out.result.cases.push_back(std::move(cr));
   }
   out.result.com = std::numeric_limits<double>::infinity();

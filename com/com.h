@@ -50,6 +50,7 @@ struct Params {
   Search search = Search::exhaustive;
   int localSearch = 0;                // steps; 0 = full grid even when search is local
   int threads = 0;                    // search threads; 0 = one a core (the result is the same)
+  int reportCandidates = 0;           // the best settings listed a case, and the log's neighbours; 0 = none
 
   // Signalling.
   double fb = 0;                      // symbol rate, Bd
@@ -128,6 +129,15 @@ struct Channel {
 };
 
 // The figures of one package case, volts and dB.
+// One equaliser setting the search evaluated: the Tx taps c(-N)..c(N) (the cursor
+// included, as CaseResult's), the CTLE gains and its figure of merit as the search
+// computed it.
+struct Candidate {
+  std::vector<double> txTaps;
+  double gDC = 0, gDC2 = 0;           // dB; gDC2 0 with a one-stage CTLE
+  double fom = 0;                     // dB
+};
+
 struct CaseResult {
   double com = 0, fom = 0, As = 0, Ani = 0;
   double searchFom = 0;               // the chosen equaliser's FOM as the search computed it
@@ -142,6 +152,7 @@ struct CaseResult {
   long long candidates = 0;           // evaluated
   long long gridSize = 0;             // valid Tx x allowed CTLE settings
   bool localDiffers = false;          // the local search's choice differs from the grid's optimum
+  std::vector<Candidate> topCandidates;   // the reportCandidates best evaluated, best first
   double seconds = 0;                 // wall time of the case
   // Its parts: package, grid and transforms; the search; the noise distributions.
   double pulseSeconds = 0, searchSeconds = 0, marginSeconds = 0;

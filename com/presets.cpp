@@ -25,6 +25,7 @@ const std::vector<PresetKeyword> kKeywords = {
     {"com_convention", "", "", "reference or ieee"},
     {"com_search", "", "", "exhaustive or local"},
     {"com_local_search", "Local Search", "steps", "an integer, 0 for the whole grid"},
+    {"com_report_candidates", "", "settings", "an integer, 0 for none"},
     {"com_f_b", "f_b", "GBd", "a number"},
     {"com_f_min", "f_min", "GHz", "a number"},
     {"com_Delta_f", "Delta_f", "GHz", "a number"},
@@ -330,6 +331,7 @@ PresetReading readPresetValues(const std::vector<PresetValue>& values, const std
   p.convention = in.choice("com_convention", {"reference", "ieee"}) == 0 ? Convention::reference : Convention::ieee;
   p.search = in.choice("com_search", {"exhaustive", "local"}) == 0 ? Search::exhaustive : Search::local;
   p.localSearch = in.integer("com_local_search", kNonNegative, 0);
+  p.reportCandidates = in.integer("com_report_candidates", {0, 1000}, 0);
 
   p.fb = in.number("com_f_b", kGiga, kPositive, std::nullopt);
   p.fMin = in.number("com_f_min", kGiga, kNonNegative, 0.05);

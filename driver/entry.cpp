@@ -9,6 +9,7 @@
 
 #include "outputFile.h"
 #include "presets.h"
+#include "stages.h"
 #include "variants.h"
 
 namespace {
@@ -16,6 +17,17 @@ namespace {
 // Longest piece of a control-file line handled at once; a longer line becomes
 // several pieces, each applied as a line of its own.
 constexpr int kLinePiece = 998;
+
+// Every line of an open control file, each echoed on the log and applied.
+void applyControlLines(RunState& rs, FILE* file, const char* name) {
+  char piece[kLinePiece + 1];
+  int line = 1;
+  while (std::fgets(piece, sizeof piece, file)) {
+    std::fputs(piece, rs.log);
+    applyUserAssignment(rs, piece, {name, line});
+    if (std::strchr(piece, '\n')) ++line;
+  }
+}
 
 }  // namespace
 
@@ -89,7 +101,15 @@ void applyComPreset(RunState& rs) {
     if (c.error.empty()) c.error = why;
   };
   if (c.depth >= 8) return fail("com=" + value + ": presets name presets more than 8 deep");
-  const brevo::com::PresetLocation found = brevo::com::findPreset(value);
+  const bool sheet = isComSheet(value);
+  ComSheet converted;
+  if (sheet) {
+    converted = convertComSheet(value);
+    if (!converted.tool.empty()) std::fprintf(rs.log, "reading the parameter sheet %s with %s\n", value.c_str(), converted.tool.c_str());
+    for (const std::string& w : converted.warnings) warn(rs, value + ": " + w);
+    if (!converted.ok) return fail("com=" + value + ": " + converted.error);
+  }
+  const brevo::com::PresetLocation found = sheet ? brevo::com::PresetLocation{value, ""} : brevo::com::findPreset(value);
   if (found.path.empty()) return fail("com=" + value + ": " + found.error);
   const auto& com = brevo::com::presetKeywords();
   for (std::size_t k = 0; k < com.size(); ++k) {
@@ -98,9 +118,23 @@ void applyComPreset(RunState& rs) {
   }
   if (outer) c.path = found.path;
   ++c.depth;
-  const int status = applyControlFile(rs, found.path.c_str());
+  const int status = sheet ? applyControlText(rs, converted.preset, "brevo-com-sheet " + value)
+                           : applyControlFile(rs, found.path.c_str());
   --c.depth;
   if (status != 0) fail("com=" + value + ": the preset file " + found.path + " cannot be read");
+}
+
+int applyControlText(RunState& rs, const std::string& text, const std::string& name) {
+  std::fprintf(rs.log, "opening %s\n", name.c_str());
+  std::string copy = text;
+  FILE* file = copy.empty() ? std::fopen("/dev/null", "r") : fmemopen(copy.data(), copy.size(), "r");
+  if (!file) {
+    std::fprintf(rs.log, "could not open %s\n", name.c_str());
+    return 2;
+  }
+  applyControlLines(rs, file, name.c_str());
+  std::fclose(file);
+  return 0;
 }
 
 int applyControlFile(RunState& rs, const char* name) {
@@ -110,13 +144,7 @@ int applyControlFile(RunState& rs, const char* name) {
     std::fprintf(rs.log, "could not open %s\n", name);
     return 2;
   }
-  char piece[kLinePiece + 1];
-  int line = 1;
-  while (std::fgets(piece, sizeof piece, file)) {
-    std::fputs(piece, rs.log);
-    applyUserAssignment(rs, piece, {name, line});
-    if (std::strchr(piece, '\n')) ++line;
-  }
+  applyControlLines(rs, file, name);
   // A name that opens but cannot be read (a directory, a failing device) is a control
   // file that cannot be opened, with the same message and status (our choice).
   const bool unreadable = std::ferror(file) != 0;

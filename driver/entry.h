@@ -4,6 +4,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "RunState.h"
 
@@ -35,10 +36,27 @@ std::string noteAssignment(RunState& rs, std::string_view text, const RunState::
 // Applies a control file line by line, each line echoed on the log; 2 when it cannot be
 // opened or read.
 int applyControlFile(RunState& rs, const char* name);
+// The same for a control file's text in memory, named name on the log and as the lines'
+// origin.
+int applyControlText(RunState& rs, const std::string& text, const std::string& name);
 // The preset com names, applied at once as a control file (every com_ keyword emptied
 // first, so that nothing of an earlier preset stays); com with no text turns COM off. A
 // preset that cannot be found is said on the log and kept for the COM block.
 void applyComPreset(RunState& rs);
+// com=SHEET.xls or com=SHEET.xlsx (the ending in any case) names a parameter sheet of the
+// reference code: brevo-com-sheet turns it into a preset file's text, which is applied as
+// the file would be, and its warnings become the run's.
+bool isComSheet(const std::string& value);
+struct ComSheet {
+  bool ok = false;
+  std::string tool;                   // the program that read it
+  std::string preset;                 // the preset file's text
+  std::vector<std::string> warnings;  // its "warning: " lines, without the prefix
+  std::string error;                  // why there is no preset
+};
+ComSheet convertComSheet(const std::string& sheet);
+// The brevo-com-sheet to run, empty when there is none.
+std::string findComSheetTool();
 // Registered keywords within a small edit distance of name (case aside), nearest first.
 std::vector<std::string> nearestKeywords(const RunState& rs, const std::string& name);
 // Channel lists and stream switches after each user assignment.

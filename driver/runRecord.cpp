@@ -166,6 +166,19 @@ json figures(const RunState& rs, bool header, bool budget, bool merit) {
   return f;
 }
 
+// The best equaliser settings of a case, best first: the Tx taps, the CTLE gains (gDC2
+// null for a one-stage CTLE) and the FOM the search gave each, in dB.
+json topCandidates(const std::vector<brevo::com::Candidate>& list, bool twoStage) {
+  json out = json::array();
+  for (const brevo::com::Candidate& k : list) {
+    json taps = json::array();
+    for (double v : k.txTaps) taps.push_back(number(v));
+    out.push_back({{"tx_taps", taps}, {"gDC", number(k.gDC)}, {"gDC2", twoStage ? number(k.gDC2) : json(nullptr)},
+                   {"FOM", number(k.fom)}});
+  }
+  return out;
+}
+
 // The COM part: null unless com names a preset.
 json comCase(const brevo::com::PackageCase& pkg, const brevo::com::CaseResult& c, bool twoStage) {
   const auto mV = [](double volts) { return quantity(1000 * volts, "mV"); };
@@ -180,6 +193,7 @@ json comCase(const brevo::com::PackageCase& pkg, const brevo::com::CaseResult& c
           {"sigma_DD", mV(c.sigmaDd)}, {"unequalised_peak", mV(c.unequalisedPeak)},
           {"cursor_sample", c.cursorSample}, {"gDC", dB(c.gDC)}, {"gDC2", twoStage ? dB(c.gDC2) : json(nullptr)},
           {"tx_taps", taps}, {"tx_cursor", c.txCursor}, {"dfe_taps", dfe},
+          {"top_candidates", topCandidates(c.topCandidates, twoStage)},
           {"candidates", c.candidates}, {"grid_size", c.gridSize}, {"local_differs", c.localDiffers},
           {"seconds", quantity(c.seconds, "s")}};
 }

@@ -198,7 +198,7 @@ const std::map<std::string, std::string, std::less<>> kUnits = {
     {"implementation_noise_factor", "fraction of the signal"}, {"implementation_gain_factor", "fraction"},
     {"DFE_length", "UI"}, {"N_DFE", "UI"}, {"E_DFE", "fraction"}, {"oversample", "samples per UI"},
     {"slicer_allowance", "V peak"}, {"a4_limit", "1/Hz^2"}, {"summary", "file name"}, {"strict", "0 or 1"},
-    {"touchstone_reader", "standard or long-standing"}, {"com", "preset name or file"}};
+    {"touchstone_reader", "standard or long-standing"}, {"com", "preset name, preset file or parameter sheet (.xls, .xlsx)"}};
 
 std::string unitOf(const std::string& name) {
   if (const auto u = kUnits.find(name); u != kUnits.end()) return u->second;

@@ -65,11 +65,18 @@ TEST(ComCalibration, ConventionsAndSearches) {
     Params p = kr4();
     p.convention = r.conv, p.search = r.search, p.localSearch = r.steps;
     p.Tr = 0;
+    p.reportCandidates = 3;
     const Outcome o = computeCom(p, ch);
     ASSERT_TRUE(o.ok) << o.reason;
     for (std::size_t k = 0; k < o.result.cases.size(); ++k) {
       const CaseResult& c = o.result.cases[k];
       EXPECT_NEAR(c.searchFom, c.fom, 1e-9);
+      // The three best the search evaluated, the chosen setting first.
+      ASSERT_EQ(c.topCandidates.size(), 3u);
+      EXPECT_EQ(c.topCandidates[0].txTaps, c.txTaps);
+      EXPECT_EQ(c.topCandidates[0].gDC, c.gDC);
+      EXPECT_EQ(c.topCandidates[0].fom, c.searchFom);
+      EXPECT_GE(c.topCandidates[1].fom, c.topCandidates[2].fom);
       if (r.conv == Convention::reference) {
         EXPECT_LE(c.fom, full.result.cases[k].fom + 1e-12);
       }

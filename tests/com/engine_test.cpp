@@ -2,7 +2,9 @@
 // small enough to run in milliseconds.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cmath>
 #include <complex>
 #include <functional>
@@ -247,6 +249,7 @@ TEST(ComSynthetic, SearchAgainstBruteForce) {
     Params p = small(r.conv);
     if (r.twoStage) p.twoStage = true, p.gDC2 = {-4, 2, 0}, p.fLF = 0.5e9, p.gDC = {-6, 6, 0};
     if (r.floating) p.Nbg = 1, p.Nbf = 2, p.Nf = 12, p.bmaxg = 0.1, p.bFloatRssMax = 0.02, p.nTailStart = 8;
+    p.reportCandidates = 5;
     const Outcome all = computeCom(p, ch);
     ASSERT_TRUE(all.ok) << all.reason;
     const CaseResult& w = all.result.cases[0];
@@ -255,6 +258,8 @@ TEST(ComSynthetic, SearchAgainstBruteForce) {
     std::vector<double> bestTaps;
     double bestG = 0, bestG2 = 0;
     int points = 0;
+    std::vector<Candidate> every;   // each grid point's FOM run alone
+    std::map<std::vector<double>, double> comAt;   // {g, g2, a, b} -> its COM
     for (double g : sweepValues(p.gDC, colon))
       for (double g2 : p.twoStage ? sweepValues(p.gDC2, colon) : std::vector<double>{0})
         for (double a : sweepValues(p.txTaps[0].values, colon))
@@ -271,8 +276,33 @@ TEST(ComSynthetic, SearchAgainstBruteForce) {
             const CaseResult& c = o.result.cases[0];
             EXPECT_NEAR(c.searchFom, c.fom, 1e-9);
             if (c.fom > best) best = c.fom, bestTaps = c.txTaps, bestG = g, bestG2 = g2;
+            every.push_back({c.txTaps, g, g2, c.fom});
+            comAt[{g, g2, a, b}] = c.com;
           }
     EXPECT_EQ(points, w.gridSize);
+    // The listed settings are the brute force's five best, best first.
+    std::stable_sort(every.begin(), every.end(), [](const Candidate& x, const Candidate& y) { return x.fom > y.fom; });
+    ASSERT_EQ(w.topCandidates.size(), 5u);
+    for (std::size_t k = 0; k < 5; ++k) {
+      EXPECT_NEAR(w.topCandidates[k].fom, every[k].fom, 1e-9) << k;
+      EXPECT_EQ(w.topCandidates[k].txTaps, every[k].txTaps) << k;
+      EXPECT_EQ(w.topCandidates[k].gDC, every[k].gDC) << k;
+      EXPECT_EQ(w.topCandidates[k].gDC2, every[k].gDC2) << k;
+    }
+    // Each swept parameter's neighbours on the log, their COM each setting's run alone.
+    const std::vector<std::string>& log = all.result.log;
+    for (const char* name : {"c(-1)", "c(1)", "gDC"}) {
+      EXPECT_TRUE(std::any_of(log.begin(), log.end(), [&](const std::string& l) {
+        return l.find(std::string(" dB at ") + name + " ") != std::string::npos && l.starts_with("case 1: COM ");
+      })) << name;
+    }
+    char gdcUp[96];
+    const double a0 = w.txTaps[0], b0 = w.txTaps[2];
+    if (comAt.count({w.gDC + p.gDC.step, w.gDC2, a0, b0})) {
+      std::snprintf(gdcUp, sizeof gdcUp, " %g gives %.3f dB", w.gDC + p.gDC.step, comAt[{w.gDC + p.gDC.step, w.gDC2, a0, b0}]);
+      EXPECT_TRUE(std::any_of(log.begin(), log.end(), [&](const std::string& l) { return l.find(gdcUp) != std::string::npos; }))
+          << gdcUp;
+    }
     EXPECT_NEAR(w.fom, best, 1e-9);
     EXPECT_EQ(w.gDC, bestG);
     EXPECT_EQ(w.gDC2, bestG2);
@@ -284,12 +314,24 @@ TEST(ComSynthetic, SearchAgainstBruteForce) {
     Params p = small(conv);
     p.txTaps = {{-1, {-0.2, 0.02, 0}}, {1, {-0.3, 0.02, 0}}};
     p.gDC = {-9, 1, 0};
+    p.reportCandidates = 8;
     const Outcome all = computeCom(p, ch);
     ASSERT_TRUE(all.ok) << all.reason;
     Params single = p;
     single.threads = 1;
     const Outcome one = computeCom(single, ch);
     ASSERT_TRUE(one.ok) << one.reason;
+    // The list: eight, best first, the first the chosen setting, the same for any thread count.
+    const CaseResult& chosen = all.result.cases[0];
+    ASSERT_EQ(chosen.topCandidates.size(), 8u);
+    for (std::size_t k = 1; k < 8; ++k) EXPECT_GE(chosen.topCandidates[k - 1].fom, chosen.topCandidates[k].fom);
+    EXPECT_EQ(chosen.topCandidates[0].txTaps, chosen.txTaps);
+    EXPECT_EQ(chosen.topCandidates[0].gDC, chosen.gDC);
+    EXPECT_EQ(chosen.topCandidates[0].fom, chosen.searchFom);
+    for (std::size_t k = 0; k < 8; ++k) {
+      EXPECT_EQ(one.result.cases[0].topCandidates[k].txTaps, chosen.topCandidates[k].txTaps) << k;
+      EXPECT_EQ(one.result.cases[0].topCandidates[k].fom, chosen.topCandidates[k].fom) << k;
+    }
     EXPECT_EQ(one.result.cases[0].fom, all.result.cases[0].fom);
     EXPECT_EQ(one.result.cases[0].com, all.result.cases[0].com);
     EXPECT_EQ(one.result.cases[0].txTaps, all.result.cases[0].txTaps);

@@ -2,9 +2,11 @@
 // counted by hand in integer steps against the sheets' published grid sizes, the units
 // converted), the channels taken from the sets the run read, and the COM block and the
 // run record's com object of a computed result.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 
 #include <nlohmann/json.hpp>
 
@@ -192,6 +194,164 @@ TEST(ComRun, Kr4OnTheCalibrationSetGivesThePublishedFigures) {
   EXPECT_STREQ(verdict, "pass");
 }
 
+// The parameter sheets of the reference code, read in place through com=SHEET with the
+// sheet program the build puts beside Brevo.
+const fs::path kSheets = BREVO_COM_SHEETS_DIR;
+const std::string kSheetTool = (fs::path(BREVO_EXE).parent_path() / "brevo-com-sheet").string();
+
+struct SheetTool {   // BREVO_COM_SHEET set for the test's lifetime
+  explicit SheetTool(const std::string& tool) { setenv("BREVO_COM_SHEET", tool.c_str(), 1); }
+  ~SheetTool() { unsetenv("BREVO_COM_SHEET"); }
+};
+
+brevo::com::Sweep sweep(double min, double step, double max) { return {min, step, max}; }
+
+// Each sheet's values as its link's tables give them (the KR4, 802.3ck KR, CR, C2C and
+// C2M columns; the others' rate and levels), read into the parameters in SI.
+TEST(ComSheets, EachSheetGivesItsTablesValues) {
+  if (!fs::exists(kSheets)) GTEST_SKIP() << "no parameter sheets at " << kSheets;
+  const SheetTool tool(kSheetTool);
+  using S = brevo::com::Sweep;
+  const struct {
+    const char* file;
+    double fb;
+    int L;
+    double der0 = 0, Av = 0, eta0 = 0, c0 = 0;
+    std::vector<S> taps = {};   // c(-3) or c(-1) first, up to c(1)
+    S gDC = {};
+    std::optional<S> gDC2 = {};
+    int Nb = 0;
+    std::vector<double> case1tx = {}, case2tx = {}, case1next = {};
+    std::vector<double> Zc = {};
+    bool pcb = false;
+  } rows[] = {
+      {"config_com_ieee8023_93a=100GBASE-KR4.xls", 25.78125, 2, 1e-5, 0.4, 5.2e-8, 0.62,
+       {sweep(-0.18, 0.02, 0), sweep(-0.38, 0.02, 0)}, sweep(-12, 1, 0), std::nullopt, 14, {12}, {30}, {12}, {78.2}},
+      {"config_com_ieee8023_93a=3ck_SA_KR_08_17_2022.xlsx", 53.125, 4, 1e-4, 0.413, 8.2e-9, 0.54,
+       {sweep(-0.06, 0.02, 0), sweep(0, 0.02, 0.12), sweep(-0.34, 0.02, 0), sweep(-0.2, 0.02, 0)}, sweep(-20, 1, 0),
+       sweep(-6, 1, 0), 12, {12, 1.8}, {31, 1.8}, {12, 1.8}, {87.5, 92.5}},
+      {"config_com_ieee8023_93a=3ck_SA_CR_CA_08_17_2022.xlsx", 53.125, 4, 1e-4, 0.413, 9e-9, 0.54,
+       {sweep(-0.06, 0.02, 0), sweep(0, 0.02, 0.12), sweep(-0.34, 0.02, 0), sweep(-0.2, 0.02, 0)}, sweep(-20, 1, 0),
+       sweep(-6, 1, 0), 12, {12, 1.8}, {31, 1.8}, {12, 1.8}, {87.5, 92.5}, true},
+      {"config_com_ieee8023_93a=3ck_SA_120F_C2C_08_17_2022.xlsx", 53.125, 4, 1e-5, 0.413, 2e-8, 0.54,
+       {sweep(-0.04, 0.02, 0), sweep(0, 0.02, 0.1), sweep(-0.28, 0.02, 0), sweep(-0.1, 0.02, 0)}, sweep(-20, 1, 0),
+       sweep(-4, 1, 0), 6, {13, 1.8}, {31, 1.8}, {11, 1.8}, {87.5, 92.5}},
+      {"config_com_ieee8023_93a=3ck_SA_120g_C2M_tp1a_08_17_2022.xlsx", 53.125, 4, 1e-5, 0.415, 4.1e-8, 0.54,
+       {sweep(-0.06, 0.02, 0), sweep(0, 0.02, 0.12), sweep(-0.34, 0.02, 0), sweep(-0.2, 0.02, 0)}, sweep(-13, 1, 0),
+       sweep(-3, 0.5, 0), 4, {15, 1.8}, {30, 1.8}, {0, 0}, {87.5, 92.5}},
+      {"config_com_ieee8023_93a=3ck_SA_120G_ERL_HOST_10_26_2022.xlsx", 53.125, 4},
+      {"config_com_ieee8023_93a=3ck_SA_120G_ERL_MODULE_10_26_2022.xlsx", 56.1, 4},
+      {"config_com_ieee8023_93a=3ck_SA_162_ERL_HOST_10_26_2022.xlsx", 53.125, 4},
+      {"config_com_ieee8023_93a=3ck_SA_TP0V_08_17_2022.xlsx", 53.125, 4},
+      {"config_com_ieee8023.xlsx", 106.25, 4},
+      {"config_com_ieee8023_93a=df_200G_PAM4_RCos_C2C_11_2022.xlsx", 106.25, 4},
+      {"config_com_ieee8023_93a=df_200G_PAM4_RCos_C2M_TP1a_11_2022.xlsx", 106.25, 4},
+      {"config_com_ieee8023_93a=df_200G_PAM4_RCos_CAKR_11_2022.xlsx", 106.25, 4},
+      {"config_com_ieee8023_93a=df_200G_PAM4_RCos_Txpre_C2M_TP1a_11_2022.xlsx", 106.25, 4},
+      {"config_com_ieee8023_93a=df_200G_PAM4_fr55_C2M_TP1a_11_2022.xlsx", 106.25, 4}};
+  for (const auto& t : rows) {
+    SCOPED_TRACE(t.file);
+    MemoryStream log;
+    RunState rs;
+    applied(rs, log.get(), {"com=" + (kSheets / t.file).string()});
+    ASSERT_EQ(rs.com.error, "") << log.text();
+    const brevo::com::PresetReading r = readComPreset(rs);
+    ASSERT_TRUE(r.ok) << (r.errors.empty() ? "" : r.errors.front());
+    const brevo::com::Params& p = r.params;
+    EXPECT_DOUBLE_EQ(p.fb, t.fb * 1e9);
+    EXPECT_EQ(rs.settings.data_rate, t.fb * 1e9);   // the report's link is the sheet's
+    EXPECT_EQ(p.L, t.L);
+    EXPECT_EQ(rs.settings.PAM, t.L);
+    EXPECT_EQ(p.search, brevo::com::Search::exhaustive);
+    if (t.der0 == 0) continue;   // no column of the tables
+    EXPECT_DOUBLE_EQ(p.DER0, t.der0);
+    EXPECT_DOUBLE_EQ(p.Av, t.Av);
+    EXPECT_DOUBLE_EQ(p.eta0, t.eta0);
+    EXPECT_DOUBLE_EQ(p.c0min, t.c0);
+    ASSERT_EQ(p.txTaps.size(), t.taps.size());
+    for (std::size_t k = 0; k < t.taps.size(); ++k) {
+      EXPECT_DOUBLE_EQ(p.txTaps[k].values.min, t.taps[k].min) << "tap " << p.txTaps[k].index;
+      EXPECT_DOUBLE_EQ(p.txTaps[k].values.step, t.taps[k].step) << "tap " << p.txTaps[k].index;
+      EXPECT_DOUBLE_EQ(p.txTaps[k].values.max, t.taps[k].max) << "tap " << p.txTaps[k].index;
+    }
+    EXPECT_EQ(p.txTaps.back().index, 1);
+    EXPECT_TRUE(p.gDC.min == t.gDC.min && p.gDC.step == t.gDC.step && p.gDC.max == t.gDC.max);
+    ASSERT_EQ(p.twoStage, t.gDC2.has_value());
+    if (t.gDC2) {
+      EXPECT_TRUE(p.gDC2.min == t.gDC2->min && p.gDC2.step == t.gDC2->step && p.gDC2.max == t.gDC2->max);
+    }
+    EXPECT_EQ(p.Nb, t.Nb);
+    ASSERT_EQ(p.cases.size(), 2u);
+    EXPECT_EQ(p.cases[0].tx, t.case1tx);
+    EXPECT_EQ(p.cases[1].tx, t.case2tx);
+    EXPECT_EQ(p.cases[0].next, t.case1next);
+    EXPECT_EQ(p.Zc, t.Zc);
+    EXPECT_EQ(p.includePcb, t.pcb);
+  }
+}
+
+// A sheet that cannot be had leaves COM unavailable with the reason, the run going on as
+// with a bad preset file; a sheet's unused parameters are the run's warnings.
+TEST(ComSheets, WhyNotOrWarningsInTheRun) {
+  const Workspace w;
+  w.file("notes.xlsx", "not a workbook\n");
+  const std::string kr4 = (kSheets / "config_com_ieee8023_93a=100GBASE-KR4.xls").string();
+  const struct { std::string tool, sheet, error, warning; } rows[] = {
+      {"/nowhere/brevo-com-sheet", "any.xlsx",
+       "com=any.xlsx: brevo-com-sheet, the program that reads parameter sheets, is not found", ""},
+      {kSheetTool, w / "missing.xls", "com=" + (w / "missing.xls") + ": " + (w / "missing.xls") + ": cannot open the sheet", ""},
+      {kSheetTool, w / "notes.xlsx", "com=" + (w / "notes.xlsx") + ": " + (w / "notes.xlsx") + ": not a spreadsheet", ""},
+      {kSheetTool, kr4, "", kr4 + ": DIAGNOSTICS = 1 (F2) is not used: Brevo has no such parameter"}};
+  for (const auto& row : rows) {
+    if (row.sheet == kr4 && !fs::exists(kr4)) continue;
+    SCOPED_TRACE(row.sheet);
+    const SheetTool tool(row.tool);
+    MemoryStream log;
+    RunState rs;
+    applied(rs, log.get(), {"com=" + row.sheet});
+    EXPECT_EQ(rs.com.error.substr(0, row.error.size()), row.error);
+    EXPECT_EQ(rs.com.requested, true);
+    if (!row.error.empty()) {
+      EXPECT_TRUE(rs.com.path.empty());
+      EXPECT_NE(log.text().find(row.error), std::string::npos) << log.text();
+    } else {
+      EXPECT_EQ(rs.com.path, row.sheet);
+      EXPECT_NE(std::find(rs.warnings.begin(), rs.warnings.end(), row.warning), rs.warnings.end());
+      EXPECT_NE(log.text().find("opening brevo-com-sheet " + kr4 + "\n"), std::string::npos);
+    }
+  }
+}
+
+// The KR4 and 802.3ck KR sheets read directly give the COM block the kr4 and ck-kr presets
+// give on the calibration set: the presets hold the sheets' values.
+TEST(ComRun, SheetsGiveTheirPresetsBlock) {
+  const fs::path set = fs::path(BREVO_CHANNELS_DIR) / "com";
+  if (!fs::exists(set / "example2_THRU.s4p")) GTEST_SKIP() << "no calibration set at " << set;
+  if (!fs::exists(kSheets)) GTEST_SKIP() << "no parameter sheets at " << kSheets;
+  const SheetTool tool(kSheetTool);
+  const auto block = [&](const std::string& com) {
+    MemoryStream out, err;
+    RunState rs;
+    rs.standardOutput = out.get();
+    rs.standardError = err.get();
+    const std::string at = set.string() + "/example2_";
+    rs.arguments = {"Brevo", "com=" + com, "Thru=" + at + "THRU.s4p", "FEXT=" + at + "FEXT1.s4p",
+                    "FEXT=" + at + "FEXT2.s4p", "NEXT=" + at + "NEXT1.s4p", "NEXT=" + at + "NEXT2.s4p",
+                    "NEXT=" + at + "NEXT3.s4p"};
+    EXPECT_EQ(runAnalysis(rs), 0) << com;
+    const std::string text = out.text();
+    const std::size_t from = text.find("COM case 1");
+    return from == std::string::npos ? "no COM block: " + text : text.substr(from);
+  };
+  const struct { const char* preset; const char* sheet; } rows[] = {
+      {"kr4", "config_com_ieee8023_93a=100GBASE-KR4.xls"}, {"ck-kr", "config_com_ieee8023_93a=3ck_SA_KR_08_17_2022.xlsx"}};
+  for (const auto& row : rows) {
+    const std::string preset = block(row.preset), sheet = block((kSheets / row.sheet).string());
+    EXPECT_TRUE(preset.starts_with("COM case 1")) << preset;
+    EXPECT_EQ(sheet, preset) << row.sheet;
+  }
+}
+
 // A computed result: two package cases, a two-stage CTLE, the worst case against the limit.
 ComRun computed(double worst) {
   ComRun c;
@@ -204,6 +364,7 @@ ComRun computed(double worst) {
   one.com = 3.608, one.fom = 14.25, one.As = 0.0123456, one.Ani = 0.0081;
   one.gDC = 0, one.gDC2 = -2, one.txTaps = {-0.02, 0.06, -0.26, 0.64, -0.02}, one.txCursor = 3;
   one.dfeTaps = {0.5, 0.1, -0.03};
+  one.topCandidates = {{one.txTaps, 0, -2, 14.25}, {{-0.02, 0.04, -0.26, 0.66, -0.02}, -1, -2, 14.1}};
   brevo::com::CaseResult two = one;
   two.com = worst, two.fom = 12, two.txTaps = {-0.1, 0.7, -0.2}, two.txCursor = 1, two.gDC = -3;
   c.outcome.ok = true;
@@ -241,6 +402,9 @@ TEST(ComBlock, CasesEqualisersAndVerdictOrWhyNot) {
   EXPECT_EQ(com["cases"][0]["As"]["value"], 1000 * 0.0123456);
   EXPECT_EQ(com["cases"][1]["package_mm"]["next"], nlohmann::json({29, 1.8}));
   EXPECT_EQ(com["cases"][0]["gDC2"]["value"], -2);
+  EXPECT_EQ(com["cases"][0]["top_candidates"],
+            nlohmann::json::parse(R"([{"tx_taps": [-0.02, 0.06, -0.26, 0.64, -0.02], "gDC": 0, "gDC2": -2, "FOM": 14.25},
+                                      {"tx_taps": [-0.02, 0.04, -0.26, 0.66, -0.02], "gDC": -1, "gDC2": -2, "FOM": 14.1}])"));
   const Workspace w;
   w.file("run.json", rec.dump());
   w.file("check.py",

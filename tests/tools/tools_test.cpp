@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "TouchstoneCore.h"
+#include "presets.h"
 #include "workspace.h"
 
 using complex = std::complex<double>;
@@ -470,7 +471,8 @@ TEST(Tools, AnswerHelpAndVersion) {
       {"brevo-report", kTools}, {"brevo-cascade", kTools}, {"brevo-channel", kTools}, {"brevo-touchstone", kTools},
       {"brevo-plot", kSource + "/tools"}, {"brevo-sweep", kSource + "/tools"}, {"brevo-sweep-pages", kSource + "/tools"},
       {"brevo-plot", kTools + "/installed"}, {"brevo-sweep", kTools + "/installed"},
-      {"brevo-sweep-pages", kTools + "/installed"}};
+      {"brevo-sweep-pages", kTools + "/installed"}, {"brevo-com-sheet", kSource + "/tools"},
+      {"brevo-com-sheet", kTools + "/installed"}};
   for (const auto& [name, folder] : tools) {
     SCOPED_TRACE(folder + "/" + name);
     const Outcome help = run(command(folder + "/" + name, {"--help"}));
@@ -491,6 +493,89 @@ TEST(Tools, AnswerHelpAndVersion) {
     for (char c : name) dashed += c == '-' ? std::string("\\-") : std::string(1, c);
     EXPECT_NE(page.find(".SH NAME\n" + dashed + " \\- "), std::string::npos);
   }
+}
+
+// A COM parameter sheet made here (openpyxl): a table of key, value and unit under a
+// heading row, the values given as Python literals.
+std::string sheetFile(const Scratch& dir, const std::string& name, const std::string& rows) {
+  brevo_test::writeFile(dir / "make.py",
+            "import sys, openpyxl\nbook = openpyxl.Workbook()\nsheet = book.active\nsheet.title = 'COM_Settings'\n"
+            "sheet.append(['Parameter', 'Setting', 'Units'])\nfor row in [" + rows + "]:\n    sheet.append(list(row))\n"
+            "sheet.append(['DIAGNOSTICS', 1, 'logical'])\nbook.save(sys.argv[1])\n");
+  const Outcome made = run(command("/usr/bin/python3", {dir / "make.py", dir / name}));
+  EXPECT_EQ(made.status, 0) << made.err;
+  return dir / name;
+}
+
+// brevo-com-sheet: the sheet's notation in the keyword's form (vectors, ranges either way,
+// MATLAB's blank-minus rule, ones(), a trailing exponent, units converted and said), the
+// reference code's package line where the sheet has none, unused parameters warned about,
+// and the statuses of bad input; its keyword table is the preset reader's.
+TEST(ComSheet, NotationUnitsAndStatuses) {
+  if (run("/usr/bin/python3 -c 'import openpyxl, xlrd'").status != 0)
+    GTEST_SKIP() << "python3-openpyxl or python3-xlrd is not installed";
+  const std::string tool = kTools + "/installed/brevo-com-sheet";
+  Scratch dir;
+  const struct { const char* row; const char* line; } values[] = {
+      {"('f_b', 53.125, 'GBd')", "com_f_b=53.125                          # f_b, GBd\n"},
+      {"('N_b', 12.0, 'UI')", "com_N_b=12 "},
+      {"('C_d', '[0.4 0.9 1.1]e-4', 'nF')", "com_C_d=\"4e-5 9e-5 1.1e-4; 4e-5 9e-5 1.1e-4\" # C_d, a ladder, on both sides\n"},
+      {"('C_p', '[0.87e-4, 0.87e-4]', 'nF')", "com_C_p=\"8.7e-5 8.7e-5\" "},
+      {"('b_max(2..N_b)', '[0.3 0.2*ones(1,2) 0.1*ones(1,2)]')", "com_b_max_2_N_b=\"0.3 0.2 0.2 0.1 0.1\" "},
+      {"('b_min(2..N_b)', '[ -0.15 - 0.15 - 0.05 ]')", "com_b_min_2_N_b=-0.35 "},
+      {"('c(-1)', '[-0.34:0.02:0] ')", "com_c_m1=-0.34:0.02:0 "},
+      {"('c(1)', '0:-0.02:-0.2')", "com_c_1=-0.2:0.02:0 "},
+      {"('c(-2)', '[0 0.02 0.04 0.06]')", "com_c_m2=0:0.02:0.06 "},
+      {"('g_DC', '[-13:1:-0]', 'dB')", "com_g_DC=-13:1:0 "},
+      {"('z_p (TX)', '[12 31;  1.8 1.8]', 'mm')", "com_z_p_TX=\"12 31; 1.8 1.8\" "},
+      {"('package_Z_c', '[87.5 87.5 ; 92.5 92.5]', 'Ohm')", "com_package_Z_c=\"87.5; 92.5\" "},
+      {"('FORCE_TR', True, 'logical')", "com_FORCE_TR=1 "},
+      {"('T_r', 8, 'ps')", "com_T_r=8e-3                            # T_r, converted from ps\n"},
+      {"('RC_Start', 67e9, 'Hz')", "com_RC_Start=67                         # RC_Start, converted from Hz\n"},
+      {"('eta_0', 5.2e-8, 'dB')", "com_eta_0=5.2e-8                        # eta_0, the sheet says dB, taken as V^2/GHz\n"},
+      {"", "com_package_tl_tau=6.141e-3             # package_tl_tau: not in the sheet, the reference code's default\n"},
+      {"", "com_c_m4=none "},
+      {"", "baud_rate=53.125G\n"}};
+  std::string rows;
+  for (const auto& v : values)
+    if (*v.row) rows += std::string(v.row) + ", ";
+  const Outcome good = run(command(tool, {sheetFile(dir, "good.xlsx", rows)}));
+  EXPECT_EQ(good.status, 0) << good.err;
+  for (const auto& v : values) {
+    if (*v.line) {
+      EXPECT_NE(good.out.find(std::string("\n") + v.line), std::string::npos) << v.line << good.out;
+    }
+  }
+  EXPECT_NE(good.err.find("warning: eta_0: the sheet gives the unit dB, which is no unit of V^2/GHz"), std::string::npos);
+  EXPECT_NE(good.err.find("warning: DIAGNOSTICS = 1 (A"), std::string::npos) << good.err;
+  EXPECT_EQ(good.err.find("Traceback"), std::string::npos);
+
+  const struct { std::vector<std::string> args; int status; std::string err; } bad[] = {
+      {{}, 2, "usage: brevo-com-sheet SHEET.xls|SHEET.xlsx > preset.cf\n"},
+      {{"a.xlsx", "b.xlsx"}, 2, "usage: brevo-com-sheet"},
+      {{dir / "none.xlsx"}, 1, "brevo-com-sheet: " + (dir / "none.xlsx") + ": cannot open the sheet\n"},
+      {{dir / "make.py"}, 1, "not a spreadsheet (neither an .xls nor an .xlsx workbook)\n"},
+      {{sheetFile(dir, "empty.xlsx", "('RUNTAG', 'x')")}, 1, "holds no COM parameter table"},
+      {{sheetFile(dir, "half.xlsx", "('f_b', 53.125), ('N_b', 12.5)")}, 3, "N_b: the value 12.5 is not a whole number\n"},
+      {{sheetFile(dir, "uneven.xlsx", "('c(-1)', '[-0.3 -0.1 0]')")}, 3,
+       "c(-1): the value '[-0.3 -0.1 0]' is not evenly spaced, so it cannot be written as min:step:max\n"},
+      {{sheetFile(dir, "open.xlsx", "('C_d', '[1 2')")}, 3, "C_d: the value '[1 2' cannot be read: \"]\" missing\n"},
+      {{sheetFile(dir, "pair.xlsx", "('b_min(1)', '[0.3 -0.1]')")}, 3, "holds 2 numbers where com_b_min_1 takes one\n"},
+      {{sheetFile(dir, "flag.xlsx", "('FORCE_TR', 2)")}, 3, "FORCE_TR: the value 2 is neither 0 nor 1"},
+      {{sheetFile(dir, "zero.xlsx", "('f_b', '1/0')")}, 3, "f_b: the value '1/0' cannot be read: float division by zero\n"}};
+  for (const auto& b : bad) {
+    const Outcome r = run(command(tool, b.args));
+    EXPECT_EQ(r.status, b.status) << b.err << r.err;
+    EXPECT_NE(r.err.find(b.err), std::string::npos) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err.find("Traceback"), std::string::npos) << r.err;
+  }
+
+  // The tool's keyword table and the preset reader's: the same names, sheet keys and units.
+  const Outcome table = run(command(tool, {"--keywords"}));
+  std::string expected;
+  for (const auto& k : brevo::com::presetKeywords()) expected += std::string(k.name) + "\t" + k.sheetKey + "\t" + k.unit + "\n";
+  EXPECT_EQ(table.out, expected);
 }
 
 // brevo-report runs a control file whose name Brevo alone would take as its -c, -b or -?
