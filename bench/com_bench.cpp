@@ -10,7 +10,8 @@
 //   BM_ComDjKr         draft 802.3dj KR settings on the same nine channels: one case of
 //                      794,640 Tx FFE settings x 176 CTLE settings (139,856,640 candidates),
 //                      each with its 16-tap receiver FFE solved at 33 sampling points; the
-//                      whole grid, with bounds that skip what cannot win.
+//                      whole grid, with bounds that skip what cannot win;
+//   BM_ComDjKrCoarse   the same with the Tx taps in steps of 0.02 (4,345 Tx settings).
 //
 // Counters: candidates per second of search, and seconds per part (checks and grids,
 // package and pulses, search, noise distributions) per run. Times are wall times, the
@@ -85,5 +86,13 @@ void BM_ComDjKr(benchmark::State& state) {
   run(state, djKr(), ch);
 }
 BENCHMARK(BM_ComDjKr)->Unit(benchmark::kMillisecond)->UseRealTime()->MeasureProcessCPUTime()->Iterations(1);
+
+void BM_ComDjKrCoarse(benchmark::State& state) {
+  static const std::vector<Channel> ch = c2mEight(BREVO_CHANNELS_DIR);
+  Params p = djKr();
+  for (TxTap& t : p.txTaps) t.values.step = 0.02;
+  run(state, p, ch);
+}
+BENCHMARK(BM_ComDjKrCoarse)->Unit(benchmark::kMillisecond)->UseRealTime()->MeasureProcessCPUTime()->Iterations(1);
 
 }  // namespace
