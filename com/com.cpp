@@ -665,19 +665,19 @@ inline void lagsOf(const double* r, const double* ac, int D, int n, double* out)
   }
 }
 
-// The lower Cholesky factor of the symmetric n x n matrix a (row-major), in place;
-// false when a is not positive definite.
+// The lower Cholesky factor of the symmetric n x n matrix a (row-major), in place, its
+// diagonal held as reciprocals (the solves multiply); false when a is not positive definite.
 bool cholesky(double* a, int n) {
   for (int j = 0; j < n; ++j) {
     double d = a[j * n + j];
     for (int k = 0; k < j; ++k) d -= a[j * n + k] * a[j * n + k];
     if (!(d > 0)) return false;
-    d = std::sqrt(d);
-    a[j * n + j] = d;
+    const double inv = 1 / std::sqrt(d);
+    a[j * n + j] = inv;
     for (int i = j + 1; i < n; ++i) {
       double v = a[i * n + j];
       for (int k = 0; k < j; ++k) v -= a[i * n + k] * a[j * n + k];
-      a[i * n + j] = v / d;
+      a[i * n + j] = v * inv;
     }
   }
   return true;
@@ -686,7 +686,7 @@ void forward(const double* L, int n, double* x) {
   for (int i = 0; i < n; ++i) {
     double v = x[i];
     for (int k = 0; k < i; ++k) v -= L[i * n + k] * x[k];
-    x[i] = v / L[i * n + i];
+    x[i] = v * L[i * n + i];
   }
 }
 void cholSolve(const double* L, int n, double* x) {
@@ -694,7 +694,7 @@ void cholSolve(const double* L, int n, double* x) {
   for (int i = n - 1; i >= 0; --i) {
     double v = x[i];
     for (int k = i + 1; k < n; ++k) v -= L[k * n + i] * x[k];
-    x[i] = v / L[i * n + i];
+    x[i] = v * L[i * n + i];
   }
 }
 
@@ -732,12 +732,10 @@ double mmseSolve(const Engine& e, const double* lag, const double* h0, const dou
   if (!toeplitz(true)) return -1;
   std::copy(h0, h0 + n, w);
   cholSolve(A, n, w);
-  {
-    const double g = dot(h0, w);
-    if (!(g > 0)) return -1;
-    for (int i = 0; i < n; ++i) w[i] /= g;
-  }
-  bool clipped = false;
+  const double g0 = dot(h0, w);   // h0 A^-1 h0'
+  if (!(g0 > 0)) return -1;
+  for (int i = 0; i < n; ++i) w[i] /= g0;
+  bool clipped = false, any = false;
   for (int k = 0; k < Nb; ++k) {
     const double v = dot(Hb + k * n, w);
     b[k] = clipB(k, v);
@@ -762,7 +760,6 @@ double mmseSolve(const Engine& e, const double* lag, const double* h0, const dou
   }
   if (e.p.rxffeWmax > e.p.rxffeWmin) {
     const double wc = w[e.dw];
-    bool any = false;
     for (int j = 0; j < n; ++j) {
       if (j == e.dw) continue;
       const double v = std::min(e.p.rxffeWmax * wc, std::max(e.p.rxffeWmin * wc, w[j]));
@@ -776,7 +773,9 @@ double mmseSolve(const Engine& e, const double* lag, const double* h0, const dou
       for (int k = 0; k < Nb; ++k) b[k] = clipB(k, dot(Hb + k * n, w));
     }
   }
-  // w'Rw + 1 + b'b - 2 w'h0' - 2 w'Hb'b.
+  // w'Rw + 1 + b'b - 2 w'h0' - 2 w'Hb'b; with nothing clipped, b = Hb w and h0 w = 1 make
+  // it w'Aw - 1 = 1/(h0 A^-1 h0') - 1.
+  if (!clipped && !any) return 1 / g0 - 1;
   double q = 1;
   for (int i = 0; i < n; ++i) {
     double ri = 0;
