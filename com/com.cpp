@@ -703,8 +703,12 @@ void cholSolve(const double* L, int n, double* x) {
 // The taps w minimise the mean square error with h0 w = 1 and the DFE taps b free; b
 // beyond its limits is clipped and w solved again for it; taps beyond their limits
 // (relative to the cursor tap) are clipped, w scaled back to h0 w = 1 and b taken again.
-// Returns the error over sigma_X^2, or a negative number when R is singular.
-double mmseSolve(const Engine& e, const double* lag, const double* h0, const double* Hb, Scratch& s) {
+// Returns the error over sigma_X^2, or a negative number when R is singular. When the
+// error with nothing clipped (a floor of the clipped ones) is already above `above`, that
+// floor is returned without w or b and `solved` is false.
+double mmseSolve(const Engine& e, const double* lag, const double* h0, const double* Hb, Scratch& s,
+                 double above = std::numeric_limits<double>::infinity(), bool* solved = nullptr) {
+  if (solved) *solved = true;
   const int n = e.Nw, Nb = e.p.Nb;
   s.A.resize(static_cast<std::size_t>(n * n));
   s.x.resize(static_cast<std::size_t>(n)), s.y.resize(static_cast<std::size_t>(n));
@@ -731,9 +735,18 @@ double mmseSolve(const Engine& e, const double* lag, const double* h0, const dou
   // With b free, b = Hb w and w solves (R - Hb'Hb) w = h0' (scaled to h0 w = 1).
   if (!toeplitz(true)) return -1;
   std::copy(h0, h0 + n, w);
-  cholSolve(A, n, w);
-  const double g0 = dot(h0, w);   // h0 A^-1 h0'
+  forward(A, n, w);
+  const double g0 = dot(w, w);   // h0 A^-1 h0'
   if (!(g0 > 0)) return -1;
+  if (1 / g0 - 1 > above) {
+    if (solved) *solved = false;
+    return 1 / g0 - 1;
+  }
+  for (int i = n - 1; i >= 0; --i) {   // the back substitution of A^-1 h0'
+    double v = w[i];
+    for (int k = i + 1; k < n; ++k) v -= A[k * n + i] * w[k];
+    w[i] = v * A[i * n + i];
+  }
   for (int i = 0; i < n; ++i) w[i] /= g0;
   bool clipped = false, any = false;
   for (int k = 0; k < Nb; ++k) {
@@ -828,6 +841,8 @@ void mmseSweep(const Engine& e, const CtlData& g, const double* cc, const double
   const double jit = p.ADD * p.ADD + p.sigmaRJ * p.sigmaRJ;
   double bestQ = std::numeric_limits<double>::infinity();
   const double T = std::isfinite(best) ? std::pow(10.0, (best - 1e-6) / 10) / (e.aS * e.aS) : -1;
+  // Errors (over sigma_X^2) above this give a figure of merit below best.
+  const double qCut = T > 0 ? 1 / (e.sx2 * T) : std::numeric_limits<double>::infinity();
   bool nOk = false;
   if (T > 0) {
     s.N.resize(static_cast<std::size_t>(n * n));
@@ -874,8 +889,9 @@ void mmseSweep(const Engine& e, const CtlData& g, const double* cc, const double
       h0[j] = h(e.dw - j);
       for (int k = 0; k < Nb; ++k) Hb[k * n + j] = h(e.dw + k + 1 - j);
     }
-    const double q = mmseSolve(e, lag, h0, Hb, s);
-    if (!(q > 0) || !(q < bestQ)) continue;
+    bool solved = true;
+    const double q = mmseSolve(e, lag, h0, Hb, s, std::min(bestQ, qCut), &solved);
+    if (!solved || !(q > 0) || !(q < bestQ)) continue;
     bestQ = q;
     r.ts = t;
     r.h0 = h(0);
