@@ -650,7 +650,7 @@ double fomOf(double As, double n2) { return 10 * std::log10(As * As / n2); }
 struct Scratch {
   std::vector<double> w, hn, b, wide;
   double ac[32];
-  std::vector<double> base, lag, hs, A, x, y, wf, bf, N;   // receiver FFE
+  std::vector<double> base, lag, hs, A, x, y, wf, bf;   // receiver FFE
 };
 
 // ---------------------------------------------------------------- receiver FFE (MMSE)
@@ -819,9 +819,7 @@ void fixedNoiseLags(const Engine& e, const CtlData& g, const double* ac, double*
 // The receiver FFE solved at every sampling point ts0 + sample adjustment; the best
 // (first on ties) goes to r. A point whose bound is below `best` (dB) is not solved: the
 // result is then exact only when it reaches best. The bounds: the search's per-point
-// c'Bc when made, and the noise of this Tx setting that does not depend on the point
-// (thermal, NEXT, FEXT), whose Toeplitz matrix N bounds the error from below by
-// 1/(h0 N^-1 h0') as the fixed part does.
+// c'Bc when made, and the error with nothing clipped, which no clipping lowers.
 void mmseSweep(const Engine& e, const CtlData& g, const double* cc, const double* ac, long ts0, double best, Scratch& s,
                Eval& r) {
   const Params& p = e.p;
@@ -843,13 +841,6 @@ void mmseSweep(const Engine& e, const CtlData& g, const double* cc, const double
   const double T = std::isfinite(best) ? std::pow(10.0, (best - 1e-6) / 10) / (e.aS * e.aS) : -1;
   // Errors (over sigma_X^2) above this give a figure of merit below best.
   const double qCut = T > 0 ? 1 / (e.sx2 * T) : std::numeric_limits<double>::infinity();
-  bool nOk = false;
-  if (T > 0) {
-    s.N.resize(static_cast<std::size_t>(n * n));
-    for (int i = 0; i < n; ++i)
-      for (int j = 0; j < n; ++j) s.N[static_cast<std::size_t>(i * n + j)] = base[std::abs(i - j)];
-    nOk = cholesky(s.N.data(), n);
-  }
   for (int d = p.sampleAdjustMin; d <= p.sampleAdjustMax; ++d) {
     const long t = ts0 + d;
     if (T > 0 && !g.bound.open.empty() && t >= g.bound.from && t - g.bound.from < static_cast<long>(g.bound.points())) {
@@ -873,14 +864,6 @@ void mmseSweep(const Engine& e, const CtlData& g, const double* cc, const double
       s.hs[static_cast<std::size_t>(k - kLo)] = v;
     }
     auto h = [&](int k) { return s.hs[static_cast<std::size_t>(k - kLo)]; };
-    if (nOk) {
-      double* z = tmp;
-      for (int j = 0; j < n; ++j) z[j] = h(e.dw - j);
-      forward(s.N.data(), n, z);
-      double v = 0;
-      for (int j = 0; j < n; ++j) v += z[j] * z[j];
-      if (v < T) continue;
-    }
     const double* rq = &g.Rm[static_cast<std::size_t>(ph * stride)];
     lagsOf(rq, ac, e.D, n, hh);
     lagsOf(&g.RJm[static_cast<std::size_t>(ph * stride)], ac, e.D, n, jj);
