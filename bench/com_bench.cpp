@@ -6,7 +6,14 @@
 //                      seven of the c2m_IL14_WC set and its FEXT1 file a second time, the
 //                      set having seven), 2 cases of about 630,000 candidates, whole grid;
 //   BM_ComCkKrLocal    the same with the reference's local search (2 steps), which also
-//                      searches the whole grid to say whether its choice differs.
+//                      searches the whole grid to say whether its choice differs;
+//   BM_ComDjKr         draft 802.3dj KR settings on the same nine channels: one case of
+//                      794,640 Tx FFE settings x 176 CTLE settings (139,856,640 candidates),
+//                      each with its 16-tap receiver FFE solved at 33 sampling points; the
+//                      whole grid, with bounds that skip what cannot win (this takes the
+//                      better part of an hour: run it on its own);
+//   BM_ComDjKrCoarse   the same with the Tx taps in steps of 0.02 (4,783 Tx settings,
+//                      841,808 candidates).
 //
 // Counters: candidates per second of search, and seconds per part (checks and grids,
 // package and pulses, search, noise distributions) per run. Times are wall times, the
@@ -75,5 +82,19 @@ void BM_ComCkKrLocal(benchmark::State& state) {
   run(state, p, ch);
 }
 BENCHMARK(BM_ComCkKrLocal)->Unit(benchmark::kMillisecond)->UseRealTime()->MeasureProcessCPUTime()->Iterations(1);
+
+void BM_ComDjKr(benchmark::State& state) {
+  static const std::vector<Channel> ch = c2mEight(BREVO_CHANNELS_DIR);
+  run(state, djKr(), ch);
+}
+BENCHMARK(BM_ComDjKr)->Unit(benchmark::kMillisecond)->UseRealTime()->MeasureProcessCPUTime()->Iterations(1);
+
+void BM_ComDjKrCoarse(benchmark::State& state) {
+  static const std::vector<Channel> ch = c2mEight(BREVO_CHANNELS_DIR);
+  Params p = djKr();
+  for (TxTap& t : p.txTaps) t.values.step = 0.02;
+  run(state, p, ch);
+}
+BENCHMARK(BM_ComDjKrCoarse)->Unit(benchmark::kMillisecond)->UseRealTime()->MeasureProcessCPUTime()->Iterations(1);
 
 }  // namespace

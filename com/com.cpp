@@ -16,6 +16,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <mutex>
@@ -143,6 +144,12 @@ struct Engine {
   int span = 0;                         // DFE span in UI (fixed or floating)
   std::vector<double> bmax, bmin;       // per tap 1..span
   double Q = 0;
+  // A receiver FFE solved by MMSE: its taps, the cursor tap's index, the lags of the
+  // phase autocorrelations it needs (taps plus Tx FFE span), and the thermal noise's
+  // points with their weights (receiver power times step, GHz, times cos(2 pi f l Tb)).
+  bool mmse = false;
+  int Nw = 0, dw = 0, Dm = 0;
+  std::vector<double> thermF, thermCos;   // thermCos: Nw rows of thermF.size()
 };
 
 // Basis coefficients of a CTLE setting, matching the basis order.
@@ -310,6 +317,13 @@ std::vector<double> phaseGram(const Guarded& x, long from, long to, int M, int D
   return R;
 }
 
+struct MmseBound {
+  long from = 0;
+  std::vector<double> B;   // K x K per point from `from` on; empty rows (0) where N is singular
+  std::vector<char> open;  // per point: no bound (N singular)
+  std::size_t points() const { return open.size(); }
+};
+
 struct CtlData {
   Guarded q;                     // victim pulse with this CTLE
   Guarded dq;                    // its +-1 sample difference times M/2
@@ -322,6 +336,12 @@ struct CtlData {
   std::array<double, 4> pc{};    // power coefficients
   double xtNext = 0;             // crosstalk not depending on the Tx taps
   std::vector<std::vector<double>> xtR;   // text mode: FEXT Grams per aggressor
+  // Receiver FFE: phase autocorrelations (lags 0..Dm) of the victim and of its jitter
+  // difference; thermal and NEXT noise lags 0..Nw-1 (V^2); per FEXT aggressor its phase
+  // autocorrelations.
+  std::vector<double> Rm, RJm, thermLag, nextLag;
+  std::vector<std::vector<double>> fextRm;
+  MmseBound bound;               // the search's bounds, when made
 };
 
 struct Eval {
@@ -329,6 +349,7 @@ struct Eval {
   double fom = -std::numeric_limits<double>::infinity();
   long ts = 0;
   double h0 = 0, isi2 = 0, j2 = 0, xt2 = 0, n2 = 0, tx2 = 0;
+  std::vector<double> w, b;      // receiver FFE (its cursor sample 1) and DFE, when solved
 };
 
 struct CaseData {
@@ -361,12 +382,16 @@ void prepareCtl(const Engine& e, const CaseData& cd_, const Ctl& g, CtlData& out
   out.dq = guarded(dq, cd_.guard);
   out.dq.off += 1;   // sample -1 sits at index 0 of the copy
   out.R = phaseGram(out.q, 0, Lq, e.M, e.D);
-  out.qdPad = static_cast<long>(e.K + 30);
+  out.qdPad = static_cast<long>(e.K + 30 + e.Nw);
   out.qdLen = (Lq + e.M - 1) / e.M + 2 * out.qdPad + e.span + 8;
   out.qd.assign(static_cast<std::size_t>(e.M) * static_cast<std::size_t>(out.qdLen), 0.0);
   for (long t = 0; t < Lq; ++t)
     out.qd[static_cast<std::size_t>((t % e.M) * out.qdLen + out.qdPad + t / e.M)] = out.q.at(t);
   out.RJ = phaseGram(out.dq, -1, Lq + 1, e.M, e.D);
+  if (e.mmse) {
+    out.Rm = phaseGram(out.q, 0, Lq, e.M, e.Dm);
+    out.RJm = phaseGram(out.dq, -1, Lq + 1, e.M, e.Dm);
+  }
   long pk = 0;
   out.qmax = 0;
   double best = -std::numeric_limits<double>::infinity();
@@ -413,11 +438,42 @@ void prepareCtl(const Engine& e, const CaseData& cd_, const Ctl& g, CtlData& out
     }
   }
   out.sN2 = e.p.eta0 * s;
+  if (e.mmse) {
+    const std::size_t n = e.thermF.size();
+    std::vector<double> pw(n);
+    for (std::size_t k = 0; k < n; ++k) pw[k] = ctlePower(e, e.thermF[k], g);
+    out.thermLag.assign(static_cast<std::size_t>(e.Nw), 0.0);
+    for (int l = 0; l < e.Nw; ++l) {
+      const double* w = &e.thermCos[static_cast<std::size_t>(l) * n];
+      double x = 0;
+      for (std::size_t k = 0; k < n; ++k) x += w[k] * pw[k];
+      out.thermLag[static_cast<std::size_t>(l)] = e.p.eta0 * x;
+    }
+    // Crosstalk at each aggressor's largest-energy phase: NEXT fixed, FEXT per Tx setting.
+    out.nextLag.assign(static_cast<std::size_t>(e.Nw), 0.0);
+    out.fextRm.clear();
+    for (std::size_t k = 1; k < cd_.ch.size(); ++k) {
+      const CaseChannel& a = cd_.ch[k];
+      std::vector<double> qa(a.raw.size(), 0.0);
+      for (int b = 0; b < e.nBasis; ++b)
+        for (std::size_t i = 0; i < qa.size(); ++i) qa[i] += coef[static_cast<std::size_t>(b)] * a.basis[static_cast<std::size_t>(b)][i];
+      std::vector<double> R = phaseGram(guarded(qa, cd_.guard), 0, static_cast<long>(qa.size()), e.M, e.Dm);
+      if (a.kind == ChannelKind::next) {
+        int m = 0;
+        for (int ph = 1; ph < e.M; ++ph)
+          if (R[static_cast<std::size_t>(ph * (e.Dm + 1))] > R[static_cast<std::size_t>(m * (e.Dm + 1))]) m = ph;
+        for (int l = 0; l < e.Nw; ++l) out.nextLag[static_cast<std::size_t>(l)] += e.sx2 * R[static_cast<std::size_t>(m * (e.Dm + 1) + l)];
+      } else {
+        out.fextRm.push_back(std::move(R));
+      }
+    }
+  }
   out.pc = powerCoef(e, g);
   // Crosstalk parts that do not depend on the Tx taps.
   out.xtNext = 0;
   out.xtR.clear();
-  if (e.ref) {
+  if (e.mmse) {
+  } else if (e.ref) {
     double x = 0;
     for (int b = 0; b < 4; ++b) x += out.pc[static_cast<std::size_t>(b)] * cd_.nextSum[static_cast<std::size_t>(b)];
     out.xtNext = x;
@@ -595,7 +651,241 @@ double fomOf(double As, double n2) { return 10 * std::log10(As * As / n2); }
 struct Scratch {
   std::vector<double> w, hn, b, wide;
   double ac[32];
+  std::vector<double> base, lag, hs, A, x, y, wf, bf;   // receiver FFE
 };
+
+// ---------------------------------------------------------------- receiver FFE (MMSE)
+
+// Lags 0..n-1 of the autocorrelation of Tx-equalised baud-rate samples, from those of the
+// unequalised ones (r, lags 0..D+n-1) and the taps' own autocorrelation ac (lags 0..D).
+inline void lagsOf(const double* r, const double* ac, int D, int n, double* out) {
+  for (int l = 0; l < n; ++l) {
+    double x = ac[0] * r[l];
+    for (int d = 1; d <= D; ++d) x += ac[d] * (r[l + d] + r[std::abs(l - d)]);
+    out[l] = x;
+  }
+}
+
+// The lower Cholesky factor of the symmetric n x n matrix a (row-major), in place, its
+// diagonal held as reciprocals (the solves multiply); false when a is not positive definite.
+bool cholesky(double* a, int n) {
+  for (int j = 0; j < n; ++j) {
+    double d = a[j * n + j];
+    for (int k = 0; k < j; ++k) d -= a[j * n + k] * a[j * n + k];
+    if (!(d > 0)) return false;
+    const double inv = 1 / std::sqrt(d);
+    a[j * n + j] = inv;
+    for (int i = j + 1; i < n; ++i) {
+      double v = a[i * n + j];
+      for (int k = 0; k < j; ++k) v -= a[i * n + k] * a[j * n + k];
+      a[i * n + j] = v * inv;
+    }
+  }
+  return true;
+}
+void forward(const double* L, int n, double* x) {
+  for (int i = 0; i < n; ++i) {
+    double v = x[i];
+    for (int k = 0; k < i; ++k) v -= L[i * n + k] * x[k];
+    x[i] = v * L[i * n + i];
+  }
+}
+void cholSolve(const double* L, int n, double* x) {
+  forward(L, n, x);
+  for (int i = n - 1; i >= 0; --i) {
+    double v = x[i];
+    for (int k = i + 1; k < n; ++k) v -= L[k * n + i] * x[k];
+    x[i] = v * L[i * n + i];
+  }
+}
+
+// The MMSE receiver for one sampling point: R's lags (H'H plus the noise over sigma_X^2),
+// h0 (the samples the taps meet at the cursor, h(dw - j)) and Hb (row n: h(dw + n + 1 - j)).
+// The taps w minimise the mean square error with h0 w = 1 and the DFE taps b free; b
+// beyond its limits is clipped and w solved again for it; taps beyond their limits
+// (relative to the cursor tap) are clipped, w scaled back to h0 w = 1 and b taken again.
+// Returns the error over sigma_X^2, or a negative number when R is singular. When the
+// error with nothing clipped (a floor of the clipped ones) is already above `above`, that
+// floor is returned without w or b and `solved` is false.
+double mmseSolve(const Engine& e, const double* lag, const double* h0, const double* Hb, Scratch& s,
+                 double above = std::numeric_limits<double>::infinity(), bool* solved = nullptr) {
+  if (solved) *solved = true;
+  const int n = e.Nw, Nb = e.p.Nb;
+  s.A.resize(static_cast<std::size_t>(n * n));
+  s.x.resize(static_cast<std::size_t>(n)), s.y.resize(static_cast<std::size_t>(n));
+  s.wf.resize(static_cast<std::size_t>(n)), s.bf.resize(static_cast<std::size_t>(std::max(Nb, 1)));
+  double* A = s.A.data();
+  double* w = s.wf.data();
+  double* b = s.bf.data();
+  auto toeplitz = [&](bool lessDfe) {
+    for (int i = 0; i < n; ++i)
+      for (int j = 0; j <= i; ++j) {
+        double v = lag[i - j];
+        if (lessDfe)
+          for (int k = 0; k < Nb; ++k) v -= Hb[k * n + i] * Hb[k * n + j];
+        A[i * n + j] = A[j * n + i] = v;
+      }
+    return cholesky(A, n);
+  };
+  auto dot = [n](const double* a, const double* c) {
+    double v = 0;
+    for (int i = 0; i < n; ++i) v += a[i] * c[i];
+    return v;
+  };
+  auto clipB = [&](int k, double v) { return std::min(e.bmax[static_cast<std::size_t>(k)], std::max(e.bmin[static_cast<std::size_t>(k)], v)); };
+  // With b free, b = Hb w and w solves (R - Hb'Hb) w = h0' (scaled to h0 w = 1).
+  if (!toeplitz(true)) return -1;
+  std::copy(h0, h0 + n, w);
+  forward(A, n, w);
+  const double g0 = dot(w, w);   // h0 A^-1 h0'
+  if (!(g0 > 0)) return -1;
+  if (1 / g0 - 1 > above) {
+    if (solved) *solved = false;
+    return 1 / g0 - 1;
+  }
+  for (int i = n - 1; i >= 0; --i) {   // the back substitution of A^-1 h0'
+    double v = w[i];
+    for (int k = i + 1; k < n; ++k) v -= A[k * n + i] * w[k];
+    w[i] = v * A[i * n + i];
+  }
+  for (int i = 0; i < n; ++i) w[i] /= g0;
+  bool clipped = false, any = false;
+  for (int k = 0; k < Nb; ++k) {
+    const double v = dot(Hb + k * n, w);
+    b[k] = clipB(k, v);
+    clipped = clipped || b[k] != v;
+  }
+  if (clipped) {
+    // b held at its limits: w = R^-1 (Hb'b) + a R^-1 h0', a from h0 w = 1.
+    if (!toeplitz(false)) return -1;
+    double* y1 = s.x.data();
+    double* y2 = s.y.data();
+    std::copy(h0, h0 + n, y1);
+    for (int i = 0; i < n; ++i) {
+      double v = 0;
+      for (int k = 0; k < Nb; ++k) v += Hb[k * n + i] * b[k];
+      y2[i] = v;
+    }
+    cholSolve(A, n, y1), cholSolve(A, n, y2);
+    const double g = dot(h0, y1);
+    if (!(g > 0)) return -1;
+    const double a = (1 - dot(h0, y2)) / g;
+    for (int i = 0; i < n; ++i) w[i] = y2[i] + a * y1[i];
+  }
+  if (e.p.rxffeWmax > e.p.rxffeWmin) {
+    const double wc = w[e.dw];
+    for (int j = 0; j < n; ++j) {
+      if (j == e.dw) continue;
+      const double v = std::min(e.p.rxffeWmax * wc, std::max(e.p.rxffeWmin * wc, w[j]));
+      any = any || v != w[j];
+      w[j] = v;
+    }
+    if (any) {
+      const double g = dot(h0, w);
+      if (!(g != 0)) return -1;
+      for (int i = 0; i < n; ++i) w[i] /= g;
+      for (int k = 0; k < Nb; ++k) b[k] = clipB(k, dot(Hb + k * n, w));
+    }
+  }
+  // w'Rw + 1 + b'b - 2 w'h0' - 2 w'Hb'b; with nothing clipped, b = Hb w and h0 w = 1 make
+  // it w'Aw - 1 = 1/(h0 A^-1 h0') - 1.
+  if (!clipped && !any) return 1 / g0 - 1;
+  double q = 1;
+  for (int i = 0; i < n; ++i) {
+    double ri = 0;
+    for (int j = 0; j < n; ++j) ri += lag[std::abs(i - j)] * w[j];
+    q += w[i] * ri - 2 * w[i] * h0[i];
+  }
+  for (int k = 0; k < Nb; ++k) q += b[k] * b[k] - 2 * b[k] * dot(Hb + k * n, w);
+  return q;
+}
+
+// Noise lags 0..Nw-1 (V^2) that do not depend on the sampling phase: thermal, NEXT, and
+// FEXT with the Tx taps (ac their autocorrelation) at each aggressor's largest-energy phase.
+void fixedNoiseLags(const Engine& e, const CtlData& g, const double* ac, double* out, double* tmp) {
+  const int n = e.Nw, stride = e.Dm + 1;
+  for (int l = 0; l < n; ++l) out[l] = g.thermLag[static_cast<std::size_t>(l)] + g.nextLag[static_cast<std::size_t>(l)];
+  for (const auto& R : g.fextRm) {
+    int m = 0;
+    double best = -1;
+    for (int ph = 0; ph < e.M; ++ph) {
+      const double v = quad(&R[static_cast<std::size_t>(ph * stride)], ac, e.D);
+      if (v > best) best = v, m = ph;
+    }
+    lagsOf(&R[static_cast<std::size_t>(m * stride)], ac, e.D, n, tmp);
+    for (int l = 0; l < n; ++l) out[l] += e.sx2 * tmp[l];
+  }
+}
+
+// The receiver FFE solved at every sampling point ts0 + sample adjustment; the best
+// (first on ties) goes to r. A point whose bound is below `best` (dB) is not solved: the
+// result is then exact only when it reaches best. The bounds: the search's per-point
+// c'Bc when made, and the error with nothing clipped, which no clipping lowers.
+void mmseSweep(const Engine& e, const CtlData& g, const double* cc, const double* ac, long ts0, double best, Scratch& s,
+               Eval& r) {
+  const Params& p = e.p;
+  const int n = e.Nw, Nb = p.Nb, M = e.M, K = e.K, stride = e.Dm + 1;
+  s.base.resize(static_cast<std::size_t>(4 * n));
+  double* base = s.base.data();
+  double* hh = base + n;
+  double* jj = base + 2 * n;
+  double* tmp = base + 3 * n;
+  fixedNoiseLags(e, g, ac, base, tmp);
+  const int kLo = e.dw - (n - 1), kHi = e.dw + Nb;   // UI offsets of the samples used
+  s.hs.resize(static_cast<std::size_t>(kHi - kLo + 1));
+  s.lag.resize(static_cast<std::size_t>(n + n + Nb * n));
+  double* lag = s.lag.data();
+  double* h0 = lag + n;
+  double* Hb = h0 + n;
+  const double jit = p.ADD * p.ADD + p.sigmaRJ * p.sigmaRJ;
+  double bestQ = std::numeric_limits<double>::infinity();
+  const double T = std::isfinite(best) ? std::pow(10.0, (best - 1e-6) / 10) / (e.aS * e.aS) : -1;
+  // Errors (over sigma_X^2) above this give a figure of merit below best.
+  const double qCut = T > 0 ? 1 / (e.sx2 * T) : std::numeric_limits<double>::infinity();
+  for (int d = p.sampleAdjustMin; d <= p.sampleAdjustMax; ++d) {
+    const long t = ts0 + d;
+    if (T > 0 && !g.bound.open.empty() && t >= g.bound.from && t - g.bound.from < static_cast<long>(g.bound.points())) {
+      const std::size_t at = static_cast<std::size_t>(t - g.bound.from);
+      if (!g.bound.open[at]) {
+        const double* B = &g.bound.B[at * static_cast<std::size_t>(K * K)];
+        double v = 0;
+        for (int i = 0; i < K; ++i) {
+          double x = 0;
+          for (int j = 0; j < K; ++j) x += B[i * K + j] * cc[j];
+          v += cc[i] * x;
+        }
+        if (v < T) continue;
+      }
+    }
+    const long ph = ((t % M) + M) % M, n0 = (t - ph) / M;
+    const double* row = g.qd.data() + static_cast<std::size_t>(ph) * static_cast<std::size_t>(g.qdLen) + g.qdPad + n0;
+    for (int k = kLo; k <= kHi; ++k) {
+      double v = 0;
+      for (int j = 0; j < K; ++j) v += cc[j] * row[k - j];
+      s.hs[static_cast<std::size_t>(k - kLo)] = v;
+    }
+    auto h = [&](int k) { return s.hs[static_cast<std::size_t>(k - kLo)]; };
+    const double* rq = &g.Rm[static_cast<std::size_t>(ph * stride)];
+    lagsOf(rq, ac, e.D, n, hh);
+    lagsOf(&g.RJm[static_cast<std::size_t>(ph * stride)], ac, e.D, n, jj);
+    for (int l = 0; l < n; ++l) lag[l] = hh[l] + (base[l] + e.sx2 * e.txNoise * rq[l] + e.sx2 * jit * jj[l]) / e.sx2;
+    for (int j = 0; j < n; ++j) {
+      h0[j] = h(e.dw - j);
+      for (int k = 0; k < Nb; ++k) Hb[k * n + j] = h(e.dw + k + 1 - j);
+    }
+    bool solved = true;
+    const double q = mmseSolve(e, lag, h0, Hb, s, std::min(bestQ, qCut), &solved);
+    if (!solved || !(q > 0) || !(q < bestQ)) continue;
+    bestQ = q;
+    r.ts = t;
+    r.h0 = h(0);
+    r.w.assign(s.wf.begin(), s.wf.begin() + n);
+    r.b.assign(s.bf.begin(), s.bf.begin() + Nb);
+  }
+  if (!std::isfinite(bestQ)) return;
+  r.fom = fomOf(e.aS, e.sx2 * bestQ);
+  r.ok = std::isfinite(r.fom);
+}
 
 // The averaged (reference) or worst-phase (text) crosstalk of the figure of merit.
 double crosstalk2(const Engine& e, const CaseData& c, const CtlData& g, std::size_t t, const double* ac) {
@@ -628,12 +918,12 @@ Eval evaluate(const Engine& e, const CaseData& c, const CtlData& g, std::size_t 
     for (int j = 0; j + d < K; ++j) x += cc[j] * cc[j + d];
     ac[d] = x;
   }
-  const double xt2 = crosstalk2(e, c, g, t, ac);
+  const double xt2 = e.mmse ? 0 : crosstalk2(e, c, g, t, ac);
   const double base = g.sN2 + xt2;
   auto bound = [&](double hm) { return fomOf(e.aS * hm, hm * hm * e.txNoise + base); };
   double sumAbs = 0;
   for (int j = 0; j < K; ++j) sumAbs += std::fabs(cc[j]);
-  if (bound(g.qmax * sumAbs) < best - 1e-9) return r;
+  if (!e.mmse && bound(g.qmax * sumAbs) < best - 1e-9) return r;
   // h' around the expected peak, h'(s) = sum_j c_j q(s - jM), filled on demand from the
   // middle of a 12 UI window outwards.
   const long lo = g.Pc - 7L * M, hi = g.Pc + 5L * M;
@@ -689,12 +979,16 @@ Eval evaluate(const Engine& e, const CaseData& c, const CtlData& g, std::size_t 
       if (s.wide[static_cast<std::size_t>(t2 - wlo)] > hp) hp = s.wide[static_cast<std::size_t>(t2 - wlo)], P = t2;
     win = &s.wide;
   }
-  if (!(hp > 0) || bound(hp) < best - 1e-9) return r;
+  if (!(hp > 0) || (!e.mmse && bound(hp) < best - 1e-9)) return r;
   long ts = 0;
   if (!(win == &s.w ? cursor(e, *win, wlo, P, ts, need) : cursor(e, *win, wlo, P, ts, [](long, long) {}))) return r;
   ++full;
   const double h0 = (*win)[static_cast<std::size_t>(ts - wlo)];
   if (!(h0 > 0)) return r;
+  if (e.mmse) {
+    mmseSweep(e, g, cc, ac, ts, best, s, r);
+    return r;
+  }
   const long ph = ((ts % M) + M) % M;
   // Post-cursor samples for the DFE, from this phase's row of baud-rate samples.
   s.hn.resize(static_cast<std::size_t>(e.span) + 1);
@@ -729,6 +1023,108 @@ Eval evaluate(const Engine& e, const CaseData& c, const CtlData& g, std::size_t 
   return r;
 }
 
+// Bounds of the MMSE figure of merit. The noise that does not depend on the Tx taps
+// (thermal, NEXT, Tx) alone bounds the error from below: with N its Toeplitz matrix and h0
+// the samples the receiver taps meet, the error is at least 1/(h0 N^-1 h0'), so the figure
+// of merit is at most 10 log10(aS^2 c'Bc) with B = Qw' N^-1 Qw, Qw the map from the Tx taps
+// c to h0. B is kept for every sampling point any Tx setting can take: the peak lies
+// within +-20 UI of the unequalised one, the cursor rule moves it by at most 4 UI back and
+// 2 UI on, the sweep adds its offsets.
+
+void mmseBound(const Engine& e, const CaseData& cd_, const CtlData& g, MmseBound& out) {
+  const Params& p = e.p;
+  const int n = e.Nw, K = e.K, M = e.M, stride = e.Dm + 1;
+  out.from = cd_.Pu - 24L * M + p.sampleAdjustMin;
+  const long to = cd_.Pu + 22L * M + p.sampleAdjustMax;
+  std::vector<double> L(static_cast<std::size_t>(M * n * n));
+  std::vector<char> ok(static_cast<std::size_t>(M));
+  for (int ph = 0; ph < M; ++ph) {
+    double* a = &L[static_cast<std::size_t>(ph * n * n)];
+    const double* rq = &g.Rm[static_cast<std::size_t>(ph * stride)];
+    for (int i = 0; i < n; ++i)
+      for (int j = 0; j < n; ++j) {
+        const int l = std::abs(i - j);
+        a[i * n + j] = g.thermLag[static_cast<std::size_t>(l)] + g.nextLag[static_cast<std::size_t>(l)] + e.sx2 * e.txNoise * rq[l];
+      }
+    ok[static_cast<std::size_t>(ph)] = cholesky(a, n) ? 1 : 0;
+  }
+  const std::size_t np = static_cast<std::size_t>(to - out.from + 1);
+  out.B.assign(np * static_cast<std::size_t>(K * K), 0.0);
+  out.open.assign(np, 0);
+  std::vector<double> Y(static_cast<std::size_t>(n * K));
+  for (long t = out.from; t <= to; ++t) {
+    const long ph = ((t % M) + M) % M, n0 = (t - ph) / M;
+    const std::size_t at = static_cast<std::size_t>(t - out.from);
+    if (!ok[static_cast<std::size_t>(ph)]) {
+      out.open[at] = 1;
+      continue;
+    }
+    const double* row = g.qd.data() + static_cast<std::size_t>(ph) * static_cast<std::size_t>(g.qdLen) + g.qdPad + n0;
+    for (int i = 0; i < K; ++i) {
+      double* col = &Y[static_cast<std::size_t>(i * n)];
+      for (int j = 0; j < n; ++j) col[j] = row[e.dw - j - i];
+      forward(&L[static_cast<std::size_t>(ph * n * n)], n, col);
+    }
+    double* B = &out.B[at * static_cast<std::size_t>(K * K)];
+    for (int i = 0; i < K; ++i)
+      for (int j = 0; j <= i; ++j) {
+        double v = 0;
+        for (int k = 0; k < n; ++k) v += Y[static_cast<std::size_t>(i * n + k)] * Y[static_cast<std::size_t>(j * n + k)];
+        B[i * K + j] = B[j * K + i] = v;
+      }
+  }
+}
+
+// The largest c'Bc over the points listed (all when pts is null) and the corners given.
+double cornerBound(const MmseBound& b, int K, const std::vector<std::vector<double>>& corners, const std::vector<std::size_t>* pts) {
+  double m = 0;
+  const std::size_t np = pts ? pts->size() : b.points();
+  for (std::size_t k = 0; k < np; ++k) {
+    const std::size_t at = pts ? (*pts)[k] : k;
+    if (b.open[at]) return std::numeric_limits<double>::infinity();
+    const double* B = &b.B[at * static_cast<std::size_t>(K * K)];
+    for (const auto& c : corners) {
+      double v = 0;
+      for (int i = 0; i < K; ++i) {
+        double r = 0;
+        for (int j = 0; j < K; ++j) r += B[i * K + j] * c[static_cast<std::size_t>(j)];
+        v += c[static_cast<std::size_t>(i)] * r;
+      }
+      m = std::max(m, v);
+    }
+  }
+  return m;
+}
+
+// Whether c'Bc reaches T at one of the points.
+bool reaches(const MmseBound& b, int K, const double* c, const std::vector<std::size_t>& pts, double T) {
+  for (const std::size_t at : pts) {
+    if (b.open[at]) return true;
+    const double* B = &b.B[at * static_cast<std::size_t>(K * K)];
+    double v = 0;
+    for (int i = 0; i < K; ++i) {
+      double r = 0;
+      for (int j = 0; j < K; ++j) r += B[i * K + j] * c[j];
+      v += c[i] * r;
+    }
+    if (v >= T) return true;
+  }
+  return false;
+}
+
+// The points where some corner reaches T.
+std::vector<std::size_t> pointsReaching(const MmseBound& b, int K, const std::vector<std::vector<double>>& corners,
+                                        const std::vector<std::size_t>* from, double T) {
+  std::vector<std::size_t> out;
+  const std::size_t np = from ? from->size() : b.points();
+  for (std::size_t k = 0; k < np; ++k) {
+    const std::size_t at = from ? (*from)[k] : k;
+    const std::vector<std::size_t> one{at};
+    if (cornerBound(b, K, corners, &one) >= T) out.push_back(at);
+  }
+  return out;
+}
+
 // ---------------------------------------------------------------- setup and checks
 
 bool finiteAll(const std::vector<cd>& v) {
@@ -751,7 +1147,9 @@ std::string checkParams(const Params& p) {
   if (static_cast<int>(p.bmax.size()) < p.Nb) return "fewer DFE limits than DFE taps";
   if (!p.bmin.empty() && static_cast<int>(p.bmin.size()) < p.Nb) return "fewer lower DFE limits than DFE taps";
   if (p.Nbg > 0 && (p.Nbf <= 0 || p.Nf <= p.Nb)) return "floating DFE taps need a bank size and a span beyond the fixed taps";
-  if (p.rxffePre + p.rxffePost > 0) return "a receiver FFE (MMSE) is not supported by this engine";
+  if (p.rxffePre < 0 || p.rxffePost < 0 || p.rxffePre + p.rxffePost > 63) return "the receiver FFE must have 0 to 63 taps besides its cursor";
+  if (p.rxffePre + p.rxffePost > 0 && p.Nbg > 0) return "floating DFE taps are not taken with a receiver FFE";
+  if (p.rxffePre + p.rxffePost > 0 && p.Nb > 64) return "at most 64 DFE taps are taken with a receiver FFE";
   for (const TxTap& t : p.txTaps)
     if (t.index == 0 || t.index < -8 || t.index > 8) return "a Tx tap index must be -8..-1 or 1..8";
   if (p.pkgTx.Cd.size() > 8 || p.pkgRx.Cd.size() > 8) return "too many die ladder stages";
@@ -759,6 +1157,22 @@ std::string checkParams(const Params& p) {
 }
 
 }  // namespace
+
+double detail::solveMmse(std::span<const double> lag, std::span<const double> h0, std::span<const double> Hb,
+                         std::span<const double> bmax, std::span<const double> bmin, int dw, double wmax, double wmin,
+                         std::vector<double>& w, std::vector<double>& b) {
+  Params p;
+  p.Nb = static_cast<int>(bmax.size());
+  p.rxffeWmax = wmax, p.rxffeWmin = wmin;
+  Engine e(p);
+  e.Nw = static_cast<int>(lag.size()), e.dw = dw;
+  e.bmax.assign(bmax.begin(), bmax.end()), e.bmin.assign(bmin.begin(), bmin.end());
+  Scratch s;
+  const double q = mmseSolve(e, lag.data(), h0.data(), Hb.data(), s);
+  w.assign(s.wf.begin(), s.wf.begin() + e.Nw);
+  b.assign(s.bf.begin(), s.bf.begin() + p.Nb);
+  return q;
+}
 
 Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
   Outcome out;
@@ -779,6 +1193,9 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
   e.aS = p.RLM / (p.L - 1);
   e.nBasis = p.twoStage ? 4 : 2;
   e.Q = std::sqrt(2.0) * erfcInverse(2 * p.DER0);
+  e.mmse = p.rxffePre + p.rxffePost > 0;
+  e.Nw = e.mmse ? p.rxffePre + p.rxffePost + 1 : 0;
+  e.dw = p.rxffePre;
 
   // Channels: sizes, order, finiteness, one grid.
   const Channel& thru = channels[0];
@@ -880,6 +1297,24 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
     lo = std::min(lo, t.index), hi = std::max(hi, t.index);
   }
   e.first = lo, e.K = hi - lo + 1, e.D = e.K - 1;
+  e.Dm = e.Nw + e.D;
+  if (e.mmse) {
+    // The thermal noise's lags: on the file's points above DC (reference) or the
+    // transform's grid (trapezoid), as its variance is summed.
+    std::vector<double> wt;
+    if (e.ref) {
+      for (std::size_t i = 1; i < nf; ++i) e.thermF.push_back(e.f[i]), wt.push_back((e.f[i] - e.f[i - 1]) * 1e-9);
+    } else {
+      for (std::size_t k = 0; k < e.uf.size(); ++k)
+        e.thermF.push_back(e.uf[k]), wt.push_back(((k == 0 || k + 1 == e.uf.size()) ? 0.5 : 1.0) * e.df * 1e-9);
+    }
+    const std::size_t n = e.thermF.size();
+    e.thermCos.resize(static_cast<std::size_t>(e.Nw) * n);
+    for (std::size_t k = 0; k < n; ++k) wt[k] *= std::norm(receiver(e, e.thermF[k]));
+    for (int l = 0; l < e.Nw; ++l)
+      for (std::size_t k = 0; k < n; ++k)
+        e.thermCos[static_cast<std::size_t>(l) * n + k] = wt[k] * (l == 0 ? 1.0 : std::cos(2 * kPi * e.thermF[k] * l * e.Tb));
+  }
   long long rows = 1;
   for (const auto& c : cols) rows *= static_cast<long long>(c.size());
   if (rows > 50'000'000) return fail(format("the Tx FFE grid has %lld settings; at most 50 million are searched", rows));
@@ -934,13 +1369,59 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
       }
   }
   if (e.ctl.empty()) return fail("no CTLE setting is allowed");
+  // For the receiver FFE's bounds: groups of Tx settings sharing all columns but the last
+  // two (consecutive in loop order), and the corners of each group's box and of the whole
+  // grid's: each column's extremes, and 0 when it changes sign within.
+  std::vector<std::pair<std::size_t, std::size_t>> groups;
+  std::vector<std::vector<std::vector<double>>> groupCorners;
+  std::vector<std::vector<double>> boxCorners;
+  if (e.mmse) {
+    const std::size_t nc = cols.size(), fixed = nc > 2 ? nc - 2 : 0;
+    auto cornersOf = [&](std::size_t from, std::size_t to) {
+      std::vector<std::vector<double>> sets(nc);
+      for (std::size_t j = 0; j < nc; ++j) {
+        double a = std::numeric_limits<double>::infinity(), b = -a;
+        for (std::size_t t = from; t < to; ++t) {
+          const double v = e.tx[t].c[static_cast<std::size_t>(p.txTaps[j].index - lo)];
+          a = std::min(a, v), b = std::max(b, v);
+        }
+        sets[j] = {a};
+        if (b != a) sets[j].push_back(b);
+        if (a < 0 && b > 0) sets[j].push_back(0);
+      }
+      std::vector<std::vector<double>> out;
+      std::vector<std::size_t> at(nc, 0);
+      for (;;) {
+        std::vector<double> c(static_cast<std::size_t>(e.K), 0.0);
+        double sum = 0;
+        for (std::size_t j = 0; j < nc; ++j) {
+          const double v = sets[j][at[j]];
+          c[static_cast<std::size_t>(p.txTaps[j].index - lo)] = v, sum += std::fabs(v);
+        }
+        c[static_cast<std::size_t>(-lo)] = 1 - sum;
+        out.push_back(std::move(c));
+        std::size_t j = 0;
+        while (j < nc && ++at[j] == sets[j].size()) at[j++] = 0;
+        if (j == nc) break;
+      }
+      return out;
+    };
+    boxCorners = cornersOf(0, e.tx.size());
+    for (std::size_t t = 0; t < e.tx.size();) {
+      std::size_t u = t + 1;
+      while (u < e.tx.size() && std::equal(e.tx[u].idx.begin(), e.tx[u].idx.begin() + static_cast<long>(fixed), e.tx[t].idx.begin())) ++u;
+      groups.emplace_back(t, u);
+      groupCorners.push_back(cornersOf(t, u));
+      t = u;
+    }
+  }
   const long long grid = static_cast<long long>(e.tx.size()) * static_cast<long long>(e.ctl.size());
   const long long totalWork = grid * static_cast<long long>(p.cases.size());
-  if (totalWork > 40'000'000)
+  if (totalWork > (e.mmse ? 400'000'000 : 40'000'000))
     return fail(format("the search grid has %lld candidates (%zu Tx x %zu CTLE settings) in %zu package cases; "
                        "that would take over a minute",
                        grid, e.tx.size(), e.ctl.size(), p.cases.size()));
-  if (p.sampleAdjustMin != 0 || p.sampleAdjustMax != 0)
+  if (!e.mmse && (p.sampleAdjustMin != 0 || p.sampleAdjustMax != 0))
     e.warnings.push_back("the sampling-point sweep (sample adjustment) is not applied: the cursor rule alone sets it");
 
   const unsigned cores = std::max(1u, std::min(std::thread::hardware_concurrency(), 64u));
@@ -984,7 +1465,7 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
     cdat.guard = static_cast<long>(e.K + 30 + e.span) * e.M;
     const auto t1 = std::chrono::steady_clock::now();
     // Averaged crosstalk: per-basis weights and the per-Tx sums.
-    if (e.ref) {
+    if (e.ref && !e.mmse) {
       const double F = p.f2 > 0 ? p.f2 : p.fb;
       cdat.xtScale = e.sx2 * 2 * e.dfFile / F;
       cdat.Wf.assign(e.nSum, {0, 0, 0, 0});
@@ -1054,6 +1535,84 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
     const std::size_t listed = static_cast<std::size_t>(std::max(p.reportCandidates, 0));
     CandidateList top(listed);
     std::mutex topLock;
+    // With a receiver FFE: CTLE settings taken by falling bound, and within one the groups
+    // of Tx settings (all columns but the last two fixed) by falling bound; a setting is
+    // solved only when its own bound reaches the best figure so far. A bound never falls
+    // below the figure it bounds, so nothing that could win or tie is left out, and the
+    // winner is the first maximum in loop order whatever the threads.
+    std::vector<double> ctlBound;
+    std::vector<std::size_t> ctlOrder;
+    auto threshold = [&] {
+      const double b = shared.load(std::memory_order_relaxed);
+      return std::isfinite(b) ? std::pow(10.0, (b - 1e-6) / 10) / (e.aS * e.aS) : -1.0;
+    };
+    if (e.mmse) {
+      ctlBound.assign(e.ctl.size(), 0.0);
+      auto boundWorker = [&] {
+        for (std::size_t gi; (gi = next.fetch_add(1)) < e.ctl.size();) {
+          CtlData gl;
+          prepareCtl(e, cdat, e.ctl[gi], gl);
+          MmseBound mb;
+          mmseBound(e, cdat, gl, mb);
+          ctlBound[gi] = cornerBound(mb, e.K, boxCorners, nullptr);
+        }
+      };
+      std::vector<std::thread> pool;
+      for (unsigned w = 1; w < threads; ++w) pool.emplace_back(boundWorker);
+      boundWorker();
+      for (auto& th : pool) th.join();
+      next = 0;
+      ctlOrder.resize(e.ctl.size());
+      for (std::size_t gi = 0; gi < e.ctl.size(); ++gi) ctlOrder[gi] = gi;
+      std::stable_sort(ctlOrder.begin(), ctlOrder.end(), [&](std::size_t a, std::size_t b) { return ctlBound[a] > ctlBound[b]; });
+    }
+    std::atomic<long long> ctlRuled{0}, groupsRuled{0}, txRuled{0};
+    auto mmseWorker = [&]() {
+      Scratch s;
+      long long full = 0, gRuled = 0, tRuled = 0;
+      for (std::size_t k; (k = next.fetch_add(1)) < e.ctl.size();) {
+        const std::size_t gi = ctlOrder[k];
+        if (ctlBound[gi] < threshold()) {
+          ++ctlRuled;
+          continue;
+        }
+        prepareCtl(e, cdat, e.ctl[gi], gdat[gi]);
+        MmseBound& mb = gdat[gi].bound;
+        mmseBound(e, cdat, gdat[gi], mb);
+        const std::vector<std::size_t> pts = pointsReaching(mb, e.K, boxCorners, nullptr, threshold());
+        std::vector<std::pair<double, std::size_t>> ranked;
+        for (std::size_t gr = 0; gr < groups.size(); ++gr) ranked.emplace_back(cornerBound(mb, e.K, groupCorners[gr], &pts), gr);
+        std::stable_sort(ranked.begin(), ranked.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
+        std::vector<std::size_t> gpts;
+        for (std::size_t k2 = 0; k2 < ranked.size(); ++k2) {
+          const auto [gb, gr] = ranked[k2];
+          if (gb < threshold()) {
+            gRuled += static_cast<long long>(ranked.size() - k2);
+            break;
+          }
+          gpts = pointsReaching(mb, e.K, groupCorners[gr], &pts, threshold());
+          for (std::size_t t = groups[gr].first; t < groups[gr].second; ++t) {
+            if (!reaches(mb, e.K, e.tx[t].c.data(), gpts, threshold())) {
+              ++tRuled;
+              continue;
+            }
+            Eval r = evaluate(e, cdat, gdat[gi], t, shared.load(std::memory_order_relaxed), s, full);
+            if (r.ok && (r.fom > bestPer[gi].fom || (r.fom == bestPer[gi].fom && t < bestT[gi]))) {
+              bestPer[gi] = std::move(r);
+              bestT[gi] = t;
+              const double f = bestPer[gi].fom;
+              double seen = shared.load(std::memory_order_relaxed);
+              while (seen < f && !shared.compare_exchange_weak(seen, f)) {
+              }
+            }
+          }
+        }
+        gdat[gi] = CtlData();
+      }
+      fullCount += full;
+      groupsRuled += gRuled;
+      txRuled += tRuled;
+    };
     auto worker = [&]() {
       Scratch s;
       long long full = 0;
@@ -1084,8 +1643,11 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
     };
     {
       std::vector<std::thread> pool;
-      for (unsigned w = 1; w < threads; ++w) pool.emplace_back(worker);
-      worker();
+      for (unsigned w = 1; w < threads; ++w) pool.emplace_back(e.mmse ? std::function<void()>(mmseWorker) : std::function<void()>(worker));
+      if (e.mmse)
+        mmseWorker();
+      else
+        worker();
       for (auto& th : pool) th.join();
     }
     std::size_t bg = e.ctl.size(), bt = 0;
@@ -1093,6 +1655,10 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
     for (std::size_t gi = 0; gi < e.ctl.size(); ++gi)
       if (bestPer[gi].ok && bestPer[gi].fom > bf) bf = bestPer[gi].fom, bg = gi, bt = bestT[gi];
     if (bg == e.ctl.size()) return fail("equalisation failed: no candidate gives a sampling point");
+    if (e.mmse)
+      out.result.log.push_back(format("case %zu: the bounds ruled out %lld of %zu CTLE settings, %lld groups of Tx settings within "
+                                      "the others and %lld Tx settings within the groups left; %lld candidates solved",
+                                      ci + 1, ctlRuled.load(), e.ctl.size(), groupsRuled.load(), txRuled.load(), fullCount.load()));
     bool localDiffers = false;
     long long localCount = 0;
     if (p.search == Search::local && p.localSearch > 0) {
@@ -1149,14 +1715,30 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
         for (std::size_t i = 0; i < q.size(); ++i) h[i + static_cast<std::size_t>(j * e.M)] += c.c[static_cast<std::size_t>(j)] * q[i];
       return h;
     };
-    const std::vector<double> hv = combine(cdat.ch[0], true);
+    Scratch s;
+    long long dummy = 0;
+    const Eval ev = evaluate(e, cdat, gd, bt, -std::numeric_limits<double>::infinity(), s, dummy);
+    // The receiver FFE, its cursor tap made 1, applied at the symbol spacing.
+    std::vector<double> wn;
+    if (e.mmse) {
+      if (!ev.ok || ev.w.size() != static_cast<std::size_t>(e.Nw) || !(ev.w[static_cast<std::size_t>(e.dw)] > 0))
+        return fail(format("case %zu: equalisation failed: the chosen equaliser gives no receiver FFE", ci + 1));
+      wn = ev.w;
+      for (double& v : wn) v /= ev.w[static_cast<std::size_t>(e.dw)];
+    }
+    auto equalised = [&](const CaseChannel& ch, bool ffe) {
+      std::vector<double> h = combine(ch, ffe);
+      if (!e.mmse) return h;
+      std::vector<double> y(h.size() + static_cast<std::size_t>((e.Nw - 1) * e.M), 0.0);
+      for (int j = 0; j < e.Nw; ++j)
+        for (std::size_t i = 0; i < h.size(); ++i) y[i + static_cast<std::size_t>(j * e.M)] += wn[static_cast<std::size_t>(j)] * h[i];
+      return y;
+    };
+    const std::vector<double> hv = equalised(cdat.ch[0], true);
     const long Lh = static_cast<long>(hv.size());
     auto H = [&](long t) { return t >= 0 && t < Lh ? hv[static_cast<std::size_t>(t)] : 0.0; };
     // Everything again from the explicit pulse, not from the search's shortcuts: the peak
     // over the whole window, the cursor, the DFE and every sum.
-    Scratch s;
-    long long dummy = 0;
-    const Eval ev = evaluate(e, cdat, gd, bt, -std::numeric_limits<double>::infinity(), s, dummy);
     long P = cdat.Pu - 20L * e.M;
     for (long t = cdat.Pu - 20L * e.M; t <= cdat.Pu + 20L * e.M; ++t)
       if (H(t) > H(P)) P = t;
@@ -1164,13 +1746,18 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
     const long hxLo = -32L * e.M;
     for (long t = 0; t < Lh; ++t) hx[static_cast<std::size_t>(t - hxLo)] = H(t);
     long ts = ev.ts;
-    if (!cursor(e, hx, hxLo, P, ts, [](long, long) {}))
+    if (e.mmse)
+      ts = ev.ts + static_cast<long>(e.dw) * e.M;   // the sweep's point, through the taps' delay
+    else if (!cursor(e, hx, hxLo, P, ts, [](long, long) {}))
       return fail(format("case %zu: equalisation failed: the chosen equaliser gives no sampling point", ci + 1));
     const double h0 = H(ts);
     const double As = e.aS * h0;
     std::vector<double> hn(static_cast<std::size_t>(e.span) + 1), dfe(static_cast<std::size_t>(e.span) + 1);
     for (int n = 1; n <= e.span; ++n) hn[static_cast<std::size_t>(n - 1)] = H(ts + static_cast<long>(n) * e.M);
-    dfeTaps(e, hn.data(), h0, dfe.data());
+    if (e.mmse)
+      std::copy(ev.b.begin(), ev.b.end(), dfe.begin());
+    else
+      dfeTaps(e, hn.data(), h0, dfe.data());
     dfe.resize(static_cast<std::size_t>(e.span));
     // Residual ISI samples (every UI but the cursor, less the DFE's part).
     std::vector<double> isi;
@@ -1187,8 +1774,45 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
     for (long t = ts - ((ts) / e.M) * e.M - e.M; t < Lh + 1; t += e.M) hj.push_back((H(t + 1) - H(t - 1)) * e.M / 2);
     double hj2 = 0;
     for (double v : hj) hj2 += v * v;
+    // With a receiver FFE, the noises at its input filtered by it: Tx noise from the victim
+    // without Tx FFE at the cursor phase, thermal from its lags, crosstalk from each
+    // aggressor at its largest-energy phase; the figure of merit from these, the residual
+    // ISI and the jitter of the equalised pulse.
+    double sTx2 = h0 * h0 * e.txNoise, sN2 = gd.sN2, mmseFom = 0;
+    if (e.mmse) {
+      auto filtered = [&](const std::vector<double>& x, long ph) {
+        std::vector<double> u;
+        for (std::size_t t = static_cast<std::size_t>(ph); t < x.size(); t += static_cast<std::size_t>(e.M)) u.push_back(x[t]);
+        double en = 0;
+        for (std::size_t n = 0; n + 1 < u.size() + static_cast<std::size_t>(e.Nw); ++n) {
+          double v = 0;
+          for (std::size_t j = 0; j < wn.size(); ++j)
+            if (n >= j && n - j < u.size()) v += wn[j] * u[n - j];
+          en += v * v;
+        }
+        return en;
+      };
+      const long ph = ((ts % e.M) + e.M) % e.M;
+      sTx2 = e.sx2 * e.txNoise * filtered(combine(cdat.ch[0], false), ph);
+      sN2 = 0;
+      for (int i = 0; i < e.Nw; ++i)
+        for (int j = 0; j < e.Nw; ++j) sN2 += wn[static_cast<std::size_t>(i)] * wn[static_cast<std::size_t>(j)] * gd.thermLag[static_cast<std::size_t>(std::abs(i - j))];
+      double xt = 0;
+      for (std::size_t k = 1; k < cdat.ch.size(); ++k) {
+        const std::vector<double> ha = combine(cdat.ch[k], cdat.ch[k].kind == ChannelKind::fext);
+        long m = 0;
+        double best = -1;
+        for (int q = 0; q < e.M; ++q) {
+          double x = 0;
+          for (std::size_t t = static_cast<std::size_t>(q); t < ha.size(); t += static_cast<std::size_t>(e.M)) x += ha[t] * ha[t];
+          if (x > best) best = x, m = q;
+        }
+        xt += e.sx2 * filtered(ha, m);
+      }
+      mmseFom = fomOf(As, e.sx2 * isi2 + sTx2 + sN2 + xt + e.sx2 * (p.ADD * p.ADD + p.sigmaRJ * p.sigmaRJ) * hj2);
+    }
     double xtDirect = 0;
-    if (e.ref) {
+    if (e.ref && !e.mmse) {
       double x = gd.xtNext;
       for (std::size_t i = 0; i < e.nSum; ++i) {
         double w = 0;
@@ -1205,7 +1829,7 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
       for (double v : isi) extent += std::fabs(v);
       for (double v : hj) extent += p.ADD * std::fabs(v);
       for (std::size_t k = 1; k < cdat.ch.size(); ++k) {
-        const std::vector<double> ha = combine(cdat.ch[k], cdat.ch[k].kind == ChannelKind::fext);
+        const std::vector<double> ha = equalised(cdat.ch[k], cdat.ch[k].kind == ChannelKind::fext);
         double m = 0;
         for (int ph = 0; ph < e.M; ++ph) {
           double x = 0;
@@ -1214,7 +1838,7 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
         }
         extent += m;
       }
-      const double sG0 = std::sqrt(h0 * h0 * e.txNoise + p.sigmaRJ * p.sigmaRJ * e.sx2 * hj2 + gd.sN2);
+      const double sG0 = std::sqrt(sTx2 + p.sigmaRJ * p.sigmaRJ * e.sx2 * hj2 + sN2);
       extent += (e.ref ? e.Q : 9) * sG0;
       if (2 * extent / dy > 3e4) {
         dy = 2 * extent / 3e4;
@@ -1226,7 +1850,7 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
     Pmf pNext, pFext;
     for (std::size_t k = 1; k < cdat.ch.size(); ++k) {
       const CaseChannel& a = cdat.ch[k];
-      const std::vector<double> ha = combine(a, a.kind == ChannelKind::fext);
+      const std::vector<double> ha = equalised(a, a.kind == ChannelKind::fext);
       std::vector<double> smp;
       double bestV = -1;
       int bestPh = 0;
@@ -1240,7 +1864,7 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
           for (double x : smp) v += x * x;
         if (v > bestV) bestV = v, bestPh = ph;
       }
-      if (!e.ref) {
+      if (!e.ref && !e.mmse) {
         double v = 0;
         for (std::size_t t = static_cast<std::size_t>(bestPh); t < ha.size(); t += static_cast<std::size_t>(e.M)) v += ha[t] * ha[t];
         xtDirect += e.sx2 * v;
@@ -1254,8 +1878,8 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
     std::vector<double> dd;
     for (double v : hj) dd.push_back(p.ADD * v);
     const Pmf pDd = symbolsPmf(dd, e.L, dy);
-    const double sTx2 = h0 * h0 * e.txNoise, sRj2 = p.sigmaRJ * p.sigmaRJ * e.sx2 * hj2;
-    const double sG = std::sqrt(sTx2 + sRj2 + gd.sN2);
+    const double sRj2 = p.sigmaRJ * p.sigmaRJ * e.sx2 * hj2;
+    const double sG = std::sqrt(sTx2 + sRj2 + sN2);
     const double cut = e.ref ? e.Q * sG : 9 * sG;
     const Pmf pN = convolve(gaussianPmf(sG, cut, dy), pDd);
     const Pmf total = convolve(convolve(pIsi, pXt), pN);
@@ -1267,16 +1891,18 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
     CaseResult cr;
     cr.As = As, cr.Ani = Ani;
     cr.com = 20 * std::log10(As / Ani);
-    cr.fom = fomOf(As, sTx2 + e.sx2 * isi2 + e.sx2 * (p.ADD * p.ADD + p.sigmaRJ * p.sigmaRJ) * hj2 + xtDirect + gd.sN2);
+    cr.fom = e.mmse ? mmseFom : fomOf(As, sTx2 + e.sx2 * isi2 + e.sx2 * (p.ADD * p.ADD + p.sigmaRJ * p.sigmaRJ) * hj2 + xtDirect + gd.sN2);
     cr.searchFom = ev.fom;
     cr.sigmaIsi = pIsi.stddev(dy), cr.sigmaXt = pXt.stddev(dy), cr.sigmaDd = pDd.stddev(dy);
-    cr.sigmaG = sG, cr.sigmaTx = std::sqrt(sTx2), cr.sigmaN = std::sqrt(gd.sN2), cr.sigmaRj = std::sqrt(sRj2);
+    cr.sigmaG = sG, cr.sigmaTx = std::sqrt(sTx2), cr.sigmaN = std::sqrt(sN2), cr.sigmaRj = std::sqrt(sRj2);
     cr.unequalisedPeak = raw[static_cast<std::size_t>(Pu)];
     cr.cursorSample = static_cast<int>(ts);
     cr.gDC = g.gdc, cr.gDC2 = g.gdc2;
     cr.txTaps = c.c;
     cr.txCursor = -e.first;
     cr.dfeTaps = dfe;
+    cr.rxffeTaps = wn;
+    cr.rxffeCursor = e.mmse ? e.dw : 0;
     cr.candidates = fullCount.load() + localCount;
     cr.gridSize = grid;
     cr.localDiffers = localDiffers;

@@ -90,7 +90,8 @@ struct Params {
   double bFloatRssMax = 0;            // tail RSS limit; 0 = none
   int nTailStart = 0;
 
-  // Rx FFE (MMSE); 0 taps = none.
+  // Rx FFE (MMSE); 0 taps = none. Its taps other than the cursor are held within
+  // [rxffeWmin, rxffeWmax] times the cursor tap; both 0 = no limit.
   int rxffePre = 0, rxffePost = 0;
   double rxffeWmax = 0, rxffeWmin = 0;
 
@@ -149,6 +150,8 @@ struct CaseResult {
   std::vector<double> txTaps;         // c(-N)..c(N), the cursor included
   int txCursor = 0;                   // index of c(0) in txTaps
   std::vector<double> dfeTaps;        // b(1..)
+  std::vector<double> rxffeTaps;      // the receiver FFE, cursor tap 1; empty when none
+  int rxffeCursor = 0;                // index of its cursor tap
   long long candidates = 0;           // evaluated
   long long gridSize = 0;             // valid Tx x allowed CTLE settings
   bool localDiffers = false;          // the local search's choice differs from the grid's optimum

@@ -37,6 +37,15 @@ cd ctle(double f, const Params& p, double g1, double g2);
 // Tx FFE at f: taps[j] at UI offset first + j.
 cd txFfe(double f, double Tb, std::span<const double> taps, int first);
 
+// The receiver FFE at one sampling point, solved as the search solves it: R's lags (one a
+// tap), h0 (the samples the taps meet at the cursor, h(dw - j)), Hb (a row a DFE tap,
+// h(dw + n + 1 - j)), the DFE taps' limits, the cursor tap's index and the other taps'
+// limits relative to it (both 0: none). w and b receive the solution; returns the mean
+// square error over sigma_X^2, or a negative number when R is singular.
+double solveMmse(std::span<const double> lag, std::span<const double> h0, std::span<const double> Hb,
+                 std::span<const double> bmax, std::span<const double> bmin, int dw, double wmax, double wmin,
+                 std::vector<double>& w, std::vector<double>& b);
+
 // Values of a sweep the way a colon operator makes them (float arithmetic) or from
 // integer step indices (exact), ascending.
 std::vector<double> sweepValues(const Sweep& s, bool colonArithmetic);

@@ -76,6 +76,8 @@ const std::vector<PresetKeyword> kKeywords = {
     {"com_N_tail_start", "N_tail_start", "UI", "an integer"},
     {"com_ffe_pre_tap_len", "ffe_pre_tap_len", "taps", "an integer, 0 for no Rx FFE"},
     {"com_ffe_post_tap_len", "ffe_post_tap_len", "taps", "an integer"},
+    {"com_ffe_tap_max", "", "x cursor tap", "a number, or none for no limit"},
+    {"com_ffe_tap_min", "", "x cursor tap", "a number below com_ffe_tap_max, or none for no limit"},
     {"com_CDR", "CDR", "", "MM or Mod-MM"},
     {"com_ts_anchor", "ts_anchor", "", "0, 1 or 2"},
     {"com_sample_adjustment", "sample_adjustment", "samples", "\"min max\""},
@@ -423,6 +425,13 @@ PresetReading readPresetValues(const std::vector<PresetValue>& values, const std
   p.nTailStart = in.integer("com_N_tail_start", {0, 100000}, 0);
   p.rxffePre = in.integer("com_ffe_pre_tap_len", {0, 1000}, 0);
   p.rxffePost = in.integer("com_ffe_post_tap_len", {0, 1000}, 0);
+  if (in.given("com_ffe_tap_max") != in.given("com_ffe_tap_min")) {
+    in.fail(in.given("com_ffe_tap_max") ? "com_ffe_tap_max" : "com_ffe_tap_min",
+            "the receiver FFE's tap limits are given both or neither");
+  } else if (in.given("com_ffe_tap_max")) {
+    p.rxffeWmax = in.number("com_ffe_tap_max", 1, kAny, std::nullopt);
+    p.rxffeWmin = in.number("com_ffe_tap_min", 1, {-HUGE_VAL, p.rxffeWmax, false, true}, std::nullopt);
+  }
 
   p.cursorRule = in.choice("com_CDR", {"MM", "Mod-MM"}) == 0 ? CursorRule::mm : CursorRule::modMm;
   p.tsAnchor = in.integer("com_ts_anchor", {0, 2}, 0);

@@ -58,6 +58,10 @@ void printCase(FILE* out, int number, const brevo::com::PackageCase& pkg, const 
                numbers(c.txTaps, "%.3f").c_str(), c.gDC);
   if (twoStage) std::fprintf(out, " gDC2 %.1f dB", c.gDC2);
   std::fprintf(out, "   DFE b(1..%zu)%s\n", c.dfeTaps.size(), numbers(c.dfeTaps, "%.3f").c_str());
+  if (!c.rxffeTaps.empty()) {
+    const int rpre = c.rxffeCursor, rpost = static_cast<int>(c.rxffeTaps.size()) - 1 - c.rxffeCursor;
+    std::fprintf(out, "COM case %d receiver FFE: w(%d..%d)%s\n", number, -rpre, rpost, numbers(c.rxffeTaps, "%.3f").c_str());
+  }
 }
 
 // Said when the S/N analysis and the preset describe different links.

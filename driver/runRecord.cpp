@@ -186,13 +186,18 @@ json comCase(const brevo::com::PackageCase& pkg, const brevo::com::CaseResult& c
   json taps = json::array(), dfe = json::array();
   for (double v : c.txTaps) taps.push_back(number(v));
   for (double v : c.dfeTaps) dfe.push_back(number(v));
+  json rx = nullptr;
+  if (!c.rxffeTaps.empty()) {
+    rx = json::array();
+    for (double v : c.rxffeTaps) rx.push_back(number(v));
+  }
   return {{"package_mm", {{"tx", pkg.tx}, {"next", pkg.next}, {"fext", pkg.fext}, {"rx", pkg.rx}}},
           {"COM", dB(c.com)}, {"FOM", dB(c.fom)}, {"As", mV(c.As)}, {"Ani", mV(c.Ani)},
           {"sigma_ISI", mV(c.sigmaIsi)}, {"sigma_XT", mV(c.sigmaXt)}, {"sigma_G", mV(c.sigmaG)},
           {"sigma_TX", mV(c.sigmaTx)}, {"sigma_RJ", mV(c.sigmaRj)}, {"sigma_N", mV(c.sigmaN)},
           {"sigma_DD", mV(c.sigmaDd)}, {"unequalised_peak", mV(c.unequalisedPeak)},
           {"cursor_sample", c.cursorSample}, {"gDC", dB(c.gDC)}, {"gDC2", twoStage ? dB(c.gDC2) : json(nullptr)},
-          {"tx_taps", taps}, {"tx_cursor", c.txCursor}, {"dfe_taps", dfe},
+          {"tx_taps", taps}, {"tx_cursor", c.txCursor}, {"dfe_taps", dfe}, {"rx_ffe_taps", rx},
           {"top_candidates", topCandidates(c.topCandidates, twoStage)},
           {"candidates", c.candidates}, {"grid_size", c.gridSize}, {"local_differs", c.localDiffers},
           {"seconds", quantity(c.seconds, "s")}};

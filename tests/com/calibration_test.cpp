@@ -104,3 +104,49 @@ TEST(ComCalibration, OtherRealThrus) {
     EXPECT_EQ(below, r.lowEnd);
   }
 }
+
+// The draft 802.3dj KR settings with the receiver FFE on real sets: the calibration set
+// (25 GBd channels to 40 GHz, far too lossy at 106.25 GBd) and a 60 GHz cable set. A
+// sparse grid (at most 90 Tx x 18 CTLE settings) keeps it short. The figures are finite and
+// hang together: the search's figure of merit is the explicit pulses', the receiver
+// FFE has its cursor tap 1 and every other tap within 0.7 of it, the DFE tap within its
+// limits, and the margin lies below the figure of merit.
+TEST(ComCalibration, DjKrReceiverFfeOnRealSets) {
+  struct Row { const char* set; std::vector<std::pair<const char*, ChannelKind>> files; };
+  const Row rows[] = {
+      {"com", {{"example2_THRU", ChannelKind::thru}, {"example2_FEXT1", ChannelKind::fext}, {"example2_FEXT2", ChannelKind::fext},
+               {"example2_NEXT1", ChannelKind::next}, {"example2_NEXT2", ChannelKind::next}, {"example2_NEXT3", ChannelKind::next}}},
+      {"cable_CA_19p75dB", {{"CA_19p75dB_thru", ChannelKind::thru}, {"CA_19p75dB_fext1", ChannelKind::fext},
+                            {"CA_19p75dB_fext3", ChannelKind::fext}, {"CA_19p75dB_next2", ChannelKind::next},
+                            {"CA_19p75dB_next7", ChannelKind::next}}}};
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.set);
+    std::vector<Channel> ch(r.files.size());
+    for (std::size_t k = 0; k < ch.size(); ++k)
+      if (!load(std::string(BREVO_CHANNELS_DIR) + "/" + r.set + "/" + r.files[k].first + ".s4p", r.files[k].second, ch[k]))
+        GTEST_SKIP() << r.set << " absent from " << BREVO_CHANNELS_DIR;
+    Params p = djKr();
+    p.txTaps = {{-3, {-0.06, 0.06, 0}}, {-2, {0, 0.06, 0.12}}, {-1, {-0.32, 0.08, 0}}, {1, {-0.2, 0.1, 0}}};
+    p.gDC = {-15, 3, 0}, p.gDC2 = {-5, 2.5, 0};
+    const Outcome o = computeCom(p, ch);
+    ASSERT_TRUE(o.ok) << o.reason;
+    ASSERT_EQ(o.result.cases.size(), 1u);
+    const CaseResult& c = o.result.cases[0];
+    EXPECT_TRUE(std::isfinite(c.com));
+    EXPECT_NEAR(c.searchFom, c.fom, 1e-9);
+    EXPECT_LT(c.com, c.fom);
+    EXPECT_GT(c.As, 0);
+    EXPECT_GT(c.sigmaN, 0);
+    ASSERT_EQ(c.rxffeTaps.size(), 16u);
+    EXPECT_EQ(c.rxffeCursor, 5);
+    EXPECT_EQ(c.rxffeTaps[5], 1);
+    for (double w : c.rxffeTaps) EXPECT_LE(std::fabs(w), 1);
+    for (std::size_t j = 0; j < 16; ++j)
+      if (j != 5) {
+        EXPECT_LE(std::fabs(c.rxffeTaps[j]), 0.7 + 1e-12) << "tap " << j;
+      }
+    ASSERT_EQ(c.dfeTaps.size(), 1u);
+    EXPECT_GE(c.dfeTaps[0], 0);
+    EXPECT_LE(c.dfeTaps[0], 0.85);
+  }
+}

@@ -77,6 +77,32 @@ inline Params ckKr() {
   return p;
 }
 
+// The draft 802.3dj KR set: 106.25 GBd, a 16-tap receiver FFE solved by MMSE with one
+// DFE tap, the sampling point swept +-16 samples about the peak, a Tx grid of 0.005 steps.
+inline Params djKr() {
+  Params p;
+  p.preset = "dj KR";
+  p.fb = 106.25e9, p.L = 4, p.M = 32, p.DER0 = 2e-4, p.fMin = 0;
+  p.Av = 0.413, p.Afe = 0.413, p.Ane = 0.45, p.RLM = 0.95, p.snrTx = 33, p.eta0 = 6e-9;
+  p.sigmaRJ = 0.01, p.ADD = 0.02, p.Tr = 4e-12, p.forceTr = true, p.fr = 0.58, p.raisedCosine = true;
+  p.c0min = 0.5;
+  p.txTaps = {{-3, {-0.06, 0.005, 0}}, {-2, {0, 0.005, 0.12}}, {-1, {-0.34, 0.005, 0}}, {1, {-0.2, 0.005, 0}}};
+  p.gDC = {-15, 1, 0};
+  p.twoStage = true, p.gDC2 = {-5, 0.5, 0};
+  p.fz = 42.5e9, p.fp1 = 42.5e9, p.fp2 = 106.25e9, p.fLF = 1.328125e9;
+  p.Nb = 1, p.bmax = {0.85}, p.bmin = {0};
+  p.rxffePre = 5, p.rxffePost = 10, p.rxffeWmax = 0.7, p.rxffeWmin = -0.7;
+  p.tsAnchor = 1, p.sampleAdjustMin = -16, p.sampleAdjustMax = 16;
+  p.R0 = 50, p.RdTx = 50, p.RdRx = 50;
+  p.pkgTx.Cd = {0.4e-13, 0.9e-13, 1.1e-13}, p.pkgTx.Ls = {0.13e-9, 0.15e-9, 0.14e-9};
+  p.pkgTx.Cb = 0.3e-13, p.pkgTx.Cp = 0.4e-13;
+  p.pkgRx = p.pkgTx;
+  p.Zc = {87.5, 92.5};
+  p.gamma0 = 5e-4, p.a1 = 8.9e-4, p.a2 = 2e-4, p.tau = 6.141e-3;
+  p.cases = {{{33, 1.8}, {33, 1.8}, {33, 1.8}, {33, 1.8}}};
+  return p;
+}
+
 // The calibration set (thru, FEXT1-2, NEXT1-3); empty when the files are absent.
 inline std::vector<Channel> example2(const std::string& channelsDir) {
   std::vector<Channel> ch(6);

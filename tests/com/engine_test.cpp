@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "cmatrix.h"
 #include "com.h"
 #include "comDetail.h"
 
@@ -145,6 +146,96 @@ TEST(ComPmf, AgainstEnumeration) {
   EXPECT_DOUBLE_EQ(c.p[5], 0.375);
 }
 
+// ---------------------------------------------------------------- receiver FFE
+
+// The receiver FFE's MMSE solution against the constrained normal equations solved as
+// one dense system (LU): with the DFE tap free, the DFE tap held at its limit, and the
+// taps clipped to their limits (then scaled back to a unit cursor). The error is the
+// quadratic form evaluated on the returned taps.
+TEST(ComMmse, AgainstDenseNormalEquations) {
+  const int n = 7, dw = 2;
+  // Baud-rate samples k = -8..12 of a pulse with pre-cursors and a long tail, cursor at 0.
+  std::vector<double> h;
+  for (int k = -8; k <= 12; ++k) h.push_back((k < 0 ? 0.3 : 1.0) / (1 + (k - 0.2) * (k - 0.2)) + (k > 0 ? 0.15 * std::exp(-k / 4.0) : 0));
+  auto at = [&](int k) { return k >= -8 && k <= 12 ? h[static_cast<std::size_t>(k + 8)] : 0.0; };
+  std::vector<double> lag(n), h0(n), Hb(n);
+  for (int l = 0; l < n; ++l) {
+    double r = 0;
+    for (int k = -8; k <= 12; ++k) r += at(k) * at(k + l);
+    lag[static_cast<std::size_t>(l)] = r + 0.01 * std::pow(0.5, l);   // noise of a positive spectrum
+  }
+  for (int j = 0; j < n; ++j) h0[static_cast<std::size_t>(j)] = at(dw - j), Hb[static_cast<std::size_t>(j)] = at(dw + 1 - j);
+  auto R = [&](int i, int j) { return lag[static_cast<std::size_t>(std::abs(i - j))]; };
+  auto dot = [&](const std::vector<double>& a, const std::vector<double>& b) {
+    double v = 0;
+    for (int i = 0; i < n; ++i) v += a[static_cast<std::size_t>(i)] * b[static_cast<std::size_t>(i)];
+    return v;
+  };
+  // [R -Hb' -h0'; -Hb 1 0; h0 0 0] [w; b; l] = [h0'; 0; 1], or with b given:
+  // [R -h0'; h0 0] [w; l] = [h0' + Hb' b; 1].
+  auto dense = [&](bool bFree, double bGiven, std::vector<double>& w, double& b) {
+    const int m = n + (bFree ? 2 : 1);
+    cmatrix A(m, m, nullptr), y(m, 1, nullptr);
+    for (int i = 0; i < n; ++i) {
+      for (int j = 0; j < n; ++j) A.set(i, j, R(i, j));
+      A.set(i, m - 1, -h0[static_cast<std::size_t>(i)]), A.set(m - 1, i, h0[static_cast<std::size_t>(i)]);
+      y.set(i, 0, h0[static_cast<std::size_t>(i)] + (bFree ? 0 : Hb[static_cast<std::size_t>(i)] * bGiven));
+      if (bFree) A.set(i, n, -Hb[static_cast<std::size_t>(i)]), A.set(n, i, -Hb[static_cast<std::size_t>(i)]);
+    }
+    if (bFree) A.set(n, n, 1);
+    y.set(m - 1, 0, 1);
+    int status = 0;
+    const cmatrix x = y.solve(A, nullptr, &status);
+    ASSERT_EQ(status, 0);
+    w.assign(static_cast<std::size_t>(n), 0);
+    for (int i = 0; i < n; ++i) w[static_cast<std::size_t>(i)] = x.value(i, 0).real();
+    b = bFree ? x.value(n, 0).real() : bGiven;
+  };
+  struct Row { const char* name; double bmax, bmin, wmax, wmin; bool bHeld, wHeld; };
+  const Row rows[] = {{"free", 0.9, -0.9, 0, 0, false, false},
+                      {"dfe_at_limit", 0.1, 0, 0, 0, true, false},
+                      {"taps_at_limits", 0.9, -0.9, 0.06, -0.06, false, true}};
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    std::vector<double> w, b, want;
+    const double bmax[] = {r.bmax}, bmin[] = {r.bmin};
+    const double q = solveMmse(lag, h0, Hb, bmax, bmin, dw, r.wmax, r.wmin, w, b);
+    ASSERT_EQ(w.size(), static_cast<std::size_t>(n));
+    ASSERT_EQ(b.size(), 1u);
+    double wantB = 0;
+    dense(true, 0, want, wantB);
+    if (r.bHeld) {
+      ASSERT_GT(wantB, r.bmax);   // the free solution breaks the limit
+      dense(false, r.bmax, want, wantB);
+    }
+    if (r.wHeld) {
+      bool clipped = false;
+      for (int j = 0; j < n; ++j) {
+        if (j == dw) continue;
+        const double lim = std::min(r.wmax * want[dw], std::max(r.wmin * want[dw], want[static_cast<std::size_t>(j)]));
+        clipped = clipped || lim != want[static_cast<std::size_t>(j)];
+        want[static_cast<std::size_t>(j)] = lim;
+      }
+      ASSERT_TRUE(clipped);
+      const double g = dot(h0, want);
+      for (double& v : want) v /= g;
+      wantB = std::min(r.bmax, std::max(r.bmin, dot(Hb, want)));
+      for (int j = 0; j < n; ++j)
+        if (j != dw) {
+          EXPECT_LE(std::fabs(w[static_cast<std::size_t>(j)]), r.wmax * w[dw] + 1e-12);
+        }
+    }
+    for (int j = 0; j < n; ++j) EXPECT_NEAR(w[static_cast<std::size_t>(j)], want[static_cast<std::size_t>(j)], 1e-9) << "tap " << j;
+    EXPECT_NEAR(b[0], wantB, 1e-9);
+    EXPECT_NEAR(dot(h0, w), 1, 1e-12);
+    double quadForm = 1 + b[0] * b[0] - 2 * dot(w, h0) - 2 * b[0] * dot(w, Hb);
+    for (int i = 0; i < n; ++i)
+      for (int j = 0; j < n; ++j) quadForm += w[static_cast<std::size_t>(i)] * R(i, j) * w[static_cast<std::size_t>(j)];
+    EXPECT_NEAR(q, quadForm, 1e-12);
+    EXPECT_GT(q, 0);
+  }
+}
+
 // ---------------------------------------------------------------- synthetic channels
 
 // A channel of gain * exp(-loss) and delay on 0..fTop in steps of df; loss in nepers
@@ -177,6 +268,14 @@ Params small(Convention conv) {
   p.RdTx = p.RdRx = 50;
   p.cases = {{{0}, {0}, {0}, {0}}};
   return p;
+}
+
+// A receiver FFE of 2 + 1 + 4 taps within +-0.7 of the cursor tap, one DFE tap, the
+// sampling point swept +-4 samples about the peak.
+void withRxFfe(Params& p) {
+  p.rxffePre = 2, p.rxffePost = 4, p.rxffeWmax = 0.7, p.rxffeWmin = -0.7;
+  p.Nb = 1, p.bmax = {0.85}, p.bmin = {0};
+  p.tsAnchor = 1, p.sampleAdjustMin = -4, p.sampleAdjustMax = 4;
 }
 
 std::vector<Channel> lossySet() {
@@ -239,23 +338,28 @@ TEST(ComSynthetic, MarginFallsWithNoise) {
 }
 
 // The search's winner against every grid point run alone (first maximum in loop order),
-// one- and two-stage, both conventions; and against random points of a larger grid.
+// one- and two-stage, both conventions, with and without a receiver FFE (whose search
+// skips what its bounds rule out); and against random points of a larger grid. Run
+// alone, each point's figure of merit as searched is the one recomputed from its
+// explicit equalised pulses.
 TEST(ComSynthetic, SearchAgainstBruteForce) {
-  struct Row { Convention conv; bool twoStage; bool floating; };
-  const Row rows[] = {{Convention::reference, false, false}, {Convention::ieee, false, false},
-                      {Convention::reference, true, true}, {Convention::ieee, true, true}};
+  struct Row { Convention conv; bool twoStage; bool floating; bool rxffe; };
+  const Row rows[] = {{Convention::reference, false, false, false}, {Convention::ieee, false, false, false},
+                      {Convention::reference, true, true, false},   {Convention::ieee, true, true, false},
+                      {Convention::reference, true, false, true},   {Convention::ieee, false, false, true}};
   const std::vector<Channel> ch = lossySet();
   for (const Row& r : rows) {
     Params p = small(r.conv);
     if (r.twoStage) p.twoStage = true, p.gDC2 = {-4, 2, 0}, p.fLF = 0.5e9, p.gDC = {-6, 6, 0};
     if (r.floating) p.Nbg = 1, p.Nbf = 2, p.Nf = 12, p.bmaxg = 0.1, p.bFloatRssMax = 0.02, p.nTailStart = 8;
     p.reportCandidates = 5;
+    if (r.rxffe) withRxFfe(p);
     const Outcome all = computeCom(p, ch);
     ASSERT_TRUE(all.ok) << all.reason;
     const CaseResult& w = all.result.cases[0];
     const bool colon = r.conv == Convention::reference;
     double best = -1e9;
-    std::vector<double> bestTaps;
+    std::vector<double> bestTaps, bestRx;
     double bestG = 0, bestG2 = 0;
     int points = 0;
     std::vector<Candidate> every;   // each grid point's FOM run alone
@@ -275,13 +379,18 @@ TEST(ComSynthetic, SearchAgainstBruteForce) {
             ++points;
             const CaseResult& c = o.result.cases[0];
             EXPECT_NEAR(c.searchFom, c.fom, 1e-9);
-            if (c.fom > best) best = c.fom, bestTaps = c.txTaps, bestG = g, bestG2 = g2;
+            EXPECT_EQ(c.rxffeTaps.empty(), !r.rxffe);
+            if (c.fom > best) best = c.fom, bestTaps = c.txTaps, bestRx = c.rxffeTaps, bestG = g, bestG2 = g2;
             every.push_back({c.txTaps, g, g2, c.fom});
             comAt[{g, g2, a, b}] = c.com;
           }
     EXPECT_EQ(points, w.gridSize);
-    // The listed settings are the brute force's five best, best first.
+    EXPECT_EQ(w.rxffeTaps, bestRx);
+    // The listed settings (not kept by the receiver FFE's bounded search) are the brute force's five best, best first.
     std::stable_sort(every.begin(), every.end(), [](const Candidate& x, const Candidate& y) { return x.fom > y.fom; });
+    if (r.rxffe) {
+      EXPECT_TRUE(w.topCandidates.empty());
+    } else {
     ASSERT_EQ(w.topCandidates.size(), 5u);
     for (std::size_t k = 0; k < 5; ++k) {
       EXPECT_NEAR(w.topCandidates[k].fom, every[k].fom, 1e-9) << k;
@@ -303,6 +412,7 @@ TEST(ComSynthetic, SearchAgainstBruteForce) {
       EXPECT_TRUE(std::any_of(log.begin(), log.end(), [&](const std::string& l) { return l.find(gdcUp) != std::string::npos; }))
           << gdcUp;
     }
+    }
     EXPECT_NEAR(w.fom, best, 1e-9);
     EXPECT_EQ(w.gDC, bestG);
     EXPECT_EQ(w.gDC2, bestG2);
@@ -310,11 +420,13 @@ TEST(ComSynthetic, SearchAgainstBruteForce) {
   }
   // A finer grid: random points never beat the search's optimum, and one thread finds
   // what two do.
-  for (Convention conv : {Convention::reference, Convention::ieee}) {
+  for (int variant = 0; variant < 3; ++variant) {
+    const Convention conv = variant == 1 ? Convention::ieee : Convention::reference;
     Params p = small(conv);
     p.txTaps = {{-1, {-0.2, 0.02, 0}}, {1, {-0.3, 0.02, 0}}};
     p.gDC = {-9, 1, 0};
     p.reportCandidates = 8;
+    if (variant == 2) withRxFfe(p);
     const Outcome all = computeCom(p, ch);
     ASSERT_TRUE(all.ok) << all.reason;
     Params single = p;
@@ -323,6 +435,7 @@ TEST(ComSynthetic, SearchAgainstBruteForce) {
     ASSERT_TRUE(one.ok) << one.reason;
     // The list: eight, best first, the first the chosen setting, the same for any thread count.
     const CaseResult& chosen = all.result.cases[0];
+    if (variant != 2) {
     ASSERT_EQ(chosen.topCandidates.size(), 8u);
     for (std::size_t k = 1; k < 8; ++k) EXPECT_GE(chosen.topCandidates[k - 1].fom, chosen.topCandidates[k].fom);
     EXPECT_EQ(chosen.topCandidates[0].txTaps, chosen.txTaps);
@@ -331,6 +444,7 @@ TEST(ComSynthetic, SearchAgainstBruteForce) {
     for (std::size_t k = 0; k < 8; ++k) {
       EXPECT_EQ(one.result.cases[0].topCandidates[k].txTaps, chosen.topCandidates[k].txTaps) << k;
       EXPECT_EQ(one.result.cases[0].topCandidates[k].fom, chosen.topCandidates[k].fom) << k;
+    }
     }
     EXPECT_EQ(one.result.cases[0].fom, all.result.cases[0].fom);
     EXPECT_EQ(one.result.cases[0].com, all.result.cases[0].com);

@@ -47,7 +47,7 @@ endif()
 
 # The installed Brevo applies the installed presets, found beside it (com=kr4 opens
 # share/brevo/com/kr4.cf of the prefix); every shipped preset is there.
-foreach(preset kr4 ck-kr ck-cr ck-c2c)
+foreach(preset kr4 ck-kr ck-cr ck-c2c dj-kr)
   if(NOT EXISTS ${prefix}/share/brevo/com/${preset}.cf)
     message(FATAL_ERROR "preset ${preset} not installed in ${prefix}/share/brevo/com")
   endif()
