@@ -1,5 +1,5 @@
 // The report page of one run: builds the header, the warnings, the tables, the noise
-// budget and the charts from the run's data (the JSON element "run-data": the run record
+// budget, the charts and, when the record has com, the COM section from the run's data (the JSON element "run-data": the run record
 // and the waveforms brevo-report kept). The charts are dygraphs; window.brevoCharts holds
 // them by name, for whoever looks at the page from outside (the tests do).
 "use strict";
