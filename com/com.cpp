@@ -765,8 +765,8 @@ CaseViews caseViews(const Engine& e, const Ctl& g, const TxCand& c, const std::v
   // The bathtub, every bin down to far below the error ratio; long ones keep every n-th bin,
   // counted from the bin of Ani so that the crossing stays exact.
   lowerTail(total, dy, std::min(1e-15, p.DER0 * 1e-3), v.amplitude, v.probability);
-  if (v.amplitude.size() > 4000) {
-    const std::size_t n = (v.amplitude.size() + 3999) / 4000;
+  if (v.amplitude.size() > 1000) {
+    const std::size_t n = (v.amplitude.size() + 999) / 1000;
     const std::size_t at = static_cast<std::size_t>(std::lround(-firstAbove(total, dy, p.DER0) / dy));
     std::vector<double> a, pr;
     for (std::size_t i = at % n; i < v.amplitude.size(); i += n) a.push_back(v.amplitude[i]), pr.push_back(v.probability[i]);

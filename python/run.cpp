@@ -465,6 +465,10 @@ Result run(const py::args& args, const py::kwargs& kwargs) {
 }  // namespace
 
 void defineRun(py::module_& m) {
+  // numpy's interface is set up here, once: set up by the first array a run's result
+  // makes, it would wait for the GIL while another thread making its first array holds
+  // the GIL and waits for the set-up (runs that start in threads at once would hang).
+  py::array_t<double>(0);
   runError = PyErr_NewExceptionWithDoc("brevo.RunError",
                                        "A run given check=True that failed (status other than 0) or gave a warning; "
                                        "its result is in the attribute result.",
