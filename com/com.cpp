@@ -1125,6 +1125,100 @@ std::vector<std::size_t> pointsReaching(const MmseBound& b, int K, const std::ve
   return out;
 }
 
+// ---------------------------------------------------------------- views of the chosen equaliser
+
+// The pulses, responses, bathtub and eye contour of the chosen equaliser. hv is the
+// equalised victim pulse (Tx FFE, CTLE and the receiver FFE rx, its cursor tap 1, when
+// there is one), raw the unequalised one (sample i of raw is sample i - (first - dw)*M of
+// hv), ts the sampling point, dfe its taps; total is the distribution
+// the margin came from, pXt and pG its crosstalk and Gaussian parts, on bins of dy.
+CaseViews caseViews(const Engine& e, const Ctl& g, const TxCand& c, const std::vector<double>& rx,
+                    const std::vector<double>& hv, const std::vector<double>& raw, long ts,
+                    const std::vector<double>& dfe, double dy, const Pmf& total, const Pmf& pXt, const Pmf& pG,
+                    unsigned threads) {
+  const Params& p = e.p;
+  const long M = e.M, Lh = static_cast<long>(hv.size());
+  auto H = [&](long t) { return t >= 0 && t < Lh ? hv[static_cast<std::size_t>(t)] : 0.0; };
+  const double h0 = H(ts);
+  CaseViews v;
+  // Pulses: 10 UI before the sampling point to 10 UI after the DFE span.
+  const long from = std::max(0L, ts - 10 * M), to = std::min(Lh - 1, ts + (std::max(e.span, 10) + 10) * M);
+  const long shift = static_cast<long>(e.first - (rx.empty() ? 0 : e.dw)) * M;
+  v.samplesPerUi = e.M;
+  v.firstUi = static_cast<double>(from - ts) / static_cast<double>(M);
+  for (long t = from; t <= to; ++t) {
+    const long r = t + shift;
+    v.equalised.push_back(H(t));
+    v.unequalised.push_back(r >= 0 && r < static_cast<long>(raw.size()) ? raw[static_cast<std::size_t>(r)] : 0.0);
+  }
+  v.cursor = static_cast<int>(ts - from);
+  if (!dfe.empty()) v.dfeFirst = v.cursor + e.M, v.dfeLast = v.cursor + static_cast<int>(dfe.size()) * e.M;
+  // Responses from DC to the symbol rate.
+  constexpr int kPoints = 200;
+  for (int k = 0; k <= kPoints; ++k) {
+    const double f = p.fb * k / kPoints;
+    v.f.push_back(f);
+    v.txFfeDb.push_back(20 * std::log10(std::abs(txFfe(f, e.Tb, c.c, e.first))));
+    v.ctleDb.push_back(20 * std::log10(std::abs(ctle(f, p, g.g1, g.g2))));
+    if (!rx.empty()) {
+      std::complex<double> w = 0;
+      for (std::size_t j = 0; j < rx.size(); ++j)
+        w += rx[j] * std::polar(1.0, -2 * std::numbers::pi * f * e.Tb * (static_cast<double>(j) - e.dw));
+      v.rxFfeDb.push_back(20 * std::log10(std::abs(w)));
+    }
+  }
+  // The bathtub, every bin down to far below the error ratio; long ones keep every n-th bin,
+  // counted from the bin of Ani so that the crossing stays exact.
+  lowerTail(total, dy, std::min(1e-15, p.DER0 * 1e-3), v.amplitude, v.probability);
+  if (v.amplitude.size() > 1000) {
+    const std::size_t n = (v.amplitude.size() + 999) / 1000;
+    const std::size_t at = static_cast<std::size_t>(std::lround(-firstAbove(total, dy, p.DER0) / dy));
+    std::vector<double> a, pr;
+    for (std::size_t i = at % n; i < v.amplitude.size(); i += n) a.push_back(v.amplitude[i]), pr.push_back(v.probability[i]);
+    v.amplitude = std::move(a), v.probability = std::move(pr);
+  }
+  // The eye contour: at each phase the residual interference (the DFE cancelling its
+  // taps times the cursor it was set for) and the jitter term at that phase, with the
+  // crosstalk and Gaussian parts of the sampling point; phases 1/16 UI apart (or a sample,
+  // when coarser) from -1/2 to 1/2 UI, shared among the search's threads.
+  const long step = std::max(1L, M / 16), half = M / 2 / step, phases = 2 * half + 1;
+  std::vector<double> low(static_cast<std::size_t>(phases)), high(static_cast<std::size_t>(phases));
+  std::atomic<long> next{0};
+  auto work = [&] {
+    for (long k; (k = next.fetch_add(1)) < phases;) {
+      const long d = (k - half) * step, t0 = ts + d;
+      const std::size_t i = static_cast<std::size_t>(k);
+      if (d == 0) {
+        low[i] = firstAbove(total, dy, p.DER0), high[i] = lastAbove(total, dy, p.DER0);
+        continue;
+      }
+      std::vector<double> isi, dd;
+      for (long t = t0 - (t0 / M) * M - M; t < Lh + 1; t += M) dd.push_back(p.ADD * (H(t + 1) - H(t - 1)) * e.M / 2);
+      for (long t = t0 - (t0 / M) * M; t < Lh; t += M) {
+        if (t == t0) continue;
+        const long n = (t - t0) / M;
+        isi.push_back(H(t) - (n >= 1 && n <= e.span ? dfe[static_cast<std::size_t>(n - 1)] * h0 : 0.0));
+      }
+      const Pmf pIsi = symbolsPmf(isi, e.L, dy), pDd = symbolsPmf(dd, e.L, dy);
+      const Pmf* parts[] = {&pIsi, &pDd, &pXt, &pG};
+      const Pmf at = convolveAll(parts);
+      low[i] = firstAbove(at, dy, p.DER0), high[i] = lastAbove(at, dy, p.DER0);
+    }
+  };
+  std::vector<std::thread> pool;
+  for (unsigned w = 1; w < threads; ++w) pool.emplace_back(work);
+  work();
+  for (auto& th : pool) th.join();
+  for (long k = 0; k < phases; ++k) {
+    const long d = (k - half) * step;
+    const double As = e.aS * H(ts + d);
+    v.phaseUi.push_back(static_cast<double>(d) / static_cast<double>(M));
+    v.upper.push_back(As + low[static_cast<std::size_t>(k)]);
+    v.lower.push_back(-As + high[static_cast<std::size_t>(k)]);
+  }
+  return v;
+}
+
 // ---------------------------------------------------------------- setup and checks
 
 bool finiteAll(const std::vector<cd>& v) {
@@ -1881,7 +1975,8 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
     const double sRj2 = p.sigmaRJ * p.sigmaRJ * e.sx2 * hj2;
     const double sG = std::sqrt(sTx2 + sRj2 + sN2);
     const double cut = e.ref ? e.Q * sG : 9 * sG;
-    const Pmf pN = convolve(gaussianPmf(sG, cut, dy), pDd);
+    const Pmf pG = gaussianPmf(sG, cut, dy);
+    const Pmf pN = convolve(pG, pDd);
     const Pmf total = convolve(convolve(pIsi, pXt), pN);
     const double y0 = firstAbove(total, dy, p.DER0);
     const double Ani = std::fabs(y0);
@@ -1908,6 +2003,7 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
     cr.localDiffers = localDiffers;
     for (const CandidateList::Entry& k : top.entries())
       cr.topCandidates.push_back({e.tx[k.tx].c, e.ctl[k.ctl].gdc, e.ctl[k.ctl].gdc2, k.fom});
+    cr.views = caseViews(e, g, c, wn, hv, raw, ts, dfe, dy, total, pXt, pG, threads);
     const auto t3 = std::chrono::steady_clock::now();
     cr.seconds = std::chrono::duration<double>(t3 - t0).count();
     cr.pulseSeconds = std::chrono::duration<double>(t1 - t0).count();

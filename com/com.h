@@ -129,6 +129,29 @@ struct Channel {
   std::vector<std::complex<double>> sdd11, sdd12, sdd21, sdd22;
 };
 
+// What the chosen equaliser of one package case does, for charts: computed once after
+// the search, from the same pulses and distributions as the figures.
+struct CaseViews {
+  // The victim's pulse without equalisation (package and receiver filter only) and with the
+  // Tx FFE and the CTLE (the DFE is not applied), on one axis: sample k lies firstUi + k/M
+  // UI from the sampling point, which is sample cursor.
+  int samplesPerUi = 0;
+  double firstUi = 0;
+  std::vector<double> unequalised, equalised;   // V
+  int cursor = 0;
+  int dfeFirst = 0, dfeLast = -1;               // samples of the first and the last DFE tap; none when last < first
+  // Magnitude responses of the chosen equaliser, dB, on f (Hz, from 0).
+  std::vector<double> f, txFfeDb, ctleDb, rxFfeDb;   // rxFfeDb empty without an Rx FFE
+  // The interference-and-noise distribution at the sampling point as the probability that
+  // it closes the eye by more than each amplitude (V, from 0 up): it falls through the
+  // detector error ratio at Ani.
+  std::vector<double> amplitude, probability;
+  // The inner eye edges at the detector error ratio across the sampling phases (UI, 0 at
+  // the sampling point): the signal there less the interference and noise exceeded with
+  // that probability, above and below the decision threshold (V).
+  std::vector<double> phaseUi, upper, lower;
+};
+
 // The figures of one package case, volts and dB.
 // One equaliser setting the search evaluated: the Tx taps c(-N)..c(N) (the cursor
 // included, as CaseResult's), the CTLE gains and its figure of merit as the search
@@ -159,6 +182,7 @@ struct CaseResult {
   double seconds = 0;                 // wall time of the case
   // Its parts: package, grid and transforms; the search; the noise distributions.
   double pulseSeconds = 0, searchSeconds = 0, marginSeconds = 0;
+  CaseViews views;
 };
 
 struct Result {

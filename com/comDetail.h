@@ -69,6 +69,9 @@ struct Pmf {
 };
 // Linear convolution; long supports go through transforms.
 Pmf convolve(const Pmf& a, const Pmf& b);
+// The linear convolution of all parts at once, by transforms (round-off near 1e-16 of the
+// peak; none below zero).
+Pmf convolveAll(std::span<const Pmf* const> parts);
 // The lock every FFTW planner call of this library holds (the planner is not reentrant).
 std::mutex& fftwPlannerLock();
 // The sum of L-level symbols times each sample, samples below dy dropped, the atoms
@@ -80,6 +83,12 @@ double symbolsMeanSquare(std::span<const double> samples, int L, double dy);
 Pmf gaussianPmf(double sigma, double cut, double dy);
 // The first bin (from the most negative) where the cumulative sum exceeds der; its value.
 double firstAbove(const Pmf& p, double dy, double der);
+// The same from the most positive bin down: the last bin where the sum from the top exceeds der.
+double lastAbove(const Pmf& p, double dy, double der);
+// The lower tail as a bathtub: for amplitudes a = 0, dy, 2 dy, ... the probability that a
+// sample lies at or below -a (summed from the most negative bin, as firstAbove sums it),
+// until it falls below floor.
+void lowerTail(const Pmf& p, double dy, double floor, std::vector<double>& amplitude, std::vector<double>& probability);
 double erfcInverse(double y);
 
 }  // namespace brevo::com::detail

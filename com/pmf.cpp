@@ -79,6 +79,47 @@ Pmf convolveByTransform(const Pmf& a, const Pmf& b) {
 }
 }  // namespace
 
+Pmf convolveAll(std::span<const Pmf* const> parts) {
+  if (parts.empty()) return Pmf();
+  std::size_t n = 1;
+  long lo = 0;
+  for (const Pmf* q : parts) n += q->p.size() - 1, lo += q->lo;
+  std::size_t N = 1;
+  while (N < n) N *= 2;
+  const std::size_t H = N / 2 + 1;
+  double* x = fftw_alloc_real(N);
+  fftw_complex* X = fftw_alloc_complex(H);
+  fftw_complex* Y = fftw_alloc_complex(H);
+  fftw_plan fwd, bwd;
+  {
+    const std::lock_guard<std::mutex> hold(fftwPlannerLock());
+    fwd = fftw_plan_dft_r2c_1d(static_cast<int>(N), x, X, FFTW_ESTIMATE);
+    bwd = fftw_plan_dft_c2r_1d(static_cast<int>(N), Y, x, FFTW_ESTIMATE);
+  }
+  for (std::size_t k = 0; k < H; ++k) Y[k][0] = 1.0 / static_cast<double>(N), Y[k][1] = 0;
+  for (const Pmf* q : parts) {
+    std::fill(x, x + N, 0.0);
+    std::copy(q->p.begin(), q->p.end(), x);
+    fftw_execute_dft_r2c(fwd, x, X);
+    for (std::size_t k = 0; k < H; ++k) {
+      const double re = X[k][0] * Y[k][0] - X[k][1] * Y[k][1], im = X[k][0] * Y[k][1] + X[k][1] * Y[k][0];
+      Y[k][0] = re, Y[k][1] = im;
+    }
+  }
+  fftw_execute(bwd);
+  Pmf r;
+  r.lo = lo;
+  r.p.assign(x, x + n);
+  for (double& v : r.p) v = std::max(v, 0.0);
+  {
+    const std::lock_guard<std::mutex> hold(fftwPlannerLock());
+    fftw_destroy_plan(fwd);
+    fftw_destroy_plan(bwd);
+  }
+  fftw_free(x), fftw_free(X), fftw_free(Y);
+  return r;
+}
+
 Pmf convolve(const Pmf& a, const Pmf& b) {
   if (static_cast<double>(a.p.size()) * static_cast<double>(b.p.size()) > 1e8) return convolveByTransform(a, b);
   Pmf r;
@@ -164,6 +205,29 @@ double firstAbove(const Pmf& p, double dy, double der) {
     if (c > der) return static_cast<double>(p.lo + static_cast<long>(i)) * dy;
   }
   return static_cast<double>(p.lo + static_cast<long>(p.p.size()) - 1) * dy;
+}
+
+double lastAbove(const Pmf& p, double dy, double der) {
+  double c = 0;
+  for (std::size_t i = p.p.size(); i-- > 0;) {
+    c += p.p[i];
+    if (c > der) return static_cast<double>(p.lo + static_cast<long>(i)) * dy;
+  }
+  return static_cast<double>(p.lo) * dy;
+}
+
+void lowerTail(const Pmf& p, double dy, double floor, std::vector<double>& amplitude, std::vector<double>& probability) {
+  amplitude.clear(), probability.clear();
+  std::vector<double> cdf(p.p.size());
+  double c = 0;
+  for (std::size_t i = 0; i < p.p.size(); ++i) cdf[i] = c += p.p[i];
+  const long top = p.lo + static_cast<long>(p.p.size()) - 1;
+  auto at = [&](long b) { return b < p.lo ? 0.0 : b > top ? c : cdf[static_cast<std::size_t>(b - p.lo)]; };
+  amplitude.push_back(0), probability.push_back(at(0));
+  for (long b = -1; b >= p.lo && at(b) >= floor; --b) {
+    amplitude.push_back(-static_cast<double>(b) * dy);
+    probability.push_back(at(b));
+  }
 }
 
 double erfcInverse(double y) {

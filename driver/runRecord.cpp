@@ -179,8 +179,29 @@ json topCandidates(const std::vector<brevo::com::Candidate>& list, bool twoStage
   return out;
 }
 
+json numbers(const std::vector<double>& values, double scale = 1) {
+  json a = json::array();
+  for (double v : values) a.push_back(number(scale * v));
+  return a;
+}
+
+// The chosen equaliser's pulses, responses, bathtub and eye contour, for charts.
+json comViews(json c, const brevo::com::CaseViews& v, double der) {
+  c["pulse"] = {{"samples_per_ui", v.samplesPerUi}, {"first_ui", number(v.firstUi)},
+                {"unequalised_mV", numbers(v.unequalised, 1000)}, {"equalised_mV", numbers(v.equalised, 1000)},
+                {"cursor_sample", v.cursor},
+                {"dfe_span", v.dfeLast >= v.dfeFirst ? json::array({v.dfeFirst, v.dfeLast}) : json(nullptr)}};
+  c["responses"] = {{"f_GHz", numbers(v.f, 1e-9)}, {"tx_ffe_dB", numbers(v.txFfeDb)}, {"ctle_dB", numbers(v.ctleDb)},
+                    {"rx_ffe_dB", v.rxFfeDb.empty() ? json(nullptr) : numbers(v.rxFfeDb)}};
+  c["bathtub"] = {{"amplitude_mV", numbers(v.amplitude, 1000)}, {"probability", numbers(v.probability)}, {"DER0", number(der)}};
+  c["eye_contour"] = {{"phase_ui", numbers(v.phaseUi)}, {"upper_mV", numbers(v.upper, 1000)},
+                      {"lower_mV", numbers(v.lower, 1000)}, {"DER0", number(der)}};
+  return c;
+}
+
 // The COM part: null unless com names a preset.
-json comCase(const brevo::com::PackageCase& pkg, const brevo::com::CaseResult& c, bool twoStage) {
+json comCase(const brevo::com::PackageCase& pkg, const brevo::com::CaseResult& c, const brevo::com::Params& params) {
+  const bool twoStage = params.twoStage;
   const auto mV = [](double volts) { return quantity(1000 * volts, "mV"); };
   const auto dB = [](double v) { return quantity(v, "dB"); };
   json taps = json::array(), dfe = json::array();
@@ -191,7 +212,7 @@ json comCase(const brevo::com::PackageCase& pkg, const brevo::com::CaseResult& c
     rx = json::array();
     for (double v : c.rxffeTaps) rx.push_back(number(v));
   }
-  return {{"package_mm", {{"tx", pkg.tx}, {"next", pkg.next}, {"fext", pkg.fext}, {"rx", pkg.rx}}},
+  return comViews({{"package_mm", {{"tx", pkg.tx}, {"next", pkg.next}, {"fext", pkg.fext}, {"rx", pkg.rx}}},
           {"COM", dB(c.com)}, {"FOM", dB(c.fom)}, {"As", mV(c.As)}, {"Ani", mV(c.Ani)},
           {"sigma_ISI", mV(c.sigmaIsi)}, {"sigma_XT", mV(c.sigmaXt)}, {"sigma_G", mV(c.sigmaG)},
           {"sigma_TX", mV(c.sigmaTx)}, {"sigma_RJ", mV(c.sigmaRj)}, {"sigma_N", mV(c.sigmaN)},
@@ -200,7 +221,7 @@ json comCase(const brevo::com::PackageCase& pkg, const brevo::com::CaseResult& c
           {"tx_taps", taps}, {"tx_cursor", c.txCursor}, {"dfe_taps", dfe}, {"rx_ffe_taps", rx},
           {"top_candidates", topCandidates(c.topCandidates, twoStage)},
           {"candidates", c.candidates}, {"grid_size", c.gridSize}, {"local_differs", c.localDiffers},
-          {"seconds", quantity(c.seconds, "s")}};
+          {"seconds", quantity(c.seconds, "s")}}, c.views, params.DER0);
 }
 
 json com(const RunState& rs) {
@@ -222,7 +243,7 @@ json com(const RunState& rs) {
   if (!ok) return j;
   const brevo::com::Result& r = c.outcome.result;
   for (std::size_t k = 0; k < r.cases.size() && k < c.params.cases.size(); ++k)
-    j["cases"].push_back(comCase(c.params.cases[k], r.cases[k], c.params.twoStage));
+    j["cases"].push_back(comCase(c.params.cases[k], r.cases[k], c.params));
   j["COM"] = quantity(r.com, "dB");
   j["pass_threshold"] = quantity(c.params.passThreshold, "dB");
   j["verdict"] = r.pass ? "pass" : "fail";

@@ -54,6 +54,9 @@ class Result:
     aggressors: list[dict[str, Any]]
     skipped: list[dict[str, Any]]
     transfers: list[dict[str, Any]]
+    # COM (com=PRESET), None without it: figures as NAME_unit floats, arrays as numpy arrays;
+    # cases[k] holds pulse, responses, bathtub and eye_contour dicts of arrays.
+    com: dict[str, Any] | None
     icn_mV: dict[str, float]
     short_time_s: npt.NDArray[np.float64]
     pulse: npt.NDArray[np.float64]
@@ -95,4 +98,5 @@ class Result:
 
 def run(*arguments: _Path, thru: _Channel | None = None,
         next: _Channel | list[_Channel] | None = None, fext: _Channel | list[_Channel] | None = None,
-        check: bool = False, **settings: Union[str, int, float, os.PathLike[str]]) -> Result: ...
+        check: bool = False,
+        **settings: Union[str, int, float, os.PathLike[str], Sequence[float], Sequence[Sequence[float]]]) -> Result: ...

@@ -24,7 +24,7 @@ using complex = std::complex<double>;
 // One run's result, every member a Python object made once the run has ended.
 struct Result {
   int status = 0;
-  py::object report, log, record, warnings, figures, aggressors, skipped, transfers;
+  py::object report, log, record, warnings, figures, aggressors, skipped, transfers, com;
   py::object shortTime, pulse, dibit, fitPulse;
   py::object frequency, thru, fit, ild;
   py::object periodTime, periodPulse, periodFitPulse, periodIldPulse;
@@ -143,6 +143,29 @@ std::size_t distance(const std::string& a, const std::string& b) {
   return row[b.size()];
 }
 
+bool isNumber(const py::handle v) {
+  return !py::isinstance<py::str>(v) && (PyIndex_Check(v.ptr()) || PyFloat_Check(v.ptr()) || py::hasattr(v, "__float__"));
+}
+
+// A list (tuple, array) of numbers, or of such lists: a COM keyword's list or rows.
+bool isNumberRows(const py::handle v, int depth = 0) {
+  if (py::isinstance<py::str>(v) || py::isinstance<py::bytes>(v) || !py::hasattr(v, "__iter__") || !py::hasattr(v, "__len__")) return false;
+  for (const py::handle x : py::iter(v))
+    if (!isNumber(x) && !(depth == 0 && isNumberRows(x, 1))) return false;
+  return true;
+}
+
+// The text of such a list as a COM keyword takes it: numbers parted by blanks, rows by "; ".
+std::string rowsText(const py::handle v) {
+  std::string text;
+  for (const py::handle x : py::iter(v)) {
+    const bool row = !isNumber(x);
+    if (!text.empty()) text += row ? "; " : " ";
+    text += row ? rowsText(x) : py::repr(py::float_(py::reinterpret_borrow<py::object>(x))).cast<std::string>();
+  }
+  return text;
+}
+
 // A setting checked before the run: a keyword, with a value of its type; TypeError for a
 // name that is no keyword, ValueError for a value the keyword cannot take.
 void checkSetting(const std::string& name, const py::handle value) {
@@ -160,8 +183,9 @@ void checkSetting(const std::string& name, const py::handle value) {
   static const std::regex engineering(R"(\s*[-+]?(\d+\.?\d*|\.\d+)([eE][-+]?\d+)?\s*(meg|[afpnumkgt])?\s*)", std::regex::icase);
   static const std::regex integer(R"(\s*[-+]?\d+\s*)"), hexadecimal(R"(\s*(0[xX])?[0-9a-fA-F]+\s*)");
   bool ok = true;
+  const bool comKeyword = name.rfind("com_", 0) == 0;
   switch (k->type) {
-    case 's': ok = text; break;
+    case 's': ok = text || (comKeyword && (number || isNumberRows(value))); break;
     case 'i': ok = (number && PyIndex_Check(value.ptr())) || (text && std::regex_match(given, integer)); break;
     case 'x': ok = (number && PyIndex_Check(value.ptr())) || (text && std::regex_match(given, hexadecimal)); break;
     case 'e': case 'd': case 'f': case 'p':
@@ -171,7 +195,8 @@ void checkSetting(const std::string& name, const py::handle value) {
   }
   if (!ok)
     throw py::value_error("setting " + name + "=" + py::repr(value).cast<std::string>() + ": " +
-                          (k->type == 's' ? "a text (str or path) is needed"
+                          (comKeyword ? "a text, a number or a list of numbers (rows: a list of lists) is needed"
+                           : k->type == 's' ? "a text (str or path) is needed"
                            : k->type == 'i' ? "a whole number is needed"
                            : k->type == 'x' ? "hexadecimal digits are needed (13 for ports 1 and 3)"
                                             : "a number is needed (a float, an int or a text such as '25.78125G')"));
@@ -300,6 +325,51 @@ py::object figureValue(const py::object& figures, const char* key) {
   return py::isinstance<py::str>(v) ? py::float_(py::module_::import("builtins").attr("float")(v)) : v;
 }
 
+// The record's com object the Python way: a figure {"value", "unit"} becomes NAME_unit
+// (a float), a list of numbers a numpy array, each package case a dict of the same kind.
+py::object comObject(const py::handle v) {
+  const py::object builtins = py::module_::import("builtins");
+  if (py::isinstance<py::dict>(v)) {
+    py::dict d;
+    for (const auto [key, x] : py::reinterpret_borrow<py::dict>(v)) {
+      const std::string name = key.cast<std::string>();
+      if (py::isinstance<py::dict>(x) && py::len(x) == 2 && x.contains("value") && x.contains("unit")) {
+        const std::string unit = x["unit"].cast<std::string>();
+        const py::object value = x["value"];
+        d[py::str(name == "seconds" || unit == "ratio" ? name : name + "_" + unit)] =
+            value.is_none() ? value : builtins.attr("float")(value);
+      } else if (name == "gDC2" && x.is_none()) {   // a one-stage CTLE
+        d["gDC2_dB"] = x;
+      } else {
+        d[key] = comObject(x);
+      }
+    }
+    return d;
+  }
+  if (py::isinstance<py::list>(v)) {
+    bool numbers = py::len(v) > 0, integers = numbers;
+    for (const py::handle x : v) {
+      const bool notFinite = py::isinstance<py::str>(x) && (x.equal(py::str("nan")) || x.equal(py::str("inf")) || x.equal(py::str("-inf")));
+      numbers = numbers && !py::isinstance<py::bool_>(x) && (isNumber(x) || notFinite);
+      integers = integers && py::isinstance<py::int_>(x) && !py::isinstance<py::bool_>(x);
+    }
+    if (integers) {
+      std::vector<long long> a;
+      for (const py::handle x : v) a.push_back(x.cast<long long>());
+      return py::array_t<long long>(static_cast<py::ssize_t>(a.size()), a.data());
+    }
+    if (numbers) {
+      std::vector<double> a;
+      for (const py::handle x : v) a.push_back(builtins.attr("float")(x).cast<double>());
+      return py::array_t<double>(static_cast<py::ssize_t>(a.size()), a.data());
+    }
+    py::list l;
+    for (const py::handle x : v) l.append(comObject(x));
+    return l;
+  }
+  return py::reinterpret_borrow<py::object>(v);
+}
+
 Result makeResult(const Outcome& o) {
   Result r;
   const Curves& c = o.rs.curves;
@@ -314,6 +384,7 @@ Result makeResult(const Outcome& o) {
   const py::object recorded = r.record.is_none() ? py::object(py::none()) : r.record["figures"];
   for (const Figure& f : kFigures) figures[f.key] = figureValue(recorded, f.key);
   r.figures = figures;
+  r.com = r.record.is_none() || r.record["com"].is_none() ? py::object(py::none()) : comObject(r.record["com"]);
   py::list aggressors, skipped, transfers;
   if (!r.record.is_none()) {
     for (const py::handle a : r.record["aggressors"]) {
@@ -363,7 +434,10 @@ Result run(const py::args& args, const py::kwargs& kwargs) {
     addChannels(name, settings[keyword], arguments, networks, keep);
     PyDict_DelItemString(settings.ptr(), keyword);
   }
-  for (const auto [key, value] : settings) arguments.push_back(assignment(key.cast<std::string>(), value));
+  for (const auto [key, value] : settings) {
+    const std::string name = key.cast<std::string>();
+    arguments.push_back(assignment(name, name.rfind("com_", 0) == 0 && isNumberRows(value) ? py::str(rowsText(value)) : value));
+  }
   std::map<std::string, std::shared_ptr<const ReadChannel>> channels;
   for (const auto& [name, net] : networks) channels[name] = net->channel;
   const auto outcome = std::make_unique<Outcome>();
@@ -391,6 +465,10 @@ Result run(const py::args& args, const py::kwargs& kwargs) {
 }  // namespace
 
 void defineRun(py::module_& m) {
+  // numpy's interface is set up here, once: set up by the first array a run's result
+  // makes, it would wait for the GIL while another thread making its first array holds
+  // the GIL and waits for the set-up (runs that start in threads at once would hang).
+  py::array_t<double>(0);
   runError = PyErr_NewExceptionWithDoc("brevo.RunError",
                                        "A run given check=True that failed (status other than 0) or gave a warning; "
                                        "its result is in the attribute result.",
@@ -408,6 +486,15 @@ void defineRun(py::module_& m) {
       .def_readonly("figures", &Result::figures, "Every figure by its name in the run record (its unit in the record), as the attributes give them.")
       .def_readonly("aggressors", &Result::aggressors, "Each aggressor used, in report order: dict of file, kind (NEXT/FEXT), ports, icn_mV.")
       .def_readonly("skipped", &Result::skipped, "Each aggressor skipped: dict of file, kind, ports, reason.")
+      .def_readonly("com", &Result::com,
+                    "COM (com=PRESET), None without it: the record's com object as a dict, each figure as NAME_unit "
+                    "(COM_dB, As_mV, sigma_ISI_mV, ...), lists of numbers as numpy arrays. available, reason, verdict "
+                    "('pass'/'fail'), COM_dB and pass_threshold_dB; cases: per package case its figures, the chosen "
+                    "equaliser (tx_taps with tx_cursor, gDC_dB, gDC2_dB, dfe_taps), pulse (samples_per_ui, first_ui, "
+                    "unequalised_mV, equalised_mV, cursor_sample, dfe_span), responses (f_GHz, tx_ffe_dB, ctle_dB, "
+                    "rx_ffe_dB), bathtub (amplitude_mV, probability: the chance the interference and noise at the "
+                    "sampling point close the eye by more than each amplitude, DER0) and eye_contour (phase_ui, "
+                    "upper_mV, lower_mV at DER0).")
       .def_readonly("transfers", &Result::transfers, "Each aggressor used: dict of file, kind, frequency_Hz and its transfer (complex) on its file's points.")
       .def_readonly("short_time_s", &Result::shortTime, "Time of the short waveforms (.wv1), s.")
       .def_readonly("pulse", &Result::pulse, "The 1-UI pulse response for a 1 V transmitter (.wv1), signs as the side file writes them.")
@@ -443,7 +530,9 @@ void defineRun(py::module_& m) {
         "('lane.cf', 'N_DFE=12'), in order; thru, next and fext are channels (a file name, a channel line "
         "'lane.s4p 1 3 2 4', a Network, or (Network, '1 3 2 4')), next and fext a list of them, assigned after "
         "the arguments; settings become NAME=value assignments after those (brevo.run('link.cf', thru=net, "
-        "N_DFE=12, PAM=4)). A Network is taken as read, never read again. Every argument is a control file or "
+        "N_DFE=12, PAM=4)); com='kr4' adds COM (result.com), and a com_ setting takes a text, a number or a list "
+        "of numbers (rows: a list of lists), as com_b_max_2_N_b=[0.3, 0.2] or com_g_DC='-12:1:0'. "
+        "A Network is taken as read, never read again. Every argument is a control file or "
         "an assignment (no options). Nothing is written unless a setting asks (save_file=, summary=, results=, "
         "log=). The run releases the GIL: runs in threads go on at once.\n\n"
         "Paths (arguments, channels, text settings) may be str or os.PathLike; a channel may also be a "

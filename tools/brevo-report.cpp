@@ -1,9 +1,9 @@
 // brevo-report: one Brevo run in this process, kept in a folder with its page. The folder
 // receives report.html (one self-contained page: header, warnings, figures, the noise
-// budget and the charts of the run's waveforms), run.report and run.log (the run's standard
-// output and standard error, as Brevo prints them), run.json (the run record, as summary=
-// writes it) and, when the run saves side files, copies of them as run.wv1, run.fd and
-// run.wv2 (the run writes its own where Brevo would).
+// budget, the charts of the run's waveforms and, with com, the COM section), run.report
+// and run.log (the run's standard output and standard error, as Brevo prints them),
+// run.json (the run record, as summary= writes it) and, when the run saves side files,
+// copies of them as run.wv1, run.fd and run.wv2 (the run writes its own where Brevo would).
 #include <nlohmann/json.hpp>
 
 #include <algorithm>

@@ -16,6 +16,7 @@
 
 #include "cmatrix.h"
 #include "com.h"
+#include "comCases.h"
 #include "comDetail.h"
 
 using namespace brevo::com;
@@ -514,6 +515,82 @@ TEST(ComSynthetic, InputChecks) {
       bool found = false;
       for (const std::string& w : o.result.warnings) found = found || w.find(r.says) != std::string::npos;
       EXPECT_TRUE(found);
+    }
+  }
+}
+
+// ---------------------------------------------------------------- the views of a result
+
+// The charts' arrays say what the figures say: the bathtub falls through DER0 at Ani, the
+// equalised pulse at the cursor is As (R_LM h(ts)/(L-1)), the Tx FFE passes the sum of its
+// taps at DC and the CTLE its DC gains, the eye contour at the sampling point is As - Ani,
+// and the eye closes toward the UI's edges.
+TEST(ComViews, AgreeWithTheFigures) {
+  struct Row {
+    const char* name;
+    std::function<Params()> params;
+    std::function<std::vector<Channel>()> channels;
+  };
+  const Row rows[] = {
+      {"nrz_one_stage", [] { return small(Convention::reference); }, lossySet},
+      {"pam4_two_stage_floating", [] {
+         Params p = small(Convention::ieee);
+         p.L = 4, p.RLM = 0.9, p.DER0 = 1e-4;
+         p.twoStage = true, p.gDC2 = {-4, 2, 0}, p.fLF = 0.5e9;
+         p.Nbg = 1, p.Nbf = 2, p.Nf = 12, p.bmaxg = 0.1;
+         return p;
+       }, lossySet},
+      // Last: without the calibration set the test ends skipped once the rows above are done.
+      {"kr4_calibration_set", [] { return comcases::kr4(); }, [] { return comcases::example2(BREVO_CHANNELS_DIR); }},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    const std::vector<Channel> ch = r.channels();
+    if (ch.empty()) GTEST_SKIP() << r.name << ": calibration channels absent from " << BREVO_CHANNELS_DIR << "/com";
+    const Params p = r.params();
+    const Outcome o = computeCom(p, ch);
+    ASSERT_TRUE(o.ok) << o.reason;
+    for (const CaseResult& c : o.result.cases) {
+      const CaseViews& v = c.views;
+      // Bathtub: falling, above DER0 up to Ani and not beyond it.
+      ASSERT_GT(v.amplitude.size(), 2u);
+      std::size_t last = 0;
+      for (std::size_t i = 0; i < v.amplitude.size(); ++i) {
+        if (v.probability[i] > p.DER0) last = i;
+        if (i > 0) {
+          EXPECT_LE(v.probability[i], v.probability[i - 1]);
+        }
+      }
+      ASSERT_LT(last + 1, v.amplitude.size());
+      EXPECT_DOUBLE_EQ(v.amplitude[last], c.Ani);
+      EXPECT_LE(v.probability[last + 1], p.DER0);
+      // The pulse: the cursor sample is the signal, time 0 at the cursor, the DFE span after it.
+      ASSERT_EQ(v.samplesPerUi, p.M);
+      ASSERT_EQ(v.equalised.size(), v.unequalised.size());
+      ASSERT_LT(static_cast<std::size_t>(v.cursor), v.equalised.size());
+      EXPECT_NEAR(p.RLM * v.equalised[static_cast<std::size_t>(v.cursor)] / (p.L - 1), c.As, 1e-12);
+      EXPECT_DOUBLE_EQ(v.firstUi + static_cast<double>(v.cursor) / p.M, 0);
+      EXPECT_EQ(v.dfeFirst, v.cursor + p.M);
+      EXPECT_EQ(v.dfeLast, v.cursor + static_cast<int>(c.dfeTaps.size()) * p.M);
+      EXPECT_EQ(*std::max_element(v.unequalised.begin(), v.unequalised.end()), c.unequalisedPeak);
+      // Responses at DC.
+      double sum = 0;
+      for (double t : c.txTaps) sum += t;
+      ASSERT_FALSE(v.f.empty());
+      EXPECT_EQ(v.f[0], 0);
+      EXPECT_NEAR(std::pow(10.0, v.txFfeDb[0] / 20), std::fabs(sum), 1e-12);
+      EXPECT_NEAR(v.ctleDb[0], c.gDC + (p.twoStage ? c.gDC2 : 0), 1e-9);
+      EXPECT_TRUE(v.rxFfeDb.empty());
+      // The eye contour: As - Ani at the sampling point, nearly symmetric, lower at the edges.
+      ASSERT_EQ(v.phaseUi.size(), 17u);   // 1/16 UI apart
+      EXPECT_EQ(v.phaseUi.front(), -0.5);
+      EXPECT_EQ(v.phaseUi.back(), 0.5);
+      const std::size_t mid = v.phaseUi.size() / 2;
+      EXPECT_EQ(v.phaseUi[mid], 0);
+      EXPECT_DOUBLE_EQ(v.upper[mid], c.As - c.Ani);
+      EXPECT_NEAR(v.lower[mid], -(c.As - c.Ani), 0.02 * c.As);
+      EXPECT_LT(v.upper.front(), v.upper[mid]);
+      EXPECT_LT(v.upper.back(), v.upper[mid]);
     }
   }
 }

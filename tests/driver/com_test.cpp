@@ -187,6 +187,7 @@ TEST(ComRun, Kr4OnTheCalibrationSetGivesThePublishedFigures) {
   const std::string at = set.string() + "/example2_";
   rs.arguments = {"Brevo", "com=kr4", "Thru=" + at + "THRU.s4p", "FEXT=" + at + "FEXT1.s4p", "FEXT=" + at + "FEXT2.s4p",
                   "NEXT=" + at + "NEXT1.s4p", "NEXT=" + at + "NEXT2.s4p", "NEXT=" + at + "NEXT3.s4p"};
+  rs.keepRecord = true;
   ASSERT_EQ(runAnalysis(rs), 0);
   const std::string text = out.text();
   const struct { int number, length; double com, fom, As, Ani; } published[] = {{1, 12, 4.30, 16.90, 30.3, 18.5},
@@ -211,6 +212,33 @@ TEST(ComRun, Kr4OnTheCalibrationSetGivesThePublishedFigures) {
   ASSERT_EQ(std::sscanf(text.c_str() + last, "\nCOM %lf dB %7s", &worst, verdict), 2);
   EXPECT_NEAR(worst, 3.65, 0.1);
   EXPECT_STREQ(verdict, "pass");
+  // The record's arrays of each case, read as a charting program reads them: the bathtub
+  // falls through DER0 at Ani, the equalised pulse at its cursor sample is As (NRZ: h(ts)),
+  // the Tx FFE passes the sum of its taps at DC and the CTLE gDC, the contour at phase 0
+  // is As - Ani, the DFE span is its 14 taps a UI apart after the cursor.
+  const nlohmann::json rec = nlohmann::json::parse(rs.record);
+  for (const nlohmann::json& c : rec["com"]["cases"]) {
+    const double As = c["As"]["value"], Ani = c["Ani"]["value"];
+    const nlohmann::json &tub = c["bathtub"], &pulse = c["pulse"], &eye = c["eye_contour"], &resp = c["responses"];
+    EXPECT_EQ(tub["DER0"], 1e-5);
+    double crossing = -1;
+    for (std::size_t i = 0; i < tub["probability"].size(); ++i)
+      if (tub["probability"][i].get<double>() > 1e-5) crossing = tub["amplitude_mV"][i];
+    EXPECT_NEAR(crossing, Ani, 1e-9 * Ani);
+    const int cursor = pulse["cursor_sample"], M = pulse["samples_per_ui"];
+    EXPECT_NEAR(pulse["equalised_mV"][static_cast<std::size_t>(cursor)].get<double>(), As, 1e-9 * As);
+    EXPECT_NEAR(pulse["first_ui"].get<double>() + static_cast<double>(cursor) / M, 0, 1e-12);
+    EXPECT_EQ(pulse["dfe_span"], nlohmann::json({cursor + M, cursor + 14 * M}));
+    double sum = 0;
+    for (const auto& t : c["tx_taps"]) sum += t.get<double>();
+    EXPECT_EQ(resp["f_GHz"][0], 0);
+    EXPECT_NEAR(resp["tx_ffe_dB"][0].get<double>(), 20 * std::log10(sum), 1e-9);
+    EXPECT_NEAR(resp["ctle_dB"][0].get<double>(), c["gDC"]["value"].get<double>(), 1e-9);
+    EXPECT_TRUE(resp["rx_ffe_dB"].is_null());
+    const std::size_t mid = eye["phase_ui"].size() / 2;
+    EXPECT_EQ(eye["phase_ui"][mid], 0);
+    EXPECT_NEAR(eye["upper_mV"][mid].get<double>(), As - Ani, 1e-9 * As);
+  }
 }
 
 // The parameter sheets of the reference code, read in place through com=SHEET with the
@@ -384,7 +412,14 @@ ComRun computed(double worst) {
   one.gDC = 0, one.gDC2 = -2, one.txTaps = {-0.02, 0.06, -0.26, 0.64, -0.02}, one.txCursor = 3;
   one.dfeTaps = {0.5, 0.1, -0.03};
   one.topCandidates = {{one.txTaps, 0, -2, 14.25}, {{-0.02, 0.04, -0.26, 0.66, -0.02}, -1, -2, 14.1}};
+  brevo::com::CaseViews& v = one.views;
+  v.samplesPerUi = 2, v.firstUi = -1, v.unequalised = {0, 0.01, 0.02, 0.01, 0}, v.equalised = {0, 0, 0.03, 0.005, 0};
+  v.cursor = 2, v.dfeFirst = 4, v.dfeLast = 8;
+  v.f = {0, 1e9}, v.txFfeDb = {0, -1}, v.ctleDb = {-2, -1.5};
+  v.amplitude = {0, 0.001}, v.probability = {0.5, 1e-6};
+  v.phaseUi = {-0.5, 0, 0.5}, v.upper = {0.001, 0.004, NAN}, v.lower = {-0.001, -0.004, -0.001};
   brevo::com::CaseResult two = one;
+  two.views = {};   // a case without views still has every field
   two.com = worst, two.fom = 12, two.txTaps = {-0.1, 0.7, -0.2}, two.txCursor = 1, two.gDC = -3;
   c.outcome.ok = true;
   c.outcome.result.cases = {one, two};
@@ -424,6 +459,11 @@ TEST(ComBlock, CasesEqualisersAndVerdictOrWhyNot) {
   EXPECT_EQ(com["cases"][0]["top_candidates"],
             nlohmann::json::parse(R"([{"tx_taps": [-0.02, 0.06, -0.26, 0.64, -0.02], "gDC": 0, "gDC2": -2, "FOM": 14.25},
                                       {"tx_taps": [-0.02, 0.04, -0.26, 0.66, -0.02], "gDC": -1, "gDC2": -2, "FOM": 14.1}])"));
+  EXPECT_EQ(com["cases"][0]["pulse"]["dfe_span"], nlohmann::json({4, 8}));
+  EXPECT_EQ(com["cases"][0]["pulse"]["equalised_mV"][2], 30);
+  EXPECT_EQ(com["cases"][0]["bathtub"]["amplitude_mV"][1], 1);
+  EXPECT_EQ(com["cases"][0]["eye_contour"]["upper_mV"][2], "nan");
+  EXPECT_TRUE(com["cases"][1]["pulse"]["dfe_span"].is_null());
   const Workspace w;
   w.file("run.json", rec.dump());
   w.file("check.py",

@@ -5,12 +5,13 @@ import concurrent.futures
 import os
 import re
 import subprocess
+import sys
 
 import numpy as np
 import pytest
 
 import brevo
-from conftest import EXE
+from conftest import CHANNELS, EXE
 
 NUMBER = r"(-?nan|-?inf|-?[\d.]+(?:e[-+]\d+)?)"
 # Report line (a pattern before the number), attribute, scale to the printed unit.
@@ -99,7 +100,8 @@ def test_threads_on_networks_read_once_equal_serial_runs(lane):
     (dict(N_DEF=3), TypeError, "did you mean N_DFE"), (dict(baudrate="25G"), TypeError, "did you mean baud_rate"),
     (dict(N_DFE="fourteen"), ValueError, "N_DFE"), (dict(PAM=2.5), ValueError, "whole number"),
     (dict(input_ports="1z"), ValueError, "hexadecimal"), (dict(save_file=3), ValueError, "text"),
-    (dict(target_BER=[1e-12]), ValueError, "number")])
+    (dict(target_BER=[1e-12]), ValueError, "number"), (dict(com_b_max_2_N_b=["high"]), ValueError, "list of numbers"),
+    (dict(com_G_Qual=[[1, [2]]]), ValueError, "com_G_Qual")])
 def test_bad_settings_raise_before_the_run(lane, settings, error, said):
     with pytest.raises(error, match=said):
         brevo.run("nrz.cf", summary="never.json", **settings)
@@ -139,3 +141,77 @@ def test_check_raises_on_failure_or_warning_and_help_lists_every_setting(lane):
         assert re.search(r"^    %s \(\w+\) = \S+ \[[^]]+\]" % keyword, doc, re.M), keyword
     assert "baud_rate (number) = 25.78125G [Bd]" in doc and "input_ports (hexadecimal) = 13 [" in doc
     assert "signal (number) = 400m [V peak]" in doc and "N_DFE (number) = 8.0 [UI]" in doc
+
+
+COM_SET = str(CHANNELS / "com" / "example2_")
+COM_CHANNELS = dict(thru=COM_SET + "THRU.s4p", fext=[COM_SET + "FEXT%d.s4p" % k for k in (1, 2)],
+                    next=[COM_SET + "NEXT%d.s4p" % k for k in (1, 2, 3)])
+# COM runs: settings as keywords (numbers and lists for com_ ones, as texts the same), the
+# worst case's COM in dB, the verdict.
+COM_RUNS = [(dict(com="kr4"), 3.65, "pass"),
+            (dict(com="kr4", com_pass_threshold=4, com_b_max_2_N_b=[1] * 13), 3.65, "fail"),
+            (dict(com="kr4", com_pass_threshold="4", com_b_max_2_N_b="1"), 3.65, "fail"),
+            (dict(com="kr4", com_g_DC=-12, com_c_m1="-0.16", com_c_1=0), 3.65, "pass")]
+
+
+def timeless(record):
+    """The record but for the wall time of each COM case and the count of candidates its
+    search evaluated in full (threads that share the best so far prune differently)."""
+    for c in record["com"]["cases"]:
+        c.pop("seconds"), c.pop("candidates")
+    return record
+
+
+def com_arrays(case):
+    return [case["pulse"]["unequalised_mV"], case["pulse"]["equalised_mV"], case["responses"]["tx_ffe_dB"],
+            case["responses"]["ctle_dB"], case["bathtub"]["probability"], case["eye_contour"]["upper_mV"]]
+
+
+def test_com_in_threads_equals_serial_runs_and_its_arrays_agree_with_its_figures(lane):
+    if not os.path.exists(COM_SET + "THRU.s4p"):
+        pytest.skip("no calibration set at %s" % COM_SET)
+    with concurrent.futures.ThreadPoolExecutor(3) as pool:
+        threaded = list(pool.map(lambda r: brevo.run(**COM_CHANNELS, **r[0]), COM_RUNS))
+    for (settings, worst, verdict), t in zip(COM_RUNS, threaded):
+        s = brevo.run(**COM_CHANNELS, **settings)
+        assert (t.status, t.report, timeless(t.record)) == (s.status, s.report, timeless(s.record)), settings
+        assert t.com["verdict"] == verdict and abs(t.com["COM_dB"] - worst) < 0.1, settings
+        for a, b in zip(t.com["cases"], s.com["cases"]):
+            assert all(np.array_equal(x, y) for x, y in zip(com_arrays(a), com_arrays(b)))
+        for c in t.com["cases"]:
+            # The bathtub falls through DER0 at Ani; the pulse at the cursor is As; the Tx FFE
+            # passes the sum of its taps at DC and the CTLE gDC; the contour at 0 is As - Ani.
+            tub = c["bathtub"]
+            assert tub["amplitude_mV"][tub["probability"] > tub["DER0"]].max() == pytest.approx(c["Ani_mV"], rel=1e-12)
+            assert c["pulse"]["equalised_mV"][c["pulse"]["cursor_sample"]] == pytest.approx(c["As_mV"], rel=1e-12)
+            assert c["responses"]["tx_ffe_dB"][0] == pytest.approx(20 * np.log10(c["tx_taps"].sum()), abs=1e-9)
+            assert c["responses"]["ctle_dB"][0] == pytest.approx(c["gDC_dB"], abs=1e-9)
+            assert c["gDC2_dB"] is None and c["responses"]["rx_ffe_dB"] is None
+            eye = c["eye_contour"]
+            assert eye["upper_mV"][eye["phase_ui"] == 0][0] == pytest.approx(c["As_mV"] - c["Ani_mV"], rel=1e-9)
+    assert brevo.run("nrz.cf").com is None
+
+
+def test_first_runs_of_a_process_in_threads_at_once_end(lane):
+    """Results made in threads at once, the process's first arrays among them, come back."""
+    script = ("import brevo, concurrent.futures as f\n"
+              "with f.ThreadPoolExecutor(4) as p: print(sum(r.status == 0 for r in p.map(lambda _: brevo.run('nrz.cf'), range(4))))")
+    done = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=60)
+    assert done.stdout == "4\n", done.stderr
+
+
+def test_com_releases_the_gil_all_through(lane):
+    """Python goes on in another thread the whole time a COM run computes."""
+    if not os.path.exists(COM_SET + "THRU.s4p"):
+        pytest.skip("no calibration set at %s" % COM_SET)
+    import time
+    with concurrent.futures.ThreadPoolExecutor(1) as pool:
+        start = last = time.perf_counter()
+        running = pool.submit(brevo.run, **COM_CHANNELS, com="kr4")
+        longest = 0
+        while not running.done():   # the longest time this thread could not run
+            now = time.perf_counter()
+            longest, last = max(longest, now - last), now
+        assert running.result().com["available"]
+    # Held through the computation, the GIL would stop this thread for about the whole run.
+    assert longest < 0.5 * (last - start), (longest, last - start)

@@ -27,6 +27,14 @@ REAL_CASE = ("real", [f'Thru="{REAL}THRU_G14G15_07202016.s4p 1 3 2 4"'] +
              [f"{kind}={REAL}{kind}_{pair}_to_G14G15_07212016.s4p" for kind in ("NEXT", "FEXT") for pair in ("F14F15", "H14H15")] +
              ["NEXT=no_such_next.s4p", "input_ports=13", "baud_rate=25.78125G", "N_DFE=12", "save_file=real"],
              0, RATE_25, {"pulse", "loss", "period", "crosstalk"})
+# COM on the calibration set read in place (kr4), its threshold raised so that the second
+# package case fails: the COM section, its headline, the fail marking, every COM chart.
+COM_SET = "com/example2_"
+COM_CHARTS = {"com-%s-%d" % (chart, n) for chart in ("pulse", "responses", "bathtub", "eye") for n in (1, 2)}
+COM_CASE = ("com_kr4", [f"Thru={COM_SET}THRU.s4p", f"FEXT={COM_SET}FEXT1.s4p", f"FEXT={COM_SET}FEXT2.s4p",
+                        f"NEXT={COM_SET}NEXT1.s4p", f"NEXT={COM_SET}NEXT2.s4p", f"NEXT={COM_SET}NEXT3.s4p",
+                        "com=kr4", "com_pass_threshold=4", "save_file=com"],
+            0, RATE_25, {"pulse", "loss", "period", "crosstalk"} | COM_CHARTS)
 # Why each failed case failed, as the page must say it.
 REASONS = {"no_thru": "cannot open no_such_thru.s4p", "short_thru_line": "problem with thru channel:  lane_thru.s4p"}
 WIDTHS = [(400, True), (1400, False)]   # CSS pixels, and whether the browser acts as a phone
@@ -57,7 +65,14 @@ PROBE = r"""(() => {
     if (Math.abs(p.getValue(r, 1)) > best) best = Math.abs(p.getValue(r, 1)), peak = p.getValue(r, 0);
   const figures = [...document.querySelectorAll("#figures-table tr[data-key], #figures-table tr[data-aggressor]")].map(
     (tr) => [tr.dataset.key || null, tr.dataset.aggressor || null, tr.cells[1].textContent, tr.cells[2].textContent]);
-  return JSON.stringify({ready: window.brevoPageReady === true, charts, peak, figures,
+  const comFigure = document.querySelector("#headline .figure[data-key=COM] .number");
+  const com = {section: !!document.getElementById("com"), headline: comFigure && comFigure.textContent,
+    first: (document.querySelector("#headline .figure") || {dataset: {}}).dataset.key || null,
+    cases: document.querySelectorAll("#com .com-case").length,
+    failed: [...document.querySelectorAll("#com .com-case.fail")].map((e) => Number(e.dataset.case)),
+    budgets: document.querySelectorAll("#com svg.budget").length,
+    logscale: Object.entries(window.brevoCharts || {}).filter(([n]) => n.startsWith("com-bathtub")).map(([, g]) => g.getOptionForAxis("logscale", "y"))};
+  return JSON.stringify({ready: window.brevoPageReady === true, charts, peak, figures, com,
     shapes: document.querySelectorAll("svg rect").length, alerts: !!document.getElementById("alerts")});
 })()"""
 
@@ -216,6 +231,22 @@ def figures_shown(seen, record, check):
     check(len(seen["figures"]) == wanted, "%d figures shown of %d" % (len(seen["figures"]), wanted))
 
 
+def com_shown(seen, com, check):
+    """The COM section only with COM: the worst case's margin and verdict first in the headline,
+    each case's box, failing ones marked, a noise budget each, the bathtubs on a log axis."""
+    check(seen["section"] == (com is not None) and (seen["headline"] is None) == (com is None), "COM shown: %s" % seen)
+    if com is None:
+        return
+    number, unit, verdict = seen["headline"].split()
+    check(seen["first"] == "COM" and unit == "dB" and verdict == com["verdict"] and
+          abs(float(number) - com["COM"]["value"]) <= 5e-6 * abs(com["COM"]["value"]), "COM headline %r, first %s" % (seen["headline"], seen["first"]))
+    limit = com["pass_threshold"]["value"]
+    failing = [k + 1 for k, c in enumerate(com["cases"]) if c["COM"]["value"] < limit]
+    check(seen["failed"] == failing and failing, "failing cases marked %s, the record's %s" % (seen["failed"], failing))
+    check(seen["cases"] == seen["budgets"] == len(com["cases"]), "%d cases shown, %d budgets" % (seen["cases"], seen["budgets"]))
+    check(seen["logscale"] == [True] * len(com["cases"]), "bathtub axes: %s" % seen["logscale"])
+
+
 def page_laid_out(layout, record, reason, check):
     """The layout probe's findings against the record."""
     for problem in layout["problems"]:
@@ -223,6 +254,8 @@ def page_laid_out(layout, record, reason, check):
     # The headline right under the title, and the record's figures in it.
     check(layout["order"][:2] == ["H1", "headline"], "the page starts with %s" % layout["order"][:3])
     for key, text in layout["headline"].items():
+        if key == "COM":   # looked at with the COM section
+            continue
         f = record["figures"][key]
         want = f["value"] if f else None
         ok = text == "\u2014" if want is None else text == want if isinstance(want, str) else \
@@ -260,6 +293,11 @@ def main():
         cases.append((name, [a.replace(REAL, os.path.join(channels, REAL)) for a in args], status, rate, charts))
     else:
         print("SKIPPED the real lane: no %s under %r (BREVO_CHANNELS_DIR)" % (REAL, channels))
+    if os.path.isfile(os.path.join(channels, COM_SET + "THRU.s4p")):
+        name, args, status, rate, charts = COM_CASE
+        cases.append((name, [a.replace(COM_SET, os.path.join(channels, COM_SET)) for a in args], status, rate, charts))
+    else:
+        print("SKIPPED COM: no calibration set %s under %r (BREVO_CHANNELS_DIR)" % (COM_SET, channels))
     if not shutil.which("chromium"):
         if os.geteuid() != 0:
             print("SKIPPED: chromium is not installed (scripts/ensure-packages.sh installs it)")
@@ -298,10 +336,11 @@ def main():
                 errors = console_errors(browser.events)
                 check(seen["ready"] and not errors, "page not built, or console errors: %s" % errors)
                 check(set(seen["charts"]) == expected, "charts %s, expected %s" % (sorted(seen["charts"]), sorted(expected)))
-                for chart, c in seen["charts"].items():
-                    check(c["rows"] >= 100 and c["columns"] >= 2 and c["w"] >= 600 and c["h"] >= 250 and c["painted"] >= 2000,
+                for chart, c in seen["charts"].items():   # the eye contour has a point every 1/16 UI
+                    check(c["rows"] >= (17 if chart.startswith("com-eye") else 100) and c["columns"] >= 2 and c["w"] >= 600 and c["h"] >= 250 and c["painted"] >= 2000,
                           "chart %s drawn without data: %s" % (chart, c))
                 figures_shown(seen, record, check)
+                com_shown(seen["com"], record["com"], check)
                 # The box that cannot be missed: there for a failed run, FLIPPED or a warning, else not.
                 check(seen["alerts"] == (status != 0 or record["figures"]["flipped"] is True or bool(record["warnings"])), "alert box: %s" % seen["alerts"])
                 if status != 0:

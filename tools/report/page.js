@@ -1,5 +1,5 @@
 // The report page of one run: builds the header, the warnings, the tables, the noise
-// budget and the charts from the run's data (the JSON element "run-data": the run record
+// budget, the charts and, when the record has com, the COM section from the run's data (the JSON element "run-data": the run record
 // and the waveforms brevo-report kept). The charts are dygraphs; window.brevoCharts holds
 // them by name, for whoever looks at the page from outside (the tests do).
 "use strict";
@@ -64,6 +64,13 @@
     headline.append(el("div", { class: "figure", "data-key": key }, el("span", { class: "label" }, label), el("span", { class: "number" }, shown)));
   }
   if (rec.status !== 0) headline.classList.add("failed");
+  // COM first when the run has it: the worst case's margin and the verdict.
+  const com = rec.com;
+  if (com) {
+    const shown = com.available ? `${num(value(com.COM))} dB ${com.verdict}` : "unavailable";
+    headline.prepend(el("div", { class: "figure com " + (com.available ? com.verdict : "unavailable"), "data-key": "COM" },
+      el("span", { class: "label" }, "COM"), el("span", { class: "number" }, shown)));
+  }
   root.append(headline);
   const header = el("dl", { class: "header" });
   const facts0 = [["channel", thru.file ? el("span", { title: thru.file, class: "file" }, thru.file) : "\u2014"], ["ports", ports], ["symbol rate", rateText],
@@ -145,22 +152,12 @@
   // allows at the target BER, (available signal / target Q)^2; what is left is the
   // interference tolerance squared.
   const mv = (k) => value(fig[k]);
-  if (typeof mv("available_signal") === "number" && typeof mv("total_noise") === "number") {
-    const terms = [["implementation", mv("implementation_noise")], ["ILD", mv("ild_noise")],
-      ["Tx re-reflection", mv("tx_reflection_noise")], ["Rx re-reflection", mv("rx_reflection_noise")],
-      ["Tx-Rx re-reflection", mv("txrx_reflection_noise")]];
-    for (const a of rec.aggressors || []) terms.push([`${shortName(a.file)} ICN (${a.kind})`, a.icn.value, a.file]);
-    const powers = terms.map(([n, v, path]) => [n, typeof v === "number" ? v * v : 0, path]);
+  // Noise powers [name, mV^2, file or undefined] stacked in one bar against the power
+  // allowed (a dashed box and its line); the picture and its legend.
+  function budgetPicture(id, powers, allowed, limitText, footText) {
     const total = powers.reduce((s, p) => s + p[1], 0);
-    const q = Math.abs(value(fig.target_Q));
-    // A closed eye (no available signal) allows no noise at all.
-    const allowed = mv("available_signal") > 0 ? Math.pow(mv("available_signal") / q, 2) : 0;
-    const s = section("Noise budget", "budget", side);
-    s.append(el("p", {}, `Noise powers in mV\u00b2, stacked, against the power the available signal of ${num(mv("available_signal"))} mV ` +
-      `allows at the target BER: (available signal / target Q)\u00b2 = ${num(allowed)} mV\u00b2. ` +
-      `Total noise power ${num(total)} mV\u00b2.`));
     const width = 500, barTop = 30, barHeight = 40, scale = (width - 20) / (Math.max(allowed, total) || 1);
-    const svg = svgEl("svg", { viewBox: `0 0 ${width} 120`, class: "budget", id: "budget-svg", role: "img" });
+    const svg = svgEl("svg", { viewBox: `0 0 ${width} 120`, class: "budget", id: id, role: "img" });
     svg.append(svgEl("rect", { x: 10, y: barTop, width: allowed * scale, height: barHeight, class: "allowed" }));
     let x = 10;
     const legend = el("table", { class: "legend" });
@@ -175,12 +172,28 @@
     });
     const ax = 10 + allowed * scale;
     svg.append(svgEl("line", { x1: ax, x2: ax, y1: barTop - 14, y2: barTop + barHeight + 14, class: "limit" }));
-    svg.append(svgEl("text", { x: ax, y: barTop - 18, "text-anchor": ax > width / 2 ? "end" : "start" }, "allowed at target BER"));
-    svg.append(svgEl("text", { x: 10, y: barTop + barHeight + 32 },
+    svg.append(svgEl("text", { x: ax, y: barTop - 18, "text-anchor": ax > width / 2 ? "end" : "start" }, limitText));
+    svg.append(svgEl("text", { x: 10, y: barTop + barHeight + 32 }, footText));
+    return [svg, el("div", { class: "scroll" }, legend)];
+  }
+  if (typeof mv("available_signal") === "number" && typeof mv("total_noise") === "number") {
+    const terms = [["implementation", mv("implementation_noise")], ["ILD", mv("ild_noise")],
+      ["Tx re-reflection", mv("tx_reflection_noise")], ["Rx re-reflection", mv("rx_reflection_noise")],
+      ["Tx-Rx re-reflection", mv("txrx_reflection_noise")]];
+    for (const a of rec.aggressors || []) terms.push([`${shortName(a.file)} ICN (${a.kind})`, a.icn.value, a.file]);
+    const powers = terms.map(([n, v, path]) => [n, typeof v === "number" ? v * v : 0, path]);
+    const total = powers.reduce((s, p) => s + p[1], 0);
+    const q = Math.abs(value(fig.target_Q));
+    // A closed eye (no available signal) allows no noise at all.
+    const allowed = mv("available_signal") > 0 ? Math.pow(mv("available_signal") / q, 2) : 0;
+    const s = section("Noise budget", "budget", side);
+    s.append(el("p", {}, `Noise powers in mV\u00b2, stacked, against the power the available signal of ${num(mv("available_signal"))} mV ` +
+      `allows at the target BER: (available signal / target Q)\u00b2 = ${num(allowed)} mV\u00b2. ` +
+      `Total noise power ${num(total)} mV\u00b2.`));
+    s.append(...budgetPicture("budget-svg", powers, allowed, "allowed at target BER",
       total <= allowed ? `left over: interference tolerance ${num(mv("interference_tolerance"))} mV rms`
                        : allowed > 0 ? `short by ${num(total - allowed)} mV\u00b2: the target BER is missed`
                        : "the eye is closed: no available signal, so no noise is allowed"));
-    s.append(svg, el("div", { class: "scroll" }, legend));
   }
 
   // ICN per aggressor, largest first.
@@ -202,6 +215,8 @@
     });
     s.append(svg);
   }
+
+  if (com) comSection(com);
 
   // Charts.
   function rowsOf(c) {
@@ -325,6 +340,103 @@
       merged(facts.crosstalk), labels,
       { xlabel: "frequency (GHz)", ylabel: "gain (dB)", underlayCallback: marks([], [[facts.nyquist_GHz, "#c03030"]]),
         series: { "thru Sdd21": { strokeWidth: 2.4 } } });
+  }
+
+  // COM: per package case its figures and equaliser, its noise terms stacked, its pulses,
+  // the equaliser's responses and the statistical eye (bathtub and contour at DER0).
+  function comSection(com) {
+    const s = section("Channel Operating Margin (COM)", "com");
+    const limit = value(com.pass_threshold);
+    s.append(el("p", {}, `Preset ${com.preset}` + (com.convention ? `, ${com.convention} convention` : "") +
+      (com.search ? `, ${com.search} search` : "") + ". " + (com.available
+        ? `COM ${num(value(com.COM))} dB, the worst package case, against the pass threshold of ${num(limit)} dB: ${com.verdict}.`
+        : `COM could not be computed: ${com.reason}.`)));
+    for (const problem of com.problems || []) s.append(el("p", { class: "note" }, "problem: " + problem));
+    if (!com.available) return;
+    const der = com.cases.length ? com.cases[0].bathtub.DER0 : null;
+    com.cases.forEach((c, k) => {
+      const n = k + 1, failed = !(value(c.COM) >= limit);
+      const box = el("div", { class: "com-case " + (failed ? "fail" : "pass"), id: `com-case-${n}`, "data-case": n });
+      s.append(box);
+      const pkg = (c.package_mm.tx || []).join(" + ");
+      box.append(el("h3", {}, `Package case ${n} (Tx package ${pkg} mm): COM ${num(value(c.COM))} dB `,
+        el("span", { class: "verdict" }, failed ? "fail" : "pass")));
+      const t = el("table", { class: "com-figures" });
+      const row = (label, v, unit, meaning) => t.append(el("tr", {}, el("td", {}, label), el("td", { class: "value" }, v), el("td", {}, unit), el("td", {}, meaning)));
+      row("COM", num(value(c.COM)), "dB", "20 log10(As / Ani)");
+      row("FOM", num(value(c.FOM)), "dB", "the figure of merit the equaliser was chosen by");
+      row("As", num(value(c.As)), "mV", "signal amplitude at the sampling point");
+      row("Ani", num(value(c.Ani)), "mV", `interference and noise exceeded with probability ${num(der)}`);
+      for (const [key, meaning] of [["sigma_ISI", "residual ISI"], ["sigma_XT", "crosstalk"], ["sigma_TX", "transmitter noise"],
+        ["sigma_RJ", "random jitter"], ["sigma_DD", "dual-Dirac jitter"], ["sigma_N", "receiver thermal noise"]])
+        row(key.replace("sigma_", "\u03c3 "), num(value(c[key])), "mV", meaning);
+      const pre = c.tx_cursor, post = c.tx_taps.length - 1 - c.tx_cursor;
+      const eq = el("table", { class: "com-equaliser" });
+      eq.append(el("tr", {}, el("td", {}, `Tx FFE c(${-pre}..${post})`), el("td", { class: "taps" }, c.tx_taps.map(num).join(" "))));
+      eq.append(el("tr", {}, el("td", {}, "CTLE"), el("td", { class: "taps" },
+        `gDC ${num(value(c.gDC))} dB` + (c.gDC2 ? `, gDC2 ${num(value(c.gDC2))} dB` : ""))));
+      eq.append(el("tr", {}, el("td", {}, `DFE b(1..${c.dfe_taps.length})`), el("td", { class: "taps" }, c.dfe_taps.map((v) => num(Number(v.toFixed(4)))).join(" ") || "none")));
+      box.append(el("div", { class: "scroll" }, t), el("h4", {}, "Chosen equaliser"), el("div", { class: "scroll" }, eq));
+      // The noise terms as powers, stacked against the power they could reach, all scaled
+      // alike (Ani scales with them), before COM falls to the threshold.
+      const As = value(c.As);
+      const powers = [["Tx noise", value(c.sigma_TX)], ["residual ISI", value(c.sigma_ISI)], ["dual-Dirac jitter", value(c.sigma_DD)],
+        ["random jitter", value(c.sigma_RJ)], ["crosstalk", value(c.sigma_XT)], ["thermal noise", value(c.sigma_N)]]
+        .map(([name, v]) => [name, typeof v === "number" ? v * v : 0]);
+      const total = powers.reduce((a, p) => a + p[1], 0);
+      const allowed = As > 0 ? total * Math.pow(10, (value(c.COM) - limit) / 10) : 0;
+      box.append(el("h4", {}, "Noise budget"), el("p", { class: "note" }, `Noise powers in mV\u00b2 (the spreads of their distributions), ` +
+        `stacked, against the power they could reach, all grown alike, before COM falls to the ${num(limit)} dB threshold: ` +
+        `total \u00d7 10^((COM \u2212 ${num(limit)})/10) = ${num(allowed)} mV\u00b2. Total ${num(total)} mV\u00b2.`));
+      box.append(...budgetPicture(`com-budget-${n}`, powers, allowed, "allowed at the threshold",
+        total <= allowed ? `left over: ${num(allowed - total)} mV\u00b2` : `short by ${num(total - allowed)} mV\u00b2`));
+      // Pulses on the time axis of the sampling point.
+      const P = c.pulse, M = P.samples_per_ui;
+      const at = (k) => P.first_ui + k / M;
+      const spans = P.dfe_span ? [[at(P.dfe_span[0]) - 0.5, at(P.dfe_span[1]) + 0.5, "rgba(80,140,230,0.18)"]] : [];
+      drawChart(`com-pulse-${n}`, box, "Victim pulse, unequalised and equalised",
+        `The pulse through the package and receiver filter, and with the chosen Tx FFE and CTLE, in mV against UI from the sampling point ` +
+        `(dashed). Shaded: the DFE span, ${c.dfe_taps.length} taps.`,
+        P.equalised_mV.map((v, k) => [at(k), P.unequalised_mV[k], v]), ["time (UI)", "unequalised", "equalised"],
+        { xlabel: "time from the sampling point (UI)", ylabel: "pulse (mV)", underlayCallback: marks(spans, [[0, "#c03030"]]) });
+      const R = c.responses;
+      const names = ["Tx FFE", "CTLE"].concat(R.rx_ffe_dB ? ["Rx FFE"] : []);
+      drawChart(`com-responses-${n}`, box, "Equaliser responses",
+        `Magnitude of the chosen Tx FFE and CTLE` + (R.rx_ffe_dB ? " and Rx FFE" : "") + ` from DC to the symbol rate; red dashed: Nyquist.`,
+        R.f_GHz.map((f, k) => [f, R.tx_ffe_dB[k], R.ctle_dB[k], ...(R.rx_ffe_dB ? [R.rx_ffe_dB[k]] : [])]), ["frequency (GHz)", ...names],
+        { xlabel: "frequency (GHz)", ylabel: "gain (dB)", underlayCallback: marks([], [[R.f_GHz[R.f_GHz.length - 1] / 2, "#c03030"]]) });
+      // The bathtub on a log axis, DER0 and Ani marked.
+      const B = c.bathtub;
+      const tub = B.amplitude_mV.map((a, k) => [a, B.probability[k]]).filter((r) => r[1] > 0);
+      drawChart(`com-bathtub-${n}`, box, "Bathtub at the sampling point",
+        `The probability that interference and noise close the eye by more than each amplitude; it falls through DER ${num(B.DER0)} ` +
+        `(dashed) at Ani = ${num(value(c.Ani))} mV (red), As = ${num(As)} mV.`,
+        tub, ["amplitude (mV)", "probability"],
+        { xlabel: "amplitude (mV)", ylabel: "probability (log scale)", axes: { y: { logscale: true, ticker: decades } },
+          underlayCallback: (ctx, area, g) => {
+            marks([], [[value(c.Ani), "#c03030"]])(ctx, area, g);
+            const y = g.toDomYCoord(B.DER0);
+            ctx.strokeStyle = "#555";
+            ctx.setLineDash([5, 4]);
+            ctx.beginPath(); ctx.moveTo(area.x, y); ctx.lineTo(area.x + area.w, y); ctx.stroke();
+            ctx.setLineDash([]);
+          } });
+      const E = c.eye_contour;
+      drawChart(`com-eye-${n}`, box, `Eye contour at DER ${num(E.DER0)}`,
+        `The inner eye edges above and below the decision threshold at DER ${num(E.DER0)} across the sampling phases; ` +
+        `phase 0 (dashed) is the sampling point, where the upper edge is As \u2212 Ani = ${num(As - value(c.Ani))} mV.`,
+        E.phase_ui.map((x, k) => [x, E.upper_mV[k], E.lower_mV[k]]), ["phase (UI)", "upper edge", "lower edge"],
+        { xlabel: "sampling phase (UI)", ylabel: "eye edge (mV)", underlayCallback: marks([], [[0, "#c03030"]]) });
+    });
+  }
+  // Ticks of a log axis: powers of ten, every one or every few, as many as fit.
+  function decades(min, max, pixels) {
+    const a = Math.ceil(Math.log10(min)), b = Math.floor(Math.log10(max));
+    const step = Math.max(1, Math.ceil((b - a + 1) / Math.max(2, Math.floor(pixels / 28))));
+    const values = [];
+    for (let e = b; e >= a; e -= step) values.unshift(Math.pow(10, e));
+    const labels = values.map((v) => { const e = Math.round(Math.log10(v)); return e === 0 ? "1" : `1e${e}`; });
+    return values.map((v, i) => ({ v: v, label: labels[i] }));
   }
 
   // The settings as applied, with where each was set.
