@@ -1000,8 +1000,8 @@ Eval evaluate(const Engine& e, const CaseData& c, const CtlData& g, std::size_t 
     for (int n = 1; n <= e.span; ++n) hn[n - 1] = cc[0] * row[n];
     for (int j = 1; j < K; ++j) {
       const double cj = cc[j];
-      const double* r = row - j;
-      for (int n = 1; n <= e.span; ++n) hn[n - 1] += cj * r[n];
+      const double* rj = row - j;
+      for (int n = 1; n <= e.span; ++n) hn[n - 1] += cj * rj[n];
     }
   }
   dfeTaps(e, hn, h0, s.b.data());
@@ -1483,7 +1483,7 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
         if (b != a) sets[j].push_back(b);
         if (a < 0 && b > 0) sets[j].push_back(0);
       }
-      std::vector<std::vector<double>> out;
+      std::vector<std::vector<double>> corners;
       std::vector<std::size_t> at(nc, 0);
       for (;;) {
         std::vector<double> c(static_cast<std::size_t>(e.K), 0.0);
@@ -1493,12 +1493,12 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
           c[static_cast<std::size_t>(p.txTaps[j].index - lo)] = v, sum += std::fabs(v);
         }
         c[static_cast<std::size_t>(-lo)] = 1 - sum;
-        out.push_back(std::move(c));
+        corners.push_back(std::move(c));
         std::size_t j = 0;
         while (j < nc && ++at[j] == sets[j].size()) at[j++] = 0;
         if (j == nc) break;
       }
-      return out;
+      return corners;
     };
     boxCorners = cornersOf(0, e.tx.size());
     for (std::size_t t = 0; t < e.tx.size();) {
@@ -1627,7 +1627,7 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
     std::atomic<long long> fullCount{0};
     std::atomic<double> shared{-std::numeric_limits<double>::infinity()};
     const std::size_t listed = static_cast<std::size_t>(std::max(p.reportCandidates, 0));
-    CandidateList top(listed);
+    CandidateList kept(listed);
     std::mutex topLock;
     // With a receiver FFE: CTLE settings taken by falling bound, and within one the groups
     // of Tx settings (all columns but the last two fixed) by falling bound; a setting is
@@ -1733,7 +1733,7 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
       }
       fullCount += full;
       const std::lock_guard<std::mutex> hold(topLock);
-      top.merge(mine);
+      kept.merge(mine);
     };
     {
       std::vector<std::thread> pool;
@@ -1762,7 +1762,7 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
       double lf = -std::numeric_limits<double>::infinity();
       Scratch s;
       long long full = 0;
-      top = CandidateList(listed);   // the local search lists what it evaluated
+      kept = CandidateList(listed);   // the local search lists what it evaluated
       for (std::size_t gi = 0; gi < e.ctl.size(); ++gi) {
         const Ctl& g = e.ctl[gi];
         if (lg < e.ctl.size() && g.i1 > 0 && std::abs(g.i2 - e.ctl[lg].i2) > LS) continue;
@@ -1779,8 +1779,8 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
             if (skip) continue;
           }
           ++localCount;
-          Eval r = evaluate(e, cdat, gl, t, top.on() ? std::min(lf, top.floor()) : lf, s, full);
-          if (r.ok) top.offer(r.fom, gi, t);
+          Eval r = evaluate(e, cdat, gl, t, kept.on() ? std::min(lf, kept.floor()) : lf, s, full);
+          if (r.ok) kept.offer(r.fom, gi, t);
           if (r.ok && r.fom > lf) lf = r.fom, lg = gi, lt = t;
         }
       }
@@ -2001,7 +2001,7 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
     cr.candidates = fullCount.load() + localCount;
     cr.gridSize = grid;
     cr.localDiffers = localDiffers;
-    for (const CandidateList::Entry& k : top.entries())
+    for (const CandidateList::Entry& k : kept.entries())
       cr.topCandidates.push_back({e.tx[k.tx].c, e.ctl[k.ctl].gdc, e.ctl[k.ctl].gdc2, k.fom});
     cr.views = caseViews(e, g, c, wn, hv, raw, ts, dfe, dy, total, pXt, pG, threads);
     const auto t3 = std::chrono::steady_clock::now();

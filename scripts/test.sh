@@ -8,7 +8,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 jobs=$(nproc)
 # The tests check every run record they write against its schema with Debian's validator.
 bash "$root/scripts/ensure-packages.sh" python3-jsonschema
-bash "$root/scripts/build.sh"
+bash "$root/scripts/build.sh" -DBREVO_WERROR=ON
 ctest --test-dir "$root/build" --output-on-failure -j "$jobs"
 
 # In the fresh system of scripts/fresh-box.sh the outer run has just done the sanitizer

@@ -453,10 +453,10 @@ TEST(ComSynthetic, SearchAgainstBruteForce) {
     EXPECT_EQ(one.result.cases[0].gDC, all.result.cases[0].gDC);
     std::mt19937 rng(7);
     for (int k = 0; k < 12; ++k) {
-      Params one = p;
+      Params point = p;
       const double g = -static_cast<double>(rng() % 10), a = -0.02 * (rng() % 11), b = -0.02 * (rng() % 16);
-      one.gDC = {g, 0, g}, one.txTaps = {{-1, {a, 0, a}}, {1, {b, 0, b}}};
-      const Outcome o = computeCom(one, ch);
+      point.gDC = {g, 0, g}, point.txTaps = {{-1, {a, 0, a}}, {1, {b, 0, b}}};
+      const Outcome o = computeCom(point, ch);
       if (o.ok) {
         EXPECT_LE(o.result.cases[0].fom, all.result.cases[0].fom + 1e-9);
       }

@@ -194,10 +194,10 @@ TEST(ComRun, Kr4OnTheCalibrationSetGivesThePublishedFigures) {
                                                                                {2, 30, 3.65, 16.25, 25.0, 16.46}};
   for (const auto& p : published) {
     const std::string head = "COM case " + std::to_string(p.number) + " (z_p TX " + std::to_string(p.length) + " mm): ";
-    const std::size_t at = text.find(head);
-    ASSERT_NE(at, std::string::npos) << head;
+    const std::size_t where = text.find(head);
+    ASSERT_NE(where, std::string::npos) << head;
     double com = 0, fom = 0, As = 0, Ani = 0;
-    ASSERT_EQ(std::sscanf(text.c_str() + at + head.size(), "COM %lf dB FOM %lf dB As %lf mV Ani %lf mV", &com, &fom, &As, &Ani), 4);
+    ASSERT_EQ(std::sscanf(text.c_str() + where + head.size(), "COM %lf dB FOM %lf dB As %lf mV Ani %lf mV", &com, &fom, &As, &Ani), 4);
     EXPECT_NEAR(com, p.com, 0.1) << head;
     EXPECT_NEAR(fom, p.fom, 0.05) << head;
     EXPECT_NEAR(As, p.As, 0.02 * p.As) << head;
