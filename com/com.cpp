@@ -72,11 +72,11 @@ std::vector<double> inverseReal(const std::vector<cd>& X) {
   return h;
 }
 
-// Lags 0..n-1 of a floor of the baud-rate autocorrelations of x at all M phases: the
-// autocorrelation of the pointwise least of the phases' power spectra. On N >= (samples a
-// phase) + n - 1 points a form g'Tg with n taps is exactly the mean of the spectrum times
-// |G|^2 over the points, so the floor's form is below every phase's.
-std::vector<double> leastPhaseLags(const std::vector<double>& x, int M, int n) {
+// Lags 0..n-1 of a floor of the baud-rate autocorrelations of x at the phases marked: the
+// autocorrelation of the pointwise least of those phases' power spectra. On N >= (samples
+// a phase) + n - 1 points a form g'Tg with n taps is exactly the mean of the spectrum
+// times |G|^2 over the points, so the floor's form is below every marked phase's.
+std::vector<double> leastPhaseLags(const std::vector<double>& x, int M, int n, const std::vector<char>& marked) {
   const std::size_t per = (x.size() + static_cast<std::size_t>(M) - 1) / static_cast<std::size_t>(M);
   int N = 64;
   while (static_cast<std::size_t>(N) < per + static_cast<std::size_t>(n)) N *= 2;
@@ -90,6 +90,7 @@ std::vector<double> leastPhaseLags(const std::vector<double>& x, int M, int n) {
   }
   std::vector<double> least(static_cast<std::size_t>(N / 2 + 1), std::numeric_limits<double>::infinity());
   for (int ph = 0; ph < M; ++ph) {
+    if (!marked[static_cast<std::size_t>(ph)]) continue;
     std::fill(in, in + N, 0.0);
     for (std::size_t u = 0; u < per; ++u) {
       const std::size_t i = static_cast<std::size_t>(ph) + u * static_cast<std::size_t>(M);
@@ -187,10 +188,12 @@ struct Engine {
   // A receiver FFE solved by MMSE: its taps, the cursor tap's index, the lags of the
   // phase autocorrelations it needs (taps plus Tx FFE span), and the thermal noise's
   // points with their weights (receiver power times step, GHz, times cos(2 pi f l Tb)).
-  // txL1: the largest sum of the Tx taps' magnitudes over the grid, which bounds |C(f)|.
+  // txL1: the largest sum of the Tx taps' magnitudes over the grid, which bounds |C(f)|;
+  // acLo, acHi: the range of each lag of the taps' autocorrelation over the grid.
   bool mmse = false;
   int Nw = 0, dw = 0, Dm = 0;
   double txL1 = 1;
+  std::vector<double> acLo, acHi;
   std::vector<double> thermF, thermCos;   // thermCos: Dm rows of thermF.size()
 };
 
@@ -412,6 +415,28 @@ double ctlePower(const Engine& e, double f, const Ctl& g) {
   return std::norm(h);
 }
 
+// The phases at which an aggressor (phase Grams R, lags 0..Dm) can be largest for some
+// Tx setting of the grid. Its energy at a phase is linear in the taps' autocorrelation,
+// whose lags stay within acLo..acHi; a phase is left out when another's energy is larger
+// for every autocorrelation in that box, by more than rounding.
+std::vector<char> widestPhases(const Engine& e, const std::vector<double>& R) {
+  const int M = e.M, stride = e.Dm + 1;
+  std::vector<char> out(static_cast<std::size_t>(M), 1);
+  for (int a = 0; a < M; ++a)
+    for (int b = 0; b < M && out[static_cast<std::size_t>(a)]; ++b) {
+      if (b == a) continue;
+      // The least over the box of E_b - E_a.
+      double lo = 0, size = 0;
+      for (int d = 0; d <= e.D; ++d) {
+        const double k = (d == 0 ? 1 : 2) * (R[static_cast<std::size_t>(b * stride + d)] - R[static_cast<std::size_t>(a * stride + d)]);
+        lo += std::min(k * e.acLo[static_cast<std::size_t>(d)], k * e.acHi[static_cast<std::size_t>(d)]);
+        size += std::fabs(R[static_cast<std::size_t>(b * stride + d)]) + std::fabs(R[static_cast<std::size_t>(a * stride + d)]);
+      }
+      if (lo > 1e-9 * size) out[static_cast<std::size_t>(a)] = 0;
+    }
+  return out;
+}
+
 void prepareCtl(const Engine& e, const CaseData& cd_, const Ctl& g, CtlData& out) {
   const CaseChannel& v = cd_.ch[0];
   const auto coef = basisCoef(e, g);
@@ -510,7 +535,7 @@ void prepareCtl(const Engine& e, const CaseData& cd_, const Ctl& g, CtlData& out
         for (int l = 0; l < e.Dm; ++l) out.nextLag[static_cast<std::size_t>(l)] += e.sx2 * R[static_cast<std::size_t>(m * (e.Dm + 1) + l)];
       } else {
         out.fextRm.push_back(std::move(R));
-        const std::vector<double> r = leastPhaseLags(qa, e.M, e.Dm);
+        const std::vector<double> r = leastPhaseLags(qa, e.M, e.Dm, widestPhases(e, out.fextRm.back()));
         for (int l = 0; l < e.Dm; ++l) out.fextLeast[static_cast<std::size_t>(l)] += r[static_cast<std::size_t>(l)];
       }
     }
@@ -1445,10 +1470,18 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
   }
   if (e.tx.empty()) return fail("no Tx FFE setting meets the cursor tap's minimum");
   e.txL1 = 0;
+  e.acLo.assign(static_cast<std::size_t>(e.K), std::numeric_limits<double>::infinity());
+  e.acHi.assign(static_cast<std::size_t>(e.K), -std::numeric_limits<double>::infinity());
   for (const TxCand& c : e.tx) {
     double x = 0;
     for (const double v : c.c) x += std::fabs(v);
     e.txL1 = std::max(e.txL1, x);
+    for (int d = 0; d < e.K; ++d) {
+      double a = 0;
+      for (int j = 0; j + d < e.K; ++j) a += c.c[static_cast<std::size_t>(j)] * c.c[static_cast<std::size_t>(j + d)];
+      e.acLo[static_cast<std::size_t>(d)] = std::min(e.acLo[static_cast<std::size_t>(d)], a);
+      e.acHi[static_cast<std::size_t>(d)] = std::max(e.acHi[static_cast<std::size_t>(d)], a);
+    }
   }
   // CTLE settings in the reference order: gDC outer, gDC2 inner.
   {
@@ -1680,7 +1713,6 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
             }
           }
         }
-        fullCount += full;
       };
       std::vector<std::thread> pool;
       for (unsigned w = 1; w < threads; ++w) pool.emplace_back(boundWorker);
