@@ -902,7 +902,7 @@ void mmseSweep(const Engine& e, const CtlData& g, const double* cc, const double
   double* hh = base + n;
   double* jj = base + 2 * n;
   double* tmp = base + 3 * n;
-  fixedNoiseLags(e, g, ac, base, tmp);
+  bool made = false;   // the noise lags, made at the first point solved
   const int kLo = e.dw - (n - 1), kHi = e.dw + Nb;   // UI offsets of the samples used
   s.hs.resize(static_cast<std::size_t>(kHi - kLo + 1));
   s.lag.resize(static_cast<std::size_t>(n + n + Nb * n));
@@ -930,6 +930,7 @@ void mmseSweep(const Engine& e, const CtlData& g, const double* cc, const double
         if (v < T) continue;
       }
     }
+    if (!made) fixedNoiseLags(e, g, ac, base, tmp), made = true;
     const long ph = ((t % M) + M) % M, n0 = (t - ph) / M;
     const double* row = g.qd.data() + static_cast<std::size_t>(ph) * static_cast<std::size_t>(g.qdLen) + g.qdPad + n0;
     for (int k = kLo; k <= kHi; ++k) {
@@ -1695,9 +1696,9 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
         Scratch s;
         long long full = 0;
         for (std::size_t gi; (gi = next.fetch_add(1)) < e.ctl.size();) {
-          CtlData gl;
+          CtlData& gl = gdat[gi];   // kept for the search
           prepareCtl(e, cdat, e.ctl[gi], gl);
-          MmseBound mb;
+          MmseBound& mb = gl.bound;
           mmseBound(e, cdat, gl, mb);
           double anyMax = 0;
           for (const double v : mb.any) anyMax = std::max(anyMax, v);
@@ -1737,11 +1738,10 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
         const std::size_t gi = ctlOrder[k];
         if (ctlBound[gi] < threshold()) {
           ++ctlRuled;
+          gdat[gi] = CtlData();
           continue;
         }
-        prepareCtl(e, cdat, e.ctl[gi], gdat[gi]);
-        MmseBound& mb = gdat[gi].bound;
-        mmseBound(e, cdat, gdat[gi], mb);
+        const MmseBound& mb = gdat[gi].bound;
         std::vector<std::size_t> pts = pointsReaching(mb, e.K, boxCorners, nullptr, threshold());
         std::erase_if(pts, [&](std::size_t at) { return mb.any[at] < threshold(); });
         std::vector<std::pair<double, std::size_t>> ranked;
