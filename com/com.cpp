@@ -383,9 +383,9 @@ struct CtlData {
   double xtNext = 0;             // crosstalk not depending on the Tx taps
   std::vector<std::vector<double>> xtR;   // text mode: FEXT Grams per aggressor
   // Receiver FFE: phase autocorrelations (lags 0..Dm) of the victim and of its jitter
-  // difference; thermal and NEXT noise lags 0..Nw-1 (V^2); per FEXT aggressor its phase
-  // autocorrelations.
-  // fextLeast: lags 0..Dm-1 of a floor of the FEXT at every phase, summed over aggressors.
+  // difference; thermal and NEXT noise lags 0..Dm-1 (V^2); per FEXT aggressor its phase
+  // autocorrelations, and the lags 0..Dm-1 of a floor of the FEXT at every phase it can
+  // take, summed over the aggressors.
   std::vector<double> Rm, RJm, thermLag, nextLag, fextLeast;
   std::vector<std::vector<double>> fextRm;
   MmseBound bound;               // the search's bounds, when made
@@ -892,7 +892,8 @@ void fixedNoiseLags(const Engine& e, const CtlData& g, const double* ac, double*
 // The receiver FFE solved at every sampling point ts0 + sample adjustment; the best
 // (first on ties) goes to r. A point whose bound is below `best` (dB) is not solved: the
 // result is then exact only when it reaches best. The bounds: the search's per-point
-// c'Bc and the bound for every Tx setting when made, and the error with nothing clipped, which no clipping lowers.
+// c'Bc and bound for every Tx setting when made, and the error with nothing clipped,
+// which no clipping lowers.
 void mmseSweep(const Engine& e, const CtlData& g, const double* cc, const double* ac, long ts0, double best, Scratch& s,
                Eval& r) {
   const Params& p = e.p;
@@ -1158,10 +1159,10 @@ void mmseBound(const Engine& e, const CaseData& cd_, const CtlData& g, MmseBound
 // forms in w are forms in g. The noise that does not pass the Tx taps (thermal, NEXT,
 // Tx) is the integral of a spectrum S(f) >= 0 times |W(f)|^2, and |G(f)| = |C(f)||W(f)|
 // <= txL1 |W(f)|, so it is at least that of g over txL1^2. The FEXT passes the Tx taps
-// but is taken at the phase where it is largest for c: a floor below every phase stands
-// in for it. So the least error over g, with its cursor
-// sample 1 and the DFE taps free, is below the error of every Tx setting's receiver,
-// clipped or not: one solve per sampling point bounds the whole Tx grid.
+// but is taken at the phase where it is largest for c: a floor below every phase it can
+// take stands in for it. So the least error over g, with its cursor sample 1 and the DFE
+// taps free, is below the error of every Tx setting's receiver, clipped or not: one
+// solve per sampling point bounds the whole Tx grid.
 void anyTxBound(const Engine& e, const CtlData& g, MmseBound& out) {
   const Params& p = e.p;
   const int n = e.Dm, M = e.M, Nb = p.Nb, stride = e.Dm + 1;
