@@ -1471,18 +1471,20 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
     }
   }
   if (e.tx.empty()) return fail("no Tx FFE setting meets the cursor tap's minimum");
-  e.txL1 = 0;
   e.acLo.assign(static_cast<std::size_t>(e.K), std::numeric_limits<double>::infinity());
   e.acHi.assign(static_cast<std::size_t>(e.K), -std::numeric_limits<double>::infinity());
-  for (const TxCand& c : e.tx) {
-    double x = 0;
-    for (const double v : c.c) x += std::fabs(v);
-    e.txL1 = std::max(e.txL1, x);
-    for (int d = 0; d < e.K; ++d) {
-      double a = 0;
-      for (int j = 0; j + d < e.K; ++j) a += c.c[static_cast<std::size_t>(j)] * c.c[static_cast<std::size_t>(j + d)];
-      e.acLo[static_cast<std::size_t>(d)] = std::min(e.acLo[static_cast<std::size_t>(d)], a);
-      e.acHi[static_cast<std::size_t>(d)] = std::max(e.acHi[static_cast<std::size_t>(d)], a);
+  if (e.mmse) {
+    e.txL1 = 0;
+    for (const TxCand& c : e.tx) {
+      double x = 0;
+      for (const double v : c.c) x += std::fabs(v);
+      e.txL1 = std::max(e.txL1, x);
+      for (int d = 0; d < e.K; ++d) {
+        double a = 0;
+        for (int j = 0; j + d < e.K; ++j) a += c.c[static_cast<std::size_t>(j)] * c.c[static_cast<std::size_t>(j + d)];
+        e.acLo[static_cast<std::size_t>(d)] = std::min(e.acLo[static_cast<std::size_t>(d)], a);
+        e.acHi[static_cast<std::size_t>(d)] = std::max(e.acHi[static_cast<std::size_t>(d)], a);
+      }
     }
   }
   // CTLE settings in the reference order: gDC outer, gDC2 inner.
