@@ -72,6 +72,47 @@ std::vector<double> inverseReal(const std::vector<cd>& X) {
   return h;
 }
 
+// Lags 0..n-1 of a floor of the baud-rate autocorrelations of x at the phases marked: the
+// autocorrelation of the pointwise least of those phases' power spectra. On N >= (samples
+// a phase) + n - 1 points a form g'Tg with n taps is exactly the mean of the spectrum
+// times |G|^2 over the points, so the floor's form is below every marked phase's.
+std::vector<double> leastPhaseLags(const std::vector<double>& x, int M, int n, const std::vector<char>& marked) {
+  const std::size_t per = (x.size() + static_cast<std::size_t>(M) - 1) / static_cast<std::size_t>(M);
+  int N = 64;
+  while (static_cast<std::size_t>(N) < per + static_cast<std::size_t>(n)) N *= 2;
+  double* in = fftw_alloc_real(static_cast<std::size_t>(N));
+  fftw_complex* X = fftw_alloc_complex(static_cast<std::size_t>(N / 2 + 1));
+  fftw_plan fwd, inv;
+  {
+    const std::lock_guard<std::mutex> hold(fftwPlannerLock());
+    fwd = fftw_plan_dft_r2c_1d(N, in, X, FFTW_ESTIMATE);
+    inv = fftw_plan_dft_c2r_1d(N, X, in, FFTW_ESTIMATE);
+  }
+  std::vector<double> least(static_cast<std::size_t>(N / 2 + 1), std::numeric_limits<double>::infinity());
+  for (int ph = 0; ph < M; ++ph) {
+    if (!marked[static_cast<std::size_t>(ph)]) continue;
+    std::fill(in, in + N, 0.0);
+    for (std::size_t u = 0; u < per; ++u) {
+      const std::size_t i = static_cast<std::size_t>(ph) + u * static_cast<std::size_t>(M);
+      if (i < x.size()) in[u] = x[i];
+    }
+    fftw_execute(fwd);
+    for (int k = 0; k <= N / 2; ++k) least[static_cast<std::size_t>(k)] = std::min(least[static_cast<std::size_t>(k)], X[k][0] * X[k][0] + X[k][1] * X[k][1]);
+  }
+  for (int k = 0; k <= N / 2; ++k) X[k][0] = least[static_cast<std::size_t>(k)], X[k][1] = 0;
+  fftw_execute(inv);
+  std::vector<double> r(in, in + n);
+  for (double& v : r) v /= N;
+  {
+    const std::lock_guard<std::mutex> hold(fftwPlannerLock());
+    fftw_destroy_plan(fwd);
+    fftw_destroy_plan(inv);
+  }
+  fftw_free(in);
+  fftw_free(X);
+  return r;
+}
+
 // ---------------------------------------------------------------- IIR (bilinear CTLE)
 
 // y = H(x) for H(s) = (n0 + n1 s)/(d0 + d1 s + d2 s^2) by the bilinear transform with
@@ -147,9 +188,13 @@ struct Engine {
   // A receiver FFE solved by MMSE: its taps, the cursor tap's index, the lags of the
   // phase autocorrelations it needs (taps plus Tx FFE span), and the thermal noise's
   // points with their weights (receiver power times step, GHz, times cos(2 pi f l Tb)).
+  // txL1: the largest sum of the Tx taps' magnitudes over the grid, which bounds |C(f)|;
+  // acLo, acHi: the range of each lag of the taps' autocorrelation over the grid.
   bool mmse = false;
   int Nw = 0, dw = 0, Dm = 0;
-  std::vector<double> thermF, thermCos;   // thermCos: Nw rows of thermF.size()
+  double txL1 = 1;
+  std::vector<double> acLo, acHi;
+  std::vector<double> thermF, thermCos;   // thermCos: Dm rows of thermF.size()
 };
 
 // Basis coefficients of a CTLE setting, matching the basis order.
@@ -321,6 +366,7 @@ struct MmseBound {
   long from = 0;
   std::vector<double> B;   // K x K per point from `from` on; empty rows (0) where N is singular
   std::vector<char> open;  // per point: no bound (N singular)
+  std::vector<double> any; // per point: a bound for every Tx setting at once (inf: none)
   std::size_t points() const { return open.size(); }
 };
 
@@ -337,9 +383,10 @@ struct CtlData {
   double xtNext = 0;             // crosstalk not depending on the Tx taps
   std::vector<std::vector<double>> xtR;   // text mode: FEXT Grams per aggressor
   // Receiver FFE: phase autocorrelations (lags 0..Dm) of the victim and of its jitter
-  // difference; thermal and NEXT noise lags 0..Nw-1 (V^2); per FEXT aggressor its phase
-  // autocorrelations.
-  std::vector<double> Rm, RJm, thermLag, nextLag;
+  // difference; thermal and NEXT noise lags 0..Dm-1 (V^2); per FEXT aggressor its phase
+  // autocorrelations, and the lags 0..Dm-1 of a floor of the FEXT at every phase it can
+  // take, summed over the aggressors.
+  std::vector<double> Rm, RJm, thermLag, nextLag, fextLeast;
   std::vector<std::vector<double>> fextRm;
   MmseBound bound;               // the search's bounds, when made
 };
@@ -366,6 +413,28 @@ struct CaseData {
 double ctlePower(const Engine& e, double f, const Ctl& g) {
   const cd h = ctle(f, e.p, g.g1, g.g2);
   return std::norm(h);
+}
+
+// The phases at which an aggressor (phase Grams R, lags 0..Dm) can be largest for some
+// Tx setting of the grid. Its energy at a phase is linear in the taps' autocorrelation,
+// whose lags stay within acLo..acHi; a phase is left out when another's energy is larger
+// for every autocorrelation in that box, by more than rounding.
+std::vector<char> widestPhases(const Engine& e, const std::vector<double>& R) {
+  const int M = e.M, stride = e.Dm + 1;
+  std::vector<char> out(static_cast<std::size_t>(M), 1);
+  for (int a = 0; a < M; ++a)
+    for (int b = 0; b < M && out[static_cast<std::size_t>(a)]; ++b) {
+      if (b == a) continue;
+      // The least over the box of E_b - E_a.
+      double lo = 0, size = 0;
+      for (int d = 0; d <= e.D; ++d) {
+        const double k = (d == 0 ? 1 : 2) * (R[static_cast<std::size_t>(b * stride + d)] - R[static_cast<std::size_t>(a * stride + d)]);
+        lo += std::min(k * e.acLo[static_cast<std::size_t>(d)], k * e.acHi[static_cast<std::size_t>(d)]);
+        size += std::fabs(R[static_cast<std::size_t>(b * stride + d)]) + std::fabs(R[static_cast<std::size_t>(a * stride + d)]);
+      }
+      if (lo > 1e-9 * size) out[static_cast<std::size_t>(a)] = 0;
+    }
+  return out;
 }
 
 void prepareCtl(const Engine& e, const CaseData& cd_, const Ctl& g, CtlData& out) {
@@ -442,16 +511,17 @@ void prepareCtl(const Engine& e, const CaseData& cd_, const Ctl& g, CtlData& out
     const std::size_t n = e.thermF.size();
     std::vector<double> pw(n);
     for (std::size_t k = 0; k < n; ++k) pw[k] = ctlePower(e, e.thermF[k], g);
-    out.thermLag.assign(static_cast<std::size_t>(e.Nw), 0.0);
-    for (int l = 0; l < e.Nw; ++l) {
+    out.thermLag.assign(static_cast<std::size_t>(e.Dm), 0.0);
+    for (int l = 0; l < e.Dm; ++l) {
       const double* w = &e.thermCos[static_cast<std::size_t>(l) * n];
       double x = 0;
       for (std::size_t k = 0; k < n; ++k) x += w[k] * pw[k];
       out.thermLag[static_cast<std::size_t>(l)] = e.p.eta0 * x;
     }
     // Crosstalk at each aggressor's largest-energy phase: NEXT fixed, FEXT per Tx setting.
-    out.nextLag.assign(static_cast<std::size_t>(e.Nw), 0.0);
+    out.nextLag.assign(static_cast<std::size_t>(e.Dm), 0.0);
     out.fextRm.clear();
+    out.fextLeast.assign(static_cast<std::size_t>(e.Dm), 0.0);
     for (std::size_t k = 1; k < cd_.ch.size(); ++k) {
       const CaseChannel& a = cd_.ch[k];
       std::vector<double> qa(a.raw.size(), 0.0);
@@ -462,9 +532,11 @@ void prepareCtl(const Engine& e, const CaseData& cd_, const Ctl& g, CtlData& out
         int m = 0;
         for (int ph = 1; ph < e.M; ++ph)
           if (R[static_cast<std::size_t>(ph * (e.Dm + 1))] > R[static_cast<std::size_t>(m * (e.Dm + 1))]) m = ph;
-        for (int l = 0; l < e.Nw; ++l) out.nextLag[static_cast<std::size_t>(l)] += e.sx2 * R[static_cast<std::size_t>(m * (e.Dm + 1) + l)];
+        for (int l = 0; l < e.Dm; ++l) out.nextLag[static_cast<std::size_t>(l)] += e.sx2 * R[static_cast<std::size_t>(m * (e.Dm + 1) + l)];
       } else {
         out.fextRm.push_back(std::move(R));
+        const std::vector<double> r = leastPhaseLags(qa, e.M, e.Dm, widestPhases(e, out.fextRm.back()));
+        for (int l = 0; l < e.Dm; ++l) out.fextLeast[static_cast<std::size_t>(l)] += r[static_cast<std::size_t>(l)];
       }
     }
   }
@@ -820,7 +892,8 @@ void fixedNoiseLags(const Engine& e, const CtlData& g, const double* ac, double*
 // The receiver FFE solved at every sampling point ts0 + sample adjustment; the best
 // (first on ties) goes to r. A point whose bound is below `best` (dB) is not solved: the
 // result is then exact only when it reaches best. The bounds: the search's per-point
-// c'Bc when made, and the error with nothing clipped, which no clipping lowers.
+// c'Bc and bound for every Tx setting when made, and the error with nothing clipped,
+// which no clipping lowers.
 void mmseSweep(const Engine& e, const CtlData& g, const double* cc, const double* ac, long ts0, double best, Scratch& s,
                Eval& r) {
   const Params& p = e.p;
@@ -830,7 +903,7 @@ void mmseSweep(const Engine& e, const CtlData& g, const double* cc, const double
   double* hh = base + n;
   double* jj = base + 2 * n;
   double* tmp = base + 3 * n;
-  fixedNoiseLags(e, g, ac, base, tmp);
+  bool made = false;   // the noise lags, made at the first point solved
   const int kLo = e.dw - (n - 1), kHi = e.dw + Nb;   // UI offsets of the samples used
   s.hs.resize(static_cast<std::size_t>(kHi - kLo + 1));
   s.lag.resize(static_cast<std::size_t>(n + n + Nb * n));
@@ -846,6 +919,7 @@ void mmseSweep(const Engine& e, const CtlData& g, const double* cc, const double
     const long t = ts0 + d;
     if (T > 0 && !g.bound.open.empty() && t >= g.bound.from && t - g.bound.from < static_cast<long>(g.bound.points())) {
       const std::size_t at = static_cast<std::size_t>(t - g.bound.from);
+      if (g.bound.any[at] < T) continue;
       if (!g.bound.open[at]) {
         const double* B = &g.bound.B[at * static_cast<std::size_t>(K * K)];
         double v = 0;
@@ -857,6 +931,7 @@ void mmseSweep(const Engine& e, const CtlData& g, const double* cc, const double
         if (v < T) continue;
       }
     }
+    if (!made) fixedNoiseLags(e, g, ac, base, tmp), made = true;
     const long ph = ((t % M) + M) % M, n0 = (t - ph) / M;
     const double* row = g.qd.data() + static_cast<std::size_t>(ph) * static_cast<std::size_t>(g.qdLen) + g.qdPad + n0;
     for (int k = kLo; k <= kHi; ++k) {
@@ -1023,6 +1098,8 @@ Eval evaluate(const Engine& e, const CaseData& c, const CtlData& g, std::size_t 
   return r;
 }
 
+void anyTxBound(const Engine& e, const CtlData& g, MmseBound& out);
+
 // Bounds of the MMSE figure of merit. The noise that does not depend on the Tx taps
 // (thermal, NEXT, Tx) alone bounds the error from below: with N its Toeplitz matrix and h0
 // the samples the receiver taps meet, the error is at least 1/(h0 N^-1 h0'), so the figure
@@ -1072,6 +1149,55 @@ void mmseBound(const Engine& e, const CaseData& cd_, const CtlData& g, MmseBound
         for (int k = 0; k < n; ++k) v += Y[static_cast<std::size_t>(i * n + k)] * Y[static_cast<std::size_t>(j * n + k)];
         B[i * K + j] = B[j * K + i] = v;
       }
+  }
+  anyTxBound(e, g, out);
+}
+
+// The bound for every Tx setting at once. The Tx FFE c and the receiver FFE w commute,
+// so with g = c * w (Nw + K - 1 taps) the signal, the cursor and the DFE samples are
+// those of g applied to the CTLE'd pulse without Tx taps, and so is the jitter: their
+// forms in w are forms in g. The noise that does not pass the Tx taps (thermal, NEXT,
+// Tx) is the integral of a spectrum S(f) >= 0 times |W(f)|^2, and |G(f)| = |C(f)||W(f)|
+// <= txL1 |W(f)|, so it is at least that of g over txL1^2. The FEXT passes the Tx taps
+// but is taken at the phase where it is largest for c: a floor below every phase it can
+// take stands in for it. So the least error over g, with its cursor sample 1 and the DFE
+// taps free, is below the error of every Tx setting's receiver, clipped or not: one
+// solve per sampling point bounds the whole Tx grid.
+void anyTxBound(const Engine& e, const CtlData& g, MmseBound& out) {
+  const Params& p = e.p;
+  const int n = e.Dm, M = e.M, Nb = p.Nb, stride = e.Dm + 1;
+  const double jit = p.ADD * p.ADD + p.sigmaRJ * p.sigmaRJ, s0 = 1 / (e.txL1 * e.txL1);
+  const std::size_t np = out.points();
+  out.any.assign(np, std::numeric_limits<double>::infinity());
+  std::vector<double> lag(static_cast<std::size_t>(M * n)), A(static_cast<std::size_t>(n * n)), y(static_cast<std::size_t>(n));
+  for (int ph = 0; ph < M; ++ph) {
+    const double* rq = &g.Rm[static_cast<std::size_t>(ph * stride)];
+    const double* rj = &g.RJm[static_cast<std::size_t>(ph * stride)];
+    for (int l = 0; l < n; ++l)
+      lag[static_cast<std::size_t>(ph * n + l)] =
+          rq[l] + jit * rj[l] + g.fextLeast[static_cast<std::size_t>(l)] +
+          s0 * ((g.thermLag[static_cast<std::size_t>(l)] + g.nextLag[static_cast<std::size_t>(l)]) / e.sx2 + e.txNoise * rq[l]);
+  }
+  for (std::size_t at = 0; at < np; ++at) {
+    const long t = out.from + static_cast<long>(at);
+    const long ph = ((t % M) + M) % M, n0 = (t - ph) / M;
+    const double* row = g.qd.data() + static_cast<std::size_t>(ph) * static_cast<std::size_t>(g.qdLen) + g.qdPad + n0;
+    const double* lg = &lag[static_cast<std::size_t>(ph * n)];
+    // R - Hb'Hb for g, then the error 1/(h0 (R - Hb'Hb)^-1 h0') - 1.
+    for (int i = 0; i < n; ++i)
+      for (int j = 0; j <= i; ++j) {
+        double v = lg[i - j];
+        for (int k = 0; k < Nb; ++k) v -= row[e.dw + k + 1 - i] * row[e.dw + k + 1 - j];
+        A[static_cast<std::size_t>(i * n + j)] = A[static_cast<std::size_t>(j * n + i)] = v;
+      }
+    if (!cholesky(A.data(), n)) continue;
+    for (int j = 0; j < n; ++j) y[static_cast<std::size_t>(j)] = row[e.dw - j];
+    forward(A.data(), n, y.data());
+    double g0 = 0;
+    for (int j = 0; j < n; ++j) g0 += y[static_cast<std::size_t>(j)] * y[static_cast<std::size_t>(j)];
+    const double q = 1 / g0 - 1;
+    // A hair above, so that rounding never puts the bound below a figure it bounds.
+    if (g0 > 0 && q > 0) out.any[at] = (1 + 1e-9) / (e.sx2 * q);
   }
 }
 
@@ -1403,9 +1529,9 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
         e.thermF.push_back(e.uf[k]), wt.push_back(((k == 0 || k + 1 == e.uf.size()) ? 0.5 : 1.0) * e.df * 1e-9);
     }
     const std::size_t n = e.thermF.size();
-    e.thermCos.resize(static_cast<std::size_t>(e.Nw) * n);
+    e.thermCos.resize(static_cast<std::size_t>(e.Dm) * n);
     for (std::size_t k = 0; k < n; ++k) wt[k] *= std::norm(receiver(e, e.thermF[k]));
-    for (int l = 0; l < e.Nw; ++l)
+    for (int l = 0; l < e.Dm; ++l)
       for (std::size_t k = 0; k < n; ++k)
         e.thermCos[static_cast<std::size_t>(l) * n + k] = wt[k] * (l == 0 ? 1.0 : std::cos(2 * kPi * e.thermF[k] * l * e.Tb));
   }
@@ -1439,6 +1565,22 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
     }
   }
   if (e.tx.empty()) return fail("no Tx FFE setting meets the cursor tap's minimum");
+  e.acLo.assign(static_cast<std::size_t>(e.K), std::numeric_limits<double>::infinity());
+  e.acHi.assign(static_cast<std::size_t>(e.K), -std::numeric_limits<double>::infinity());
+  if (e.mmse) {
+    e.txL1 = 0;
+    for (const TxCand& c : e.tx) {
+      double x = 0;
+      for (const double v : c.c) x += std::fabs(v);
+      e.txL1 = std::max(e.txL1, x);
+      for (int d = 0; d < e.K; ++d) {
+        double a = 0;
+        for (int j = 0; j + d < e.K; ++j) a += c.c[static_cast<std::size_t>(j)] * c.c[static_cast<std::size_t>(j + d)];
+        e.acLo[static_cast<std::size_t>(d)] = std::min(e.acLo[static_cast<std::size_t>(d)], a);
+        e.acHi[static_cast<std::size_t>(d)] = std::max(e.acHi[static_cast<std::size_t>(d)], a);
+      }
+    }
+  }
   // CTLE settings in the reference order: gDC outer, gDC2 inner.
   {
     const std::vector<double> g1v = sweepValues(p.gDC, colon);
@@ -1629,26 +1771,45 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
     const std::size_t listed = static_cast<std::size_t>(std::max(p.reportCandidates, 0));
     CandidateList kept(listed);
     std::mutex topLock;
-    // With a receiver FFE: CTLE settings taken by falling bound, and within one the groups
-    // of Tx settings (all columns but the last two fixed) by falling bound; a setting is
-    // solved only when its own bound reaches the best figure so far. A bound never falls
-    // below the figure it bounds, so nothing that could win or tie is left out, and the
-    // winner is the first maximum in loop order whatever the threads.
-    std::vector<double> ctlBound;
+    // With a receiver FFE: first, at every CTLE setting, the Tx setting with the largest
+    // cursor tap (no Tx FFE when the grid has it) is solved, which gives a figure to beat.
+    // Then CTLE settings are taken by falling bound, and within one the groups of Tx
+    // settings (all columns but the last two fixed) by falling bound; a setting is solved
+    // only when its own bound reaches the best figure so far (or the listed settings'
+    // floor, when listing), at a sampling point whose bound for every Tx setting reaches
+    // it too. A bound never falls below the figure it bounds, so nothing that could win
+    // or tie is left out, and the winner is the first maximum in loop order whatever the
+    // threads.
+    std::vector<double> ctlBound, anyBound;
     std::vector<std::size_t> ctlOrder;
-    auto threshold = [&] {
-      const double b = shared.load(std::memory_order_relaxed);
-      return std::isfinite(b) ? std::pow(10.0, (b - 1e-6) / 10) / (e.aS * e.aS) : -1.0;
-    };
+    auto toT = [&](double b) { return std::isfinite(b) ? std::pow(10.0, (b - 1e-6) / 10) / (e.aS * e.aS) : -1.0; };
     if (e.mmse) {
       ctlBound.assign(e.ctl.size(), 0.0);
+      anyBound.assign(e.ctl.size(), 0.0);
+      std::size_t plain = 0;
+      for (std::size_t t = 1; t < e.tx.size(); ++t)
+        if (e.tx[t].c[static_cast<std::size_t>(-e.first)] > e.tx[plain].c[static_cast<std::size_t>(-e.first)]) plain = t;
       auto boundWorker = [&] {
+        Scratch s;
+        long long full = 0;
         for (std::size_t gi; (gi = next.fetch_add(1)) < e.ctl.size();) {
-          CtlData gl;
+          CtlData& gl = gdat[gi];   // kept for the search
           prepareCtl(e, cdat, e.ctl[gi], gl);
-          MmseBound mb;
+          MmseBound& mb = gl.bound;
           mmseBound(e, cdat, gl, mb);
-          ctlBound[gi] = cornerBound(mb, e.K, boxCorners, nullptr);
+          double anyMax = 0;
+          for (const double v : mb.any) anyMax = std::max(anyMax, v);
+          anyBound[gi] = anyMax;
+          ctlBound[gi] = std::min(cornerBound(mb, e.K, boxCorners, nullptr), anyMax);
+          Eval r = evaluate(e, cdat, gl, plain, -std::numeric_limits<double>::infinity(), s, full);
+          if (r.ok) {
+            bestPer[gi] = std::move(r);
+            bestT[gi] = plain;
+            const double f = bestPer[gi].fom;
+            double seen = shared.load(std::memory_order_relaxed);
+            while (seen < f && !shared.compare_exchange_weak(seen, f)) {
+            }
+          }
         }
       };
       std::vector<std::thread> pool;
@@ -1664,16 +1825,22 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
     auto mmseWorker = [&]() {
       Scratch s;
       long long full = 0, gRuled = 0, tRuled = 0;
+      CandidateList mine(listed);   // pruned at its own floor, so that it holds its n best
+      auto cut = [&] {
+        const double b = shared.load(std::memory_order_relaxed);
+        return mine.on() ? std::min(b, mine.floor()) : b;
+      };
+      auto threshold = [&] { return toT(cut()); };
       for (std::size_t k; (k = next.fetch_add(1)) < e.ctl.size();) {
         const std::size_t gi = ctlOrder[k];
         if (ctlBound[gi] < threshold()) {
           ++ctlRuled;
+          gdat[gi] = CtlData();
           continue;
         }
-        prepareCtl(e, cdat, e.ctl[gi], gdat[gi]);
-        MmseBound& mb = gdat[gi].bound;
-        mmseBound(e, cdat, gdat[gi], mb);
-        const std::vector<std::size_t> pts = pointsReaching(mb, e.K, boxCorners, nullptr, threshold());
+        const MmseBound& mb = gdat[gi].bound;
+        std::vector<std::size_t> pts = pointsReaching(mb, e.K, boxCorners, nullptr, threshold());
+        std::erase_if(pts, [&](std::size_t at) { return mb.any[at] < threshold(); });
         std::vector<std::pair<double, std::size_t>> ranked;
         for (std::size_t gr = 0; gr < groups.size(); ++gr) ranked.emplace_back(cornerBound(mb, e.K, groupCorners[gr], &pts), gr);
         std::stable_sort(ranked.begin(), ranked.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
@@ -1690,7 +1857,8 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
               ++tRuled;
               continue;
             }
-            Eval r = evaluate(e, cdat, gdat[gi], t, shared.load(std::memory_order_relaxed), s, full);
+            Eval r = evaluate(e, cdat, gdat[gi], t, cut(), s, full);
+            if (r.ok) mine.offer(r.fom, gi, t);
             if (r.ok && (r.fom > bestPer[gi].fom || (r.fom == bestPer[gi].fom && t < bestT[gi]))) {
               bestPer[gi] = std::move(r);
               bestT[gi] = t;
@@ -1706,6 +1874,8 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
       fullCount += full;
       groupsRuled += gRuled;
       txRuled += tRuled;
+      const std::lock_guard<std::mutex> hold(topLock);
+      top.merge(mine);
     };
     auto worker = [&]() {
       Scratch s;
@@ -1749,6 +1919,14 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
     for (std::size_t gi = 0; gi < e.ctl.size(); ++gi)
       if (bestPer[gi].ok && bestPer[gi].fom > bf) bf = bestPer[gi].fom, bg = gi, bt = bestT[gi];
     if (bg == e.ctl.size()) return fail("equalisation failed: no candidate gives a sampling point");
+    if (e.mmse) {
+      std::size_t below = 0;
+      double most = 0;
+      for (const double v : anyBound) most = std::max(most, v), below += toT(bf) > v ? 1 : 0;
+      out.result.log.push_back(format("case %zu: the bound for every Tx setting at once is %.6f dB at most; %zu CTLE settings "
+                                      "have it below the optimum",
+                                      ci + 1, 10 * std::log10(e.aS * e.aS * most), below));
+    }
     if (e.mmse)
       out.result.log.push_back(format("case %zu: the bounds ruled out %lld of %zu CTLE settings, %lld groups of Tx settings within "
                                       "the others and %lld Tx settings within the groups left; %lld candidates solved",
