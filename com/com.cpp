@@ -1875,7 +1875,7 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
       groupsRuled += gRuled;
       txRuled += tRuled;
       const std::lock_guard<std::mutex> hold(topLock);
-      top.merge(mine);
+      kept.merge(mine);
     };
     auto worker = [&]() {
       Scratch s;
