@@ -382,8 +382,9 @@ TEST(ComRun, SheetsGiveTheirPresetsBlock) {
     rs.standardOutput = out.get();
     rs.standardError = err.get();
     const std::string at = set.string() + "/example2_";
-    // com= after another argument: a first argument holding "-c" (a path may) is the starter option.
-    rs.arguments = {"Brevo", "Thru=" + at + "THRU.s4p", "com=" + com, "FEXT=" + at + "FEXT1.s4p",
+    // com= after another argument: a first argument holding "-c" (a path may) is the starter
+    // option; the sheet or preset given then replaces every com_ keyword of the first.
+    rs.arguments = {"Brevo", "com=kr4", "Thru=" + at + "THRU.s4p", "com=" + com, "FEXT=" + at + "FEXT1.s4p",
                     "FEXT=" + at + "FEXT2.s4p", "NEXT=" + at + "NEXT1.s4p", "NEXT=" + at + "NEXT2.s4p",
                     "NEXT=" + at + "NEXT3.s4p"};
     EXPECT_EQ(runAnalysis(rs), 0) << com;

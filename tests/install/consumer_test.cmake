@@ -62,7 +62,7 @@ endif()
 # com=SHEET.xlsx runs the installed brevo-com-sheet beside it, even with none on PATH;
 # a missing sheet leaves COM unavailable with the program's reason.
 execute_process(COMMAND ${CMAKE_COMMAND} -E env --unset=BREVO_COM_SHEET PATH=/usr/bin:/bin ${prefix}/bin/Brevo
-                        Thru=${EXAMPLES_DIR}/lane_thru.s4p com=${WORK_DIR}/missing.xlsx
+                        com=kr4 Thru=${EXAMPLES_DIR}/lane_thru.s4p com=${WORK_DIR}/missing.xlsx
                 RESULT_VARIABLE status OUTPUT_VARIABLE report ERROR_VARIABLE log)
 string(FIND "${log}" "reading the parameter sheet ${WORK_DIR}/missing.xlsx with ${prefix}/bin/brevo-com-sheet" at)
 if(NOT status EQUAL 0 OR at LESS 0 OR NOT report MATCHES "COM unavailable: com=[^\n]*missing.xlsx: cannot open the sheet")
