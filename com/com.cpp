@@ -8,7 +8,6 @@
 // and so is the jitter energy. The averaged crosstalk of the figure of merit is linear in
 // |H_ffe| and in the squared CTLE gains, so four sums per Tx setting give it for every
 // CTLE setting.
-#include <fftw3.h>
 
 #include <algorithm>
 #include <array>
@@ -47,28 +46,13 @@ std::string format(const char* fmt, auto... args) {
 // The real impulse of a one-sided spectrum X[0..N/2] (DC and Nyquist taken real), scaled
 // so that its samples sum to X[0].
 std::vector<double> inverseReal(const std::vector<cd>& X) {
-  const int half = static_cast<int>(X.size()) - 1;
-  const int N = 2 * half;
-  fftw_complex* in = fftw_alloc_complex(static_cast<std::size_t>(half + 1));
-  double* out = fftw_alloc_real(static_cast<std::size_t>(N));
-  fftw_plan plan;
-  {
-    const std::lock_guard<std::mutex> hold(fftwPlannerLock());
-    plan = fftw_plan_dft_c2r_1d(N, in, out, FFTW_ESTIMATE);
-  }
-  for (int k = 0; k <= half; ++k) {
-    in[k][0] = X[static_cast<std::size_t>(k)].real();
-    in[k][1] = (k == 0 || k == half) ? 0.0 : X[static_cast<std::size_t>(k)].imag();
-  }
-  fftw_execute(plan);
-  std::vector<double> h(out, out + N);
-  for (double& v : h) v /= N;
-  {
-    const std::lock_guard<std::mutex> hold(fftwPlannerLock());
-    fftw_destroy_plan(plan);
-  }
-  fftw_free(in);
-  fftw_free(out);
+  const std::size_t half = X.size() - 1, N = 2 * half;
+  RealTransform t(N);
+  const std::span<cd> in = t.spectrum();
+  for (std::size_t k = 0; k <= half; ++k) in[k] = cd(X[k].real(), (k == 0 || k == half) ? 0.0 : X[k].imag());
+  t.inverse();
+  std::vector<double> h(t.time().begin(), t.time().end());
+  for (double& v : h) v /= static_cast<double>(N);
   return h;
 }
 
@@ -78,38 +62,26 @@ std::vector<double> inverseReal(const std::vector<cd>& X) {
 // times |G|^2 over the points, so the floor's form is below every marked phase's.
 std::vector<double> leastPhaseLags(const std::vector<double>& x, int M, int n, const std::vector<char>& marked) {
   const std::size_t per = (x.size() + static_cast<std::size_t>(M) - 1) / static_cast<std::size_t>(M);
-  int N = 64;
-  while (static_cast<std::size_t>(N) < per + static_cast<std::size_t>(n)) N *= 2;
-  double* in = fftw_alloc_real(static_cast<std::size_t>(N));
-  fftw_complex* X = fftw_alloc_complex(static_cast<std::size_t>(N / 2 + 1));
-  fftw_plan fwd, inv;
-  {
-    const std::lock_guard<std::mutex> hold(fftwPlannerLock());
-    fwd = fftw_plan_dft_r2c_1d(N, in, X, FFTW_ESTIMATE);
-    inv = fftw_plan_dft_c2r_1d(N, X, in, FFTW_ESTIMATE);
-  }
-  std::vector<double> least(static_cast<std::size_t>(N / 2 + 1), std::numeric_limits<double>::infinity());
+  std::size_t N = 64;
+  while (N < per + static_cast<std::size_t>(n)) N *= 2;
+  RealTransform t(N);
+  const std::span<double> in = t.time();
+  const std::span<cd> X = t.spectrum();
+  std::vector<double> least(X.size(), std::numeric_limits<double>::infinity());
   for (int ph = 0; ph < M; ++ph) {
     if (!marked[static_cast<std::size_t>(ph)]) continue;
-    std::fill(in, in + N, 0.0);
+    std::fill(in.begin(), in.end(), 0.0);
     for (std::size_t u = 0; u < per; ++u) {
       const std::size_t i = static_cast<std::size_t>(ph) + u * static_cast<std::size_t>(M);
       if (i < x.size()) in[u] = x[i];
     }
-    fftw_execute(fwd);
-    for (int k = 0; k <= N / 2; ++k) least[static_cast<std::size_t>(k)] = std::min(least[static_cast<std::size_t>(k)], X[k][0] * X[k][0] + X[k][1] * X[k][1]);
+    t.forward();
+    for (std::size_t k = 0; k < X.size(); ++k) least[k] = std::min(least[k], X[k].real() * X[k].real() + X[k].imag() * X[k].imag());
   }
-  for (int k = 0; k <= N / 2; ++k) X[k][0] = least[static_cast<std::size_t>(k)], X[k][1] = 0;
-  fftw_execute(inv);
-  std::vector<double> r(in, in + n);
-  for (double& v : r) v /= N;
-  {
-    const std::lock_guard<std::mutex> hold(fftwPlannerLock());
-    fftw_destroy_plan(fwd);
-    fftw_destroy_plan(inv);
-  }
-  fftw_free(in);
-  fftw_free(X);
+  for (std::size_t k = 0; k < X.size(); ++k) X[k] = cd(least[k], 0);
+  t.inverse();
+  std::vector<double> r(in.begin(), in.begin() + n);
+  for (double& v : r) v /= static_cast<double>(N);
   return r;
 }
 

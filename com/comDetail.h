@@ -3,6 +3,7 @@
 #pragma once
 
 #include <complex>
+#include <memory>
 #include <mutex>
 #include <span>
 #include <string>
@@ -74,6 +75,27 @@ Pmf convolve(const Pmf& a, const Pmf& b);
 Pmf convolveAll(std::span<const Pmf* const> parts);
 // The lock every FFTW planner call of this library holds (the planner is not reentrant).
 std::mutex& fftwPlannerLock();
+// A real transform of length N and its inverse, planned once (under the planner's lock)
+// on buffers of its own and released with the object: time() holds N reals, spectrum()
+// N/2 + 1 complex values. forward() takes time() to spectrum(); inverse() takes
+// spectrum() back to time() unscaled (N times the inverse).
+class RealTransform {
+ public:
+  explicit RealTransform(std::size_t N);
+  ~RealTransform();
+  RealTransform(const RealTransform&) = delete;
+  RealTransform& operator=(const RealTransform&) = delete;
+  std::size_t size() const { return n_; }
+  std::span<double> time() const;
+  std::span<cd> spectrum() const;
+  void forward();
+  void inverse();
+
+ private:
+  struct Parts;
+  std::size_t n_;
+  std::unique_ptr<Parts> parts_;
+};
 // The sum of L-level symbols times each sample, samples below dy dropped, the atoms
 // rounded to bins; the samples are taken by decreasing magnitude.
 Pmf symbolsPmf(std::vector<double> samples, int L, double dy);

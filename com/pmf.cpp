@@ -37,47 +37,36 @@ std::mutex& fftwPlannerLock() {
   return lock;
 }
 
-namespace {
-// Linear convolution by transforms, for supports whose direct product would be slow;
-// the round-off (1e-16 of the peak) is cleared below zero.
-Pmf convolveByTransform(const Pmf& a, const Pmf& b) {
-  const std::size_t n = a.p.size() + b.p.size() - 1;
-  std::size_t N = 1;
-  while (N < n) N *= 2;
-  const std::size_t H = N / 2 + 1;
-  double* x = fftw_alloc_real(N);
-  fftw_complex* X = fftw_alloc_complex(H);
-  fftw_complex* Y = fftw_alloc_complex(H);
-  fftw_plan fwd, bwd;
-  {
-    const std::lock_guard<std::mutex> hold(fftwPlannerLock());
-    fwd = fftw_plan_dft_r2c_1d(static_cast<int>(N), x, X, FFTW_ESTIMATE);
-    bwd = fftw_plan_dft_c2r_1d(static_cast<int>(N), Y, x, FFTW_ESTIMATE);
-  }
-  std::fill(x, x + N, 0.0);
-  std::copy(a.p.begin(), a.p.end(), x);
-  fftw_execute_dft_r2c(fwd, x, Y);
-  std::fill(x, x + N, 0.0);
-  std::copy(b.p.begin(), b.p.end(), x);
-  fftw_execute_dft_r2c(fwd, x, X);
-  for (std::size_t k = 0; k < H; ++k) {
-    const double re = X[k][0] * Y[k][0] - X[k][1] * Y[k][1], im = X[k][0] * Y[k][1] + X[k][1] * Y[k][0];
-    Y[k][0] = re / static_cast<double>(N), Y[k][1] = im / static_cast<double>(N);
-  }
-  fftw_execute(bwd);
-  Pmf r;
-  r.lo = a.lo + b.lo;
-  r.p.assign(x, x + n);
-  for (double& v : r.p) v = std::max(v, 0.0);
-  {
-    const std::lock_guard<std::mutex> hold(fftwPlannerLock());
-    fftw_destroy_plan(fwd);
-    fftw_destroy_plan(bwd);
-  }
-  fftw_free(x), fftw_free(X), fftw_free(Y);
-  return r;
+struct RealTransform::Parts {
+  struct Free {
+    void operator()(void* p) const { fftw_free(p); }
+  };
+  std::unique_ptr<double[], Free> x;
+  std::unique_ptr<fftw_complex[], Free> X;
+  fftw_plan fwd = nullptr, inv = nullptr;
+};
+
+RealTransform::RealTransform(std::size_t N) : n_(N), parts_(std::make_unique<Parts>()) {
+  parts_->x.reset(fftw_alloc_real(N));
+  parts_->X.reset(fftw_alloc_complex(N / 2 + 1));
+  const std::lock_guard<std::mutex> hold(fftwPlannerLock());
+  parts_->fwd = fftw_plan_dft_r2c_1d(static_cast<int>(N), parts_->x.get(), parts_->X.get(), FFTW_ESTIMATE);
+  parts_->inv = fftw_plan_dft_c2r_1d(static_cast<int>(N), parts_->X.get(), parts_->x.get(), FFTW_ESTIMATE);
 }
-}  // namespace
+
+RealTransform::~RealTransform() {
+  const std::lock_guard<std::mutex> hold(fftwPlannerLock());
+  fftw_destroy_plan(parts_->fwd);
+  fftw_destroy_plan(parts_->inv);
+}
+
+std::span<double> RealTransform::time() const { return {parts_->x.get(), n_}; }
+
+// FFTW's complex type is laid out as std::complex<double>, as its manual allows.
+std::span<cd> RealTransform::spectrum() const { return {reinterpret_cast<cd*>(parts_->X.get()), n_ / 2 + 1}; }
+
+void RealTransform::forward() { fftw_execute(parts_->fwd); }
+void RealTransform::inverse() { fftw_execute(parts_->inv); }
 
 Pmf convolveAll(std::span<const Pmf* const> parts) {
   if (parts.empty()) return Pmf();
@@ -86,42 +75,33 @@ Pmf convolveAll(std::span<const Pmf* const> parts) {
   for (const Pmf* q : parts) n += q->p.size() - 1, lo += q->lo;
   std::size_t N = 1;
   while (N < n) N *= 2;
-  const std::size_t H = N / 2 + 1;
-  double* x = fftw_alloc_real(N);
-  fftw_complex* X = fftw_alloc_complex(H);
-  fftw_complex* Y = fftw_alloc_complex(H);
-  fftw_plan fwd, bwd;
-  {
-    const std::lock_guard<std::mutex> hold(fftwPlannerLock());
-    fwd = fftw_plan_dft_r2c_1d(static_cast<int>(N), x, X, FFTW_ESTIMATE);
-    bwd = fftw_plan_dft_c2r_1d(static_cast<int>(N), Y, x, FFTW_ESTIMATE);
-  }
-  for (std::size_t k = 0; k < H; ++k) Y[k][0] = 1.0 / static_cast<double>(N), Y[k][1] = 0;
+  RealTransform t(N);
+  const std::span<double> x = t.time();
+  const std::span<cd> X = t.spectrum();
+  std::vector<cd> product(X.size(), cd(1.0 / static_cast<double>(N), 0));
   for (const Pmf* q : parts) {
-    std::fill(x, x + N, 0.0);
-    std::copy(q->p.begin(), q->p.end(), x);
-    fftw_execute_dft_r2c(fwd, x, X);
-    for (std::size_t k = 0; k < H; ++k) {
-      const double re = X[k][0] * Y[k][0] - X[k][1] * Y[k][1], im = X[k][0] * Y[k][1] + X[k][1] * Y[k][0];
-      Y[k][0] = re, Y[k][1] = im;
+    std::fill(x.begin(), x.end(), 0.0);
+    std::copy(q->p.begin(), q->p.end(), x.begin());
+    t.forward();
+    for (std::size_t k = 0; k < X.size(); ++k) {
+      const cd a = X[k], b = product[k];
+      product[k] = cd(a.real() * b.real() - a.imag() * b.imag(), a.real() * b.imag() + a.imag() * b.real());
     }
   }
-  fftw_execute(bwd);
+  std::copy(product.begin(), product.end(), X.begin());
+  t.inverse();
   Pmf r;
   r.lo = lo;
-  r.p.assign(x, x + n);
+  r.p.assign(x.begin(), x.begin() + static_cast<std::ptrdiff_t>(n));
   for (double& v : r.p) v = std::max(v, 0.0);
-  {
-    const std::lock_guard<std::mutex> hold(fftwPlannerLock());
-    fftw_destroy_plan(fwd);
-    fftw_destroy_plan(bwd);
-  }
-  fftw_free(x), fftw_free(X), fftw_free(Y);
   return r;
 }
 
 Pmf convolve(const Pmf& a, const Pmf& b) {
-  if (static_cast<double>(a.p.size()) * static_cast<double>(b.p.size()) > 1e8) return convolveByTransform(a, b);
+  if (static_cast<double>(a.p.size()) * static_cast<double>(b.p.size()) > 1e8) {
+    const Pmf* both[] = {&a, &b};
+    return convolveAll(both);
+  }
   Pmf r;
   r.lo = a.lo + b.lo;
   r.p.assign(a.p.size() + b.p.size() - 1, 0.0);
