@@ -159,10 +159,9 @@ Network cascadeNetworks(const py::sequence& elements, const std::string& name) {
   std::vector<ElementLine> lines;
   for (const py::handle item : elements) {
     const std::string text = channelLine(item, networks);
-    ElementLine line;
-    std::string why;
-    if (parseElementLine(text, &line, &why) != 0) throw py::value_error("channel line \"" + text + "\": " + why);
-    lines.push_back(line);
+    const auto line = parseElementLine(text);
+    if (!line) throw py::value_error("channel line \"" + text + "\": " + line.message);
+    lines.push_back(line.value);
   }
   std::vector<CascadeElement> chain(lines.size());
   std::vector<bool> given(lines.size());
@@ -176,12 +175,16 @@ Network cascadeNetworks(const py::sequence& elements, const std::string& name) {
   Sparams joined;
   {
     py::gil_scoped_release unlocked;
-    for (std::size_t e = 0; e < lines.size() && why.empty(); ++e)
-      if (!given[e]) readElement(lines[e], &chain[e], &why);
+    for (std::size_t e = 0; e < lines.size() && why.empty(); ++e) {
+      if (given[e]) continue;
+      auto element = readElement(lines[e]);
+      if (element) chain[e] = std::move(element.value);
+      else why = element.message;
+    }
     if (why.empty()) {
       const CascadeResult result = cascade(chain);
-      if (result.status != 0) why = result.message;
-      else joined = joinedSet(result, lines, name.c_str());
+      if (!result) why = result.message;
+      else joined = joinedSet(result.value, lines, name.c_str());
     }
   }
   if (!why.empty()) throw TouchstoneFailure(why);

@@ -68,31 +68,31 @@ int main(int argc, char** argv) {
 
   std::vector<ElementLine> lines;
   for (int a = 2; a < argc; ++a) {
-    ElementLine line;
-    std::string why;
-    if (parseElementLine(argv[a], &line, &why) != 0) {
-      std::fprintf(stderr, "brevo-cascade: channel line \"%s\": %s\n", argv[a], why.c_str());
+    const auto line = parseElementLine(argv[a]);
+    if (!line) {
+      std::fprintf(stderr, "brevo-cascade: channel line \"%s\": %s\n", argv[a], line.message.c_str());
       return kBadInput;
     }
-    lines.push_back(line);
+    lines.push_back(line.value);
   }
 
   std::vector<CascadeElement> chain(lines.size());
   for (std::size_t e = 0; e < lines.size(); ++e) {
-    std::string why;
-    if (readElement(lines[e], &chain[e], &why) != 0) {
-      std::fprintf(stderr, "brevo-cascade: %s\n", why.c_str());
+    auto element = readElement(lines[e]);
+    if (!element) {
+      std::fprintf(stderr, "brevo-cascade: %s\n", element.message.c_str());
       return kBadInput;
     }
+    chain[e] = std::move(element.value);
   }
 
   const CascadeResult joined = cascade(chain);
-  if (joined.status != 0) {
+  if (!joined) {
     std::fprintf(stderr, "brevo-cascade: %s\n", joined.message.c_str());
     return kBadInput;
   }
 
-  const Sparams out = joinedSet(joined, lines, outName.c_str());
+  const Sparams out = joinedSet(joined.value, lines, outName.c_str());
   if (int status = writeResult(outName, out)) return status;
 
   std::fprintf(stderr, "brevo-cascade: wrote %s: %d ports, %d frequencies, %.9g Hz to %.9g Hz\n",

@@ -96,10 +96,10 @@ TEST_P(LineLengths, JoinedLinesAreOneLongerLine) {
     if (chain.size() < 2) continue;
     const CascadeResult r = cascade(chain);
     ASSERT_EQ(r.status, 0) << r.message;
-    ASSERT_EQ(r.S.size(), g.size());
+    ASSERT_EQ(r.value.S.size(), g.size());
     for (std::size_t k = 0; k < g.size(); ++k) {
-      EXPECT_EQ(r.freq[k], g[k]);
-      EXPECT_LT(maxDifference(r.S[k], lineOf(t.differential, total, t.zOdd, t.zEven)(g[k])), 1e-9)
+      EXPECT_EQ(r.value.freq[k], g[k]);
+      EXPECT_LT(maxDifference(r.value.S[k], lineOf(t.differential, total, t.zOdd, t.zEven)(g[k])), 1e-9)
           << chain.size() << " elements, " << g[k] << " Hz";
     }
   }
@@ -120,7 +120,7 @@ TEST(Cascade, IdealThruOnEitherSideChangesNothing) {
       const CascadeResult r = cascade(chain);
       ASSERT_EQ(r.status, 0) << r.message;
       for (std::size_t k = 0; k < g.size(); ++k)
-        EXPECT_LT(maxDifference(r.S[k], channel(g[k])), 1e-14) << n << " ports, " << sets.size() << " elements";
+        EXPECT_LT(maxDifference(r.value.S[k], channel(g[k])), 1e-14) << n << " ports, " << sets.size() << " elements";
     }
   }
 }
@@ -145,8 +145,8 @@ TEST(Cascade, PassiveReciprocalElementsGivePassiveReciprocalChain) {
   const CascadeResult r = cascade(chain);
   ASSERT_EQ(r.status, 0) << r.message;
   for (std::size_t k = 0; k < g.size(); ++k) {
-    EXPECT_TRUE(passive(r.S[k], 1e-12)) << g[k];
-    EXPECT_LT(maxDifference(r.S[k], r.S[k].t()), 1e-12) << g[k];
+    EXPECT_TRUE(passive(r.value.S[k], 1e-12)) << g[k];
+    EXPECT_LT(maxDifference(r.value.S[k], r.value.S[k].t()), 1e-12) << g[k];
   }
   cmatrix amplifier(2, 2, nullptr);  // the check itself tells gain from loss
   amplifier.set(1, 0, 1.01);
@@ -183,8 +183,8 @@ TEST_P(PortOrders, SameChainAsPairOrder) {
   const CascadeResult late = cascade({{makeSet(g, n, plain, first), plain}, {makeSet(g, t.ports, t.p, second), t.p}});
   ASSERT_EQ(want.status + early.status + late.status, 0) << early.message << late.message;
   for (std::size_t k = 0; k < g.size(); ++k) {
-    EXPECT_LT(maxDifference(early.S[k], want.S[k]), 1e-14) << "first, " << g[k];
-    EXPECT_LT(maxDifference(late.S[k], want.S[k]), 1e-14) << "second, " << g[k];
+    EXPECT_LT(maxDifference(early.value.S[k], want.value.S[k]), 1e-14) << "first, " << g[k];
+    EXPECT_LT(maxDifference(late.value.S[k], want.value.S[k]), 1e-14) << "second, " << g[k];
   }
 }
 
@@ -229,8 +229,8 @@ TEST(Cascade, RangesAndRefusals) {
     const CascadeResult r = cascade(c.chain);
     EXPECT_EQ(r.status, c.message[0] ? 1 : 0) << c.message << ": " << r.message;
     EXPECT_NE(r.message.find(c.message), std::string::npos) << r.message;
-    EXPECT_EQ(r.S.empty(), r.status == 1);
-    for (const cmatrix& S : r.S) EXPECT_LT(maxDifference(S, idealThru(4)), 1e-15);
+    EXPECT_EQ(r.value.S.empty(), r.status == 1);
+    for (const cmatrix& S : r.value.S) EXPECT_LT(maxDifference(S, idealThru(4)), 1e-15);
   }
 }
 

@@ -112,17 +112,13 @@ std::string coverage(const Sparams& s, double lo, double hi) {
 
 }  // namespace
 
-int parseElementLine(std::string_view line, ElementLine* out, std::string* message) {
+brevo::Result<ElementLine> parseElementLine(std::string_view line) {
   const std::vector<std::string> w = words(line);
   ElementLine e;
-  if (w.empty()) {
-    *message = "empty channel line";
-    return 1;
-  }
+  if (w.empty()) return brevo::failure<ElementLine>("empty channel line");
   e.file = w[0];
   auto bad = [&](const std::string& word) {
-    *message = printed("port \"%s\" is not a port number", word.c_str());
-    return 1;
+    return brevo::failure<ElementLine>(printed("port \"%s\" is not a port number", word.c_str()));
   };
   switch (w.size()) {
     case 1:
@@ -145,35 +141,26 @@ int parseElementLine(std::string_view line, ElementLine* out, std::string* messa
       break;
     }
     default:
-      *message = printed("expected a file name and the four ports inP inM outP outM, "
-                         "got %d words",
-                         static_cast<int>(w.size()));
-      return 1;
+      return brevo::failure<ElementLine>(printed("expected a file name and the four ports inP inM outP outM, "
+                                                 "got %d words",
+                                                 static_cast<int>(w.size())));
   }
-  *out = e;
-  return 0;
+  return brevo::success(std::move(e));
 }
 
-int checkElementPorts(const ElementPorts& p, int ports, std::string* message) {
-  if ((p.inM == 0) != (p.outM == 0)) {
-    *message = printed("ports %d %d %d %d: the minus ports must both be 0 (single-ended) "
-                       "or both be ports",
-                       p.inP, p.inM, p.outP, p.outM);
-    return 1;
-  }
+brevo::Result<void> checkElementPorts(const ElementPorts& p, int ports) {
+  if ((p.inM == 0) != (p.outM == 0))
+    return brevo::failure(printed("ports %d %d %d %d: the minus ports must both be 0 (single-ended) "
+                                  "or both be ports",
+                                  p.inP, p.inM, p.outP, p.outM));
   const std::vector<int> order = pairOrder(p);
   for (std::size_t i = 0; i < order.size(); ++i) {
-    if (order[i] < 1 || order[i] > ports) {
-      *message = printed("port %d is outside the file's ports 1 to %d", order[i], ports);
-      return 1;
-    }
+    if (order[i] < 1 || order[i] > ports)
+      return brevo::failure(printed("port %d is outside the file's ports 1 to %d", order[i], ports));
     for (std::size_t j = 0; j < i; ++j)
-      if (order[j] == order[i]) {
-        *message = printed("port %d is named twice", order[i]);
-        return 1;
-      }
+      if (order[j] == order[i]) return brevo::failure(printed("port %d is named twice", order[i]));
   }
-  return 0;
+  return {};
 }
 
 namespace {
@@ -231,22 +218,14 @@ cmatrix starProduct(const cmatrix& A, const cmatrix& B) {
 }
 
 CascadeResult cascade(const std::vector<CascadeElement>& chain) {
-  CascadeResult r;
-  auto fail = [&](std::string text) {
-    r.status = 1;
-    r.message = std::move(text);
-    r.freq.clear();
-    r.S.clear();
-    return r;
-  };
+  auto fail = [](std::string text) { return brevo::failure<Joined>(std::move(text)); };
   if (chain.size() < 2) return fail("a chain needs at least two elements");
 
   for (const CascadeElement& e : chain) {
     const char* name = e.set.fileName().c_str();
     if (e.set.Size() < 1 || e.set.Fcount() < 1) return fail(printed("%s holds no data", name));
-    std::string why;
-    if (checkElementPorts(e.ports, e.set.Size(), &why))
-      return fail(printed("%s: %s", name, why.c_str()));
+    if (const auto checked = checkElementPorts(e.ports, e.set.Size()); !checked)
+      return fail(printed("%s: %s", name, checked.message.c_str()));
     if (e.ports.singleEnded() != chain.front().ports.singleEnded())
       return fail(printed("%s is %s but %s is %s: elements of different kinds cannot be joined",
                           name, e.ports.singleEnded() ? "single-ended" : "differential",
@@ -266,8 +245,9 @@ CascadeResult cascade(const std::vector<CascadeElement>& chain) {
   }
 
   const int nf = first.Fcount();
-  r.freq.reserve(static_cast<std::size_t>(nf));
-  r.S.reserve(static_cast<std::size_t>(nf));
+  CascadeResult r;
+  r.value.freq.reserve(static_cast<std::size_t>(nf));
+  r.value.S.reserve(static_cast<std::size_t>(nf));
   for (int k = 0; k < nf; ++k) {
     const double f = first.Freq(k);
     cmatrix M = elementMatrix(first, chain.front().ports, k);
@@ -281,8 +261,8 @@ CascadeResult cascade(const std::vector<CascadeElement>& chain) {
                             "(the reflections facing each other there do not die out)",
                             s.fileName().c_str(), f));
     }
-    r.freq.push_back(f);
-    r.S.push_back(std::move(M));
+    r.value.freq.push_back(f);
+    r.value.S.push_back(std::move(M));
   }
   return r;
 }
@@ -310,30 +290,29 @@ Sparams cascadeToSparams(const std::vector<double>& freq, const std::vector<cmat
                                std::move(matrices));
 }
 
-int readElement(const ElementLine& line, CascadeElement* out, std::string* message) {
+brevo::Result<CascadeElement> readElement(const ElementLine& line) {
   const std::string& file = line.file;
+  auto fail = [](std::string text) { return brevo::failure<CascadeElement>(std::move(text)); };
   const TouchstoneReading r = readTouchstoneFile(file);
-  if (!r.opened) return *message = "cannot read " + file + ": " + std::strerror(r.openError), 1;
-  if (r.directory) return *message = "cannot read " + file + ": " + std::strerror(EISDIR), 1;
-  if (!r.error.empty()) return *message = r.error, 1;   // a Version 2.x file that breaks a rule
-  if (r.status == ReadStatus::tooLarge) return *message = file + ": " + r.tooLarge, 1;
+  if (!r.opened) return fail("cannot read " + file + ": " + std::strerror(r.openError));
+  if (r.directory) return fail("cannot read " + file + ": " + std::strerror(EISDIR));
+  if (!r.error.empty()) return fail(r.error);   // a Version 2.x file that breaks a rule
+  if (r.status == ReadStatus::tooLarge) return fail(file + ": " + r.tooLarge);
   if (r.keywordLines)
-    return *message = file + " holds keyword lines ([Version] and the like) after its option line, which a "
-                             "Version 1.x file may not", 1;
+    return fail(file + " holds keyword lines ([Version] and the like) after its option line, which a "
+                       "Version 1.x file may not");
   if (r.set.Size() < 1 || r.set.Fcount() < 1)
-    return *message = file + " holds no data (" +
-                      (r.status == ReadStatus::noOptionLine ? "no option line" : "fewer than two records") + ")", 1;
+    return fail(file + " holds no data (" +
+                (r.status == ReadStatus::noOptionLine ? "no option line" : "fewer than two records") + ")");
   // A short read leaves zeros in place of the missing values: joined, they would pass
   // for a real channel, so it is refused here.
   if (r.status != ReadStatus::ok)
-    return *message = file + printed(" ends inside its data: %d frequencies of %d ports counted, not all read",
-                                     r.set.Fcount(), r.set.Size()), 1;
-  out->set = r.set;
-  out->ports = line.ports;
-  return 0;
+    return fail(file + printed(" ends inside its data: %d frequencies of %d ports counted, not all read",
+                               r.set.Fcount(), r.set.Size()));
+  return brevo::success(CascadeElement{r.set, line.ports});
 }
 
-Sparams joinedSet(const CascadeResult& joined, const std::vector<ElementLine>& lines, const char* name) {
+Sparams joinedSet(const Joined& joined, const std::vector<ElementLine>& lines, const char* name) {
   Sparams out = cascadeToSparams(joined.freq, joined.S, name);
   for (std::size_t e = 0; e < lines.size(); ++e) {
     const ElementPorts& p = lines[e].ports;

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "Result.h"
 #include "TouchstoneCore.h"
 #include "cmatrix.h"
 
@@ -37,12 +38,12 @@ struct ElementLine {
 // Port words are integers in C notation (decimal, 0x hexadecimal, leading-0 octal).
 // Unlike the analysis, which keeps a default for a word it cannot read, a joining tool
 // refuses it: a wrong port silently replaced would give a wrong channel.
-// Returns 0, or 1 with *message saying what is wrong (no file name in it).
-int parseElementLine(std::string_view line, ElementLine* out, std::string* message);
+// Fails (status 1) with a message saying what is wrong (no file name in it).
+brevo::Result<ElementLine> parseElementLine(std::string_view line);
 
 // Checks the ports against a set of `ports` ports: every named port inside 1..ports,
-// no port named twice, both minus ports 0 or neither. Returns 0, or 1 with *message.
-int checkElementPorts(const ElementPorts& p, int ports, std::string* message);
+// no port named twice, both minus ports 0 or neither. Fails (status 1) with why.
+brevo::Result<void> checkElementPorts(const ElementPorts& p, int ports);
 
 // The element's scattering matrix in the order (inP, inM, outP, outM), or (inP, outP)
 // when single-ended: entry (r, c) is the wave leaving port r for a wave entering port c.
@@ -62,22 +63,22 @@ struct CascadeElement {
   ElementPorts ports;
 };
 
-// What the join gives: the first element's grid and one matrix per point, in the order
-// (inputs, outputs). status 0, or 1 with message (frequency range, ports, kinds,
-// singular junction), naming the element's file.
-struct CascadeResult {
-  int status = 0;
-  std::string message;
+// The joined channel: the first element's grid and one matrix per point, in the order
+// (inputs, outputs).
+struct Joined {
   std::vector<double> freq;
   std::vector<cmatrix> S;
 };
+// The join, or status 1 and why it cannot be made (frequency range, ports, kinds, a
+// singular junction), naming the element's file; nothing joined then.
+using CascadeResult = brevo::Result<Joined>;
 
-// Reads the file of one channel line into out, with the line's ports, as a run reads a
-// channel file (Version 1.x by the long-standing reader, 2.x by the standard reader).
-// Returns 0, or 1 with *message saying why it cannot be joined (the file cannot be
-// read, breaks a rule of Version 2.x, is too large, holds keyword lines after a 1.x
-// option line, holds no data, or ends inside its data), naming the file.
-int readElement(const ElementLine& line, CascadeElement* out, std::string* message);
+// Reads the file of one channel line, with the line's ports, as a run reads a channel
+// file (Version 1.x by the long-standing reader, 2.x by the standard reader). Fails
+// (status 1) saying why it cannot be joined (the file cannot be read, breaks a rule of
+// Version 2.x, is too large, holds keyword lines after a 1.x option line, holds no data,
+// or ends inside its data), naming the file.
+brevo::Result<CascadeElement> readElement(const ElementLine& line);
 
 // Relative tolerance at the ends of an element's frequency range: a grid frequency this
 // close outside [F0, Fmax] is taken at the end point.
@@ -93,4 +94,4 @@ Sparams cascadeToSparams(const std::vector<double>& freq, const std::vector<cmat
 
 // The joined set as cascadeToSparams gives it, with one comment line per element
 // ("element 1: FILE  ports 1 3 2 4"), lines[e] naming element e.
-Sparams joinedSet(const CascadeResult& joined, const std::vector<ElementLine>& lines, const char* name);
+Sparams joinedSet(const Joined& joined, const std::vector<ElementLine>& lines, const char* name);
