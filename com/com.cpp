@@ -240,8 +240,9 @@ bool buildChannel(const Engine& e, const ChannelGrid& ch, const PackageCase& pc,
     if (e.ref && p.forceTr) v *= std::polar(1.0, -2 * kPi * e.f[i] * 3 * p.Tr);
     out.vtf[i] = v;
   }
-  std::vector<cd> X;
-  if (!resample(e.f, e.ref ? out.vtf : h21, e.uf, e.uf.back(), X, why)) return false;
+  auto resampled = resample(e.f, e.ref ? out.vtf : h21, e.uf, e.uf.back());
+  if (!resampled) return why = resampled.message, false;
+  std::vector<cd> X = std::move(resampled.value);
   if (!e.ref)
     for (std::size_t k = 0; k < X.size(); ++k) {
       X[k] *= receiver(e, e.uf[k]);
@@ -1430,7 +1431,10 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
     } else {
       std::string why;
       auto onto = [&](const std::vector<cd>& v, std::vector<cd>& o) {
-        return resample(c.f, v, e.f, p.M * p.fb / 2, o, why) || (o.assign(nf, cd(0)), false);
+        auto r = resample(c.f, v, e.f, p.M * p.fb / 2);
+        o = std::move(r.value);
+        if (!r) why = r.message;
+        return r.ok();
       };
       // Reflections need not be causal: they are taken magnitude and phase all the same.
       if (!onto(c.sdd21, g.s21)) return fail(c.name + ": " + why);

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "Result.h"
 #include "com.h"
 
 namespace brevo::com::detail {
@@ -56,9 +57,10 @@ std::vector<double> sweepValues(const Sweep& s, bool colonArithmetic);
 // to the first ten points and the phase a robust low-frequency delay; above the last
 // point the magnitude runs linearly to a line fit over the upper half (taken at fTop and
 // kept between eps and the last magnitude) and the phase follows the robust
-// high-frequency delay. Returns false (with why) when the mean phase slope is positive.
-bool resample(std::span<const double> f, std::span<const cd> h, std::span<const double> to,
-              double fTop, std::vector<cd>& out, std::string& why);
+// high-frequency delay. Fails (status 1, every value 0) when there are no points or the
+// mean phase slope is positive.
+brevo::Result<std::vector<cd>> resample(std::span<const double> f, std::span<const cd> h, std::span<const double> to,
+                                 double fTop);
 
 // A probability mass function on the bins lo*dy, (lo+1)*dy, ...
 struct Pmf {

@@ -144,14 +144,18 @@ double robustMean(std::vector<double> v) {
 
 }  // namespace
 
-bool resample(std::span<const double> f, std::span<const cd> h, std::span<const double> to,
-              double fTop, std::vector<cd>& out, std::string& why) {
+brevo::Result<std::vector<cd>> resample(std::span<const double> f, std::span<const cd> h, std::span<const double> to,
+                                 double fTop) {
   const std::size_t n = f.size();
+  brevo::Result<std::vector<cd>> r;
+  std::vector<cd>& out = r.value;
   out.assign(to.size(), cd(0));
-  if (n == 0) {
-    why = "no points";
-    return false;
-  }
+  auto fail = [&](const char* why) {
+    r.status = 1;
+    r.message = why;
+    return r;
+  };
+  if (n == 0) return fail("no points");
   std::vector<double> mag(n), ph(n);
   for (std::size_t i = 0; i < n; ++i) {
     mag[i] = std::abs(h[i]);
@@ -164,12 +168,9 @@ bool resample(std::span<const double> f, std::span<const cd> h, std::span<const 
   }
   if (n == 1) {
     for (std::size_t k = 0; k < to.size(); ++k) out[k] = h[0];
-    return true;
+    return r;
   }
-  if ((ph[n - 1] - ph[0]) / (f[n - 1] - f[0]) > 0) {
-    why = "the response is anti-causal (its mean phase slope is positive)";
-    return false;
-  }
+  if ((ph[n - 1] - ph[0]) / (f[n - 1] - f[0]) > 0) return fail("the response is anti-causal (its mean phase slope is positive)");
   // Group delays at the two ends.
   auto delays = [&](std::size_t from, std::size_t to_) {
     std::vector<double> d;
@@ -210,7 +211,7 @@ bool resample(std::span<const double> f, std::span<const cd> h, std::span<const 
     }
     out[k] = std::polar(m, p);
   }
-  return true;
+  return r;
 }
 
 }  // namespace brevo::com::detail
