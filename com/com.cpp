@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <cassert>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -1354,6 +1355,8 @@ std::string checkParams(const Params& p) {
 double detail::solveMmse(std::span<const double> lag, std::span<const double> h0, std::span<const double> Hb,
                          std::span<const double> bmax, std::span<const double> bmin, int dw, double wmax, double wmin,
                          std::vector<double>& w, std::vector<double>& b) {
+  assert(h0.size() == lag.size() && bmin.size() == bmax.size() && Hb.size() == bmax.size() * lag.size());
+  assert(dw >= 0 && static_cast<std::size_t>(dw) < lag.size());
   Params p;
   p.Nb = static_cast<int>(bmax.size());
   p.rxffeWmax = wmax, p.rxffeWmin = wmin;

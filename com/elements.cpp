@@ -1,6 +1,7 @@
 // Element responses (package, die, board), the receiver and Tx filters, the CTLE, the
 // sweeps, and the resampling of a response onto the transform grid.
 #include <algorithm>
+#include <cassert>
 #include <cfloat>
 #include <cmath>
 #include <numbers>
@@ -146,6 +147,7 @@ double robustMean(std::vector<double> v) {
 
 brevo::Result<std::vector<cd>> resample(std::span<const double> f, std::span<const cd> h, std::span<const double> to,
                                  double fTop) {
+  assert(h.size() == f.size());
   const std::size_t n = f.size();
   brevo::Result<std::vector<cd>> r;
   std::vector<cd>& out = r.value;

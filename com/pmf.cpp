@@ -4,7 +4,9 @@
 #include <fftw3.h>
 
 #include <algorithm>
+#include <cassert>
 #include <cmath>
+#include <limits>
 #include <mutex>
 #include <numbers>
 
@@ -47,6 +49,7 @@ struct RealTransform::Parts {
 };
 
 RealTransform::RealTransform(std::size_t N) : n_(N), parts_(std::make_unique<Parts>()) {
+  assert(N >= 2 && N % 2 == 0 && N <= static_cast<std::size_t>(std::numeric_limits<int>::max()));
   parts_->x.reset(fftw_alloc_real(N));
   parts_->X.reset(fftw_alloc_complex(N / 2 + 1));
   const std::lock_guard<std::mutex> hold(fftwPlannerLock());
@@ -72,7 +75,10 @@ Pmf convolveAll(std::span<const Pmf* const> parts) {
   if (parts.empty()) return Pmf();
   std::size_t n = 1;
   long lo = 0;
-  for (const Pmf* q : parts) n += q->p.size() - 1, lo += q->lo;
+  for (const Pmf* q : parts) {
+    assert(q && !q->p.empty());
+    n += q->p.size() - 1, lo += q->lo;
+  }
   std::size_t N = 1;
   while (N < n) N *= 2;
   RealTransform t(N);

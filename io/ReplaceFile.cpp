@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cassert>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -11,6 +12,7 @@
 #include "outputFile.h"
 
 int replaceFile(const std::string& name, const std::function<int(const char* path)>& write) {
+  assert(write && !name.empty());
   struct stat now {};
   const bool exists = stat(name.c_str(), &now) == 0;
   if (exists && !S_ISREG(now.st_mode)) return write(name.c_str());

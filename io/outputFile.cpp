@@ -1,10 +1,12 @@
 // The checked end of a written stream and the message for a file not written whole.
 #include "outputFile.h"
 
+#include <cassert>
 #include <cerrno>
 #include <cstring>
 
 int finishOutput(FILE* stream, bool close) {
+  assert(stream);
   errno = 0;
   const bool lost = std::fflush(stream) != 0 || std::ferror(stream) != 0;
   int error = lost ? (errno != 0 ? errno : EIO) : 0;

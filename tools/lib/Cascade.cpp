@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cassert>
 #include <cctype>
 #include <cerrno>
 #include <climits>
@@ -169,6 +170,7 @@ namespace {
 template <typename Lookup>
 cmatrix permuted(const ElementPorts& p, Lookup lookup) {
   const std::vector<int> order = pairOrder(p);
+  assert(std::all_of(order.begin(), order.end(), [](int port) { return port >= 1; }));
   const int n = static_cast<int>(order.size());
   cmatrix M(n, n, nullptr);
   for (int c = 0; c < n; ++c)
