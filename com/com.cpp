@@ -1355,8 +1355,9 @@ std::string checkParams(const Params& p) {
 double detail::solveMmse(std::span<const double> lag, std::span<const double> h0, std::span<const double> Hb,
                          std::span<const double> bmax, std::span<const double> bmin, int dw, double wmax, double wmin,
                          std::vector<double>& w, std::vector<double>& b) {
-  assert(h0.size() == lag.size() && bmin.size() == bmax.size() && Hb.size() == bmax.size() * lag.size());
-  assert(dw >= 0 && static_cast<std::size_t>(dw) < lag.size());
+  assert(h0.size() == lag.size() && bmin.size() == bmax.size() && Hb.size() == bmax.size() * lag.size() &&
+         "solveMmse: a sample per tap, a limit pair and a row per DFE tap");
+  assert(dw >= 0 && static_cast<std::size_t>(dw) < lag.size() && "solveMmse: the cursor tap is one of the taps");
   Params p;
   p.Nb = static_cast<int>(bmax.size());
   p.rxffeWmax = wmax, p.rxffeWmin = wmin;

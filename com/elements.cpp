@@ -147,7 +147,7 @@ double robustMean(std::vector<double> v) {
 
 brevo::Result<std::vector<cd>> resample(std::span<const double> f, std::span<const cd> h, std::span<const double> to,
                                  double fTop) {
-  assert(h.size() == f.size());
+  assert(h.size() == f.size() && "resample: a response value at every frequency");
   const std::size_t n = f.size();
   brevo::Result<std::vector<cd>> r;
   std::vector<cd>& out = r.value;

@@ -49,7 +49,8 @@ struct RealTransform::Parts {
 };
 
 RealTransform::RealTransform(std::size_t N) : n_(N), parts_(std::make_unique<Parts>()) {
-  assert(N >= 2 && N % 2 == 0 && N <= static_cast<std::size_t>(std::numeric_limits<int>::max()));
+  assert(N >= 2 && N % 2 == 0 && N <= static_cast<std::size_t>(std::numeric_limits<int>::max()) &&
+         "RealTransform: an even length the planner takes");
   parts_->x.reset(fftw_alloc_real(N));
   parts_->X.reset(fftw_alloc_complex(N / 2 + 1));
   const std::lock_guard<std::mutex> hold(fftwPlannerLock());
@@ -76,7 +77,7 @@ Pmf convolveAll(std::span<const Pmf* const> parts) {
   std::size_t n = 1;
   long lo = 0;
   for (const Pmf* q : parts) {
-    assert(q && !q->p.empty());
+    assert(q && !q->p.empty() && "convolveAll: every part holds at least one bin");
     n += q->p.size() - 1, lo += q->lo;
   }
   std::size_t N = 1;

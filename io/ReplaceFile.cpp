@@ -12,7 +12,7 @@
 #include "outputFile.h"
 
 int replaceFile(const std::string& name, const std::function<int(const char* path)>& write) {
-  assert(write && !name.empty());
+  assert(write && !name.empty() && "replaceFile: a file name and a writer");
   struct stat now {};
   const bool exists = stat(name.c_str(), &now) == 0;
   if (exists && !S_ISREG(now.st_mode)) return write(name.c_str());

@@ -6,7 +6,7 @@
 #include <cstring>
 
 int finishOutput(FILE* stream, bool close) {
-  assert(stream);
+  assert(stream && "finishOutput: callers check that the stream opened");
   errno = 0;
   const bool lost = std::fflush(stream) != 0 || std::ferror(stream) != 0;
   int error = lost ? (errno != 0 ? errno : EIO) : 0;

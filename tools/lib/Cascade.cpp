@@ -170,7 +170,8 @@ namespace {
 template <typename Lookup>
 cmatrix permuted(const ElementPorts& p, Lookup lookup) {
   const std::vector<int> order = pairOrder(p);
-  assert(std::all_of(order.begin(), order.end(), [](int port) { return port >= 1; }));
+  assert(std::all_of(order.begin(), order.end(), [](int port) { return port >= 1; }) &&
+         "elementMatrix: ports pass checkElementPorts first");
   const int n = static_cast<int>(order.size());
   cmatrix M(n, n, nullptr);
   for (int c = 0; c < n; ++c)
