@@ -178,16 +178,16 @@ int main(int argc, char** argv) {
   if (valueFormat.empty()) valueFormat = defaultValueFormat(fmt);
 
   const ChannelBuild build = buildChannels(params, base);
-  if (!build.error.empty()) {
-    std::fprintf(stderr, "brevo-channel: %s\n", build.error.c_str());
+  if (!build) {
+    std::fprintf(stderr, "brevo-channel: %s\n", build.message.c_str());
     return 2;
   }
-  if (writeChannels(build.set, fmt, valueFormat.c_str(), unit, stderr)) return 1;
+  if (writeChannels(build.value, fmt, valueFormat.c_str(), unit, stderr)) return 1;
 
   std::printf("wrote %s (%d points, %.6g dB differential loss at %.10g Hz)\n",
-              build.set.thru.fileName().c_str(), build.set.thru.Fcount(),
-              modelLossDb(params, build.set.nyquistNepers, 0.5 * params.rate), 0.5 * params.rate);
-  for (const Sparams& s : build.set.next) std::printf("wrote %s\n", s.fileName().c_str());
-  for (const Sparams& s : build.set.fext) std::printf("wrote %s\n", s.fileName().c_str());
+              build.value.thru.fileName().c_str(), build.value.thru.Fcount(),
+              modelLossDb(params, build.value.nyquistNepers, 0.5 * params.rate), 0.5 * params.rate);
+  for (const Sparams& s : build.value.next) std::printf("wrote %s\n", s.fileName().c_str());
+  for (const Sparams& s : build.value.fext) std::printf("wrote %s\n", s.fileName().c_str());
   return 0;
 }

@@ -37,27 +37,27 @@ TEST_P(SyntheticLane, PassiveReciprocalAndAtTheRequestedLoss) {
   LaneParams params;
   GetParam().edit(params);
   const ChannelBuild b = buildChannels(params, "case");
-  ASSERT_EQ(b.error, "");
-  ASSERT_EQ(b.set.next.size() + b.set.fext.size(), params.nextDb.size() + params.fextDb.size());
-  std::vector<const Sparams*> all{&b.set.thru};
-  for (const auto* list : {&b.set.next, &b.set.fext})
+  ASSERT_EQ(b.message, "");
+  ASSERT_EQ(b.value.next.size() + b.value.fext.size(), params.nextDb.size() + params.fextDb.size());
+  std::vector<const Sparams*> all{&b.value.thru};
+  for (const auto* list : {&b.value.next, &b.value.fext})
     for (const Sparams& s : *list) all.push_back(&s);
   for (const Sparams* s : all) {
     ASSERT_EQ(s->Size(), 4);
-    ASSERT_EQ(s->Fcount(), b.set.thru.Fcount());
+    ASSERT_EQ(s->Fcount(), b.value.thru.Fcount());
     for (int k = 0; k < s->Fcount(); ++k) {
-      ASSERT_EQ(s->Freq(k), b.set.thru.Freq(k));
+      ASSERT_EQ(s->Freq(k), b.value.thru.Freq(k));
       const cmatrix S = s->Value(k);
       ASSERT_TRUE(passive(S, 2e-9)) << s->fileName() << " point " << k;  // singular values <= 1 + 1e-9
       ASSERT_LE(maxDifference(S, S.t()), 1e-12) << s->fileName() << " point " << k;
     }
   }
   // At rate/2: the model exactly, the stored grid (interpolated in dB) within 0.5 dB.
-  const double fN = 0.5 * params.rate, step = b.set.thru.Freq(1) - b.set.thru.Freq(0);
-  EXPECT_NEAR(modelLossDb(params, b.set.nyquistNepers, fN), params.lossDb, 1e-6);
-  const int k = static_cast<int>((fN - b.set.thru.Freq(0)) / step);
-  const double w = (fN - b.set.thru.Freq(k)) / step;
-  EXPECT_NEAR(-(1 - w) * sdd21Db(b.set.thru, k) - w * sdd21Db(b.set.thru, k + 1), params.lossDb, 0.5);
+  const double fN = 0.5 * params.rate, step = b.value.thru.Freq(1) - b.value.thru.Freq(0);
+  EXPECT_NEAR(modelLossDb(params, b.value.nyquistNepers, fN), params.lossDb, 1e-6);
+  const int k = static_cast<int>((fN - b.value.thru.Freq(0)) / step);
+  const double w = (fN - b.value.thru.Freq(k)) / step;
+  EXPECT_NEAR(-(1 - w) * sdd21Db(b.value.thru, k) - w * sdd21Db(b.value.thru, k + 1), params.lossDb, 0.5);
 }
 
 INSTANTIATE_TEST_SUITE_P(Params, SyntheticLane, ::testing::ValuesIn(kParams), rowName);
@@ -69,17 +69,17 @@ TEST(SyntheticLane, MatchedLineAndCrosstalkLevels) {
   LaneParams params;
   params.zdiff = 100, params.zcomm = 25, params.via = 0, params.connector = 0, params.conductorShare = 0.3;
   const ChannelBuild b = buildChannels(params, "matched");
-  ASSERT_EQ(b.error, "");
+  ASSERT_EQ(b.message, "");
   const double fN = 0.5 * params.rate;
   for (double x : {0.25, 1.0, 3.5})
-    EXPECT_NEAR(modelLossDb(params, b.set.nyquistNepers, x * fN),
+    EXPECT_NEAR(modelLossDb(params, b.value.nyquistNepers, x * fN),
                 params.lossDb * (0.3 * std::sqrt(x) + 0.7 * x), 1e-9);
-  for (int k = 0; k < b.set.thru.Fcount(); ++k)
-    EXPECT_LT(std::abs(b.set.thru.Value(k, 1, 1)) + std::abs(b.set.thru.Value(k, 1, 3)), 1e-12) << k;
-  const Sparams& t = b.set.thru;
+  for (int k = 0; k < b.value.thru.Fcount(); ++k)
+    EXPECT_LT(std::abs(b.value.thru.Value(k, 1, 1)) + std::abs(b.value.thru.Value(k, 1, 3)), 1e-12) << k;
+  const Sparams& t = b.value.thru;
   for (std::size_t a = 0; a < 2; ++a) {
-    EXPECT_NEAR(sdd21Db(b.set.next[a], nearest(t, 40e9)), params.nextDb[a], 0.05) << "NEXT " << a;
-    EXPECT_NEAR(sdd21Db(b.set.fext[a], nearest(t, fN)) - sdd21Db(t, nearest(t, fN)), params.fextDb[a], 0.02);
+    EXPECT_NEAR(sdd21Db(b.value.next[a], nearest(t, 40e9)), params.nextDb[a], 0.05) << "NEXT " << a;
+    EXPECT_NEAR(sdd21Db(b.value.fext[a], nearest(t, fN)) - sdd21Db(t, nearest(t, fN)), params.fextDb[a], 0.02);
   }
 }
 
@@ -90,8 +90,8 @@ TEST(SyntheticLane, FilesReadBackAndRepeat) {
   params.fstop = 5e9, params.fstep = 50e6, params.nextDb = {-40}, params.fextDb = {-30};
   brevo_test::Workspace dir;
   const ChannelBuild b = buildChannels(params, dir / "lane");
-  ASSERT_EQ(b.error, "");
-  const Sparams& built = b.set.thru;
+  ASSERT_EQ(b.message, "");
+  const Sparams& built = b.value.thru;
   const struct {
     format fmt;
     const char* unit;
@@ -99,9 +99,9 @@ TEST(SyntheticLane, FilesReadBackAndRepeat) {
   } cases[] = {{DB, "MHz", 4e-4}, {MA, "GHz", 2e-4}, {RI, "Hz", 1e-6}, {DB, "kHz", 4e-4}};
   for (const auto& c : cases) {
     CapturedLog log;
-    ASSERT_EQ(writeChannels(b.set, c.fmt, defaultValueFormat(c.fmt), c.unit, log.get()), 0);
+    ASSERT_EQ(writeChannels(b.value, c.fmt, defaultValueFormat(c.fmt), c.unit, log.get()), 0);
     const std::string first = readFile(built.fileName());
-    ASSERT_EQ(writeChannels(b.set, c.fmt, defaultValueFormat(c.fmt), c.unit, log.get()), 0);
+    ASSERT_EQ(writeChannels(b.value, c.fmt, defaultValueFormat(c.fmt), c.unit, log.get()), 0);
     EXPECT_EQ(readFile(built.fileName()), first) << c.unit;
     const Sparams read(built.fileName(), log.get());
     ASSERT_EQ(std::vector({read.Size(), read.Fcount()}), std::vector({4, built.Fcount()})) << c.unit;

@@ -295,15 +295,15 @@ void commentFiles(const LaneParams& params, double fN, Sparams& thru, std::vecto
 }  // namespace
 
 ChannelBuild buildChannels(const LaneParams& params, const std::string& base) {
-  ChannelBuild out;
-  out.error = checkParams(params);
-  if (!out.error.empty()) return out;
+  std::string error = checkParams(params);
+  if (!error.empty()) return brevo::failure<ChannelSet>(error);
   const Model m = modelOf(params);
 
   const double fN = m.nyquist;
-  const double nepers = nyquistAttenuation(params, m, out.error);
-  if (!out.error.empty()) return out;
-  out.set.nyquistNepers = nepers;
+  const double nepers = nyquistAttenuation(params, m, error);
+  if (!error.empty()) return brevo::failure<ChannelSet>(error);
+  ChannelSet out;
+  out.nyquistNepers = nepers;
 
   const int n = static_cast<int>(std::floor((params.fstop - params.fstart) / params.fstep + 0.5)) + 1;
   const std::string thruName = base + "_thru.s4p";
@@ -323,12 +323,12 @@ ChannelBuild buildChannels(const LaneParams& params, const std::string& base) {
 
     auto addAggressor = [&](Sparams& set, complex x, const char* kind, double db) {
       const Matrix4 s = aggressorMatrix(pair, x);
-      if (aggressorBound(s) > 1.0 && out.error.empty()) {
+      if (aggressorBound(s) > 1.0 && error.empty()) {
         char text[200];
         std::snprintf(text, sizeof text,
                       "%s coupling of %g dB is too strong for a passive file at %g Hz", kind,
                       db, f);
-        out.error = text;
+        error = text;
       }
       set.setFreq(k, f);
       store(set, k, s);
@@ -347,13 +347,13 @@ ChannelBuild buildChannels(const LaneParams& params, const std::string& base) {
                    params.fextDb[a]);
     }
   }
-  if (!out.error.empty()) return out;
+  if (!error.empty()) return brevo::failure<ChannelSet>(error);
 
   commentFiles(params, fN, thru, next, fext);
-  out.set.thru = thru;
-  out.set.next = std::move(next);
-  out.set.fext = std::move(fext);
-  return out;
+  out.thru = thru;
+  out.next = std::move(next);
+  out.fext = std::move(fext);
+  return brevo::success(std::move(out));
 }
 
 namespace {

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "Result.h"
 #include "TouchstoneCore.h"
 
 struct LaneParams {
@@ -42,13 +43,11 @@ struct ChannelSet {
   double nyquistNepers = 0;     ///< line attenuation at rate/2 that meets the requested loss
 };
 
-struct ChannelBuild {
-  ChannelSet set;
-  std::string error;            ///< empty on success; otherwise what was wrong with the parameters
-};
+// The sets, or status 1 and what was wrong with the parameters (no sets then).
+using ChannelBuild = brevo::Result<ChannelSet>;
 
 // Builds the through channel and every aggressor. The sets are named base + "_thru.s4p",
-// base + "_next<k>.s4p" and base + "_fext<k>.s4p". Refuses (error text, no sets) a
+// base + "_next<k>.s4p" and base + "_fext<k>.s4p". Refuses (why, no sets) a
 // parameters whose grid, geometry or coupling is out of range, a loss that the line alone
 // cannot reach, or a coupling so strong that an aggressor file could not stay passive.
 ChannelBuild buildChannels(const LaneParams& params, const std::string& base);
