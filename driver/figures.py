@@ -17,6 +17,8 @@ SCHEMA_TYPES = {"mV": {"$ref": "#/$defs/maybeMillivolts"}, "dB": {"$ref": "#/$de
                 "ratio": {"$ref": "#/$defs/maybeRatio"}, "Hz": {"$ref": "#/$defs/maybeHertz"},
                 "Bd": {"$ref": "#/$defs/maybeBaud"}, None: {"type": ["boolean", "null"]}}
 NAME = re.compile(r"[A-Za-z_][A-Za-z0-9_]*$")
+FIELDS = {"key", "unit", "after", "sometimes", "attribute", "doc", "label", "meaning", "page_unit", "page_unit_size",
+          "headline", "column", "format", "scale", "chart", "log_axis"}
 
 
 def fail(text):
@@ -33,6 +35,8 @@ def read(path):
     seen = set()
     for f in figures:
         key = f.get("key", "")
+        if set(f) - FIELDS:
+            fail(f"{path}: figure {key or '?'} has a field the table does not know: {', '.join(sorted(set(f) - FIELDS))}")
         for field in ("key", "attribute", "doc", "label", "meaning"):
             if not isinstance(f.get(field), str) or not f[field]:
                 fail(f"{path}: figure {key or '?'} has no {field}")
@@ -46,6 +50,10 @@ def read(path):
             fail(f"{path}: {key} has unit {f.get('unit')}, which the record schema has no type for")
         if f.get("after") not in STAGES:
             fail(f"{path}: {key} printed after {f.get('after')}, none of {', '.join(STAGES)}")
+        if ("page_unit" in f) != ("page_unit_size" in f):
+            fail(f"{path}: {key} needs page_unit and page_unit_size together")
+        if f.get("headline") and not ("column" in f and "chart" in f and f.get("unit")):
+            fail(f"{path}: {key} is in the headline, so needs a unit, a column and a chart")
         if "column" in f and ("column", f["column"]) in seen:
             fail(f"{path}: column {f['column']} twice")
         seen.add(("column", f.get("column")))
@@ -100,7 +108,8 @@ def page(figures):
         if "page_unit" in f:
             row.update(unit=f["page_unit"], size=f["page_unit_size"])
         rows.append("    " + json.dumps(row))
-    return {"@FIGURE_ROWS@": "[\n" + ",\n".join(rows) + "\n  ]"}
+    # "</" never closes the page's script element early.
+    return {"@FIGURE_ROWS@": ("[\n" + ",\n".join(rows) + "\n  ]").replace("</", "<\\/")}
 
 
 def main():
