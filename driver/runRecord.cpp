@@ -1,7 +1,7 @@
 // The run record: one JSON file, named by the summary setting, that says what a run was
 // given, where each setting came from, what it read, what it skipped and every figure its
-// report printed, so that programs need not read the report's text. doc/run-record.schema.json
-// describes it.
+// report printed, so that programs need not read the report's text. The schema the build
+// makes from doc/run-record.schema.json.in and the figure table (figures.toml) describes it.
 //
 // Numbers are written as JSON numbers; a value that is not finite, which JSON has no number
 // for, is written as the string "nan", "inf" or "-inf" in its place. A figure the report did
@@ -11,9 +11,12 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <functional>
+#include <optional>
 #include <string>
 
 #include "channelModel.h"
+#include "figureTable.h"
 #include "outputFile.h"
 #include "presets.h"
 #include "stages.h"
@@ -121,7 +124,6 @@ json lossFit(const RunState& rs) {
   return fit;
 }
 
-// Every figure line of the report, null where the run ended before it; in report order.
 // The time axis of the short pulse, dibit and fitted pulse (the .wv1 columns).
 json shortWaveforms(const RunState& rs) {
   const double ui = rs.derived.UI;
@@ -129,40 +131,53 @@ json shortWaveforms(const RunState& rs) {
           {"step", quantity(kSampleUI * ui, "s")}, {"first_UI_after_delay", -kLeadUI}, {"step_UI", kSampleUI}};
 }
 
-json figures(const RunState& rs, bool header, bool budget, bool merit) {
+// A figure's value in its unit of the figure table (1 or 0 for a yes-or-no figure), none
+// when the report leaves its line out though the run got that far.
+std::optional<double> figureValue(const RunState& rs, Figure figure) {
   const Settings& s = rs.settings;
   const NoiseBudget& n = rs.noise;
   const MeritFigures& m = rs.merit;
-  const auto mV = [](double volts) { return quantity(1000 * volts, "mV"); };
+  switch (figure) {
+    case Figure::data_rate: return s.data_rate;
+    case Figure::peak_signal: return s.signal * 1000;
+    case Figure::target_BER: return s.target_BER;
+    case Figure::target_Q: return -Q(s.target_BER, s.PAM);
+    case Figure::tx_bandwidth: return 1 / rs.derived.txTau;
+    case Figure::rx_bandwidth: return 1 / rs.derived.rxTau;
+    case Figure::nyquist_gain: return 20 * std::log10(rs.points.nyquistFitGain);
+    case Figure::peak_pulse: return rs.pulse.pulsePeak;
+    case Figure::peak_dibit: return rs.pulse.dibitPeak;
+    case Figure::base_eye: return 1000 * s.signal * rs.pulse.dibitPeak;
+    case Figure::available_signal: return 1000 * n.availableSignal;
+    case Figure::implementation_noise: return 1000 * n.implementationNoise;
+    case Figure::ild_noise: return 1000 * std::sqrt(n.ildNoisePower);
+    // The line saying that most of the ILD noise lies below this frequency, when printed.
+    case Figure::low_frequency_ild:
+      if (rs.points.lowFreqIldIndex == 0) return std::nullopt;
+      return rs.thru.Freq(rs.points.lowFreqIldIndex);
+    case Figure::tx_reflection_noise: return 1000 * std::sqrt(n.rrTxNoisePower);
+    case Figure::rx_reflection_noise: return 1000 * std::sqrt(n.rrRxNoisePower);
+    case Figure::txrx_reflection_noise: return 1000 * std::sqrt(n.rrTxRxNoisePower);
+    case Figure::channel_noise: return 1000 * std::sqrt(n.channelNoisePower);
+    case Figure::total_icn: return 1000 * m.totalIcn;
+    case Figure::total_noise: return 1000 * m.totalNoise;
+    case Figure::signal_to_noise: return m.signalToNoise;
+    case Figure::BER: return m.ber;
+    case Figure::interference_tolerance: return 1000 * m.tolerance;
+    case Figure::salz_signal_to_noise: return m.salz;
+    case Figure::flipped: return rs.pulse.flipped ? 1 : 0;
+  }
+  return std::nullopt;
+}
+
+// Every figure line of the report in report order (driver/figures.toml), null where the run
+// ended before it or the report has no such line.
+json figures(const RunState& rs, const std::function<bool(Stage)>& done) {
   json f = json::object();
-  const auto put = [&f](bool printed, const char* name, json value) { f[name] = printed ? std::move(value) : json(nullptr); };
-  put(header, "data_rate", quantity(s.data_rate, "Bd"));
-  put(header, "peak_signal", quantity(s.signal * 1000, "mV"));
-  put(header, "target_BER", quantity(s.target_BER, "ratio"));
-  put(header, "target_Q", quantity(-Q(s.target_BER, s.PAM), "ratio"));
-  put(header, "tx_bandwidth", quantity(1 / rs.derived.txTau, "Hz"));
-  put(header, "rx_bandwidth", quantity(1 / rs.derived.rxTau, "Hz"));
-  put(budget, "nyquist_gain", quantity(20 * std::log10(rs.points.nyquistFitGain), "dB"));
-  put(budget, "peak_pulse", quantity(rs.pulse.pulsePeak, "ratio"));
-  put(budget, "peak_dibit", quantity(rs.pulse.dibitPeak, "ratio"));
-  put(budget, "base_eye", quantity(1000 * s.signal * rs.pulse.dibitPeak, "mV"));
-  put(budget, "available_signal", mV(n.availableSignal));
-  put(budget, "implementation_noise", mV(n.implementationNoise));
-  put(budget, "ild_noise", mV(std::sqrt(n.ildNoisePower)));
-  // The line saying that most of the ILD noise lies below this frequency, when printed.
-  put(budget && rs.points.lowFreqIldIndex != 0, "low_frequency_ild",
-      quantity(rs.thru.Freq(rs.points.lowFreqIldIndex), "Hz"));
-  put(budget, "tx_reflection_noise", mV(std::sqrt(n.rrTxNoisePower)));
-  put(budget, "rx_reflection_noise", mV(std::sqrt(n.rrRxNoisePower)));
-  put(budget, "txrx_reflection_noise", mV(std::sqrt(n.rrTxRxNoisePower)));
-  put(budget, "channel_noise", mV(std::sqrt(n.channelNoisePower)));
-  put(merit, "total_icn", mV(m.totalIcn));
-  put(merit, "total_noise", mV(m.totalNoise));
-  put(merit, "signal_to_noise", quantity(m.signalToNoise, "ratio"));
-  put(merit, "BER", quantity(m.ber, "ratio"));
-  put(merit, "interference_tolerance", mV(m.tolerance));
-  put(merit, "salz_signal_to_noise", quantity(m.salz, "dB"));
-  put(merit, "flipped", rs.pulse.flipped);
+  for (const FigureRow& row : kFigureRows) {
+    const std::optional<double> v = done(row.after) ? figureValue(rs, row.figure) : std::nullopt;
+    f[row.key] = !v ? json(nullptr) : row.unit ? quantity(*v, row.unit) : json(*v != 0);
+  }
   return f;
 }
 
@@ -275,7 +290,7 @@ json record(const RunState& rs, const std::vector<std::pair<Stage, int>>& stages
                             {"reason", a.reason}});
   r["loss_fit"] = done(Stage::fitThru) ? lossFit(rs) : json(nullptr);
   r["short_waveforms"] = done(Stage::pulseAndDibit) ? shortWaveforms(rs) : json(nullptr);
-  r["figures"] = figures(rs, done(Stage::deriveSettings), done(Stage::budget), done(Stage::figuresOfMerit));
+  r["figures"] = figures(rs, done);
   r["com"] = com(rs);
   r["warnings"] = rs.warnings;
   return r;

@@ -12,6 +12,7 @@
 #include "MemoryText.h"
 #include "brevo.h"
 #include "entry.h"
+#include "figureTable.h"
 #include "presets.h"
 #include "stages.h"
 
@@ -28,41 +29,6 @@ struct Result {
   py::object shortTime, pulse, dibit, fitPulse;
   py::object frequency, thru, fit, ild;
   py::object periodTime, periodPulse, periodFitPulse, periodIldPulse;
-};
-
-// Every figure of the report: its name in the run record, the attribute that holds it
-// (the unit at the end of the name) and what it is.
-struct Figure {
-  const char* key;
-  const char* attribute;
-  const char* doc;
-};
-constexpr Figure kFigures[] = {
-    {"data_rate", "data_rate_Bd", "Symbol rate, Bd (the report's 'data rate', in GBd there)."},
-    {"peak_signal", "peak_signal_mV", "Transmitter peak amplitude, mV."},
-    {"target_BER", "target_ber", "The target bit error ratio."},
-    {"target_Q", "target_q", "The Gaussian tail's argument at the target BER (negative), as the report prints it."},
-    {"tx_bandwidth", "tx_bandwidth_Hz", "Transmitter bandwidth, Hz."},
-    {"rx_bandwidth", "rx_bandwidth_Hz", "Receiver bandwidth, Hz."},
-    {"nyquist_gain", "nyquist_gain_dB", "Fitted channel gain at half the symbol rate, dB (negative: loss)."},
-    {"peak_pulse", "peak_pulse", "Peak response to a 1-UI pulse, per volt transmitted."},
-    {"peak_dibit", "peak_dibit", "Peak response to a pulse followed by its negative, per volt transmitted."},
-    {"base_eye", "base_eye_mV", "Transmit amplitude times the dibit peak, mV."},
-    {"available_signal", "available_signal_mV", "The eye left after level spacing, gain and slicer allowance, mV."},
-    {"implementation_noise", "implementation_noise_mV", "Transmitter and receiver imperfections, mV rms."},
-    {"ild_noise", "ild_noise_mV", "Ripple around the loss fit after the DFE span, mV rms."},
-    {"low_frequency_ild", "low_frequency_ild_Hz", "Frequency below which most ILD noise power lies, Hz; None when the report has no such line."},
-    {"tx_reflection_noise", "tx_reflection_noise_mV", "Echoes between channel and transmitter, mV rms."},
-    {"rx_reflection_noise", "rx_reflection_noise_mV", "Echoes between channel and receiver, mV rms."},
-    {"txrx_reflection_noise", "txrx_reflection_noise_mV", "Echoes between transmitter and receiver, mV rms."},
-    {"channel_noise", "channel_noise_mV", "ILD and re-reflections together, mV rms."},
-    {"total_icn", "total_icn_mV", "All crosstalk, mV rms."},
-    {"total_noise", "total_noise_mV", "All noise, mV rms."},
-    {"signal_to_noise", "signal_to_noise", "Available signal over total noise, an amplitude ratio (not dB)."},
-    {"BER", "ber", "Bit error ratio at that S/N (symbol errors at PAM-4)."},
-    {"interference_tolerance", "interference_tolerance_mV", "Extra rms noise the link can take at the target BER, mV (negative: shortfall)."},
-    {"salz_signal_to_noise", "salz_signal_to_noise_dB", "Salz S/N, dB."},
-    {"flipped", "flipped", "True when the channel inverts the signal."},
 };
 
 // brevo.RunError, raised by run(check=True); set when the module is made.
@@ -382,7 +348,7 @@ Result makeResult(const Outcome& o) {
   r.warnings = warnings;
   py::dict figures;
   const py::object recorded = r.record.is_none() ? py::object(py::none()) : r.record["figures"];
-  for (const Figure& f : kFigures) figures[f.key] = figureValue(recorded, f.key);
+  for (const FigureRow& f : kFigureRows) figures[f.key] = figureValue(recorded, f.key);
   r.figures = figures;
   r.com = r.record.is_none() || r.record["com"].is_none() ? py::object(py::none()) : comObject(r.record["com"]);
   py::list aggressors, skipped, transfers;
@@ -521,7 +487,9 @@ void defineRun(py::module_& m) {
         return "<brevo.Result status=" + std::to_string(r.status) + " signal_to_noise=" +
                py::repr(r.figures["signal_to_noise"]).cast<std::string>() + ">";
       });
-  for (const Figure& f : kFigures)
+  // Every figure of the report (driver/figures.toml): its attribute, with its unit at the
+  // end of the name, holds the record's value.
+  for (const FigureRow& f : kFigureRows)
     result.def_property_readonly(f.attribute, [key = f.key](const Result& r) { return r.figures[key]; }, f.doc);
 
   static const std::string runDoc = std::string(

@@ -473,7 +473,7 @@ TEST(ComBlock, CasesEqualisersAndVerdictOrWhyNot) {
          "schema, record = json.load(open(sys.argv[1])), json.load(open(sys.argv[2]))\n"
          "for e in validators.validator_for(schema)(schema).iter_errors(record):\n"
          "  if list(e.path)[:1] == ['com']: print('/'.join(map(str, e.path)), e.message)\n");
-  const Outcome valid = w.run({w / "check.py", std::string(BREVO_SOURCE_DIR) + "/doc/run-record.schema.json", w / "run.json"},
+  const Outcome valid = w.run({w / "check.py", BREVO_RECORD_SCHEMA, w / "run.json"},
                               "/usr/bin/python3");
   if (valid.status != 0 && has(valid.err, "No module named")) GTEST_SKIP() << "python3-jsonschema is not installed: " << valid.err;
   EXPECT_TRUE(valid.status == 0 && valid.out.empty()) << valid.out << valid.err;

@@ -1,5 +1,5 @@
 // The run record (summary=) of whole runs ending with each status, in a folder holding the
-// bundled example lane: valid against doc/run-record.schema.json by Debian's validator
+// bundled example lane: valid against the record schema the build makes by Debian's validator
 // (python3-jsonschema), every figure it holds the report's figure of the same run to the
 // report's printed digits and every figure it lacks a line the report lacks, each keyword
 // set where the line or argument it names sets it, and each warning one of the log.
@@ -87,7 +87,7 @@ TEST_P(Record, ValidAndAsTheReportOfTheSameRun) {
           "schema, record = json.load(open(sys.argv[1])), json.load(open(sys.argv[2]), parse_constant=refuse)\n"
           "cls = validators.validator_for(schema)\ncls.check_schema(schema)\n"
           "for e in cls(schema).iter_errors(record): print('/'.join(map(str, e.path)), e.message)\n");
-  const Outcome valid = ws.run({"check.py", (kSource / "doc/run-record.schema.json").string(), "run.json"}, "/usr/bin/python3");
+  const Outcome valid = ws.run({"check.py", BREVO_RECORD_SCHEMA, "run.json"}, "/usr/bin/python3");
   EXPECT_TRUE(valid.status == 0 && valid.out.empty()) << valid.out << valid.err;
   const json rec = json::parse(text);
   // The lost report's figures are those of the same run with the report kept.

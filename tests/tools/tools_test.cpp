@@ -464,6 +464,36 @@ TEST(Sweep, EveryRunGetsARowAndFailuresKeepTheirStatus) {
   EXPECT_EQ(readFile(dir / "out/0006.report"), readFile(dir / "out/0001.report"));
 }
 
+// The figure table with one line changed: a table that breaks a rule stops the build with
+// the reason and no file made from it; the table as it is makes the C++ table.
+TEST(FigureTable, BrokenTablesStopTheBuildWithTheReason) {
+  const std::string table = readFile(kSource + "/driver/figures.toml");
+  const struct { const char* line; const char* changed; const char* reason; } cases[] = {
+      {"column = \"SN\"\n", "colum = \"SN\"\n", "signal_to_noise has a field the table does not know: colum"},
+      {"unit = \"dB\"\n", "unit = \"dBm\"\n", "nyquist_gain has unit dBm, which the record schema has no type for"},
+      {"key = \"BER\"\n", "key = \"target_BER\"\n", "key target_BER twice"},
+      {"column = \"BER\"\n", "column = \"SN\"\n", "column SN twice"},
+      {"after = \"budget\"\n", "after = \"fit\"\n", "nyquist_gain printed after fit,"},
+      {"chart = \"sn\"\n", "\n", "signal_to_noise is in the headline, so needs a unit, a column and a chart"},
+      {"page_unit_size = 1e9\n", "\n", "data_rate needs page_unit and page_unit_size together"},
+      {"key = \"flipped\"\n", "key = \"flipped\"\nlabel = \"\"\n", "figures.toml"},   // a key given twice: no TOML
+      {"", "", nullptr}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.changed);
+    Scratch dir;
+    std::string text = table;
+    if (const std::size_t at = text.find(c.line); *c.line) text.replace(at, std::strlen(c.line), c.changed);
+    std::ofstream(dir / "figures.toml") << text;
+    const Outcome r = run(command("/usr/bin/python3", {"-B", kSource + "/driver/figures.py", dir / "figures.toml", "header",
+                                                       dir / "figureTable.h"}));
+    EXPECT_EQ(r.status, c.reason ? 1 : 0) << r.err;
+    if (c.reason) {
+      EXPECT_NE(r.err.find(c.reason), std::string::npos) << r.err;
+    }
+    EXPECT_EQ(fs::exists(dir / "figureTable.h"), !c.reason);
+  }
+}
+
 // Every tool but Brevo itself: --help prints its usage on standard output and --version
 // "NAME VERSION", both with status 0 and nothing on standard error.
 TEST(Tools, AnswerHelpAndVersion) {

@@ -1,15 +1,15 @@
 """What brevo-sweep, brevo-sweep-pages and brevo-plot read alike: Brevo's run records
 (summary=), the sweep's case lists and summary.csv, and the numbers and paths they hold.
 
-The record is the JSON file Brevo writes with summary=FILE (doc/run-record.schema.json):
+The record is the JSON file Brevo writes with summary=FILE (run-record.schema.json):
 a number that is not finite is a string there ("nan", "inf", "-inf"), and a figure is a
 quantity {"value": v, "unit": u}.
 """
-import json, math, os, re, sys
+import json, math, os, re, sys, tomllib
 
 __all__ = ["project_version", "logical_dir", "logical_path", "read_record", "get", "finite", "read_cases",
            "split_case", "number", "summary_columns", "summary_row", "case_sets_com", "COM_COLUMNS",
-           "TEXT_COLUMNS"]
+           "TEXT_COLUMNS", "FIGURES", "HEADLINE"]
 
 
 def project_version(version, script):
@@ -128,18 +128,37 @@ def number(text):
 
 # ---- summary.csv
 
+def read_figures():
+    """The report's figures in report order, each a dict as the figure table (figures.toml)
+    gives it: beside this file when installed, in driver/ of the checkout it sits in."""
+    here = os.path.dirname(os.path.abspath(__file__))
+    for path in (os.path.join(here, "figures.toml"), os.path.join(here, "..", "..", "driver", "figures.toml")):
+        if os.path.isfile(path):
+            with open(path, "rb") as f:
+                return tomllib.load(f)["figure"]
+    raise ImportError("brevo_records: no figures.toml beside " + here + " nor in the checkout's driver folder")
+
+
+# Every figure of the report; those with a summary.csv column; the headline's (S/N, BER,
+# interference tolerance), which the sweep page shows first and draws per run.
+FIGURES = read_figures()
+SWEPT = [f for f in FIGURES if "column" in f]
+HEADLINE = [f for f in SWEPT if f.get("headline")]
+
 # The columns of every sweep: what the run was, its status, the figures of a run that
-# ended with status 0, and the facts of every run that wrote a record.
-BASE_COLUMNS = ["run", "control", "arguments", "status", "nyquist_gain_dB", "peak_pulse", "peak_dibit", "base_eye_mV",
-                "available_signal_mV", "implementation_noise_mV", "ild_noise_mV", "tx_reflection_noise_mV",
-                "rx_reflection_noise_mV", "txrx_reflection_noise_mV", "channel_noise_mV", "aggressor_icn_mV",
-                "total_icn_mV", "total_noise_mV", "SN", "BER", "interference_tolerance_mV", "salz_SN_dB", "flipped",
-                "symbol_rate_Bd", "PAM", "N_DFE", "aggressors_used", "aggressors_skipped", "warnings"]
+# ended with status 0 (the ICN of every aggressor just before the total ICN), and the
+# facts of every run that wrote a record.
+FIGURE_COLUMNS = [f["column"] for f in SWEPT]
+FIGURE_COLUMNS.insert(FIGURE_COLUMNS.index("total_icn_mV"), "aggressor_icn_mV")
+BASE_COLUMNS = (["run", "control", "arguments", "status"] + FIGURE_COLUMNS +
+                ["symbol_rate_Bd", "PAM", "N_DFE", "aggressors_used", "aggressors_skipped", "warnings"])
 # With com in the sweep: the worst package case's COM, the verdict, which case that is
 # and its equaliser (taps joined by ";").
 COM_COLUMNS = ["COM_dB", "COM_verdict", "COM_case", "COM_tx_taps", "COM_gDC_dB", "COM_gDC2_dB", "COM_dfe_taps"]
-# The columns after the first figure that hold words, not one number.
-TEXT_COLUMNS = {"aggressor_icn_mV", "flipped", "COM_verdict", "COM_tx_taps", "COM_dfe_taps"}
+# The columns after the first figure that hold words, not one number: the yes-or-no
+# figures among them.
+TEXT_COLUMNS = ({"aggressor_icn_mV", "COM_verdict", "COM_tx_taps", "COM_dfe_taps"} |
+                {f["column"] for f in SWEPT if "unit" not in f})
 
 
 def summary_columns(with_com):
@@ -181,10 +200,6 @@ def ratio(v):
     return v if isinstance(v, str) else "%.4g" % v
 
 
-FIGURES = ("base_eye", "available_signal", "implementation_noise", "ild_noise", "tx_reflection_noise",
-           "rx_reflection_noise", "txrx_reflection_noise", "channel_noise")
-
-
 def com_cells(com):
     """The COM columns of a run: empty without a com block; the verdict "unavailable"
     (and nothing else) when COM could not be computed."""
@@ -207,15 +222,14 @@ def summary_row(run, control, arguments, status, record, with_com):
     record or None; its figures fill the row when its status is 0."""
     row = [run, field(control), field(arguments), status]
     f = record["figures"] if record and record["status"] == 0 else None
-    if f:
-        row += [figure(f["nyquist_gain"]), figure(f["peak_pulse"], scale=1000), figure(f["peak_dibit"], scale=1000)]
-        row += [figure(f[name]) for name in FIGURES]
-        row.append(field(";".join(a["file"] + "=" + figure(a["icn"]) for a in record["aggressors"])))
-        row += [figure(f["total_icn"]), figure(f["total_noise"]), figure(f["signal_to_noise"]),
-                figure(f["BER"], "%.2e"), figure(f["interference_tolerance"]), figure(f["salz_signal_to_noise"]),
-                "" if f["flipped"] is None else "yes" if f["flipped"] else "no"]
-    else:   # a failed run keeps its row: status and empty figures
-        row += [""] * (BASE_COLUMNS.index("symbol_rate_Bd") - len(row))
+    for s in SWEPT:   # a failed run keeps its row: status and empty figures
+        if s["column"] == "total_icn_mV":
+            row.append(field(";".join(a["file"] + "=" + figure(a["icn"]) for a in record["aggressors"])) if f else "")
+        v = f[s["key"]] if f else None
+        if "unit" not in s:
+            row.append("" if v is None else "yes" if v else "no")
+        else:
+            row.append(figure(v, s.get("format", "%.3f"), s.get("scale", 1)))
     if record:
         keywords = record["keywords"]
         row += [plain(keywords["data_rate"]["value"]), plain(keywords["PAM"]["value"]), plain(keywords["N_DFE"]["value"]),

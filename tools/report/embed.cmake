@@ -1,5 +1,5 @@
-# Writes OUT, a header holding the report page's script (SCRIPT) and style (STYLE) as C++
-# raw string literals, so brevo-report carries them in itself.
+# Writes OUT, a header holding the report page's script (SCRIPT, page.js with its figures
+# filled in) and style (STYLE) as C++ raw string literals, so brevo-report carries them in itself.
 file(READ ${SCRIPT} script)
 file(READ ${STYLE} style)
 foreach(text script style)

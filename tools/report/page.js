@@ -6,6 +6,11 @@
 (function () {
   const data = JSON.parse(document.getElementById("run-data").textContent);
   const rec = data.record, facts = data.page, fig = rec.figures || {};
+  // Every figure of the report in report order, as the build fills it in from the figure
+  // table (driver/figures.toml): key, label, meaning, whether it is a quantity (else yes
+  // or no), whether the headline shows it, whether its report line is printed only when it
+  // applies, and the unit the page shows it in with that unit's size.
+  const figureTable = @FIGURE_ROWS@;
   const root = document.getElementById("page");
   window.brevoCharts = {};
 
@@ -57,7 +62,7 @@
   // The headline: what the run gives, before anything else.
   const headline = el("div", { class: "headline", id: "headline" });
   const unitOf = (f) => (f && f.unit && f.unit !== "ratio" ? " " + f.unit : "");
-  for (const [key, label] of [["signal_to_noise", "S/N"], ["BER", "BER"], ["interference_tolerance", "interference tolerance"]]) {
+  for (const { key, label } of figureTable.filter((row) => row.headline)) {
     const f = fig[key];
     const shown = f && typeof f.value === "number" ? num(f.value) + unitOf(f)
                 : f && typeof f.value === "string" ? f.value : "\u2014";
@@ -95,34 +100,6 @@
     root.append(box);
   }
 
-  // The figures of the report.
-  const GHz = (f) => (f && typeof f.value === "number" ? { value: f.value / 1e9, unit: "GHz" } : f);
-  const rows = [
-    ["data_rate", "symbol rate", (f) => (f && typeof f.value === "number" ? { value: f.value / 1e9, unit: "GBd" } : f), "symbols per second"],
-    ["peak_signal", "peak signal", null, "transmit amplitude, peak"],
-    ["target_BER", "target BER", null, "the bit error ratio aimed at"],
-    ["target_Q", "target Q", null, "the S/N that target needs (sign as printed)"],
-    ["tx_bandwidth", "Tx bandwidth", GHz, "transmitter filter corner"],
-    ["rx_bandwidth", "Rx bandwidth", GHz, "receiver filter corner"],
-    ["nyquist_gain", "Nyquist gain", null, "fitted channel gain at half the symbol rate (negative: loss)"],
-    ["peak_pulse", "peak pulse", null, "peak response to one 1-UI pulse, per volt transmitted"],
-    ["peak_dibit", "peak dibit", null, "peak response to a pulse followed by its negative, per volt"],
-    ["base_eye", "base EYE", null, "transmit amplitude times the dibit peak"],
-    ["available_signal", "available signal", null, "the eye left after PAM level spacing, implementation gain and slicer allowance"],
-    ["implementation_noise", "implementation noise", null, "transmitter and receiver imperfections"],
-    ["ild_noise", "ILD noise", null, "channel ripple around its smooth loss fit, after the DFE span"],
-    ["low_frequency_ild", "low-frequency ILD below", GHz, "more than half the ILD noise lies below this frequency"],
-    ["tx_reflection_noise", "Tx re-reflection noise", null, "echoes between the channel and the transmitter"],
-    ["rx_reflection_noise", "Rx re-reflection noise", null, "echoes between the channel and the receiver"],
-    ["txrx_reflection_noise", "Tx-Rx re-reflection noise", null, "echoes between the transmitter and the receiver through the channel"],
-    ["channel_noise", "Channel noise", null, "ILD and re-reflections together"],
-    ["total_icn", "total ICN", null, "all crosstalk"],
-    ["total_noise", "total noise", null, "all noise"],
-    ["signal_to_noise", "S/N", null, "available signal / total noise, an amplitude ratio (the Q factor), not dB"],
-    ["BER", "BER", null, "bit error ratio at that S/N"],
-    ["interference_tolerance", "interference tolerance", null, "extra rms noise the link can still take at the target BER (negative: shortfall)"],
-    ["salz_signal_to_noise", "Salz S/N", null, "average over 0 to Nyquist of 10 log10(1 + thru power / crosstalk power)"],
-  ];
   // The figures on the left, the budget and the crosstalk beside them.
   const overview = el("div", { class: "overview" }), side = el("div", { class: "side" });
   root.append(overview);
@@ -132,20 +109,23 @@
   const table = el("table", { class: "figures", id: "figures-table" });
   table.append(el("tr", {}, el("th", {}, "figure"), el("th", {}, "value"), el("th", {}, "unit"), el("th", {}, "what it means")));
   const unitText = (u) => (u === "ratio" ? "" : u);
-  for (const [key, label, convert, meaning] of rows) {
+  // A figure in the unit the page shows it in.
+  const shownIn = (row, f) => (row.unit && f && typeof f.value === "number" ? { value: f.value / row.size, unit: row.unit } : f);
+  for (const row of figureTable.filter((r) => r.quantity)) {
+    const { key, label, meaning } = row;
     if (!(key in fig)) continue;
-    if (key === "low_frequency_ild" && fig[key] === null) continue;   // printed only when it applies
-    const f = convert ? convert(fig[key]) : fig[key];
+    if (row.sometimes && fig[key] === null) continue;   // printed only when it applies
+    const f = shownIn(row, fig[key]);
     table.append(el("tr", { "data-key": key }, el("td", {}, label), el("td", { class: "value" }, num(f && f.value)),
       el("td", {}, f ? unitText(f.unit) : ""), el("td", {}, meaning)));
   }
   for (const a of rec.aggressors || [])
     table.append(el("tr", { "data-aggressor": a.file }, el("td", {}, named(a.file), ` ICN (${a.kind})`),
       el("td", { class: "value" }, num(a.icn.value)), el("td", {}, a.icn.unit), el("td", {}, "one aggressor's crosstalk at the receiver")));
-  if ("flipped" in fig)
-    table.append(el("tr", { "data-key": "flipped" }, el("td", {}, "FLIPPED"),
-      el("td", { class: "value" }, fig.flipped === null ? "\u2014" : fig.flipped ? "yes" : "no"), el("td", {}, ""),
-      el("td", {}, "the channel inverts the signal")));
+  for (const { key, label, meaning } of figureTable.filter((r) => !r.quantity && r.key in fig))
+    table.append(el("tr", { "data-key": key }, el("td", {}, label),
+      el("td", { class: "value" }, fig[key] === null ? "\u2014" : fig[key] ? "yes" : "no"), el("td", {}, ""),
+      el("td", {}, meaning)));
   figures.append(el("div", { class: "scroll" }, table));
 
   // The noise budget: every noise power stacked, against the power the available signal
