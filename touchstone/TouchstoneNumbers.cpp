@@ -1,12 +1,13 @@
-// The long-standing reader's number scanner where it leaves the quick path (strtod in the
-// C locale, std::from_chars), and its count of the items on a data line, 64 characters at
-// a time where the line holds plain numbers only.
+// The readers' number scanner where it leaves the quick path (strtod in the C locale,
+// std::from_chars), and the long-standing reader's count of the items on a data line, 64
+// characters at a time where the line holds plain numbers only.
 #include "TouchstoneCore.h"
 #include "detail/Numbers.h"
 
 #include <bit>
 #include <cerrno>
 #include <charconv>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <locale.h>
@@ -51,6 +52,19 @@ std::size_t carefulDecimal(const char* b, const char* start, const char* end,
     }
   }
   return strtodC(b, e, value);
+}
+
+bool strictCareful(const char* p, const char* q, double* value) {
+  const char* start = *p == '+' ? p + 1 : p;
+  const auto [end, ec] = std::from_chars(start, q, *value);
+  if (ec == std::errc::result_out_of_range) {
+    // Underflow reads as the nearest double (zero or subnormal), as strtod gives it;
+    // overflow is no value at all.
+    const std::string copy(start, q);
+    *value = std::strtod(copy.c_str(), nullptr);
+    return std::isfinite(*value);
+  }
+  return ec == std::errc() && end == q;
 }
 
 namespace {

@@ -9,6 +9,7 @@
 // fills one block allocated at its final size.
 #include "TouchstoneCore.h"
 #include "detail/Numbers.h"
+#include "detail/Vocabulary.h"
 #include "FileText.h"
 
 #include <array>
@@ -60,30 +61,20 @@ class LineCutter {
   std::size_t pos_ = 0;
 };
 
-
-// Option-line vocabularies, searched as substrings of the upper-cased line.
-struct FormatToken {
-  std::string_view text;
-  format fmt;
-};
-// Every match applies in this order, so the last one found wins: "MA" with "RI" is RI.
-constexpr std::array<FormatToken, 3> kFormats{{{"MA", MA}, {"DB", DB}, {"RI", RI}}};
-
-struct UnitToken {
-  std::string_view text;
-  double factor;
-};
-// The first match wins: "MHZ", "KHZ" and "GHZ" must be tried before "HZ".
-constexpr std::array<UnitToken, 4> kUnits{{{"MHZ", 1e6}, {"KHZ", 1e3}, {"GHZ", 1e9}, {"HZ", 1.0}}};
+// The option line's words, searched as substrings of the upper-cased line.
+// Every format found applies in this order, so the last one wins: "MA" with "RI" is RI.
+constexpr std::array<format, 3> kFormatSearch{MA, DB, RI};
+// The first unit found wins: "MHZ", "KHZ" and "GHZ" must be tried before "HZ".
+constexpr std::array<std::string_view, 4> kUnitSearch{"MHz", "kHz", "GHz", "Hz"};
 
 void readOptionLine(const char* b, const char* e, format* fmt, double* unit) {
-  std::string line(b, e);
-  for (char& c : line) c = upper(c);
-  for (const FormatToken& t : kFormats)
-    if (line.find(t.text) != std::string::npos) *fmt = t.fmt;
-  for (const UnitToken& t : kUnits) {
-    if (line.find(t.text) != std::string::npos) {
-      *unit = t.factor;
+  const std::string line = upperCase(std::string_view(b, static_cast<std::size_t>(e - b)));
+  for (const format f : kFormatSearch)
+    for (const PairFormat& t : kPairFormats)
+      if (t.fmt == f && line.find(upperCase(t.name)) != std::string::npos) *fmt = f;
+  for (const std::string_view name : kUnitSearch) {
+    if (line.find(upperCase(name)) != std::string::npos) {
+      *unit = unitNamed(name)->hertz;
       break;
     }
   }

@@ -87,7 +87,7 @@ bool StandardReader::next(Line& l) {
     const auto c = static_cast<unsigned char>(*p);
     if (c == '\n' || c == '\r') break;
     if (c == '!' && !commentAt) commentAt = p;
-    if ((c < 0x20 && c != '\t') || c == 0x7F) return badCharacter(c);
+    if (isControl(c)) return badCharacter(c);
     if (c > 0x7E && !commentAt) return badCharacter(c);
   }
   l.number = line_;

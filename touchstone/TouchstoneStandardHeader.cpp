@@ -17,7 +17,7 @@ int portsFromName(const std::string& name) {
   const std::size_t dot = name.find_last_of('.');
   if (dot == std::string::npos || name.find('/', dot) != std::string::npos) return 0;
   const std::string_view ext = std::string_view(name).substr(dot + 1);
-  if (ext.size() < 3 || std::string_view("sSyYzZhHgG").find(ext[0]) == std::string_view::npos ||
+  if (ext.size() < 3 || !isParameter(ext[0]) ||
       upper(ext.back()) != 'P')
     return 0;
   long long n = 0;
@@ -76,19 +76,19 @@ bool StandardReader::optionLine(const Line& l, bool version2) {
     auto twice = [&](const char* what) {
       return fail(l.number, std::string("the option line gives the ") + what + " twice");
     };
-    if (sameText(t, "Hz") || sameText(t, "kHz") || sameText(t, "MHz") || sameText(t, "GHz")) {
+    if (const FrequencyUnit* u = unitNamed(t)) {
       if (unit) return twice("frequency unit");
       unit = true;
-      info.unit = sameText(t, "Hz") ? "Hz" : sameText(t, "kHz") ? "kHz" : sameText(t, "MHz") ? "MHz" : "GHz";
-    } else if (t.size() == 1 && std::string_view("SYZHG").find(upper(t[0])) != std::string_view::npos) {
+      info.unit = std::string(u->name);
+    } else if (t.size() == 1 && isParameter(t[0])) {
       if (parameter) return twice("parameter");
       parameter = true;
       info.parameter = upper(t[0]);
-    } else if (sameText(t, "RI") || sameText(t, "MA") || sameText(t, "DB")) {
+    } else if (const PairFormat* f = formatNamed(t)) {
       if (fmt) return twice("format");
       fmt = true;
-      info.dataFormat = sameText(t, "RI") ? RI : sameText(t, "MA") ? MA : DB;
-    } else if (sameText(t, "R")) {
+      info.dataFormat = f->fmt;
+    } else if (sameText(t, kResistance)) {
       if (r) return twice("reference resistance");
       r = true;
       double v = 0;
@@ -109,8 +109,9 @@ bool StandardReader::optionLine(const Line& l, bool version2) {
     }
   }
   if (!optionR_.empty()) info.optionR = optionR_.front();
-  unitScale_ = info.unit == "Hz" ? 1.0 : info.unit == "kHz" ? 1e3 : info.unit == "MHz" ? 1e6 : 1e9;
-  unitDigits_ = info.unit == "Hz" ? 0 : info.unit == "kHz" ? 3 : info.unit == "MHz" ? 6 : 9;
+  const FrequencyUnit* given = unitNamed(info.unit);
+  unitScale_ = given->hertz;
+  unitDigits_ = given->digits;
   if (version2 && optionR_.size() > 1 &&
       !deviate(l.number, "a Version 2.x option line takes a single R value (per-port references go in [Reference])",
                "read as the port references"))

@@ -40,7 +40,7 @@ bool StandardReader::numbers(bool version1, Take&& take) {
     if (inComment || c == '!') {
       inComment = true;
       const auto u = static_cast<unsigned char>(c);
-      if ((u < 0x20 && u != '\t') || u == 0x7F) return badCharacter(u);
+      if (isControl(u)) return badCharacter(u);
       ++p;
       continue;
     }
