@@ -20,7 +20,7 @@ namespace touchstone_detail {
 // Entries one set may hold: the library's limit on a set's bytes.
 inline constexpr std::size_t kMaxEntries = static_cast<std::size_t>(kMaxSetBytes / 16);
 
-// The whole token as such a number.
+// The whole token as a number of the standard reader (strictNumber).
 bool parseNumber(std::string_view t, double* v);
 // A positive integer that fits an int.
 bool parseCount(std::string_view t, long long* v);
