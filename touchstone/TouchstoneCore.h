@@ -189,6 +189,14 @@ cmatrix S2Z(cmatrix S, double z0);
 cmatrix Z2S(cmatrix Z, double z0);
 cmatrix Y2Z(cmatrix Y);
 cmatrix Z2Y(cmatrix Z);
+// Network data of parameter S, Y, Z, H or G (ohms and siemens; H and G of two ports) as
+// S at the references ref (ohms, per port); the empty matrix when they have none.
+cmatrix toScattering(char parameter, const cmatrix& m, const std::vector<double>& ref);
+// S referenced to from (ohms, per port) renormalised to to; empty when singular.
+cmatrix renormalised(const cmatrix& s, const std::vector<double>& from, const std::vector<double>& to);
+// Mixed-mode data as single-ended ports, modes^T mixed modes, for the matrix modes whose
+// row k gives the single-ended ports of mode k.
+cmatrix singleEnded(const cmatrix& mixed, const cmatrix& modes);
 
 // The phase, radians, moved by whole turns into (reference + above - 2 pi, reference + above]:
 // with above = pi the nearest turn to the reference.

@@ -1,5 +1,5 @@
-// The Touchstone reader as a pure function of the file's bytes, its number scanner, and
-// the pair encodings shared with the writer.
+// The Touchstone reader as a pure function of the file's bytes, and the pair encodings
+// shared with the writer; its number scanner and item count are in TouchstoneNumbers.cpp.
 //
 // The reader sees the text exactly as a line reader with a 1024-byte buffer would: a
 // line is cut after 1023 characters and the rest is handled as a line of its own, and
@@ -8,27 +8,17 @@
 // other text takes two: a sizing pass that only counts items, and the value pass that
 // fills one block allocated at its final size.
 #include "TouchstoneCore.h"
-#include "detail/Digits.h"
+#include "detail/Numbers.h"
+#include "detail/Vocabulary.h"
 #include "FileText.h"
 
 #include <array>
-#include <bit>
-#include <cerrno>
-#include <charconv>
 #include <climits>
 #include <cmath>
-#include <numbers>
-#include <cstdint>
-#include <cstdlib>
 #include <cstring>
-#include <locale.h>
 #include <new>
+#include <numbers>
 #include <string>
-#include <sys/mman.h>
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 using complex = std::complex<double>;
 
@@ -36,134 +26,7 @@ namespace {
 
 constexpr double kRadiansPerDegree = std::numbers::pi / 180.0;
 
-// Character classes of the C locale, whatever locale the process runs in.
-inline bool isSpace(char c) {
-  const auto u = static_cast<unsigned char>(c);
-  return u == ' ' || (u >= '\t' && u <= '\r');
-}
-inline bool isDigit(char c) { return static_cast<unsigned char>(c - '0') < 10; }
-inline char upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
-
-// Powers of ten that are exact doubles.
-constexpr std::array<double, 23> kPow10{1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                        1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
-                                        1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-
-// strtod itself, in the C locale, on [b, e): the reference for the unusual forms (hex,
-// inf, nan, leading "+", long mantissas, huge exponents). Returns characters consumed.
-[[gnu::noinline]] std::size_t strtodC(const char* b, const char* e, double* value) {
-  static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
-  const std::size_t len = static_cast<std::size_t>(e - b);
-  char stackBuffer[1024];
-  std::string heapBuffer;
-  char* text = stackBuffer;
-  if (len < sizeof stackBuffer) {
-    std::memcpy(stackBuffer, b, len);
-    stackBuffer[len] = '\0';
-  } else {
-    heapBuffer.assign(b, len);
-    text = heapBuffer.data();
-  }
-  const int savedErrno = errno;
-  char* end = text;
-  const double v = cLocale ? strtod_l(text, &end, cLocale) : std::strtod(text, &end);
-  errno = savedErrno;
-  if (end == text) return 0;
-  if (value) *value = v;
-  return static_cast<std::size_t>(end - text);
-}
-
-using touchstone_detail::digitRun;
-using touchstone_detail::eightDigitValue;
-using touchstone_detail::kPow10Int;
-using touchstone_detail::kRoom;
-using touchstone_detail::nonDigitBytes;
-using touchstone_detail::quickDecimal;
-using touchstone_detail::wideDecimal;
-
-// A decimal number [start, end) the quick path cannot convert exactly (long mantissa,
-// large exponent): std::from_chars where it takes the text, else strtod.
-[[gnu::noinline]] std::size_t carefulDecimal(const char* b, const char* start, const char* end,
-                                             const char* e, double* value) {
-  if (*start != '+') {
-    double v;
-    const auto [ptr, ec] = std::from_chars(start, e, v, std::chars_format::general);
-    if (ec == std::errc() && ptr == end) {  // range errors go to strtod
-      *value = v;
-      return static_cast<std::size_t>(end - b);
-    }
-  }
-  return strtodC(b, e, value);
-}
-
-// One number as strtod reads it, from b (white space first) up to e. The common decimal
-// form is scanned here; when its digits fit 53 bits and the power of ten is exact, one
-// IEEE multiply or divide gives the correctly rounded result, the same bits as strtod,
-// and up to 19 digits mostly convert by wideDecimal. Other decimals go to std::from_chars
-// (correctly rounded too), and whatever that will not take to strtod. With Convert false only the extent is found (the sizing pass).
-template <bool Convert>
-[[gnu::always_inline]] inline std::size_t scan(const char* b, const char* e, const char* limit,
-                                               double* value) {
-  const char* p = b;
-  while (p < e && isSpace(*p)) ++p;
-  if (p == e) return 0;
-  const char* start = p;
-  const char sign = *p;
-  if (sign == '-' || sign == '+') ++p;
-  if (p == e) return 0;
-  if (!isDigit(*p) && *p != '.') {
-    const char c = upper(*p);
-    if (c == 'I' || c == 'N') return strtodC(b, e, value);  // inf, infinity, nan(...)
-    return 0;
-  }
-  if (*p == '0' && p + 1 < e && upper(p[1]) == 'X') return strtodC(b, e, value);
-
-  // All digits, decimal point ignored, as one exact integer while it stays below 10^19;
-  // beyond that the number goes the careful way.
-  std::uint64_t mantissa = 0;
-  bool exact = true;
-  long long fraction = 0;  // digits after the decimal point
-  const char* digitsStart = p;
-  digitRun<Convert>(p, e, limit, mantissa, exact);
-  bool anyDigit = p != digitsStart;
-  if (p < e && *p == '.') {
-    const char* fractionStart = ++p;
-    digitRun<Convert>(p, e, limit, mantissa, exact);
-    fraction = p - fractionStart;
-    anyDigit = anyDigit || fraction > 0;
-  }
-  if (!anyDigit) return 0;  // ".", "-.", "+.e5": strtod converts nothing
-  long long exponent = 0;
-  if (p < e && upper(*p) == 'E') {
-    const char* q = p + 1;
-    bool negative = false;
-    if (q < e && (*q == '+' || *q == '-')) negative = *q++ == '-';
-    if (q < e && isDigit(*q)) {  // "1e" and "1e+" leave the "e" unread
-      for (; q < e && isDigit(*q); ++q)
-        if (exponent < 100000) exponent = exponent * 10 + (*q - '0');
-      if (negative) exponent = -exponent;
-      p = q;
-    }
-  }
-  const auto consumed = static_cast<std::size_t>(p - b);
-  if constexpr (!Convert) {
-    return consumed;
-  } else {
-    const long long e10 = exponent - fraction;
-    double v;
-    if (exact && mantissa == 0) {
-      v = 0.0;
-    } else if (exact && mantissa <= (std::uint64_t{1} << 53) && e10 >= -22 && e10 <= 22) {
-      const auto m = static_cast<double>(mantissa);
-      v = e10 < 0 ? m / kPow10[static_cast<std::size_t>(-e10)]
-                  : m * kPow10[static_cast<std::size_t>(e10)];
-    } else if (!exact || !wideDecimal(mantissa, e10, &v)) {
-      return carefulDecimal(b, start, p, e, value);
-    }
-    *value = sign == '-' ? -v : v;
-    return consumed;
-  }
-}
+using namespace touchstone_detail;
 
 // The text seen line by line as a 1024-byte line buffer delivers it.
 class LineCutter {
@@ -198,189 +61,20 @@ class LineCutter {
   std::size_t pos_ = 0;
 };
 
-inline const char* skipSpace(const char* p, const char* e) {
-  while (p < e && isSpace(*p)) ++p;
-  return p;
-}
-
-// Items on a data line the plain way: numbers as strtod reads them, each with the white
-// space after it, plus one for anything else met (and counting ends there).
-long long countItemsOneByOne(const char* p, const char* e, const char* limit) {
-  long long n = 0;
-  while (p < e) {
-    const std::size_t used = scan<false>(p, e, limit, nullptr);
-    ++n;
-    if (used == 0) break;
-    p = skipSpace(p + used, e);
-  }
-  return n;
-}
-
-#if defined(__SSE2__)
-// The common data line, counted 64 characters at a time: when every white-space separated
-// token of the line is one whole decimal number,
-//     sign? (digits (. digits?)? | . digits) ((e|E) sign? digits)?
-// strtod consumes each token exactly and the line has as many items as tokens. The
-// characters are classified into bit masks (bit i for character i); the token rules
-// then become rules about neighbouring characters and about where digit runs end, and a
-// digit run's end is found by one addition (a carry runs through the run). Anything else
-// on the line (letters other than e, other punctuation, control characters, a token
-// such as "1-2", "1.2.3", "1e5e3", ".", "e5") leaves the line to the plain count.
-struct Classes {
-  std::uint64_t space, digit, dot, sign, e;
-};
-
-// Set bits of a word, without relying on a population-count instruction.
-inline int bitCount(std::uint64_t x) {
-  x -= (x >> 1) & 0x5555555555555555;
-  x = (x & 0x3333333333333333) + ((x >> 2) & 0x3333333333333333);
-  x = (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0F;
-  return static_cast<int>((x * 0x0101010101010101) >> 56);
-}
-
-// Masks of the 64 characters at q, of which the first n belong to the line (the rest
-// count as white space). Reads 64 bytes at q.
-inline Classes classify(const char* q, std::size_t n, bool* other) {
-  Classes c{};
-#pragma GCC unroll 4
-  for (int part = 0; part < 4; ++part) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q + 16 * part));
-    auto in = [&v](char low, char count) {   // low <= byte < low + count, unsigned
-      const __m128i t = _mm_sub_epi8(v, _mm_set1_epi8(low));
-      return _mm_cmpeq_epi8(_mm_min_epu8(t, _mm_set1_epi8(static_cast<char>(count - 1))), t);
-    };
-    auto is = [&v](char ch) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(ch)); };
-    const __m128i space = _mm_or_si128(is(' '), in('\t', 5));
-    const __m128i digit = in('0', 10);
-    const __m128i dot = is('.');
-    const __m128i sign = _mm_or_si128(is('+'), is('-'));
-    const __m128i e = _mm_or_si128(is('e'), is('E'));
-    const int shift = 16 * part;
-    auto bits = [shift](__m128i m) {
-      return static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(m))) << shift;
-    };
-    c.space |= bits(space);
-    c.digit |= bits(digit);
-    c.dot |= bits(dot);
-    c.sign |= bits(sign);
-    c.e |= bits(e);
-  }
-  const std::uint64_t inLine = n >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << n) - 1;
-  c.digit &= inLine, c.dot &= inLine, c.sign &= inLine, c.e &= inLine;
-  c.space |= ~inLine;
-  *other = (c.space | c.digit | c.dot | c.sign | c.e) != ~std::uint64_t{0};
-  return c;
-}
-
-// The count of the line [p, e) when all its tokens are plain numbers; false otherwise.
-// p is the line's first character that is not white space.
-bool countPlainNumbers(const char* p, const char* e, const char* limit, long long* count) {
-  const auto length = static_cast<std::size_t>(e - p);
-  // Words to look at: one past the last character, so that what follows the line's last
-  // character is seen as white space.
-  const std::size_t words = length / 64 + 1;
-  if (words > 17) return false;   // longer than a line can be
-  char padded[17 * 64];
-  const char* q = p;
-  if (static_cast<std::size_t>(limit - p) < words * 64) {   // near the end of the text
-    std::memset(padded, ' ', words * 64);
-    std::memcpy(padded, p, length);
-    q = padded;
-  }
-  // Carries between words: the previous word's last character (a line starts after
-  // white space) and the three running digit-run additions.
-  std::uint64_t prevSpace = 1, prevDigit = 0, prevDot = 0, prevSign = 0, prevE = 0;
-  std::uint64_t prevLeadSign = 0, prevExponentSign = 0, prevLooseDot = 0;
-  bool carryInt = false, carryFraction = false, carryExponent = false;
-  std::uint64_t bad = 0;
-  long long tokens = 0;
-  for (std::size_t i = 0; i < words; ++i) {
-    const std::size_t left = length > 64 * i ? length - 64 * i : 0;
-    bool other = false;
-    const Classes c = classify(q + 64 * i, left, &other);
-    if (other) return false;
-    // before(m): bit i set when character i-1 is in m (carrying the previous word's last).
-    auto before = [](std::uint64_t m, std::uint64_t carried) { return (m << 1) | carried; };
-    const std::uint64_t afterSpace = before(c.space, prevSpace);
-    const std::uint64_t afterDigit = before(c.digit, prevDigit);
-    const std::uint64_t afterDot = before(c.dot, prevDot);
-    const std::uint64_t afterSign = before(c.sign, prevSign);
-    const std::uint64_t afterE = before(c.e, prevE);
-    tokens += bitCount(~c.space & afterSpace);
-
-    const std::uint64_t leadSign = c.sign & afterSpace;   // a number's sign
-    const std::uint64_t exponentSign = c.sign & afterE;   // an exponent's sign
-    const std::uint64_t looseDot = c.dot & ~afterDigit;   // a dot with no digit before it
-    bad |= c.sign & ~(leadSign | exponentSign);
-    bad |= afterSign & ~(c.digit | c.dot);                // a sign goes before digits or a dot
-    bad |= before(exponentSign, prevExponentSign) & ~c.digit;
-    bad |= c.e & ~(afterDigit | afterDot);                // "1e5", "1.e5"
-    bad |= afterE & ~(c.digit | c.sign);
-    bad |= before(looseDot, prevLooseDot) & ~c.digit;     // ".5", not "."
-
-    // Where each digit run ends (the character after it): integer runs must end at a
-    // dot, an e or white space, fraction runs (possibly empty) at an e or white space,
-    // exponent runs at white space.
-    const std::uint64_t intStart =
-        c.digit & ~afterDigit & (afterSpace | before(leadSign, prevLeadSign));
-    const std::uint64_t fractionStart = afterDot;
-    const std::uint64_t exponentStart =
-        c.digit & (afterE | before(exponentSign, prevExponentSign));
-    auto runEnds = [&c](std::uint64_t starts, bool& carry) {
-      std::uint64_t sum;
-      const bool out1 = __builtin_add_overflow(c.digit, starts, &sum);
-      const bool out2 = __builtin_add_overflow(sum, static_cast<std::uint64_t>(carry), &sum);
-      carry = out1 || out2;
-      return sum & ~c.digit;
-    };
-    bad |= runEnds(intStart, carryInt) & ~(c.dot | c.e | c.space);
-    bad |= runEnds(fractionStart, carryFraction) & ~(c.e | c.space);
-    bad |= runEnds(exponentStart, carryExponent) & ~c.space;
-    if (bad) return false;
-
-    prevSpace = c.space >> 63, prevDigit = c.digit >> 63, prevDot = c.dot >> 63;
-    prevSign = c.sign >> 63, prevE = c.e >> 63;
-    prevLeadSign = leadSign >> 63, prevExponentSign = exponentSign >> 63;
-    prevLooseDot = looseDot >> 63;
-  }
-  *count = tokens;
-  return true;
-}
-#endif
-
-// Items on a data line whose first character (not white space) is at p: numbers as
-// strtod reads them, each with the white space after it, plus one for anything else met.
-long long countItems(const char* p, const char* e, const char* limit) {
-#if defined(__SSE2__)
-  long long n;
-  if (countPlainNumbers(p, e, limit, &n)) return n;
-#endif
-  return countItemsOneByOne(p, e, limit);
-}
-
-// Option-line vocabularies, searched as substrings of the upper-cased line.
-struct FormatToken {
-  std::string_view text;
-  format fmt;
-};
-// Every match applies in this order, so the last one found wins: "MA" with "RI" is RI.
-constexpr std::array<FormatToken, 3> kFormats{{{"MA", MA}, {"DB", DB}, {"RI", RI}}};
-
-struct UnitToken {
-  std::string_view text;
-  double factor;
-};
-// The first match wins: "MHZ", "KHZ" and "GHZ" must be tried before "HZ".
-constexpr std::array<UnitToken, 4> kUnits{{{"MHZ", 1e6}, {"KHZ", 1e3}, {"GHZ", 1e9}, {"HZ", 1.0}}};
+// The option line's words, searched as substrings of the upper-cased line.
+// Every format found applies in this order, so the last one wins: "MA" with "RI" is RI.
+constexpr std::array<format, 3> kFormatSearch{MA, DB, RI};
+// The first unit found wins: "MHZ", "KHZ" and "GHZ" must be tried before "HZ".
+constexpr std::array<std::string_view, 4> kUnitSearch{"MHz", "kHz", "GHz", "Hz"};
 
 void readOptionLine(const char* b, const char* e, format* fmt, double* unit) {
-  std::string line(b, e);
-  for (char& c : line) c = upper(c);
-  for (const FormatToken& t : kFormats)
-    if (line.find(t.text) != std::string::npos) *fmt = t.fmt;
-  for (const UnitToken& t : kUnits) {
-    if (line.find(t.text) != std::string::npos) {
-      *unit = t.factor;
+  const std::string line = upperCase(std::string_view(b, static_cast<std::size_t>(e - b)));
+  for (const format f : kFormatSearch)
+    for (const PairFormat& t : kPairFormats)
+      if (t.fmt == f && line.find(upperCase(t.name)) != std::string::npos) *fmt = f;
+  for (const std::string_view name : kUnitSearch) {
+    if (line.find(upperCase(name)) != std::string::npos) {
+      *unit = unitNamed(name)->hertz;
       break;
     }
   }
@@ -482,24 +176,6 @@ int readValues(LineCutter& lines, const char* limit, double unit, int nFreq, int
 }
 
 }  // namespace
-
-std::size_t scanNumber(std::string_view text, double* value) {
-  const char* b = text.data();
-  const char* e = b + text.size();
-  if (const void* z = std::memchr(b, 0, text.size())) e = static_cast<const char*>(z);
-  double v = 0;
-  const std::size_t used = scan<true>(b, e, b + text.size(), &v);
-  if (used != 0 && value) *value = v;
-  return used;
-}
-
-long long countLineItems(std::string_view line) {
-  const char* b = line.data();
-  const char* e = b + line.size();
-  if (const void* z = std::memchr(b, 0, line.size())) e = static_cast<const char*>(z);
-  const char* p = skipSpace(b, e);
-  return p == e ? 0 : countItems(p, e, b + line.size());
-}
 
 complex Param(format fmt, double a, double b) {
   switch (fmt) {

@@ -8,22 +8,12 @@
 #include <numbers>
 
 #include "TouchstoneStandard.h"
+#include "detail/Vocabulary.h"
 
 using complex = std::complex<double>;
+using namespace touchstone_detail;
 
 namespace {
-
-std::string lowerCase(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
-  return out;
-}
-
-std::string upperCase(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c);
-  return out;
-}
 
 void append(std::string& out, double v) {
   char text[32];
@@ -32,7 +22,9 @@ void append(std::string& out, double v) {
 }
 
 int unitDigits(const std::string& unit) {
-  return unit == "Hz" ? 0 : unit == "kHz" ? 3 : unit == "MHz" ? 6 : 9;
+  for (const FrequencyUnit& u : kFrequencyUnits)
+    if (unit == u.name) return u.digits;
+  return 9;
 }
 
 // The frequency in the file's unit: the shortest decimal of the hertz value with its
@@ -162,16 +154,13 @@ std::string setWriteOption(std::string_view arg, TouchstoneWriteOptions& w) {
     if (value != "1" && value != "2") return bad + "version is 1 or 2";
     w.version = value[0] - '0';
   } else if (name == "format") {
-    if (value == "ri") w.dataFormat = RI;
-    else if (value == "ma") w.dataFormat = MA;
-    else if (value == "db") w.dataFormat = DB;
-    else return bad + "format is RI, MA or DB";
+    const PairFormat* f = formatNamed(value);
+    if (!f) return bad + "format is RI, MA or DB";
+    w.dataFormat = f->fmt;
   } else if (name == "unit") {
-    if (value == "hz") w.unit = "Hz";
-    else if (value == "khz") w.unit = "kHz";
-    else if (value == "mhz") w.unit = "MHz";
-    else if (value == "ghz") w.unit = "GHz";
-    else return bad + "unit is Hz, kHz, MHz or GHz";
+    const FrequencyUnit* u = unitNamed(value);
+    if (!u) return bad + "unit is Hz, kHz, MHz or GHz";
+    w.unit = std::string(u->name);
   } else if (name == "r") {
     const std::string text(arg.substr(eq + 1));
     char* end = nullptr;

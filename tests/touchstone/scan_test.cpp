@@ -62,7 +62,8 @@ TEST(Scanner, AwkwardTextsAsStrtodReadsThem) {
       "1_000", "1,5", "1.2.3", "12abc", "1e5x", "  ", "", "!", "[Version]", "0.60 161.24", "999999999999999999999e-30",
       "8.5070591730234615865843651857942052864e37", "  -1.5e-3 +2. .5 -.5e+2\r\n", "1-2", "1+2e3-4", "1e5e3",
       "1e5.5 7", "1e 2", "1e+ 2", ". 1", "1 ! comment", "1 2 abc 3", "inf -INF nan(12) 1", "0x1p3 0X.8 0x",
-      "5.e3 -0.0 00012", "1\v2\f3", std::string("12\0" "34 5", 7), std::string("1 2\0 3 4", 8)};
+      "5.e3 -0.0 00012", "1\v2\f3", "-0e400", "00000000000000000000000000000e-5", "1e0000000000000000000005",
+      "-.5E-0", std::string("12\0" "34 5", 7), std::string("1 2\0 3 4", 8)};
   int failures = 0;
   for (const std::string& text : texts) expectAsStrtod(text, &failures);
 }

@@ -8,9 +8,9 @@
 #include <cstring>
 #include <limits>
 
-namespace touchstone_detail {
+#include "detail/Characters.h"
 
-inline bool isDecimalDigit(char c) { return static_cast<unsigned char>(c - '0') < 10; }
+namespace touchstone_detail {
 
 // Where the first byte that is not an ASCII digit sits in a little-endian word: the high
 // bit of that byte is set in the result, and no bit below it. (Bytes after it may be
@@ -65,7 +65,7 @@ inline void digitRun(const char*& p, const char* e, const char* limit, std::uint
       if (n < 8 || cut) return;
     }
   }
-  for (; p < e && isDecimalDigit(*p); ++p) {
+  for (; p < e && isDigit(*p); ++p) {
     if constexpr (Convert) {
       if (exact && mantissa < kRoom[1])
         mantissa = mantissa * 10 + static_cast<unsigned>(*p - '0');
@@ -152,10 +152,10 @@ inline constexpr double kPow10Exact[23] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1
     const char* r = q + 1;
     const bool negativeExponent = *r == '-';
     r += (*r == '-') | (*r == '+');
-    if (isDecimalDigit(*r)) {   // "1e" and "1e+" leave the "e" unread
+    if (isDigit(*r)) {   // "1e" and "1e+" leave the "e" unread
       int digits = 0;
-      for (; isDecimalDigit(*r) && digits < 4; ++r, ++digits) exponent = exponent * 10 + (*r - '0');
-      if (isDecimalDigit(*r)) return nullptr;
+      for (; isDigit(*r) && digits < 4; ++r, ++digits) exponent = exponent * 10 + (*r - '0');
+      if (isDigit(*r)) return nullptr;
       if (negativeExponent) exponent = -exponent;
       q = r;
     }
