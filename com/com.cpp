@@ -195,7 +195,24 @@ struct Engine {
   double txL1 = 1;
   std::vector<double> acLo, acHi;
   std::vector<double> thermF, thermCos;   // thermCos: Dm rows of thermF.size()
+  // For the bounds over boxes of Tx settings: the grid's columns (values ascending) and
+  // the tap each sets; the folded baud-rate band 0..pi cut into nBins equal bins, with
+  // the least and the largest cos(d theta) over each (nBins rows of K), and each thermal
+  // point's bin.
+  std::vector<std::vector<double>> cols;
+  std::vector<int> colTap;
+  int nBins = 0;
+  std::vector<double> cosLo, cosHi;
+  std::vector<int> thermBin;
 };
+
+// The bin of a frequency f (Hz) in the folded band: 2 pi f Tb taken modulo 2 pi onto 0..pi.
+int foldedBin(const Engine& e, double f) {
+  double x = f * e.Tb;
+  x -= std::floor(x);
+  if (x > 0.5) x = 1 - x;
+  return std::min(e.nBins - 1, static_cast<int>(2 * x * e.nBins));
+}
 
 // Basis coefficients of a CTLE setting, matching the basis order.
 std::array<double, 4> basisCoef(const Engine& e, const Ctl& g) {
@@ -388,6 +405,14 @@ struct CtlData {
   // take, summed over the aggressors.
   std::vector<double> Rm, RJm, thermLag, nextLag, fextLeast;
   std::vector<std::vector<double>> fextRm;
+  // For the bounds over boxes of Tx settings, lags 0..Dm-1 over sigma_X^2: per phase the
+  // victim's autocorrelation plus its jitter's (sig, M rows); the thermal and NEXT noise
+  // split by the bins of the folded band its power lies in (noiseBin, nBins rows), and
+  // the Tx noise likewise per phase (txBin, M x nBins rows); per FEXT aggressor the
+  // phases where it can be largest over the grid and a floor below all of them.
+  std::vector<double> sig, noiseBin, txBin;
+  std::vector<std::vector<char>> fextMarks;
+  std::vector<std::vector<double>> fextFloor;
   MmseBound bound;               // the search's bounds, when made
 };
 
@@ -408,7 +433,43 @@ struct CaseData {
   std::array<double, 4> nextSum{};
   std::vector<std::array<double, 4>> Wf;   // per file point up to nSum: FEXT weights per basis
   double xtScale = 0;
+  // The transform that splits baud-rate sequences by the bins of the folded band: fftN
+  // points (at least a phase's samples plus Dm - 1, so that its mean of the power times
+  // cos(theta l) is lag l exactly), the bin of each of its points 0..fftN/2 and their
+  // cos(theta_k l), Dm to a point.
+  int fftN = 0;
+  std::vector<int> binN;
+  std::vector<double> cosN;
 };
+
+// Adds scale times the lags 0..Dm-1 of the baud-rate samples x[ph + u M], bin by bin
+// (rows of Dm in out): the share of the power spectrum of the case's transform that lies
+// in each bin. The rows sum to the lags.
+void binnedLags(const Engine& e, const CaseData& c, const std::vector<double>& x, int ph, double scale, double* out) {
+  const int N = c.fftN, n = e.Dm;
+  double* in = fftw_alloc_real(static_cast<std::size_t>(N));
+  fftw_complex* X = fftw_alloc_complex(static_cast<std::size_t>(N / 2 + 1));
+  fftw_plan plan;
+  {
+    const std::lock_guard<std::mutex> hold(fftwPlannerLock());
+    plan = fftw_plan_dft_r2c_1d(N, in, X, FFTW_ESTIMATE);
+  }
+  std::fill(in, in + N, 0.0);
+  for (std::size_t i = static_cast<std::size_t>(ph), u = 0; i < x.size() && u < static_cast<std::size_t>(N); i += static_cast<std::size_t>(e.M), ++u) in[u] = x[i];
+  fftw_execute(plan);
+  for (int k = 0; k <= N / 2; ++k) {
+    const double w = scale * ((k == 0 || k == N / 2) ? 1.0 : 2.0) * (X[k][0] * X[k][0] + X[k][1] * X[k][1]) / N;
+    double* o = out + static_cast<std::size_t>(c.binN[static_cast<std::size_t>(k)]) * static_cast<std::size_t>(n);
+    const double* cs = &c.cosN[static_cast<std::size_t>(k) * static_cast<std::size_t>(n)];
+    for (int l = 0; l < n; ++l) o[l] += w * cs[l];
+  }
+  {
+    const std::lock_guard<std::mutex> hold(fftwPlannerLock());
+    fftw_destroy_plan(plan);
+  }
+  fftw_free(in);
+  fftw_free(X);
+}
 
 double ctlePower(const Engine& e, double f, const Ctl& g) {
   const cd h = ctle(f, e.p, g.g1, g.g2);
@@ -419,7 +480,7 @@ double ctlePower(const Engine& e, double f, const Ctl& g) {
 // Tx setting of the grid. Its energy at a phase is linear in the taps' autocorrelation,
 // whose lags stay within acLo..acHi; a phase is left out when another's energy is larger
 // for every autocorrelation in that box, by more than rounding.
-std::vector<char> widestPhases(const Engine& e, const std::vector<double>& R) {
+std::vector<char> widestPhases(const Engine& e, const std::vector<double>& R, const double* acLo, const double* acHi) {
   const int M = e.M, stride = e.Dm + 1;
   std::vector<char> out(static_cast<std::size_t>(M), 1);
   for (int a = 0; a < M; ++a)
@@ -429,7 +490,7 @@ std::vector<char> widestPhases(const Engine& e, const std::vector<double>& R) {
       double lo = 0, size = 0;
       for (int d = 0; d <= e.D; ++d) {
         const double k = (d == 0 ? 1 : 2) * (R[static_cast<std::size_t>(b * stride + d)] - R[static_cast<std::size_t>(a * stride + d)]);
-        lo += std::min(k * e.acLo[static_cast<std::size_t>(d)], k * e.acHi[static_cast<std::size_t>(d)]);
+        lo += std::min(k * acLo[d], k * acHi[d]);
         size += std::fabs(R[static_cast<std::size_t>(b * stride + d)]) + std::fabs(R[static_cast<std::size_t>(a * stride + d)]);
       }
       if (lo > 1e-9 * size) out[static_cast<std::size_t>(a)] = 0;
@@ -518,6 +579,13 @@ void prepareCtl(const Engine& e, const CaseData& cd_, const Ctl& g, CtlData& out
       for (std::size_t k = 0; k < n; ++k) x += w[k] * pw[k];
       out.thermLag[static_cast<std::size_t>(l)] = e.p.eta0 * x;
     }
+    const std::size_t nb = static_cast<std::size_t>(e.nBins), dm = static_cast<std::size_t>(e.Dm);
+    out.noiseBin.assign(nb * dm, 0.0);
+    for (std::size_t k = 0; k < n; ++k) {
+      double* o = &out.noiseBin[static_cast<std::size_t>(e.thermBin[k]) * dm];
+      for (std::size_t l = 0; l < dm; ++l) o[l] += e.p.eta0 * e.thermCos[l * n + k] * pw[k] / e.sx2;
+    }
+    out.fextMarks.clear(), out.fextFloor.clear();
     // Crosstalk at each aggressor's largest-energy phase: NEXT fixed, FEXT per Tx setting.
     out.nextLag.assign(static_cast<std::size_t>(e.Dm), 0.0);
     out.fextRm.clear();
@@ -533,11 +601,21 @@ void prepareCtl(const Engine& e, const CaseData& cd_, const Ctl& g, CtlData& out
         for (int ph = 1; ph < e.M; ++ph)
           if (R[static_cast<std::size_t>(ph * (e.Dm + 1))] > R[static_cast<std::size_t>(m * (e.Dm + 1))]) m = ph;
         for (int l = 0; l < e.Dm; ++l) out.nextLag[static_cast<std::size_t>(l)] += e.sx2 * R[static_cast<std::size_t>(m * (e.Dm + 1) + l)];
+        binnedLags(e, cd_, qa, m, 1.0, out.noiseBin.data());
       } else {
         out.fextRm.push_back(std::move(R));
-        const std::vector<double> r = leastPhaseLags(qa, e.M, e.Dm, widestPhases(e, out.fextRm.back()));
-        for (int l = 0; l < e.Dm; ++l) out.fextLeast[static_cast<std::size_t>(l)] += r[static_cast<std::size_t>(l)];
+        out.fextMarks.push_back(widestPhases(e, out.fextRm.back(), e.acLo.data(), e.acHi.data()));
+        out.fextFloor.push_back(leastPhaseLags(qa, e.M, e.Dm, out.fextMarks.back()));
+        for (int l = 0; l < e.Dm; ++l) out.fextLeast[static_cast<std::size_t>(l)] += out.fextFloor.back()[static_cast<std::size_t>(l)];
       }
+    }
+    out.txBin.assign(static_cast<std::size_t>(e.M) * nb * dm, 0.0);
+    out.sig.assign(static_cast<std::size_t>(e.M) * dm, 0.0);
+    const double jit = e.p.ADD * e.p.ADD + e.p.sigmaRJ * e.p.sigmaRJ;
+    for (int ph = 0; ph < e.M; ++ph) {
+      binnedLags(e, cd_, q, ph, e.txNoise, &out.txBin[static_cast<std::size_t>(ph) * nb * dm]);
+      for (std::size_t l = 0; l < dm; ++l)
+        out.sig[static_cast<std::size_t>(ph) * dm + l] = out.Rm[static_cast<std::size_t>(ph * (e.Dm + 1)) + l] + jit * out.RJm[static_cast<std::size_t>(ph * (e.Dm + 1)) + l];
     }
   }
   out.pc = powerCoef(e, g);
@@ -724,6 +802,9 @@ struct Scratch {
   std::vector<double> w, hn, b, wide;
   double ac[32];
   std::vector<double> base, lag, hs, A, x, y, wf, bf;   // receiver FFE
+  // Per sampling point of the search's bounds, the bound of the box of Tx settings being
+  // solved (below every threshold where it was ruled out); null: none.
+  const double* live = nullptr;
 };
 
 // ---------------------------------------------------------------- receiver FFE (MMSE)
@@ -919,7 +1000,7 @@ void mmseSweep(const Engine& e, const CtlData& g, const double* cc, const double
     const long t = ts0 + d;
     if (T > 0 && !g.bound.open.empty() && t >= g.bound.from && t - g.bound.from < static_cast<long>(g.bound.points())) {
       const std::size_t at = static_cast<std::size_t>(t - g.bound.from);
-      if (g.bound.any[at] < T) continue;
+      if (g.bound.any[at] < T || (s.live && s.live[at] < T)) continue;
       if (!g.bound.open[at]) {
         const double* B = &g.bound.B[at * static_cast<std::size_t>(K * K)];
         double v = 0;
@@ -1153,6 +1234,206 @@ void mmseBound(const Engine& e, const CaseData& cd_, const CtlData& g, MmseBound
   anyTxBound(e, g, out);
 }
 
+
+// A box of Tx settings: per column of the grid a range of value indices.
+struct TxBox {
+  std::array<int, 16> lo{}, hi{};
+};
+
+// A sampling point of the search's bounds and the last bound found for it.
+struct LivePoint {
+  std::uint32_t at = 0;
+  double bound = 0;
+};
+
+// The bound over a box of Tx settings, at the sampling points listed (grouped by phase);
+// those reaching T are kept in `out` with their bound. It is the bound for every Tx
+// setting at once made tighter by what the box tells of the Tx taps c.
+//
+// The noise that does not pass the taps (thermal, NEXT, Tx) is the sum over the bins of
+// the folded band of its power there times |W|^2 = |G|^2 / |C|^2, and within a bin |C|
+// is at most U, the largest over the box and the bin: so it is at least the sum of each
+// bin's share over U^2, a form in g = c * w. |C|^2 = ac(0) + 2 sum ac(d) cos(d theta) is
+// convex in c where no tap changes sign (c(0) = 1 - sum |c(k)| is then linear too), so
+// its largest over the box is at a corner (each column's ends, and 0 where it changes
+// sign); over the bin each cos term is bounded by its own range there. The FEXT
+// aggressor is taken at its largest-energy phase for c: where the box's range of the
+// taps' autocorrelation leaves one phase that can be largest, that phase's lags are
+// exact in g; otherwise the floor below every phase the grid allows stands in. The
+// signal, the DFE samples and the jitter are exact forms in g. So the least error over
+// g, the DFE tap free, is below every setting's in the box, and a smaller box only
+// raises it.
+void boxBound(const Engine& e, const CtlData& g, long from, const TxBox& box, const std::vector<LivePoint>& in, double T,
+              std::vector<LivePoint>& out) {
+  const Params& p = e.p;
+  const int n = e.Dm, K = e.K, M = e.M, Nb = p.Nb, B = e.nBins, nc = static_cast<int>(e.cols.size());
+  const int cur = -e.first;
+  out.clear();
+  thread_local std::vector<double> buf;
+  buf.assign(static_cast<std::size_t>(2 * B + 8 * K + 4 * n + 2 * n * n), 0.0);
+  double* U2 = buf.data();     // |C|^2 bounds per bin, from the corners
+  double* u = U2 + B;
+  double* lo1 = u + B;         // the taps' ranges
+  double* hi1 = lo1 + K;
+  double* c = hi1 + K;
+  double* ac = c + K;
+  double* acLo = ac + K;
+  double* acHi = acLo + K;
+  double* common = acHi + K;
+  double* lag = common + n;
+  double* z1 = lag + n;
+  double* z2 = z1 + n;
+  double* L = z2 + n;
+  double* A = L + n * n;
+  std::array<std::array<double, 3>, 16> vals{};
+  std::array<int, 16> nv{}, at{};
+  for (int j = 0; j < K; ++j) lo1[j] = hi1[j] = 0;
+  double c0lo = 1, c0hi = 1;
+  for (int j = 0; j < nc; ++j) {
+    const double a = e.cols[static_cast<std::size_t>(j)][static_cast<std::size_t>(box.lo[static_cast<std::size_t>(j)])];
+    const double b = e.cols[static_cast<std::size_t>(j)][static_cast<std::size_t>(box.hi[static_cast<std::size_t>(j)])];
+    int k = 0;
+    vals[static_cast<std::size_t>(j)][static_cast<std::size_t>(k++)] = a;
+    if (b != a) vals[static_cast<std::size_t>(j)][static_cast<std::size_t>(k++)] = b;
+    if (a < 0 && b > 0) vals[static_cast<std::size_t>(j)][static_cast<std::size_t>(k++)] = 0;
+    nv[static_cast<std::size_t>(j)] = k;
+    const int tap = e.colTap[static_cast<std::size_t>(j)];
+    lo1[tap] += a, hi1[tap] += b;
+    c0lo -= std::max(std::fabs(a), std::fabs(b));
+    c0hi -= (a < 0 && b > 0) ? 0.0 : std::min(std::fabs(a), std::fabs(b));
+  }
+  lo1[cur] = c0lo, hi1[cur] = c0hi;
+  for (;;) {
+    std::fill(c, c + K, 0.0);
+    double sum = 0;
+    for (int j = 0; j < nc; ++j) {
+      const double v = vals[static_cast<std::size_t>(j)][static_cast<std::size_t>(at[static_cast<std::size_t>(j)])];
+      c[e.colTap[static_cast<std::size_t>(j)]] += v, sum += std::fabs(v);
+    }
+    c[cur] = 1 - sum;
+    for (int d = 0; d < K; ++d) {
+      double x = 0;
+      for (int j = 0; j + d < K; ++j) x += c[j] * c[j + d];
+      ac[d] = d == 0 ? x : 2 * x;
+    }
+    for (int b = 0; b < B; ++b) {
+      const double* cl = &e.cosLo[static_cast<std::size_t>(b * K)];
+      const double* ch = &e.cosHi[static_cast<std::size_t>(b * K)];
+      double v = ac[0];
+      for (int d = 1; d < K; ++d) v += ac[d] >= 0 ? ac[d] * ch[d] : ac[d] * cl[d];
+      U2[b] = std::max(U2[b], v);
+    }
+    int j = 0;
+    while (j < nc && ++at[static_cast<std::size_t>(j)] == nv[static_cast<std::size_t>(j)]) at[static_cast<std::size_t>(j++)] = 0;
+    if (j == nc) break;
+  }
+  const double cap = e.txL1 * e.txL1;
+  for (int b = 0; b < B; ++b) {
+    const double v = std::min(U2[b], cap) * (1 + 1e-9) + 1e-15;
+    u[b] = v > 0 ? 1 / v : 0;
+  }
+  // The lags common to every phase: noise over U^2 and the FEXT.
+  for (int b = 0; b < B; ++b) {
+    const double* r = &g.noiseBin[static_cast<std::size_t>(b * n)];
+    for (int l = 0; l < n; ++l) common[l] += u[b] * r[l];
+  }
+  // The range of each lag of the taps' autocorrelation over the box, interval products.
+  for (int d = 0; d < K; ++d) {
+    double x = 0, y = 0;
+    for (int j = 0; j + d < K; ++j) {
+      double l, h;
+      if (d == 0) {
+        const double a = std::fabs(lo1[j]), b = std::fabs(hi1[j]);
+        l = (lo1[j] <= 0 && hi1[j] >= 0) ? 0.0 : std::min(a, b) * std::min(a, b), h = std::max(a, b) * std::max(a, b);
+      } else {
+        const double q1 = lo1[j] * lo1[j + d], q2 = lo1[j] * hi1[j + d], q3 = hi1[j] * lo1[j + d], q4 = hi1[j] * hi1[j + d];
+        l = std::min(std::min(q1, q2), std::min(q3, q4)), h = std::max(std::max(q1, q2), std::max(q3, q4));
+      }
+      x += l, y += h;
+    }
+    acLo[d] = x - 1e-12, acHi[d] = y + 1e-12;
+  }
+  const int stride = e.Dm + 1;
+  for (std::size_t a = 0; a < g.fextRm.size(); ++a) {
+    const std::vector<char>& marks = g.fextMarks[a];
+    int one = -1, count = 0;
+    for (int ph = 0; ph < M; ++ph)
+      if (marks[static_cast<std::size_t>(ph)]) one = ph, ++count;
+    if (count > 1) {
+      const std::vector<char> here = widestPhases(e, g.fextRm[a], acLo, acHi);
+      count = 0;
+      for (int ph = 0; ph < M; ++ph)
+        if (here[static_cast<std::size_t>(ph)] && marks[static_cast<std::size_t>(ph)]) one = ph, ++count;
+    }
+    const double* r = count == 1 ? &g.fextRm[a][static_cast<std::size_t>(one * stride)] : g.fextFloor[a].data();
+    for (int l = 0; l < n; ++l) common[l] += r[l];
+  }
+  // Per phase: the Toeplitz matrix of the lags, factored once; per point the DFE rows
+  // taken off by the matrix inversion lemma (or, when that is ill-conditioned or the DFE
+  // has more taps, the matrix less them factored on its own).
+  long lastPh = -1;
+  bool factored = false;
+  for (const LivePoint& lp : in) {
+    const long t = from + static_cast<long>(lp.at);
+    const long ph = ((t % M) + M) % M, n0 = (t - ph) / M;
+    if (ph != lastPh) {
+      lastPh = ph;
+      const double* sg = &g.sig[static_cast<std::size_t>(ph * n)];
+      const double* tb = &g.txBin[static_cast<std::size_t>(ph) * static_cast<std::size_t>(B * n)];
+      for (int l = 0; l < n; ++l) lag[l] = sg[l] + common[l];
+      for (int b = 0; b < B; ++b) {
+        const double* r = tb + b * n;
+        for (int l = 0; l < n; ++l) lag[l] += u[b] * r[l];
+      }
+      for (int i = 0; i < n; ++i)
+        for (int j = 0; j <= i; ++j) L[i * n + j] = L[j * n + i] = lag[i - j];
+      factored = cholesky(L, n);
+    }
+    double v = std::numeric_limits<double>::infinity();
+    const double* row = g.qd.data() + static_cast<std::size_t>(ph) * static_cast<std::size_t>(g.qdLen) + g.qdPad + n0;
+    double g0 = -1;
+    if (factored) {
+      for (int j = 0; j < n; ++j) z1[j] = row[e.dw - j];
+      forward(L, n, z1);
+      double s11 = 0;
+      for (int j = 0; j < n; ++j) s11 += z1[j] * z1[j];
+      if (Nb == 0) {
+        g0 = s11;
+      } else if (Nb == 1) {
+        for (int j = 0; j < n; ++j) z2[j] = row[e.dw + 1 - j];
+        forward(L, n, z2);
+        double s12 = 0, s22 = 0;
+        for (int j = 0; j < n; ++j) s12 += z1[j] * z2[j], s22 += z2[j] * z2[j];
+        // With a = h0 T^-1 h0', c = h0 T^-1 hb', d = hb T^-1 hb' the least error at a
+        // given DFE tap b is phi(b) = 1/a - 1 + b^2 (1 - d + c^2/a) - 2 b c/a, convex in b:
+        // its least over the tap's range is at the free optimum clipped to the range.
+        if (s11 > 0 && 1 - s22 > 1e-3) {
+          const double k2 = 1 - s22 + s12 * s12 / s11, k1 = s12 / s11;
+          const double b = std::min(e.bmax[0], std::max(e.bmin[0], k1 / k2));
+          const double q = 1 / s11 - 1 + b * b * k2 - 2 * b * k1;
+          g0 = q > -1 ? 1 / (1 + q) : 2;
+        }
+      }
+    }
+    if (g0 < 0 && factored) {   // directly: R - Hb'Hb
+      for (int i = 0; i < n; ++i)
+        for (int j = 0; j <= i; ++j) {
+          double x = lag[i - j];
+          for (int k = 0; k < Nb; ++k) x -= row[e.dw + k + 1 - i] * row[e.dw + k + 1 - j];
+          A[i * n + j] = A[j * n + i] = x;
+        }
+      if (cholesky(A, n)) {
+        for (int j = 0; j < n; ++j) z1[j] = row[e.dw - j];
+        forward(A, n, z1);
+        g0 = 0;
+        for (int j = 0; j < n; ++j) g0 += z1[j] * z1[j];
+      }
+    }
+    if (g0 > 0 && g0 < 1) v = (1 + 1e-8) / (e.sx2 * (1 / g0 - 1));
+    if (v >= T) out.push_back({lp.at, v});
+  }
+}
+
 // The bound for every Tx setting at once. The Tx FFE c and the receiver FFE w commute,
 // so with g = c * w (Nw + K - 1 taps) the signal, the cursor and the DFE samples are
 // those of g applied to the CTLE'd pulse without Tx taps, and so is the jitter: their
@@ -1162,43 +1443,19 @@ void mmseBound(const Engine& e, const CaseData& cd_, const CtlData& g, MmseBound
 // but is taken at the phase where it is largest for c: a floor below every phase it can
 // take stands in for it. So the least error over g, with its cursor sample 1 and the DFE
 // taps free, is below the error of every Tx setting's receiver, clipped or not: one
-// solve per sampling point bounds the whole Tx grid.
+// solve per sampling point bounds the whole Tx grid. It is made as the bound over the box
+// of the whole grid (below), whose U never exceeds txL1.
 void anyTxBound(const Engine& e, const CtlData& g, MmseBound& out) {
-  const Params& p = e.p;
-  const int n = e.Dm, M = e.M, Nb = p.Nb, stride = e.Dm + 1;
-  const double jit = p.ADD * p.ADD + p.sigmaRJ * p.sigmaRJ, s0 = 1 / (e.txL1 * e.txL1);
   const std::size_t np = out.points();
   out.any.assign(np, std::numeric_limits<double>::infinity());
-  std::vector<double> lag(static_cast<std::size_t>(M * n)), A(static_cast<std::size_t>(n * n)), y(static_cast<std::size_t>(n));
-  for (int ph = 0; ph < M; ++ph) {
-    const double* rq = &g.Rm[static_cast<std::size_t>(ph * stride)];
-    const double* rj = &g.RJm[static_cast<std::size_t>(ph * stride)];
-    for (int l = 0; l < n; ++l)
-      lag[static_cast<std::size_t>(ph * n + l)] =
-          rq[l] + jit * rj[l] + g.fextLeast[static_cast<std::size_t>(l)] +
-          s0 * ((g.thermLag[static_cast<std::size_t>(l)] + g.nextLag[static_cast<std::size_t>(l)]) / e.sx2 + e.txNoise * rq[l]);
-  }
-  for (std::size_t at = 0; at < np; ++at) {
-    const long t = out.from + static_cast<long>(at);
-    const long ph = ((t % M) + M) % M, n0 = (t - ph) / M;
-    const double* row = g.qd.data() + static_cast<std::size_t>(ph) * static_cast<std::size_t>(g.qdLen) + g.qdPad + n0;
-    const double* lg = &lag[static_cast<std::size_t>(ph * n)];
-    // R - Hb'Hb for g, then the error 1/(h0 (R - Hb'Hb)^-1 h0') - 1.
-    for (int i = 0; i < n; ++i)
-      for (int j = 0; j <= i; ++j) {
-        double v = lg[i - j];
-        for (int k = 0; k < Nb; ++k) v -= row[e.dw + k + 1 - i] * row[e.dw + k + 1 - j];
-        A[static_cast<std::size_t>(i * n + j)] = A[static_cast<std::size_t>(j * n + i)] = v;
-      }
-    if (!cholesky(A.data(), n)) continue;
-    for (int j = 0; j < n; ++j) y[static_cast<std::size_t>(j)] = row[e.dw - j];
-    forward(A.data(), n, y.data());
-    double g0 = 0;
-    for (int j = 0; j < n; ++j) g0 += y[static_cast<std::size_t>(j)] * y[static_cast<std::size_t>(j)];
-    const double q = 1 / g0 - 1;
-    // A hair above, so that rounding never puts the bound below a figure it bounds.
-    if (g0 > 0 && q > 0) out.any[at] = (1 + 1e-9) / (e.sx2 * q);
-  }
+  TxBox all;
+  for (std::size_t j = 0; j < e.cols.size(); ++j) all.hi[j] = static_cast<int>(e.cols[j].size()) - 1;
+  std::vector<LivePoint> in, kept;
+  for (int ph = 0; ph < e.M; ++ph)
+    for (std::size_t at = 0; at < np; ++at)
+      if ((((out.from + static_cast<long>(at)) % e.M) + e.M) % e.M == ph) in.push_back({static_cast<std::uint32_t>(at), 0});
+  boxBound(e, g, out.from, all, in, -1, kept);
+  for (const LivePoint& lp : kept) out.any[lp.at] = lp.bound;
 }
 
 // The largest c'Bc over the points listed (all when pts is null) and the corners given.
@@ -1220,35 +1477,6 @@ double cornerBound(const MmseBound& b, int K, const std::vector<std::vector<doub
     }
   }
   return m;
-}
-
-// Whether c'Bc reaches T at one of the points.
-bool reaches(const MmseBound& b, int K, const double* c, const std::vector<std::size_t>& pts, double T) {
-  for (const std::size_t at : pts) {
-    if (b.open[at]) return true;
-    const double* B = &b.B[at * static_cast<std::size_t>(K * K)];
-    double v = 0;
-    for (int i = 0; i < K; ++i) {
-      double r = 0;
-      for (int j = 0; j < K; ++j) r += B[i * K + j] * c[j];
-      v += c[i] * r;
-    }
-    if (v >= T) return true;
-  }
-  return false;
-}
-
-// The points where some corner reaches T.
-std::vector<std::size_t> pointsReaching(const MmseBound& b, int K, const std::vector<std::vector<double>>& corners,
-                                        const std::vector<std::size_t>* from, double T) {
-  std::vector<std::size_t> out;
-  const std::size_t np = from ? from->size() : b.points();
-  for (std::size_t k = 0; k < np; ++k) {
-    const std::size_t at = from ? (*from)[k] : k;
-    const std::vector<std::size_t> one{at};
-    if (cornerBound(b, K, corners, &one) >= T) out.push_back(at);
-  }
-  return out;
 }
 
 // ---------------------------------------------------------------- views of the chosen equaliser
@@ -1565,6 +1793,23 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
     }
   }
   if (e.tx.empty()) return fail("no Tx FFE setting meets the cursor tap's minimum");
+  if (e.mmse && cols.size() > 16) return fail("with a receiver FFE at most 16 Tx FFE taps are searched");
+  if (e.mmse) {
+    e.cols = cols;
+    for (const TxTap& t : p.txTaps) e.colTap.push_back(t.index - lo);
+    e.nBins = 64;
+    e.cosLo.resize(static_cast<std::size_t>(e.nBins * e.K)), e.cosHi.resize(static_cast<std::size_t>(e.nBins * e.K));
+    for (int b = 0; b < e.nBins; ++b)
+      for (int d = 0; d < e.K; ++d) {
+        // cos(d theta) over the bin: its ends, and +-1 where d theta passes a multiple of pi.
+        const double a = d * kPi * b / e.nBins, z = d * kPi * (b + 1) / e.nBins;
+        double l = std::min(std::cos(a), std::cos(z)), h = std::max(std::cos(a), std::cos(z));
+        for (long j = static_cast<long>(std::ceil(a / kPi - 1e-12)); j <= static_cast<long>(std::floor(z / kPi + 1e-12)); ++j)
+          (j % 2 == 0 ? h : l) = j % 2 == 0 ? 1.0 : -1.0;
+        e.cosLo[static_cast<std::size_t>(b * e.K + d)] = l - 1e-12, e.cosHi[static_cast<std::size_t>(b * e.K + d)] = h + 1e-12;
+      }
+    for (const double fr : e.thermF) e.thermBin.push_back(foldedBin(e, fr));
+  }
   e.acLo.assign(static_cast<std::size_t>(e.K), std::numeric_limits<double>::infinity());
   e.acHi.assign(static_cast<std::size_t>(e.K), -std::numeric_limits<double>::infinity());
   if (e.mmse) {
@@ -1605,14 +1850,11 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
       }
   }
   if (e.ctl.empty()) return fail("no CTLE setting is allowed");
-  // For the receiver FFE's bounds: groups of Tx settings sharing all columns but the last
-  // two (consecutive in loop order), and the corners of each group's box and of the whole
-  // grid's: each column's extremes, and 0 when it changes sign within.
-  std::vector<std::pair<std::size_t, std::size_t>> groups;
-  std::vector<std::vector<std::vector<double>>> groupCorners;
+  // For the receiver FFE's bounds: the corners of the whole grid's box: each column's
+  // extremes, and 0 when it changes sign within.
   std::vector<std::vector<double>> boxCorners;
   if (e.mmse) {
-    const std::size_t nc = cols.size(), fixed = nc > 2 ? nc - 2 : 0;
+    const std::size_t nc = cols.size();
     auto cornersOf = [&](std::size_t from, std::size_t to) {
       std::vector<std::vector<double>> sets(nc);
       for (std::size_t j = 0; j < nc; ++j) {
@@ -1643,13 +1885,6 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
       return corners;
     };
     boxCorners = cornersOf(0, e.tx.size());
-    for (std::size_t t = 0; t < e.tx.size();) {
-      std::size_t u = t + 1;
-      while (u < e.tx.size() && std::equal(e.tx[u].idx.begin(), e.tx[u].idx.begin() + static_cast<long>(fixed), e.tx[t].idx.begin())) ++u;
-      groups.emplace_back(t, u);
-      groupCorners.push_back(cornersOf(t, u));
-      t = u;
-    }
   }
   const long long grid = static_cast<long long>(e.tx.size()) * static_cast<long long>(e.ctl.size());
   const long long totalWork = grid * static_cast<long long>(p.cases.size());
@@ -1699,6 +1934,20 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
       return fail("the thru's pulse peaks within its first 4 UI: the response is too short or not causal");
     cdat.Pu = Pu - static_cast<long>(e.first) * e.M;
     cdat.guard = static_cast<long>(e.K + 30 + e.span) * e.M;
+    if (e.mmse) {
+      std::size_t per = 0;
+      for (const CaseChannel& ch : cdat.ch) per = std::max(per, (ch.raw.size() + static_cast<std::size_t>(e.M) - 1) / static_cast<std::size_t>(e.M));
+      cdat.fftN = 64;
+      while (static_cast<std::size_t>(cdat.fftN) < per + static_cast<std::size_t>(e.Dm)) cdat.fftN *= 2;
+      const int N = cdat.fftN;
+      cdat.binN.resize(static_cast<std::size_t>(N / 2 + 1));
+      cdat.cosN.resize(static_cast<std::size_t>(N / 2 + 1) * static_cast<std::size_t>(e.Dm));
+      for (int k = 0; k <= N / 2; ++k) {
+        cdat.binN[static_cast<std::size_t>(k)] = std::min(e.nBins - 1, 2 * k * e.nBins / N);
+        for (int l = 0; l < e.Dm; ++l)
+          cdat.cosN[static_cast<std::size_t>(k * e.Dm + l)] = std::cos(2 * kPi * static_cast<double>(k) * l / N);
+      }
+    }
     const auto t1 = std::chrono::steady_clock::now();
     // Averaged crosstalk: per-basis weights and the per-Tx sums.
     if (e.ref && !e.mmse) {
@@ -1773,13 +2022,13 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
     std::mutex topLock;
     // With a receiver FFE: first, at every CTLE setting, the Tx setting with the largest
     // cursor tap (no Tx FFE when the grid has it) is solved, which gives a figure to beat.
-    // Then CTLE settings are taken by falling bound, and within one the groups of Tx
-    // settings (all columns but the last two fixed) by falling bound; a setting is solved
-    // only when its own bound reaches the best figure so far (or the listed settings'
-    // floor, when listing), at a sampling point whose bound for every Tx setting reaches
-    // it too. A bound never falls below the figure it bounds, so nothing that could win
-    // or tie is left out, and the winner is the first maximum in loop order whatever the
-    // threads.
+    // Then CTLE settings are taken by falling bound, and within one the Tx grid is cut into
+    // boxes (halved along the longest column, the half with the higher bound first) until
+    // a box's bound is below the best figure so far (or the listed settings' floor, when
+    // listing) at every sampling point it left, or the box holds one setting: that is
+    // solved at those points only, where its own c'Bc reaches the figure too. A bound
+    // never falls below the figure it bounds, so nothing that could win or tie is left
+    // out, and the winner is the first maximum in loop order whatever the threads.
     std::vector<double> ctlBound, anyBound;
     std::vector<std::size_t> ctlOrder;
     auto toT = [&](double b) { return std::isfinite(b) ? std::pow(10.0, (b - 1e-6) / 10) / (e.aS * e.aS) : -1.0; };
@@ -1821,10 +2070,35 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
       for (std::size_t gi = 0; gi < e.ctl.size(); ++gi) ctlOrder[gi] = gi;
       std::stable_sort(ctlOrder.begin(), ctlOrder.end(), [&](std::size_t a, std::size_t b) { return ctlBound[a] > ctlBound[b]; });
     }
-    std::atomic<long long> ctlRuled{0}, groupsRuled{0}, txRuled{0};
+    std::atomic<long long> ctlRuled{0}, boxesRuled{0}, boxCount{0};
+    constexpr bool kBoundLeaves = true;
+    // The Tx setting at a box of one setting (e.tx is in loop order); e.tx.size() when it is
+    // not valid.
+    auto txAt = [&](const TxBox& b) {
+      const std::size_t nc = e.cols.size();
+      const auto it = std::lower_bound(e.tx.begin(), e.tx.end(), b, [&](const TxCand& c, const TxBox& x) {
+        for (std::size_t j = 0; j < nc; ++j)
+          if (c.idx[j] != x.lo[j]) return c.idx[j] < x.lo[j];
+        return false;
+      });
+      if (it == e.tx.end()) return e.tx.size();
+      for (std::size_t j = 0; j < nc; ++j)
+        if (it->idx[j] != b.lo[j]) return e.tx.size();
+      return static_cast<std::size_t>(it - e.tx.begin());
+    };
+    // Whether a box can hold a setting whose cursor tap meets its minimum.
+    auto mayHoldValid = [&](const TxBox& b) {
+      double c0 = 1;
+      for (std::size_t j = 0; j < e.cols.size(); ++j) {
+        const double x = e.cols[j][static_cast<std::size_t>(b.lo[j])], y = e.cols[j][static_cast<std::size_t>(b.hi[j])];
+        c0 -= (x < 0 && y > 0) ? 0.0 : std::min(std::fabs(x), std::fabs(y));
+      }
+      return c0 >= p.c0min - 1e-6;
+    };
     auto mmseWorker = [&]() {
       Scratch s;
-      long long full = 0, gRuled = 0, tRuled = 0;
+      long long full = 0, bRuled = 0, boxes = 0;
+      std::vector<double> liveArr;
       CandidateList mine(listed);   // pruned at its own floor, so that it holds its n best
       auto cut = [&] {
         const double b = shared.load(std::memory_order_relaxed);
@@ -1838,26 +2112,48 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
           gdat[gi] = CtlData();
           continue;
         }
-        const MmseBound& mb = gdat[gi].bound;
-        std::vector<std::size_t> pts = pointsReaching(mb, e.K, boxCorners, nullptr, threshold());
-        std::erase_if(pts, [&](std::size_t at) { return mb.any[at] < threshold(); });
-        std::vector<std::pair<double, std::size_t>> ranked;
-        for (std::size_t gr = 0; gr < groups.size(); ++gr) ranked.emplace_back(cornerBound(mb, e.K, groupCorners[gr], &pts), gr);
-        std::stable_sort(ranked.begin(), ranked.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
-        std::vector<std::size_t> gpts;
-        for (std::size_t k2 = 0; k2 < ranked.size(); ++k2) {
-          const auto [gb, gr] = ranked[k2];
-          if (gb < threshold()) {
-            gRuled += static_cast<long long>(ranked.size() - k2);
-            break;
+        const CtlData& gl = gdat[gi];
+        const MmseBound& mb = gl.bound;
+        // Branch and bound over the Tx grid: a box is halved along its longest column until
+        // its bound falls below the best so far at every sampling point left, or it holds
+        // one setting, which is solved at the points its box left.
+        struct Node {
+          TxBox box;
+          std::vector<LivePoint> live;
+          double top = 0;
+        };
+        std::vector<Node> stack;
+        {
+          Node root;
+          for (std::size_t j = 0; j < e.cols.size(); ++j) root.box.hi[j] = static_cast<int>(e.cols[j].size()) - 1;
+          const double T = threshold();
+          for (int ph = 0; ph < e.M; ++ph)
+            for (std::size_t at = 0; at < mb.points(); ++at)
+              if ((((mb.from + static_cast<long>(at)) % e.M) + e.M) % e.M == ph && mb.any[at] >= T)
+                root.live.push_back({static_cast<std::uint32_t>(at), mb.any[at]});
+          if (!root.live.empty()) stack.push_back(std::move(root));
+        }
+        liveArr.assign(mb.points(), -std::numeric_limits<double>::infinity());
+        while (!stack.empty()) {
+          Node nd = std::move(stack.back());
+          stack.pop_back();
+          const double T = threshold();
+          std::erase_if(nd.live, [&](const LivePoint& lp) { return lp.bound < T; });
+          if (nd.live.empty()) {
+            ++bRuled;
+            continue;
           }
-          gpts = pointsReaching(mb, e.K, groupCorners[gr], &pts, threshold());
-          for (std::size_t t = groups[gr].first; t < groups[gr].second; ++t) {
-            if (!reaches(mb, e.K, e.tx[t].c.data(), gpts, threshold())) {
-              ++tRuled;
-              continue;
-            }
-            Eval r = evaluate(e, cdat, gdat[gi], t, cut(), s, full);
+          int wj = -1, wide = 0;
+          for (std::size_t j = 0; j < e.cols.size(); ++j)
+            if (nd.box.hi[j] - nd.box.lo[j] > wide) wide = nd.box.hi[j] - nd.box.lo[j], wj = static_cast<int>(j);
+          if (wj < 0) {
+            const std::size_t t = txAt(nd.box);
+            if (t == e.tx.size()) continue;
+            for (const LivePoint& lp : nd.live) liveArr[lp.at] = lp.bound;
+            s.live = liveArr.data();
+            Eval r = evaluate(e, cdat, gl, t, cut(), s, full);
+            s.live = nullptr;
+            for (const LivePoint& lp : nd.live) liveArr[lp.at] = -std::numeric_limits<double>::infinity();
             if (r.ok) mine.offer(r.fom, gi, t);
             if (r.ok && (r.fom > bestPer[gi].fom || (r.fom == bestPer[gi].fom && t < bestT[gi]))) {
               bestPer[gi] = std::move(r);
@@ -1867,13 +2163,34 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
               while (seen < f && !shared.compare_exchange_weak(seen, f)) {
               }
             }
+            continue;
           }
+          Node kids[2];
+          kids[0].box = kids[1].box = nd.box;
+          const int mid = (nd.box.lo[static_cast<std::size_t>(wj)] + nd.box.hi[static_cast<std::size_t>(wj)]) / 2;
+          kids[0].box.hi[static_cast<std::size_t>(wj)] = mid, kids[1].box.lo[static_cast<std::size_t>(wj)] = mid + 1;
+          for (Node& kid : kids) {
+            if (!mayHoldValid(kid.box)) continue;
+            bool single = true;
+            for (std::size_t j = 0; j < e.cols.size(); ++j) single = single && kid.box.hi[j] == kid.box.lo[j];
+            if (single && !kBoundLeaves) {
+              kid.live = nd.live;
+            } else {
+              ++boxes;
+              boxBound(e, gl, mb.from, kid.box, nd.live, T, kid.live);
+            }
+            for (const LivePoint& lp : kid.live) kid.top = std::max(kid.top, lp.bound);
+            if (kid.live.empty()) ++bRuled;
+          }
+          const int first = kids[0].top >= kids[1].top ? 1 : 0;   // the higher popped first
+          for (int q : {first, 1 - first})
+            if (!kids[q].live.empty()) stack.push_back(std::move(kids[q]));
         }
         gdat[gi] = CtlData();
       }
       fullCount += full;
-      groupsRuled += gRuled;
-      txRuled += tRuled;
+      boxesRuled += bRuled;
+      boxCount += boxes;
       const std::lock_guard<std::mutex> hold(topLock);
       kept.merge(mine);
     };
@@ -1928,9 +2245,9 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
                                       ci + 1, 10 * std::log10(e.aS * e.aS * most), below));
     }
     if (e.mmse)
-      out.result.log.push_back(format("case %zu: the bounds ruled out %lld of %zu CTLE settings, %lld groups of Tx settings within "
-                                      "the others and %lld Tx settings within the groups left; %lld candidates solved",
-                                      ci + 1, ctlRuled.load(), e.ctl.size(), groupsRuled.load(), txRuled.load(), fullCount.load()));
+      out.result.log.push_back(format("case %zu: the bounds ruled out %lld of %zu CTLE settings and %lld of %lld boxes of Tx "
+                                      "settings bounded within the others; %lld candidates solved",
+                                      ci + 1, ctlRuled.load(), e.ctl.size(), boxesRuled.load(), boxCount.load(), fullCount.load()));
     bool localDiffers = false;
     long long localCount = 0;
     if (p.search == Search::local && p.localSearch > 0) {
