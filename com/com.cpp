@@ -23,6 +23,7 @@
 #include <numbers>
 #include <string>
 #include <thread>
+#include <type_traits>
 
 #include "candidates.h"
 #include "comDetail.h"
@@ -72,46 +73,6 @@ std::vector<double> inverseReal(const std::vector<cd>& X) {
   return h;
 }
 
-// Lags 0..n-1 of a floor of the baud-rate autocorrelations of x at the phases marked: the
-// autocorrelation of the pointwise least of those phases' power spectra. On N >= (samples
-// a phase) + n - 1 points a form g'Tg with n taps is exactly the mean of the spectrum
-// times |G|^2 over the points, so the floor's form is below every marked phase's.
-std::vector<double> leastPhaseLags(const std::vector<double>& x, int M, int n, const std::vector<char>& marked) {
-  const std::size_t per = (x.size() + static_cast<std::size_t>(M) - 1) / static_cast<std::size_t>(M);
-  int N = 64;
-  while (static_cast<std::size_t>(N) < per + static_cast<std::size_t>(n)) N *= 2;
-  double* in = fftw_alloc_real(static_cast<std::size_t>(N));
-  fftw_complex* X = fftw_alloc_complex(static_cast<std::size_t>(N / 2 + 1));
-  fftw_plan fwd, inv;
-  {
-    const std::lock_guard<std::mutex> hold(fftwPlannerLock());
-    fwd = fftw_plan_dft_r2c_1d(N, in, X, FFTW_ESTIMATE);
-    inv = fftw_plan_dft_c2r_1d(N, X, in, FFTW_ESTIMATE);
-  }
-  std::vector<double> least(static_cast<std::size_t>(N / 2 + 1), std::numeric_limits<double>::infinity());
-  for (int ph = 0; ph < M; ++ph) {
-    if (!marked[static_cast<std::size_t>(ph)]) continue;
-    std::fill(in, in + N, 0.0);
-    for (std::size_t u = 0; u < per; ++u) {
-      const std::size_t i = static_cast<std::size_t>(ph) + u * static_cast<std::size_t>(M);
-      if (i < x.size()) in[u] = x[i];
-    }
-    fftw_execute(fwd);
-    for (int k = 0; k <= N / 2; ++k) least[static_cast<std::size_t>(k)] = std::min(least[static_cast<std::size_t>(k)], X[k][0] * X[k][0] + X[k][1] * X[k][1]);
-  }
-  for (int k = 0; k <= N / 2; ++k) X[k][0] = least[static_cast<std::size_t>(k)], X[k][1] = 0;
-  fftw_execute(inv);
-  std::vector<double> r(in, in + n);
-  for (double& v : r) v /= N;
-  {
-    const std::lock_guard<std::mutex> hold(fftwPlannerLock());
-    fftw_destroy_plan(fwd);
-    fftw_destroy_plan(inv);
-  }
-  fftw_free(in);
-  fftw_free(X);
-  return r;
-}
 
 // ---------------------------------------------------------------- IIR (bilinear CTLE)
 
@@ -440,35 +401,118 @@ struct CaseData {
   int fftN = 0;
   std::vector<int> binN;
   std::vector<double> cosN;
+  std::shared_ptr<std::remove_pointer_t<fftw_plan>> plan;   // real to complex, run on other arrays
+  // The phase Grams (lags 0..Dm) of each channel's pulse are quadratic in the CTLE's basis
+  // coefficients: per channel and pair of basis pulses a <= b, the Gram of a with b plus
+  // that of b with a (once when a = b), M x (Dm + 1) values; crossJ likewise for the
+  // victim's +-1 sample difference (times M/2), whose sample -1 has phase M - 1.
+  int pairs = 0;
+  std::vector<double> cross, crossJ;
 };
+
+// The cross Grams of one channel (x: its basis pulses) or of their differences.
+void crossGrams(const Engine& e, const std::vector<std::vector<double>>& x, bool difference, double* out) {
+  const int M = e.M, D = e.Dm, nb = static_cast<int>(x.size());
+  const std::size_t per = static_cast<std::size_t>(M * (D + 1));
+  const long len = static_cast<long>(x[0].size());
+  std::vector<std::vector<double>> y;
+  long first = 0;
+  if (difference) {
+    first = -1;
+    for (const auto& v : x) {
+      std::vector<double> d(static_cast<std::size_t>(len + 2));
+      auto at = [&](long t) { return t >= 0 && t < len ? v[static_cast<std::size_t>(t)] : 0.0; };
+      for (long t = -1; t <= len; ++t) d[static_cast<std::size_t>(t + 1)] = (at(t + 1) - at(t - 1)) * M / 2;
+      y.push_back(std::move(d));
+    }
+  }
+  const std::vector<std::vector<double>>& z = difference ? y : x;
+  const long n = static_cast<long>(z[0].size());
+  int pair = 0;
+  for (int a = 0; a < nb; ++a)
+    for (int b = a; b < nb; ++b, ++pair) {
+      double* R = out + static_cast<std::size_t>(pair) * per;
+      std::fill(R, R + per, 0.0);
+      const double* xa = z[static_cast<std::size_t>(a)].data();
+      const double* xb = z[static_cast<std::size_t>(b)].data();
+      for (long i = 0; i < n; ++i) {
+        const long ph = (((i + first) % M) + M) % M;
+        double* r = R + ph * (D + 1);
+        for (int d = 0; d <= D && i + d * M < n; ++d) {
+          const long j = i + d * M;
+          r[d] += a == b ? xa[i] * xa[j] : xa[i] * xb[j] + xb[i] * xa[j];
+        }
+      }
+    }
+}
+
+// A channel's phase Grams (lags 0..Dm) for the CTLE's basis coefficients, from its cross Grams.
+std::vector<double> gramOf(const Engine& e, const CaseData& c, const double* cross, const std::array<double, 4>& coef) {
+  const std::size_t per = static_cast<std::size_t>(e.M * (e.Dm + 1));
+  std::vector<double> R(per, 0.0);
+  int pair = 0;
+  for (int a = 0; a < e.nBasis; ++a)
+    for (int b = a; b < e.nBasis; ++b, ++pair) {
+      const double w = coef[static_cast<std::size_t>(a)] * coef[static_cast<std::size_t>(b)];
+      const double* x = cross + static_cast<std::size_t>(pair) * per;
+      for (std::size_t i = 0; i < per; ++i) R[i] += w * x[i];
+    }
+  (void)c;
+  return R;
+}
+
+// Arrays for the case's transform, aligned as its plan wants them.
+struct FftArrays {
+  std::unique_ptr<double, decltype(&fftw_free)> in;
+  std::unique_ptr<fftw_complex, decltype(&fftw_free)> out;
+  explicit FftArrays(int N)
+      : in(fftw_alloc_real(static_cast<std::size_t>(N)), &fftw_free),
+        out(fftw_alloc_complex(static_cast<std::size_t>(N / 2 + 1)), &fftw_free) {}
+};
+
+// Lags 0..Dm-1 of a floor of the baud-rate autocorrelations of x at the phases marked: the
+// autocorrelation of the pointwise least of those phases' power spectra on the case's
+// transform. A form g'Tg with Dm taps is exactly the mean of the spectrum times |G|^2
+// over its points, so the floor's form is below every marked phase's.
+template <class Fill>
+std::vector<double> leastPhaseLags(const Engine& e, const CaseData& c, Fill fill, const std::vector<char>& marked, FftArrays& a) {
+  const int N = c.fftN, n = e.Dm;
+  std::vector<double> least(static_cast<std::size_t>(N / 2 + 1), std::numeric_limits<double>::infinity());
+  double* in = a.in.get();
+  fftw_complex* X = a.out.get();
+  for (int ph = 0; ph < e.M; ++ph) {
+    if (!marked[static_cast<std::size_t>(ph)]) continue;
+    std::fill(in, in + N, 0.0);
+    fill(ph, in);
+    fftw_execute_dft_r2c(c.plan.get(), in, X);
+    for (int k = 0; k <= N / 2; ++k) least[static_cast<std::size_t>(k)] = std::min(least[static_cast<std::size_t>(k)], X[k][0] * X[k][0] + X[k][1] * X[k][1]);
+  }
+  std::vector<double> r(static_cast<std::size_t>(n), 0.0);
+  for (int k = 0; k <= N / 2; ++k) {
+    const double w = ((k == 0 || k == N / 2) ? 1.0 : 2.0) * least[static_cast<std::size_t>(k)] / N;
+    const double* cs = &c.cosN[static_cast<std::size_t>(k) * static_cast<std::size_t>(n)];
+    for (int l = 0; l < n; ++l) r[static_cast<std::size_t>(l)] += w * cs[l];
+  }
+  return r;
+}
 
 // Adds scale times the lags 0..Dm-1 of the baud-rate samples x[ph + u M], bin by bin
 // (rows of Dm in out): the share of the power spectrum of the case's transform that lies
 // in each bin. The rows sum to the lags.
-void binnedLags(const Engine& e, const CaseData& c, const std::vector<double>& x, int ph, double scale, double* out) {
+template <class Fill>
+void binnedLags(const Engine& e, const CaseData& c, Fill fill, int ph, double scale, double* out, FftArrays& a) {
   const int N = c.fftN, n = e.Dm;
-  double* in = fftw_alloc_real(static_cast<std::size_t>(N));
-  fftw_complex* X = fftw_alloc_complex(static_cast<std::size_t>(N / 2 + 1));
-  fftw_plan plan;
-  {
-    const std::lock_guard<std::mutex> hold(fftwPlannerLock());
-    plan = fftw_plan_dft_r2c_1d(N, in, X, FFTW_ESTIMATE);
-  }
+  double* in = a.in.get();
+  fftw_complex* X = a.out.get();
   std::fill(in, in + N, 0.0);
-  for (std::size_t i = static_cast<std::size_t>(ph), u = 0; i < x.size() && u < static_cast<std::size_t>(N); i += static_cast<std::size_t>(e.M), ++u) in[u] = x[i];
-  fftw_execute(plan);
+  fill(ph, in);
+  fftw_execute_dft_r2c(c.plan.get(), in, X);
   for (int k = 0; k <= N / 2; ++k) {
     const double w = scale * ((k == 0 || k == N / 2) ? 1.0 : 2.0) * (X[k][0] * X[k][0] + X[k][1] * X[k][1]) / N;
     double* o = out + static_cast<std::size_t>(c.binN[static_cast<std::size_t>(k)]) * static_cast<std::size_t>(n);
     const double* cs = &c.cosN[static_cast<std::size_t>(k) * static_cast<std::size_t>(n)];
     for (int l = 0; l < n; ++l) o[l] += w * cs[l];
   }
-  {
-    const std::lock_guard<std::mutex> hold(fftwPlannerLock());
-    fftw_destroy_plan(plan);
-  }
-  fftw_free(in);
-  fftw_free(X);
 }
 
 double ctlePower(const Engine& e, double f, const Ctl& g) {
@@ -480,12 +524,14 @@ double ctlePower(const Engine& e, double f, const Ctl& g) {
 // Tx setting of the grid. Its energy at a phase is linear in the taps' autocorrelation,
 // whose lags stay within acLo..acHi; a phase is left out when another's energy is larger
 // for every autocorrelation in that box, by more than rounding.
-std::vector<char> widestPhases(const Engine& e, const std::vector<double>& R, const double* acLo, const double* acHi) {
+std::vector<char> widestPhases(const Engine& e, const std::vector<double>& R, const double* acLo, const double* acHi,
+                               const std::vector<char>* among = nullptr) {
   const int M = e.M, stride = e.Dm + 1;
   std::vector<char> out(static_cast<std::size_t>(M), 1);
+  if (among) out = *among;
   for (int a = 0; a < M; ++a)
     for (int b = 0; b < M && out[static_cast<std::size_t>(a)]; ++b) {
-      if (b == a) continue;
+      if (b == a || (among && !(*among)[static_cast<std::size_t>(b)])) continue;
       // The least over the box of E_b - E_a.
       double lo = 0, size = 0;
       for (int d = 0; d <= e.D; ++d) {
@@ -511,16 +557,16 @@ void prepareCtl(const Engine& e, const CaseData& cd_, const Ctl& g, CtlData& out
     dq[static_cast<std::size_t>(t + 1)] = (out.q.at(t + 1) - out.q.at(t - 1)) * e.M / 2;
   out.dq = guarded(dq, cd_.guard);
   out.dq.off += 1;   // sample -1 sits at index 0 of the copy
-  out.R = phaseGram(out.q, 0, Lq, e.M, e.D);
+  if (!e.mmse) out.R = phaseGram(out.q, 0, Lq, e.M, e.D);
   out.qdPad = static_cast<long>(e.K + 30 + e.Nw);
   out.qdLen = (Lq + e.M - 1) / e.M + 2 * out.qdPad + e.span + 8;
   out.qd.assign(static_cast<std::size_t>(e.M) * static_cast<std::size_t>(out.qdLen), 0.0);
   for (long t = 0; t < Lq; ++t)
     out.qd[static_cast<std::size_t>((t % e.M) * out.qdLen + out.qdPad + t / e.M)] = out.q.at(t);
-  out.RJ = phaseGram(out.dq, -1, Lq + 1, e.M, e.D);
+  if (!e.mmse) out.RJ = phaseGram(out.dq, -1, Lq + 1, e.M, e.D);
   if (e.mmse) {
-    out.Rm = phaseGram(out.q, 0, Lq, e.M, e.Dm);
-    out.RJm = phaseGram(out.dq, -1, Lq + 1, e.M, e.Dm);
+    out.Rm = gramOf(e, cd_, cd_.cross.data(), coef);
+    out.RJm = gramOf(e, cd_, cd_.crossJ.data(), coef);
   }
   long pk = 0;
   out.qmax = 0;
@@ -586,26 +632,34 @@ void prepareCtl(const Engine& e, const CaseData& cd_, const Ctl& g, CtlData& out
       for (std::size_t l = 0; l < dm; ++l) o[l] += e.p.eta0 * e.thermCos[l * n + k] * pw[k] / e.sx2;
     }
     out.fextMarks.clear(), out.fextFloor.clear();
+    FftArrays fa(cd_.fftN);
     // Crosstalk at each aggressor's largest-energy phase: NEXT fixed, FEXT per Tx setting.
     out.nextLag.assign(static_cast<std::size_t>(e.Dm), 0.0);
     out.fextRm.clear();
     out.fextLeast.assign(static_cast<std::size_t>(e.Dm), 0.0);
     for (std::size_t k = 1; k < cd_.ch.size(); ++k) {
       const CaseChannel& a = cd_.ch[k];
-      std::vector<double> qa(a.raw.size(), 0.0);
-      for (int b = 0; b < e.nBasis; ++b)
-        for (std::size_t i = 0; i < qa.size(); ++i) qa[i] += coef[static_cast<std::size_t>(b)] * a.basis[static_cast<std::size_t>(b)][i];
-      std::vector<double> R = phaseGram(guarded(qa, cd_.guard), 0, static_cast<long>(qa.size()), e.M, e.Dm);
+      // The aggressor's samples at one phase, combined from its basis pulses.
+      auto phaseOf = [&](int ph, double* in) {
+        const std::size_t len = a.raw.size();
+        std::size_t u = 0;
+        for (std::size_t i = static_cast<std::size_t>(ph); i < len && u < static_cast<std::size_t>(cd_.fftN); i += static_cast<std::size_t>(e.M), ++u) {
+          double x = 0;
+          for (int b = 0; b < e.nBasis; ++b) x += coef[static_cast<std::size_t>(b)] * a.basis[static_cast<std::size_t>(b)][i];
+          in[u] = x;
+        }
+      };
+      std::vector<double> R = gramOf(e, cd_, &cd_.cross[k * static_cast<std::size_t>(cd_.pairs) * static_cast<std::size_t>(e.M * (e.Dm + 1))], coef);
       if (a.kind == ChannelKind::next) {
         int m = 0;
         for (int ph = 1; ph < e.M; ++ph)
           if (R[static_cast<std::size_t>(ph * (e.Dm + 1))] > R[static_cast<std::size_t>(m * (e.Dm + 1))]) m = ph;
         for (int l = 0; l < e.Dm; ++l) out.nextLag[static_cast<std::size_t>(l)] += e.sx2 * R[static_cast<std::size_t>(m * (e.Dm + 1) + l)];
-        binnedLags(e, cd_, qa, m, 1.0, out.noiseBin.data());
+        binnedLags(e, cd_, phaseOf, m, 1.0, out.noiseBin.data(), fa);
       } else {
         out.fextRm.push_back(std::move(R));
         out.fextMarks.push_back(widestPhases(e, out.fextRm.back(), e.acLo.data(), e.acHi.data()));
-        out.fextFloor.push_back(leastPhaseLags(qa, e.M, e.Dm, out.fextMarks.back()));
+        out.fextFloor.push_back(leastPhaseLags(e, cd_, phaseOf, out.fextMarks.back(), fa));
         for (int l = 0; l < e.Dm; ++l) out.fextLeast[static_cast<std::size_t>(l)] += out.fextFloor.back()[static_cast<std::size_t>(l)];
       }
     }
@@ -613,7 +667,11 @@ void prepareCtl(const Engine& e, const CaseData& cd_, const Ctl& g, CtlData& out
     out.sig.assign(static_cast<std::size_t>(e.M) * dm, 0.0);
     const double jit = e.p.ADD * e.p.ADD + e.p.sigmaRJ * e.p.sigmaRJ;
     for (int ph = 0; ph < e.M; ++ph) {
-      binnedLags(e, cd_, q, ph, e.txNoise, &out.txBin[static_cast<std::size_t>(ph) * nb * dm]);
+      auto victim = [&](int phase, double* in) {
+        std::size_t u = 0;
+        for (std::size_t i = static_cast<std::size_t>(phase); i < q.size() && u < static_cast<std::size_t>(cd_.fftN); i += static_cast<std::size_t>(e.M), ++u) in[u] = q[i];
+      };
+      binnedLags(e, cd_, victim, ph, e.txNoise, &out.txBin[static_cast<std::size_t>(ph) * nb * dm], fa);
       for (std::size_t l = 0; l < dm; ++l)
         out.sig[static_cast<std::size_t>(ph) * dm + l] = out.Rm[static_cast<std::size_t>(ph * (e.Dm + 1)) + l] + jit * out.RJm[static_cast<std::size_t>(ph * (e.Dm + 1)) + l];
     }
@@ -1360,10 +1418,10 @@ void boxBound(const Engine& e, const CtlData& g, long from, const TxBox& box, co
     for (int ph = 0; ph < M; ++ph)
       if (marks[static_cast<std::size_t>(ph)]) one = ph, ++count;
     if (count > 1) {
-      const std::vector<char> here = widestPhases(e, g.fextRm[a], acLo, acHi);
+      const std::vector<char> here = widestPhases(e, g.fextRm[a], acLo, acHi, &marks);
       count = 0;
       for (int ph = 0; ph < M; ++ph)
-        if (here[static_cast<std::size_t>(ph)] && marks[static_cast<std::size_t>(ph)]) one = ph, ++count;
+        if (here[static_cast<std::size_t>(ph)]) one = ph, ++count;
     }
     const double* r = count == 1 ? &g.fextRm[a][static_cast<std::size_t>(one * stride)] : g.fextFloor[a].data();
     for (int l = 0; l < n; ++l) common[l] += r[l];
@@ -1947,6 +2005,32 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
         for (int l = 0; l < e.Dm; ++l)
           cdat.cosN[static_cast<std::size_t>(k * e.Dm + l)] = std::cos(2 * kPi * static_cast<double>(k) * l / N);
       }
+      cdat.pairs = e.nBasis * (e.nBasis + 1) / 2;
+      const std::size_t per1 = static_cast<std::size_t>(cdat.pairs) * static_cast<std::size_t>(e.M * (e.Dm + 1));
+      cdat.cross.assign(per1 * cdat.ch.size(), 0.0);
+      cdat.crossJ.assign(per1, 0.0);
+      {
+        std::atomic<std::size_t> nextGram{0};
+        auto grams = [&] {
+          for (std::size_t k; (k = nextGram.fetch_add(1)) <= cdat.ch.size();) {
+            if (k == cdat.ch.size())
+              crossGrams(e, cdat.ch[0].basis, true, cdat.crossJ.data());
+            else
+              crossGrams(e, cdat.ch[k].basis, false, &cdat.cross[k * per1]);
+          }
+        };
+        std::vector<std::thread> pool;
+        for (unsigned w = 1; w < threads; ++w) pool.emplace_back(grams);
+        grams();
+        for (auto& th : pool) th.join();
+      }
+      FftArrays fa(N);
+      const std::lock_guard<std::mutex> hold(fftwPlannerLock());
+      cdat.plan = std::shared_ptr<std::remove_pointer_t<fftw_plan>>(fftw_plan_dft_r2c_1d(N, fa.in.get(), fa.out.get(), FFTW_ESTIMATE),
+                                                                    [](fftw_plan pl) {
+                                                                      const std::lock_guard<std::mutex> h(fftwPlannerLock());
+                                                                      fftw_destroy_plan(pl);
+                                                                    });
     }
     const auto t1 = std::chrono::steady_clock::now();
     // Averaged crosstalk: per-basis weights and the per-Tx sums.
