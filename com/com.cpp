@@ -1319,8 +1319,8 @@ struct LivePoint {
 // taps' autocorrelation leaves one phase that can be largest, that phase's lags are
 // exact in g; otherwise the floor below every phase the grid allows stands in. The
 // signal, the DFE samples and the jitter are exact forms in g. So the least error over
-// g, the DFE tap free, is below every setting's in the box, and a smaller box only
-// raises it.
+// g (with the taps of g that c * w cannot reach held at 0, and the DFE tap within its
+// limits) is below every setting's in the box, and a smaller box only raises it.
 void boxBound(const Engine& e, const CtlData& g, long from, const TxBox& box, const std::vector<LivePoint>& in, double T,
               std::vector<LivePoint>& out) {
   const Params& p = e.p;
@@ -1426,6 +1426,12 @@ void boxBound(const Engine& e, const CtlData& g, long from, const TxBox& box, co
     const double* r = count == 1 ? &g.fextRm[a][static_cast<std::size_t>(one * stride)] : g.fextFloor[a].data();
     for (int l = 0; l < n; ++l) common[l] += r[l];
   }
+  // g = c * w is 0 outside taps i0 .. i1 + Nw - 1 when the box holds every tap before i0
+  // and after i1 at 0: only those of g are free (a block of the Toeplitz matrix).
+  int i0 = 0, i1 = K - 1;
+  while (i0 < cur && lo1[i0] == 0 && hi1[i0] == 0) ++i0;
+  while (i1 > cur && lo1[i1] == 0 && hi1[i1] == 0) --i1;
+  const int m = e.Nw + i1 - i0;
   // Per phase: the Toeplitz matrix of the lags, factored once; per point the DFE rows
   // taken off by the matrix inversion lemma (or, when that is ill-conditioned or the DFE
   // has more taps, the matrix less them factored on its own).
@@ -1438,30 +1444,30 @@ void boxBound(const Engine& e, const CtlData& g, long from, const TxBox& box, co
       lastPh = ph;
       const double* sg = &g.sig[static_cast<std::size_t>(ph * n)];
       const double* tb = &g.txBin[static_cast<std::size_t>(ph) * static_cast<std::size_t>(B * n)];
-      for (int l = 0; l < n; ++l) lag[l] = sg[l] + common[l];
+      for (int l = 0; l < m; ++l) lag[l] = sg[l] + common[l];
       for (int b = 0; b < B; ++b) {
         const double* r = tb + b * n;
-        for (int l = 0; l < n; ++l) lag[l] += u[b] * r[l];
+        for (int l = 0; l < m; ++l) lag[l] += u[b] * r[l];
       }
-      for (int i = 0; i < n; ++i)
-        for (int j = 0; j <= i; ++j) L[i * n + j] = L[j * n + i] = lag[i - j];
-      factored = cholesky(L, n);
+      for (int i = 0; i < m; ++i)
+        for (int j = 0; j <= i; ++j) L[i * m + j] = L[j * m + i] = lag[i - j];
+      factored = cholesky(L, m);
     }
     double v = std::numeric_limits<double>::infinity();
     const double* row = g.qd.data() + static_cast<std::size_t>(ph) * static_cast<std::size_t>(g.qdLen) + g.qdPad + n0;
     double g0 = -1;
     if (factored) {
-      for (int j = 0; j < n; ++j) z1[j] = row[e.dw - j];
-      forward(L, n, z1);
+      for (int j = 0; j < m; ++j) z1[j] = row[e.dw - i0 - j];
+      forward(L, m, z1);
       double s11 = 0;
-      for (int j = 0; j < n; ++j) s11 += z1[j] * z1[j];
+      for (int j = 0; j < m; ++j) s11 += z1[j] * z1[j];
       if (Nb == 0) {
         g0 = s11;
       } else if (Nb == 1) {
-        for (int j = 0; j < n; ++j) z2[j] = row[e.dw + 1 - j];
-        forward(L, n, z2);
+        for (int j = 0; j < m; ++j) z2[j] = row[e.dw + 1 - i0 - j];
+        forward(L, m, z2);
         double s12 = 0, s22 = 0;
-        for (int j = 0; j < n; ++j) s12 += z1[j] * z2[j], s22 += z2[j] * z2[j];
+        for (int j = 0; j < m; ++j) s12 += z1[j] * z2[j], s22 += z2[j] * z2[j];
         // With a = h0 T^-1 h0', c = h0 T^-1 hb', d = hb T^-1 hb' the least error at a
         // given DFE tap b is phi(b) = 1/a - 1 + b^2 (1 - d + c^2/a) - 2 b c/a, convex in b:
         // its least over the tap's range is at the free optimum clipped to the range.
@@ -1474,17 +1480,17 @@ void boxBound(const Engine& e, const CtlData& g, long from, const TxBox& box, co
       }
     }
     if (g0 < 0 && factored) {   // directly: R - Hb'Hb
-      for (int i = 0; i < n; ++i)
+      for (int i = 0; i < m; ++i)
         for (int j = 0; j <= i; ++j) {
           double x = lag[i - j];
-          for (int k = 0; k < Nb; ++k) x -= row[e.dw + k + 1 - i] * row[e.dw + k + 1 - j];
-          A[i * n + j] = A[j * n + i] = x;
+          for (int k = 0; k < Nb; ++k) x -= row[e.dw + k + 1 - i0 - i] * row[e.dw + k + 1 - i0 - j];
+          A[i * m + j] = A[j * m + i] = x;
         }
-      if (cholesky(A, n)) {
-        for (int j = 0; j < n; ++j) z1[j] = row[e.dw - j];
-        forward(A, n, z1);
+      if (cholesky(A, m)) {
+        for (int j = 0; j < m; ++j) z1[j] = row[e.dw - i0 - j];
+        forward(A, m, z1);
         g0 = 0;
-        for (int j = 0; j < n; ++j) g0 += z1[j] * z1[j];
+        for (int j = 0; j < m; ++j) g0 += z1[j] * z1[j];
       }
     }
     if (g0 > 0 && g0 < 1) v = (1 + 1e-8) / (e.sx2 * (1 / g0 - 1));
