@@ -1328,7 +1328,7 @@ void boxBound(const Engine& e, const CtlData& g, long from, const TxBox& box, co
   const int cur = -e.first;
   out.clear();
   thread_local std::vector<double> buf;
-  buf.assign(static_cast<std::size_t>(2 * B + 8 * K + 4 * n + 2 * n * n), 0.0);
+  buf.resize(static_cast<std::size_t>(2 * B + 8 * K + 4 * n + 2 * n * n));
   double* U2 = buf.data();     // |C|^2 bounds per bin, from the corners
   double* u = U2 + B;
   double* lo1 = u + B;         // the taps' ranges
@@ -1343,6 +1343,9 @@ void boxBound(const Engine& e, const CtlData& g, long from, const TxBox& box, co
   double* z2 = z1 + n;
   double* L = z2 + n;
   double* A = L + n * n;
+  std::fill(U2, U2 + B, 0.0);
+  std::fill(lo1, lo1 + 2 * K, 0.0);
+  std::fill(common, common + n, 0.0);
   std::array<std::array<double, 3>, 16> vals{};
   std::array<int, 16> nv{}, at{};
   for (int j = 0; j < K; ++j) lo1[j] = hi1[j] = 0;
@@ -2161,7 +2164,7 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
       std::stable_sort(ctlOrder.begin(), ctlOrder.end(), [&](std::size_t a, std::size_t b) { return ctlBound[a] > ctlBound[b]; });
     }
     std::atomic<long long> ctlRuled{0}, boxesRuled{0}, boxCount{0};
-    constexpr bool kBoundLeaves = true;
+    constexpr bool kBoundLeaves = false;
     // The Tx setting at a box of one setting (e.tx is in loop order); e.tx.size() when it is
     // not valid.
     auto txAt = [&](const TxBox& b) {
