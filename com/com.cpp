@@ -2164,7 +2164,6 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
       std::stable_sort(ctlOrder.begin(), ctlOrder.end(), [&](std::size_t a, std::size_t b) { return ctlBound[a] > ctlBound[b]; });
     }
     std::atomic<long long> ctlRuled{0}, boxesRuled{0}, boxCount{0};
-    constexpr bool kBoundLeaves = false;
     // The Tx setting at a box of one setting (e.tx is in loop order); e.tx.size() when it is
     // not valid.
     auto txAt = [&](const TxBox& b) {
@@ -2266,7 +2265,7 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
             if (!mayHoldValid(kid.box)) continue;
             bool single = true;
             for (std::size_t j = 0; j < e.cols.size(); ++j) single = single && kid.box.hi[j] == kid.box.lo[j];
-            if (single && !kBoundLeaves) {
+            if (single) {   // solved at once: its own bound would cost about as much
               kid.live = nd.live;
             } else {
               ++boxes;
