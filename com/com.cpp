@@ -372,6 +372,7 @@ struct CtlData {
   // the Tx noise likewise per phase (txBin, M x nBins rows); per FEXT aggressor the
   // phases where it can be largest over the grid and a floor below all of them.
   std::vector<double> sig, noiseBin, txBin;
+  std::vector<int> nextPhase;    // per NEXT aggressor, its largest-energy phase
   std::vector<std::vector<char>> fextMarks;
   std::vector<std::vector<double>> fextFloor;
   MmseBound bound;               // the search's bounds, when made
@@ -631,7 +632,7 @@ void prepareCtl(const Engine& e, const CaseData& cd_, const Ctl& g, CtlData& out
       double* o = &out.noiseBin[static_cast<std::size_t>(e.thermBin[k]) * dm];
       for (std::size_t l = 0; l < dm; ++l) o[l] += e.p.eta0 * e.thermCos[l * n + k] * pw[k] / e.sx2;
     }
-    out.fextMarks.clear(), out.fextFloor.clear();
+    out.fextMarks.clear(), out.fextFloor.clear(), out.nextPhase.clear();
     FftArrays fa(cd_.fftN);
     // Crosstalk at each aggressor's largest-energy phase: NEXT fixed, FEXT per Tx setting.
     out.nextLag.assign(static_cast<std::size_t>(e.Dm), 0.0);
@@ -656,6 +657,7 @@ void prepareCtl(const Engine& e, const CaseData& cd_, const Ctl& g, CtlData& out
           if (R[static_cast<std::size_t>(ph * (e.Dm + 1))] > R[static_cast<std::size_t>(m * (e.Dm + 1))]) m = ph;
         for (int l = 0; l < e.Dm; ++l) out.nextLag[static_cast<std::size_t>(l)] += e.sx2 * R[static_cast<std::size_t>(m * (e.Dm + 1) + l)];
         binnedLags(e, cd_, phaseOf, m, 1.0, out.noiseBin.data(), fa);
+        out.nextPhase.push_back(m);
       } else {
         out.fextRm.push_back(std::move(R));
         out.fextMarks.push_back(widestPhases(e, out.fextRm.back(), e.acLo.data(), e.acHi.data()));
@@ -700,6 +702,31 @@ void prepareCtl(const Engine& e, const CaseData& cd_, const Ctl& g, CtlData& out
       } else {
         out.xtR.push_back(R);
       }
+    }
+  }
+}
+
+// The phase Grams the receiver FFE is solved with, summed from the CTLE'd pulses
+// themselves as the search always summed them (the cross Grams give the bounds the same
+// values to rounding); each NEXT aggressor stays at the phase its bounds took.
+void exactGrams(const Engine& e, const CaseData& cd_, const Ctl& g, CtlData& out) {
+  const long Lq = out.q.len;
+  out.Rm = phaseGram(out.q, 0, Lq, e.M, e.Dm);
+  out.RJm = phaseGram(out.dq, -1, Lq + 1, e.M, e.Dm);
+  const auto coef = basisCoef(e, g);
+  out.nextLag.assign(static_cast<std::size_t>(e.Dm), 0.0);
+  std::size_t fext = 0, next = 0;
+  for (std::size_t k = 1; k < cd_.ch.size(); ++k) {
+    const CaseChannel& a = cd_.ch[k];
+    std::vector<double> qa(a.raw.size(), 0.0);
+    for (int b = 0; b < e.nBasis; ++b)
+      for (std::size_t i = 0; i < qa.size(); ++i) qa[i] += coef[static_cast<std::size_t>(b)] * a.basis[static_cast<std::size_t>(b)][i];
+    std::vector<double> R = phaseGram(guarded(qa, cd_.guard), 0, static_cast<long>(qa.size()), e.M, e.Dm);
+    if (a.kind == ChannelKind::next) {
+      const int m = out.nextPhase[next++];
+      for (int l = 0; l < e.Dm; ++l) out.nextLag[static_cast<std::size_t>(l)] += e.sx2 * R[static_cast<std::size_t>(m * (e.Dm + 1) + l)];
+    } else {
+      out.fextRm[fext++] = std::move(R);
     }
   }
 }
@@ -2143,11 +2170,10 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
           for (const double v : mb.any) anyMax = std::max(anyMax, v);
           anyBound[gi] = anyMax;
           ctlBound[gi] = std::min(cornerBound(mb, e.K, boxCorners, nullptr), anyMax);
-          Eval r = evaluate(e, cdat, gl, plain, -std::numeric_limits<double>::infinity(), s, full);
+          // Only a figure to beat: the search solves it again with the Grams it keeps.
+          const Eval r = evaluate(e, cdat, gl, plain, -std::numeric_limits<double>::infinity(), s, full);
           if (r.ok) {
-            bestPer[gi] = std::move(r);
-            bestT[gi] = plain;
-            const double f = bestPer[gi].fom;
+            const double f = r.fom;
             double seen = shared.load(std::memory_order_relaxed);
             while (seen < f && !shared.compare_exchange_weak(seen, f)) {
             }
@@ -2204,6 +2230,7 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
           gdat[gi] = CtlData();
           continue;
         }
+        exactGrams(e, cdat, e.ctl[gi], gdat[gi]);
         const CtlData& gl = gdat[gi];
         const MmseBound& mb = gl.bound;
         // Branch and bound over the Tx grid: a box is halved along its longest column until
@@ -2355,6 +2382,7 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
         if (lg < e.ctl.size() && g.i1 > 0 && std::abs(g.i2 - e.ctl[lg].i2) > LS) continue;
         CtlData gl;
         prepareCtl(e, cdat, g, gl);
+        if (e.mmse) exactGrams(e, cdat, g, gl);
         for (std::size_t t = 0; t < e.tx.size(); ++t) {
           if (lg < e.ctl.size()) {
             bool skip = false;
@@ -2384,7 +2412,10 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
     const Ctl& g = e.ctl[bg];
     const TxCand& c = e.tx[bt];
     CtlData& gd = gdat[bg];
-    if (gd.q.v.empty()) prepareCtl(e, cdat, g, gd);
+    if (gd.q.v.empty()) {
+      prepareCtl(e, cdat, g, gd);
+      if (e.mmse) exactGrams(e, cdat, g, gd);
+    }
     const auto coef = basisCoef(e, g);
     auto combine = [&](const CaseChannel& ch, bool ffe) {
       std::vector<double> q(ch.raw.size(), 0.0);
