@@ -11,7 +11,7 @@
 //                      794,174 Tx FFE settings x 176 CTLE settings (139,774,624 candidates),
 //                      each with its 16-tap receiver FFE solved at 33 sampling points; the
 //                      whole grid, with bounds over boxes of Tx settings that skip what
-//                      cannot win (about 7 s on two shared cores);
+//                      cannot win (about 8 s on two shared cores);
 //   BM_ComDjKrCoarse   the same with the Tx taps in steps of 0.02 (4,783 Tx settings,
 //                      841,808 candidates).
 //
