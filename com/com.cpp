@@ -522,9 +522,10 @@ double ctlePower(const Engine& e, double f, const Ctl& g) {
 }
 
 // The phases at which an aggressor (phase Grams R, lags 0..Dm) can be largest for some
-// Tx setting of the grid. Its energy at a phase is linear in the taps' autocorrelation,
-// whose lags stay within acLo..acHi; a phase is left out when another's energy is larger
-// for every autocorrelation in that box, by more than rounding.
+// Tx setting of the grid or of a box of it. Its energy at a phase is linear in the taps'
+// autocorrelation, whose lags stay within acLo..acHi; a phase is left out when another's
+// energy is larger for every autocorrelation in that range, by more than rounding. With
+// `among`, only the phases marked there are weighed (the others are left out).
 std::vector<char> widestPhases(const Engine& e, const std::vector<double>& R, const double* acLo, const double* acHi,
                                const std::vector<char>* among = nullptr) {
   const int M = e.M, stride = e.Dm + 1;
@@ -1523,6 +1524,7 @@ void boxBound(const Engine& e, const CtlData& g, long from, const TxBox& box, co
         for (int j = 0; j < m; ++j) g0 += z1[j] * z1[j];
       }
     }
+    // A hair above, so that rounding never puts the bound below a figure it bounds.
     if (g0 > 0 && g0 < 1) v = (1 + 1e-8) / (e.sx2 * (1 / g0 - 1));
     if (v >= T) out.push_back({lp.at, v});
   }
@@ -1536,9 +1538,10 @@ void boxBound(const Engine& e, const CtlData& g, long from, const TxBox& box, co
 // <= txL1 |W(f)|, so it is at least that of g over txL1^2. The FEXT passes the Tx taps
 // but is taken at the phase where it is largest for c: a floor below every phase it can
 // take stands in for it. So the least error over g, with its cursor sample 1 and the DFE
-// taps free, is below the error of every Tx setting's receiver, clipped or not: one
-// solve per sampling point bounds the whole Tx grid. It is made as the bound over the box
-// of the whole grid (below), whose U never exceeds txL1.
+// taps free (a single one held within its limits), is below the error of every Tx
+// setting's receiver, clipped or not: one solve per sampling point bounds the whole Tx
+// grid. It is made as the bound over the box of the whole grid (above), whose U never
+// exceeds txL1.
 void anyTxBound(const Engine& e, const CtlData& g, MmseBound& out) {
   const std::size_t np = out.points();
   out.any.assign(np, std::numeric_limits<double>::infinity());
