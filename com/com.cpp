@@ -9,6 +9,8 @@
 // |H_ffe| and in the squared CTLE gains, so four sums per Tx setting give it for every
 // CTLE setting.
 
+#include <fftw3.h>
+
 #include <algorithm>
 #include <array>
 #include <atomic>
@@ -23,6 +25,7 @@
 #include <numbers>
 #include <string>
 #include <thread>
+#include <type_traits>
 
 #include "candidates.h"
 #include "comDetail.h"
@@ -57,34 +60,6 @@ std::vector<double> inverseReal(const std::vector<cd>& X) {
   return h;
 }
 
-// Lags 0..n-1 of a floor of the baud-rate autocorrelations of x at the phases marked: the
-// autocorrelation of the pointwise least of those phases' power spectra. On N >= (samples
-// a phase) + n - 1 points a form g'Tg with n taps is exactly the mean of the spectrum
-// times |G|^2 over the points, so the floor's form is below every marked phase's.
-std::vector<double> leastPhaseLags(const std::vector<double>& x, int M, int n, const std::vector<char>& marked) {
-  const std::size_t per = (x.size() + static_cast<std::size_t>(M) - 1) / static_cast<std::size_t>(M);
-  std::size_t N = 64;
-  while (N < per + static_cast<std::size_t>(n)) N *= 2;
-  RealTransform t(N);
-  const std::span<double> in = t.time();
-  const std::span<cd> X = t.spectrum();
-  std::vector<double> least(X.size(), std::numeric_limits<double>::infinity());
-  for (int ph = 0; ph < M; ++ph) {
-    if (!marked[static_cast<std::size_t>(ph)]) continue;
-    std::fill(in.begin(), in.end(), 0.0);
-    for (std::size_t u = 0; u < per; ++u) {
-      const std::size_t i = static_cast<std::size_t>(ph) + u * static_cast<std::size_t>(M);
-      if (i < x.size()) in[u] = x[i];
-    }
-    t.forward();
-    for (std::size_t k = 0; k < X.size(); ++k) least[k] = std::min(least[k], X[k].real() * X[k].real() + X[k].imag() * X[k].imag());
-  }
-  for (std::size_t k = 0; k < X.size(); ++k) X[k] = cd(least[k], 0);
-  t.inverse();
-  std::vector<double> r(in.begin(), in.begin() + n);
-  for (double& v : r) v /= static_cast<double>(N);
-  return r;
-}
 
 // ---------------------------------------------------------------- IIR (bilinear CTLE)
 
@@ -168,7 +143,24 @@ struct Engine {
   double txL1 = 1;
   std::vector<double> acLo, acHi;
   std::vector<double> thermF, thermCos;   // thermCos: Dm rows of thermF.size()
+  // For the bounds over boxes of Tx settings: the grid's columns (values ascending) and
+  // the tap each sets; the folded baud-rate band 0..pi cut into nBins equal bins, with
+  // the least and the largest cos(d theta) over each (nBins rows of K), and each thermal
+  // point's bin.
+  std::vector<std::vector<double>> cols;
+  std::vector<int> colTap;
+  int nBins = 0;
+  std::vector<double> cosLo, cosHi;
+  std::vector<int> thermBin;
 };
+
+// The bin of a frequency f (Hz) in the folded band: 2 pi f Tb taken modulo 2 pi onto 0..pi.
+int foldedBin(const Engine& e, double f) {
+  double x = f * e.Tb;
+  x -= std::floor(x);
+  if (x > 0.5) x = 1 - x;
+  return std::min(e.nBins - 1, static_cast<int>(2 * x * e.nBins));
+}
 
 // Basis coefficients of a CTLE setting, matching the basis order.
 std::array<double, 4> basisCoef(const Engine& e, const Ctl& g) {
@@ -362,6 +354,15 @@ struct CtlData {
   // take, summed over the aggressors.
   std::vector<double> Rm, RJm, thermLag, nextLag, fextLeast;
   std::vector<std::vector<double>> fextRm;
+  // For the bounds over boxes of Tx settings, lags 0..Dm-1 over sigma_X^2: per phase the
+  // victim's autocorrelation plus its jitter's (sig, M rows); the thermal and NEXT noise
+  // split by the bins of the folded band its power lies in (noiseBin, nBins rows), and
+  // the Tx noise likewise per phase (txBin, M x nBins rows); per FEXT aggressor the
+  // phases where it can be largest over the grid and a floor below all of them.
+  std::vector<double> sig, noiseBin, txBin;
+  std::vector<int> nextPhase;    // per NEXT aggressor, its largest-energy phase
+  std::vector<std::vector<char>> fextMarks;
+  std::vector<std::vector<double>> fextFloor;
   MmseBound bound;               // the search's bounds, when made
 };
 
@@ -382,7 +383,126 @@ struct CaseData {
   std::array<double, 4> nextSum{};
   std::vector<std::array<double, 4>> Wf;   // per file point up to nSum: FEXT weights per basis
   double xtScale = 0;
+  // The transform that splits baud-rate sequences by the bins of the folded band: fftN
+  // points (at least a phase's samples plus Dm - 1, so that its mean of the power times
+  // cos(theta l) is lag l exactly), the bin of each of its points 0..fftN/2 and their
+  // cos(theta_k l), Dm to a point.
+  int fftN = 0;
+  std::vector<int> binN;
+  std::vector<double> cosN;
+  std::shared_ptr<std::remove_pointer_t<fftw_plan>> plan;   // real to complex, run on other arrays
+  // The phase Grams (lags 0..Dm) of each channel's pulse are quadratic in the CTLE's basis
+  // coefficients: per channel and pair of basis pulses a <= b, the Gram of a with b plus
+  // that of b with a (once when a = b), M x (Dm + 1) values; crossJ likewise for the
+  // victim's +-1 sample difference (times M/2), whose sample -1 has phase M - 1.
+  int pairs = 0;
+  std::vector<double> cross, crossJ;
 };
+
+// The cross Grams of one channel (x: its basis pulses) or of their differences.
+void crossGrams(const Engine& e, const std::vector<std::vector<double>>& x, bool difference, double* out) {
+  const int M = e.M, D = e.Dm, nb = static_cast<int>(x.size());
+  const std::size_t per = static_cast<std::size_t>(M * (D + 1));
+  const long len = static_cast<long>(x[0].size());
+  std::vector<std::vector<double>> y;
+  long first = 0;
+  if (difference) {
+    first = -1;
+    for (const auto& v : x) {
+      std::vector<double> d(static_cast<std::size_t>(len + 2));
+      auto at = [&](long t) { return t >= 0 && t < len ? v[static_cast<std::size_t>(t)] : 0.0; };
+      for (long t = -1; t <= len; ++t) d[static_cast<std::size_t>(t + 1)] = (at(t + 1) - at(t - 1)) * M / 2;
+      y.push_back(std::move(d));
+    }
+  }
+  const std::vector<std::vector<double>>& z = difference ? y : x;
+  const long n = static_cast<long>(z[0].size());
+  int pair = 0;
+  for (int a = 0; a < nb; ++a)
+    for (int b = a; b < nb; ++b, ++pair) {
+      double* R = out + static_cast<std::size_t>(pair) * per;
+      std::fill(R, R + per, 0.0);
+      const double* xa = z[static_cast<std::size_t>(a)].data();
+      const double* xb = z[static_cast<std::size_t>(b)].data();
+      for (long i = 0; i < n; ++i) {
+        const long ph = (((i + first) % M) + M) % M;
+        double* r = R + ph * (D + 1);
+        for (int d = 0; d <= D && i + d * M < n; ++d) {
+          const long j = i + d * M;
+          r[d] += a == b ? xa[i] * xa[j] : xa[i] * xb[j] + xb[i] * xa[j];
+        }
+      }
+    }
+}
+
+// A channel's phase Grams (lags 0..Dm) for the CTLE's basis coefficients, from its cross Grams.
+std::vector<double> gramOf(const Engine& e, const CaseData& c, const double* cross, const std::array<double, 4>& coef) {
+  const std::size_t per = static_cast<std::size_t>(e.M * (e.Dm + 1));
+  std::vector<double> R(per, 0.0);
+  int pair = 0;
+  for (int a = 0; a < e.nBasis; ++a)
+    for (int b = a; b < e.nBasis; ++b, ++pair) {
+      const double w = coef[static_cast<std::size_t>(a)] * coef[static_cast<std::size_t>(b)];
+      const double* x = cross + static_cast<std::size_t>(pair) * per;
+      for (std::size_t i = 0; i < per; ++i) R[i] += w * x[i];
+    }
+  (void)c;
+  return R;
+}
+
+// Arrays for the case's transform, aligned as its plan wants them.
+struct FftArrays {
+  std::unique_ptr<double, decltype(&fftw_free)> in;
+  std::unique_ptr<fftw_complex, decltype(&fftw_free)> out;
+  explicit FftArrays(int N)
+      : in(fftw_alloc_real(static_cast<std::size_t>(N)), &fftw_free),
+        out(fftw_alloc_complex(static_cast<std::size_t>(N / 2 + 1)), &fftw_free) {}
+};
+
+// Lags 0..Dm-1 of a floor of the baud-rate autocorrelations of x at the phases marked: the
+// autocorrelation of the pointwise least of those phases' power spectra on the case's
+// transform. A form g'Tg with Dm taps is exactly the mean of the spectrum times |G|^2
+// over its points, so the floor's form is below every marked phase's.
+template <class Fill>
+std::vector<double> leastPhaseLags(const Engine& e, const CaseData& c, Fill fill, const std::vector<char>& marked, FftArrays& a) {
+  const int N = c.fftN, n = e.Dm;
+  std::vector<double> least(static_cast<std::size_t>(N / 2 + 1), std::numeric_limits<double>::infinity());
+  double* in = a.in.get();
+  fftw_complex* X = a.out.get();
+  for (int ph = 0; ph < e.M; ++ph) {
+    if (!marked[static_cast<std::size_t>(ph)]) continue;
+    std::fill(in, in + N, 0.0);
+    fill(ph, in);
+    fftw_execute_dft_r2c(c.plan.get(), in, X);
+    for (int k = 0; k <= N / 2; ++k) least[static_cast<std::size_t>(k)] = std::min(least[static_cast<std::size_t>(k)], X[k][0] * X[k][0] + X[k][1] * X[k][1]);
+  }
+  std::vector<double> r(static_cast<std::size_t>(n), 0.0);
+  for (int k = 0; k <= N / 2; ++k) {
+    const double w = ((k == 0 || k == N / 2) ? 1.0 : 2.0) * least[static_cast<std::size_t>(k)] / N;
+    const double* cs = &c.cosN[static_cast<std::size_t>(k) * static_cast<std::size_t>(n)];
+    for (int l = 0; l < n; ++l) r[static_cast<std::size_t>(l)] += w * cs[l];
+  }
+  return r;
+}
+
+// Adds scale times the lags 0..Dm-1 of the baud-rate samples x[ph + u M], bin by bin
+// (rows of Dm in out): the share of the power spectrum of the case's transform that lies
+// in each bin. The rows sum to the lags.
+template <class Fill>
+void binnedLags(const Engine& e, const CaseData& c, Fill fill, int ph, double scale, double* out, FftArrays& a) {
+  const int N = c.fftN, n = e.Dm;
+  double* in = a.in.get();
+  fftw_complex* X = a.out.get();
+  std::fill(in, in + N, 0.0);
+  fill(ph, in);
+  fftw_execute_dft_r2c(c.plan.get(), in, X);
+  for (int k = 0; k <= N / 2; ++k) {
+    const double w = scale * ((k == 0 || k == N / 2) ? 1.0 : 2.0) * (X[k][0] * X[k][0] + X[k][1] * X[k][1]) / N;
+    double* o = out + static_cast<std::size_t>(c.binN[static_cast<std::size_t>(k)]) * static_cast<std::size_t>(n);
+    const double* cs = &c.cosN[static_cast<std::size_t>(k) * static_cast<std::size_t>(n)];
+    for (int l = 0; l < n; ++l) o[l] += w * cs[l];
+  }
+}
 
 double ctlePower(const Engine& e, double f, const Ctl& g) {
   const cd h = ctle(f, e.p, g.g1, g.g2);
@@ -390,20 +510,23 @@ double ctlePower(const Engine& e, double f, const Ctl& g) {
 }
 
 // The phases at which an aggressor (phase Grams R, lags 0..Dm) can be largest for some
-// Tx setting of the grid. Its energy at a phase is linear in the taps' autocorrelation,
-// whose lags stay within acLo..acHi; a phase is left out when another's energy is larger
-// for every autocorrelation in that box, by more than rounding.
-std::vector<char> widestPhases(const Engine& e, const std::vector<double>& R) {
+// Tx setting of the grid or of a box of it. Its energy at a phase is linear in the taps'
+// autocorrelation, whose lags stay within acLo..acHi; a phase is left out when another's
+// energy is larger for every autocorrelation in that range, by more than rounding. With
+// `among`, only the phases marked there are weighed (the others are left out).
+std::vector<char> widestPhases(const Engine& e, const std::vector<double>& R, const double* acLo, const double* acHi,
+                               const std::vector<char>* among = nullptr) {
   const int M = e.M, stride = e.Dm + 1;
   std::vector<char> out(static_cast<std::size_t>(M), 1);
+  if (among) out = *among;
   for (int a = 0; a < M; ++a)
     for (int b = 0; b < M && out[static_cast<std::size_t>(a)]; ++b) {
-      if (b == a) continue;
+      if (b == a || (among && !(*among)[static_cast<std::size_t>(b)])) continue;
       // The least over the box of E_b - E_a.
       double lo = 0, size = 0;
       for (int d = 0; d <= e.D; ++d) {
         const double k = (d == 0 ? 1 : 2) * (R[static_cast<std::size_t>(b * stride + d)] - R[static_cast<std::size_t>(a * stride + d)]);
-        lo += std::min(k * e.acLo[static_cast<std::size_t>(d)], k * e.acHi[static_cast<std::size_t>(d)]);
+        lo += std::min(k * acLo[d], k * acHi[d]);
         size += std::fabs(R[static_cast<std::size_t>(b * stride + d)]) + std::fabs(R[static_cast<std::size_t>(a * stride + d)]);
       }
       if (lo > 1e-9 * size) out[static_cast<std::size_t>(a)] = 0;
@@ -424,16 +547,16 @@ void prepareCtl(const Engine& e, const CaseData& cd_, const Ctl& g, CtlData& out
     dq[static_cast<std::size_t>(t + 1)] = (out.q.at(t + 1) - out.q.at(t - 1)) * e.M / 2;
   out.dq = guarded(dq, cd_.guard);
   out.dq.off += 1;   // sample -1 sits at index 0 of the copy
-  out.R = phaseGram(out.q, 0, Lq, e.M, e.D);
+  if (!e.mmse) out.R = phaseGram(out.q, 0, Lq, e.M, e.D);
   out.qdPad = static_cast<long>(e.K + 30 + e.Nw);
   out.qdLen = (Lq + e.M - 1) / e.M + 2 * out.qdPad + e.span + 8;
   out.qd.assign(static_cast<std::size_t>(e.M) * static_cast<std::size_t>(out.qdLen), 0.0);
   for (long t = 0; t < Lq; ++t)
     out.qd[static_cast<std::size_t>((t % e.M) * out.qdLen + out.qdPad + t / e.M)] = out.q.at(t);
-  out.RJ = phaseGram(out.dq, -1, Lq + 1, e.M, e.D);
+  if (!e.mmse) out.RJ = phaseGram(out.dq, -1, Lq + 1, e.M, e.D);
   if (e.mmse) {
-    out.Rm = phaseGram(out.q, 0, Lq, e.M, e.Dm);
-    out.RJm = phaseGram(out.dq, -1, Lq + 1, e.M, e.Dm);
+    out.Rm = gramOf(e, cd_, cd_.cross.data(), coef);
+    out.RJm = gramOf(e, cd_, cd_.crossJ.data(), coef);
   }
   long pk = 0;
   out.qmax = 0;
@@ -492,26 +615,56 @@ void prepareCtl(const Engine& e, const CaseData& cd_, const Ctl& g, CtlData& out
       for (std::size_t k = 0; k < n; ++k) x += w[k] * pw[k];
       out.thermLag[static_cast<std::size_t>(l)] = e.p.eta0 * x;
     }
+    const std::size_t nb = static_cast<std::size_t>(e.nBins), dm = static_cast<std::size_t>(e.Dm);
+    out.noiseBin.assign(nb * dm, 0.0);
+    for (std::size_t k = 0; k < n; ++k) {
+      double* o = &out.noiseBin[static_cast<std::size_t>(e.thermBin[k]) * dm];
+      for (std::size_t l = 0; l < dm; ++l) o[l] += e.p.eta0 * e.thermCos[l * n + k] * pw[k] / e.sx2;
+    }
+    out.fextMarks.clear(), out.fextFloor.clear(), out.nextPhase.clear();
+    FftArrays fa(cd_.fftN);
     // Crosstalk at each aggressor's largest-energy phase: NEXT fixed, FEXT per Tx setting.
     out.nextLag.assign(static_cast<std::size_t>(e.Dm), 0.0);
     out.fextRm.clear();
     out.fextLeast.assign(static_cast<std::size_t>(e.Dm), 0.0);
     for (std::size_t k = 1; k < cd_.ch.size(); ++k) {
       const CaseChannel& a = cd_.ch[k];
-      std::vector<double> qa(a.raw.size(), 0.0);
-      for (int b = 0; b < e.nBasis; ++b)
-        for (std::size_t i = 0; i < qa.size(); ++i) qa[i] += coef[static_cast<std::size_t>(b)] * a.basis[static_cast<std::size_t>(b)][i];
-      std::vector<double> R = phaseGram(guarded(qa, cd_.guard), 0, static_cast<long>(qa.size()), e.M, e.Dm);
+      // The aggressor's samples at one phase, combined from its basis pulses.
+      auto phaseOf = [&](int ph, double* in) {
+        const std::size_t len = a.raw.size();
+        std::size_t u = 0;
+        for (std::size_t i = static_cast<std::size_t>(ph); i < len && u < static_cast<std::size_t>(cd_.fftN); i += static_cast<std::size_t>(e.M), ++u) {
+          double x = 0;
+          for (int b = 0; b < e.nBasis; ++b) x += coef[static_cast<std::size_t>(b)] * a.basis[static_cast<std::size_t>(b)][i];
+          in[u] = x;
+        }
+      };
+      std::vector<double> R = gramOf(e, cd_, &cd_.cross[k * static_cast<std::size_t>(cd_.pairs) * static_cast<std::size_t>(e.M * (e.Dm + 1))], coef);
       if (a.kind == ChannelKind::next) {
         int m = 0;
         for (int ph = 1; ph < e.M; ++ph)
           if (R[static_cast<std::size_t>(ph * (e.Dm + 1))] > R[static_cast<std::size_t>(m * (e.Dm + 1))]) m = ph;
         for (int l = 0; l < e.Dm; ++l) out.nextLag[static_cast<std::size_t>(l)] += e.sx2 * R[static_cast<std::size_t>(m * (e.Dm + 1) + l)];
+        binnedLags(e, cd_, phaseOf, m, 1.0, out.noiseBin.data(), fa);
+        out.nextPhase.push_back(m);
       } else {
         out.fextRm.push_back(std::move(R));
-        const std::vector<double> r = leastPhaseLags(qa, e.M, e.Dm, widestPhases(e, out.fextRm.back()));
-        for (int l = 0; l < e.Dm; ++l) out.fextLeast[static_cast<std::size_t>(l)] += r[static_cast<std::size_t>(l)];
+        out.fextMarks.push_back(widestPhases(e, out.fextRm.back(), e.acLo.data(), e.acHi.data()));
+        out.fextFloor.push_back(leastPhaseLags(e, cd_, phaseOf, out.fextMarks.back(), fa));
+        for (int l = 0; l < e.Dm; ++l) out.fextLeast[static_cast<std::size_t>(l)] += out.fextFloor.back()[static_cast<std::size_t>(l)];
       }
+    }
+    out.txBin.assign(static_cast<std::size_t>(e.M) * nb * dm, 0.0);
+    out.sig.assign(static_cast<std::size_t>(e.M) * dm, 0.0);
+    const double jit = e.p.ADD * e.p.ADD + e.p.sigmaRJ * e.p.sigmaRJ;
+    for (int ph = 0; ph < e.M; ++ph) {
+      auto victim = [&](int phase, double* in) {
+        std::size_t u = 0;
+        for (std::size_t i = static_cast<std::size_t>(phase); i < q.size() && u < static_cast<std::size_t>(cd_.fftN); i += static_cast<std::size_t>(e.M), ++u) in[u] = q[i];
+      };
+      binnedLags(e, cd_, victim, ph, e.txNoise, &out.txBin[static_cast<std::size_t>(ph) * nb * dm], fa);
+      for (std::size_t l = 0; l < dm; ++l)
+        out.sig[static_cast<std::size_t>(ph) * dm + l] = out.Rm[static_cast<std::size_t>(ph * (e.Dm + 1)) + l] + jit * out.RJm[static_cast<std::size_t>(ph * (e.Dm + 1)) + l];
     }
   }
   out.pc = powerCoef(e, g);
@@ -538,6 +691,31 @@ void prepareCtl(const Engine& e, const CaseData& cd_, const Ctl& g, CtlData& out
       } else {
         out.xtR.push_back(R);
       }
+    }
+  }
+}
+
+// The phase Grams the receiver FFE is solved with, summed from the CTLE'd pulses
+// themselves as the search always summed them (the cross Grams give the bounds the same
+// values to rounding); each NEXT aggressor stays at the phase its bounds took.
+void exactGrams(const Engine& e, const CaseData& cd_, const Ctl& g, CtlData& out) {
+  const long Lq = out.q.len;
+  out.Rm = phaseGram(out.q, 0, Lq, e.M, e.Dm);
+  out.RJm = phaseGram(out.dq, -1, Lq + 1, e.M, e.Dm);
+  const auto coef = basisCoef(e, g);
+  out.nextLag.assign(static_cast<std::size_t>(e.Dm), 0.0);
+  std::size_t fext = 0, next = 0;
+  for (std::size_t k = 1; k < cd_.ch.size(); ++k) {
+    const CaseChannel& a = cd_.ch[k];
+    std::vector<double> qa(a.raw.size(), 0.0);
+    for (int b = 0; b < e.nBasis; ++b)
+      for (std::size_t i = 0; i < qa.size(); ++i) qa[i] += coef[static_cast<std::size_t>(b)] * a.basis[static_cast<std::size_t>(b)][i];
+    std::vector<double> R = phaseGram(guarded(qa, cd_.guard), 0, static_cast<long>(qa.size()), e.M, e.Dm);
+    if (a.kind == ChannelKind::next) {
+      const int m = out.nextPhase[next++];
+      for (int l = 0; l < e.Dm; ++l) out.nextLag[static_cast<std::size_t>(l)] += e.sx2 * R[static_cast<std::size_t>(m * (e.Dm + 1) + l)];
+    } else {
+      out.fextRm[fext++] = std::move(R);
     }
   }
 }
@@ -698,6 +876,9 @@ struct Scratch {
   std::vector<double> w, hn, b, wide;
   double ac[32];
   std::vector<double> base, lag, hs, A, x, y, wf, bf;   // receiver FFE
+  // Per sampling point of the search's bounds, the bound of the box of Tx settings being
+  // solved (below every threshold where it was ruled out); null: none.
+  const double* live = nullptr;
 };
 
 // ---------------------------------------------------------------- receiver FFE (MMSE)
@@ -893,7 +1074,7 @@ void mmseSweep(const Engine& e, const CtlData& g, const double* cc, const double
     const long t = ts0 + d;
     if (T > 0 && !g.bound.open.empty() && t >= g.bound.from && t - g.bound.from < static_cast<long>(g.bound.points())) {
       const std::size_t at = static_cast<std::size_t>(t - g.bound.from);
-      if (g.bound.any[at] < T) continue;
+      if (g.bound.any[at] < T || (s.live && s.live[at] < T)) continue;
       if (!g.bound.open[at]) {
         const double* B = &g.bound.B[at * static_cast<std::size_t>(K * K)];
         double v = 0;
@@ -1127,6 +1308,216 @@ void mmseBound(const Engine& e, const CaseData& cd_, const CtlData& g, MmseBound
   anyTxBound(e, g, out);
 }
 
+
+// A box of Tx settings: per column of the grid a range of value indices.
+struct TxBox {
+  std::array<int, 16> lo{}, hi{};
+};
+
+// A sampling point of the search's bounds and the last bound found for it.
+struct LivePoint {
+  std::uint32_t at = 0;
+  double bound = 0;
+};
+
+// The bound over a box of Tx settings, at the sampling points listed (grouped by phase);
+// those reaching T are kept in `out` with their bound. It is the bound for every Tx
+// setting at once made tighter by what the box tells of the Tx taps c.
+//
+// The noise that does not pass the taps (thermal, NEXT, Tx) is the sum over the bins of
+// the folded band of its power there times |W|^2 = |G|^2 / |C|^2, and within a bin |C|
+// is at most U, the largest over the box and the bin: so it is at least the sum of each
+// bin's share over U^2, a form in g = c * w. |C|^2 = ac(0) + 2 sum ac(d) cos(d theta) is
+// convex in c where no tap changes sign (c(0) = 1 - sum |c(k)| is then linear too), so
+// its largest over the box is at a corner (each column's ends, and 0 where it changes
+// sign); over the bin each cos term is bounded by its own range there. The FEXT
+// aggressor is taken at its largest-energy phase for c: where the box's range of the
+// taps' autocorrelation leaves one phase that can be largest, that phase's lags are
+// exact in g; otherwise the floor below every phase the grid allows stands in. The
+// signal, the DFE samples and the jitter are exact forms in g. So the least error over
+// g (with the taps of g that c * w cannot reach held at 0, and the DFE tap within its
+// limits) is below every setting's in the box, and a smaller box only raises it.
+void boxBound(const Engine& e, const CtlData& g, long from, const TxBox& box, const std::vector<LivePoint>& in, double T,
+              std::vector<LivePoint>& out) {
+  const Params& p = e.p;
+  const int n = e.Dm, K = e.K, M = e.M, Nb = p.Nb, B = e.nBins, nc = static_cast<int>(e.cols.size());
+  const int cur = -e.first;
+  out.clear();
+  thread_local std::vector<double> buf;
+  buf.resize(static_cast<std::size_t>(2 * B + 8 * K + 4 * n + 2 * n * n));
+  double* U2 = buf.data();     // |C|^2 bounds per bin, from the corners
+  double* u = U2 + B;
+  double* lo1 = u + B;         // the taps' ranges
+  double* hi1 = lo1 + K;
+  double* c = hi1 + K;
+  double* ac = c + K;
+  double* acLo = ac + K;
+  double* acHi = acLo + K;
+  double* common = acHi + K;
+  double* lag = common + n;
+  double* z1 = lag + n;
+  double* z2 = z1 + n;
+  double* L = z2 + n;
+  double* A = L + n * n;
+  std::fill(U2, U2 + B, 0.0);
+  std::fill(lo1, lo1 + 2 * K, 0.0);
+  std::fill(common, common + n, 0.0);
+  std::array<std::array<double, 3>, 16> vals{};
+  std::array<int, 16> nv{}, at{};
+  for (int j = 0; j < K; ++j) lo1[j] = hi1[j] = 0;
+  double c0lo = 1, c0hi = 1;
+  for (int j = 0; j < nc; ++j) {
+    const double a = e.cols[static_cast<std::size_t>(j)][static_cast<std::size_t>(box.lo[static_cast<std::size_t>(j)])];
+    const double b = e.cols[static_cast<std::size_t>(j)][static_cast<std::size_t>(box.hi[static_cast<std::size_t>(j)])];
+    int k = 0;
+    vals[static_cast<std::size_t>(j)][static_cast<std::size_t>(k++)] = a;
+    if (b != a) vals[static_cast<std::size_t>(j)][static_cast<std::size_t>(k++)] = b;
+    if (a < 0 && b > 0) vals[static_cast<std::size_t>(j)][static_cast<std::size_t>(k++)] = 0;
+    nv[static_cast<std::size_t>(j)] = k;
+    const int tap = e.colTap[static_cast<std::size_t>(j)];
+    lo1[tap] += a, hi1[tap] += b;
+    c0lo -= std::max(std::fabs(a), std::fabs(b));
+    c0hi -= (a < 0 && b > 0) ? 0.0 : std::min(std::fabs(a), std::fabs(b));
+  }
+  lo1[cur] = c0lo, hi1[cur] = c0hi;
+  for (;;) {
+    std::fill(c, c + K, 0.0);
+    double sum = 0;
+    for (int j = 0; j < nc; ++j) {
+      const double v = vals[static_cast<std::size_t>(j)][static_cast<std::size_t>(at[static_cast<std::size_t>(j)])];
+      c[e.colTap[static_cast<std::size_t>(j)]] += v, sum += std::fabs(v);
+    }
+    c[cur] = 1 - sum;
+    for (int d = 0; d < K; ++d) {
+      double x = 0;
+      for (int j = 0; j + d < K; ++j) x += c[j] * c[j + d];
+      ac[d] = d == 0 ? x : 2 * x;
+    }
+    for (int b = 0; b < B; ++b) {
+      const double* cl = &e.cosLo[static_cast<std::size_t>(b * K)];
+      const double* ch = &e.cosHi[static_cast<std::size_t>(b * K)];
+      double v = ac[0];
+      for (int d = 1; d < K; ++d) v += ac[d] >= 0 ? ac[d] * ch[d] : ac[d] * cl[d];
+      U2[b] = std::max(U2[b], v);
+    }
+    int j = 0;
+    while (j < nc && ++at[static_cast<std::size_t>(j)] == nv[static_cast<std::size_t>(j)]) at[static_cast<std::size_t>(j++)] = 0;
+    if (j == nc) break;
+  }
+  const double cap = e.txL1 * e.txL1;
+  for (int b = 0; b < B; ++b) {
+    const double v = std::min(U2[b], cap) * (1 + 1e-9) + 1e-15;
+    u[b] = v > 0 ? 1 / v : 0;
+  }
+  // The lags common to every phase: noise over U^2 and the FEXT.
+  for (int b = 0; b < B; ++b) {
+    const double* r = &g.noiseBin[static_cast<std::size_t>(b * n)];
+    for (int l = 0; l < n; ++l) common[l] += u[b] * r[l];
+  }
+  // The range of each lag of the taps' autocorrelation over the box, interval products.
+  for (int d = 0; d < K; ++d) {
+    double x = 0, y = 0;
+    for (int j = 0; j + d < K; ++j) {
+      double l, h;
+      if (d == 0) {
+        const double a = std::fabs(lo1[j]), b = std::fabs(hi1[j]);
+        l = (lo1[j] <= 0 && hi1[j] >= 0) ? 0.0 : std::min(a, b) * std::min(a, b), h = std::max(a, b) * std::max(a, b);
+      } else {
+        const double q1 = lo1[j] * lo1[j + d], q2 = lo1[j] * hi1[j + d], q3 = hi1[j] * lo1[j + d], q4 = hi1[j] * hi1[j + d];
+        l = std::min(std::min(q1, q2), std::min(q3, q4)), h = std::max(std::max(q1, q2), std::max(q3, q4));
+      }
+      x += l, y += h;
+    }
+    acLo[d] = x - 1e-12, acHi[d] = y + 1e-12;
+  }
+  const int stride = e.Dm + 1;
+  for (std::size_t a = 0; a < g.fextRm.size(); ++a) {
+    const std::vector<char>& marks = g.fextMarks[a];
+    int one = -1, count = 0;
+    for (int ph = 0; ph < M; ++ph)
+      if (marks[static_cast<std::size_t>(ph)]) one = ph, ++count;
+    if (count > 1) {
+      const std::vector<char> here = widestPhases(e, g.fextRm[a], acLo, acHi, &marks);
+      count = 0;
+      for (int ph = 0; ph < M; ++ph)
+        if (here[static_cast<std::size_t>(ph)]) one = ph, ++count;
+    }
+    const double* r = count == 1 ? &g.fextRm[a][static_cast<std::size_t>(one * stride)] : g.fextFloor[a].data();
+    for (int l = 0; l < n; ++l) common[l] += r[l];
+  }
+  // g = c * w is 0 outside taps i0 .. i1 + Nw - 1 when the box holds every tap before i0
+  // and after i1 at 0: only those of g are free (a block of the Toeplitz matrix).
+  int i0 = 0, i1 = K - 1;
+  while (i0 < cur && lo1[i0] == 0 && hi1[i0] == 0) ++i0;
+  while (i1 > cur && lo1[i1] == 0 && hi1[i1] == 0) --i1;
+  const int m = e.Nw + i1 - i0;
+  // Per phase: the Toeplitz matrix of the lags, factored once; per point the DFE rows
+  // taken off by the matrix inversion lemma (or, when that is ill-conditioned or the DFE
+  // has more taps, the matrix less them factored on its own).
+  long lastPh = -1;
+  bool factored = false;
+  for (const LivePoint& lp : in) {
+    const long t = from + static_cast<long>(lp.at);
+    const long ph = ((t % M) + M) % M, n0 = (t - ph) / M;
+    if (ph != lastPh) {
+      lastPh = ph;
+      const double* sg = &g.sig[static_cast<std::size_t>(ph * n)];
+      const double* tb = &g.txBin[static_cast<std::size_t>(ph) * static_cast<std::size_t>(B * n)];
+      for (int l = 0; l < m; ++l) lag[l] = sg[l] + common[l];
+      for (int b = 0; b < B; ++b) {
+        const double* r = tb + b * n;
+        for (int l = 0; l < m; ++l) lag[l] += u[b] * r[l];
+      }
+      for (int i = 0; i < m; ++i)
+        for (int j = 0; j <= i; ++j) L[i * m + j] = L[j * m + i] = lag[i - j];
+      factored = cholesky(L, m);
+    }
+    double v = std::numeric_limits<double>::infinity();
+    const double* row = g.qd.data() + static_cast<std::size_t>(ph) * static_cast<std::size_t>(g.qdLen) + g.qdPad + n0;
+    double g0 = -1;
+    if (factored) {
+      for (int j = 0; j < m; ++j) z1[j] = row[e.dw - i0 - j];
+      forward(L, m, z1);
+      double s11 = 0;
+      for (int j = 0; j < m; ++j) s11 += z1[j] * z1[j];
+      if (Nb == 0) {
+        g0 = s11;
+      } else if (Nb == 1) {
+        for (int j = 0; j < m; ++j) z2[j] = row[e.dw + 1 - i0 - j];
+        forward(L, m, z2);
+        double s12 = 0, s22 = 0;
+        for (int j = 0; j < m; ++j) s12 += z1[j] * z2[j], s22 += z2[j] * z2[j];
+        // With a = h0 T^-1 h0', c = h0 T^-1 hb', d = hb T^-1 hb' the least error at a
+        // given DFE tap b is phi(b) = 1/a - 1 + b^2 (1 - d + c^2/a) - 2 b c/a, convex in b:
+        // its least over the tap's range is at the free optimum clipped to the range.
+        if (s11 > 0 && 1 - s22 > 1e-3) {
+          const double k2 = 1 - s22 + s12 * s12 / s11, k1 = s12 / s11;
+          const double b = std::min(e.bmax[0], std::max(e.bmin[0], k1 / k2));
+          const double q = 1 / s11 - 1 + b * b * k2 - 2 * b * k1;
+          g0 = q > -1 ? 1 / (1 + q) : 2;
+        }
+      }
+    }
+    if (g0 < 0 && factored) {   // directly: R - Hb'Hb
+      for (int i = 0; i < m; ++i)
+        for (int j = 0; j <= i; ++j) {
+          double x = lag[i - j];
+          for (int k = 0; k < Nb; ++k) x -= row[e.dw + k + 1 - i0 - i] * row[e.dw + k + 1 - i0 - j];
+          A[i * m + j] = A[j * m + i] = x;
+        }
+      if (cholesky(A, m)) {
+        for (int j = 0; j < m; ++j) z1[j] = row[e.dw - i0 - j];
+        forward(A, m, z1);
+        g0 = 0;
+        for (int j = 0; j < m; ++j) g0 += z1[j] * z1[j];
+      }
+    }
+    // A hair above, so that rounding never puts the bound below a figure it bounds.
+    if (g0 > 0 && g0 < 1) v = (1 + 1e-8) / (e.sx2 * (1 / g0 - 1));
+    if (v >= T) out.push_back({lp.at, v});
+  }
+}
+
 // The bound for every Tx setting at once. The Tx FFE c and the receiver FFE w commute,
 // so with g = c * w (Nw + K - 1 taps) the signal, the cursor and the DFE samples are
 // those of g applied to the CTLE'd pulse without Tx taps, and so is the jitter: their
@@ -1135,44 +1526,21 @@ void mmseBound(const Engine& e, const CaseData& cd_, const CtlData& g, MmseBound
 // <= txL1 |W(f)|, so it is at least that of g over txL1^2. The FEXT passes the Tx taps
 // but is taken at the phase where it is largest for c: a floor below every phase it can
 // take stands in for it. So the least error over g, with its cursor sample 1 and the DFE
-// taps free, is below the error of every Tx setting's receiver, clipped or not: one
-// solve per sampling point bounds the whole Tx grid.
+// taps free (a single one held within its limits), is below the error of every Tx
+// setting's receiver, clipped or not: one solve per sampling point bounds the whole Tx
+// grid. It is made as the bound over the box of the whole grid (above), whose U never
+// exceeds txL1.
 void anyTxBound(const Engine& e, const CtlData& g, MmseBound& out) {
-  const Params& p = e.p;
-  const int n = e.Dm, M = e.M, Nb = p.Nb, stride = e.Dm + 1;
-  const double jit = p.ADD * p.ADD + p.sigmaRJ * p.sigmaRJ, s0 = 1 / (e.txL1 * e.txL1);
   const std::size_t np = out.points();
   out.any.assign(np, std::numeric_limits<double>::infinity());
-  std::vector<double> lag(static_cast<std::size_t>(M * n)), A(static_cast<std::size_t>(n * n)), y(static_cast<std::size_t>(n));
-  for (int ph = 0; ph < M; ++ph) {
-    const double* rq = &g.Rm[static_cast<std::size_t>(ph * stride)];
-    const double* rj = &g.RJm[static_cast<std::size_t>(ph * stride)];
-    for (int l = 0; l < n; ++l)
-      lag[static_cast<std::size_t>(ph * n + l)] =
-          rq[l] + jit * rj[l] + g.fextLeast[static_cast<std::size_t>(l)] +
-          s0 * ((g.thermLag[static_cast<std::size_t>(l)] + g.nextLag[static_cast<std::size_t>(l)]) / e.sx2 + e.txNoise * rq[l]);
-  }
-  for (std::size_t at = 0; at < np; ++at) {
-    const long t = out.from + static_cast<long>(at);
-    const long ph = ((t % M) + M) % M, n0 = (t - ph) / M;
-    const double* row = g.qd.data() + static_cast<std::size_t>(ph) * static_cast<std::size_t>(g.qdLen) + g.qdPad + n0;
-    const double* lg = &lag[static_cast<std::size_t>(ph * n)];
-    // R - Hb'Hb for g, then the error 1/(h0 (R - Hb'Hb)^-1 h0') - 1.
-    for (int i = 0; i < n; ++i)
-      for (int j = 0; j <= i; ++j) {
-        double v = lg[i - j];
-        for (int k = 0; k < Nb; ++k) v -= row[e.dw + k + 1 - i] * row[e.dw + k + 1 - j];
-        A[static_cast<std::size_t>(i * n + j)] = A[static_cast<std::size_t>(j * n + i)] = v;
-      }
-    if (!cholesky(A.data(), n)) continue;
-    for (int j = 0; j < n; ++j) y[static_cast<std::size_t>(j)] = row[e.dw - j];
-    forward(A.data(), n, y.data());
-    double g0 = 0;
-    for (int j = 0; j < n; ++j) g0 += y[static_cast<std::size_t>(j)] * y[static_cast<std::size_t>(j)];
-    const double q = 1 / g0 - 1;
-    // A hair above, so that rounding never puts the bound below a figure it bounds.
-    if (g0 > 0 && q > 0) out.any[at] = (1 + 1e-9) / (e.sx2 * q);
-  }
+  TxBox all;
+  for (std::size_t j = 0; j < e.cols.size(); ++j) all.hi[j] = static_cast<int>(e.cols[j].size()) - 1;
+  std::vector<LivePoint> in, kept;
+  for (int ph = 0; ph < e.M; ++ph)
+    for (std::size_t at = 0; at < np; ++at)
+      if ((((out.from + static_cast<long>(at)) % e.M) + e.M) % e.M == ph) in.push_back({static_cast<std::uint32_t>(at), 0});
+  boxBound(e, g, out.from, all, in, -1, kept);
+  for (const LivePoint& lp : kept) out.any[lp.at] = lp.bound;
 }
 
 // The largest c'Bc over the points listed (all when pts is null) and the corners given.
@@ -1194,35 +1562,6 @@ double cornerBound(const MmseBound& b, int K, const std::vector<std::vector<doub
     }
   }
   return m;
-}
-
-// Whether c'Bc reaches T at one of the points.
-bool reaches(const MmseBound& b, int K, const double* c, const std::vector<std::size_t>& pts, double T) {
-  for (const std::size_t at : pts) {
-    if (b.open[at]) return true;
-    const double* B = &b.B[at * static_cast<std::size_t>(K * K)];
-    double v = 0;
-    for (int i = 0; i < K; ++i) {
-      double r = 0;
-      for (int j = 0; j < K; ++j) r += B[i * K + j] * c[j];
-      v += c[i] * r;
-    }
-    if (v >= T) return true;
-  }
-  return false;
-}
-
-// The points where some corner reaches T.
-std::vector<std::size_t> pointsReaching(const MmseBound& b, int K, const std::vector<std::vector<double>>& corners,
-                                        const std::vector<std::size_t>* from, double T) {
-  std::vector<std::size_t> out;
-  const std::size_t np = from ? from->size() : b.points();
-  for (std::size_t k = 0; k < np; ++k) {
-    const std::size_t at = from ? (*from)[k] : k;
-    const std::vector<std::size_t> one{at};
-    if (cornerBound(b, K, corners, &one) >= T) out.push_back(at);
-  }
-  return out;
 }
 
 // ---------------------------------------------------------------- views of the chosen equaliser
@@ -1545,6 +1884,23 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
     }
   }
   if (e.tx.empty()) return fail("no Tx FFE setting meets the cursor tap's minimum");
+  if (e.mmse && cols.size() > 16) return fail("with a receiver FFE at most 16 Tx FFE taps are searched");
+  if (e.mmse) {
+    e.cols = cols;
+    for (const TxTap& t : p.txTaps) e.colTap.push_back(t.index - lo);
+    e.nBins = 64;
+    e.cosLo.resize(static_cast<std::size_t>(e.nBins * e.K)), e.cosHi.resize(static_cast<std::size_t>(e.nBins * e.K));
+    for (int b = 0; b < e.nBins; ++b)
+      for (int d = 0; d < e.K; ++d) {
+        // cos(d theta) over the bin: its ends, and +-1 where d theta passes a multiple of pi.
+        const double a = d * kPi * b / e.nBins, z = d * kPi * (b + 1) / e.nBins;
+        double l = std::min(std::cos(a), std::cos(z)), h = std::max(std::cos(a), std::cos(z));
+        for (long j = static_cast<long>(std::ceil(a / kPi - 1e-12)); j <= static_cast<long>(std::floor(z / kPi + 1e-12)); ++j)
+          (j % 2 == 0 ? h : l) = j % 2 == 0 ? 1.0 : -1.0;
+        e.cosLo[static_cast<std::size_t>(b * e.K + d)] = l - 1e-12, e.cosHi[static_cast<std::size_t>(b * e.K + d)] = h + 1e-12;
+      }
+    for (const double fr : e.thermF) e.thermBin.push_back(foldedBin(e, fr));
+  }
   e.acLo.assign(static_cast<std::size_t>(e.K), std::numeric_limits<double>::infinity());
   e.acHi.assign(static_cast<std::size_t>(e.K), -std::numeric_limits<double>::infinity());
   if (e.mmse) {
@@ -1585,14 +1941,11 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
       }
   }
   if (e.ctl.empty()) return fail("no CTLE setting is allowed");
-  // For the receiver FFE's bounds: groups of Tx settings sharing all columns but the last
-  // two (consecutive in loop order), and the corners of each group's box and of the whole
-  // grid's: each column's extremes, and 0 when it changes sign within.
-  std::vector<std::pair<std::size_t, std::size_t>> groups;
-  std::vector<std::vector<std::vector<double>>> groupCorners;
+  // For the receiver FFE's bounds: the corners of the whole grid's box: each column's
+  // extremes, and 0 when it changes sign within.
   std::vector<std::vector<double>> boxCorners;
   if (e.mmse) {
-    const std::size_t nc = cols.size(), fixed = nc > 2 ? nc - 2 : 0;
+    const std::size_t nc = cols.size();
     auto cornersOf = [&](std::size_t from, std::size_t to) {
       std::vector<std::vector<double>> sets(nc);
       for (std::size_t j = 0; j < nc; ++j) {
@@ -1623,13 +1976,6 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
       return corners;
     };
     boxCorners = cornersOf(0, e.tx.size());
-    for (std::size_t t = 0; t < e.tx.size();) {
-      std::size_t u = t + 1;
-      while (u < e.tx.size() && std::equal(e.tx[u].idx.begin(), e.tx[u].idx.begin() + static_cast<long>(fixed), e.tx[t].idx.begin())) ++u;
-      groups.emplace_back(t, u);
-      groupCorners.push_back(cornersOf(t, u));
-      t = u;
-    }
   }
   const long long grid = static_cast<long long>(e.tx.size()) * static_cast<long long>(e.ctl.size());
   const long long totalWork = grid * static_cast<long long>(p.cases.size());
@@ -1679,6 +2025,46 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
       return fail("the thru's pulse peaks within its first 4 UI: the response is too short or not causal");
     cdat.Pu = Pu - static_cast<long>(e.first) * e.M;
     cdat.guard = static_cast<long>(e.K + 30 + e.span) * e.M;
+    if (e.mmse) {
+      std::size_t per = 0;
+      for (const CaseChannel& ch : cdat.ch) per = std::max(per, (ch.raw.size() + static_cast<std::size_t>(e.M) - 1) / static_cast<std::size_t>(e.M));
+      cdat.fftN = 64;
+      while (static_cast<std::size_t>(cdat.fftN) < per + static_cast<std::size_t>(e.Dm)) cdat.fftN *= 2;
+      const int N = cdat.fftN;
+      cdat.binN.resize(static_cast<std::size_t>(N / 2 + 1));
+      cdat.cosN.resize(static_cast<std::size_t>(N / 2 + 1) * static_cast<std::size_t>(e.Dm));
+      for (int k = 0; k <= N / 2; ++k) {
+        cdat.binN[static_cast<std::size_t>(k)] = std::min(e.nBins - 1, 2 * k * e.nBins / N);
+        for (int l = 0; l < e.Dm; ++l)
+          cdat.cosN[static_cast<std::size_t>(k * e.Dm + l)] = std::cos(2 * kPi * static_cast<double>(k) * l / N);
+      }
+      cdat.pairs = e.nBasis * (e.nBasis + 1) / 2;
+      const std::size_t per1 = static_cast<std::size_t>(cdat.pairs) * static_cast<std::size_t>(e.M * (e.Dm + 1));
+      cdat.cross.assign(per1 * cdat.ch.size(), 0.0);
+      cdat.crossJ.assign(per1, 0.0);
+      {
+        std::atomic<std::size_t> nextGram{0};
+        auto grams = [&] {
+          for (std::size_t k; (k = nextGram.fetch_add(1)) <= cdat.ch.size();) {
+            if (k == cdat.ch.size())
+              crossGrams(e, cdat.ch[0].basis, true, cdat.crossJ.data());
+            else
+              crossGrams(e, cdat.ch[k].basis, false, &cdat.cross[k * per1]);
+          }
+        };
+        std::vector<std::thread> pool;
+        for (unsigned w = 1; w < threads; ++w) pool.emplace_back(grams);
+        grams();
+        for (auto& th : pool) th.join();
+      }
+      FftArrays fa(N);
+      const std::lock_guard<std::mutex> hold(fftwPlannerLock());
+      cdat.plan = std::shared_ptr<std::remove_pointer_t<fftw_plan>>(fftw_plan_dft_r2c_1d(N, fa.in.get(), fa.out.get(), FFTW_ESTIMATE),
+                                                                    [](fftw_plan pl) {
+                                                                      const std::lock_guard<std::mutex> h(fftwPlannerLock());
+                                                                      fftw_destroy_plan(pl);
+                                                                    });
+    }
     const auto t1 = std::chrono::steady_clock::now();
     // Averaged crosstalk: per-basis weights and the per-Tx sums.
     if (e.ref && !e.mmse) {
@@ -1753,13 +2139,13 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
     std::mutex topLock;
     // With a receiver FFE: first, at every CTLE setting, the Tx setting with the largest
     // cursor tap (no Tx FFE when the grid has it) is solved, which gives a figure to beat.
-    // Then CTLE settings are taken by falling bound, and within one the groups of Tx
-    // settings (all columns but the last two fixed) by falling bound; a setting is solved
-    // only when its own bound reaches the best figure so far (or the listed settings'
-    // floor, when listing), at a sampling point whose bound for every Tx setting reaches
-    // it too. A bound never falls below the figure it bounds, so nothing that could win
-    // or tie is left out, and the winner is the first maximum in loop order whatever the
-    // threads.
+    // Then CTLE settings are taken by falling bound, and within one the Tx grid is cut into
+    // boxes (halved along the longest column, the half with the higher bound first) until
+    // a box's bound is below the best figure so far (or the listed settings' floor, when
+    // listing) at every sampling point it left, or the box holds one setting: that is
+    // solved at those points only, where its own c'Bc reaches the figure too. A bound
+    // never falls below the figure it bounds, so nothing that could win or tie is left
+    // out, and the winner is the first maximum in loop order whatever the threads.
     std::vector<double> ctlBound, anyBound;
     std::vector<std::size_t> ctlOrder;
     auto toT = [&](double b) { return std::isfinite(b) ? std::pow(10.0, (b - 1e-6) / 10) / (e.aS * e.aS) : -1.0; };
@@ -1781,11 +2167,10 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
           for (const double v : mb.any) anyMax = std::max(anyMax, v);
           anyBound[gi] = anyMax;
           ctlBound[gi] = std::min(cornerBound(mb, e.K, boxCorners, nullptr), anyMax);
-          Eval r = evaluate(e, cdat, gl, plain, -std::numeric_limits<double>::infinity(), s, full);
+          // Only a figure to beat: the search solves it again with the Grams it keeps.
+          const Eval r = evaluate(e, cdat, gl, plain, -std::numeric_limits<double>::infinity(), s, full);
           if (r.ok) {
-            bestPer[gi] = std::move(r);
-            bestT[gi] = plain;
-            const double f = bestPer[gi].fom;
+            const double f = r.fom;
             double seen = shared.load(std::memory_order_relaxed);
             while (seen < f && !shared.compare_exchange_weak(seen, f)) {
             }
@@ -1801,10 +2186,34 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
       for (std::size_t gi = 0; gi < e.ctl.size(); ++gi) ctlOrder[gi] = gi;
       std::stable_sort(ctlOrder.begin(), ctlOrder.end(), [&](std::size_t a, std::size_t b) { return ctlBound[a] > ctlBound[b]; });
     }
-    std::atomic<long long> ctlRuled{0}, groupsRuled{0}, txRuled{0};
+    std::atomic<long long> ctlRuled{0}, boxesRuled{0}, boxCount{0};
+    // The Tx setting at a box of one setting (e.tx is in loop order); e.tx.size() when it is
+    // not valid.
+    auto txAt = [&](const TxBox& b) {
+      const std::size_t nc = e.cols.size();
+      const auto it = std::lower_bound(e.tx.begin(), e.tx.end(), b, [&](const TxCand& c, const TxBox& x) {
+        for (std::size_t j = 0; j < nc; ++j)
+          if (c.idx[j] != x.lo[j]) return c.idx[j] < x.lo[j];
+        return false;
+      });
+      if (it == e.tx.end()) return e.tx.size();
+      for (std::size_t j = 0; j < nc; ++j)
+        if (it->idx[j] != b.lo[j]) return e.tx.size();
+      return static_cast<std::size_t>(it - e.tx.begin());
+    };
+    // Whether a box can hold a setting whose cursor tap meets its minimum.
+    auto mayHoldValid = [&](const TxBox& b) {
+      double c0 = 1;
+      for (std::size_t j = 0; j < e.cols.size(); ++j) {
+        const double x = e.cols[j][static_cast<std::size_t>(b.lo[j])], y = e.cols[j][static_cast<std::size_t>(b.hi[j])];
+        c0 -= (x < 0 && y > 0) ? 0.0 : std::min(std::fabs(x), std::fabs(y));
+      }
+      return c0 >= p.c0min - 1e-6;
+    };
     auto mmseWorker = [&]() {
       Scratch s;
-      long long full = 0, gRuled = 0, tRuled = 0;
+      long long full = 0, bRuled = 0, boxes = 0;
+      std::vector<double> liveArr;
       CandidateList mine(listed);   // pruned at its own floor, so that it holds its n best
       auto cut = [&] {
         const double b = shared.load(std::memory_order_relaxed);
@@ -1818,26 +2227,49 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
           gdat[gi] = CtlData();
           continue;
         }
-        const MmseBound& mb = gdat[gi].bound;
-        std::vector<std::size_t> pts = pointsReaching(mb, e.K, boxCorners, nullptr, threshold());
-        std::erase_if(pts, [&](std::size_t at) { return mb.any[at] < threshold(); });
-        std::vector<std::pair<double, std::size_t>> ranked;
-        for (std::size_t gr = 0; gr < groups.size(); ++gr) ranked.emplace_back(cornerBound(mb, e.K, groupCorners[gr], &pts), gr);
-        std::stable_sort(ranked.begin(), ranked.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
-        std::vector<std::size_t> gpts;
-        for (std::size_t k2 = 0; k2 < ranked.size(); ++k2) {
-          const auto [gb, gr] = ranked[k2];
-          if (gb < threshold()) {
-            gRuled += static_cast<long long>(ranked.size() - k2);
-            break;
+        exactGrams(e, cdat, e.ctl[gi], gdat[gi]);
+        const CtlData& gl = gdat[gi];
+        const MmseBound& mb = gl.bound;
+        // Branch and bound over the Tx grid: a box is halved along its longest column until
+        // its bound falls below the best so far at every sampling point left, or it holds
+        // one setting, which is solved at the points its box left.
+        struct Node {
+          TxBox box;
+          std::vector<LivePoint> live;
+          double top = 0;
+        };
+        std::vector<Node> stack;
+        {
+          Node root;
+          for (std::size_t j = 0; j < e.cols.size(); ++j) root.box.hi[j] = static_cast<int>(e.cols[j].size()) - 1;
+          const double T = threshold();
+          for (int ph = 0; ph < e.M; ++ph)
+            for (std::size_t at = 0; at < mb.points(); ++at)
+              if ((((mb.from + static_cast<long>(at)) % e.M) + e.M) % e.M == ph && mb.any[at] >= T)
+                root.live.push_back({static_cast<std::uint32_t>(at), mb.any[at]});
+          if (!root.live.empty()) stack.push_back(std::move(root));
+        }
+        liveArr.assign(mb.points(), -std::numeric_limits<double>::infinity());
+        while (!stack.empty()) {
+          Node nd = std::move(stack.back());
+          stack.pop_back();
+          const double T = threshold();
+          std::erase_if(nd.live, [&](const LivePoint& lp) { return lp.bound < T; });
+          if (nd.live.empty()) {
+            ++bRuled;
+            continue;
           }
-          gpts = pointsReaching(mb, e.K, groupCorners[gr], &pts, threshold());
-          for (std::size_t t = groups[gr].first; t < groups[gr].second; ++t) {
-            if (!reaches(mb, e.K, e.tx[t].c.data(), gpts, threshold())) {
-              ++tRuled;
-              continue;
-            }
-            Eval r = evaluate(e, cdat, gdat[gi], t, cut(), s, full);
+          int wj = -1, wide = 0;
+          for (std::size_t j = 0; j < e.cols.size(); ++j)
+            if (nd.box.hi[j] - nd.box.lo[j] > wide) wide = nd.box.hi[j] - nd.box.lo[j], wj = static_cast<int>(j);
+          if (wj < 0) {
+            const std::size_t t = txAt(nd.box);
+            if (t == e.tx.size()) continue;
+            for (const LivePoint& lp : nd.live) liveArr[lp.at] = lp.bound;
+            s.live = liveArr.data();
+            Eval r = evaluate(e, cdat, gl, t, cut(), s, full);
+            s.live = nullptr;
+            for (const LivePoint& lp : nd.live) liveArr[lp.at] = -std::numeric_limits<double>::infinity();
             if (r.ok) mine.offer(r.fom, gi, t);
             if (r.ok && (r.fom > bestPer[gi].fom || (r.fom == bestPer[gi].fom && t < bestT[gi]))) {
               bestPer[gi] = std::move(r);
@@ -1847,13 +2279,34 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
               while (seen < f && !shared.compare_exchange_weak(seen, f)) {
               }
             }
+            continue;
           }
+          Node kids[2];
+          kids[0].box = kids[1].box = nd.box;
+          const int mid = (nd.box.lo[static_cast<std::size_t>(wj)] + nd.box.hi[static_cast<std::size_t>(wj)]) / 2;
+          kids[0].box.hi[static_cast<std::size_t>(wj)] = mid, kids[1].box.lo[static_cast<std::size_t>(wj)] = mid + 1;
+          for (Node& kid : kids) {
+            if (!mayHoldValid(kid.box)) continue;
+            bool single = true;
+            for (std::size_t j = 0; j < e.cols.size(); ++j) single = single && kid.box.hi[j] == kid.box.lo[j];
+            if (single) {   // solved at once: its own bound would cost about as much
+              kid.live = nd.live;
+            } else {
+              ++boxes;
+              boxBound(e, gl, mb.from, kid.box, nd.live, T, kid.live);
+            }
+            for (const LivePoint& lp : kid.live) kid.top = std::max(kid.top, lp.bound);
+            if (kid.live.empty()) ++bRuled;
+          }
+          const int first = kids[0].top >= kids[1].top ? 1 : 0;   // the higher popped first
+          for (int q : {first, 1 - first})
+            if (!kids[q].live.empty()) stack.push_back(std::move(kids[q]));
         }
         gdat[gi] = CtlData();
       }
       fullCount += full;
-      groupsRuled += gRuled;
-      txRuled += tRuled;
+      boxesRuled += bRuled;
+      boxCount += boxes;
       const std::lock_guard<std::mutex> hold(topLock);
       kept.merge(mine);
     };
@@ -1908,9 +2361,9 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
                                       ci + 1, 10 * std::log10(e.aS * e.aS * most), below));
     }
     if (e.mmse)
-      out.result.log.push_back(format("case %zu: the bounds ruled out %lld of %zu CTLE settings, %lld groups of Tx settings within "
-                                      "the others and %lld Tx settings within the groups left; %lld candidates solved",
-                                      ci + 1, ctlRuled.load(), e.ctl.size(), groupsRuled.load(), txRuled.load(), fullCount.load()));
+      out.result.log.push_back(format("case %zu: the bounds ruled out %lld of %zu CTLE settings and %lld of %lld boxes of Tx "
+                                      "settings bounded within the others; %lld candidates solved",
+                                      ci + 1, ctlRuled.load(), e.ctl.size(), boxesRuled.load(), boxCount.load(), fullCount.load()));
     bool localDiffers = false;
     long long localCount = 0;
     if (p.search == Search::local && p.localSearch > 0) {
@@ -1926,6 +2379,7 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
         if (lg < e.ctl.size() && g.i1 > 0 && std::abs(g.i2 - e.ctl[lg].i2) > LS) continue;
         CtlData gl;
         prepareCtl(e, cdat, g, gl);
+        if (e.mmse) exactGrams(e, cdat, g, gl);
         for (std::size_t t = 0; t < e.tx.size(); ++t) {
           if (lg < e.ctl.size()) {
             bool skip = false;
@@ -1955,7 +2409,10 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
     const Ctl& g = e.ctl[bg];
     const TxCand& c = e.tx[bt];
     CtlData& gd = gdat[bg];
-    if (gd.q.v.empty()) prepareCtl(e, cdat, g, gd);
+    if (gd.q.v.empty()) {
+      prepareCtl(e, cdat, g, gd);
+      if (e.mmse) exactGrams(e, cdat, g, gd);
+    }
     const auto coef = basisCoef(e, g);
     auto combine = [&](const CaseChannel& ch, bool ffe) {
       std::vector<double> q(ch.raw.size(), 0.0);

@@ -349,14 +349,16 @@ TEST(ComSynthetic, MarginFallsWithNoise) {
 
 // The search's winner against every grid point run alone (first maximum in loop order),
 // one- and two-stage, both conventions, with and without a receiver FFE (whose search
-// skips what its bounds rule out); and against random points of a larger grid. Run
+// skips what its bounds rule out; in the last row its DFE tap is held at a low limit,
+// which the bounds take in); and against random points of a larger grid. Run
 // alone, each point's figure of merit as searched is the one recomputed from its
 // explicit equalised pulses.
 TEST(ComSynthetic, SearchAgainstBruteForce) {
-  struct Row { Convention conv; bool twoStage; bool floating; bool rxffe; };
+  struct Row { Convention conv; bool twoStage; bool floating; bool rxffe; double bmax = 0; };
   const Row rows[] = {{Convention::reference, false, false, false}, {Convention::ieee, false, false, false},
                       {Convention::reference, true, true, false},   {Convention::ieee, true, true, false},
-                      {Convention::reference, true, false, true},   {Convention::ieee, false, false, true}};
+                      {Convention::reference, true, false, true},   {Convention::ieee, false, false, true},
+                      {Convention::reference, false, false, true, 0.05}};
   const std::vector<Channel> ch = lossySet();
   for (const Row& r : rows) {
     Params p = small(r.conv);
@@ -364,9 +366,14 @@ TEST(ComSynthetic, SearchAgainstBruteForce) {
     if (r.floating) p.Nbg = 1, p.Nbf = 2, p.Nf = 12, p.bmaxg = 0.1, p.bFloatRssMax = 0.02, p.nTailStart = 8;
     p.reportCandidates = 5;
     if (r.rxffe) withRxFfe(p);
+    if (r.bmax > 0) p.bmax = {r.bmax};
     const Outcome all = computeCom(p, ch);
     ASSERT_TRUE(all.ok) << all.reason;
     const CaseResult& w = all.result.cases[0];
+    if (r.bmax > 0) {
+      ASSERT_EQ(w.dfeTaps.size(), 1u);
+      EXPECT_EQ(w.dfeTaps[0], r.bmax);   // the winner's DFE tap at its limit
+    }
     const bool colon = r.conv == Convention::reference;
     double best = -1e9;
     std::vector<double> bestTaps, bestRx;
