@@ -144,7 +144,7 @@ class LapTimer : public StageObserver {
 
 int wholeRun(const std::vector<std::string>& arguments, double* lap) {
   RunState rs;
-  rs.arguments = arguments;
+  rs.io.arguments = arguments;
   LapTimer timer(lap);
   return runAnalysis(rs, &timer);
 }
@@ -199,8 +199,8 @@ struct Prepared {
   RunState rs;
   FILE* sink = std::fopen("/dev/null", "w");
   explicit Prepared(Stage upTo) {
-    rs.standardOutput = rs.standardError = sink;
-    rs.arguments = theCase().arguments();
+    rs.io.standardOutput = rs.io.standardError = sink;
+    rs.io.arguments = theCase().arguments();
     StopBefore stop(upTo);
     runAnalysis(rs, &stop);
   }

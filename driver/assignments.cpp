@@ -31,13 +31,13 @@ std::size_t editDistance(const std::string& a, const std::string& b) {
 
 }  // namespace
 
-std::string originText(const RunState::Origin& o) {
+std::string originText(const RunIO::Origin& o) {
   if (o.source == "command line") return "argument " + std::to_string(o.line);
   return o.source + " line " + std::to_string(o.line);
 }
 
 std::vector<std::string> nearestKeywords(const RunState& rs, const std::string& name) {
-  const std::vector<std::string> keywords = registeredNames(rs.table.get());
+  const std::vector<std::string> keywords = registeredNames(rs.given.table.get());
   // The same name in another case is what was meant, and nothing else.
   std::vector<std::string> names;
   for (const std::string& k : keywords)
@@ -65,11 +65,11 @@ std::vector<std::string> nearestKeywords(const RunState& rs, const std::string& 
   return names;
 }
 
-std::string noteAssignment(RunState& rs, std::string_view text, const RunState::Origin& given) {
-  const AssignmentView v = inspectAssignment(rs.table.get(), text);
+std::string noteAssignment(RunState& rs, std::string_view text, const RunIO::Origin& given) {
+  const AssignmentView v = inspectAssignment(rs.given.table.get(), text);
   if (v.name.empty()) return v.name;
-  RunState::Origin origin = given;
-  origin.sequence = ++rs.assignments;
+  RunIO::Origin origin = given;
+  origin.sequence = ++rs.io.assignments;
   const std::string at = originText(origin);
   if (!v.known) {
     // A line of prose holding "=" (a comment) names nothing a user meant to set.
@@ -84,8 +84,8 @@ std::string noteAssignment(RunState& rs, std::string_view text, const RunState::
     warn(rs, "unknown keyword " + v.name + " (" + at + ") kept as a text variable; did you mean " + list + "?");
     return v.name;
   }
-  auto found = std::find_if(rs.origins.begin(), rs.origins.end(), [&](const auto& e) { return e.first == v.name; });
-  if (found == rs.origins.end()) rs.origins.emplace_back(v.name, origin);
+  auto found = std::find_if(rs.io.origins.begin(), rs.io.origins.end(), [&](const auto& e) { return e.first == v.name; });
+  if (found == rs.io.origins.end()) rs.io.origins.emplace_back(v.name, origin);
   else found->second = origin;
   if (v.indirect || v.used == v.value.size()) return v.name;
   const bool engineering = v.type == 'e' || v.type == 'E';

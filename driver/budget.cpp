@@ -7,9 +7,9 @@
 void budget(RunState& rs) {
   NoiseBudget& n = rs.noise;
   const PulseResults& pulse = rs.pulse;
-  const Settings& s = rs.settings;
-  const Derived& d = rs.derived;
-  FILE* out = rs.result;
+  const Settings& s = rs.given.settings;
+  const Derived& d = rs.given.derived;
+  FILE* out = rs.io.result;
 
   n.implementationNoise = std::sqrt(pulse.dibitPeak) * s.implementation_noise_factor * s.signal *
                           std::sqrt(d.pamPower);
@@ -37,7 +37,7 @@ void budget(RunState& rs) {
     std::fprintf(out,
                  "more than 50%% of ILD noise power comes in first %5.1f MHz: \n recommend you "
                  "check quality of low frequency Sparameter data\n",
-                 rs.thru.Freq(rs.points.lowFreqIldIndex) * 1e-6);
+                 rs.thru.set.Freq(rs.points.lowFreqIldIndex) * 1e-6);
   std::fprintf(out, "Tx re-Reflection    noise                           %12.3fmV \n",
                1000 * std::sqrt(n.rrTxNoisePower));
   std::fprintf(out, "Rx re-Reflection    noise                           %12.3fmV \n",

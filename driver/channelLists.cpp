@@ -38,14 +38,14 @@ void switchStream(RunState& rs, FILE*& stream, char* name, FILE* fallback, const
   // The old stream's buffer goes out first, so that a file named again is not overwritten
   // later by it.
   int error = finishOutput(old, false);
-  FILE* opened = std::fopen(rePath(rs.baseDirectory.c_str(), name, nullptr).c_str(), "w");
+  FILE* opened = std::fopen(rePath(rs.given.baseDirectory.c_str(), name, nullptr).c_str(), "w");
   stream = opened ? opened : fallback;
-  if (opened && openedLine) std::fprintf(rs.log, openedLine, name);
-  if (!opened) std::fprintf(rs.log, failedLine, name);
-  if (old != stream && old != rs.standardOutput && old != rs.standardError) {
+  if (opened && openedLine) std::fprintf(rs.io.log, openedLine, name);
+  if (!opened) std::fprintf(rs.io.log, failedLine, name);
+  if (old != stream && old != rs.io.standardOutput && old != rs.io.standardError) {
     const int closeError = finishOutput(old, true);
     if (error == 0) error = closeError;
-    if (error) sayStreamLost(rs.standardError, what, error);
+    if (error) sayStreamLost(rs.io.standardError, what, error);
   }
   name[0] = '\0';
 }
@@ -55,29 +55,29 @@ bool isBlankLike(char c) { return c == '\t' || c == '\n' || c == '\r' || c == ' 
 }  // namespace
 
 void updateListsAndStreams(RunState& rs) {
-  Settings& s = rs.settings;
+  Settings& s = rs.given.settings;
   for (const char* text : {s.Thru, s.NEXT, s.FEXT, s.results, s.log}) {
     if (text[0] == '\0') continue;
-    auto kept = std::find_if(rs.takenTexts.begin(), rs.takenTexts.end(), [&](const auto& t) { return t.first == text; });
-    if (kept == rs.takenTexts.end()) rs.takenTexts.emplace_back(text, text);
+    auto kept = std::find_if(rs.io.takenTexts.begin(), rs.io.takenTexts.end(), [&](const auto& t) { return t.first == text; });
+    if (kept == rs.io.takenTexts.end()) rs.io.takenTexts.emplace_back(text, text);
     else kept->second = text;
   }
   const std::string thru = s.Thru;
-  if (std::size_t n = takeChannel(s.Thru, rs.thruList)) {
+  if (std::size_t n = takeChannel(s.Thru, rs.given.thruList)) {
     if (n == 1)
-      std::fprintf(rs.log, "thru channel         = %s\n", thru.c_str());
+      std::fprintf(rs.io.log, "thru channel         = %s\n", thru.c_str());
     else
-      std::fprintf(rs.log, "crosstalk channel %d = %s\n", static_cast<int>(n - 1), thru.c_str());
+      std::fprintf(rs.io.log, "crosstalk channel %d = %s\n", static_cast<int>(n - 1), thru.c_str());
   }
   const std::string next = s.NEXT;
-  if (std::size_t n = takeChannel(s.NEXT, rs.nextList))
-    std::fprintf(rs.log, "NEXT channel %2d     = %s\n", static_cast<int>(n), next.c_str());
+  if (std::size_t n = takeChannel(s.NEXT, rs.given.nextList))
+    std::fprintf(rs.io.log, "NEXT channel %2d     = %s\n", static_cast<int>(n), next.c_str());
   const std::string fext = s.FEXT;
-  if (std::size_t n = takeChannel(s.FEXT, rs.fextList))
-    std::fprintf(rs.log, "FEXT channel %2d     = %s\n", static_cast<int>(n), fext.c_str());
-  switchStream(rs, rs.result, s.results, rs.standardOutput, nullptr,
+  if (std::size_t n = takeChannel(s.FEXT, rs.given.fextList))
+    std::fprintf(rs.io.log, "FEXT channel %2d     = %s\n", static_cast<int>(n), fext.c_str());
+  switchStream(rs, rs.io.result, s.results, rs.io.standardOutput, nullptr,
                "cannot open %s, will use default results output\n", "report");
-  switchStream(rs, rs.log, s.log, rs.standardError, "opened %s as LOG\n",
+  switchStream(rs, rs.io.log, s.log, rs.io.standardError, "opened %s as LOG\n",
                "cannot open %s, will use default log\n", "log");
 }
 
@@ -138,40 +138,40 @@ std::string saveBaseName(const char* saveFile) {
 }
 
 int selectThru(RunState& rs) {
-  if (rs.thruList.empty()) return noThru(rs);
-  const Settings& s = rs.settings;
-  rs.inP = s.input_ports / 16;
-  rs.inM = s.input_ports % 16;
-  rs.outP = s.output_ports / 16;
-  rs.outM = s.output_ports % 16;
+  if (rs.given.thruList.empty()) return noThru(rs);
+  const Settings& s = rs.given.settings;
+  rs.given.inP = s.input_ports / 16;
+  rs.given.inM = s.input_ports % 16;
+  rs.given.outP = s.output_ports / 16;
+  rs.given.outM = s.output_ports % 16;
 
-  channelLine& thru = rs.thruList.front();
-  if (fixChannelLine(thru, rs.inP, rs.inM, rs.outP, rs.outM)) {
-    std::fprintf(rs.log, "problem with thru channel:  %s\n", thru.name.c_str());
+  channelLine& thru = rs.given.thruList.front();
+  if (fixChannelLine(thru, rs.given.inP, rs.given.inM, rs.given.outP, rs.given.outM)) {
+    std::fprintf(rs.io.log, "problem with thru channel:  %s\n", thru.name.c_str());
     return 10;
   }
-  if (thru.inP != rs.inP || thru.inM != rs.inM || thru.outP != rs.outP || thru.outM != rs.outM) {
+  if (thru.inP != rs.given.inP || thru.inM != rs.given.inM || thru.outP != rs.given.outP || thru.outM != rs.given.outM) {
     const char* warning = "warning:  changing input and/or output ports\n";
-    std::fputs(warning, rs.log);
-    std::fputs(warning, rs.result);
+    std::fputs(warning, rs.io.log);
+    std::fputs(warning, rs.io.result);
     char ports[160];
     std::snprintf(ports, sizeof ports, "the thru line changes the ports from %X %X => %X %X to %X %X => %X %X",
-                  rs.inP, rs.inM, rs.outP, rs.outM, thru.inP, thru.inM, thru.outP, thru.outM);
+                  rs.given.inP, rs.given.inM, rs.given.outP, rs.given.outM, thru.inP, thru.inM, thru.outP, thru.outM);
     warn(rs, ports);
-    rs.inP = thru.inP;
-    rs.inM = thru.inM;
-    rs.outP = thru.outP;
-    rs.outM = thru.outM;
+    rs.given.inP = thru.inP;
+    rs.given.inM = thru.inM;
+    rs.given.outP = thru.outP;
+    rs.given.outM = thru.outM;
   }
-  rs.saveBase = saveBaseName(s.save_file);
+  rs.given.saveBase = saveBaseName(s.save_file);
   warnAboutSaveBase(rs);
   return 0;
 }
 
 int noThru(RunState& rs) {
   const char* message = "cannot open a thru file\n";
-  std::fputs(message, rs.standardError);
-  std::fputs(message, rs.log);
-  std::fputs(message, rs.result);
+  std::fputs(message, rs.io.standardError);
+  std::fputs(message, rs.io.log);
+  std::fputs(message, rs.io.result);
   return 1;
 }

@@ -17,11 +17,11 @@ using brevo::com::CaseResult;
 std::vector<brevo::com::PresetValue> presetValues(const RunState& rs) {
   const auto& keywords = brevo::com::presetKeywords();
   std::vector<brevo::com::PresetValue> values;
-  for (std::size_t k = 0; k < keywords.size() && k < rs.comTexts.size(); ++k) {
+  for (std::size_t k = 0; k < keywords.size() && k < rs.given.comTexts.size(); ++k) {
     brevo::com::PresetValue& v = values.emplace_back();
     v.name = keywords[k].name;
-    v.text = rs.comTexts[k].data();
-    for (const auto& [name, origin] : rs.origins)
+    v.text = rs.given.comTexts[k].data();
+    for (const auto& [name, origin] : rs.io.origins)
       if (name == v.name) v.where = originText(origin);
   }
   return values;
@@ -66,7 +66,7 @@ void printCase(FILE* out, int number, const brevo::com::PackageCase& pkg, const 
 
 // Said when the S/N analysis and the preset describe different links.
 void warnAboutTwoLinks(RunState& rs, const brevo::com::Params& p) {
-  const Settings& s = rs.settings;
+  const Settings& s = rs.given.settings;
   const bool rate = std::fabs(s.data_rate - p.fb) > 1e-9 * p.fb;
   if (!rate && s.PAM == p.L) return;
   char text[400];
@@ -83,7 +83,7 @@ std::string prepare(RunState& rs) {
   if (!c.error.empty()) return c.error;
   brevo::com::PresetReading reading = readComPreset(rs);
   c.problems = reading.errors;
-  for (const std::string& e : c.problems) std::fprintf(rs.log, "com: %s\n", e.c_str());
+  for (const std::string& e : c.problems) std::fprintf(rs.io.log, "com: %s\n", e.c_str());
   if (!reading.ok) {
     const std::size_t more = c.problems.size() - 1;
     return c.problems.front() +
@@ -91,10 +91,10 @@ std::string prepare(RunState& rs) {
   }
   c.params = std::move(reading.params);
   c.params.preset = c.preset;
-  c.params.portOrder[0] = rs.inP;
-  c.params.portOrder[1] = rs.inM;
-  c.params.portOrder[2] = rs.outP;
-  c.params.portOrder[3] = rs.outM;
+  c.params.portOrder[0] = rs.given.inP;
+  c.params.portOrder[1] = rs.given.inM;
+  c.params.portOrder[2] = rs.given.outP;
+  c.params.portOrder[3] = rs.given.outM;
   if (c.params.cases.empty()) return "the preset selects no package case";
   if (c.channels.empty() || c.channels.front().kind != brevo::com::ChannelKind::thru)
     return "the thru's differential parameters could not be formed";
@@ -149,13 +149,13 @@ void comStage(RunState& rs) {
     int next = 0, fext = 0;
     for (const brevo::com::Channel& ch : c.channels)
       next += ch.kind == brevo::com::ChannelKind::next, fext += ch.kind == brevo::com::ChannelKind::fext;
-    std::fprintf(rs.log, "COM with preset %s (%s): %s convention, %s search, %zu package case%s; the thru, %d NEXT, %d FEXT\n",
+    std::fprintf(rs.io.log, "COM with preset %s (%s): %s convention, %s search, %zu package case%s; the thru, %d NEXT, %d FEXT\n",
                  c.preset.c_str(), c.path.c_str(),
                  c.params.convention == brevo::com::Convention::reference ? "reference" : "ieee",
                  c.params.search == brevo::com::Search::exhaustive ? "exhaustive" : "local", c.params.cases.size(),
                  c.params.cases.size() == 1 ? "" : "s", next, fext);
     c.outcome = brevo::com::computeCom(c.params, c.channels);
-    for (const std::string& line : c.outcome.result.log) std::fprintf(rs.log, "%s\n", line.c_str());
+    for (const std::string& line : c.outcome.result.log) std::fprintf(rs.io.log, "%s\n", line.c_str());
     for (const std::string& w : c.outcome.result.warnings) warn(rs, w);
     if (!c.outcome.ok) c.reason = c.outcome.reason.empty() ? "the computation gave no reason" : c.outcome.reason;
     else if (c.outcome.result.cases.size() != c.params.cases.size())
@@ -164,14 +164,14 @@ void comStage(RunState& rs) {
   }
   c.channels.clear();
   c.channels.shrink_to_fit();
-  printComBlock(rs.result, c);
+  printComBlock(rs.io.result, c);
 }
 
 void warnAboutComKeywords(RunState& rs) {
   // Nothing to say when COM is on, or was turned off by com= on purpose.
-  for (const auto& [name, origin] : rs.origins)
+  for (const auto& [name, origin] : rs.io.origins)
     if (name == "com") return;
-  for (const auto& [name, origin] : rs.origins)
+  for (const auto& [name, origin] : rs.io.origins)
     if (name.starts_with("com_")) {
       warn(rs, name + " (" + originText(origin) +
                    ") and any other com_ keyword do nothing while com names no preset (com=kr4, say)");

@@ -23,7 +23,7 @@ void applyControlLines(RunState& rs, FILE* file, const char* name) {
   char piece[kLinePiece + 1];
   int line = 1;
   while (std::fgets(piece, sizeof piece, file)) {
-    std::fputs(piece, rs.log);
+    std::fputs(piece, rs.io.log);
     applyUserAssignment(rs, piece, {name, line});
     if (std::strchr(piece, '\n')) ++line;
   }
@@ -50,18 +50,18 @@ bool isHelpOption(const char* firstArgument) {
 }
 
 int printUsage(RunState& rs) {
-  std::fputs(kUsageLine, rs.log);
+  std::fputs(kUsageLine, rs.io.log);
   return 2;
 }
 
 // The status is the number of command-line words, program name included.
 int printStarter(RunState& rs) {
-  std::fputs(kStarterControlFile, rs.result);
-  return static_cast<int>(rs.arguments.size());
+  std::fputs(kStarterControlFile, rs.io.result);
+  return static_cast<int>(rs.io.arguments.size());
 }
 
 int printHelp(RunState& rs) {
-  std::fprintf(rs.standardOutput, "Brevo: %s", kHelpText);
+  std::fprintf(rs.io.standardOutput, "Brevo: %s", kHelpText);
   return 0;
 }
 
@@ -72,20 +72,20 @@ void applyDefaults(RunState& rs) {
     std::string_view line = text.substr(0, end);
     text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
     line = line.substr(0, line.find('#'));   // every "#" starts a comment
-    equal(rs.table.get(), line, rs.log);
+    equal(rs.given.table.get(), line, rs.io.log);
   }
 }
 
-void applyUserAssignment(RunState& rs, std::string_view text, const RunState::Origin& origin) {
+void applyUserAssignment(RunState& rs, std::string_view text, const RunIO::Origin& origin) {
   const std::string name = noteAssignment(rs, text, origin);
-  const int status = equal(rs.table.get(), text, rs.log);
+  const int status = equal(rs.given.table.get(), text, rs.io.log);
   updateListsAndStreams(rs);
   if (status == 0 && name == "com") applyComPreset(rs);
 }
 
 void applyComPreset(RunState& rs) {
   ComRun& c = rs.com;
-  const std::string value = rs.comPreset;
+  const std::string value = rs.given.comPreset;
   // A preset may name another (its own settings on top of a shipped one): the run's COM
   // is still the outer preset's, with the first problem met on the way.
   const bool outer = c.depth == 0;
@@ -97,7 +97,7 @@ void applyComPreset(RunState& rs) {
   c.requested = !value.empty();
   if (!c.requested) return;
   const auto fail = [&](const std::string& why) {
-    std::fprintf(rs.log, "%s\n", why.c_str());
+    std::fprintf(rs.io.log, "%s\n", why.c_str());
     if (c.error.empty()) c.error = why;
   };
   if (c.depth >= 8) return fail("com=" + value + ": presets name presets more than 8 deep");
@@ -105,7 +105,7 @@ void applyComPreset(RunState& rs) {
   ComSheet converted;
   if (sheet) {
     converted = convertComSheet(value);
-    if (!converted.tool.empty()) std::fprintf(rs.log, "reading the parameter sheet %s with %s\n", value.c_str(), converted.tool.c_str());
+    if (!converted.tool.empty()) std::fprintf(rs.io.log, "reading the parameter sheet %s with %s\n", value.c_str(), converted.tool.c_str());
     for (const std::string& w : converted.warnings) warn(rs, value + ": " + w);
     if (!converted.ok) return fail("com=" + value + ": " + converted.error);
   }
@@ -113,8 +113,8 @@ void applyComPreset(RunState& rs) {
   if (found.path.empty()) return fail("com=" + value + ": " + found.error);
   const auto& com = brevo::com::presetKeywords();
   for (std::size_t k = 0; k < com.size(); ++k) {
-    rs.comTexts[k][0] = '\0';
-    std::erase_if(rs.origins, [&](const auto& o) { return o.first == com[k].name; });
+    rs.given.comTexts[k][0] = '\0';
+    std::erase_if(rs.io.origins, [&](const auto& o) { return o.first == com[k].name; });
   }
   if (outer) c.path = found.path;
   ++c.depth;
@@ -125,11 +125,11 @@ void applyComPreset(RunState& rs) {
 }
 
 int applyControlText(RunState& rs, const std::string& text, const std::string& name) {
-  std::fprintf(rs.log, "opening %s\n", name.c_str());
+  std::fprintf(rs.io.log, "opening %s\n", name.c_str());
   std::string copy = text;
   FILE* file = copy.empty() ? std::fopen("/dev/null", "r") : fmemopen(copy.data(), copy.size(), "r");
   if (!file) {
-    std::fprintf(rs.log, "could not open %s\n", name.c_str());
+    std::fprintf(rs.io.log, "could not open %s\n", name.c_str());
     return 2;
   }
   applyControlLines(rs, file, name.c_str());
@@ -138,10 +138,10 @@ int applyControlText(RunState& rs, const std::string& text, const std::string& n
 }
 
 int applyControlFile(RunState& rs, const char* name) {
-  std::fprintf(rs.log, "opening %s\n", name);
+  std::fprintf(rs.io.log, "opening %s\n", name);
   FILE* file = std::fopen(name, "r");
   if (!file) {
-    std::fprintf(rs.log, "could not open %s\n", name);
+    std::fprintf(rs.io.log, "could not open %s\n", name);
     return 2;
   }
   applyControlLines(rs, file, name);
@@ -150,7 +150,7 @@ int applyControlFile(RunState& rs, const char* name) {
   const bool unreadable = std::ferror(file) != 0;
   std::fclose(file);
   if (unreadable) {
-    std::fprintf(rs.log, "could not open %s\n", name);
+    std::fprintf(rs.io.log, "could not open %s\n", name);
     return 2;
   }
   return 0;
@@ -176,15 +176,15 @@ std::string commandLineAssignment(const char* argument) {
 }  // namespace
 
 int applyArguments(RunState& rs) {
-  const int count = static_cast<int>(rs.arguments.size());
+  const int count = static_cast<int>(rs.io.arguments.size());
   for (int position = 1; position < count; ++position) {
-    const char* argument = rs.arguments[static_cast<std::size_t>(position)].c_str();
+    const char* argument = rs.io.arguments[static_cast<std::size_t>(position)].c_str();
     if (std::strchr(argument, '=')) {
       applyUserAssignment(rs, commandLineAssignment(argument), {"command line", position});
     } else if (int status = applyControlFile(rs, argument)) {
       return status;
     }
-    std::fprintf(rs.log, "%d  %s\n", position, argument);
+    std::fprintf(rs.io.log, "%d  %s\n", position, argument);
   }
   return 0;
 }
@@ -194,15 +194,15 @@ void sayStreamLost(FILE* err, const char* what, int error) {
 }
 
 int cleanUp(RunState& rs, int status) {
-  FILE* out = rs.standardOutput;
-  FILE* err = rs.standardError;
-  const int reportError = finishOutput(rs.result, rs.result != out && rs.result != err);
+  FILE* out = rs.io.standardOutput;
+  FILE* err = rs.io.standardError;
+  const int reportError = finishOutput(rs.io.result, rs.io.result != out && rs.io.result != err);
   if (reportError) sayStreamLost(err, "report", reportError);
-  if (rs.log != rs.result) {
-    const int logError = finishOutput(rs.log, rs.log != out && rs.log != err);
-    if (logError && rs.log != err) sayStreamLost(err, "log", logError);
+  if (rs.io.log != rs.io.result) {
+    const int logError = finishOutput(rs.io.log, rs.io.log != out && rs.io.log != err);
+    if (logError && rs.io.log != err) sayStreamLost(err, "log", logError);
   }
-  rs.result = out;
-  rs.log = err;
+  rs.io.result = out;
+  rs.io.log = err;
   return reportError && status == 0 ? kReportLost : status;
 }

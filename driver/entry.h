@@ -15,7 +15,7 @@ extern const char kUsageLine[];
 
 // The run's memory policy: freed file buffers stay with the process for the next file.
 void keepFreedMemory();
-// Every control-file keyword, in table order, bound to its storage in rs.settings.
+// Every control-file keyword, in table order, bound to its storage in rs.given.settings.
 void registerKeywords(RunState& rs);
 
 // Option tests on the first argument: substring tests, as the user may embed them.
@@ -29,10 +29,10 @@ int printHelp(RunState& rs);                       // status 0
 void applyDefaults(RunState& rs);
 // One assignment as a user gives it, from where it was given: its origin and any
 // warning noted, the table, then channel lists and streams.
-void applyUserAssignment(RunState& rs, std::string_view text, const RunState::Origin& origin);
+void applyUserAssignment(RunState& rs, std::string_view text, const RunIO::Origin& origin);
 // The origin and warnings of an assignment, before it is applied; the name it assigns
 // (empty when it is no assignment).
-std::string noteAssignment(RunState& rs, std::string_view text, const RunState::Origin& origin);
+std::string noteAssignment(RunState& rs, std::string_view text, const RunIO::Origin& origin);
 // Applies a control file line by line, each line echoed on the log; 2 when it cannot be
 // opened or read.
 int applyControlFile(RunState& rs, const char* name);

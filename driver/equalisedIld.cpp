@@ -26,8 +26,8 @@ char* append(char* at, const char* text) {
 
 // The refusal, on the log and on the result stream alike.
 int refuse(RunState& rs, const char* text) {
-  std::fprintf(rs.log, "%s", text);
-  std::fprintf(rs.result, "%s", text);
+  std::fprintf(rs.io.log, "%s", text);
+  std::fprintf(rs.io.result, "%s", text);
   return kGridRefused;
 }
 
@@ -71,7 +71,7 @@ struct UniformGrid {
 // is touched; the time-grid size matters only to the period sums, so it is checked only
 // when they run.
 int uniformGrid(RunState& rs, bool dfe, UniformGrid& grid) {
-  const Settings& s = rs.settings;
+  const Settings& s = rs.given.settings;
   char text[256];
   if (s.oversample <= 0) {
     std::snprintf(text, sizeof text,
@@ -79,15 +79,15 @@ int uniformGrid(RunState& rs, bool dfe, UniformGrid& grid) {
                   s.oversample);
     return refuse(rs, text);
   }
-  const double df = rs.thru.freqStep();
+  const double df = rs.thru.set.freqStep();
   if (!(df > 0) || !std::isfinite(df)) {
     std::snprintf(text, sizeof text,
                   "%s: smallest frequency step is %g Hz, no uniform frequency grid can be built\n",
-                  rs.thru.fileName().c_str(), df);
+                  rs.thru.set.fileName().c_str(), df);
     return refuse(rs, text);
   }
-  const double nFd = std::floor(rs.thru.fmax() / df + 0.5) + 1;
-  const double timeStep = rs.derived.UI / s.oversample;
+  const double nFd = std::floor(rs.thru.set.fmax() / df + 0.5) + 1;
+  const double timeStep = rs.given.derived.UI / s.oversample;
   const double nTd = std::floor(1 / (timeStep * df) + 0.5);
   if (!(nFd <= kMaxGridPoints) ||
       (dfe && (!(nTd <= kMaxGridPoints) || !(std::max(nFd, 0.0) * std::max(nTd, 0.0) <= kMaxGridProducts)))) {
@@ -107,7 +107,7 @@ int uniformGrid(RunState& rs, bool dfe, UniformGrid& grid) {
 // files are asked for and, with a DFE span, the period sums' coefficients.
 PeriodInputs thruOnGrid(RunState& rs, const UniformGrid& g, bool dfe) {
   SideFile fd;
-  if (!rs.saveBase.empty()) fd = openSideFile(rs, ".fd");
+  if (!rs.given.saveBase.empty()) fd = openSideFile(rs, ".fd");
   if (fd) {
     std::fprintf(fd.get(), "types:  2 3 3 3 #time, signal, signal, signal\n");
     std::fprintf(fd.get(), "names:  f thru fit ild # all are complex\n");
@@ -115,18 +115,18 @@ PeriodInputs thruOnGrid(RunState& rs, const UniformGrid& g, bool dfe) {
   PeriodInputs in;
   SideRows fdRows(fd.get());
   in.turns = g.df * g.timeStep;
-  const int inP = rs.inP, inM = rs.inM, outP = rs.outP, outM = rs.outM;
+  const int inP = rs.given.inP, inM = rs.given.inM, outP = rs.given.outP, outM = rs.given.outM;
   // The thru entries on the grid, interpolated from the file's points (0 above them).
   std::vector<double> grid(static_cast<std::size_t>(g.nF));
   for (int m = 0; m < g.nF; ++m) grid[static_cast<std::size_t>(m)] = m * g.df;
   using Column = std::vector<std::complex<double>>;
   std::vector<double> thruRe, thruIm;
   bool allFinite = true;
-  const Column pp = rs.thru.Values(grid, inP, outP, 2);
-  const Column pm = inM != 0 ? rs.thru.Values(grid, inP, outM, 2) : Column();
-  const Column mp = inM != 0 ? rs.thru.Values(grid, inM, outP, 2) : Column();
-  const Column mm = inM != 0 ? rs.thru.Values(grid, inM, outM, 2) : Column();
-  const GridWeights weights = dfe ? weightsOn(rs, grid, rs.derived.txTau) : GridWeights();
+  const Column pp = rs.thru.set.Values(grid, inP, outP, 2);
+  const Column pm = inM != 0 ? rs.thru.set.Values(grid, inP, outM, 2) : Column();
+  const Column mp = inM != 0 ? rs.thru.set.Values(grid, inM, outP, 2) : Column();
+  const Column mm = inM != 0 ? rs.thru.set.Values(grid, inM, outM, 2) : Column();
+  const GridWeights weights = dfe ? weightsOn(rs, grid, rs.given.derived.txTau) : GridWeights();
   for (int m = 0; m < g.nF; ++m) {
     const double f = grid[static_cast<std::size_t>(m)];
     const auto k = static_cast<std::size_t>(m);
@@ -177,9 +177,9 @@ PeriodInputs thruOnGrid(RunState& rs, const UniformGrid& g, bool dfe) {
 // response up to N_DFE UI after the dibit peak, letting E_DFE of it leak through, and
 // later samples count fully. Writes the .wv2 rows when side files are asked for.
 double energyAfterDfe(RunState& rs, const UniformGrid& g, const PeriodInputs& in) {
-  const Settings& s = rs.settings;
-  const Derived& d = rs.derived;
-  const bool save = !rs.saveBase.empty();
+  const Settings& s = rs.given.settings;
+  const Derived& d = rs.given.derived;
+  const bool save = !rs.given.saveBase.empty();
   Curves& kept = rs.curves;
   const PeriodWaveforms w = periodSums(in, g.nT, save || kept.keep);
   const double tDFE = s.N_DFE * d.UI + rs.pulse.dibitPeakTime;
@@ -216,8 +216,8 @@ double energyAfterDfe(RunState& rs, const UniformGrid& g, const PeriodInputs& in
 }  // namespace
 
 int equalisedIld(RunState& rs) {
-  const Settings& s = rs.settings;
-  const Derived& d = rs.derived;
+  const Settings& s = rs.given.settings;
+  const Derived& d = rs.given.derived;
   const bool dfe = s.N_DFE != 0;
   UniformGrid g;
   if (int status = uniformGrid(rs, dfe, g)) return status;

@@ -12,23 +12,23 @@ namespace {
 // Each point stands for the interval below it, the first for [0, f0].
 double salzSN(const RunState& rs) {
   const std::vector<double>& thru = rs.points.thruPower;
-  const std::vector<double>& xtalk = rs.points.xtalkPower;
+  const std::vector<double>& xtalk = rs.noise.xtalkPower;
   if (thru.empty() || xtalk.size() < thru.size()) return std::nan("");
-  const double rate = rs.settings.data_rate;
-  double sum = rs.thru.Freq(0) * std::log(1 + thru[0] / xtalk[0]);
+  const double rate = rs.given.settings.data_rate;
+  double sum = rs.thru.set.Freq(0) * std::log(1 + thru[0] / xtalk[0]);
   int last = 0;
   // Freq() past the last point is NaN and ends the walk; the size test only guards.
-  for (int i = 1; i < static_cast<int>(thru.size()) && 2 * rs.thru.Freq(i) < rate; ++i) {
-    sum += std::log(1 + thru[i] / xtalk[i]) * (rs.thru.Freq(i) - rs.thru.Freq(i - 1));
+  for (int i = 1; i < static_cast<int>(thru.size()) && 2 * rs.thru.set.Freq(i) < rate; ++i) {
+    sum += std::log(1 + thru[i] / xtalk[i]) * (rs.thru.set.Freq(i) - rs.thru.set.Freq(i - 1));
     last = i;
   }
-  return sum * 10 / (std::log(10.0) * rs.thru.Freq(last));
+  return sum * 10 / (std::log(10.0) * rs.thru.set.Freq(last));
 }
 
 // The further noise amplitude that, added as power, still meets the target BER;
 // negative by the amount it is missed.
 double interferenceTolerance(const RunState& rs, double totalNoise) {
-  const double q = Q(rs.settings.target_BER, rs.settings.PAM);
+  const double q = Q(rs.given.settings.target_BER, rs.given.settings.PAM);
   const double a = rs.noise.availableSignal / q;
   const double d = a * a - totalNoise * totalNoise;
   if (d > 0) return std::sqrt(d);
@@ -41,12 +41,12 @@ double interferenceTolerance(const RunState& rs, double totalNoise) {
 void figuresOfMerit(RunState& rs) {
   const NoiseBudget& n = rs.noise;
   MeritFigures& m = rs.merit;
-  FILE* out = rs.result;
+  FILE* out = rs.io.result;
   m.salz = salzSN(rs);
   m.totalIcn = std::sqrt(n.nextIcnPower + n.fextIcnPower);
   m.totalNoise = std::sqrt(n.totalNoisePower);
   m.signalToNoise = n.availableSignal / m.totalNoise;
-  m.ber = BER(m.signalToNoise, rs.settings.PAM);
+  m.ber = BER(m.signalToNoise, rs.given.settings.PAM);
   m.tolerance = interferenceTolerance(rs, m.totalNoise);
   std::fprintf(out, "total                                ICN %11.3fmV\n", 1000 * m.totalIcn);
   std::fprintf(out, "total                             noise %12.3fmV\n", 1000 * m.totalNoise);

@@ -18,17 +18,17 @@ std::vector<double> pointFrequencies(const Sparams& set) {
 
 FittedBand fittedBand(const RunState& rs) {
   FittedBand band;
-  const int n = rs.thru.Fcount();
+  const int n = rs.thru.set.Fcount();
   if (n == 0) return band;
-  const int limit = rs.settings.limit_range;
-  band.from = rs.thru.Freq(0), band.to = rs.thru.Freq(n - 1);
-  if (limit == 2 && rs.derived.rxTau > 0) band.to = std::min(band.to, 1 / rs.derived.rxTau);
+  const int limit = rs.given.settings.limit_range;
+  band.from = rs.thru.set.Freq(0), band.to = rs.thru.set.Freq(n - 1);
+  if (limit == 2 && rs.given.derived.rxTau > 0) band.to = std::min(band.to, 1 / rs.given.derived.rxTau);
   band.limit = limit == 1 ? "soft" : limit == 2 ? "hard" : "none";
   return band;
 }
 
 GridWeights weightsOn(const RunState& rs, std::span<const double> freq, double txTau) {
-  const Derived& d = rs.derived;
+  const Derived& d = rs.given.derived;
   if (rs.points.weights.isFor(freq, d.UI, d.rxTau, txTau)) return rs.points.weights;
   return gridWeights(freq, d.UI, d.rxTau, txTau);
 }
@@ -54,17 +54,17 @@ struct FitData {
 // The fit's data and weights; thruPower too, since it is taken on the same walk.
 FitData prepareFit(RunState& rs) {
   ThruPoints& p = rs.points;
-  const int n = rs.thru.Fcount();
+  const int n = rs.thru.set.Fcount();
   FitData fit{std::vector<double>(n, 0.0), std::vector<std::complex<double>>(n),
               std::vector<std::complex<double>>(n)};
   p.thruPower.assign(n, 0.0);
-  const Derived& d = rs.derived;
-  p.weights = gridWeights(pointFrequencies(rs.thru), d.UI, d.rxTau, d.txTau);
-  const int limit = rs.settings.limit_range;
-  const double rxTau = rs.derived.rxTau;
+  const Derived& d = rs.given.derived;
+  p.weights = gridWeights(pointFrequencies(rs.thru.set), d.UI, d.rxTau, d.txTau);
+  const int limit = rs.given.settings.limit_range;
+  const double rxTau = rs.given.derived.rxTau;
   double reference = 0;
   for (int i = 0; i < n; ++i) {
-    const double f = rs.thru.Freq(i);
+    const double f = rs.thru.set.Freq(i);
     const std::complex<double> s = p.Sdd21[i];
     p.thruPower[i] = std::abs(s * s);
     fit.freq[i] = f;
@@ -85,24 +85,24 @@ FitData prepareFit(RunState& rs) {
 void reportFit(const RunState& rs) {
   static const char* const kLines[4] = {"a0=%12.6e+j(%12.6e)\n", "a1=%12.6e+j(%12.6e)\n",
                                         "a2=%12.6e+j(%12.6e)\n", "a4=%12.6e+j(%12.6e)\n"};
-  std::fprintf(rs.result, "best fit parameters in complex equation:\n");
-  std::fprintf(rs.result, "ln(Sdd21)= a0 + a1 * sqrt(f) + a2 * f + a4 * f^2\n");
+  std::fprintf(rs.io.result, "best fit parameters in complex equation:\n");
+  std::fprintf(rs.io.result, "ln(Sdd21)= a0 + a1 * sqrt(f) + a2 * f + a4 * f^2\n");
   for (int k = 0; k < 4; ++k)
-    std::fprintf(rs.result, kLines[k], rs.points.fitCoef[k].real(), rs.points.fitCoef[k].imag());
+    std::fprintf(rs.io.result, kLines[k], rs.points.fitCoef[k].real(), rs.points.fitCoef[k].imag());
 }
 
 }  // namespace
 
 void fitThru(RunState& rs) {
   ThruPoints& p = rs.points;
-  const Settings& s = rs.settings;
-  const int n = rs.thru.Fcount();
+  const Settings& s = rs.given.settings;
+  const int n = rs.thru.set.Fcount();
 
   const FitData data = prepareFit(rs);
-  fitW0124(data.freq.data(), data.lnSdd21.data(), data.weight.data(), n, p.fitCoef, rs.standardError);
+  fitW0124(data.freq.data(), data.lnSdd21.data(), data.weight.data(), n, p.fitCoef, rs.io.standardError);
   // Only an explicit a4_limit can trigger the three-term refit (the default is +inf).
   if (p.fitCoef[3].real() > s.a4_limit)
-    fitW012(data.freq.data(), data.lnSdd21.data(), data.weight.data(), n, p.fitCoef, rs.standardError);
+    fitW012(data.freq.data(), data.lnSdd21.data(), data.weight.data(), n, p.fitCoef, rs.io.standardError);
   p.fitSdd21.assign(n, {});
   for (int i = 0; i < n; ++i) p.fitSdd21[i] = fit(p.fitCoef, data.freq[i]);
   reportFit(rs);
@@ -134,19 +134,19 @@ void fitThru(RunState& rs) {
     rx += std::abs(xRx * xRx * h * h) * w;
     txRx += std::abs(xTxRx * xTxRx * h * h) * w;
   }
-  std::fprintf(rs.log, "low frequency ILD=%e of %e\n", lowFreqIldPower, ild);
+  std::fprintf(rs.io.log, "low frequency ILD=%e of %e\n", lowFreqIldPower, ild);
   // A non-zero index means at least half the ILD power sits in the lowest 0.5% of points.
   if (0.5 * ild > lowFreqIldPower) p.lowFreqIldIndex = 0;
 
-  std::fprintf(rs.log, "sigma  RRTx   = %14.6e\n", tx);
-  std::fprintf(rs.log, "sigma  RRRx   = %14.6e\n", rx);
-  std::fprintf(rs.log, "sigma  RRTxRx = %14.6e\n", txRx);
-  const double scale = (s.signal * s.signal) * rs.derived.UI;   // to volts squared
+  std::fprintf(rs.io.log, "sigma  RRTx   = %14.6e\n", tx);
+  std::fprintf(rs.io.log, "sigma  RRRx   = %14.6e\n", rx);
+  std::fprintf(rs.io.log, "sigma  RRTxRx = %14.6e\n", txRx);
+  const double scale = (s.signal * s.signal) * rs.given.derived.UI;   // to volts squared
   TwoLevelNoise& two = rs.noise.twoLevel;
   two = {scale * ild, scale * tx, scale * rx, scale * txRx};
-  std::fprintf(rs.log, "sigma AC ild  = %14.6e\n", two.ild);
-  std::fprintf(rs.log, "sigma  RRTx   = %14.6e\n", two.rrTx);
-  std::fprintf(rs.log, "sigma  RRRx   = %14.6e\n", two.rrRx);
-  std::fprintf(rs.log, "sigma  RRTxRx = %14.6e\n", two.rrTxRx);
-  std::fprintf(rs.log, "channel Noise = %14.6e\n", two.ild + two.rrTx + two.rrRx + two.rrTxRx);
+  std::fprintf(rs.io.log, "sigma AC ild  = %14.6e\n", two.ild);
+  std::fprintf(rs.io.log, "sigma  RRTx   = %14.6e\n", two.rrTx);
+  std::fprintf(rs.io.log, "sigma  RRRx   = %14.6e\n", two.rrRx);
+  std::fprintf(rs.io.log, "sigma  RRTxRx = %14.6e\n", two.rrTxRx);
+  std::fprintf(rs.io.log, "channel Noise = %14.6e\n", two.ild + two.rrTx + two.rrRx + two.rrTxRx);
 }

@@ -58,7 +58,7 @@ Peak findPeak(const std::vector<double>& y) {
 
 // The rows; the error of a piece the file did not take, or 0.
 int writeWv1(const RunState& rs, FILE* file, const ShortWaveforms& w) {
-  const double UI = rs.derived.UI, pol = rs.pulse.polarity;
+  const double UI = rs.given.derived.UI, pol = rs.pulse.polarity;
   SideRows rows(file);
   for (int n = 0; n < pulsePoints; ++n) {   // "%14.6e  %12.6f  %12.6f %12.6f \n"
     char row[3 * 340 + 64];
@@ -79,7 +79,7 @@ int writeWv1(const RunState& rs, FILE* file, const ShortWaveforms& w) {
 // The .wv1 columns at full precision.
 void keepShortWaveforms(RunState& rs, const ShortWaveforms& w) {
   Curves& c = rs.curves;
-  const double UI = rs.derived.UI, pol = rs.pulse.polarity;
+  const double UI = rs.given.derived.UI, pol = rs.pulse.polarity;
   c.shortTime.resize(pulsePoints), c.pulse.resize(pulsePoints);
   c.dibit.resize(pulsePoints), c.fitPulse.resize(pulsePoints);
   for (int n = 0; n < pulsePoints; ++n) {
@@ -109,15 +109,15 @@ bool evenlySpaced(const Sparams& set, int first, int last) {
 
 ShortWaveforms shortPulseSums(const RunState& rs) {
   const ThruPoints& p = rs.points;
-  const double UI = rs.derived.UI, delay = rs.pulse.groupDelay;
-  const int n = rs.thru.Fcount();
+  const double UI = rs.given.derived.UI, delay = rs.pulse.groupDelay;
+  const int n = rs.thru.set.Fcount();
   const double sampleStep = kSampleUI * UI;
   // On an even grid the sums are one chirp convolution; else each frequency's phasor
   // steps from sample to sample.
-  const bool even = evenlySpaced(rs.thru, 1, n - 2);
+  const bool even = evenlySpaced(rs.thru.set, 1, n - 2);
   ShortInputs in;
   for (int k = 1; k + 1 < n; ++k) {   // the first and the last point take no part
-    const double f = rs.thru.Freq(k);
+    const double f = rs.thru.set.Freq(k);
     const double filters = p.weights.filters(k);
     const double width = integrationWidth(p.weights.freq, k, FirstPoint::band) * UI;
     const double pw = p.weights.pulse[k] * filters * width;
@@ -133,7 +133,7 @@ ShortWaveforms shortPulseSums(const RunState& rs) {
   if (even) {
     const ChirpSpectrum spectra[3] = {{in.re[0], in.im[0]}, {in.re[1], in.im[1]}, {in.re[2], in.im[2]}};
     std::vector<std::vector<double>> sums = chirpSums(
-        spectra, (rs.thru.Freq(2) - rs.thru.Freq(1)) * sampleStep, pulsePoints, rs.thru.Freq(1) * sampleStep);
+        spectra, (rs.thru.set.Freq(2) - rs.thru.set.Freq(1)) * sampleStep, pulsePoints, rs.thru.set.Freq(1) * sampleStep);
     w.pulse = std::move(sums[0]), w.fitPulse = std::move(sums[1]), w.dibit = std::move(sums[2]);
     return w;
   }
@@ -153,8 +153,8 @@ ShortWaveforms shortPulseSums(const RunState& rs) {
 
 void pulseAndDibit(RunState& rs) {
   PulseResults& noise = rs.pulse;
-  const Settings& s = rs.settings;
-  const double rate = s.data_rate, UI = rs.derived.UI;
+  const Settings& s = rs.given.settings;
+  const double rate = s.data_rate, UI = rs.given.derived.UI;
   const std::complex<double>* a = rs.points.fitCoef;
 
   // Slope of the fitted phase at 0.38 times the rate, turned into a delay.
@@ -163,9 +163,9 @@ void pulseAndDibit(RunState& rs) {
   noise.groupDelay = slope * (-0.5) * 0.3183098861837907;
 
   SideFile wv1;
-  if (!rs.saveBase.empty()) wv1 = openSideFile(rs, ".wv1");
+  if (!rs.given.saveBase.empty()) wv1 = openSideFile(rs, ".wv1");
   if (wv1) std::fprintf(wv1.get(), "names:  time pulse dibit fitPulse\n");
-  std::fprintf(rs.log, "points in pulse:  %d\n", pulsePoints);
+  std::fprintf(rs.io.log, "points in pulse:  %d\n", pulsePoints);
   const ShortWaveforms w = shortPulseSums(rs);
   const Peak pulse = findPeak(w.pulse);
   const Peak dibit = findPeak(w.dibit);
@@ -184,7 +184,7 @@ void pulseAndDibit(RunState& rs) {
     const int error = writeWv1(rs, wv1.get(), w);
     closeSideFile(rs, wv1, ".wv1", error);
   }
-  std::fprintf(rs.log, "max dibit:  %14.6e %14.6e  delta=%10.6f%% at %14.6e (%14.6e)\n",
+  std::fprintf(rs.io.log, "max dibit:  %14.6e %14.6e  delta=%10.6f%% at %14.6e (%14.6e)\n",
                noise.dibitPeak, noise.dibitAtDelay, (noise.dibitAtDelay / noise.dibitPeak - 1) * 100,
                noise.dibitPeakTime, noise.groupDelay);
 }

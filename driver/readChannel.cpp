@@ -36,23 +36,23 @@ std::optional<FileStamp> stampOf(const std::string& name) {
 // kept for the next channel line that names it (unless it changed while being read).
 std::shared_ptr<const ReadChannel> readOnce(RunState& rs, const std::string& name) {
   const std::optional<FileStamp> before = stampOf(name);
-  const auto known = rs.filesRead.find(name);
-  if (before && known != rs.filesRead.end() && known->second.stamp == *before) return known->second.read;
+  const auto known = rs.channels.filesRead.find(name);
+  if (before && known != rs.channels.filesRead.end() && known->second.stamp == *before) return known->second.read;
   // touchstone_reader=standard reads 1.x files by their option line too (a 75 ohm or a
   // Z-parameter file analysed as what it holds); anything else, the long-standing way.
-  const bool standard = std::string_view(rs.settings.touchstone_reader) == "standard";
+  const bool standard = std::string_view(rs.given.settings.touchstone_reader) == "standard";
   auto read = std::make_shared<const ReadChannel>(
       readChannel(name, standard ? TouchstoneReaders::standard : TouchstoneReaders::byVersion));
-  if (before && stampOf(name) == before) rs.filesRead[name] = {*before, read};
-  else rs.filesRead.erase(name);
+  if (before && stampOf(name) == before) rs.channels.filesRead[name] = {*before, read};
+  else rs.channels.filesRead.erase(name);
   return read;
 }
 
 }  // namespace
 
 std::shared_ptr<const ReadChannel> heldChannel(RunState& rs, const std::string& name) {
-  const auto kept = rs.readChannels.find(name);
-  return kept != rs.readChannels.end() ? kept->second : readOnce(rs, name);
+  const auto kept = rs.channels.readChannels.find(name);
+  return kept != rs.channels.readChannels.end() ? kept->second : readOnce(rs, name);
 }
 
 Sparams readChannelFile(RunState& rs, const std::string& name, std::string* error, std::string* how, bool* opened) {
@@ -63,7 +63,7 @@ Sparams readChannelFile(RunState& rs, const std::string& name, std::string* erro
 
 Sparams channelRead(RunState& rs, const ReadChannel& read, std::string* error, std::string* how) {
   // The reader's lines and warnings, as if the file had been read here and now.
-  std::fwrite(read.logText.data(), 1, read.logText.size(), rs.log);
+  std::fwrite(read.logText.data(), 1, read.logText.size(), rs.io.log);
   for (const std::string& w : read.warnings) warn(rs, w);
   *error = read.error;
   if (how) *how = read.how;

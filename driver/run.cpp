@@ -44,13 +44,13 @@ class StageLog : public StageObserver {
 
 // The first argument's options and the defaults, then every stage.
 int optionsAndStages(RunState& rs, StageObserver* observer) {
-  if (rs.arguments.size() < 2) return printUsage(rs);
-  if (rs.argumentsOnly) {
+  if (rs.io.arguments.size() < 2) return printUsage(rs);
+  if (rs.io.argumentsOnly) {
     applyDefaults(rs);
     return runStages(rs, Stage::arguments, observer);
   }
   warnAboutHelpWords(rs);
-  const char* first = rs.arguments[1].c_str();
+  const char* first = rs.io.arguments[1].c_str();
   if (isStarterOption(first) || isHelpOption(first)) warnAboutFirstArgument(rs);
   if (isStarterOption(first)) return printStarter(rs);
   applyDefaults(rs);
@@ -71,20 +71,20 @@ int runStages(RunState& rs, Stage first, StageObserver* observer) {
   return 0;
 }
 
-void warn(RunState& rs, std::string text) { rs.warnings.push_back(std::move(text)); }
+void warn(RunState& rs, std::string text) { rs.io.warnings.push_back(std::move(text)); }
 
 int runAnalysis(RunState& rs, StageObserver* observer) {
-  rs.result = rs.standardOutput;
-  rs.log = rs.standardError;
-  rs.baseDirectory = pwd(0, nullptr);
-  std::fprintf(rs.log, "$PWD=%s\n", rs.baseDirectory.c_str());
+  rs.io.result = rs.io.standardOutput;
+  rs.io.log = rs.io.standardError;
+  rs.given.baseDirectory = pwd(0, nullptr);
+  std::fprintf(rs.io.log, "$PWD=%s\n", rs.given.baseDirectory.c_str());
   registerKeywords(rs);
   StageLog stages(observer);
   const int status = optionsAndStages(rs, &stages);
-  for (const std::string& w : rs.warnings) std::fprintf(rs.log, "warning: %s\n", w.c_str());
+  for (const std::string& w : rs.io.warnings) std::fprintf(rs.io.log, "warning: %s\n", w.c_str());
   int exitStatus = cleanUp(rs, status);   // a report lost on the way changes a 0 into kReportLost
-  if (exitStatus == 0 && rs.settings.strict != 0 && !rs.warnings.empty()) exitStatus = kStrictWarnings;
+  if (exitStatus == 0 && rs.given.settings.strict != 0 && !rs.io.warnings.empty()) exitStatus = kStrictWarnings;
   writeRunRecord(rs, stages.stages, exitStatus);
-  if (rs.keepRecord) rs.record = runRecordText(rs, stages.stages, exitStatus);
+  if (rs.io.keepRecord) rs.io.record = runRecordText(rs, stages.stages, exitStatus);
   return exitStatus;
 }

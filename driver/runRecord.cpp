@@ -38,7 +38,7 @@ json ports(int inP, int inM, int outP, int outM) {
 const char* kindName(char kind) { return kind == 'N' ? "NEXT" : "FEXT"; }
 
 const variable_def* keyword(const RunState& rs, const std::string& name) {
-  for (const variable_def* n = rs.table.get(); n && n->next; n = n->next.get())
+  for (const variable_def* n = rs.given.table.get(); n && n->next; n = n->next.get())
     if (n->address && n->name == name) return n;
   return nullptr;
 }
@@ -46,8 +46,8 @@ const variable_def* keyword(const RunState& rs, const std::string& name) {
 // Where the setting behind k got its final value: the latest assignment to any of its
 // names (data_rate and baud_rate, say), else the default.
 json originOf(const RunState& rs, const variable_def& k) {
-  const RunState::Origin* latest = nullptr;
-  for (const auto& [name, origin] : rs.origins) {
+  const RunIO::Origin* latest = nullptr;
+  for (const auto& [name, origin] : rs.io.origins) {
     const variable_def* n = keyword(rs, name);
     if (!n || n->address != k.address) continue;
     if (!latest || origin.sequence > latest->sequence) latest = &origin;
@@ -65,7 +65,7 @@ json valueOf(const RunState& rs, const variable_def& k) {
       return number(*static_cast<const double*>(k.address));
     default: {
       const char* text = static_cast<const char*>(k.address);
-      for (const auto& [storage, taken] : rs.takenTexts)
+      for (const auto& [storage, taken] : rs.io.takenTexts)
         if (storage == text && text[0] == '\0') return taken;   // a channel line or a stream's file
       return text;
     }
@@ -76,7 +76,7 @@ json valueOf(const RunState& rs, const variable_def& k) {
 // derivation: pTx and pRx in hertz, g0Tx and g0Rx from a resistance error) and its origin.
 json keywords(const RunState& rs) {
   json all = json::object();
-  for (const variable_def* n = rs.table.get(); n && n->next; n = n->next.get()) {
+  for (const variable_def* n = rs.given.table.get(); n && n->next; n = n->next.get()) {
     if (!n->address) continue;   // a user's own text variable, no keyword
     const char* type = n->type == 'x' ? "hexadecimal" : n->type == 'i' ? "integer" : n->type == 'e' ? "number" : "text";
     all[n->name] = {{"type", type}, {"value", valueOf(rs, *n)}, {"origin", originOf(rs, *n)}};
@@ -95,15 +95,15 @@ json derived(const Derived& d) {
 }
 
 json thru(const RunState& rs, bool selected) {
-  if (rs.thruList.empty()) return nullptr;
-  json t = {{"file", rs.thruList.front().name},
-            {"ports", selected ? ports(rs.inP, rs.inM, rs.outP, rs.outM) : json(nullptr)},
-            {"reading", rs.thruReading.empty() ? json(nullptr) : json(rs.thruReading)},
+  if (rs.given.thruList.empty()) return nullptr;
+  json t = {{"file", rs.given.thruList.front().name},
+            {"ports", selected ? ports(rs.given.inP, rs.given.inM, rs.given.outP, rs.given.outM) : json(nullptr)},
+            {"reading", rs.thru.reading.empty() ? json(nullptr) : json(rs.thru.reading)},
             {"points", nullptr}, {"first_frequency", nullptr}, {"last_frequency", nullptr}};
-  if (const int n = rs.thru.Fcount(); n > 0) {
+  if (const int n = rs.thru.set.Fcount(); n > 0) {
     t["points"] = n;
-    t["first_frequency"] = quantity(rs.thru.Freq(0), "Hz");
-    t["last_frequency"] = quantity(rs.thru.Freq(n - 1), "Hz");
+    t["first_frequency"] = quantity(rs.thru.set.Freq(0), "Hz");
+    t["last_frequency"] = quantity(rs.thru.set.Freq(n - 1), "Hz");
   }
   return t;
 }
@@ -124,13 +124,13 @@ json lossFit(const RunState& rs) {
 // Every figure line of the report, null where the run ended before it; in report order.
 // The time axis of the short pulse, dibit and fitted pulse (the .wv1 columns).
 json shortWaveforms(const RunState& rs) {
-  const double ui = rs.derived.UI;
+  const double ui = rs.given.derived.UI;
   return {{"points", pulsePoints}, {"first", quantity(rs.pulse.groupDelay - kLeadUI * ui, "s")},
           {"step", quantity(kSampleUI * ui, "s")}, {"first_UI_after_delay", -kLeadUI}, {"step_UI", kSampleUI}};
 }
 
 json figures(const RunState& rs, bool header, bool budget, bool merit) {
-  const Settings& s = rs.settings;
+  const Settings& s = rs.given.settings;
   const NoiseBudget& n = rs.noise;
   const MeritFigures& m = rs.merit;
   const auto mV = [](double volts) { return quantity(1000 * volts, "mV"); };
@@ -140,8 +140,8 @@ json figures(const RunState& rs, bool header, bool budget, bool merit) {
   put(header, "peak_signal", quantity(s.signal * 1000, "mV"));
   put(header, "target_BER", quantity(s.target_BER, "ratio"));
   put(header, "target_Q", quantity(-Q(s.target_BER, s.PAM), "ratio"));
-  put(header, "tx_bandwidth", quantity(1 / rs.derived.txTau, "Hz"));
-  put(header, "rx_bandwidth", quantity(1 / rs.derived.rxTau, "Hz"));
+  put(header, "tx_bandwidth", quantity(1 / rs.given.derived.txTau, "Hz"));
+  put(header, "rx_bandwidth", quantity(1 / rs.given.derived.rxTau, "Hz"));
   put(budget, "nyquist_gain", quantity(20 * std::log10(rs.points.nyquistFitGain), "dB"));
   put(budget, "peak_pulse", quantity(rs.pulse.pulsePeak, "ratio"));
   put(budget, "peak_dibit", quantity(rs.pulse.dibitPeak, "ratio"));
@@ -151,7 +151,7 @@ json figures(const RunState& rs, bool header, bool budget, bool merit) {
   put(budget, "ild_noise", mV(std::sqrt(n.ildNoisePower)));
   // The line saying that most of the ILD noise lies below this frequency, when printed.
   put(budget && rs.points.lowFreqIldIndex != 0, "low_frequency_ild",
-      quantity(rs.thru.Freq(rs.points.lowFreqIldIndex), "Hz"));
+      quantity(rs.thru.set.Freq(rs.points.lowFreqIldIndex), "Hz"));
   put(budget, "tx_reflection_noise", mV(std::sqrt(n.rrTxNoisePower)));
   put(budget, "rx_reflection_noise", mV(std::sqrt(n.rrRxNoisePower)));
   put(budget, "txrx_reflection_noise", mV(std::sqrt(n.rrTxRxNoisePower)));
@@ -229,8 +229,8 @@ json com(const RunState& rs) {
   if (!c.requested) return nullptr;
   const auto text = [&](const char* name) -> json {
     const auto& k = brevo::com::presetKeywords();
-    for (std::size_t i = 0; i < k.size() && i < rs.comTexts.size(); ++i)
-      if (std::string(k[i].name) == name) return rs.comTexts[i][0] ? json(rs.comTexts[i].data()) : json(nullptr);
+    for (std::size_t i = 0; i < k.size() && i < rs.given.comTexts.size(); ++i)
+      if (std::string(k[i].name) == name) return rs.given.comTexts[i][0] ? json(rs.given.comTexts[i].data()) : json(nullptr);
     return nullptr;
   };
   const bool ok = c.reached && c.reason.empty();
@@ -258,12 +258,12 @@ json record(const RunState& rs, const std::vector<std::pair<Stage, int>>& stages
   };
   json r = {{"program", "Brevo"}, {"version", BREVO_VERSION}, {"status", status}};
   r["arguments"] = json::array();
-  for (std::size_t k = 1; k < rs.arguments.size(); ++k) r["arguments"].push_back(rs.arguments[k]);
+  for (std::size_t k = 1; k < rs.io.arguments.size(); ++k) r["arguments"].push_back(rs.io.arguments[k]);
   r["stages"] = json::array();
   for (const auto& [stage, st] : stages)
     r["stages"].push_back({{"stage", kStageNames[static_cast<std::size_t>(stage)]}, {"status", st}});
   r["keywords"] = keywords(rs);
-  r["derived"] = done(Stage::deriveSettings) ? derived(rs.derived) : json(nullptr);
+  r["derived"] = done(Stage::deriveSettings) ? derived(rs.given.derived) : json(nullptr);
   r["thru"] = thru(rs, done(Stage::selectThru));
   r["aggressors"] = json::array();
   for (const AggressorNoise& a : rs.noise.aggressors)
@@ -277,7 +277,7 @@ json record(const RunState& rs, const std::vector<std::pair<Stage, int>>& stages
   r["short_waveforms"] = done(Stage::pulseAndDibit) ? shortWaveforms(rs) : json(nullptr);
   r["figures"] = figures(rs, done(Stage::deriveSettings), done(Stage::budget), done(Stage::figuresOfMerit));
   r["com"] = com(rs);
-  r["warnings"] = rs.warnings;
+  r["warnings"] = rs.io.warnings;
   return r;
 }
 
@@ -293,18 +293,18 @@ std::string runRecordText(const RunState& rs, const std::vector<std::pair<Stage,
 }
 
 void writeRunRecord(const RunState& rs, const std::vector<std::pair<Stage, int>>& stages, int status) {
-  const std::string name = rs.settings.summary;
+  const std::string name = rs.given.settings.summary;
   if (name.empty()) return;
   const std::string what = "the run record " + name;
   const std::string text = runRecordText(rs, stages, status);
-  if (text.empty()) return sayNotWritten(rs.standardError, nullptr, what.c_str(), ENOMEM);
+  if (text.empty()) return sayNotWritten(rs.io.standardError, nullptr, what.c_str(), ENOMEM);
   errno = 0;
-  FILE* file = std::fopen(rePath(rs.baseDirectory.c_str(), name.c_str(), nullptr).c_str(), "w");
-  if (!file) return sayNotWritten(rs.standardError, nullptr, what.c_str(), errno != 0 ? errno : EIO);
+  FILE* file = std::fopen(rePath(rs.given.baseDirectory.c_str(), name.c_str(), nullptr).c_str(), "w");
+  if (!file) return sayNotWritten(rs.io.standardError, nullptr, what.c_str(), errno != 0 ? errno : EIO);
   // A record larger than the buffer goes out in fwrite itself: its failure keeps the reason.
   errno = 0;
   const int writeError = std::fwrite(text.data(), 1, text.size(), file) == text.size() ? 0 : errno != 0 ? errno : EIO;
   const int closeError = finishOutput(file, true);
   if (const int error = writeError != 0 ? writeError : closeError)
-    sayNotWritten(rs.standardError, nullptr, what.c_str(), error);
+    sayNotWritten(rs.io.standardError, nullptr, what.c_str(), error);
 }

@@ -7,9 +7,9 @@
 #include "variants.h"
 
 SideFile openSideFile(RunState& rs, const char* suffix) {
-  const std::string name = rePath(rs.baseDirectory.c_str(), rs.saveBase.c_str(), suffix);
+  const std::string name = rePath(rs.given.baseDirectory.c_str(), rs.given.saveBase.c_str(), suffix);
   SideFile file(std::fopen(name.c_str(), "w"));
-  if (!file) std::fprintf(rs.log, "could not open %s for writing\n", rs.settings.save_file);
+  if (!file) std::fprintf(rs.io.log, "could not open %s for writing\n", rs.given.settings.save_file);
   return file;
 }
 
@@ -17,6 +17,6 @@ void closeSideFile(RunState& rs, SideFile& file, const char* suffix, int earlier
   if (!file) return;
   const int closing = finishOutput(file.release(), true);
   if (const int error = earlierError != 0 ? earlierError : closing)
-    std::fprintf(rs.log, "could not write all of %s: %s\n",
-                 rePath(rs.baseDirectory.c_str(), rs.saveBase.c_str(), suffix).c_str(), std::strerror(error));
+    std::fprintf(rs.io.log, "could not write all of %s: %s\n",
+                 rePath(rs.given.baseDirectory.c_str(), rs.given.saveBase.c_str(), suffix).c_str(), std::strerror(error));
 }

@@ -13,7 +13,7 @@
 // Fills the entry's ports from its channel line; 0 when interpreted, 1 when not.
 int fixChannelLine(channelLine& entry, int inP, int inM, int outP, int outM);
 
-int applyArguments(RunState& rs);    // control files and assignments of rs.arguments
+int applyArguments(RunState& rs);    // control files and assignments of rs.io.arguments
 int selectThru(RunState& rs);        // through channel, ports in use, save base name
 void deriveSettings(RunState& rs);   // level factors, bandwidths, corners, UI, header
 int readThru(RunState& rs);          // the through channel's file, Sdd21, Sdd11, Sdd22
@@ -46,9 +46,9 @@ class StageObserver {
 // The stages from `first` on, in run order, until one ends the run; its status, else 0.
 int runStages(RunState& rs, Stage first = Stage::arguments, StageObserver* observer = nullptr);
 
-// One whole run of the program on rs.arguments (program name first): the "$PWD=" line,
+// One whole run of the program on rs.io.arguments (program name first): the "$PWD=" line,
 // the keywords, the options and defaults, the stages, and the clean-up of the streams.
-// The report and log start on rs.standardOutput and rs.standardError. Returns the exit
+// The report and log start on rs.io.standardOutput and rs.io.standardError. Returns the exit
 // status. Nothing outside rs is kept, so runs on their own states may share a process
 // or run on several threads at once.
 int runAnalysis(RunState& rs, StageObserver* observer = nullptr);
@@ -85,7 +85,7 @@ void warnAboutFirstArgument(RunState& rs);           // a file or assignment tak
 void warnAboutHelpWords(const RunState& rs);         // --help, -h, --version taken as control files
 void warnAboutThruPorts(RunState& rs);               // another pairing of the thru's ports is the through path
 // An aggressor's data ending short, on another grid, or coupling as strongly as a thru.
-void warnAboutAggressor(RunState& rs, const channelLine& entry, char kind, const std::vector<std::complex<double>>& X);
+void warnAboutAggressor(RunState& rs, const Sparams& a, const channelLine& entry, char kind, const std::vector<std::complex<double>>& X);
 void warnAboutComKeywords(RunState& rs);             // com_ keywords given while com names no preset
 
 // A channel's differential parameters for COM, kept when com names a preset: taken from
@@ -98,7 +98,7 @@ brevo::com::PresetReading readComPreset(const RunState& rs);
 // "COM unavailable: REASON" when c.reason says why there is none.
 void printComBlock(FILE* out, const ComRun& c);
 // "argument 3" or "run.cf line 12": where an assignment was given, for messages.
-std::string originText(const RunState::Origin& origin);
+std::string originText(const RunIO::Origin& origin);
 
 // One channel file: a Version 2.x file by the standard reader (how it was read, or its
 // first broken rule, on the log; error receives that rule as "NAME:LINE: rule"), any
@@ -114,7 +114,7 @@ std::shared_ptr<const ReadChannel> heldChannel(RunState& rs, const std::string& 
 Sparams channelRead(RunState& rs, const ReadChannel& read, std::string* error, std::string* how = nullptr);
 
 // One channel file read as readChannelFile reads it, its log lines and warnings kept
-// instead of printed; readChannelFile takes rs.readChannels' entry for the name, or this.
+// instead of printed; readChannelFile takes rs.channels.readChannels' entry for the name, or this.
 ReadChannel readChannel(const std::string& name, TouchstoneReaders readers = TouchstoneReaders::byVersion);
 
 // "cannot open a thru file" on the run's standard error, the log and the result stream;

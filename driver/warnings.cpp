@@ -36,7 +36,7 @@ bool exists(const char* name) {
 }  // namespace
 
 void warnAboutSettings(RunState& rs) {
-  const Settings& s = rs.settings;
+  const Settings& s = rs.given.settings;
   if (s.PAM < 2)
     warn(rs, "PAM=" + std::to_string(s.PAM) +
                  ": a signal needs at least 2 levels; the level factors (1/(PAM-1)) are not finite, so the "
@@ -65,10 +65,10 @@ void warnAboutSettings(RunState& rs) {
     const char *rise, *bandwidth;
     double tau;
   } filters[] = {
-      {"transmitter", s.tx_rise, s.tx_bandwidth, "tx_rise", "tx_bandwidth", rs.derived.txTau},
-      {"receiver", s.rx_rise, s.rx_bandwidth, "rx_rise", "rx_bandwidth", rs.derived.rxTau},
-      {"FEXT transmitter", s.tx_far_rise, s.tx_far_bandwidth, "tx_far_rise", "tx_far_bandwidth", rs.derived.farTau},
-      {"NEXT transmitter", s.tx_near_rise, s.tx_near_bandwidth, "tx_near_rise", "tx_near_bandwidth", rs.derived.nearTau},
+      {"transmitter", s.tx_rise, s.tx_bandwidth, "tx_rise", "tx_bandwidth", rs.given.derived.txTau},
+      {"receiver", s.rx_rise, s.rx_bandwidth, "rx_rise", "rx_bandwidth", rs.given.derived.rxTau},
+      {"FEXT transmitter", s.tx_far_rise, s.tx_far_bandwidth, "tx_far_rise", "tx_far_bandwidth", rs.given.derived.farTau},
+      {"NEXT transmitter", s.tx_near_rise, s.tx_near_bandwidth, "tx_near_rise", "tx_near_bandwidth", rs.given.derived.nearTau},
   };
   for (const auto& f : filters) {
     if (!(f.tau > 0)) continue;   // unlimited
@@ -93,16 +93,16 @@ void warnAboutSettings(RunState& rs) {
 }
 
 void warnAboutThruBand(RunState& rs) {
-  const double last = rs.thru.fmax();
-  const double nyquist = rs.settings.data_rate / 2;
-  const double receiver = rs.derived.rxTau > 0 ? 1 / rs.derived.rxTau : INFINITY;
-  const std::string& name = rs.thruList.front().name;
-  const double step = rs.thru.Fcount() > 1 ? rs.thru.freqStep() : 0;
-  const bool rateInRange = rs.settings.data_rate >= 100e6 && rs.settings.data_rate <= 1e12;   // else said already
-  if (rateInRange && rs.settings.data_rate < step) {
+  const double last = rs.thru.set.fmax();
+  const double nyquist = rs.given.settings.data_rate / 2;
+  const double receiver = rs.given.derived.rxTau > 0 ? 1 / rs.given.derived.rxTau : INFINITY;
+  const std::string& name = rs.given.thruList.front().name;
+  const double step = rs.thru.set.Fcount() > 1 ? rs.thru.set.freqStep() : 0;
+  const bool rateInRange = rs.given.settings.data_rate >= 100e6 && rs.given.settings.data_rate <= 1e12;   // else said already
+  if (rateInRange && rs.given.settings.data_rate < step) {
     char text[200];
     std::snprintf(text, sizeof text, "baud_rate=%g Bd is below the frequency step %s of the thru data of ",
-                  rs.settings.data_rate, gigahertz(step).c_str());
+                  rs.given.settings.data_rate, gigahertz(step).c_str());
     warn(rs, text + name + ": a unit is probably missing (53.125G is 53.125 GBd)");
   }
   if (last < nyquist)
@@ -117,7 +117,7 @@ void warnAboutThruBand(RunState& rs) {
 
 void warnAboutFigures(RunState& rs, double salz) {
   const NoiseBudget& n = rs.noise;
-  if (rs.settings.PAM < 2) return;  // said once, with the reason
+  if (rs.given.settings.PAM < 2) return;  // said once, with the reason
   const double totalNoise = std::sqrt(n.totalNoisePower);
   const double ratio = n.availableSignal / totalNoise;
   if (n.availableSignal < 0)
@@ -130,7 +130,7 @@ void warnAboutFigures(RunState& rs, double salz) {
   if (rs.points.Sdd21.size() < 4) why = "the loss fit needs at least 4 thru points";
   for (const auto& z : rs.points.Sdd21)
     if (!std::isfinite(z.real()) || !std::isfinite(z.imag())) why = "the thru file holds values that are not finite";
-  const double q = Q(rs.settings.target_BER, rs.settings.PAM);
+  const double q = Q(rs.given.settings.target_BER, rs.given.settings.PAM);
   struct Figure {
     const char* name;
     double value;
@@ -145,7 +145,7 @@ void warnAboutFigures(RunState& rs, double salz) {
       {"Channel noise", n.channelNoisePower},
       {"total noise", n.totalNoisePower},
       {"S/N", ratio},
-      {"BER", BER(ratio, rs.settings.PAM)},
+      {"BER", BER(ratio, rs.given.settings.PAM)},
   };
   std::string bad;
   for (const Figure& f : figures)
@@ -153,7 +153,7 @@ void warnAboutFigures(RunState& rs, double salz) {
   if (!std::isfinite(q)) {
     char text[160];
     std::snprintf(text, sizeof text, "target_BER=%g gives no finite target Q: a target BER lies between 0 and 0.5",
-                  rs.settings.target_BER);
+                  rs.given.settings.target_BER);
     warn(rs, text);
   }
   else if (!bad.empty())
@@ -165,25 +165,25 @@ void warnAboutFigures(RunState& rs, double salz) {
 }
 
 void warnAboutSaveBase(RunState& rs) {
-  const std::string given = rs.settings.save_file;
-  if (given.empty() || given == rs.saveBase) return;
-  if (rs.saveBase.empty()) {
+  const std::string given = rs.given.settings.save_file;
+  if (given.empty() || given == rs.given.saveBase) return;
+  if (rs.given.saveBase.empty()) {
     warn(rs, "save_file=" + given + ": a base of 2 characters or fewer saves nothing; no side files are written");
     return;
   }
   // The cut of an extension of letters ("run.txt") is what a user means; a cut inside
   // a number ("ca_53.125G") or at a blank is not.
-  const std::string rest = given.substr(rs.saveBase.size());
+  const std::string rest = given.substr(rs.given.saveBase.size());
   // A '.' in a folder name ("/tmp/run.1a/out") cuts the folder, which is no extension.
   const bool extension = rest.size() >= 2 && rest[0] == '.' && std::isalpha(static_cast<unsigned char>(rest[1])) &&
                          rest.find_first_of(" \t/") == std::string::npos;
   if (extension) return;
-  warn(rs, "save_file=" + given + ": the side files are named from \"" + rs.saveBase +
+  warn(rs, "save_file=" + given + ": the side files are named from \"" + rs.given.saveBase +
                "\" (the text from the last '.' on is taken for an extension, and a blank ends the name)");
 }
 
 void warnAboutFirstArgument(RunState& rs) {
-  const char* first = rs.arguments[1].c_str();
+  const char* first = rs.io.arguments[1].c_str();
   const char* option = std::strstr(first, "-c")   ? "-c"
                        : std::strstr(first, "-b") ? "-b"
                        : std::strstr(first, "-?") ? "-?"
@@ -191,19 +191,18 @@ void warnAboutFirstArgument(RunState& rs) {
   if (!option || std::strcmp(first, option) == 0) return;
   const bool looksLikeInput = std::strchr(first, '=') || std::strchr(first, '.') || std::strchr(first, '/') || exists(first);
   if (!looksLikeInput) return;
-  std::fprintf(rs.standardError,
+  std::fprintf(rs.io.standardError,
                "warning: the first argument %s holds \"%s\", so it was taken as that option (%s), not as %s; "
                "to run it, put an assignment first: Brevo PAM=2 %s ...\n",
                first, option, std::strcmp(option, "-?") == 0 ? "the help text" : "print the starter control file",
                std::strchr(first, '=') ? "an assignment" : "a file", first);
 }
 
-void warnAboutAggressor(RunState& rs, const channelLine& entry, char kind, const std::vector<std::complex<double>>& X) {
-  const Sparams& a = rs.xtalk;
+void warnAboutAggressor(RunState& rs, const Sparams& a, const channelLine& entry, char kind, const std::vector<std::complex<double>>& X) {
   const std::string what = std::string(kind == 'N' ? "NEXT" : "FEXT") + " aggressor " + entry.name;
   const double last = a.fmax();
-  const double nyquist = rs.settings.data_rate / 2;
-  const double receiver = rs.derived.rxTau > 0 ? 1 / rs.derived.rxTau : INFINITY;
+  const double nyquist = rs.given.settings.data_rate / 2;
+  const double receiver = rs.given.derived.rxTau > 0 ? 1 / rs.given.derived.rxTau : INFINITY;
   if (last < nyquist)
     warn(rs, "the data of " + what + " end at " + gigahertz(last) + ", below the Nyquist frequency " +
                  gigahertz(nyquist) + ": its crosstalk above " + gigahertz(last) + " is missing from its ICN");
@@ -213,12 +212,12 @@ void warnAboutAggressor(RunState& rs, const channelLine& entry, char kind, const
                  " is missing from its ICN");
   // Its own points serve its ICN; the Salz S/N adds its coupled power to the thru's
   // points by index, which is right only on the same grid.
-  bool sameGrid = a.Fcount() == rs.thru.Fcount();
-  for (int i = 0; sameGrid && i < a.Fcount(); ++i) sameGrid = std::fabs(a.Freq(i) - rs.thru.Freq(i)) <= 1;
+  bool sameGrid = a.Fcount() == rs.thru.set.Fcount();
+  for (int i = 0; sameGrid && i < a.Fcount(); ++i) sameGrid = std::fabs(a.Freq(i) - rs.thru.set.Freq(i)) <= 1;
   if (!sameGrid) {
     char text[200];
     std::snprintf(text, sizeof text, " has another frequency grid than the thru (%d points to %s against %d points to %s)",
-                  a.Fcount(), gigahertz(last).c_str(), rs.thru.Fcount(), gigahertz(rs.thru.fmax()).c_str());
+                  a.Fcount(), gigahertz(last).c_str(), rs.thru.set.Fcount(), gigahertz(rs.thru.set.fmax()).c_str());
     warn(rs, what + text +
                  ": its ICN is integrated on its own points, but the Salz S/N adds its coupled power to the thru's "
                  "points by their index, not by frequency");
@@ -229,7 +228,7 @@ void warnAboutAggressor(RunState& rs, const channelLine& entry, char kind, const
   for (int i = 0; i < static_cast<int>(X.size()) && i < a.Fcount() && a.Freq(i) <= nyquist; ++i, ++nx)
     xt += std::norm(X[i]);
   const std::vector<std::complex<double>>& T = rs.points.Sdd21;
-  for (int i = 0; i < static_cast<int>(T.size()) && rs.thru.Freq(i) <= nyquist; ++i, ++nt) thru += std::norm(T[i]);
+  for (int i = 0; i < static_cast<int>(T.size()) && rs.thru.set.Freq(i) <= nyquist; ++i, ++nt) thru += std::norm(T[i]);
   if (nx > 0 && nt > 0 && thru > 0) {
     const double ratio = 10 * std::log10((xt / nx) / (thru / nt));
     if (ratio > -6) {
@@ -244,8 +243,8 @@ void warnAboutAggressor(RunState& rs, const channelLine& entry, char kind, const
 }
 
 void warnAboutThruPorts(RunState& rs) {
-  const Sparams& t = rs.thru;
-  const int a = rs.inP, b = rs.inM, c = rs.outP, d = rs.outM;
+  const Sparams& t = rs.thru.set;
+  const int a = rs.given.inP, b = rs.given.inM, c = rs.given.outP, d = rs.given.outM;
   if (t.Size() != 4 || a == 0 || b == 0 || c == 0 || d == 0) return;
   // The lowest points above 0 Hz, where a through path has hardly any loss.
   std::vector<int> points;
@@ -278,15 +277,15 @@ void warnAboutThruPorts(RunState& rs) {
                 "the ports %X %X => %X %X of the thru carry a mean |S| of %.3f at its lowest frequencies, where "
                 "%X %X => %X %X carry %.3f: the data suggest Thru=\"%s %d %d %d %d\"",
                 a, b, c, d, given, best.ports[0], best.ports[1], best.ports[2], best.ports[3], best.through,
-                rs.thruList.front().name.c_str(), best.ports[0], best.ports[1], best.ports[2], best.ports[3]);
+                rs.given.thruList.front().name.c_str(), best.ports[0], best.ports[1], best.ports[2], best.ports[3]);
   warn(rs, text);
 }
 
 void warnAboutHelpWords(const RunState& rs) {
-  for (std::size_t i = 1; i < rs.arguments.size(); ++i) {
-    const std::string& arg = rs.arguments[i];
+  for (std::size_t i = 1; i < rs.io.arguments.size(); ++i) {
+    const std::string& arg = rs.io.arguments[i];
     if (arg == "--help" || arg == "-help" || arg == "-h" || arg == "--version" || arg == "-version" || arg == "-V")
-      std::fprintf(rs.standardError,
+      std::fprintf(rs.io.standardError,
                    "warning: %s is taken as a control file name: Brevo -? prints the help text and the version, "
                    "Brevo -c the starter control file\n",
                    arg.c_str());

@@ -45,7 +45,7 @@ void checkParams(const brevo::com::Params& p) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::string_view text(reinterpret_cast<const char*>(data), size);
   RunState rs;
-  rs.result = rs.log = devNull();
+  rs.io.result = rs.io.log = devNull();
   registerKeywords(rs);
   rs.com.requested = true;
   rs.com.preset = "fuzz.cf";
