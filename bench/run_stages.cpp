@@ -211,13 +211,13 @@ struct Prepared {
 
 void BM_StagePulseAndDibit(benchmark::State& state) {
   Prepared p(Stage::pulseAndDibit);
-  for (auto _ : state) pulseAndDibit(p.rs);
+  for (auto _ : state) runStage(p.rs, Stage::pulseAndDibit);
 }
 BENCHMARK(BM_StagePulseAndDibit)->Unit(benchmark::kMillisecond);
 
 void BM_StageEqualisedIld(benchmark::State& state) {
   Prepared p(Stage::equalisedIld);
-  for (auto _ : state) equalisedIld(p.rs);
+  for (auto _ : state) runStage(p.rs, Stage::equalisedIld);
 }
 BENCHMARK(BM_StageEqualisedIld)->Unit(benchmark::kMillisecond);
 
@@ -288,7 +288,7 @@ namespace {
 // The through channel's read with its three mixed-mode arrays, against the plain read.
 void BM_StageReadThru(benchmark::State& state) {
   Prepared p(Stage::readThru);
-  for (auto _ : state) readThru(p.rs);
+  for (auto _ : state) runStage(p.rs, Stage::readThru);
 }
 BENCHMARK(BM_StageReadThru)->Unit(benchmark::kMillisecond);
 

@@ -81,7 +81,7 @@ std::string noteAssignment(RunState& rs, std::string_view text, const RunIO::Ori
     std::string list;
     for (std::size_t i = 0; i < near.size(); ++i)
       list += (i == 0 ? "" : i + 1 == near.size() ? " or " : ", ") + near[i];
-    warn(rs, "unknown keyword " + v.name + " (" + at + ") kept as a text variable; did you mean " + list + "?");
+    warn(rs.io, "unknown keyword " + v.name + " (" + at + ") kept as a text variable; did you mean " + list + "?");
     return v.name;
   }
   auto found = std::find_if(rs.io.origins.begin(), rs.io.origins.end(), [&](const auto& e) { return e.first == v.name; });
@@ -90,7 +90,7 @@ std::string noteAssignment(RunState& rs, std::string_view text, const RunIO::Ori
   if (v.indirect || v.used == v.value.size()) return v.name;
   const bool engineering = v.type == 'e' || v.type == 'E';
   if (v.used == 0) {
-    warn(rs, v.name + "=" + v.value + " (" + at + "): no number in \"" + v.value + "\"; " +
+    warn(rs.io, v.name + "=" + v.value + " (" + at + "): no number in \"" + v.value + "\"; " +
                  (engineering ? "0 taken" : "not assigned, the value before stays"));
     return v.name;
   }
@@ -100,7 +100,7 @@ std::string noteAssignment(RunState& rs, std::string_view text, const RunIO::Ori
                 engineering ? eng_strtod(v.value.c_str())
                 : v.type == 'x' ? static_cast<double>(std::strtol(number.c_str(), nullptr, 16))
                                 : std::strtod(number.c_str(), nullptr));
-  warn(rs, v.name + "=" + v.value + " (" + at + "): " + taken + " taken from \"" + v.value.substr(0, v.used) + "\", \"" +
+  warn(rs.io, v.name + "=" + v.value + " (" + at + "): " + taken + " taken from \"" + v.value.substr(0, v.used) + "\", \"" +
                v.value.substr(v.used) + "\" ignored");
   return v.name;
 }

@@ -137,41 +137,41 @@ std::string saveBaseName(const char* saveFile) {
   return base.c_str();   // up to the first terminator
 }
 
-int selectThru(RunState& rs) {
-  if (rs.given.thruList.empty()) return noThru(rs);
-  const Settings& s = rs.given.settings;
-  rs.given.inP = s.input_ports / 16;
-  rs.given.inM = s.input_ports % 16;
-  rs.given.outP = s.output_ports / 16;
-  rs.given.outM = s.output_ports % 16;
+int selectThru(RunGiven& given, RunIO& io) {
+  if (given.thruList.empty()) return noThru(io);
+  const Settings& s = given.settings;
+  given.inP = s.input_ports / 16;
+  given.inM = s.input_ports % 16;
+  given.outP = s.output_ports / 16;
+  given.outM = s.output_ports % 16;
 
-  channelLine& thru = rs.given.thruList.front();
-  if (fixChannelLine(thru, rs.given.inP, rs.given.inM, rs.given.outP, rs.given.outM)) {
-    std::fprintf(rs.io.log, "problem with thru channel:  %s\n", thru.name.c_str());
+  channelLine& thru = given.thruList.front();
+  if (fixChannelLine(thru, given.inP, given.inM, given.outP, given.outM)) {
+    std::fprintf(io.log, "problem with thru channel:  %s\n", thru.name.c_str());
     return 10;
   }
-  if (thru.inP != rs.given.inP || thru.inM != rs.given.inM || thru.outP != rs.given.outP || thru.outM != rs.given.outM) {
+  if (thru.inP != given.inP || thru.inM != given.inM || thru.outP != given.outP || thru.outM != given.outM) {
     const char* warning = "warning:  changing input and/or output ports\n";
-    std::fputs(warning, rs.io.log);
-    std::fputs(warning, rs.io.result);
+    std::fputs(warning, io.log);
+    std::fputs(warning, io.result);
     char ports[160];
     std::snprintf(ports, sizeof ports, "the thru line changes the ports from %X %X => %X %X to %X %X => %X %X",
-                  rs.given.inP, rs.given.inM, rs.given.outP, rs.given.outM, thru.inP, thru.inM, thru.outP, thru.outM);
-    warn(rs, ports);
-    rs.given.inP = thru.inP;
-    rs.given.inM = thru.inM;
-    rs.given.outP = thru.outP;
-    rs.given.outM = thru.outM;
+                  given.inP, given.inM, given.outP, given.outM, thru.inP, thru.inM, thru.outP, thru.outM);
+    warn(io, ports);
+    given.inP = thru.inP;
+    given.inM = thru.inM;
+    given.outP = thru.outP;
+    given.outM = thru.outM;
   }
-  rs.given.saveBase = saveBaseName(s.save_file);
-  warnAboutSaveBase(rs);
+  given.saveBase = saveBaseName(s.save_file);
+  warnAboutSaveBase(given, io);
   return 0;
 }
 
-int noThru(RunState& rs) {
+int noThru(RunIO& io) {
   const char* message = "cannot open a thru file\n";
-  std::fputs(message, rs.io.standardError);
-  std::fputs(message, rs.io.log);
-  std::fputs(message, rs.io.result);
+  std::fputs(message, io.standardError);
+  std::fputs(message, io.log);
+  std::fputs(message, io.result);
   return 1;
 }

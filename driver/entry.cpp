@@ -106,7 +106,7 @@ void applyComPreset(RunState& rs) {
   if (sheet) {
     converted = convertComSheet(value);
     if (!converted.tool.empty()) std::fprintf(rs.io.log, "reading the parameter sheet %s with %s\n", value.c_str(), converted.tool.c_str());
-    for (const std::string& w : converted.warnings) warn(rs, value + ": " + w);
+    for (const std::string& w : converted.warnings) warn(rs.io, value + ": " + w);
     if (!converted.ok) return fail("com=" + value + ": " + converted.error);
   }
   const brevo::com::PresetLocation found = sheet ? brevo::com::PresetLocation{value, ""} : brevo::com::findPreset(value);

@@ -16,20 +16,19 @@ std::vector<double> pointFrequencies(const Sparams& set) {
   return f;
 }
 
-FittedBand fittedBand(const RunState& rs) {
+FittedBand fittedBand(const RunGiven& given, const Sparams& thru) {
   FittedBand band;
-  const int n = rs.thru.set.Fcount();
+  const int n = thru.Fcount();
   if (n == 0) return band;
-  const int limit = rs.given.settings.limit_range;
-  band.from = rs.thru.set.Freq(0), band.to = rs.thru.set.Freq(n - 1);
-  if (limit == 2 && rs.given.derived.rxTau > 0) band.to = std::min(band.to, 1 / rs.given.derived.rxTau);
+  const int limit = given.settings.limit_range;
+  band.from = thru.Freq(0), band.to = thru.Freq(n - 1);
+  if (limit == 2 && given.derived.rxTau > 0) band.to = std::min(band.to, 1 / given.derived.rxTau);
   band.limit = limit == 1 ? "soft" : limit == 2 ? "hard" : "none";
   return band;
 }
 
-GridWeights weightsOn(const RunState& rs, std::span<const double> freq, double txTau) {
-  const Derived& d = rs.given.derived;
-  if (rs.points.weights.isFor(freq, d.UI, d.rxTau, txTau)) return rs.points.weights;
+GridWeights weightsOn(const Derived& d, const ThruPoints& points, std::span<const double> freq, double txTau) {
+  if (points.weights.isFor(freq, d.UI, d.rxTau, txTau)) return points.weights;
   return gridWeights(freq, d.UI, d.rxTau, txTau);
 }
 
@@ -52,19 +51,18 @@ struct FitData {
 };
 
 // The fit's data and weights; thruPower too, since it is taken on the same walk.
-FitData prepareFit(RunState& rs) {
-  ThruPoints& p = rs.points;
-  const int n = rs.thru.set.Fcount();
+FitData prepareFit(const RunGiven& given, const Sparams& thru, ThruPoints& p) {
+  const int n = thru.Fcount();
   FitData fit{std::vector<double>(n, 0.0), std::vector<std::complex<double>>(n),
               std::vector<std::complex<double>>(n)};
   p.thruPower.assign(n, 0.0);
-  const Derived& d = rs.given.derived;
-  p.weights = gridWeights(pointFrequencies(rs.thru.set), d.UI, d.rxTau, d.txTau);
-  const int limit = rs.given.settings.limit_range;
-  const double rxTau = rs.given.derived.rxTau;
+  const Derived& d = given.derived;
+  p.weights = gridWeights(pointFrequencies(thru), d.UI, d.rxTau, d.txTau);
+  const int limit = given.settings.limit_range;
+  const double rxTau = given.derived.rxTau;
   double reference = 0;
   for (int i = 0; i < n; ++i) {
-    const double f = rs.thru.set.Freq(i);
+    const double f = thru.Freq(i);
     const std::complex<double> s = p.Sdd21[i];
     p.thruPower[i] = std::abs(s * s);
     fit.freq[i] = f;
@@ -82,30 +80,30 @@ FitData prepareFit(RunState& rs) {
   return fit;
 }
 
-void reportFit(const RunState& rs) {
+void reportFit(const RunIO& io, const ThruPoints& points) {
   static const char* const kLines[4] = {"a0=%12.6e+j(%12.6e)\n", "a1=%12.6e+j(%12.6e)\n",
                                         "a2=%12.6e+j(%12.6e)\n", "a4=%12.6e+j(%12.6e)\n"};
-  std::fprintf(rs.io.result, "best fit parameters in complex equation:\n");
-  std::fprintf(rs.io.result, "ln(Sdd21)= a0 + a1 * sqrt(f) + a2 * f + a4 * f^2\n");
+  std::fprintf(io.result, "best fit parameters in complex equation:\n");
+  std::fprintf(io.result, "ln(Sdd21)= a0 + a1 * sqrt(f) + a2 * f + a4 * f^2\n");
   for (int k = 0; k < 4; ++k)
-    std::fprintf(rs.io.result, kLines[k], rs.points.fitCoef[k].real(), rs.points.fitCoef[k].imag());
+    std::fprintf(io.result, kLines[k], points.fitCoef[k].real(), points.fitCoef[k].imag());
 }
 
 }  // namespace
 
-void fitThru(RunState& rs) {
-  ThruPoints& p = rs.points;
-  const Settings& s = rs.given.settings;
-  const int n = rs.thru.set.Fcount();
+void fitThru(const RunGiven& given, RunIO& io, const Sparams& thru, ThruPoints& points, NoiseBudget& noise) {
+  ThruPoints& p = points;
+  const Settings& s = given.settings;
+  const int n = thru.Fcount();
 
-  const FitData data = prepareFit(rs);
-  fitW0124(data.freq.data(), data.lnSdd21.data(), data.weight.data(), n, p.fitCoef, rs.io.standardError);
+  const FitData data = prepareFit(given, thru, p);
+  fitW0124(data.freq.data(), data.lnSdd21.data(), data.weight.data(), n, p.fitCoef, io.standardError);
   // Only an explicit a4_limit can trigger the three-term refit (the default is +inf).
   if (p.fitCoef[3].real() > s.a4_limit)
-    fitW012(data.freq.data(), data.lnSdd21.data(), data.weight.data(), n, p.fitCoef, rs.io.standardError);
+    fitW012(data.freq.data(), data.lnSdd21.data(), data.weight.data(), n, p.fitCoef, io.standardError);
   p.fitSdd21.assign(n, {});
   for (int i = 0; i < n; ++i) p.fitSdd21[i] = fit(p.fitCoef, data.freq[i]);
-  reportFit(rs);
+  reportFit(io, p);
   p.nyquistFitGain = std::abs(fit(p.fitCoef, s.data_rate / 2));
 
   // ILD and re-reflection sums over points 0..N-2 (the last point has no width).
@@ -134,19 +132,19 @@ void fitThru(RunState& rs) {
     rx += std::abs(xRx * xRx * h * h) * w;
     txRx += std::abs(xTxRx * xTxRx * h * h) * w;
   }
-  std::fprintf(rs.io.log, "low frequency ILD=%e of %e\n", lowFreqIldPower, ild);
+  std::fprintf(io.log, "low frequency ILD=%e of %e\n", lowFreqIldPower, ild);
   // A non-zero index means at least half the ILD power sits in the lowest 0.5% of points.
   if (0.5 * ild > lowFreqIldPower) p.lowFreqIldIndex = 0;
 
-  std::fprintf(rs.io.log, "sigma  RRTx   = %14.6e\n", tx);
-  std::fprintf(rs.io.log, "sigma  RRRx   = %14.6e\n", rx);
-  std::fprintf(rs.io.log, "sigma  RRTxRx = %14.6e\n", txRx);
-  const double scale = (s.signal * s.signal) * rs.given.derived.UI;   // to volts squared
-  TwoLevelNoise& two = rs.noise.twoLevel;
+  std::fprintf(io.log, "sigma  RRTx   = %14.6e\n", tx);
+  std::fprintf(io.log, "sigma  RRRx   = %14.6e\n", rx);
+  std::fprintf(io.log, "sigma  RRTxRx = %14.6e\n", txRx);
+  const double scale = (s.signal * s.signal) * given.derived.UI;   // to volts squared
+  TwoLevelNoise& two = noise.twoLevel;
   two = {scale * ild, scale * tx, scale * rx, scale * txRx};
-  std::fprintf(rs.io.log, "sigma AC ild  = %14.6e\n", two.ild);
-  std::fprintf(rs.io.log, "sigma  RRTx   = %14.6e\n", two.rrTx);
-  std::fprintf(rs.io.log, "sigma  RRRx   = %14.6e\n", two.rrRx);
-  std::fprintf(rs.io.log, "sigma  RRTxRx = %14.6e\n", two.rrTxRx);
-  std::fprintf(rs.io.log, "channel Noise = %14.6e\n", two.ild + two.rrTx + two.rrRx + two.rrTxRx);
+  std::fprintf(io.log, "sigma AC ild  = %14.6e\n", two.ild);
+  std::fprintf(io.log, "sigma  RRTx   = %14.6e\n", two.rrTx);
+  std::fprintf(io.log, "sigma  RRRx   = %14.6e\n", two.rrRx);
+  std::fprintf(io.log, "sigma  RRTxRx = %14.6e\n", two.rrTxRx);
+  std::fprintf(io.log, "channel Noise = %14.6e\n", two.ild + two.rrTx + two.rrRx + two.rrTxRx);
 }

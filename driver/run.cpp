@@ -11,19 +11,32 @@ struct StageStep {
   bool (*wanted)(const RunState&) = nullptr;   // null: always
 };
 
+// Each stage takes the parts of the state it reads and writes.
 constexpr StageStep kSequence[] = {
     {Stage::arguments, applyArguments},
-    {Stage::selectThru, selectThru},
-    {Stage::deriveSettings, [](RunState& rs) { return deriveSettings(rs), 0; }},
-    {Stage::readThru, readThru},
-    {Stage::fitThru, [](RunState& rs) { return fitThru(rs), 0; }},
-    {Stage::pulseAndDibit, [](RunState& rs) { return pulseAndDibit(rs), 0; }},
-    {Stage::equalisedIld, equalisedIld},
-    {Stage::budget, [](RunState& rs) { return budget(rs), 0; }},
-    {Stage::crosstalk, [](RunState& rs) { return crosstalk(rs), 0; }},
-    {Stage::figuresOfMerit, [](RunState& rs) { return figuresOfMerit(rs), 0; }},
+    {Stage::selectThru, [](RunState& rs) { return selectThru(rs.given, rs.io); }},
+    {Stage::deriveSettings, [](RunState& rs) { return deriveSettings(rs.given, rs.io), 0; }},
+    {Stage::readThru,
+     [](RunState& rs) { return readThru(rs.given, rs.io, rs.channels, rs.thru, rs.points, rs.com); }},
+    {Stage::fitThru, [](RunState& rs) { return fitThru(rs.given, rs.io, rs.thru.set, rs.points, rs.noise), 0; }},
+    {Stage::pulseAndDibit,
+     [](RunState& rs) { return pulseAndDibit(rs.given, rs.io, rs.thru.set, rs.points, rs.pulse, rs.curves), 0; }},
+    {Stage::equalisedIld,
+     [](RunState& rs) {
+       return equalisedIld(rs.given, rs.io, rs.thru.set, rs.points, rs.pulse, rs.noise, rs.curves);
+     }},
+    {Stage::budget, [](RunState& rs) { return budget(rs.given, rs.io, rs.thru.set, rs.points, rs.pulse, rs.noise), 0; }},
+    {Stage::crosstalk,
+     [](RunState& rs) {
+       return crosstalk(rs.given, rs.io, rs.channels, rs.thru.set, rs.points, rs.noise, rs.curves, rs.com), 0;
+     }},
+    {Stage::figuresOfMerit,
+     [](RunState& rs) {
+       return figuresOfMerit(rs.given, rs.io, rs.thru.set, rs.points, rs.pulse, rs.noise, rs.merit), 0;
+     }},
     // Only a run that names a preset has it: any other goes on exactly as before.
-    {Stage::com, [](RunState& rs) { return comStage(rs), 0; }, [](const RunState& rs) { return rs.com.requested; }},
+    {Stage::com, [](RunState& rs) { return comStage(rs.given, rs.io, rs.com), 0; },
+     [](const RunState& rs) { return rs.com.requested; }},
 };
 
 // Every stage the run went through, with its status, for the run record; the caller's
@@ -49,9 +62,9 @@ int optionsAndStages(RunState& rs, StageObserver* observer) {
     applyDefaults(rs);
     return runStages(rs, Stage::arguments, observer);
   }
-  warnAboutHelpWords(rs);
+  warnAboutHelpWords(rs.io);
   const char* first = rs.io.arguments[1].c_str();
-  if (isStarterOption(first) || isHelpOption(first)) warnAboutFirstArgument(rs);
+  if (isStarterOption(first) || isHelpOption(first)) warnAboutFirstArgument(rs.io);
   if (isStarterOption(first)) return printStarter(rs);
   applyDefaults(rs);
   if (isHelpOption(first)) return printHelp(rs);
@@ -59,6 +72,12 @@ int optionsAndStages(RunState& rs, StageObserver* observer) {
 }
 
 }  // namespace
+
+int runStage(RunState& rs, Stage stage) {
+  for (const StageStep& step : kSequence)
+    if (step.stage == stage) return step.run(rs);
+  return 0;
+}
 
 int runStages(RunState& rs, Stage first, StageObserver* observer) {
   for (const StageStep& step : kSequence) {
@@ -71,7 +90,7 @@ int runStages(RunState& rs, Stage first, StageObserver* observer) {
   return 0;
 }
 
-void warn(RunState& rs, std::string text) { rs.io.warnings.push_back(std::move(text)); }
+void warn(RunIO& io, std::string text) { io.warnings.push_back(std::move(text)); }
 
 int runAnalysis(RunState& rs, StageObserver* observer) {
   rs.io.result = rs.io.standardOutput;

@@ -116,7 +116,7 @@ json lossFit(const RunState& rs) {
     const std::complex<double> a = rs.points.fitCoef[k];
     fit[names[k]] = {{"re", number(a.real())}, {"im", number(a.imag())}, {"unit", units[k]}};
   }
-  const FittedBand band = fittedBand(rs);
+  const FittedBand band = fittedBand(rs.given, rs.thru.set);
   fit["band"] = {{"from", quantity(band.from, "Hz")}, {"to", quantity(band.to, "Hz")}, {"limit", band.limit}};
   return fit;
 }

@@ -168,7 +168,7 @@ json pageFacts(const RunState& rs) {
     // The ILD that counts lies below the receiver bandwidth.
     const double first = rs.thru.set.Freq(0), last = rs.thru.set.Freq(points - 1);
     const double rx = rs.given.derived.rxTau > 0 ? 1 / rs.given.derived.rxTau : last;
-    const FittedBand band = fittedBand(rs);
+    const FittedBand band = fittedBand(rs.given, rs.thru.set);
     facts["fit_band_GHz"] = {plotted(band.from / 1e9), plotted(band.to / 1e9)};
     facts["ild_band_GHz"] = {plotted(first / 1e9), plotted(std::min(last, rx) / 1e9)};
   }
