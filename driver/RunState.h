@@ -282,7 +282,6 @@ struct ChannelCache {
 // each stage's result and the channel cache. Each stage names the parts it reads and
 // the parts it writes.
 struct RunState {
-  using Origin = RunIO::Origin;
   RunGiven given;
   RunIO io;
   ThruRead thru;         // readThru

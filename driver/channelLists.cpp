@@ -31,21 +31,21 @@ std::size_t takeChannel(char* text, std::vector<channelLine>& list) {
 // again: we close it unless it is one of the run's standard streams, and a closed one that
 // lost output is said on standard error as at the end of the run ("could not write the
 // WHAT: REASON").
-void switchStream(RunState& rs, FILE*& stream, char* name, FILE* fallback, const char* openedLine,
+void switchStream(const RunGiven& given, RunIO& io, FILE*& stream, char* name, FILE* fallback, const char* openedLine,
                   const char* failedLine, const char* what) {
   if (name[0] == '\0') return;
   FILE* old = stream;
   // The old stream's buffer goes out first, so that a file named again is not overwritten
   // later by it.
   int error = finishOutput(old, false);
-  FILE* opened = std::fopen(rePath(rs.given.baseDirectory.c_str(), name, nullptr).c_str(), "w");
+  FILE* opened = std::fopen(rePath(given.baseDirectory.c_str(), name, nullptr).c_str(), "w");
   stream = opened ? opened : fallback;
-  if (opened && openedLine) std::fprintf(rs.io.log, openedLine, name);
-  if (!opened) std::fprintf(rs.io.log, failedLine, name);
-  if (old != stream && old != rs.io.standardOutput && old != rs.io.standardError) {
+  if (opened && openedLine) std::fprintf(io.log, openedLine, name);
+  if (!opened) std::fprintf(io.log, failedLine, name);
+  if (old != stream && old != io.standardOutput && old != io.standardError) {
     const int closeError = finishOutput(old, true);
     if (error == 0) error = closeError;
-    if (error) sayStreamLost(rs.io.standardError, what, error);
+    if (error) sayStreamLost(io.standardError, what, error);
   }
   name[0] = '\0';
 }
@@ -54,30 +54,30 @@ bool isBlankLike(char c) { return c == '\t' || c == '\n' || c == '\r' || c == ' 
 
 }  // namespace
 
-void updateListsAndStreams(RunState& rs) {
-  Settings& s = rs.given.settings;
+void updateListsAndStreams(RunGiven& given, RunIO& io) {
+  Settings& s = given.settings;
   for (const char* text : {s.Thru, s.NEXT, s.FEXT, s.results, s.log}) {
     if (text[0] == '\0') continue;
-    auto kept = std::find_if(rs.io.takenTexts.begin(), rs.io.takenTexts.end(), [&](const auto& t) { return t.first == text; });
-    if (kept == rs.io.takenTexts.end()) rs.io.takenTexts.emplace_back(text, text);
+    auto kept = std::find_if(io.takenTexts.begin(), io.takenTexts.end(), [&](const auto& t) { return t.first == text; });
+    if (kept == io.takenTexts.end()) io.takenTexts.emplace_back(text, text);
     else kept->second = text;
   }
   const std::string thru = s.Thru;
-  if (std::size_t n = takeChannel(s.Thru, rs.given.thruList)) {
+  if (std::size_t n = takeChannel(s.Thru, given.thruList)) {
     if (n == 1)
-      std::fprintf(rs.io.log, "thru channel         = %s\n", thru.c_str());
+      std::fprintf(io.log, "thru channel         = %s\n", thru.c_str());
     else
-      std::fprintf(rs.io.log, "crosstalk channel %d = %s\n", static_cast<int>(n - 1), thru.c_str());
+      std::fprintf(io.log, "crosstalk channel %d = %s\n", static_cast<int>(n - 1), thru.c_str());
   }
   const std::string next = s.NEXT;
-  if (std::size_t n = takeChannel(s.NEXT, rs.given.nextList))
-    std::fprintf(rs.io.log, "NEXT channel %2d     = %s\n", static_cast<int>(n), next.c_str());
+  if (std::size_t n = takeChannel(s.NEXT, given.nextList))
+    std::fprintf(io.log, "NEXT channel %2d     = %s\n", static_cast<int>(n), next.c_str());
   const std::string fext = s.FEXT;
-  if (std::size_t n = takeChannel(s.FEXT, rs.given.fextList))
-    std::fprintf(rs.io.log, "FEXT channel %2d     = %s\n", static_cast<int>(n), fext.c_str());
-  switchStream(rs, rs.io.result, s.results, rs.io.standardOutput, nullptr,
+  if (std::size_t n = takeChannel(s.FEXT, given.fextList))
+    std::fprintf(io.log, "FEXT channel %2d     = %s\n", static_cast<int>(n), fext.c_str());
+  switchStream(given, io, io.result, s.results, io.standardOutput, nullptr,
                "cannot open %s, will use default results output\n", "report");
-  switchStream(rs, rs.io.log, s.log, rs.io.standardError, "opened %s as LOG\n",
+  switchStream(given, io, io.log, s.log, io.standardError, "opened %s as LOG\n",
                "cannot open %s, will use default log\n", "log");
 }
 

@@ -13,7 +13,7 @@ struct StageStep {
 
 // Each stage takes the parts of the state it reads and writes.
 constexpr StageStep kSequence[] = {
-    {Stage::arguments, applyArguments},
+    {Stage::arguments, [](RunState& rs) { return applyArguments(rs.given, rs.io, rs.com); }},
     {Stage::selectThru, [](RunState& rs) { return selectThru(rs.given, rs.io); }},
     {Stage::deriveSettings, [](RunState& rs) { return deriveSettings(rs.given, rs.io), 0; }},
     {Stage::readThru,
@@ -57,17 +57,17 @@ class StageLog : public StageObserver {
 
 // The first argument's options and the defaults, then every stage.
 int optionsAndStages(RunState& rs, StageObserver* observer) {
-  if (rs.io.arguments.size() < 2) return printUsage(rs);
+  if (rs.io.arguments.size() < 2) return printUsage(rs.io);
   if (rs.io.argumentsOnly) {
-    applyDefaults(rs);
+    applyDefaults(rs.given, rs.io);
     return runStages(rs, Stage::arguments, observer);
   }
   warnAboutHelpWords(rs.io);
   const char* first = rs.io.arguments[1].c_str();
   if (isStarterOption(first) || isHelpOption(first)) warnAboutFirstArgument(rs.io);
-  if (isStarterOption(first)) return printStarter(rs);
-  applyDefaults(rs);
-  if (isHelpOption(first)) return printHelp(rs);
+  if (isStarterOption(first)) return printStarter(rs.io);
+  applyDefaults(rs.given, rs.io);
+  if (isHelpOption(first)) return printHelp(rs.io);
   return runStages(rs, Stage::arguments, observer);
 }
 
@@ -97,11 +97,11 @@ int runAnalysis(RunState& rs, StageObserver* observer) {
   rs.io.log = rs.io.standardError;
   rs.given.baseDirectory = pwd(0, nullptr);
   std::fprintf(rs.io.log, "$PWD=%s\n", rs.given.baseDirectory.c_str());
-  registerKeywords(rs);
+  registerKeywords(rs.given);
   StageLog stages(observer);
   const int status = optionsAndStages(rs, &stages);
   for (const std::string& w : rs.io.warnings) std::fprintf(rs.io.log, "warning: %s\n", w.c_str());
-  int exitStatus = cleanUp(rs, status);   // a report lost on the way changes a 0 into kReportLost
+  int exitStatus = cleanUp(rs.io, status);   // a report lost on the way changes a 0 into kReportLost
   if (exitStatus == 0 && rs.given.settings.strict != 0 && !rs.io.warnings.empty()) exitStatus = kStrictWarnings;
   writeRunRecord(rs, stages.stages, exitStatus);
   if (rs.io.keepRecord) rs.io.record = runRecordText(rs, stages.stages, exitStatus);

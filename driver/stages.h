@@ -16,7 +16,10 @@ int fixChannelLine(channelLine& entry, int inP, int inM, int outP, int outM);
 // The arguments stage, selectThru and deriveSettings make what the run was given; every
 // later stage reads it const, with the results of the stages before it, and writes its
 // own result. Each signature names the parts it reads (const) and writes.
-int applyArguments(RunState& rs);   // control files and assignments of the arguments: keywords, streams, com
+
+// Control files and assignments of io.arguments: the keywords' values, the channel lists,
+// the streams, the preset com names.
+int applyArguments(RunGiven& given, RunIO& io, ComRun& com);
 int selectThru(RunGiven& given, RunIO& io);       // through channel, ports in use, save base name
 void deriveSettings(RunGiven& given, RunIO& io);  // level factors, bandwidths, corners, UI, header
 // The through channel's file, Sdd21, Sdd11, Sdd22.

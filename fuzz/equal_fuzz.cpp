@@ -32,7 +32,7 @@ FILE* devNull() {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::string_view text(reinterpret_cast<const char*>(data), size);
   RunState rs;
-  registerKeywords(rs);
+  registerKeywords(rs.given);
   variable_def* table = rs.given.table.get();
 
   const int whole = equal(table, text, devNull());

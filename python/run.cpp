@@ -79,7 +79,7 @@ struct Keyword {
 const std::vector<Keyword>& keywords() {
   static const std::vector<Keyword> all = [] {
     RunState rs;
-    registerKeywords(rs);
+    registerKeywords(rs.given);
     // The starter control file: "name=default   # comment" lines, comments continued below.
     MemoryText out, err;
     RunState starter;
@@ -107,7 +107,7 @@ const std::vector<Keyword>& keywords() {
       }
     }
     // Keywords the starter file leaves out: their defaults as the run record holds them.
-    applyDefaults(rs);
+    applyDefaults(rs.given, rs.io);
     const py::object record = py::module_::import("json").attr("loads")(utf8(runRecordText(rs, {}, 0)))["keywords"];
     std::vector<Keyword> list;
     for (const variable_def* n = rs.given.table.get(); n && n->next; n = n->next.get()) {

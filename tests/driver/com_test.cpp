@@ -21,10 +21,10 @@ using namespace brevo_test;
 // A run state with the keywords, the defaults and the given assignments applied.
 void applied(RunState& rs, FILE* log, const std::vector<std::string>& assignments) {
   rs.io.log = rs.io.result = log;
-  registerKeywords(rs);
-  applyDefaults(rs);
+  registerKeywords(rs.given);
+  applyDefaults(rs.given, rs.io);
   int position = 1;
-  for (const std::string& a : assignments) applyUserAssignment(rs, a, {"command line", position++});
+  for (const std::string& a : assignments) applyUserAssignment(rs.given, rs.io, rs.com, a, {"command line", position++});
 }
 
 // Integer thousandths of a sweep's values (every tap step of the presets is 0.02 or 0.005).
