@@ -68,17 +68,10 @@ struct Derived {
   double UI = 0;         // seconds
 };
 
-// The through channel on the points of its file, one entry per point.
+// The through channel's responses on the points of its file, one entry per point, as
+// readThru takes them.
 struct ThruPoints {
-  std::vector<std::complex<double>> Sdd21, Sdd11, Sdd22;   // thru read
-  std::vector<std::complex<double>> fitSdd21;              // loss fit
-  std::vector<double> thruPower;    // |Sdd21|^2, loss fit
-  // The weights at the thru's points, with the thru's transmitter filter (loss fit).
-  GridWeights weights;
-  std::complex<double> fitCoef[4] = {};   // a0, a1, a2, a4
-  double nyquistFitGain = 0;
-  // The point below which more than half the ILD noise power lies; 0 when none does.
-  int lowFreqIldIndex = 0;
+  std::vector<std::complex<double>> Sdd21, Sdd11, Sdd22;
 };
 
 // Peaks and timing of the short pulse and dibit.
@@ -97,6 +90,20 @@ struct TwoLevelNoise {
   double rrTx = 0, rrRx = 0, rrTxRx = 0;
 };
 
+// The loss fit of the through channel on its points and what it integrates there
+// (fitThru).
+struct LossFit {
+  std::vector<std::complex<double>> fitSdd21;
+  std::vector<double> thruPower;    // |Sdd21|^2
+  // The weights at the thru's points, with the thru's transmitter filter.
+  GridWeights weights;
+  std::complex<double> fitCoef[4] = {};   // a0, a1, a2, a4
+  double nyquistFitGain = 0;
+  // The point below which more than half the ILD noise power lies; 0 when none does.
+  int lowFreqIldIndex = 0;
+  TwoLevelNoise twoLevel;
+};
+
 // One aggressor's integrated crosstalk noise at the PAM levels' power, volts squared.
 struct AggressorNoise {
   std::string name;
@@ -108,7 +115,6 @@ struct AggressorNoise {
 // The noise budget. Powers in volts squared, at the PAM levels' power unless named
 // two-level; amplitudes in volts.
 struct NoiseBudget {
-  TwoLevelNoise twoLevel;           // loss fit
   // Two-level ILD power the DFE leaves over one period (equalised ILD, N_DFE not 0).
   double equalisedIldPower = 0;
   bool equalised = false;
@@ -285,9 +291,10 @@ struct RunState {
   RunGiven given;
   RunIO io;
   ThruRead thru;         // readThru
-  ThruPoints points;     // readThru (the thru's responses), fitThru (the fit)
+  ThruPoints points;     // readThru
+  LossFit lossFit;       // fitThru
   PulseResults pulse;    // pulseAndDibit
-  NoiseBudget noise;     // fitThru, equalisedIld, budget, crosstalk
+  NoiseBudget noise;     // equalisedIld, budget, crosstalk
   MeritFigures merit;    // figuresOfMerit
   Curves curves;         // pulseAndDibit, equalisedIld, crosstalk, when kept
   ComRun com;            // the arguments (the preset), readThru and crosstalk (channels), comStage

@@ -32,12 +32,12 @@ enum class List { thru, next, fext };
 // frequencies and the kind's transmitter filter, so aggressors measured on the same
 // points (the usual case) share one table per kind instead of each evaluating them again.
 const GridWeights& weightsFor(std::vector<GridWeights>& tables, const Sparams& set, const Derived& d,
-                              const ThruPoints& points, double txTau) {
+                              const LossFit& lossFit, double txTau) {
   const std::vector<double> freq = pointFrequencies(set);
   for (const GridWeights& w : tables)
     if (w.isFor(freq, d.UI, d.rxTau, txTau)) return w;
   if (tables.size() >= 4) tables.erase(tables.begin());   // a few grids at a time
-  return tables.emplace_back(weightsOn(d, points, freq, txTau));
+  return tables.emplace_back(weightsOn(d, lossFit, freq, txTau));
 }
 
 // What the stage reads and writes while it walks the aggressors, and the tables of
@@ -48,6 +48,7 @@ struct Walk {
   ChannelCache& channels;
   const Sparams& thru;
   const ThruPoints& points;
+  const LossFit& lossFit;
   NoiseBudget& noise;
   Curves& curves;
   ComRun& com;
@@ -108,7 +109,7 @@ std::string addAggressor(Walk& walk, channelLine& entry, char kind) {
     xtalkPower[i] += std::abs(X[i] * X[i]);
 
   const double txTau = kind == 'N' ? d.nearTau : d.farTau;
-  const GridWeights& w = weightsFor(walk.tables, xtalk, d, walk.points, txTau);
+  const GridWeights& w = weightsFor(walk.tables, xtalk, d, walk.lossFit, txTau);
   double sum = 0;
   for (int i = 0; i == 0 || i + 1 < m; ++i) {   // point 0 always, the last never (unless alone)
     const std::complex<double> y = X[i] * w.pulse[i] * w.rx[i] * w.tx[i];
@@ -156,7 +157,7 @@ std::string kindReason(const std::string& name) {
 }  // namespace
 
 void crosstalk(const RunGiven& given, RunIO& io, ChannelCache& channels, const Sparams& thru,
-               const ThruPoints& points, NoiseBudget& noise, Curves& curves, ComRun& com) {
+               const ThruPoints& points, const LossFit& lossFit, NoiseBudget& noise, Curves& curves, ComRun& com) {
   NoiseBudget& n = noise;
   n.nextIcnPower = 0;
   n.fextIcnPower = 0;
@@ -164,9 +165,9 @@ void crosstalk(const RunGiven& given, RunIO& io, ChannelCache& channels, const S
   n.skipped.clear();
   curves.aggressors.clear();
   n.totalNoisePower = n.throughNoisePower;
-  noise.xtalkPower.assign(points.thruPower.size(), 0.0);
+  noise.xtalkPower.assign(lossFit.thruPower.size(), 0.0);
   int index = 0;
-  Walk aggressors{given, io, channels, thru, points, noise, curves, com, {}};
+  Walk aggressors{given, io, channels, thru, points, lossFit, noise, curves, com, {}};
   const struct {
     List list;
     const std::vector<channelLine>* entries;

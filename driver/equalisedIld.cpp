@@ -105,7 +105,7 @@ int uniformGrid(const RunGiven& given, RunIO& io, const Sparams& thru, bool dfe,
 
 // The thru, its fit and their deviation on the frequency grid: the .fd rows when side
 // files are asked for and, with a DFE span, the period sums' coefficients.
-PeriodInputs thruOnGrid(const RunGiven& given, RunIO& io, const Sparams& thru, const ThruPoints& points,
+PeriodInputs thruOnGrid(const RunGiven& given, RunIO& io, const Sparams& thru, const LossFit& lossFit,
                         Curves& curves, const UniformGrid& g, bool dfe) {
   SideFile fd;
   if (!given.saveBase.empty()) fd = openSideFile(given, io, ".fd");
@@ -127,14 +127,14 @@ PeriodInputs thruOnGrid(const RunGiven& given, RunIO& io, const Sparams& thru, c
   const Column pm = inM != 0 ? thru.Values(grid, inP, outM, 2) : Column();
   const Column mp = inM != 0 ? thru.Values(grid, inM, outP, 2) : Column();
   const Column mm = inM != 0 ? thru.Values(grid, inM, outM, 2) : Column();
-  const GridWeights weights = dfe ? weightsOn(given.derived, points, grid, given.derived.txTau) : GridWeights();
+  const GridWeights weights = dfe ? weightsOn(given.derived, lossFit, grid, given.derived.txTau) : GridWeights();
   for (int m = 0; m < g.nF; ++m) {
     const double f = grid[static_cast<std::size_t>(m)];
     const auto k = static_cast<std::size_t>(m);
     // The same differential entry as differential() gives, summed in the order the .fd
     // values have always been taken in (another order moves their last digit).
     std::complex<double> T = inM != 0 ? 0.5 * (((pp[k] - pm[k]) - mp[k]) + mm[k]) : pp[k];
-    std::complex<double> F = fit(points.fitCoef, f);
+    std::complex<double> F = fit(lossFit.fitCoef, f);
     std::complex<double> ild = T - F;
     if (curves.keep) {
       curves.gridFrequency.push_back(f);
@@ -217,14 +217,14 @@ double energyAfterDfe(const RunGiven& given, RunIO& io, const PulseResults& puls
 
 }  // namespace
 
-int equalisedIld(const RunGiven& given, RunIO& io, const Sparams& thru, const ThruPoints& points,
+int equalisedIld(const RunGiven& given, RunIO& io, const Sparams& thru, const LossFit& lossFit,
                  const PulseResults& pulse, NoiseBudget& noise, Curves& curves) {
   const Settings& s = given.settings;
   const Derived& d = given.derived;
   const bool dfe = s.N_DFE != 0;
   UniformGrid g;
   if (int status = uniformGrid(given, io, thru, dfe, g)) return status;
-  const PeriodInputs in = thruOnGrid(given, io, thru, points, curves, g, dfe);
+  const PeriodInputs in = thruOnGrid(given, io, thru, lossFit, curves, g, dfe);
   if (!dfe) return 0;
   const double q = energyAfterDfe(given, io, pulse, curves, g, in);
   const double period = g.nT * g.timeStep;

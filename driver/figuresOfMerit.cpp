@@ -10,8 +10,8 @@ namespace {
 
 // Frequency average up to half the data rate of 10 log10(1 + |Sdd21|^2 / sum |X|^2), dB.
 // Each point stands for the interval below it, the first for [0, f0].
-double salzSN(const RunGiven& given, const Sparams& thru, const ThruPoints& points, const NoiseBudget& noise) {
-  const std::vector<double>& power = points.thruPower;
+double salzSN(const RunGiven& given, const Sparams& thru, const LossFit& lossFit, const NoiseBudget& noise) {
+  const std::vector<double>& power = lossFit.thruPower;
   const std::vector<double>& xtalk = noise.xtalkPower;
   if (power.empty() || xtalk.size() < power.size()) return std::nan("");
   const double rate = given.settings.data_rate;
@@ -39,11 +39,11 @@ double interferenceTolerance(const RunGiven& given, const NoiseBudget& noise, do
 }  // namespace
 
 void figuresOfMerit(const RunGiven& given, RunIO& io, const Sparams& thru, const ThruPoints& points,
-                    const PulseResults& pulse, const NoiseBudget& noise, MeritFigures& merit) {
+                    const LossFit& lossFit, const PulseResults& pulse, const NoiseBudget& noise, MeritFigures& merit) {
   const NoiseBudget& n = noise;
   MeritFigures& m = merit;
   FILE* out = io.result;
-  m.salz = salzSN(given, thru, points, noise);
+  m.salz = salzSN(given, thru, lossFit, noise);
   m.totalIcn = std::sqrt(n.nextIcnPower + n.fextIcnPower);
   m.totalNoise = std::sqrt(n.totalNoisePower);
   m.signalToNoise = n.availableSignal / m.totalNoise;
@@ -56,5 +56,5 @@ void figuresOfMerit(const RunGiven& given, RunIO& io, const Sparams& thru, const
   std::fprintf(out, "interference tolerance                  %12.3fmV\n", 1000 * m.tolerance);
   std::fprintf(out, "Salz S/N                                %12.3f dB\n", m.salz);
   std::fprintf(out, "FLIPPED:                                %3s\n", pulse.flipped ? "yes" : "no");
-  warnAboutFigures(given, io, points, pulse, noise, m.salz);
+  warnAboutFigures(given, io, points, lossFit, pulse, noise, m.salz);
 }

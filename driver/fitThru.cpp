@@ -27,8 +27,8 @@ FittedBand fittedBand(const RunGiven& given, const Sparams& thru) {
   return band;
 }
 
-GridWeights weightsOn(const Derived& d, const ThruPoints& points, std::span<const double> freq, double txTau) {
-  if (points.weights.isFor(freq, d.UI, d.rxTau, txTau)) return points.weights;
+GridWeights weightsOn(const Derived& d, const LossFit& lossFit, std::span<const double> freq, double txTau) {
+  if (lossFit.weights.isFor(freq, d.UI, d.rxTau, txTau)) return lossFit.weights;
   return gridWeights(freq, d.UI, d.rxTau, txTau);
 }
 
@@ -51,7 +51,7 @@ struct FitData {
 };
 
 // The fit's data and weights; thruPower too, since it is taken on the same walk.
-FitData prepareFit(const RunGiven& given, const Sparams& thru, ThruPoints& p) {
+FitData prepareFit(const RunGiven& given, const Sparams& thru, const ThruPoints& points, LossFit& p) {
   const int n = thru.Fcount();
   FitData fit{std::vector<double>(n, 0.0), std::vector<std::complex<double>>(n),
               std::vector<std::complex<double>>(n)};
@@ -63,7 +63,7 @@ FitData prepareFit(const RunGiven& given, const Sparams& thru, ThruPoints& p) {
   double reference = 0;
   for (int i = 0; i < n; ++i) {
     const double f = thru.Freq(i);
-    const std::complex<double> s = p.Sdd21[i];
+    const std::complex<double> s = points.Sdd21[i];
     p.thruPower[i] = std::abs(s * s);
     fit.freq[i] = f;
     // Each point counts with its own transmitted power |Sdd21|^2; the soft limit
@@ -80,23 +80,23 @@ FitData prepareFit(const RunGiven& given, const Sparams& thru, ThruPoints& p) {
   return fit;
 }
 
-void reportFit(const RunIO& io, const ThruPoints& points) {
+void reportFit(const RunIO& io, const LossFit& lossFit) {
   static const char* const kLines[4] = {"a0=%12.6e+j(%12.6e)\n", "a1=%12.6e+j(%12.6e)\n",
                                         "a2=%12.6e+j(%12.6e)\n", "a4=%12.6e+j(%12.6e)\n"};
   std::fprintf(io.result, "best fit parameters in complex equation:\n");
   std::fprintf(io.result, "ln(Sdd21)= a0 + a1 * sqrt(f) + a2 * f + a4 * f^2\n");
   for (int k = 0; k < 4; ++k)
-    std::fprintf(io.result, kLines[k], points.fitCoef[k].real(), points.fitCoef[k].imag());
+    std::fprintf(io.result, kLines[k], lossFit.fitCoef[k].real(), lossFit.fitCoef[k].imag());
 }
 
 }  // namespace
 
-void fitThru(const RunGiven& given, RunIO& io, const Sparams& thru, ThruPoints& points, NoiseBudget& noise) {
-  ThruPoints& p = points;
+void fitThru(const RunGiven& given, RunIO& io, const Sparams& thru, const ThruPoints& points, LossFit& lossFit) {
+  LossFit& p = lossFit;
   const Settings& s = given.settings;
   const int n = thru.Fcount();
 
-  const FitData data = prepareFit(given, thru, p);
+  const FitData data = prepareFit(given, thru, points, p);
   fitW0124(data.freq.data(), data.lnSdd21.data(), data.weight.data(), n, p.fitCoef, io.standardError);
   // Only an explicit a4_limit can trigger the three-term refit (the default is +inf).
   if (p.fitCoef[3].real() > s.a4_limit)
@@ -116,7 +116,7 @@ void fitThru(const RunGiven& given, RunIO& io, const Sparams& thru, ThruPoints& 
     const double f = data.freq[i];
     const double h = p.weights.noise(i);
     const double w = integrationWidth(p.weights.freq, i, FirstPoint::halfNextAtZero);
-    const std::complex<double> s21 = p.Sdd21[i];
+    const std::complex<double> s21 = points.Sdd21[i];
     const std::complex<double> dev = s21 - p.fitSdd21[i];
     ild += std::abs(dev * dev * h * h) * w;
     if (i >= 1 && 200.0 * i < n) {
@@ -125,8 +125,8 @@ void fitThru(const RunGiven& given, RunIO& io, const Sparams& thru, ThruPoints& 
     }
     const double gTx = deviceRL(f, s.g0Tx, s.pTx);
     const double gRx = deviceRL(f, s.g0Rx, s.pRx);
-    const std::complex<double> xTx = (gTx * p.Sdd11[i]) * s21;
-    const std::complex<double> xRx = (gRx * p.Sdd22[i]) * s21;
+    const std::complex<double> xTx = (gTx * points.Sdd11[i]) * s21;
+    const std::complex<double> xRx = (gRx * points.Sdd22[i]) * s21;
     const std::complex<double> xTxRx = (((gTx * gRx) * s21) * s21) * s21;
     tx += std::abs(xTx * xTx * h * h) * w;
     rx += std::abs(xRx * xRx * h * h) * w;
@@ -140,7 +140,7 @@ void fitThru(const RunGiven& given, RunIO& io, const Sparams& thru, ThruPoints& 
   std::fprintf(io.log, "sigma  RRRx   = %14.6e\n", rx);
   std::fprintf(io.log, "sigma  RRTxRx = %14.6e\n", txRx);
   const double scale = (s.signal * s.signal) * given.derived.UI;   // to volts squared
-  TwoLevelNoise& two = noise.twoLevel;
+  TwoLevelNoise& two = p.twoLevel;
   two = {scale * ild, scale * tx, scale * rx, scale * txRx};
   std::fprintf(io.log, "sigma AC ild  = %14.6e\n", two.ild);
   std::fprintf(io.log, "sigma  RRTx   = %14.6e\n", two.rrTx);

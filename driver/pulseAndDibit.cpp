@@ -107,8 +107,7 @@ bool evenlySpaced(const Sparams& set, int first, int last) {
 }  // namespace
 
 ShortWaveforms shortPulseSums(const Derived& derived, const Sparams& thru, const ThruPoints& points,
-                              const PulseResults& pulse) {
-  const ThruPoints& p = points;
+                              const LossFit& p, const PulseResults& pulse) {
   const double UI = derived.UI, delay = pulse.groupDelay;
   const int n = thru.Fcount();
   const double sampleStep = kSampleUI * UI;
@@ -126,7 +125,7 @@ ShortWaveforms shortPulseSums(const Derived& derived, const Sparams& thru, const
     const std::complex<double> e2 = std::exp(std::complex<double>(0, kTwoPi * f * (delay - kLeadUI * UI)));
     const std::complex<double> e3 =
         std::exp(std::complex<double>(0, kTwoPi * f * (delay - (kLeadUI + 0.5) * UI)));
-    in.push(p.Sdd21[k] * pw * e2, p.fitSdd21[k] * pw * e2, p.Sdd21[k] * dw * e3,
+    in.push(points.Sdd21[k] * pw * e2, p.fitSdd21[k] * pw * e2, points.Sdd21[k] * dw * e3,
             even ? std::complex<double>() : std::exp(std::complex<double>(0, kTwoPi * f * kSampleUI * UI)));
   }
   ShortWaveforms w;
@@ -152,10 +151,10 @@ ShortWaveforms shortPulseSums(const Derived& derived, const Sparams& thru, const
 }
 
 void pulseAndDibit(const RunGiven& given, RunIO& io, const Sparams& thru, const ThruPoints& points,
-                   PulseResults& pulse, Curves& curves) {
+                   const LossFit& lossFit, PulseResults& pulse, Curves& curves) {
   const Settings& s = given.settings;
   const double rate = s.data_rate, UI = given.derived.UI;
-  const std::complex<double>* a = points.fitCoef;
+  const std::complex<double>* a = lossFit.fitCoef;
 
   // Slope of the fitted phase at 0.38 times the rate, turned into a delay.
   const double f0 = 0.38 * rate;
@@ -166,7 +165,7 @@ void pulseAndDibit(const RunGiven& given, RunIO& io, const Sparams& thru, const 
   if (!given.saveBase.empty()) wv1 = openSideFile(given, io, ".wv1");
   if (wv1) std::fprintf(wv1.get(), "names:  time pulse dibit fitPulse\n");
   std::fprintf(io.log, "points in pulse:  %d\n", pulsePoints);
-  const ShortWaveforms w = shortPulseSums(given.derived, thru, points, pulse);
+  const ShortWaveforms w = shortPulseSums(given.derived, thru, points, lossFit, pulse);
   const Peak pulsePeak = findPeak(w.pulse);
   const Peak dibit = findPeak(w.dibit);
   pulse.dibitAtDelay = w.dibit[100];

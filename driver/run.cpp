@@ -18,21 +18,22 @@ constexpr StageStep kSequence[] = {
     {Stage::deriveSettings, [](RunState& rs) { return deriveSettings(rs.given, rs.io), 0; }},
     {Stage::readThru,
      [](RunState& rs) { return readThru(rs.given, rs.io, rs.channels, rs.thru, rs.points, rs.com); }},
-    {Stage::fitThru, [](RunState& rs) { return fitThru(rs.given, rs.io, rs.thru.set, rs.points, rs.noise), 0; }},
+    {Stage::fitThru, [](RunState& rs) { return fitThru(rs.given, rs.io, rs.thru.set, rs.points, rs.lossFit), 0; }},
     {Stage::pulseAndDibit,
-     [](RunState& rs) { return pulseAndDibit(rs.given, rs.io, rs.thru.set, rs.points, rs.pulse, rs.curves), 0; }},
+     [](RunState& rs) { return pulseAndDibit(rs.given, rs.io, rs.thru.set, rs.points, rs.lossFit, rs.pulse, rs.curves), 0; }},
     {Stage::equalisedIld,
      [](RunState& rs) {
-       return equalisedIld(rs.given, rs.io, rs.thru.set, rs.points, rs.pulse, rs.noise, rs.curves);
+       return equalisedIld(rs.given, rs.io, rs.thru.set, rs.lossFit, rs.pulse, rs.noise, rs.curves);
      }},
-    {Stage::budget, [](RunState& rs) { return budget(rs.given, rs.io, rs.thru.set, rs.points, rs.pulse, rs.noise), 0; }},
+    {Stage::budget, [](RunState& rs) { return budget(rs.given, rs.io, rs.thru.set, rs.lossFit, rs.pulse, rs.noise), 0; }},
     {Stage::crosstalk,
      [](RunState& rs) {
-       return crosstalk(rs.given, rs.io, rs.channels, rs.thru.set, rs.points, rs.noise, rs.curves, rs.com), 0;
+       return crosstalk(rs.given, rs.io, rs.channels, rs.thru.set, rs.points, rs.lossFit, rs.noise, rs.curves, rs.com),
+              0;
      }},
     {Stage::figuresOfMerit,
      [](RunState& rs) {
-       return figuresOfMerit(rs.given, rs.io, rs.thru.set, rs.points, rs.pulse, rs.noise, rs.merit), 0;
+       return figuresOfMerit(rs.given, rs.io, rs.thru.set, rs.points, rs.lossFit, rs.pulse, rs.noise, rs.merit), 0;
      }},
     // Only a run that names a preset has it: any other goes on exactly as before.
     {Stage::com, [](RunState& rs) { return comStage(rs.given, rs.io, rs.com), 0; },

@@ -113,7 +113,7 @@ json lossFit(const RunState& rs) {
   const char* units[4] = {"ratio", "1/sqrt(Hz)", "1/Hz", "1/Hz^2"};
   json fit = json::object();
   for (int k = 0; k < 4; ++k) {
-    const std::complex<double> a = rs.points.fitCoef[k];
+    const std::complex<double> a = rs.lossFit.fitCoef[k];
     fit[names[k]] = {{"re", number(a.real())}, {"im", number(a.imag())}, {"unit", units[k]}};
   }
   const FittedBand band = fittedBand(rs.given, rs.thru.set);
@@ -142,7 +142,7 @@ json figures(const RunState& rs, bool header, bool budget, bool merit) {
   put(header, "target_Q", quantity(-Q(s.target_BER, s.PAM), "ratio"));
   put(header, "tx_bandwidth", quantity(1 / rs.given.derived.txTau, "Hz"));
   put(header, "rx_bandwidth", quantity(1 / rs.given.derived.rxTau, "Hz"));
-  put(budget, "nyquist_gain", quantity(20 * std::log10(rs.points.nyquistFitGain), "dB"));
+  put(budget, "nyquist_gain", quantity(20 * std::log10(rs.lossFit.nyquistFitGain), "dB"));
   put(budget, "peak_pulse", quantity(rs.pulse.pulsePeak, "ratio"));
   put(budget, "peak_dibit", quantity(rs.pulse.dibitPeak, "ratio"));
   put(budget, "base_eye", quantity(1000 * s.signal * rs.pulse.dibitPeak, "mV"));
@@ -150,8 +150,8 @@ json figures(const RunState& rs, bool header, bool budget, bool merit) {
   put(budget, "implementation_noise", mV(n.implementationNoise));
   put(budget, "ild_noise", mV(std::sqrt(n.ildNoisePower)));
   // The line saying that most of the ILD noise lies below this frequency, when printed.
-  put(budget && rs.points.lowFreqIldIndex != 0, "low_frequency_ild",
-      quantity(rs.thru.set.Freq(rs.points.lowFreqIldIndex), "Hz"));
+  put(budget && rs.lossFit.lowFreqIldIndex != 0, "low_frequency_ild",
+      quantity(rs.thru.set.Freq(rs.lossFit.lowFreqIldIndex), "Hz"));
   put(budget, "tx_reflection_noise", mV(std::sqrt(n.rrTxNoisePower)));
   put(budget, "rx_reflection_noise", mV(std::sqrt(n.rrRxNoisePower)));
   put(budget, "txrx_reflection_noise", mV(std::sqrt(n.rrTxRxNoisePower)));

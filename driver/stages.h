@@ -25,23 +25,23 @@ void deriveSettings(RunGiven& given, RunIO& io);  // level factors, bandwidths, 
 // The through channel's file, Sdd21, Sdd11, Sdd22.
 int readThru(const RunGiven& given, RunIO& io, ChannelCache& channels, ThruRead& thru, ThruPoints& points,
              ComRun& com);
-// Loss fit, ILD and re-reflection noise (noise.twoLevel).
-void fitThru(const RunGiven& given, RunIO& io, const Sparams& thru, ThruPoints& points, NoiseBudget& noise);
+// Loss fit, ILD and re-reflection noise.
+void fitThru(const RunGiven& given, RunIO& io, const Sparams& thru, const ThruPoints& points, LossFit& lossFit);
 // Group delay, short pulse and dibit, .wv1.
 void pulseAndDibit(const RunGiven& given, RunIO& io, const Sparams& thru, const ThruPoints& points,
-                   PulseResults& pulse, Curves& curves);
+                   const LossFit& lossFit, PulseResults& pulse, Curves& curves);
 // Uniform grid, .fd, DFE period sums, .wv2 (noise.equalisedIldPower).
-int equalisedIld(const RunGiven& given, RunIO& io, const Sparams& thru, const ThruPoints& points,
+int equalisedIld(const RunGiven& given, RunIO& io, const Sparams& thru, const LossFit& lossFit,
                  const PulseResults& pulse, NoiseBudget& noise, Curves& curves);
 // Signal and through-channel noise lines.
-void budget(const RunGiven& given, RunIO& io, const Sparams& thru, const ThruPoints& points,
+void budget(const RunGiven& given, RunIO& io, const Sparams& thru, const LossFit& lossFit,
             const PulseResults& pulse, NoiseBudget& noise);
 // Every aggressor's ICN, read through the channel cache.
 void crosstalk(const RunGiven& given, RunIO& io, ChannelCache& channels, const Sparams& thru,
-               const ThruPoints& points, NoiseBudget& noise, Curves& curves, ComRun& com);
+               const ThruPoints& points, const LossFit& lossFit, NoiseBudget& noise, Curves& curves, ComRun& com);
 // Totals, S/N, BER, tolerance, Salz S/N, FLIPPED.
 void figuresOfMerit(const RunGiven& given, RunIO& io, const Sparams& thru, const ThruPoints& points,
-                    const PulseResults& pulse, const NoiseBudget& noise, MeritFigures& merit);
+                    const LossFit& lossFit, const PulseResults& pulse, const NoiseBudget& noise, MeritFigures& merit);
 // The COM block after the report, when com names a preset.
 void comStage(const RunGiven& given, RunIO& io, ComRun& com);
 
@@ -103,8 +103,8 @@ void warnAboutSettings(const RunGiven& given, RunIO& io);   // PAM below 2
 // Thru data ending below Nyquist or the receiver.
 void warnAboutThruBand(const RunGiven& given, RunIO& io, const Sparams& thru);
 // Closed eye, nan and inf figures.
-void warnAboutFigures(const RunGiven& given, RunIO& io, const ThruPoints& points, const PulseResults& pulse,
-                      const NoiseBudget& noise, double salz);
+void warnAboutFigures(const RunGiven& given, RunIO& io, const ThruPoints& points, const LossFit& lossFit,
+                      const PulseResults& pulse, const NoiseBudget& noise, double salz);
 void warnAboutSaveBase(const RunGiven& given, RunIO& io);   // a save base cut, or saving nothing
 void warnAboutFirstArgument(RunIO& io);                     // a file or assignment taken for -c, -b or -?
 void warnAboutHelpWords(const RunIO& io);                   // --help, -h, --version taken as control files
@@ -162,7 +162,7 @@ FittedBand fittedBand(const RunGiven& given, const Sparams& thru);
 std::vector<double> pointFrequencies(const Sparams& set);
 // The weights of a grid with the run's pulse and receiver and the transmitter filter of
 // corner 1/txTau: the thru's own table when the grid and the filter are the thru's.
-GridWeights weightsOn(const Derived& derived, const ThruPoints& points, std::span<const double> freq, double txTau);
+GridWeights weightsOn(const Derived& derived, const LossFit& lossFit, std::span<const double> freq, double txTau);
 
 // The short waveforms of the pulse stage: 701 samples from 5 UI before the channel
 // delay to 30 UI after it, for a unit transmit amplitude.
@@ -175,7 +175,7 @@ struct ShortWaveforms {
 // The short pulse, dibit and fitted-pulse sums over thru points 1..N-2, with the
 // channel delay pulse.groupDelay already set.
 ShortWaveforms shortPulseSums(const Derived& derived, const Sparams& thru, const ThruPoints& points,
-                              const PulseResults& pulse);
+                              const LossFit& lossFit, const PulseResults& pulse);
 
 // Per grid frequency m the one-sided coefficients of the period sums (G*ILD, G*F, G*T,
 // split into real and imaginary parts), and the phase of one frequency step over one

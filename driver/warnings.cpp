@@ -115,8 +115,8 @@ void warnAboutThruBand(const RunGiven& given, RunIO& io, const Sparams& thru) {
                  " is extrapolated from the loss fit");
 }
 
-void warnAboutFigures(const RunGiven& given, RunIO& io, const ThruPoints& points, const PulseResults& pulse,
-                      const NoiseBudget& noise, double salz) {
+void warnAboutFigures(const RunGiven& given, RunIO& io, const ThruPoints& points, const LossFit& lossFit,
+                      const PulseResults& pulse, const NoiseBudget& noise, double salz) {
   const NoiseBudget& n = noise;
   if (given.settings.PAM < 2) return;  // said once, with the reason
   const double totalNoise = std::sqrt(n.totalNoisePower);
@@ -138,7 +138,7 @@ void warnAboutFigures(const RunGiven& given, RunIO& io, const ThruPoints& points
   };
   const Figure figures[] = {
       {"target Q", q},
-      {"Nyquist gain", 20 * std::log10(points.nyquistFitGain)},
+      {"Nyquist gain", 20 * std::log10(lossFit.nyquistFitGain)},
       {"peak pulse", pulse.pulsePeak},
       {"peak dibit", pulse.dibitPeak},
       {"available signal", n.availableSignal},
