@@ -104,6 +104,12 @@ struct LossFit {
   TwoLevelNoise twoLevel;
 };
 
+// The two-level ILD power the DFE leaves over one period (equalisedIld, with N_DFE not 0).
+struct EqualisedIld {
+  double equalisedIldPower = 0;
+  bool equalised = false;
+};
+
 // One aggressor's integrated crosstalk noise at the PAM levels' power, volts squared.
 struct AggressorNoise {
   std::string name;
@@ -115,9 +121,6 @@ struct AggressorNoise {
 // The noise budget. Powers in volts squared, at the PAM levels' power unless named
 // two-level; amplitudes in volts.
 struct NoiseBudget {
-  // Two-level ILD power the DFE leaves over one period (equalised ILD, N_DFE not 0).
-  double equalisedIldPower = 0;
-  bool equalised = false;
   // Budget: the through channel's terms and the signal they are measured against.
   double implementationNoise = 0;   // volts
   double ildNoisePower = 0;         // the equalised one where there is one
@@ -294,7 +297,8 @@ struct RunState {
   ThruPoints points;     // readThru
   LossFit lossFit;       // fitThru
   PulseResults pulse;    // pulseAndDibit
-  NoiseBudget noise;     // equalisedIld, budget, crosstalk
+  EqualisedIld ildAfterDfe;   // equalisedIld
+  NoiseBudget noise;     // budget, crosstalk
   MeritFigures merit;    // figuresOfMerit
   Curves curves;         // pulseAndDibit, equalisedIld, crosstalk, when kept
   ComRun com;            // the arguments (the preset), readThru and crosstalk (channels), comStage

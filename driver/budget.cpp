@@ -5,7 +5,7 @@
 #include "stages.h"
 
 void budget(const RunGiven& given, RunIO& io, const Sparams& thru, const LossFit& lossFit,
-            const PulseResults& pulse, NoiseBudget& noise) {
+            const PulseResults& pulse, const EqualisedIld& ildAfterDfe, NoiseBudget& noise) {
   NoiseBudget& n = noise;
   const Settings& s = given.settings;
   const Derived& d = given.derived;
@@ -15,7 +15,7 @@ void budget(const RunGiven& given, RunIO& io, const Sparams& thru, const LossFit
                           std::sqrt(d.pamPower);
   // The through channel's powers are for a two-level signal; scale to the PAM levels'
   // power. With a DFE span the ILD term is what the equaliser leaves.
-  n.ildNoisePower = (n.equalised ? n.equalisedIldPower : lossFit.twoLevel.ild) * d.pamPower;
+  n.ildNoisePower = (ildAfterDfe.equalised ? ildAfterDfe.equalisedIldPower : lossFit.twoLevel.ild) * d.pamPower;
   n.rrTxNoisePower = lossFit.twoLevel.rrTx * d.pamPower;
   n.rrRxNoisePower = lossFit.twoLevel.rrRx * d.pamPower;
   n.rrTxRxNoisePower = lossFit.twoLevel.rrTxRx * d.pamPower;

@@ -218,7 +218,7 @@ double energyAfterDfe(const RunGiven& given, RunIO& io, const PulseResults& puls
 }  // namespace
 
 int equalisedIld(const RunGiven& given, RunIO& io, const Sparams& thru, const LossFit& lossFit,
-                 const PulseResults& pulse, NoiseBudget& noise, Curves& curves) {
+                 const PulseResults& pulse, EqualisedIld& ildAfterDfe, Curves& curves) {
   const Settings& s = given.settings;
   const Derived& d = given.derived;
   const bool dfe = s.N_DFE != 0;
@@ -237,7 +237,7 @@ int equalisedIld(const RunGiven& given, RunIO& io, const Sparams& thru, const Lo
     warn(io, text);
   }
   // Dividing by oversample averages the sampling phases of one sample per UI.
-  noise.equalisedIldPower = d.UI * g.df * d.UI * g.df * s.signal * s.signal / s.oversample * q;
-  noise.equalised = true;
+  ildAfterDfe.equalisedIldPower = d.UI * g.df * d.UI * g.df * s.signal * s.signal / s.oversample * q;
+  ildAfterDfe.equalised = true;
   return 0;
 }

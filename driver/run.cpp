@@ -23,9 +23,12 @@ constexpr StageStep kSequence[] = {
      [](RunState& rs) { return pulseAndDibit(rs.given, rs.io, rs.thru.set, rs.points, rs.lossFit, rs.pulse, rs.curves), 0; }},
     {Stage::equalisedIld,
      [](RunState& rs) {
-       return equalisedIld(rs.given, rs.io, rs.thru.set, rs.lossFit, rs.pulse, rs.noise, rs.curves);
+       return equalisedIld(rs.given, rs.io, rs.thru.set, rs.lossFit, rs.pulse, rs.ildAfterDfe, rs.curves);
      }},
-    {Stage::budget, [](RunState& rs) { return budget(rs.given, rs.io, rs.thru.set, rs.lossFit, rs.pulse, rs.noise), 0; }},
+    {Stage::budget,
+     [](RunState& rs) {
+       return budget(rs.given, rs.io, rs.thru.set, rs.lossFit, rs.pulse, rs.ildAfterDfe, rs.noise), 0;
+     }},
     {Stage::crosstalk,
      [](RunState& rs) {
        return crosstalk(rs.given, rs.io, rs.channels, rs.thru.set, rs.points, rs.lossFit, rs.noise, rs.curves, rs.com),

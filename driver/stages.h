@@ -30,12 +30,12 @@ void fitThru(const RunGiven& given, RunIO& io, const Sparams& thru, const ThruPo
 // Group delay, short pulse and dibit, .wv1.
 void pulseAndDibit(const RunGiven& given, RunIO& io, const Sparams& thru, const ThruPoints& points,
                    const LossFit& lossFit, PulseResults& pulse, Curves& curves);
-// Uniform grid, .fd, DFE period sums, .wv2 (noise.equalisedIldPower).
+// Uniform grid, .fd, DFE period sums, .wv2, the ILD power the DFE leaves.
 int equalisedIld(const RunGiven& given, RunIO& io, const Sparams& thru, const LossFit& lossFit,
-                 const PulseResults& pulse, NoiseBudget& noise, Curves& curves);
+                 const PulseResults& pulse, EqualisedIld& ildAfterDfe, Curves& curves);
 // Signal and through-channel noise lines.
 void budget(const RunGiven& given, RunIO& io, const Sparams& thru, const LossFit& lossFit,
-            const PulseResults& pulse, NoiseBudget& noise);
+            const PulseResults& pulse, const EqualisedIld& ildAfterDfe, NoiseBudget& noise);
 // Every aggressor's ICN, read through the channel cache.
 void crosstalk(const RunGiven& given, RunIO& io, ChannelCache& channels, const Sparams& thru,
                const ThruPoints& points, const LossFit& lossFit, NoiseBudget& noise, Curves& curves, ComRun& com);
