@@ -144,7 +144,7 @@ class LapTimer : public StageObserver {
 
 int wholeRun(const std::vector<std::string>& arguments, double* lap) {
   RunState rs;
-  rs.arguments = arguments;
+  rs.io.arguments = arguments;
   LapTimer timer(lap);
   return runAnalysis(rs, &timer);
 }
@@ -199,8 +199,8 @@ struct Prepared {
   RunState rs;
   FILE* sink = std::fopen("/dev/null", "w");
   explicit Prepared(Stage upTo) {
-    rs.standardOutput = rs.standardError = sink;
-    rs.arguments = theCase().arguments();
+    rs.io.standardOutput = rs.io.standardError = sink;
+    rs.io.arguments = theCase().arguments();
     StopBefore stop(upTo);
     runAnalysis(rs, &stop);
   }
@@ -211,13 +211,13 @@ struct Prepared {
 
 void BM_StagePulseAndDibit(benchmark::State& state) {
   Prepared p(Stage::pulseAndDibit);
-  for (auto _ : state) pulseAndDibit(p.rs);
+  for (auto _ : state) runStage(p.rs, Stage::pulseAndDibit);
 }
 BENCHMARK(BM_StagePulseAndDibit)->Unit(benchmark::kMillisecond);
 
 void BM_StageEqualisedIld(benchmark::State& state) {
   Prepared p(Stage::equalisedIld);
-  for (auto _ : state) equalisedIld(p.rs);
+  for (auto _ : state) runStage(p.rs, Stage::equalisedIld);
 }
 BENCHMARK(BM_StageEqualisedIld)->Unit(benchmark::kMillisecond);
 
@@ -288,7 +288,7 @@ namespace {
 // The through channel's read with its three mixed-mode arrays, against the plain read.
 void BM_StageReadThru(benchmark::State& state) {
   Prepared p(Stage::readThru);
-  for (auto _ : state) readThru(p.rs);
+  for (auto _ : state) runStage(p.rs, Stage::readThru);
 }
 BENCHMARK(BM_StageReadThru)->Unit(benchmark::kMillisecond);
 

@@ -104,8 +104,8 @@ void BM_SixteenAggressors(benchmark::State& state) {
   std::vector<double> runs, reads;
   for (auto _ : state) {
     RunState rs;
-    rs.standardOutput = rs.standardError = sink;
-    rs.arguments = arguments;
+    rs.io.standardOutput = rs.io.standardError = sink;
+    rs.io.arguments = arguments;
     const double t = cpuSeconds();
     if (runAnalysis(rs) != 0) {
       state.SkipWithError("the run did not end with status 0");

@@ -6,8 +6,8 @@
 int main(int argc, char** argv) {
   keepFreedMemory();
   RunState rs;   // the one run state, owned here until the end
-  rs.standardOutput = initialOut(argc, argv);
-  rs.standardError = initialLog(argc, argv);
-  rs.arguments.assign(argv, argv + argc);
+  rs.io.standardOutput = initialOut(argc, argv);
+  rs.io.standardError = initialLog(argc, argv);
+  rs.io.arguments.assign(argv, argv + argc);
   return runAnalysis(rs);
 }

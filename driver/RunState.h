@@ -1,4 +1,5 @@
-// The state of one run: owned by its caller, read and written by every stage.
+// The state of one run, in parts: what it was given, its input and output, one result
+// per stage and the channel files read once.
 #pragma once
 
 #include <array>
@@ -67,18 +68,10 @@ struct Derived {
   double UI = 0;         // seconds
 };
 
-// The through channel on the points of its file, one entry per point.
+// The through channel's responses on the points of its file, one entry per point, as
+// readThru takes them.
 struct ThruPoints {
-  std::vector<std::complex<double>> Sdd21, Sdd11, Sdd22;   // thru read
-  std::vector<std::complex<double>> fitSdd21;              // loss fit
-  std::vector<double> thruPower;    // |Sdd21|^2, loss fit
-  std::vector<double> xtalkPower;   // sum over aggressors of |X|^2, crosstalk
-  // The weights at the thru's points, with the thru's transmitter filter (loss fit).
-  GridWeights weights;
-  std::complex<double> fitCoef[4] = {};   // a0, a1, a2, a4
-  double nyquistFitGain = 0;
-  // The point below which more than half the ILD noise power lies; 0 when none does.
-  int lowFreqIldIndex = 0;
+  std::vector<std::complex<double>> Sdd21, Sdd11, Sdd22;
 };
 
 // Peaks and timing of the short pulse and dibit.
@@ -97,6 +90,26 @@ struct TwoLevelNoise {
   double rrTx = 0, rrRx = 0, rrTxRx = 0;
 };
 
+// The loss fit of the through channel on its points and what it integrates there
+// (fitThru).
+struct LossFit {
+  std::vector<std::complex<double>> fitSdd21;
+  std::vector<double> thruPower;    // |Sdd21|^2
+  // The weights at the thru's points, with the thru's transmitter filter.
+  GridWeights weights;
+  std::complex<double> fitCoef[4] = {};   // a0, a1, a2, a4
+  double nyquistFitGain = 0;
+  // The point below which more than half the ILD noise power lies; 0 when none does.
+  int lowFreqIldIndex = 0;
+  TwoLevelNoise twoLevel;
+};
+
+// The two-level ILD power the DFE leaves over one period (equalisedIld, with N_DFE not 0).
+struct EqualisedIld {
+  double equalisedIldPower = 0;
+  bool equalised = false;
+};
+
 // One aggressor's integrated crosstalk noise at the PAM levels' power, volts squared.
 struct AggressorNoise {
   std::string name;
@@ -108,10 +121,6 @@ struct AggressorNoise {
 // The noise budget. Powers in volts squared, at the PAM levels' power unless named
 // two-level; amplitudes in volts.
 struct NoiseBudget {
-  TwoLevelNoise twoLevel;           // loss fit
-  // Two-level ILD power the DFE leaves over one period (equalised ILD, N_DFE not 0).
-  double equalisedIldPower = 0;
-  bool equalised = false;
   // Budget: the through channel's terms and the signal they are measured against.
   double implementationNoise = 0;   // volts
   double ildNoisePower = 0;         // the equalised one where there is one
@@ -131,6 +140,8 @@ struct NoiseBudget {
   std::vector<Skipped> skipped;
   double nextIcnPower = 0, fextIcnPower = 0;
   double totalNoisePower = 0;       // through plus every aggressor
+  // Per thru point, the sum over aggressors of |X|^2 (for the Salz S/N).
+  std::vector<double> xtalkPower;
 };
 
 // The closing figures of the report, as figuresOfMerit prints them.
@@ -202,7 +213,26 @@ struct ComRun {
   std::string reason;         // "COM unavailable: " and this, when not empty
 };
 
-struct RunState {
+// What a run was given: the keyword table and its storage, the values derived from the
+// settings, the channel lists, the ports in use and the save base. The arguments stage,
+// selectThru and deriveSettings make it; every later stage only reads it.
+struct RunGiven {
+  std::string baseDirectory = ".";
+  std::unique_ptr<variable_def> table;
+  Settings settings;
+  Derived derived;
+  std::vector<channelLine> thruList, nextList, fextList;
+  int inP = 0, inM = 0, outP = 0, outM = 0;   // ports in use
+  std::string saveBase;                        // empty: no side files
+  // The com keyword's text and every com_ keyword's, in the order of
+  // brevo::com::presetKeywords() (registerKeywords sizes it once).
+  char comPreset[kStringStorage] = {};
+  std::vector<std::array<char, kStringStorage>> comTexts;
+};
+
+// The run's input and output: its streams, the warnings it goes on with, where each
+// keyword got its value, the arguments and the run record's text.
+struct RunIO {
   // The run's standard streams: where the report and the log start, where the help
   // text and the fatal lines meant for standard error go. The process's own unless a
   // caller gives others (memory streams, say); the run never closes them.
@@ -220,7 +250,6 @@ struct RunState {
   };
   long assignments = 0;  // assignments applied so far
   std::vector<std::pair<std::string, Origin>> origins;  // in the order first set
-  std::string thruReading;  // how the thru file was read, for the run record
   // The last text of each setting the run takes away once assigned (Thru, NEXT, FEXT,
   // results, log: their storage is emptied), by its storage, for the run record.
   std::vector<std::pair<const char*, std::string>> takenTexts;
@@ -234,24 +263,17 @@ struct RunState {
   // (whether or not summary= names a file for it).
   bool keepRecord = false;
   std::string record;
-  std::string baseDirectory = ".";
-  std::unique_ptr<variable_def> table;
-  Settings settings;
-  Derived derived;
-  std::vector<channelLine> thruList, nextList, fextList;
-  int inP = 0, inM = 0, outP = 0, outM = 0;   // ports in use
-  std::string saveBase;                        // empty: no side files
-  Sparams thru, xtalk;
-  ThruPoints points;
-  PulseResults pulse;
-  NoiseBudget noise;
-  MeritFigures merit;
-  Curves curves;
-  // The com keyword's text and every com_ keyword's, in the order of
-  // brevo::com::presetKeywords() (registerKeywords sizes it once).
-  char comPreset[kStringStorage] = {};
-  std::vector<std::array<char, kStringStorage>> comTexts;
-  ComRun com;
+};
+
+// The through channel as readThru read it: its set and how its file was read (for the
+// run record).
+struct ThruRead {
+  Sparams set;
+  std::string reading;
+};
+
+// Channel files read once and handed to every channel line that names them.
+struct ChannelCache {
   // Channel files read before the run (by a caller that reads a file once for many
   // runs), by the name a channel line gives; a channel line naming one takes it from
   // here instead of reading the file, with the same log lines and warnings.
@@ -263,4 +285,22 @@ struct RunState {
     std::shared_ptr<const ReadChannel> read;
   };
   std::map<std::string, FileRead> filesRead;
+};
+
+// The state of one run, owned by its caller: what it was given, its input and output,
+// each stage's result and the channel cache. Each stage names the parts it reads and
+// the parts it writes.
+struct RunState {
+  RunGiven given;
+  RunIO io;
+  ThruRead thru;         // readThru
+  ThruPoints points;     // readThru
+  LossFit lossFit;       // fitThru
+  PulseResults pulse;    // pulseAndDibit
+  EqualisedIld ildAfterDfe;   // equalisedIld
+  NoiseBudget noise;     // budget, crosstalk
+  MeritFigures merit;    // figuresOfMerit
+  Curves curves;         // pulseAndDibit, equalisedIld, crosstalk, when kept
+  ComRun com;            // the arguments (the preset), readThru and crosstalk (channels), comStage
+  ChannelCache channels;
 };

@@ -31,13 +31,13 @@ std::size_t editDistance(const std::string& a, const std::string& b) {
 
 }  // namespace
 
-std::string originText(const RunState::Origin& o) {
+std::string originText(const RunIO::Origin& o) {
   if (o.source == "command line") return "argument " + std::to_string(o.line);
   return o.source + " line " + std::to_string(o.line);
 }
 
-std::vector<std::string> nearestKeywords(const RunState& rs, const std::string& name) {
-  const std::vector<std::string> keywords = registeredNames(rs.table.get());
+std::vector<std::string> nearestKeywords(const RunGiven& given, const std::string& name) {
+  const std::vector<std::string> keywords = registeredNames(given.table.get());
   // The same name in another case is what was meant, and nothing else.
   std::vector<std::string> names;
   for (const std::string& k : keywords)
@@ -65,32 +65,32 @@ std::vector<std::string> nearestKeywords(const RunState& rs, const std::string& 
   return names;
 }
 
-std::string noteAssignment(RunState& rs, std::string_view text, const RunState::Origin& given) {
-  const AssignmentView v = inspectAssignment(rs.table.get(), text);
+std::string noteAssignment(const RunGiven& given, RunIO& io, std::string_view text, const RunIO::Origin& where) {
+  const AssignmentView v = inspectAssignment(given.table.get(), text);
   if (v.name.empty()) return v.name;
-  RunState::Origin origin = given;
-  origin.sequence = ++rs.assignments;
+  RunIO::Origin origin = where;
+  origin.sequence = ++io.assignments;
   const std::string at = originText(origin);
   if (!v.known) {
     // A line of prose holding "=" (a comment) names nothing a user meant to set.
     if (v.name.find_first_of("# \t!") != std::string::npos) return v.name;
     // A name far from every keyword is taken as the user's own text variable, which
     // "%" may refer to; only a near miss is said.
-    const std::vector<std::string> near = nearestKeywords(rs, v.name);
+    const std::vector<std::string> near = nearestKeywords(given, v.name);
     if (near.empty()) return v.name;
     std::string list;
     for (std::size_t i = 0; i < near.size(); ++i)
       list += (i == 0 ? "" : i + 1 == near.size() ? " or " : ", ") + near[i];
-    warn(rs, "unknown keyword " + v.name + " (" + at + ") kept as a text variable; did you mean " + list + "?");
+    warn(io, "unknown keyword " + v.name + " (" + at + ") kept as a text variable; did you mean " + list + "?");
     return v.name;
   }
-  auto found = std::find_if(rs.origins.begin(), rs.origins.end(), [&](const auto& e) { return e.first == v.name; });
-  if (found == rs.origins.end()) rs.origins.emplace_back(v.name, origin);
+  auto found = std::find_if(io.origins.begin(), io.origins.end(), [&](const auto& e) { return e.first == v.name; });
+  if (found == io.origins.end()) io.origins.emplace_back(v.name, origin);
   else found->second = origin;
   if (v.indirect || v.used == v.value.size()) return v.name;
   const bool engineering = v.type == 'e' || v.type == 'E';
   if (v.used == 0) {
-    warn(rs, v.name + "=" + v.value + " (" + at + "): no number in \"" + v.value + "\"; " +
+    warn(io, v.name + "=" + v.value + " (" + at + "): no number in \"" + v.value + "\"; " +
                  (engineering ? "0 taken" : "not assigned, the value before stays"));
     return v.name;
   }
@@ -100,7 +100,7 @@ std::string noteAssignment(RunState& rs, std::string_view text, const RunState::
                 engineering ? eng_strtod(v.value.c_str())
                 : v.type == 'x' ? static_cast<double>(std::strtol(number.c_str(), nullptr, 16))
                                 : std::strtod(number.c_str(), nullptr));
-  warn(rs, v.name + "=" + v.value + " (" + at + "): " + taken + " taken from \"" + v.value.substr(0, v.used) + "\", \"" +
+  warn(io, v.name + "=" + v.value + " (" + at + "): " + taken + " taken from \"" + v.value.substr(0, v.used) + "\", \"" +
                v.value.substr(v.used) + "\" ignored");
   return v.name;
 }

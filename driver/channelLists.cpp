@@ -31,21 +31,21 @@ std::size_t takeChannel(char* text, std::vector<channelLine>& list) {
 // again: we close it unless it is one of the run's standard streams, and a closed one that
 // lost output is said on standard error as at the end of the run ("could not write the
 // WHAT: REASON").
-void switchStream(RunState& rs, FILE*& stream, char* name, FILE* fallback, const char* openedLine,
+void switchStream(const RunGiven& given, RunIO& io, FILE*& stream, char* name, FILE* fallback, const char* openedLine,
                   const char* failedLine, const char* what) {
   if (name[0] == '\0') return;
   FILE* old = stream;
   // The old stream's buffer goes out first, so that a file named again is not overwritten
   // later by it.
   int error = finishOutput(old, false);
-  FILE* opened = std::fopen(rePath(rs.baseDirectory.c_str(), name, nullptr).c_str(), "w");
+  FILE* opened = std::fopen(rePath(given.baseDirectory.c_str(), name, nullptr).c_str(), "w");
   stream = opened ? opened : fallback;
-  if (opened && openedLine) std::fprintf(rs.log, openedLine, name);
-  if (!opened) std::fprintf(rs.log, failedLine, name);
-  if (old != stream && old != rs.standardOutput && old != rs.standardError) {
+  if (opened && openedLine) std::fprintf(io.log, openedLine, name);
+  if (!opened) std::fprintf(io.log, failedLine, name);
+  if (old != stream && old != io.standardOutput && old != io.standardError) {
     const int closeError = finishOutput(old, true);
     if (error == 0) error = closeError;
-    if (error) sayStreamLost(rs.standardError, what, error);
+    if (error) sayStreamLost(io.standardError, what, error);
   }
   name[0] = '\0';
 }
@@ -54,30 +54,30 @@ bool isBlankLike(char c) { return c == '\t' || c == '\n' || c == '\r' || c == ' 
 
 }  // namespace
 
-void updateListsAndStreams(RunState& rs) {
-  Settings& s = rs.settings;
+void updateListsAndStreams(RunGiven& given, RunIO& io) {
+  Settings& s = given.settings;
   for (const char* text : {s.Thru, s.NEXT, s.FEXT, s.results, s.log}) {
     if (text[0] == '\0') continue;
-    auto kept = std::find_if(rs.takenTexts.begin(), rs.takenTexts.end(), [&](const auto& t) { return t.first == text; });
-    if (kept == rs.takenTexts.end()) rs.takenTexts.emplace_back(text, text);
+    auto kept = std::find_if(io.takenTexts.begin(), io.takenTexts.end(), [&](const auto& t) { return t.first == text; });
+    if (kept == io.takenTexts.end()) io.takenTexts.emplace_back(text, text);
     else kept->second = text;
   }
   const std::string thru = s.Thru;
-  if (std::size_t n = takeChannel(s.Thru, rs.thruList)) {
+  if (std::size_t n = takeChannel(s.Thru, given.thruList)) {
     if (n == 1)
-      std::fprintf(rs.log, "thru channel         = %s\n", thru.c_str());
+      std::fprintf(io.log, "thru channel         = %s\n", thru.c_str());
     else
-      std::fprintf(rs.log, "crosstalk channel %d = %s\n", static_cast<int>(n - 1), thru.c_str());
+      std::fprintf(io.log, "crosstalk channel %d = %s\n", static_cast<int>(n - 1), thru.c_str());
   }
   const std::string next = s.NEXT;
-  if (std::size_t n = takeChannel(s.NEXT, rs.nextList))
-    std::fprintf(rs.log, "NEXT channel %2d     = %s\n", static_cast<int>(n), next.c_str());
+  if (std::size_t n = takeChannel(s.NEXT, given.nextList))
+    std::fprintf(io.log, "NEXT channel %2d     = %s\n", static_cast<int>(n), next.c_str());
   const std::string fext = s.FEXT;
-  if (std::size_t n = takeChannel(s.FEXT, rs.fextList))
-    std::fprintf(rs.log, "FEXT channel %2d     = %s\n", static_cast<int>(n), fext.c_str());
-  switchStream(rs, rs.result, s.results, rs.standardOutput, nullptr,
+  if (std::size_t n = takeChannel(s.FEXT, given.fextList))
+    std::fprintf(io.log, "FEXT channel %2d     = %s\n", static_cast<int>(n), fext.c_str());
+  switchStream(given, io, io.result, s.results, io.standardOutput, nullptr,
                "cannot open %s, will use default results output\n", "report");
-  switchStream(rs, rs.log, s.log, rs.standardError, "opened %s as LOG\n",
+  switchStream(given, io, io.log, s.log, io.standardError, "opened %s as LOG\n",
                "cannot open %s, will use default log\n", "log");
 }
 
@@ -137,41 +137,41 @@ std::string saveBaseName(const char* saveFile) {
   return base.c_str();   // up to the first terminator
 }
 
-int selectThru(RunState& rs) {
-  if (rs.thruList.empty()) return noThru(rs);
-  const Settings& s = rs.settings;
-  rs.inP = s.input_ports / 16;
-  rs.inM = s.input_ports % 16;
-  rs.outP = s.output_ports / 16;
-  rs.outM = s.output_ports % 16;
+int selectThru(RunGiven& given, RunIO& io) {
+  if (given.thruList.empty()) return noThru(io);
+  const Settings& s = given.settings;
+  given.inP = s.input_ports / 16;
+  given.inM = s.input_ports % 16;
+  given.outP = s.output_ports / 16;
+  given.outM = s.output_ports % 16;
 
-  channelLine& thru = rs.thruList.front();
-  if (fixChannelLine(thru, rs.inP, rs.inM, rs.outP, rs.outM)) {
-    std::fprintf(rs.log, "problem with thru channel:  %s\n", thru.name.c_str());
+  channelLine& thru = given.thruList.front();
+  if (fixChannelLine(thru, given.inP, given.inM, given.outP, given.outM)) {
+    std::fprintf(io.log, "problem with thru channel:  %s\n", thru.name.c_str());
     return 10;
   }
-  if (thru.inP != rs.inP || thru.inM != rs.inM || thru.outP != rs.outP || thru.outM != rs.outM) {
+  if (thru.inP != given.inP || thru.inM != given.inM || thru.outP != given.outP || thru.outM != given.outM) {
     const char* warning = "warning:  changing input and/or output ports\n";
-    std::fputs(warning, rs.log);
-    std::fputs(warning, rs.result);
+    std::fputs(warning, io.log);
+    std::fputs(warning, io.result);
     char ports[160];
     std::snprintf(ports, sizeof ports, "the thru line changes the ports from %X %X => %X %X to %X %X => %X %X",
-                  rs.inP, rs.inM, rs.outP, rs.outM, thru.inP, thru.inM, thru.outP, thru.outM);
-    warn(rs, ports);
-    rs.inP = thru.inP;
-    rs.inM = thru.inM;
-    rs.outP = thru.outP;
-    rs.outM = thru.outM;
+                  given.inP, given.inM, given.outP, given.outM, thru.inP, thru.inM, thru.outP, thru.outM);
+    warn(io, ports);
+    given.inP = thru.inP;
+    given.inM = thru.inM;
+    given.outP = thru.outP;
+    given.outM = thru.outM;
   }
-  rs.saveBase = saveBaseName(s.save_file);
-  warnAboutSaveBase(rs);
+  given.saveBase = saveBaseName(s.save_file);
+  warnAboutSaveBase(given, io);
   return 0;
 }
 
-int noThru(RunState& rs) {
+int noThru(RunIO& io) {
   const char* message = "cannot open a thru file\n";
-  std::fputs(message, rs.standardError);
-  std::fputs(message, rs.log);
-  std::fputs(message, rs.result);
+  std::fputs(message, io.standardError);
+  std::fputs(message, io.log);
+  std::fputs(message, io.result);
   return 1;
 }

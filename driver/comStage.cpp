@@ -14,14 +14,14 @@ namespace {
 using brevo::com::CaseResult;
 
 // Where each com_ keyword got its value since the preset was applied, with its text.
-std::vector<brevo::com::PresetValue> presetValues(const RunState& rs) {
+std::vector<brevo::com::PresetValue> presetValues(const RunGiven& given, const RunIO& io) {
   const auto& keywords = brevo::com::presetKeywords();
   std::vector<brevo::com::PresetValue> values;
-  for (std::size_t k = 0; k < keywords.size() && k < rs.comTexts.size(); ++k) {
+  for (std::size_t k = 0; k < keywords.size() && k < given.comTexts.size(); ++k) {
     brevo::com::PresetValue& v = values.emplace_back();
     v.name = keywords[k].name;
-    v.text = rs.comTexts[k].data();
-    for (const auto& [name, origin] : rs.origins)
+    v.text = given.comTexts[k].data();
+    for (const auto& [name, origin] : io.origins)
       if (name == v.name) v.where = originText(origin);
   }
   return values;
@@ -65,8 +65,8 @@ void printCase(FILE* out, int number, const brevo::com::PackageCase& pkg, const 
 }
 
 // Said when the S/N analysis and the preset describe different links.
-void warnAboutTwoLinks(RunState& rs, const brevo::com::Params& p) {
-  const Settings& s = rs.settings;
+void warnAboutTwoLinks(const RunGiven& given, RunIO& io, const brevo::com::Params& p) {
+  const Settings& s = given.settings;
   const bool rate = std::fabs(s.data_rate - p.fb) > 1e-9 * p.fb;
   if (!rate && s.PAM == p.L) return;
   char text[400];
@@ -74,16 +74,15 @@ void warnAboutTwoLinks(RunState& rs, const brevo::com::Params& p) {
                 "the S/N report is for baud_rate=%.10g GBd, PAM=%d and the COM block for com_f_b=%.10g GBd, com_L=%d: they "
                 "describe different links (a preset sets both; set both again after it)",
                 s.data_rate / 1e9, s.PAM, p.fb / 1e9, p.L);
-  warn(rs, text);
+  warn(io, text);
 }
 
 // The reason COM cannot be computed, or empty; params filled when it can.
-std::string prepare(RunState& rs) {
-  ComRun& c = rs.com;
+std::string prepare(const RunGiven& given, RunIO& io, ComRun& c) {
   if (!c.error.empty()) return c.error;
-  brevo::com::PresetReading reading = readComPreset(rs);
+  brevo::com::PresetReading reading = readComPreset(given, io, c);
   c.problems = reading.errors;
-  for (const std::string& e : c.problems) std::fprintf(rs.log, "com: %s\n", e.c_str());
+  for (const std::string& e : c.problems) std::fprintf(io.log, "com: %s\n", e.c_str());
   if (!reading.ok) {
     const std::size_t more = c.problems.size() - 1;
     return c.problems.front() +
@@ -91,21 +90,21 @@ std::string prepare(RunState& rs) {
   }
   c.params = std::move(reading.params);
   c.params.preset = c.preset;
-  c.params.portOrder[0] = rs.inP;
-  c.params.portOrder[1] = rs.inM;
-  c.params.portOrder[2] = rs.outP;
-  c.params.portOrder[3] = rs.outM;
+  c.params.portOrder[0] = given.inP;
+  c.params.portOrder[1] = given.inM;
+  c.params.portOrder[2] = given.outP;
+  c.params.portOrder[3] = given.outM;
   if (c.params.cases.empty()) return "the preset selects no package case";
   if (c.channels.empty() || c.channels.front().kind != brevo::com::ChannelKind::thru)
     return "the thru's differential parameters could not be formed";
-  warnAboutTwoLinks(rs, c.params);
+  warnAboutTwoLinks(given, io, c.params);
   return {};
 }
 
 }  // namespace
 
-brevo::com::PresetReading readComPreset(const RunState& rs) {
-  return brevo::com::readPresetValues(presetValues(rs), "preset " + rs.com.preset);
+brevo::com::PresetReading readComPreset(const RunGiven& given, const RunIO& io, const ComRun& com) {
+  return brevo::com::readPresetValues(presetValues(given, io), "preset " + com.preset);
 }
 
 void printComBlock(FILE* out, const ComRun& c) {
@@ -119,9 +118,9 @@ void printComBlock(FILE* out, const ComRun& c) {
   std::fprintf(out, "COM %.3f dB %s\n", r.com, r.pass ? "pass" : "fail");
 }
 
-void keepComChannel(RunState& rs, const Sparams& set, const std::string& name, brevo::com::ChannelKind kind, int inP,
+void keepComChannel(ComRun& com, const Sparams& set, const std::string& name, brevo::com::ChannelKind kind, int inP,
                     int inM, int outP, int outM) {
-  if (!rs.com.requested) return;
+  if (!com.requested) return;
   brevo::com::Channel ch;
   ch.name = name;
   ch.kind = kind;
@@ -131,32 +130,32 @@ void keepComChannel(RunState& rs, const Sparams& set, const std::string& name, b
   ch.sdd22 = set.aParam(outP, outP, outM, outM, 0, 0, nullptr);
   const auto n = static_cast<std::size_t>(set.Fcount());
   if (n == 0 || ch.sdd21.size() != n || ch.sdd12.size() != n || ch.sdd11.size() != n || ch.sdd22.size() != n) {
-    rs.com.leftOut.push_back(name);
+    com.leftOut.push_back(name);
     return;
   }
   ch.f.reserve(n);
   for (std::size_t k = 0; k < n; ++k) ch.f.push_back(set.Freq(static_cast<int>(k)));
-  rs.com.channels.push_back(std::move(ch));
+  com.channels.push_back(std::move(ch));
 }
 
-void comStage(RunState& rs) {
-  ComRun& c = rs.com;
+void comStage(const RunGiven& given, RunIO& io, ComRun& com) {
+  ComRun& c = com;
   c.reached = true;
-  c.reason = prepare(rs);
+  c.reason = prepare(given, io, c);
   for (const std::string& name : c.leftOut)
-    warn(rs, "COM leaves out " + name + ": its differential parameters could not be formed on its points");
+    warn(io, "COM leaves out " + name + ": its differential parameters could not be formed on its points");
   if (c.reason.empty()) {
     int next = 0, fext = 0;
     for (const brevo::com::Channel& ch : c.channels)
       next += ch.kind == brevo::com::ChannelKind::next, fext += ch.kind == brevo::com::ChannelKind::fext;
-    std::fprintf(rs.log, "COM with preset %s (%s): %s convention, %s search, %zu package case%s; the thru, %d NEXT, %d FEXT\n",
+    std::fprintf(io.log, "COM with preset %s (%s): %s convention, %s search, %zu package case%s; the thru, %d NEXT, %d FEXT\n",
                  c.preset.c_str(), c.path.c_str(),
                  c.params.convention == brevo::com::Convention::reference ? "reference" : "ieee",
                  c.params.search == brevo::com::Search::exhaustive ? "exhaustive" : "local", c.params.cases.size(),
                  c.params.cases.size() == 1 ? "" : "s", next, fext);
     c.outcome = brevo::com::computeCom(c.params, c.channels);
-    for (const std::string& line : c.outcome.result.log) std::fprintf(rs.log, "%s\n", line.c_str());
-    for (const std::string& w : c.outcome.result.warnings) warn(rs, w);
+    for (const std::string& line : c.outcome.result.log) std::fprintf(io.log, "%s\n", line.c_str());
+    for (const std::string& w : c.outcome.result.warnings) warn(io, w);
     if (!c.outcome.ok) c.reason = c.outcome.reason.empty() ? "the computation gave no reason" : c.outcome.reason;
     else if (c.outcome.result.cases.size() != c.params.cases.size())
       c.reason = "the computation gave " + std::to_string(c.outcome.result.cases.size()) + " package cases for " +
@@ -164,16 +163,16 @@ void comStage(RunState& rs) {
   }
   c.channels.clear();
   c.channels.shrink_to_fit();
-  printComBlock(rs.result, c);
+  printComBlock(io.result, c);
 }
 
-void warnAboutComKeywords(RunState& rs) {
+void warnAboutComKeywords(RunIO& io) {
   // Nothing to say when COM is on, or was turned off by com= on purpose.
-  for (const auto& [name, origin] : rs.origins)
+  for (const auto& [name, origin] : io.origins)
     if (name == "com") return;
-  for (const auto& [name, origin] : rs.origins)
+  for (const auto& [name, origin] : io.origins)
     if (name.starts_with("com_")) {
-      warn(rs, name + " (" + originText(origin) +
+      warn(io, name + " (" + originText(origin) +
                    ") and any other com_ keyword do nothing while com names no preset (com=kr4, say)");
       return;
     }

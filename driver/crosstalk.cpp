@@ -31,66 +31,85 @@ enum class List { thru, next, fext };
 // The weights of an aggressor's transfer at its points. They depend only on the
 // frequencies and the kind's transmitter filter, so aggressors measured on the same
 // points (the usual case) share one table per kind instead of each evaluating them again.
-const GridWeights& weightsFor(std::vector<GridWeights>& tables, const Sparams& set, const RunState& rs,
-                              double txTau) {
+const GridWeights& weightsFor(std::vector<GridWeights>& tables, const Sparams& set, const Derived& d,
+                              const LossFit& lossFit, double txTau) {
   const std::vector<double> freq = pointFrequencies(set);
-  const Derived& d = rs.derived;
   for (const GridWeights& w : tables)
     if (w.isFor(freq, d.UI, d.rxTau, txTau)) return w;
   if (tables.size() >= 4) tables.erase(tables.begin());   // a few grids at a time
-  return tables.emplace_back(weightsOn(rs, freq, txTau));
+  return tables.emplace_back(weightsOn(d, lossFit, freq, txTau));
 }
 
+// What the stage reads and writes while it walks the aggressors, and the tables of
+// weights it keeps for them.
+struct Walk {
+  const RunGiven& given;
+  RunIO& io;
+  ChannelCache& channels;
+  const Sparams& thru;
+  const ThruPoints& points;
+  const LossFit& lossFit;
+  NoiseBudget& noise;
+  Curves& curves;
+  ComRun& com;
+  std::vector<GridWeights> tables;
+};
+
 // One aggressor read and integrated: its ICN line, its entry in the budget and its share
-// of the per-point coupled power. Returns why it was skipped, or nothing.
-std::string addAggressor(RunState& rs, channelLine& entry, char kind, std::vector<GridWeights>& tables) {
-  const Settings& s = rs.settings;
-  const Derived& d = rs.derived;
+// of the per-point coupled power. The aggressor's set lives here only. Returns why it
+// was skipped, or nothing.
+std::string addAggressor(Walk& walk, channelLine& entry, char kind) {
+  const RunGiven& given = walk.given;
+  RunIO& io = walk.io;
+  NoiseBudget& noise = walk.noise;
+  Curves& curves = walk.curves;
+  const Settings& s = given.settings;
+  const Derived& d = given.derived;
   std::string error;
   bool opened = false;
-  rs.xtalk = readChannelFile(rs, entry.name, &error, nullptr, &opened);
+  const Sparams xtalk = readChannelFile(given, io, walk.channels, entry.name, &error, nullptr, &opened);
   // The reader trims a name it cannot open as given ("x_next3.s4p,"), and the lines
   // after the read name the aggressor as it was read.
   entry.name = readerFileName(entry.name);
-  if (rs.xtalk.Fcount() == 0) {
-    std::fprintf(rs.log, "unable to read %s, skipping\n", entry.name.c_str());
+  if (xtalk.Fcount() == 0) {
+    std::fprintf(io.log, "unable to read %s, skipping\n", entry.name.c_str());
     if (!error.empty()) return error;
     if (!opened) return "the file cannot be opened";
     return "no S-parameters could be read from it";
   }
   // The transfer is taken on the file's own points, which needs ascending frequencies.
-  if (const int k = rs.xtalk.firstPointOutOfOrder()) {
-    std::fprintf(rs.log, "%s: frequency %d (%g Hz) is below the one before it (%g Hz), skipping\n",
-                 entry.name.c_str(), k + 1, rs.xtalk.Freq(k), rs.xtalk.Freq(k - 1));
+  if (const int k = xtalk.firstPointOutOfOrder()) {
+    std::fprintf(io.log, "%s: frequency %d (%g Hz) is below the one before it (%g Hz), skipping\n",
+                 entry.name.c_str(), k + 1, xtalk.Freq(k), xtalk.Freq(k - 1));
     return "its frequencies are not in ascending order";
   }
   const std::vector<std::complex<double>> X =
-      rs.xtalk.aParam(entry.inP, entry.outP, entry.inM, entry.outM, 0, 0, nullptr);
+      xtalk.aParam(entry.inP, entry.outP, entry.inM, entry.outM, 0, 0, nullptr);
   if (X.empty()) {   // no transfer values to use (our choice): say why
-    const int n = rs.xtalk.Size();
+    const int n = xtalk.Size();
     auto inside = [n](int plus, int minus) { return plus >= 1 && plus <= n && minus >= 0 && minus <= n; };
     if (inside(entry.inP, entry.inM) && inside(entry.outP, entry.outM)) {
-      std::fprintf(rs.log, "%s: no crosstalk transfer on its frequency points, skipping\n",
+      std::fprintf(io.log, "%s: no crosstalk transfer on its frequency points, skipping\n",
                    entry.name.c_str());
       return "no crosstalk transfer on its frequency points";
     }
-    std::fprintf(rs.log, "%s has only %d ports, skipping\n", entry.name.c_str(), n);
+    std::fprintf(io.log, "%s has only %d ports, skipping\n", entry.name.c_str(), n);
     return "it has only " + std::to_string(n) + " ports";
   }
   // On the file's own points X has one entry per point; should the lookup ever return
   // another grid, only the entries that have a frequency of the file are used.
-  const int m = std::min(static_cast<int>(X.size()), rs.xtalk.Fcount());
-  warnAboutAggressor(rs, entry, kind, X);
-  keepComChannel(rs, rs.xtalk, entry.name, kind == 'N' ? brevo::com::ChannelKind::next : brevo::com::ChannelKind::fext,
+  const int m = std::min(static_cast<int>(X.size()), xtalk.Fcount());
+  warnAboutAggressor(given, io, walk.thru, walk.points, xtalk, entry, kind, X);
+  keepComChannel(walk.com, xtalk, entry.name, kind == 'N' ? brevo::com::ChannelKind::next : brevo::com::ChannelKind::fext,
                  entry.inP, entry.inM, entry.outP, entry.outM);
 
   // Coupled power for the Salz S/N, matched to the thru points by index.
-  std::vector<double>& xtalkPower = rs.points.xtalkPower;
+  std::vector<double>& xtalkPower = noise.xtalkPower;
   for (int i = 0; i < m && i < static_cast<int>(xtalkPower.size()); ++i)
     xtalkPower[i] += std::abs(X[i] * X[i]);
 
   const double txTau = kind == 'N' ? d.nearTau : d.farTau;
-  const GridWeights& w = weightsFor(tables, rs.xtalk, rs, txTau);
+  const GridWeights& w = weightsFor(walk.tables, xtalk, d, walk.lossFit, txTau);
   double sum = 0;
   for (int i = 0; i == 0 || i + 1 < m; ++i) {   // point 0 always, the last never (unless alone)
     const std::complex<double> y = X[i] * w.pulse[i] * w.rx[i] * w.tx[i];
@@ -100,18 +119,18 @@ std::string addAggressor(RunState& rs, channelLine& entry, char kind, std::vecto
   }
   const double amplitude = kind == 'N' ? s.NEXT_amp : s.signal;
   double icnPower = sum * amplitude * amplitude * d.UI;
-  std::fprintf(rs.log, "%s %6.3f %c\n", entry.name.c_str(), amplitude, kind);
+  std::fprintf(io.log, "%s %6.3f %c\n", entry.name.c_str(), amplitude, kind);
   icnPower *= d.pamPower;
-  std::fprintf(rs.result, "%-36s ICN             %11.3fmV\n", entry.name.c_str(),
+  std::fprintf(io.result, "%-36s ICN             %11.3fmV\n", entry.name.c_str(),
                1000 * std::sqrt(icnPower));
-  (kind == 'N' ? rs.noise.nextIcnPower : rs.noise.fextIcnPower) += icnPower;
-  rs.noise.totalNoisePower += icnPower;
-  rs.noise.aggressors.push_back({entry.name, kind, icnPower, entry.inP, entry.inM, entry.outP, entry.outM});
-  if (rs.curves.keep) {
-    Curves::Transfer& t = rs.curves.aggressors.emplace_back();
+  (kind == 'N' ? noise.nextIcnPower : noise.fextIcnPower) += icnPower;
+  noise.totalNoisePower += icnPower;
+  noise.aggressors.push_back({entry.name, kind, icnPower, entry.inP, entry.inM, entry.outP, entry.outM});
+  if (curves.keep) {
+    Curves::Transfer& t = curves.aggressors.emplace_back();
     t.name = entry.name;
     t.kind = kind;
-    for (int i = 0; i < m; ++i) t.frequency.push_back(rs.xtalk.Freq(i));
+    for (int i = 0; i < m; ++i) t.frequency.push_back(xtalk.Freq(i));
     t.transfer.assign(X.begin(), X.begin() + m);
   }
   return {};
@@ -137,37 +156,38 @@ std::string kindReason(const std::string& name) {
 
 }  // namespace
 
-void crosstalk(RunState& rs) {
-  NoiseBudget& n = rs.noise;
+void crosstalk(const RunGiven& given, RunIO& io, ChannelCache& channels, const Sparams& thru,
+               const ThruPoints& points, const LossFit& lossFit, NoiseBudget& noise, Curves& curves, ComRun& com) {
+  NoiseBudget& n = noise;
   n.nextIcnPower = 0;
   n.fextIcnPower = 0;
   n.aggressors.clear();
   n.skipped.clear();
-  rs.curves.aggressors.clear();
+  curves.aggressors.clear();
   n.totalNoisePower = n.throughNoisePower;
-  rs.points.xtalkPower.assign(rs.points.thruPower.size(), 0.0);
+  noise.xtalkPower.assign(lossFit.thruPower.size(), 0.0);
   int index = 0;
-  std::vector<GridWeights> tables;
+  Walk aggressors{given, io, channels, thru, points, lossFit, noise, curves, com, {}};
   const struct {
     List list;
-    std::vector<channelLine>* entries;
-  } walk[] = {{List::thru, &rs.thruList}, {List::next, &rs.nextList}, {List::fext, &rs.fextList}};
+    const std::vector<channelLine>* entries;
+  } walk[] = {{List::thru, &given.thruList}, {List::next, &given.nextList}, {List::fext, &given.fextList}};
   // The file each line names, in walk order: a set read for one line is kept while a
   // later line names its file, and let go after the last.
   std::vector<std::string> files;
   for (const auto& step : walk)
     for (channelLine entry : *step.entries)
-      files.push_back(fixChannelLine(entry, rs.inP, rs.inM, rs.outP, rs.outM) == 0 ? entry.name : "");
+      files.push_back(fixChannelLine(entry, given.inP, given.inM, given.outP, given.outM) == 0 ? entry.name : "");
   std::size_t line = 0;
   auto letGo = [&](const std::string& name) {
     if (std::find(files.begin() + static_cast<std::ptrdiff_t>(line), files.end(), name) == files.end())
-      rs.filesRead.erase(name);
+      channels.filesRead.erase(name);
   };
   for (const auto& step : walk) {
     for (std::size_t k = 0; k < step.entries->size(); ++k, ++line) {
-      channelLine& entry = (*step.entries)[k];
-      if (fixChannelLine(entry, rs.inP, rs.inM, rs.outP, rs.outM) != 0) {
-        std::fprintf(rs.log, "problem with %s, skipping it\n", entry.name.c_str());
+      channelLine entry = (*step.entries)[k];   // the lines as given stay as they are
+      if (fixChannelLine(entry, given.inP, given.inM, given.outP, given.outM) != 0) {
+        std::fprintf(io.log, "problem with %s, skipping it\n", entry.name.c_str());
         if (!(step.list == List::thru && k == 0))
           n.skipped.push_back({entry.name, step.list == List::next ? 'N' : 'F', "its channel line cannot be read",
                                entry.inP, entry.inM, entry.outP, entry.outM});
@@ -179,7 +199,7 @@ void crosstalk(RunState& rs) {
                           : step.list == List::fext ? "FEXT"
                           : isThru                  ? "Thru"
                                                     : "GEXT";
-      std::fprintf(rs.log, "%d  %s  %s  %d,%d->%d,%d\n", index, label, entry.name.c_str(),
+      std::fprintf(io.log, "%d  %s  %s  %d,%d->%d,%d\n", index, label, entry.name.c_str(),
                    entry.inP, entry.inM, entry.outP, entry.outM);
       if (isThru) continue;   // the through channel itself is no aggressor
       ++index;
@@ -187,18 +207,18 @@ void crosstalk(RunState& rs) {
                         : step.list == List::fext ? 'F'
                                                   : aggressorKind(entry.name);
       if (step.list == List::thru)
-        warn(rs, "the further thru line " + entry.name + " is taken as a " + (kind == 'N' ? "NEXT" : "FEXT") +
+        warn(io, "the further thru line " + entry.name + " is taken as a " + (kind == 'N' ? "NEXT" : "FEXT") +
                      " aggressor (" + kindReason(entry.name) + "); name it on a NEXT= or FEXT= line to say which");
-      if (std::string why = addAggressor(rs, entry, kind, tables); !why.empty())
+      if (std::string why = addAggressor(aggressors, entry, kind); !why.empty())
         n.skipped.push_back({entry.name, kind, std::move(why), entry.inP, entry.inM, entry.outP, entry.outM});
       letGo(entry.name);
     }
   }
-  rs.filesRead.clear();
+  channels.filesRead.clear();
   for (const auto& skipped : n.skipped)
-    warn(rs, std::string(skipped.kind == 'N' ? "NEXT" : "FEXT") + " aggressor " + skipped.name + " skipped (" +
+    warn(io, std::string(skipped.kind == 'N' ? "NEXT" : "FEXT") + " aggressor " + skipped.name + " skipped (" +
                  skipped.reason + "): its crosstalk is missing from the budget, so S/N is too high");
   if (!n.skipped.empty())
-    warn(rs, std::to_string(n.skipped.size()) + " of " + std::to_string(n.skipped.size() + n.aggressors.size()) +
+    warn(io, std::to_string(n.skipped.size()) + " of " + std::to_string(n.skipped.size() + n.aggressors.size()) +
                  " aggressors skipped");
 }

@@ -19,12 +19,12 @@ namespace {
 constexpr int kLinePiece = 998;
 
 // Every line of an open control file, each echoed on the log and applied.
-void applyControlLines(RunState& rs, FILE* file, const char* name) {
+void applyControlLines(RunGiven& given, RunIO& io, ComRun& com, FILE* file, const char* name) {
   char piece[kLinePiece + 1];
   int line = 1;
   while (std::fgets(piece, sizeof piece, file)) {
-    std::fputs(piece, rs.log);
-    applyUserAssignment(rs, piece, {name, line});
+    std::fputs(piece, io.log);
+    applyUserAssignment(given, io, com, piece, {name, line});
     if (std::strchr(piece, '\n')) ++line;
   }
 }
@@ -49,43 +49,43 @@ bool isHelpOption(const char* firstArgument) {
   return std::strstr(firstArgument, "-?") != nullptr;
 }
 
-int printUsage(RunState& rs) {
-  std::fputs(kUsageLine, rs.log);
+int printUsage(RunIO& io) {
+  std::fputs(kUsageLine, io.log);
   return 2;
 }
 
 // The status is the number of command-line words, program name included.
-int printStarter(RunState& rs) {
-  std::fputs(kStarterControlFile, rs.result);
-  return static_cast<int>(rs.arguments.size());
+int printStarter(RunIO& io) {
+  std::fputs(kStarterControlFile, io.result);
+  return static_cast<int>(io.arguments.size());
 }
 
-int printHelp(RunState& rs) {
-  std::fprintf(rs.standardOutput, "Brevo: %s", kHelpText);
+int printHelp(RunIO& io) {
+  std::fprintf(io.standardOutput, "Brevo: %s", kHelpText);
   return 0;
 }
 
-void applyDefaults(RunState& rs) {
+void applyDefaults(RunGiven& given, RunIO& io) {
   std::string_view text = kStarterControlFile;
   while (!text.empty()) {
     const std::size_t end = text.find('\n');
     std::string_view line = text.substr(0, end);
     text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
     line = line.substr(0, line.find('#'));   // every "#" starts a comment
-    equal(rs.table.get(), line, rs.log);
+    equal(given.table.get(), line, io.log);
   }
 }
 
-void applyUserAssignment(RunState& rs, std::string_view text, const RunState::Origin& origin) {
-  const std::string name = noteAssignment(rs, text, origin);
-  const int status = equal(rs.table.get(), text, rs.log);
-  updateListsAndStreams(rs);
-  if (status == 0 && name == "com") applyComPreset(rs);
+void applyUserAssignment(RunGiven& given, RunIO& io, ComRun& com, std::string_view text, const RunIO::Origin& origin) {
+  const std::string name = noteAssignment(given, io, text, origin);
+  const int status = equal(given.table.get(), text, io.log);
+  updateListsAndStreams(given, io);
+  if (status == 0 && name == "com") applyComPreset(given, io, com);
 }
 
-void applyComPreset(RunState& rs) {
-  ComRun& c = rs.com;
-  const std::string value = rs.comPreset;
+void applyComPreset(RunGiven& given, RunIO& io, ComRun& com) {
+  ComRun& c = com;
+  const std::string value = given.comPreset;
   // A preset may name another (its own settings on top of a shipped one): the run's COM
   // is still the outer preset's, with the first problem met on the way.
   const bool outer = c.depth == 0;
@@ -97,7 +97,7 @@ void applyComPreset(RunState& rs) {
   c.requested = !value.empty();
   if (!c.requested) return;
   const auto fail = [&](const std::string& why) {
-    std::fprintf(rs.log, "%s\n", why.c_str());
+    std::fprintf(io.log, "%s\n", why.c_str());
     if (c.error.empty()) c.error = why;
   };
   if (c.depth >= 8) return fail("com=" + value + ": presets name presets more than 8 deep");
@@ -105,52 +105,52 @@ void applyComPreset(RunState& rs) {
   ComSheet converted;
   if (sheet) {
     converted = convertComSheet(value);
-    if (!converted.tool.empty()) std::fprintf(rs.log, "reading the parameter sheet %s with %s\n", value.c_str(), converted.tool.c_str());
-    for (const std::string& w : converted.warnings) warn(rs, value + ": " + w);
+    if (!converted.tool.empty()) std::fprintf(io.log, "reading the parameter sheet %s with %s\n", value.c_str(), converted.tool.c_str());
+    for (const std::string& w : converted.warnings) warn(io, value + ": " + w);
     if (!converted.ok) return fail("com=" + value + ": " + converted.error);
   }
   const brevo::com::PresetLocation found = sheet ? brevo::com::PresetLocation{value, ""} : brevo::com::findPreset(value);
   if (found.path.empty()) return fail("com=" + value + ": " + found.error);
-  const auto& com = brevo::com::presetKeywords();
-  for (std::size_t k = 0; k < com.size(); ++k) {
-    rs.comTexts[k][0] = '\0';
-    std::erase_if(rs.origins, [&](const auto& o) { return o.first == com[k].name; });
+  const auto& keywords = brevo::com::presetKeywords();
+  for (std::size_t k = 0; k < keywords.size(); ++k) {
+    given.comTexts[k][0] = '\0';
+    std::erase_if(io.origins, [&](const auto& o) { return o.first == keywords[k].name; });
   }
   if (outer) c.path = found.path;
   ++c.depth;
-  const int status = sheet ? applyControlText(rs, converted.preset, "brevo-com-sheet " + value)
-                           : applyControlFile(rs, found.path.c_str());
+  const int status = sheet ? applyControlText(given, io, com, converted.preset, "brevo-com-sheet " + value)
+                           : applyControlFile(given, io, com, found.path.c_str());
   --c.depth;
   if (status != 0) fail("com=" + value + ": the preset file " + found.path + " cannot be read");
 }
 
-int applyControlText(RunState& rs, const std::string& text, const std::string& name) {
-  std::fprintf(rs.log, "opening %s\n", name.c_str());
+int applyControlText(RunGiven& given, RunIO& io, ComRun& com, const std::string& text, const std::string& name) {
+  std::fprintf(io.log, "opening %s\n", name.c_str());
   std::string copy = text;
   FILE* file = copy.empty() ? std::fopen("/dev/null", "r") : fmemopen(copy.data(), copy.size(), "r");
   if (!file) {
-    std::fprintf(rs.log, "could not open %s\n", name.c_str());
+    std::fprintf(io.log, "could not open %s\n", name.c_str());
     return 2;
   }
-  applyControlLines(rs, file, name.c_str());
+  applyControlLines(given, io, com, file, name.c_str());
   std::fclose(file);
   return 0;
 }
 
-int applyControlFile(RunState& rs, const char* name) {
-  std::fprintf(rs.log, "opening %s\n", name);
+int applyControlFile(RunGiven& given, RunIO& io, ComRun& com, const char* name) {
+  std::fprintf(io.log, "opening %s\n", name);
   FILE* file = std::fopen(name, "r");
   if (!file) {
-    std::fprintf(rs.log, "could not open %s\n", name);
+    std::fprintf(io.log, "could not open %s\n", name);
     return 2;
   }
-  applyControlLines(rs, file, name);
+  applyControlLines(given, io, com, file, name);
   // A name that opens but cannot be read (a directory, a failing device) is a control
   // file that cannot be opened, with the same message and status (our choice).
   const bool unreadable = std::ferror(file) != 0;
   std::fclose(file);
   if (unreadable) {
-    std::fprintf(rs.log, "could not open %s\n", name);
+    std::fprintf(io.log, "could not open %s\n", name);
     return 2;
   }
   return 0;
@@ -175,16 +175,16 @@ std::string commandLineAssignment(const char* argument) {
 
 }  // namespace
 
-int applyArguments(RunState& rs) {
-  const int count = static_cast<int>(rs.arguments.size());
+int applyArguments(RunGiven& given, RunIO& io, ComRun& com) {
+  const int count = static_cast<int>(io.arguments.size());
   for (int position = 1; position < count; ++position) {
-    const char* argument = rs.arguments[static_cast<std::size_t>(position)].c_str();
+    const char* argument = io.arguments[static_cast<std::size_t>(position)].c_str();
     if (std::strchr(argument, '=')) {
-      applyUserAssignment(rs, commandLineAssignment(argument), {"command line", position});
-    } else if (int status = applyControlFile(rs, argument)) {
+      applyUserAssignment(given, io, com, commandLineAssignment(argument), {"command line", position});
+    } else if (int status = applyControlFile(given, io, com, argument)) {
       return status;
     }
-    std::fprintf(rs.log, "%d  %s\n", position, argument);
+    std::fprintf(io.log, "%d  %s\n", position, argument);
   }
   return 0;
 }
@@ -193,16 +193,16 @@ void sayStreamLost(FILE* err, const char* what, int error) {
   std::fprintf(err, "could not write the %s: %s\n", what, std::strerror(error));
 }
 
-int cleanUp(RunState& rs, int status) {
-  FILE* out = rs.standardOutput;
-  FILE* err = rs.standardError;
-  const int reportError = finishOutput(rs.result, rs.result != out && rs.result != err);
+int cleanUp(RunIO& io, int status) {
+  FILE* out = io.standardOutput;
+  FILE* err = io.standardError;
+  const int reportError = finishOutput(io.result, io.result != out && io.result != err);
   if (reportError) sayStreamLost(err, "report", reportError);
-  if (rs.log != rs.result) {
-    const int logError = finishOutput(rs.log, rs.log != out && rs.log != err);
-    if (logError && rs.log != err) sayStreamLost(err, "log", logError);
+  if (io.log != io.result) {
+    const int logError = finishOutput(io.log, io.log != out && io.log != err);
+    if (logError && io.log != err) sayStreamLost(err, "log", logError);
   }
-  rs.result = out;
-  rs.log = err;
+  io.result = out;
+  io.log = err;
   return reportError && status == 0 ? kReportLost : status;
 }

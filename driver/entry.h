@@ -15,34 +15,34 @@ extern const char kUsageLine[];
 
 // The run's memory policy: freed file buffers stay with the process for the next file.
 void keepFreedMemory();
-// Every control-file keyword, in table order, bound to its storage in rs.settings.
-void registerKeywords(RunState& rs);
+// Every control-file keyword, in table order, bound to its storage in given.settings.
+void registerKeywords(RunGiven& given);
 
 // Option tests on the first argument: substring tests, as the user may embed them.
 bool isStarterOption(const char* firstArgument);   // "-b" or "-c"
 bool isHelpOption(const char* firstArgument);      // "-?"
-int printUsage(RunState& rs);                      // status 2
-int printStarter(RunState& rs);                    // status: the number of arguments
-int printHelp(RunState& rs);                       // status 0
+int printUsage(RunIO& io);                         // status 2
+int printStarter(RunIO& io);                       // status: the number of arguments
+int printHelp(RunIO& io);                          // status 0
 
 // The starter file applied line by line, comments cut, no echo, no post-processing.
-void applyDefaults(RunState& rs);
+void applyDefaults(RunGiven& given, RunIO& io);
 // One assignment as a user gives it, from where it was given: its origin and any
 // warning noted, the table, then channel lists and streams.
-void applyUserAssignment(RunState& rs, std::string_view text, const RunState::Origin& origin);
+void applyUserAssignment(RunGiven& given, RunIO& io, ComRun& com, std::string_view text, const RunIO::Origin& origin);
 // The origin and warnings of an assignment, before it is applied; the name it assigns
 // (empty when it is no assignment).
-std::string noteAssignment(RunState& rs, std::string_view text, const RunState::Origin& origin);
+std::string noteAssignment(const RunGiven& given, RunIO& io, std::string_view text, const RunIO::Origin& origin);
 // Applies a control file line by line, each line echoed on the log; 2 when it cannot be
 // opened or read.
-int applyControlFile(RunState& rs, const char* name);
+int applyControlFile(RunGiven& given, RunIO& io, ComRun& com, const char* name);
 // The same for a control file's text in memory, named name on the log and as the lines'
 // origin.
-int applyControlText(RunState& rs, const std::string& text, const std::string& name);
+int applyControlText(RunGiven& given, RunIO& io, ComRun& com, const std::string& text, const std::string& name);
 // The preset com names, applied at once as a control file (every com_ keyword emptied
 // first, so that nothing of an earlier preset stays); com with no text turns COM off. A
 // preset that cannot be found is said on the log and kept for the COM block.
-void applyComPreset(RunState& rs);
+void applyComPreset(RunGiven& given, RunIO& io, ComRun& com);
 // com=SHEET.xls or com=SHEET.xlsx (the ending in any case) names a parameter sheet of the
 // reference code: brevo-com-sheet turns it into a preset file's text, which is applied as
 // the file would be, and its warnings become the run's.
@@ -58,9 +58,9 @@ ComSheet convertComSheet(const std::string& sheet);
 // The brevo-com-sheet to run, empty when there is none.
 std::string findComSheetTool();
 // Registered keywords within a small edit distance of name (case aside), nearest first.
-std::vector<std::string> nearestKeywords(const RunState& rs, const std::string& name);
+std::vector<std::string> nearestKeywords(const RunGiven& given, const std::string& name);
 // Channel lists and stream switches after each user assignment.
-void updateListsAndStreams(RunState& rs);
+void updateListsAndStreams(RunGiven& given, RunIO& io);
 
 // "could not write the WHAT: REASON" on err, for the report or the log that lost output
 // (REASON the text of the errno value error).
@@ -74,4 +74,4 @@ inline constexpr int kStrictWarnings = 13;
 // Flushes the final result and log streams and closes them unless they are the run's
 // standard ones. Returns status, or kReportLost when status is 0 and the report could not be
 // written in full; any stream that lost output is named on standard error.
-int cleanUp(RunState& rs, int status = 0);
+int cleanUp(RunIO& io, int status = 0);

@@ -25,9 +25,9 @@ char* append(char* at, const char* text) {
 }
 
 // The refusal, on the log and on the result stream alike.
-int refuse(RunState& rs, const char* text) {
-  std::fprintf(rs.log, "%s", text);
-  std::fprintf(rs.result, "%s", text);
+int refuse(RunIO& io, const char* text) {
+  std::fprintf(io.log, "%s", text);
+  std::fprintf(io.result, "%s", text);
   return kGridRefused;
 }
 
@@ -70,31 +70,31 @@ struct UniformGrid {
 // The grids, or the refusal's status when they cannot be built. Checked before any file
 // is touched; the time-grid size matters only to the period sums, so it is checked only
 // when they run.
-int uniformGrid(RunState& rs, bool dfe, UniformGrid& grid) {
-  const Settings& s = rs.settings;
+int uniformGrid(const RunGiven& given, RunIO& io, const Sparams& thru, bool dfe, UniformGrid& grid) {
+  const Settings& s = given.settings;
   char text[256];
   if (s.oversample <= 0) {
     std::snprintf(text, sizeof text,
                   "oversample=%d: the period waveforms need at least one sample per UI\n",
                   s.oversample);
-    return refuse(rs, text);
+    return refuse(io, text);
   }
-  const double df = rs.thru.freqStep();
+  const double df = thru.freqStep();
   if (!(df > 0) || !std::isfinite(df)) {
     std::snprintf(text, sizeof text,
                   "%s: smallest frequency step is %g Hz, no uniform frequency grid can be built\n",
-                  rs.thru.fileName().c_str(), df);
-    return refuse(rs, text);
+                  thru.fileName().c_str(), df);
+    return refuse(io, text);
   }
-  const double nFd = std::floor(rs.thru.fmax() / df + 0.5) + 1;
-  const double timeStep = rs.derived.UI / s.oversample;
+  const double nFd = std::floor(thru.fmax() / df + 0.5) + 1;
+  const double timeStep = given.derived.UI / s.oversample;
   const double nTd = std::floor(1 / (timeStep * df) + 0.5);
   if (!(nFd <= kMaxGridPoints) ||
       (dfe && (!(nTd <= kMaxGridPoints) || !(std::max(nFd, 0.0) * std::max(nTd, 0.0) <= kMaxGridProducts)))) {
     std::snprintf(text, sizeof text,
                   "uniform grid of %.0f frequencies by %.0f time samples (step %g Hz) is too large\n",
                   nFd, nTd, df);
-    return refuse(rs, text);
+    return refuse(io, text);
   }
   grid.df = df;
   grid.timeStep = timeStep;
@@ -105,9 +105,10 @@ int uniformGrid(RunState& rs, bool dfe, UniformGrid& grid) {
 
 // The thru, its fit and their deviation on the frequency grid: the .fd rows when side
 // files are asked for and, with a DFE span, the period sums' coefficients.
-PeriodInputs thruOnGrid(RunState& rs, const UniformGrid& g, bool dfe) {
+PeriodInputs thruOnGrid(const RunGiven& given, RunIO& io, const Sparams& thru, const LossFit& lossFit,
+                        Curves& curves, const UniformGrid& g, bool dfe) {
   SideFile fd;
-  if (!rs.saveBase.empty()) fd = openSideFile(rs, ".fd");
+  if (!given.saveBase.empty()) fd = openSideFile(given, io, ".fd");
   if (fd) {
     std::fprintf(fd.get(), "types:  2 3 3 3 #time, signal, signal, signal\n");
     std::fprintf(fd.get(), "names:  f thru fit ild # all are complex\n");
@@ -115,30 +116,30 @@ PeriodInputs thruOnGrid(RunState& rs, const UniformGrid& g, bool dfe) {
   PeriodInputs in;
   SideRows fdRows(fd.get());
   in.turns = g.df * g.timeStep;
-  const int inP = rs.inP, inM = rs.inM, outP = rs.outP, outM = rs.outM;
+  const int inP = given.inP, inM = given.inM, outP = given.outP, outM = given.outM;
   // The thru entries on the grid, interpolated from the file's points (0 above them).
   std::vector<double> grid(static_cast<std::size_t>(g.nF));
   for (int m = 0; m < g.nF; ++m) grid[static_cast<std::size_t>(m)] = m * g.df;
   using Column = std::vector<std::complex<double>>;
   std::vector<double> thruRe, thruIm;
   bool allFinite = true;
-  const Column pp = rs.thru.Values(grid, inP, outP, 2);
-  const Column pm = inM != 0 ? rs.thru.Values(grid, inP, outM, 2) : Column();
-  const Column mp = inM != 0 ? rs.thru.Values(grid, inM, outP, 2) : Column();
-  const Column mm = inM != 0 ? rs.thru.Values(grid, inM, outM, 2) : Column();
-  const GridWeights weights = dfe ? weightsOn(rs, grid, rs.derived.txTau) : GridWeights();
+  const Column pp = thru.Values(grid, inP, outP, 2);
+  const Column pm = inM != 0 ? thru.Values(grid, inP, outM, 2) : Column();
+  const Column mp = inM != 0 ? thru.Values(grid, inM, outP, 2) : Column();
+  const Column mm = inM != 0 ? thru.Values(grid, inM, outM, 2) : Column();
+  const GridWeights weights = dfe ? weightsOn(given.derived, lossFit, grid, given.derived.txTau) : GridWeights();
   for (int m = 0; m < g.nF; ++m) {
     const double f = grid[static_cast<std::size_t>(m)];
     const auto k = static_cast<std::size_t>(m);
     // The same differential entry as differential() gives, summed in the order the .fd
     // values have always been taken in (another order moves their last digit).
     std::complex<double> T = inM != 0 ? 0.5 * (((pp[k] - pm[k]) - mp[k]) + mm[k]) : pp[k];
-    std::complex<double> F = fit(rs.points.fitCoef, f);
+    std::complex<double> F = fit(lossFit.fitCoef, f);
     std::complex<double> ild = T - F;
-    if (rs.curves.keep) {
-      rs.curves.gridFrequency.push_back(f);
-      rs.curves.gridThru.push_back(T);
-      rs.curves.gridFit.push_back(F);
+    if (curves.keep) {
+      curves.gridFrequency.push_back(f);
+      curves.gridThru.push_back(T);
+      curves.gridFit.push_back(F);
     }
     if (fd) {   // "%14.6e 0  %14.6e %14.6e  %14.6e  %14.6e  %14.6e  %14.6e\n"
       char row[kRowRoom];
@@ -169,22 +170,23 @@ PeriodInputs thruOnGrid(RunState& rs, const UniformGrid& g, bool dfe) {
   // comes from its own spectrum.
   if (!allFinite) in.thruRe = std::move(thruRe), in.thruIm = std::move(thruIm);
   fdRows.flush();
-  closeSideFile(rs, fd, ".fd", fdRows.error());
+  closeSideFile(given, io, fd, ".fd", fdRows.error());
   return in;
 }
 
 // The deviation's energy over one period that the equaliser leaves: it removes the
 // response up to N_DFE UI after the dibit peak, letting E_DFE of it leak through, and
 // later samples count fully. Writes the .wv2 rows when side files are asked for.
-double energyAfterDfe(RunState& rs, const UniformGrid& g, const PeriodInputs& in) {
-  const Settings& s = rs.settings;
-  const Derived& d = rs.derived;
-  const bool save = !rs.saveBase.empty();
-  Curves& kept = rs.curves;
+double energyAfterDfe(const RunGiven& given, RunIO& io, const PulseResults& pulse, Curves& curves,
+                      const UniformGrid& g, const PeriodInputs& in) {
+  const Settings& s = given.settings;
+  const Derived& d = given.derived;
+  const bool save = !given.saveBase.empty();
+  Curves& kept = curves;
   const PeriodWaveforms w = periodSums(in, g.nT, save || kept.keep);
-  const double tDFE = s.N_DFE * d.UI + rs.pulse.dibitPeakTime;
+  const double tDFE = s.N_DFE * d.UI + pulse.dibitPeakTime;
   SideFile wv2;
-  if (save) wv2 = openSideFile(rs, ".wv2");
+  if (save) wv2 = openSideFile(given, io, ".wv2");
   if (wv2) std::fprintf(wv2.get(), "names: time pulse fitPulse ildPulse\n");
   SideRows wv2Rows(wv2.get());
   const double scale = d.UI * g.df;   // the sums times UI*df are one-UI pulse responses
@@ -209,32 +211,33 @@ double energyAfterDfe(RunState& rs, const UniformGrid& g, const PeriodInputs& in
     q += t > tDFE ? v * v : s.E_DFE * (v * v);
   }
   wv2Rows.flush();
-  closeSideFile(rs, wv2, ".wv2", wv2Rows.error());
+  closeSideFile(given, io, wv2, ".wv2", wv2Rows.error());
   return q;
 }
 
 }  // namespace
 
-int equalisedIld(RunState& rs) {
-  const Settings& s = rs.settings;
-  const Derived& d = rs.derived;
+int equalisedIld(const RunGiven& given, RunIO& io, const Sparams& thru, const LossFit& lossFit,
+                 const PulseResults& pulse, EqualisedIld& ildAfterDfe, Curves& curves) {
+  const Settings& s = given.settings;
+  const Derived& d = given.derived;
   const bool dfe = s.N_DFE != 0;
   UniformGrid g;
-  if (int status = uniformGrid(rs, dfe, g)) return status;
-  const PeriodInputs in = thruOnGrid(rs, g, dfe);
+  if (int status = uniformGrid(given, io, thru, dfe, g)) return status;
+  const PeriodInputs in = thruOnGrid(given, io, thru, lossFit, curves, g, dfe);
   if (!dfe) return 0;
-  const double q = energyAfterDfe(rs, g, in);
+  const double q = energyAfterDfe(given, io, pulse, curves, g, in);
   const double period = g.nT * g.timeStep;
-  if (period > 0 && s.data_rate >= 100e6 && s.N_DFE * d.UI + rs.pulse.dibitPeakTime >= period) {
+  if (period > 0 && s.data_rate >= 100e6 && s.N_DFE * d.UI + pulse.dibitPeakTime >= period) {
     char text[300];
     std::snprintf(text, sizeof text,
                   "N_DFE=%g reaches past the end of the ILD pulse's period (%.4g ns, %.0f UI, one over the thru's "
                   "frequency step): the equaliser takes all of it, so the ILD noise is E_DFE times its whole energy",
                   s.N_DFE, period * 1e9, period / d.UI);
-    warn(rs, text);
+    warn(io, text);
   }
   // Dividing by oversample averages the sampling phases of one sample per UI.
-  rs.noise.equalisedIldPower = d.UI * g.df * d.UI * g.df * s.signal * s.signal / s.oversample * q;
-  rs.noise.equalised = true;
+  ildAfterDfe.equalisedIldPower = d.UI * g.df * d.UI * g.df * s.signal * s.signal / s.oversample * q;
+  ildAfterDfe.equalised = true;
   return 0;
 }

@@ -10,26 +10,26 @@ namespace {
 
 // Frequency average up to half the data rate of 10 log10(1 + |Sdd21|^2 / sum |X|^2), dB.
 // Each point stands for the interval below it, the first for [0, f0].
-double salzSN(const RunState& rs) {
-  const std::vector<double>& thru = rs.points.thruPower;
-  const std::vector<double>& xtalk = rs.points.xtalkPower;
-  if (thru.empty() || xtalk.size() < thru.size()) return std::nan("");
-  const double rate = rs.settings.data_rate;
-  double sum = rs.thru.Freq(0) * std::log(1 + thru[0] / xtalk[0]);
+double salzSN(const RunGiven& given, const Sparams& thru, const LossFit& lossFit, const NoiseBudget& noise) {
+  const std::vector<double>& power = lossFit.thruPower;
+  const std::vector<double>& xtalk = noise.xtalkPower;
+  if (power.empty() || xtalk.size() < power.size()) return std::nan("");
+  const double rate = given.settings.data_rate;
+  double sum = thru.Freq(0) * std::log(1 + power[0] / xtalk[0]);
   int last = 0;
   // Freq() past the last point is NaN and ends the walk; the size test only guards.
-  for (int i = 1; i < static_cast<int>(thru.size()) && 2 * rs.thru.Freq(i) < rate; ++i) {
-    sum += std::log(1 + thru[i] / xtalk[i]) * (rs.thru.Freq(i) - rs.thru.Freq(i - 1));
+  for (int i = 1; i < static_cast<int>(power.size()) && 2 * thru.Freq(i) < rate; ++i) {
+    sum += std::log(1 + power[i] / xtalk[i]) * (thru.Freq(i) - thru.Freq(i - 1));
     last = i;
   }
-  return sum * 10 / (std::log(10.0) * rs.thru.Freq(last));
+  return sum * 10 / (std::log(10.0) * thru.Freq(last));
 }
 
 // The further noise amplitude that, added as power, still meets the target BER;
 // negative by the amount it is missed.
-double interferenceTolerance(const RunState& rs, double totalNoise) {
-  const double q = Q(rs.settings.target_BER, rs.settings.PAM);
-  const double a = rs.noise.availableSignal / q;
+double interferenceTolerance(const RunGiven& given, const NoiseBudget& noise, double totalNoise) {
+  const double q = Q(given.settings.target_BER, given.settings.PAM);
+  const double a = noise.availableSignal / q;
   const double d = a * a - totalNoise * totalNoise;
   if (d > 0) return std::sqrt(d);
   if (d < 0) return -std::sqrt(-d);
@@ -38,22 +38,23 @@ double interferenceTolerance(const RunState& rs, double totalNoise) {
 
 }  // namespace
 
-void figuresOfMerit(RunState& rs) {
-  const NoiseBudget& n = rs.noise;
-  MeritFigures& m = rs.merit;
-  FILE* out = rs.result;
-  m.salz = salzSN(rs);
+void figuresOfMerit(const RunGiven& given, RunIO& io, const Sparams& thru, const ThruPoints& points,
+                    const LossFit& lossFit, const PulseResults& pulse, const NoiseBudget& noise, MeritFigures& merit) {
+  const NoiseBudget& n = noise;
+  MeritFigures& m = merit;
+  FILE* out = io.result;
+  m.salz = salzSN(given, thru, lossFit, noise);
   m.totalIcn = std::sqrt(n.nextIcnPower + n.fextIcnPower);
   m.totalNoise = std::sqrt(n.totalNoisePower);
   m.signalToNoise = n.availableSignal / m.totalNoise;
-  m.ber = BER(m.signalToNoise, rs.settings.PAM);
-  m.tolerance = interferenceTolerance(rs, m.totalNoise);
+  m.ber = BER(m.signalToNoise, given.settings.PAM);
+  m.tolerance = interferenceTolerance(given, noise, m.totalNoise);
   std::fprintf(out, "total                                ICN %11.3fmV\n", 1000 * m.totalIcn);
   std::fprintf(out, "total                             noise %12.3fmV\n", 1000 * m.totalNoise);
   std::fprintf(out, "S/N                                     %12.3f\n", m.signalToNoise);
   std::fprintf(out, "BER                                    %16.2e\n", m.ber);
   std::fprintf(out, "interference tolerance                  %12.3fmV\n", 1000 * m.tolerance);
   std::fprintf(out, "Salz S/N                                %12.3f dB\n", m.salz);
-  std::fprintf(out, "FLIPPED:                                %3s\n", rs.pulse.flipped ? "yes" : "no");
-  warnAboutFigures(rs, m.salz);
+  std::fprintf(out, "FLIPPED:                                %3s\n", pulse.flipped ? "yes" : "no");
+  warnAboutFigures(given, io, points, lossFit, pulse, noise, m.salz);
 }

@@ -16,20 +16,19 @@ std::vector<double> pointFrequencies(const Sparams& set) {
   return f;
 }
 
-FittedBand fittedBand(const RunState& rs) {
+FittedBand fittedBand(const RunGiven& given, const Sparams& thru) {
   FittedBand band;
-  const int n = rs.thru.Fcount();
+  const int n = thru.Fcount();
   if (n == 0) return band;
-  const int limit = rs.settings.limit_range;
-  band.from = rs.thru.Freq(0), band.to = rs.thru.Freq(n - 1);
-  if (limit == 2 && rs.derived.rxTau > 0) band.to = std::min(band.to, 1 / rs.derived.rxTau);
+  const int limit = given.settings.limit_range;
+  band.from = thru.Freq(0), band.to = thru.Freq(n - 1);
+  if (limit == 2 && given.derived.rxTau > 0) band.to = std::min(band.to, 1 / given.derived.rxTau);
   band.limit = limit == 1 ? "soft" : limit == 2 ? "hard" : "none";
   return band;
 }
 
-GridWeights weightsOn(const RunState& rs, std::span<const double> freq, double txTau) {
-  const Derived& d = rs.derived;
-  if (rs.points.weights.isFor(freq, d.UI, d.rxTau, txTau)) return rs.points.weights;
+GridWeights weightsOn(const Derived& d, const LossFit& lossFit, std::span<const double> freq, double txTau) {
+  if (lossFit.weights.isFor(freq, d.UI, d.rxTau, txTau)) return lossFit.weights;
   return gridWeights(freq, d.UI, d.rxTau, txTau);
 }
 
@@ -52,20 +51,19 @@ struct FitData {
 };
 
 // The fit's data and weights; thruPower too, since it is taken on the same walk.
-FitData prepareFit(RunState& rs) {
-  ThruPoints& p = rs.points;
-  const int n = rs.thru.Fcount();
+FitData prepareFit(const RunGiven& given, const Sparams& thru, const ThruPoints& points, LossFit& p) {
+  const int n = thru.Fcount();
   FitData fit{std::vector<double>(n, 0.0), std::vector<std::complex<double>>(n),
               std::vector<std::complex<double>>(n)};
   p.thruPower.assign(n, 0.0);
-  const Derived& d = rs.derived;
-  p.weights = gridWeights(pointFrequencies(rs.thru), d.UI, d.rxTau, d.txTau);
-  const int limit = rs.settings.limit_range;
-  const double rxTau = rs.derived.rxTau;
+  const Derived& d = given.derived;
+  p.weights = gridWeights(pointFrequencies(thru), d.UI, d.rxTau, d.txTau);
+  const int limit = given.settings.limit_range;
+  const double rxTau = given.derived.rxTau;
   double reference = 0;
   for (int i = 0; i < n; ++i) {
-    const double f = rs.thru.Freq(i);
-    const std::complex<double> s = p.Sdd21[i];
+    const double f = thru.Freq(i);
+    const std::complex<double> s = points.Sdd21[i];
     p.thruPower[i] = std::abs(s * s);
     fit.freq[i] = f;
     // Each point counts with its own transmitted power |Sdd21|^2; the soft limit
@@ -82,30 +80,30 @@ FitData prepareFit(RunState& rs) {
   return fit;
 }
 
-void reportFit(const RunState& rs) {
+void reportFit(const RunIO& io, const LossFit& lossFit) {
   static const char* const kLines[4] = {"a0=%12.6e+j(%12.6e)\n", "a1=%12.6e+j(%12.6e)\n",
                                         "a2=%12.6e+j(%12.6e)\n", "a4=%12.6e+j(%12.6e)\n"};
-  std::fprintf(rs.result, "best fit parameters in complex equation:\n");
-  std::fprintf(rs.result, "ln(Sdd21)= a0 + a1 * sqrt(f) + a2 * f + a4 * f^2\n");
+  std::fprintf(io.result, "best fit parameters in complex equation:\n");
+  std::fprintf(io.result, "ln(Sdd21)= a0 + a1 * sqrt(f) + a2 * f + a4 * f^2\n");
   for (int k = 0; k < 4; ++k)
-    std::fprintf(rs.result, kLines[k], rs.points.fitCoef[k].real(), rs.points.fitCoef[k].imag());
+    std::fprintf(io.result, kLines[k], lossFit.fitCoef[k].real(), lossFit.fitCoef[k].imag());
 }
 
 }  // namespace
 
-void fitThru(RunState& rs) {
-  ThruPoints& p = rs.points;
-  const Settings& s = rs.settings;
-  const int n = rs.thru.Fcount();
+void fitThru(const RunGiven& given, RunIO& io, const Sparams& thru, const ThruPoints& points, LossFit& lossFit) {
+  LossFit& p = lossFit;
+  const Settings& s = given.settings;
+  const int n = thru.Fcount();
 
-  const FitData data = prepareFit(rs);
-  fitW0124(data.freq.data(), data.lnSdd21.data(), data.weight.data(), n, p.fitCoef, rs.standardError);
+  const FitData data = prepareFit(given, thru, points, p);
+  fitW0124(data.freq.data(), data.lnSdd21.data(), data.weight.data(), n, p.fitCoef, io.standardError);
   // Only an explicit a4_limit can trigger the three-term refit (the default is +inf).
   if (p.fitCoef[3].real() > s.a4_limit)
-    fitW012(data.freq.data(), data.lnSdd21.data(), data.weight.data(), n, p.fitCoef, rs.standardError);
+    fitW012(data.freq.data(), data.lnSdd21.data(), data.weight.data(), n, p.fitCoef, io.standardError);
   p.fitSdd21.assign(n, {});
   for (int i = 0; i < n; ++i) p.fitSdd21[i] = fit(p.fitCoef, data.freq[i]);
-  reportFit(rs);
+  reportFit(io, p);
   p.nyquistFitGain = std::abs(fit(p.fitCoef, s.data_rate / 2));
 
   // ILD and re-reflection sums over points 0..N-2 (the last point has no width).
@@ -118,7 +116,7 @@ void fitThru(RunState& rs) {
     const double f = data.freq[i];
     const double h = p.weights.noise(i);
     const double w = integrationWidth(p.weights.freq, i, FirstPoint::halfNextAtZero);
-    const std::complex<double> s21 = p.Sdd21[i];
+    const std::complex<double> s21 = points.Sdd21[i];
     const std::complex<double> dev = s21 - p.fitSdd21[i];
     ild += std::abs(dev * dev * h * h) * w;
     if (i >= 1 && 200.0 * i < n) {
@@ -127,26 +125,26 @@ void fitThru(RunState& rs) {
     }
     const double gTx = deviceRL(f, s.g0Tx, s.pTx);
     const double gRx = deviceRL(f, s.g0Rx, s.pRx);
-    const std::complex<double> xTx = (gTx * p.Sdd11[i]) * s21;
-    const std::complex<double> xRx = (gRx * p.Sdd22[i]) * s21;
+    const std::complex<double> xTx = (gTx * points.Sdd11[i]) * s21;
+    const std::complex<double> xRx = (gRx * points.Sdd22[i]) * s21;
     const std::complex<double> xTxRx = (((gTx * gRx) * s21) * s21) * s21;
     tx += std::abs(xTx * xTx * h * h) * w;
     rx += std::abs(xRx * xRx * h * h) * w;
     txRx += std::abs(xTxRx * xTxRx * h * h) * w;
   }
-  std::fprintf(rs.log, "low frequency ILD=%e of %e\n", lowFreqIldPower, ild);
+  std::fprintf(io.log, "low frequency ILD=%e of %e\n", lowFreqIldPower, ild);
   // A non-zero index means at least half the ILD power sits in the lowest 0.5% of points.
   if (0.5 * ild > lowFreqIldPower) p.lowFreqIldIndex = 0;
 
-  std::fprintf(rs.log, "sigma  RRTx   = %14.6e\n", tx);
-  std::fprintf(rs.log, "sigma  RRRx   = %14.6e\n", rx);
-  std::fprintf(rs.log, "sigma  RRTxRx = %14.6e\n", txRx);
-  const double scale = (s.signal * s.signal) * rs.derived.UI;   // to volts squared
-  TwoLevelNoise& two = rs.noise.twoLevel;
+  std::fprintf(io.log, "sigma  RRTx   = %14.6e\n", tx);
+  std::fprintf(io.log, "sigma  RRRx   = %14.6e\n", rx);
+  std::fprintf(io.log, "sigma  RRTxRx = %14.6e\n", txRx);
+  const double scale = (s.signal * s.signal) * given.derived.UI;   // to volts squared
+  TwoLevelNoise& two = p.twoLevel;
   two = {scale * ild, scale * tx, scale * rx, scale * txRx};
-  std::fprintf(rs.log, "sigma AC ild  = %14.6e\n", two.ild);
-  std::fprintf(rs.log, "sigma  RRTx   = %14.6e\n", two.rrTx);
-  std::fprintf(rs.log, "sigma  RRRx   = %14.6e\n", two.rrRx);
-  std::fprintf(rs.log, "sigma  RRTxRx = %14.6e\n", two.rrTxRx);
-  std::fprintf(rs.log, "channel Noise = %14.6e\n", two.ild + two.rrTx + two.rrRx + two.rrTxRx);
+  std::fprintf(io.log, "sigma AC ild  = %14.6e\n", two.ild);
+  std::fprintf(io.log, "sigma  RRTx   = %14.6e\n", two.rrTx);
+  std::fprintf(io.log, "sigma  RRRx   = %14.6e\n", two.rrRx);
+  std::fprintf(io.log, "sigma  RRTxRx = %14.6e\n", two.rrTxRx);
+  std::fprintf(io.log, "channel Noise = %14.6e\n", two.ild + two.rrTx + two.rrRx + two.rrTxRx);
 }

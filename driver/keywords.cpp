@@ -15,8 +15,8 @@ struct Keyword {
 
 }  // namespace
 
-void registerKeywords(RunState& rs) {
-  Settings& s = rs.settings;
+void registerKeywords(RunGiven& given) {
+  Settings& s = given.settings;
   s.oversample = 4;   // no line in the starter file sets it
   s.strict = 0;
   const Keyword keywords[] = {
@@ -62,14 +62,14 @@ void registerKeywords(RunState& rs) {
       {&s.strict, "strict", 'i'},    // nor here
       {s.touchstone_reader, "touchstone_reader", 's'},   // nor here
   };
-  if (!rs.table) rs.table = create_variable_def();
-  for (const Keyword& k : keywords) add_variable(rs.table.get(), k.address, k.definition, k.type);
+  if (!given.table) given.table = create_variable_def();
+  for (const Keyword& k : keywords) add_variable(given.table.get(), k.address, k.definition, k.type);
   // COM: the preset (com=NAME or com=FILE applies it at once) and every com_ keyword, as
   // texts the preset reader checks; none is in the starter file.
-  add_variable(rs.table.get(), rs.comPreset, "com", 's');
+  add_variable(given.table.get(), given.comPreset, "com", 's');
   const auto& com = brevo::com::presetKeywords();
-  if (rs.comTexts.size() != com.size()) rs.comTexts.assign(com.size(), {});
-  for (std::size_t k = 0; k < com.size(); ++k) add_variable(rs.table.get(), rs.comTexts[k].data(), com[k].name, 's');
+  if (given.comTexts.size() != com.size()) given.comTexts.assign(com.size(), {});
+  for (std::size_t k = 0; k < com.size(); ++k) add_variable(given.table.get(), given.comTexts[k].data(), com[k].name, 's');
 }
 
 const char kStarterControlFile[] =

@@ -57,12 +57,12 @@ Peak findPeak(const std::vector<double>& y) {
 }
 
 // The rows; the error of a piece the file did not take, or 0.
-int writeWv1(const RunState& rs, FILE* file, const ShortWaveforms& w) {
-  const double UI = rs.derived.UI, pol = rs.pulse.polarity;
+int writeWv1(const Derived& d, const PulseResults& pulse, FILE* file, const ShortWaveforms& w) {
+  const double UI = d.UI, pol = pulse.polarity;
   SideRows rows(file);
   for (int n = 0; n < pulsePoints; ++n) {   // "%14.6e  %12.6f  %12.6f %12.6f \n"
     char row[3 * 340 + 64];
-    char* at = putScientific(row, (kSampleUI * n - kLeadUI) * UI + rs.pulse.groupDelay, 14, 6);
+    char* at = putScientific(row, (kSampleUI * n - kLeadUI) * UI + pulse.groupDelay, 14, 6);
     *at++ = ' ', *at++ = ' ';
     at = putFixed(at, w.pulse[n] * pol, 12, 6);
     *at++ = ' ', *at++ = ' ';
@@ -77,13 +77,12 @@ int writeWv1(const RunState& rs, FILE* file, const ShortWaveforms& w) {
 }
 
 // The .wv1 columns at full precision.
-void keepShortWaveforms(RunState& rs, const ShortWaveforms& w) {
-  Curves& c = rs.curves;
-  const double UI = rs.derived.UI, pol = rs.pulse.polarity;
+void keepShortWaveforms(const Derived& d, const PulseResults& pulse, Curves& c, const ShortWaveforms& w) {
+  const double UI = d.UI, pol = pulse.polarity;
   c.shortTime.resize(pulsePoints), c.pulse.resize(pulsePoints);
   c.dibit.resize(pulsePoints), c.fitPulse.resize(pulsePoints);
   for (int n = 0; n < pulsePoints; ++n) {
-    c.shortTime[n] = (kSampleUI * n - kLeadUI) * UI + rs.pulse.groupDelay;
+    c.shortTime[n] = (kSampleUI * n - kLeadUI) * UI + pulse.groupDelay;
     c.pulse[n] = w.pulse[n] * pol;
     c.dibit[n] = w.dibit[n] * pol;
     c.fitPulse[n] = w.fitPulse[n] * pol;
@@ -107,17 +106,17 @@ bool evenlySpaced(const Sparams& set, int first, int last) {
 
 }  // namespace
 
-ShortWaveforms shortPulseSums(const RunState& rs) {
-  const ThruPoints& p = rs.points;
-  const double UI = rs.derived.UI, delay = rs.pulse.groupDelay;
-  const int n = rs.thru.Fcount();
+ShortWaveforms shortPulseSums(const Derived& derived, const Sparams& thru, const ThruPoints& points,
+                              const LossFit& p, const PulseResults& pulse) {
+  const double UI = derived.UI, delay = pulse.groupDelay;
+  const int n = thru.Fcount();
   const double sampleStep = kSampleUI * UI;
   // On an even grid the sums are one chirp convolution; else each frequency's phasor
   // steps from sample to sample.
-  const bool even = evenlySpaced(rs.thru, 1, n - 2);
+  const bool even = evenlySpaced(thru, 1, n - 2);
   ShortInputs in;
   for (int k = 1; k + 1 < n; ++k) {   // the first and the last point take no part
-    const double f = rs.thru.Freq(k);
+    const double f = thru.Freq(k);
     const double filters = p.weights.filters(k);
     const double width = integrationWidth(p.weights.freq, k, FirstPoint::band) * UI;
     const double pw = p.weights.pulse[k] * filters * width;
@@ -126,14 +125,14 @@ ShortWaveforms shortPulseSums(const RunState& rs) {
     const std::complex<double> e2 = std::exp(std::complex<double>(0, kTwoPi * f * (delay - kLeadUI * UI)));
     const std::complex<double> e3 =
         std::exp(std::complex<double>(0, kTwoPi * f * (delay - (kLeadUI + 0.5) * UI)));
-    in.push(p.Sdd21[k] * pw * e2, p.fitSdd21[k] * pw * e2, p.Sdd21[k] * dw * e3,
+    in.push(points.Sdd21[k] * pw * e2, p.fitSdd21[k] * pw * e2, points.Sdd21[k] * dw * e3,
             even ? std::complex<double>() : std::exp(std::complex<double>(0, kTwoPi * f * kSampleUI * UI)));
   }
   ShortWaveforms w;
   if (even) {
     const ChirpSpectrum spectra[3] = {{in.re[0], in.im[0]}, {in.re[1], in.im[1]}, {in.re[2], in.im[2]}};
     std::vector<std::vector<double>> sums = chirpSums(
-        spectra, (rs.thru.Freq(2) - rs.thru.Freq(1)) * sampleStep, pulsePoints, rs.thru.Freq(1) * sampleStep);
+        spectra, (thru.Freq(2) - thru.Freq(1)) * sampleStep, pulsePoints, thru.Freq(1) * sampleStep);
     w.pulse = std::move(sums[0]), w.fitPulse = std::move(sums[1]), w.dibit = std::move(sums[2]);
     return w;
   }
@@ -151,40 +150,40 @@ ShortWaveforms shortPulseSums(const RunState& rs) {
   return w;
 }
 
-void pulseAndDibit(RunState& rs) {
-  PulseResults& noise = rs.pulse;
-  const Settings& s = rs.settings;
-  const double rate = s.data_rate, UI = rs.derived.UI;
-  const std::complex<double>* a = rs.points.fitCoef;
+void pulseAndDibit(const RunGiven& given, RunIO& io, const Sparams& thru, const ThruPoints& points,
+                   const LossFit& lossFit, PulseResults& pulse, Curves& curves) {
+  const Settings& s = given.settings;
+  const double rate = s.data_rate, UI = given.derived.UI;
+  const std::complex<double>* a = lossFit.fitCoef;
 
   // Slope of the fitted phase at 0.38 times the rate, turned into a delay.
   const double f0 = 0.38 * rate;
   const double slope = a[2].imag() + (0.5 * a[1].imag()) / std::sqrt(f0) + (2 * a[3].imag()) * f0;
-  noise.groupDelay = slope * (-0.5) * 0.3183098861837907;
+  pulse.groupDelay = slope * (-0.5) * 0.3183098861837907;
 
   SideFile wv1;
-  if (!rs.saveBase.empty()) wv1 = openSideFile(rs, ".wv1");
+  if (!given.saveBase.empty()) wv1 = openSideFile(given, io, ".wv1");
   if (wv1) std::fprintf(wv1.get(), "names:  time pulse dibit fitPulse\n");
-  std::fprintf(rs.log, "points in pulse:  %d\n", pulsePoints);
-  const ShortWaveforms w = shortPulseSums(rs);
-  const Peak pulse = findPeak(w.pulse);
+  std::fprintf(io.log, "points in pulse:  %d\n", pulsePoints);
+  const ShortWaveforms w = shortPulseSums(given.derived, thru, points, lossFit, pulse);
+  const Peak pulsePeak = findPeak(w.pulse);
   const Peak dibit = findPeak(w.dibit);
-  noise.dibitAtDelay = w.dibit[100];
-  noise.pulsePeak = pulse.value;
-  noise.dibitPeak = dibit.value;
-  noise.dibitPeakTime = ((dibit.index + dibit.offset) * kSampleUI - kLeadUI) * UI + noise.groupDelay;
+  pulse.dibitAtDelay = w.dibit[100];
+  pulse.pulsePeak = pulsePeak.value;
+  pulse.dibitPeak = dibit.value;
+  pulse.dibitPeakTime = ((dibit.index + dibit.offset) * kSampleUI - kLeadUI) * UI + pulse.groupDelay;
   // Our rule for an inverting channel: the dibit sample of largest magnitude is
   // negative. The peaks stay magnitudes; only the .wv1 columns and FLIPPED show it.
   if (w.dibit[dibit.index] < 0) {
-    noise.flipped = true;
-    noise.polarity = -1;
+    pulse.flipped = true;
+    pulse.polarity = -1;
   }
-  if (rs.curves.keep) keepShortWaveforms(rs, w);
+  if (curves.keep) keepShortWaveforms(given.derived, pulse, curves, w);
   if (wv1) {
-    const int error = writeWv1(rs, wv1.get(), w);
-    closeSideFile(rs, wv1, ".wv1", error);
+    const int error = writeWv1(given.derived, pulse, wv1.get(), w);
+    closeSideFile(given, io, wv1, ".wv1", error);
   }
-  std::fprintf(rs.log, "max dibit:  %14.6e %14.6e  delta=%10.6f%% at %14.6e (%14.6e)\n",
-               noise.dibitPeak, noise.dibitAtDelay, (noise.dibitAtDelay / noise.dibitPeak - 1) * 100,
-               noise.dibitPeakTime, noise.groupDelay);
+  std::fprintf(io.log, "max dibit:  %14.6e %14.6e  delta=%10.6f%% at %14.6e (%14.6e)\n",
+               pulse.dibitPeak, pulse.dibitAtDelay, (pulse.dibitAtDelay / pulse.dibitPeak - 1) * 100,
+               pulse.dibitPeakTime, pulse.groupDelay);
 }

@@ -34,37 +34,38 @@ std::optional<FileStamp> stampOf(const std::string& name) {
 
 // The file as read before in this run when it has not changed since, else read now and
 // kept for the next channel line that names it (unless it changed while being read).
-std::shared_ptr<const ReadChannel> readOnce(RunState& rs, const std::string& name) {
+std::shared_ptr<const ReadChannel> readOnce(const RunGiven& given, ChannelCache& channels, const std::string& name) {
   const std::optional<FileStamp> before = stampOf(name);
-  const auto known = rs.filesRead.find(name);
-  if (before && known != rs.filesRead.end() && known->second.stamp == *before) return known->second.read;
+  const auto known = channels.filesRead.find(name);
+  if (before && known != channels.filesRead.end() && known->second.stamp == *before) return known->second.read;
   // touchstone_reader=standard reads 1.x files by their option line too (a 75 ohm or a
   // Z-parameter file analysed as what it holds); anything else, the long-standing way.
-  const bool standard = std::string_view(rs.settings.touchstone_reader) == "standard";
+  const bool standard = std::string_view(given.settings.touchstone_reader) == "standard";
   auto read = std::make_shared<const ReadChannel>(
       readChannel(name, standard ? TouchstoneReaders::standard : TouchstoneReaders::byVersion));
-  if (before && stampOf(name) == before) rs.filesRead[name] = {*before, read};
-  else rs.filesRead.erase(name);
+  if (before && stampOf(name) == before) channels.filesRead[name] = {*before, read};
+  else channels.filesRead.erase(name);
   return read;
 }
 
 }  // namespace
 
-std::shared_ptr<const ReadChannel> heldChannel(RunState& rs, const std::string& name) {
-  const auto kept = rs.readChannels.find(name);
-  return kept != rs.readChannels.end() ? kept->second : readOnce(rs, name);
+std::shared_ptr<const ReadChannel> heldChannel(const RunGiven& given, ChannelCache& channels, const std::string& name) {
+  const auto kept = channels.readChannels.find(name);
+  return kept != channels.readChannels.end() ? kept->second : readOnce(given, channels, name);
 }
 
-Sparams readChannelFile(RunState& rs, const std::string& name, std::string* error, std::string* how, bool* opened) {
-  const std::shared_ptr<const ReadChannel> held = heldChannel(rs, name);
+Sparams readChannelFile(const RunGiven& given, RunIO& io, ChannelCache& channels, const std::string& name,
+                        std::string* error, std::string* how, bool* opened) {
+  const std::shared_ptr<const ReadChannel> held = heldChannel(given, channels, name);
   if (opened) *opened = held->opened;
-  return channelRead(rs, *held, error, how);
+  return channelRead(io, *held, error, how);
 }
 
-Sparams channelRead(RunState& rs, const ReadChannel& read, std::string* error, std::string* how) {
+Sparams channelRead(RunIO& io, const ReadChannel& read, std::string* error, std::string* how) {
   // The reader's lines and warnings, as if the file had been read here and now.
-  std::fwrite(read.logText.data(), 1, read.logText.size(), rs.log);
-  for (const std::string& w : read.warnings) warn(rs, w);
+  std::fwrite(read.logText.data(), 1, read.logText.size(), io.log);
+  for (const std::string& w : read.warnings) warn(io, w);
   *error = read.error;
   if (how) *how = read.how;
   return read.set;

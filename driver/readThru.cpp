@@ -17,14 +17,14 @@ std::string portsText(int plus, int minus) {
 // One warning when the thru's transmission differs between its two directions by more
 // than 10% at a point up to the Nyquist frequency where either direction is above -30 dB
 // (measured passive channels stay within 2%): the analysis takes one direction only.
-void warnAboutOneWayThru(RunState& rs) {
-  const std::vector<std::complex<double>>& taken = rs.points.Sdd21;
-  const std::vector<std::complex<double>> back = rs.thru.aParam(rs.outP, rs.inP, rs.outM, rs.inM, 0, 0, nullptr);
+void warnAboutOneWayThru(const RunGiven& given, RunIO& io, const Sparams& thru, const ThruPoints& points) {
+  const std::vector<std::complex<double>>& taken = points.Sdd21;
+  const std::vector<std::complex<double>> back = thru.aParam(given.outP, given.inP, given.outM, given.inM, 0, 0, nullptr);
   if (back.size() != taken.size()) return;
-  const double nyquist = rs.settings.data_rate / 2, floor = std::pow(10.0, -30.0 / 20);
+  const double nyquist = given.settings.data_rate / 2, floor = std::pow(10.0, -30.0 / 20);
   double worst = 0, first = 0;
   for (std::size_t k = 0; k < taken.size(); ++k) {
-    const double f = rs.thru.Freq(static_cast<int>(k));
+    const double f = thru.Freq(static_cast<int>(k));
     if (!(f <= nyquist)) break;
     const double larger = std::max(std::abs(taken[k]), std::abs(back[k]));
     if (!(larger > floor)) continue;
@@ -35,78 +35,79 @@ void warnAboutOneWayThru(RunState& rs) {
   if (!(worst > 0.1)) return;
   // The stored entry (inP, outP) is the matrix entry (row, column) with the wave leaving
   // at the row's port for one entering at the column's.
-  const Sparams::Position m = Sparams::stored(rs.thru.Size(), rs.inP, rs.outP);
-  const bool forward = m.i == rs.outP;
-  const std::string in = portsText(rs.inP, rs.inM), out = portsText(rs.outP, rs.outM);
+  const Sparams::Position m = Sparams::stored(thru.Size(), given.inP, given.outP);
+  const bool forward = m.i == given.outP;
+  const std::string in = portsText(given.inP, given.inM), out = portsText(given.outP, given.outM);
   char text[1400];
   std::snprintf(text, sizeof text,
                 "%s is not reciprocal: its transmission differs between the two directions by up to %.0f%% up to "
                 "the Nyquist frequency where it is above -30 dB, by more than 10%% from %.6g GHz; the analysis "
                 "takes its transmission from %s to %s",
-                rs.thruList.front().name.c_str(), 100 * worst, first * 1e-9, (forward ? in : out).c_str(),
+                given.thruList.front().name.c_str(), 100 * worst, first * 1e-9, (forward ? in : out).c_str(),
                 (forward ? out : in).c_str());
-  warn(rs, text);
+  warn(io, text);
 }
 
 }  // namespace
 
-int readThru(RunState& rs) {
-  const std::string& name = rs.thruList.front().name;
-  std::fprintf(rs.log, "thru channel=%s\n", name.c_str());
-  // A file read before the run (rs.readChannels) need not be there any more.
-  const std::shared_ptr<const ReadChannel> held = heldChannel(rs, name);
-  if (!rs.readChannels.contains(name) && !held->opened) {
-    std::fprintf(rs.log, "cannot open %s\n", name.c_str());
-    std::fputs("cannot open a thru file\n", rs.result);
+int readThru(const RunGiven& given, RunIO& io, ChannelCache& channels, ThruRead& thru, ThruPoints& points,
+             ComRun& com) {
+  const std::string& name = given.thruList.front().name;
+  std::fprintf(io.log, "thru channel=%s\n", name.c_str());
+  // A file read before the run (channels.readChannels) need not be there any more.
+  const std::shared_ptr<const ReadChannel> held = heldChannel(given, channels, name);
+  if (!channels.readChannels.contains(name) && !held->opened) {
+    std::fprintf(io.log, "cannot open %s\n", name.c_str());
+    std::fputs("cannot open a thru file\n", io.result);
     return 1;
   }
-  std::fflush(rs.log);
+  std::fflush(io.log);
 
   std::string error;
-  rs.thru = channelRead(rs, *held, &error, &rs.thruReading);
+  thru.set = channelRead(io, *held, &error, &thru.reading);
   if (!error.empty()) {  // a Version 2.x file that breaks the standard
-    std::fprintf(rs.result, "%s\n", error.c_str());
+    std::fprintf(io.result, "%s\n", error.c_str());
     return 1;
   }
-  if (rs.thru.Size() == 0) return noThru(rs);
+  if (thru.set.Size() == 0) return noThru(io);
   // Every later stage takes one value per point of the file. The lookups give that only
   // for ascending frequencies: with a frequency below the one before it they answer on
   // a grid of another length, or nothing. Such a file is refused here, with the point
   // that breaks the order named on the log.
-  const int n = rs.thru.Fcount();
-  if (const int k = rs.thru.firstPointOutOfOrder()) {
-    std::fprintf(rs.log, "%s: frequency %d (%g Hz) is below the one before it (%g Hz)\n",
-                 name.c_str(), k + 1, rs.thru.Freq(k), rs.thru.Freq(k - 1));
-    std::fputs("cannot properly read Thru file\n", rs.log);
+  const int n = thru.set.Fcount();
+  if (const int k = thru.set.firstPointOutOfOrder()) {
+    std::fprintf(io.log, "%s: frequency %d (%g Hz) is below the one before it (%g Hz)\n",
+                 name.c_str(), k + 1, thru.set.Freq(k), thru.set.Freq(k - 1));
+    std::fputs("cannot properly read Thru file\n", io.log);
     return 1;
   }
-  ThruPoints& p = rs.points;
-  p.Sdd21 = rs.thru.aParam(rs.inP, rs.outP, rs.inM, rs.outM, 0, 0, nullptr);
-  p.Sdd11 = rs.thru.aParam(rs.inP, rs.inP, rs.inM, rs.inM, 0, 0, nullptr);
-  p.Sdd22 = rs.thru.aParam(rs.outP, rs.outP, rs.outM, rs.outM, 0, 0, nullptr);
-  const auto points = static_cast<std::size_t>(n);
-  if (p.Sdd21.size() != points || p.Sdd11.size() != points || p.Sdd22.size() != points) {
-    std::fputs("cannot properly read Thru file\n", rs.log);
+  ThruPoints& p = points;
+  p.Sdd21 = thru.set.aParam(given.inP, given.outP, given.inM, given.outM, 0, 0, nullptr);
+  p.Sdd11 = thru.set.aParam(given.inP, given.inP, given.inM, given.inM, 0, 0, nullptr);
+  p.Sdd22 = thru.set.aParam(given.outP, given.outP, given.outM, given.outM, 0, 0, nullptr);
+  const auto count = static_cast<std::size_t>(n);
+  if (p.Sdd21.size() != count || p.Sdd11.size() != count || p.Sdd22.size() != count) {
+    std::fputs("cannot properly read Thru file\n", io.log);
     return 1;
   }
-  keepComChannel(rs, rs.thru, name, brevo::com::ChannelKind::thru, rs.inP, rs.inM, rs.outP, rs.outM);
+  keepComChannel(com, thru.set, name, brevo::com::ChannelKind::thru, given.inP, given.inM, given.outP, given.outM);
   // A value that is not a finite number (NaN or infinity in the file) spreads through
   // every sum it enters. The run goes on with the file as it stands; the first such
   // point is named on the log and in the report so the "nan" figures are explained.
   auto finite = [](std::complex<double> z) { return std::isfinite(z.real()) && std::isfinite(z.imag()); };
-  for (std::size_t k = 0; k < points; ++k) {
-    const double f = rs.thru.Freq(static_cast<int>(k));
+  for (std::size_t k = 0; k < count; ++k) {
+    const double f = thru.set.Freq(static_cast<int>(k));
     if (std::isfinite(f) && finite(p.Sdd21[k]) && finite(p.Sdd11[k]) && finite(p.Sdd22[k])) continue;
     char warning[1200];
     std::snprintf(warning, sizeof warning,
                   "warning:  %s holds a value that is not a finite number at point %zu (%g Hz)\n",
                   name.c_str(), k + 1, f);
-    std::fputs(warning, rs.log);
-    std::fputs(warning, rs.result);
+    std::fputs(warning, io.log);
+    std::fputs(warning, io.result);
     break;
   }
-  warnAboutThruBand(rs);
-  warnAboutThruPorts(rs);
-  warnAboutOneWayThru(rs);
+  warnAboutThruBand(given, io, thru.set);
+  warnAboutThruPorts(given, io, thru.set);
+  warnAboutOneWayThru(given, io, thru.set, points);
   return 0;
 }

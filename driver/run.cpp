@@ -11,19 +11,36 @@ struct StageStep {
   bool (*wanted)(const RunState&) = nullptr;   // null: always
 };
 
+// Each stage takes the parts of the state it reads and writes.
 constexpr StageStep kSequence[] = {
-    {Stage::arguments, applyArguments},
-    {Stage::selectThru, selectThru},
-    {Stage::deriveSettings, [](RunState& rs) { return deriveSettings(rs), 0; }},
-    {Stage::readThru, readThru},
-    {Stage::fitThru, [](RunState& rs) { return fitThru(rs), 0; }},
-    {Stage::pulseAndDibit, [](RunState& rs) { return pulseAndDibit(rs), 0; }},
-    {Stage::equalisedIld, equalisedIld},
-    {Stage::budget, [](RunState& rs) { return budget(rs), 0; }},
-    {Stage::crosstalk, [](RunState& rs) { return crosstalk(rs), 0; }},
-    {Stage::figuresOfMerit, [](RunState& rs) { return figuresOfMerit(rs), 0; }},
+    {Stage::arguments, [](RunState& rs) { return applyArguments(rs.given, rs.io, rs.com); }},
+    {Stage::selectThru, [](RunState& rs) { return selectThru(rs.given, rs.io); }},
+    {Stage::deriveSettings, [](RunState& rs) { return deriveSettings(rs.given, rs.io), 0; }},
+    {Stage::readThru,
+     [](RunState& rs) { return readThru(rs.given, rs.io, rs.channels, rs.thru, rs.points, rs.com); }},
+    {Stage::fitThru, [](RunState& rs) { return fitThru(rs.given, rs.io, rs.thru.set, rs.points, rs.lossFit), 0; }},
+    {Stage::pulseAndDibit,
+     [](RunState& rs) { return pulseAndDibit(rs.given, rs.io, rs.thru.set, rs.points, rs.lossFit, rs.pulse, rs.curves), 0; }},
+    {Stage::equalisedIld,
+     [](RunState& rs) {
+       return equalisedIld(rs.given, rs.io, rs.thru.set, rs.lossFit, rs.pulse, rs.ildAfterDfe, rs.curves);
+     }},
+    {Stage::budget,
+     [](RunState& rs) {
+       return budget(rs.given, rs.io, rs.thru.set, rs.lossFit, rs.pulse, rs.ildAfterDfe, rs.noise), 0;
+     }},
+    {Stage::crosstalk,
+     [](RunState& rs) {
+       return crosstalk(rs.given, rs.io, rs.channels, rs.thru.set, rs.points, rs.lossFit, rs.noise, rs.curves, rs.com),
+              0;
+     }},
+    {Stage::figuresOfMerit,
+     [](RunState& rs) {
+       return figuresOfMerit(rs.given, rs.io, rs.thru.set, rs.points, rs.lossFit, rs.pulse, rs.noise, rs.merit), 0;
+     }},
     // Only a run that names a preset has it: any other goes on exactly as before.
-    {Stage::com, [](RunState& rs) { return comStage(rs), 0; }, [](const RunState& rs) { return rs.com.requested; }},
+    {Stage::com, [](RunState& rs) { return comStage(rs.given, rs.io, rs.com), 0; },
+     [](const RunState& rs) { return rs.com.requested; }},
 };
 
 // Every stage the run went through, with its status, for the run record; the caller's
@@ -44,21 +61,27 @@ class StageLog : public StageObserver {
 
 // The first argument's options and the defaults, then every stage.
 int optionsAndStages(RunState& rs, StageObserver* observer) {
-  if (rs.arguments.size() < 2) return printUsage(rs);
-  if (rs.argumentsOnly) {
-    applyDefaults(rs);
+  if (rs.io.arguments.size() < 2) return printUsage(rs.io);
+  if (rs.io.argumentsOnly) {
+    applyDefaults(rs.given, rs.io);
     return runStages(rs, Stage::arguments, observer);
   }
-  warnAboutHelpWords(rs);
-  const char* first = rs.arguments[1].c_str();
-  if (isStarterOption(first) || isHelpOption(first)) warnAboutFirstArgument(rs);
-  if (isStarterOption(first)) return printStarter(rs);
-  applyDefaults(rs);
-  if (isHelpOption(first)) return printHelp(rs);
+  warnAboutHelpWords(rs.io);
+  const char* first = rs.io.arguments[1].c_str();
+  if (isStarterOption(first) || isHelpOption(first)) warnAboutFirstArgument(rs.io);
+  if (isStarterOption(first)) return printStarter(rs.io);
+  applyDefaults(rs.given, rs.io);
+  if (isHelpOption(first)) return printHelp(rs.io);
   return runStages(rs, Stage::arguments, observer);
 }
 
 }  // namespace
+
+int runStage(RunState& rs, Stage stage) {
+  for (const StageStep& step : kSequence)
+    if (step.stage == stage) return step.run(rs);
+  return 0;
+}
 
 int runStages(RunState& rs, Stage first, StageObserver* observer) {
   for (const StageStep& step : kSequence) {
@@ -71,20 +94,20 @@ int runStages(RunState& rs, Stage first, StageObserver* observer) {
   return 0;
 }
 
-void warn(RunState& rs, std::string text) { rs.warnings.push_back(std::move(text)); }
+void warn(RunIO& io, std::string text) { io.warnings.push_back(std::move(text)); }
 
 int runAnalysis(RunState& rs, StageObserver* observer) {
-  rs.result = rs.standardOutput;
-  rs.log = rs.standardError;
-  rs.baseDirectory = pwd(0, nullptr);
-  std::fprintf(rs.log, "$PWD=%s\n", rs.baseDirectory.c_str());
-  registerKeywords(rs);
+  rs.io.result = rs.io.standardOutput;
+  rs.io.log = rs.io.standardError;
+  rs.given.baseDirectory = pwd(0, nullptr);
+  std::fprintf(rs.io.log, "$PWD=%s\n", rs.given.baseDirectory.c_str());
+  registerKeywords(rs.given);
   StageLog stages(observer);
   const int status = optionsAndStages(rs, &stages);
-  for (const std::string& w : rs.warnings) std::fprintf(rs.log, "warning: %s\n", w.c_str());
-  int exitStatus = cleanUp(rs, status);   // a report lost on the way changes a 0 into kReportLost
-  if (exitStatus == 0 && rs.settings.strict != 0 && !rs.warnings.empty()) exitStatus = kStrictWarnings;
+  for (const std::string& w : rs.io.warnings) std::fprintf(rs.io.log, "warning: %s\n", w.c_str());
+  int exitStatus = cleanUp(rs.io, status);   // a report lost on the way changes a 0 into kReportLost
+  if (exitStatus == 0 && rs.given.settings.strict != 0 && !rs.io.warnings.empty()) exitStatus = kStrictWarnings;
   writeRunRecord(rs, stages.stages, exitStatus);
-  if (rs.keepRecord) rs.record = runRecordText(rs, stages.stages, exitStatus);
+  if (rs.io.keepRecord) rs.io.record = runRecordText(rs, stages.stages, exitStatus);
   return exitStatus;
 }

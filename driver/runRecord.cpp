@@ -41,7 +41,7 @@ json ports(int inP, int inM, int outP, int outM) {
 const char* kindName(char kind) { return kind == 'N' ? "NEXT" : "FEXT"; }
 
 const variable_def* keyword(const RunState& rs, const std::string& name) {
-  for (const variable_def* n = rs.table.get(); n && n->next; n = n->next.get())
+  for (const variable_def* n = rs.given.table.get(); n && n->next; n = n->next.get())
     if (n->address && n->name == name) return n;
   return nullptr;
 }
@@ -49,8 +49,8 @@ const variable_def* keyword(const RunState& rs, const std::string& name) {
 // Where the setting behind k got its final value: the latest assignment to any of its
 // names (data_rate and baud_rate, say), else the default.
 json originOf(const RunState& rs, const variable_def& k) {
-  const RunState::Origin* latest = nullptr;
-  for (const auto& [name, origin] : rs.origins) {
+  const RunIO::Origin* latest = nullptr;
+  for (const auto& [name, origin] : rs.io.origins) {
     const variable_def* n = keyword(rs, name);
     if (!n || n->address != k.address) continue;
     if (!latest || origin.sequence > latest->sequence) latest = &origin;
@@ -68,7 +68,7 @@ json valueOf(const RunState& rs, const variable_def& k) {
       return number(*static_cast<const double*>(k.address));
     default: {
       const char* text = static_cast<const char*>(k.address);
-      for (const auto& [storage, taken] : rs.takenTexts)
+      for (const auto& [storage, taken] : rs.io.takenTexts)
         if (storage == text && text[0] == '\0') return taken;   // a channel line or a stream's file
       return text;
     }
@@ -79,7 +79,7 @@ json valueOf(const RunState& rs, const variable_def& k) {
 // derivation: pTx and pRx in hertz, g0Tx and g0Rx from a resistance error) and its origin.
 json keywords(const RunState& rs) {
   json all = json::object();
-  for (const variable_def* n = rs.table.get(); n && n->next; n = n->next.get()) {
+  for (const variable_def* n = rs.given.table.get(); n && n->next; n = n->next.get()) {
     if (!n->address) continue;   // a user's own text variable, no keyword
     const char* type = n->type == 'x' ? "hexadecimal" : n->type == 'i' ? "integer" : n->type == 'e' ? "number" : "text";
     all[n->name] = {{"type", type}, {"value", valueOf(rs, *n)}, {"origin", originOf(rs, *n)}};
@@ -98,15 +98,15 @@ json derived(const Derived& d) {
 }
 
 json thru(const RunState& rs, bool selected) {
-  if (rs.thruList.empty()) return nullptr;
-  json t = {{"file", rs.thruList.front().name},
-            {"ports", selected ? ports(rs.inP, rs.inM, rs.outP, rs.outM) : json(nullptr)},
-            {"reading", rs.thruReading.empty() ? json(nullptr) : json(rs.thruReading)},
+  if (rs.given.thruList.empty()) return nullptr;
+  json t = {{"file", rs.given.thruList.front().name},
+            {"ports", selected ? ports(rs.given.inP, rs.given.inM, rs.given.outP, rs.given.outM) : json(nullptr)},
+            {"reading", rs.thru.reading.empty() ? json(nullptr) : json(rs.thru.reading)},
             {"points", nullptr}, {"first_frequency", nullptr}, {"last_frequency", nullptr}};
-  if (const int n = rs.thru.Fcount(); n > 0) {
+  if (const int n = rs.thru.set.Fcount(); n > 0) {
     t["points"] = n;
-    t["first_frequency"] = quantity(rs.thru.Freq(0), "Hz");
-    t["last_frequency"] = quantity(rs.thru.Freq(n - 1), "Hz");
+    t["first_frequency"] = quantity(rs.thru.set.Freq(0), "Hz");
+    t["last_frequency"] = quantity(rs.thru.set.Freq(n - 1), "Hz");
   }
   return t;
 }
@@ -116,17 +116,17 @@ json lossFit(const RunState& rs) {
   const char* units[4] = {"ratio", "1/sqrt(Hz)", "1/Hz", "1/Hz^2"};
   json fit = json::object();
   for (int k = 0; k < 4; ++k) {
-    const std::complex<double> a = rs.points.fitCoef[k];
+    const std::complex<double> a = rs.lossFit.fitCoef[k];
     fit[names[k]] = {{"re", number(a.real())}, {"im", number(a.imag())}, {"unit", units[k]}};
   }
-  const FittedBand band = fittedBand(rs);
+  const FittedBand band = fittedBand(rs.given, rs.thru.set);
   fit["band"] = {{"from", quantity(band.from, "Hz")}, {"to", quantity(band.to, "Hz")}, {"limit", band.limit}};
   return fit;
 }
 
 // The time axis of the short pulse, dibit and fitted pulse (the .wv1 columns).
 json shortWaveforms(const RunState& rs) {
-  const double ui = rs.derived.UI;
+  const double ui = rs.given.derived.UI;
   return {{"points", pulsePoints}, {"first", quantity(rs.pulse.groupDelay - kLeadUI * ui, "s")},
           {"step", quantity(kSampleUI * ui, "s")}, {"first_UI_after_delay", -kLeadUI}, {"step_UI", kSampleUI}};
 }
@@ -134,7 +134,7 @@ json shortWaveforms(const RunState& rs) {
 // A figure's value in its unit of the figure table (1 or 0 for a yes-or-no figure), none
 // when the report leaves its line out though the run got that far.
 std::optional<double> figureValue(const RunState& rs, Figure figure) {
-  const Settings& s = rs.settings;
+  const Settings& s = rs.given.settings;
   const NoiseBudget& n = rs.noise;
   const MeritFigures& m = rs.merit;
   switch (figure) {
@@ -142,9 +142,9 @@ std::optional<double> figureValue(const RunState& rs, Figure figure) {
     case Figure::peak_signal: return s.signal * 1000;
     case Figure::target_BER: return s.target_BER;
     case Figure::target_Q: return -Q(s.target_BER, s.PAM);
-    case Figure::tx_bandwidth: return 1 / rs.derived.txTau;
-    case Figure::rx_bandwidth: return 1 / rs.derived.rxTau;
-    case Figure::nyquist_gain: return 20 * std::log10(rs.points.nyquistFitGain);
+    case Figure::tx_bandwidth: return 1 / rs.given.derived.txTau;
+    case Figure::rx_bandwidth: return 1 / rs.given.derived.rxTau;
+    case Figure::nyquist_gain: return 20 * std::log10(rs.lossFit.nyquistFitGain);
     case Figure::peak_pulse: return rs.pulse.pulsePeak;
     case Figure::peak_dibit: return rs.pulse.dibitPeak;
     case Figure::base_eye: return 1000 * s.signal * rs.pulse.dibitPeak;
@@ -153,8 +153,8 @@ std::optional<double> figureValue(const RunState& rs, Figure figure) {
     case Figure::ild_noise: return 1000 * std::sqrt(n.ildNoisePower);
     // The line saying that most of the ILD noise lies below this frequency, when printed.
     case Figure::low_frequency_ild:
-      if (rs.points.lowFreqIldIndex == 0) return std::nullopt;
-      return rs.thru.Freq(rs.points.lowFreqIldIndex);
+      if (rs.lossFit.lowFreqIldIndex == 0) return std::nullopt;
+      return rs.thru.set.Freq(rs.lossFit.lowFreqIldIndex);
     case Figure::tx_reflection_noise: return 1000 * std::sqrt(n.rrTxNoisePower);
     case Figure::rx_reflection_noise: return 1000 * std::sqrt(n.rrRxNoisePower);
     case Figure::txrx_reflection_noise: return 1000 * std::sqrt(n.rrTxRxNoisePower);
@@ -244,8 +244,8 @@ json com(const RunState& rs) {
   if (!c.requested) return nullptr;
   const auto text = [&](const char* name) -> json {
     const auto& k = brevo::com::presetKeywords();
-    for (std::size_t i = 0; i < k.size() && i < rs.comTexts.size(); ++i)
-      if (std::string(k[i].name) == name) return rs.comTexts[i][0] ? json(rs.comTexts[i].data()) : json(nullptr);
+    for (std::size_t i = 0; i < k.size() && i < rs.given.comTexts.size(); ++i)
+      if (std::string(k[i].name) == name) return rs.given.comTexts[i][0] ? json(rs.given.comTexts[i].data()) : json(nullptr);
     return nullptr;
   };
   const bool ok = c.reached && c.reason.empty();
@@ -273,12 +273,12 @@ json record(const RunState& rs, const std::vector<std::pair<Stage, int>>& stages
   };
   json r = {{"program", "Brevo"}, {"version", BREVO_VERSION}, {"status", status}};
   r["arguments"] = json::array();
-  for (std::size_t k = 1; k < rs.arguments.size(); ++k) r["arguments"].push_back(rs.arguments[k]);
+  for (std::size_t k = 1; k < rs.io.arguments.size(); ++k) r["arguments"].push_back(rs.io.arguments[k]);
   r["stages"] = json::array();
   for (const auto& [stage, st] : stages)
     r["stages"].push_back({{"stage", kStageNames[static_cast<std::size_t>(stage)]}, {"status", st}});
   r["keywords"] = keywords(rs);
-  r["derived"] = done(Stage::deriveSettings) ? derived(rs.derived) : json(nullptr);
+  r["derived"] = done(Stage::deriveSettings) ? derived(rs.given.derived) : json(nullptr);
   r["thru"] = thru(rs, done(Stage::selectThru));
   r["aggressors"] = json::array();
   for (const AggressorNoise& a : rs.noise.aggressors)
@@ -292,7 +292,7 @@ json record(const RunState& rs, const std::vector<std::pair<Stage, int>>& stages
   r["short_waveforms"] = done(Stage::pulseAndDibit) ? shortWaveforms(rs) : json(nullptr);
   r["figures"] = figures(rs, done);
   r["com"] = com(rs);
-  r["warnings"] = rs.warnings;
+  r["warnings"] = rs.io.warnings;
   return r;
 }
 
@@ -308,18 +308,18 @@ std::string runRecordText(const RunState& rs, const std::vector<std::pair<Stage,
 }
 
 void writeRunRecord(const RunState& rs, const std::vector<std::pair<Stage, int>>& stages, int status) {
-  const std::string name = rs.settings.summary;
+  const std::string name = rs.given.settings.summary;
   if (name.empty()) return;
   const std::string what = "the run record " + name;
   const std::string text = runRecordText(rs, stages, status);
-  if (text.empty()) return sayNotWritten(rs.standardError, nullptr, what.c_str(), ENOMEM);
+  if (text.empty()) return sayNotWritten(rs.io.standardError, nullptr, what.c_str(), ENOMEM);
   errno = 0;
-  FILE* file = std::fopen(rePath(rs.baseDirectory.c_str(), name.c_str(), nullptr).c_str(), "w");
-  if (!file) return sayNotWritten(rs.standardError, nullptr, what.c_str(), errno != 0 ? errno : EIO);
+  FILE* file = std::fopen(rePath(rs.given.baseDirectory.c_str(), name.c_str(), nullptr).c_str(), "w");
+  if (!file) return sayNotWritten(rs.io.standardError, nullptr, what.c_str(), errno != 0 ? errno : EIO);
   // A record larger than the buffer goes out in fwrite itself: its failure keeps the reason.
   errno = 0;
   const int writeError = std::fwrite(text.data(), 1, text.size(), file) == text.size() ? 0 : errno != 0 ? errno : EIO;
   const int closeError = finishOutput(file, true);
   if (const int error = writeError != 0 ? writeError : closeError)
-    sayNotWritten(rs.standardError, nullptr, what.c_str(), error);
+    sayNotWritten(rs.io.standardError, nullptr, what.c_str(), error);
 }

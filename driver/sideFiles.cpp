@@ -6,17 +6,17 @@
 #include "stages.h"
 #include "variants.h"
 
-SideFile openSideFile(RunState& rs, const char* suffix) {
-  const std::string name = rePath(rs.baseDirectory.c_str(), rs.saveBase.c_str(), suffix);
+SideFile openSideFile(const RunGiven& given, RunIO& io, const char* suffix) {
+  const std::string name = rePath(given.baseDirectory.c_str(), given.saveBase.c_str(), suffix);
   SideFile file(std::fopen(name.c_str(), "w"));
-  if (!file) std::fprintf(rs.log, "could not open %s for writing\n", rs.settings.save_file);
+  if (!file) std::fprintf(io.log, "could not open %s for writing\n", given.settings.save_file);
   return file;
 }
 
-void closeSideFile(RunState& rs, SideFile& file, const char* suffix, int earlierError) {
+void closeSideFile(const RunGiven& given, RunIO& io, SideFile& file, const char* suffix, int earlierError) {
   if (!file) return;
   const int closing = finishOutput(file.release(), true);
   if (const int error = earlierError != 0 ? earlierError : closing)
-    std::fprintf(rs.log, "could not write all of %s: %s\n",
-                 rePath(rs.baseDirectory.c_str(), rs.saveBase.c_str(), suffix).c_str(), std::strerror(error));
+    std::fprintf(io.log, "could not write all of %s: %s\n",
+                 rePath(given.baseDirectory.c_str(), given.saveBase.c_str(), suffix).c_str(), std::strerror(error));
 }

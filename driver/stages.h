@@ -13,17 +13,37 @@
 // Fills the entry's ports from its channel line; 0 when interpreted, 1 when not.
 int fixChannelLine(channelLine& entry, int inP, int inM, int outP, int outM);
 
-int applyArguments(RunState& rs);    // control files and assignments of rs.arguments
-int selectThru(RunState& rs);        // through channel, ports in use, save base name
-void deriveSettings(RunState& rs);   // level factors, bandwidths, corners, UI, header
-int readThru(RunState& rs);          // the through channel's file, Sdd21, Sdd11, Sdd22
-void fitThru(RunState& rs);          // loss fit, ILD and re-reflection noise
-void pulseAndDibit(RunState& rs);    // group delay, short pulse and dibit, .wv1
-int equalisedIld(RunState& rs);      // uniform grid, .fd, DFE period sums, .wv2
-void budget(RunState& rs);           // signal and through-channel noise lines
-void crosstalk(RunState& rs);        // every aggressor's ICN
-void figuresOfMerit(RunState& rs);   // totals, S/N, BER, tolerance, Salz S/N, FLIPPED
-void comStage(RunState& rs);         // the COM block after the report, when com names a preset
+// The arguments stage, selectThru and deriveSettings make what the run was given; every
+// later stage reads it const, with the results of the stages before it, and writes its
+// own result. Each signature names the parts it reads (const) and writes.
+
+// Control files and assignments of io.arguments: the keywords' values, the channel lists,
+// the streams, the preset com names.
+int applyArguments(RunGiven& given, RunIO& io, ComRun& com);
+int selectThru(RunGiven& given, RunIO& io);       // through channel, ports in use, save base name
+void deriveSettings(RunGiven& given, RunIO& io);  // level factors, bandwidths, corners, UI, header
+// The through channel's file, Sdd21, Sdd11, Sdd22.
+int readThru(const RunGiven& given, RunIO& io, ChannelCache& channels, ThruRead& thru, ThruPoints& points,
+             ComRun& com);
+// Loss fit, ILD and re-reflection noise.
+void fitThru(const RunGiven& given, RunIO& io, const Sparams& thru, const ThruPoints& points, LossFit& lossFit);
+// Group delay, short pulse and dibit, .wv1.
+void pulseAndDibit(const RunGiven& given, RunIO& io, const Sparams& thru, const ThruPoints& points,
+                   const LossFit& lossFit, PulseResults& pulse, Curves& curves);
+// Uniform grid, .fd, DFE period sums, .wv2, the ILD power the DFE leaves.
+int equalisedIld(const RunGiven& given, RunIO& io, const Sparams& thru, const LossFit& lossFit,
+                 const PulseResults& pulse, EqualisedIld& ildAfterDfe, Curves& curves);
+// Signal and through-channel noise lines.
+void budget(const RunGiven& given, RunIO& io, const Sparams& thru, const LossFit& lossFit,
+            const PulseResults& pulse, const EqualisedIld& ildAfterDfe, NoiseBudget& noise);
+// Every aggressor's ICN, read through the channel cache.
+void crosstalk(const RunGiven& given, RunIO& io, ChannelCache& channels, const Sparams& thru,
+               const ThruPoints& points, const LossFit& lossFit, NoiseBudget& noise, Curves& curves, ComRun& com);
+// Totals, S/N, BER, tolerance, Salz S/N, FLIPPED.
+void figuresOfMerit(const RunGiven& given, RunIO& io, const Sparams& thru, const ThruPoints& points,
+                    const LossFit& lossFit, const PulseResults& pulse, const NoiseBudget& noise, MeritFigures& merit);
+// The COM block after the report, when com names a preset.
+void comStage(const RunGiven& given, RunIO& io, ComRun& com);
 
 // The stages in run order.
 enum class Stage {
@@ -45,10 +65,12 @@ class StageObserver {
 
 // The stages from `first` on, in run order, until one ends the run; its status, else 0.
 int runStages(RunState& rs, Stage first = Stage::arguments, StageObserver* observer = nullptr);
+// One stage on the state's parts, as the run calls it; its status.
+int runStage(RunState& rs, Stage stage);
 
-// One whole run of the program on rs.arguments (program name first): the "$PWD=" line,
+// One whole run of the program on rs.io.arguments (program name first): the "$PWD=" line,
 // the keywords, the options and defaults, the stages, and the clean-up of the streams.
-// The report and log start on rs.standardOutput and rs.standardError. Returns the exit
+// The report and log start on rs.io.standardOutput and rs.io.standardError. Returns the exit
 // status. Nothing outside rs is kept, so runs on their own states may share a process
 // or run on several threads at once.
 int runAnalysis(RunState& rs, StageObserver* observer = nullptr);
@@ -75,30 +97,36 @@ inline constexpr double kMaxGridProducts = 1e10;
 // Helpers the stages share (and tests call).
 
 // Notes a problem the run goes on with; runAnalysis prints it at the end of the log.
-void warn(RunState& rs, std::string text);
+void warn(RunIO& io, std::string text);
 // The checks behind the warnings, each called by the stage that knows its facts.
-void warnAboutSettings(RunState& rs);                // PAM below 2
-void warnAboutThruBand(RunState& rs);                // thru data ending below Nyquist or the receiver
-void warnAboutFigures(RunState& rs, double salz);    // closed eye, nan and inf figures
-void warnAboutSaveBase(RunState& rs);                // a save base cut, or saving nothing
-void warnAboutFirstArgument(RunState& rs);           // a file or assignment taken for -c, -b or -?
-void warnAboutHelpWords(const RunState& rs);         // --help, -h, --version taken as control files
-void warnAboutThruPorts(RunState& rs);               // another pairing of the thru's ports is the through path
-// An aggressor's data ending short, on another grid, or coupling as strongly as a thru.
-void warnAboutAggressor(RunState& rs, const channelLine& entry, char kind, const std::vector<std::complex<double>>& X);
-void warnAboutComKeywords(RunState& rs);             // com_ keywords given while com names no preset
+void warnAboutSettings(const RunGiven& given, RunIO& io);   // PAM below 2
+// Thru data ending below Nyquist or the receiver.
+void warnAboutThruBand(const RunGiven& given, RunIO& io, const Sparams& thru);
+// Closed eye, nan and inf figures.
+void warnAboutFigures(const RunGiven& given, RunIO& io, const ThruPoints& points, const LossFit& lossFit,
+                      const PulseResults& pulse, const NoiseBudget& noise, double salz);
+void warnAboutSaveBase(const RunGiven& given, RunIO& io);   // a save base cut, or saving nothing
+void warnAboutFirstArgument(RunIO& io);                     // a file or assignment taken for -c, -b or -?
+void warnAboutHelpWords(const RunIO& io);                   // --help, -h, --version taken as control files
+// Another pairing of the thru's ports is the through path.
+void warnAboutThruPorts(const RunGiven& given, RunIO& io, const Sparams& thru);
+// An aggressor's data (the set a) ending short, on another grid, or coupling as strongly as a thru.
+void warnAboutAggressor(const RunGiven& given, RunIO& io, const Sparams& thru, const ThruPoints& points, const Sparams& a,
+                        const channelLine& entry, char kind, const std::vector<std::complex<double>>& X);
+void warnAboutComKeywords(RunIO& io);                       // com_ keywords given while com names no preset
 
 // A channel's differential parameters for COM, kept when com names a preset: taken from
 // the set the run read, between the ports given (tx+ tx- rx+ rx-), on the set's points.
-void keepComChannel(RunState& rs, const Sparams& set, const std::string& name, brevo::com::ChannelKind kind,
+void keepComChannel(ComRun& com, const Sparams& set, const std::string& name, brevo::com::ChannelKind kind,
                     int inP, int inM, int outP, int outM);
 // The com_ keywords' values as the run holds them, read into COM's parameters.
-brevo::com::PresetReading readComPreset(const RunState& rs);
+brevo::com::PresetReading readComPreset(const RunGiven& given, const RunIO& io, const ComRun& com);
+inline brevo::com::PresetReading readComPreset(const RunState& rs) { return readComPreset(rs.given, rs.io, rs.com); }
 // The COM block: a case's two lines for every package case and the verdict, or
 // "COM unavailable: REASON" when c.reason says why there is none.
 void printComBlock(FILE* out, const ComRun& c);
 // "argument 3" or "run.cf line 12": where an assignment was given, for messages.
-std::string originText(const RunState::Origin& origin);
+std::string originText(const RunIO::Origin& origin);
 
 // One channel file: a Version 2.x file by the standard reader (how it was read, or its
 // first broken rule, on the log; error receives that rule as "NAME:LINE: rule"), any
@@ -106,20 +134,20 @@ std::string originText(const RunState::Origin& origin);
 // misread it. An empty set when nothing usable was read. how, when given, receives how
 // the file was read ("Touchstone 2.0, 4 ports, 1001 frequencies; ...").
 // opened, when given, says whether the file opened under its name.
-Sparams readChannelFile(RunState& rs, const std::string& name, std::string* error, std::string* how = nullptr,
-                        bool* opened = nullptr);
+Sparams readChannelFile(const RunGiven& given, RunIO& io, ChannelCache& channels, const std::string& name,
+                        std::string* error, std::string* how = nullptr, bool* opened = nullptr);
 // The same file as readChannelFile takes it, read (once) but not yet said on the log;
 // channelRead then says it and hands out its set as readChannelFile does.
-std::shared_ptr<const ReadChannel> heldChannel(RunState& rs, const std::string& name);
-Sparams channelRead(RunState& rs, const ReadChannel& read, std::string* error, std::string* how = nullptr);
+std::shared_ptr<const ReadChannel> heldChannel(const RunGiven& given, ChannelCache& channels, const std::string& name);
+Sparams channelRead(RunIO& io, const ReadChannel& read, std::string* error, std::string* how = nullptr);
 
 // One channel file read as readChannelFile reads it, its log lines and warnings kept
-// instead of printed; readChannelFile takes rs.readChannels' entry for the name, or this.
+// instead of printed; readChannelFile takes the cache's readChannels entry for the name, or this.
 ReadChannel readChannel(const std::string& name, TouchstoneReaders readers = TouchstoneReaders::byVersion);
 
 // "cannot open a thru file" on the run's standard error, the log and the result stream;
 // status 1.
-int noThru(RunState& rs);
+int noThru(RunIO& io);
 
 // The band the loss fit takes its points from, hertz: every thru point, or with the hard
 // limit (limit_range=2) those up to the receiver bandwidth; the soft limit (1) weights
@@ -128,13 +156,13 @@ struct FittedBand {
   double from = 0, to = 0;
   const char* limit = "none";   // "none", "soft" or "hard"
 };
-FittedBand fittedBand(const RunState& rs);
+FittedBand fittedBand(const RunGiven& given, const Sparams& thru);
 
 // The frequencies of a set's points, hertz.
 std::vector<double> pointFrequencies(const Sparams& set);
 // The weights of a grid with the run's pulse and receiver and the transmitter filter of
 // corner 1/txTau: the thru's own table when the grid and the filter are the thru's.
-GridWeights weightsOn(const RunState& rs, std::span<const double> freq, double txTau);
+GridWeights weightsOn(const Derived& derived, const LossFit& lossFit, std::span<const double> freq, double txTau);
 
 // The short waveforms of the pulse stage: 701 samples from 5 UI before the channel
 // delay to 30 UI after it, for a unit transmit amplitude.
@@ -145,8 +173,9 @@ struct ShortWaveforms {
   std::vector<double> pulse, dibit, fitPulse;
 };
 // The short pulse, dibit and fitted-pulse sums over thru points 1..N-2, with the
-// channel delay rs.noise.groupDelay already set.
-ShortWaveforms shortPulseSums(const RunState& rs);
+// channel delay pulse.groupDelay already set.
+ShortWaveforms shortPulseSums(const Derived& derived, const Sparams& thru, const ThruPoints& points,
+                              const LossFit& lossFit, const PulseResults& pulse);
 
 // Per grid frequency m the one-sided coefficients of the period sums (G*ILD, G*F, G*T,
 // split into real and imaginary parts), and the phase of one frequency step over one
@@ -171,11 +200,11 @@ struct FileCloser {
   void operator()(FILE* f) const { std::fclose(f); }
 };
 using SideFile = std::unique_ptr<FILE, FileCloser>;
-SideFile openSideFile(RunState& rs, const char* suffix);
+SideFile openSideFile(const RunGiven& given, RunIO& io, const char* suffix);
 // Closes a side file opened with that suffix; a file that did not take every byte (a full
 // disk) is named on the log, "could not write all of NAME: REASON", and the run goes on.
 // An error already met while writing (rows' error()) is the one named.
-void closeSideFile(RunState& rs, SideFile& file, const char* suffix, int earlierError = 0);
+void closeSideFile(const RunGiven& given, RunIO& io, SideFile& file, const char* suffix, int earlierError = 0);
 
 // Side-file rows gathered in memory and handed to the file in large pieces, one call
 // where a call per row would cost more than the row's formatting. Flush before closing.

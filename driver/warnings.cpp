@@ -35,15 +35,15 @@ bool exists(const char* name) {
 
 }  // namespace
 
-void warnAboutSettings(RunState& rs) {
-  const Settings& s = rs.settings;
+void warnAboutSettings(const RunGiven& given, RunIO& io) {
+  const Settings& s = given.settings;
   if (s.PAM < 2)
-    warn(rs, "PAM=" + std::to_string(s.PAM) +
+    warn(io, "PAM=" + std::to_string(s.PAM) +
                  ": a signal needs at least 2 levels; the level factors (1/(PAM-1)) are not finite, so the "
                  "amplitudes and noise figures that depend on them are not numbers (PAM=2 is NRZ, PAM=4 four levels)");
   const std::string_view reader = s.touchstone_reader;
   if (!reader.empty() && reader != "standard" && reader != "long-standing")
-    warn(rs, "touchstone_reader=" + std::string(reader) +
+    warn(io, "touchstone_reader=" + std::string(reader) +
                  ": the readers are standard and long-standing; files are read the long-standing way");
   const double rate = s.data_rate;
   char text[400];
@@ -54,7 +54,7 @@ void warnAboutSettings(RunState& rs) {
                   "baud_rate=%g Bd is outside 100 MBd to 1 TBd: a unit is probably missing (53.125G is 53.125 GBd; "
                   "m and M are milli, meg is mega)",
                   rate);
-    warn(rs, text);
+    warn(io, text);
     return;   // every bandwidth below is judged against the rate
   }
   // Filters orders of magnitude from the rate: a rise time in the wrong unit (30 taken in
@@ -65,10 +65,10 @@ void warnAboutSettings(RunState& rs) {
     const char *rise, *bandwidth;
     double tau;
   } filters[] = {
-      {"transmitter", s.tx_rise, s.tx_bandwidth, "tx_rise", "tx_bandwidth", rs.derived.txTau},
-      {"receiver", s.rx_rise, s.rx_bandwidth, "rx_rise", "rx_bandwidth", rs.derived.rxTau},
-      {"FEXT transmitter", s.tx_far_rise, s.tx_far_bandwidth, "tx_far_rise", "tx_far_bandwidth", rs.derived.farTau},
-      {"NEXT transmitter", s.tx_near_rise, s.tx_near_bandwidth, "tx_near_rise", "tx_near_bandwidth", rs.derived.nearTau},
+      {"transmitter", s.tx_rise, s.tx_bandwidth, "tx_rise", "tx_bandwidth", given.derived.txTau},
+      {"receiver", s.rx_rise, s.rx_bandwidth, "rx_rise", "rx_bandwidth", given.derived.rxTau},
+      {"FEXT transmitter", s.tx_far_rise, s.tx_far_bandwidth, "tx_far_rise", "tx_far_bandwidth", given.derived.farTau},
+      {"NEXT transmitter", s.tx_near_rise, s.tx_near_bandwidth, "tx_near_rise", "tx_near_bandwidth", given.derived.nearTau},
   };
   for (const auto& f : filters) {
     if (!(f.tau > 0)) continue;   // unlimited
@@ -80,7 +80,7 @@ void warnAboutSettings(RunState& rs) {
                   "of 1 ms or more are taken in unit intervals, bandwidths of 100 or less as fractions of the rate)",
                   byRise ? f.rise : f.bandwidth, byRise ? f.riseValue : f.bandwidthValue, f.filter,
                   gigahertz(1 / f.tau).c_str(), ratio);
-    warn(rs, text);
+    warn(io, text);
   }
   // A target BER of 0 or below already says that it has no target Q.
   if (s.target_BER > 0 && !(s.target_BER < 0.5)) {
@@ -88,64 +88,65 @@ void warnAboutSettings(RunState& rs) {
                   "target_BER=%g: a target bit error ratio lies between 0 and 0.5; the target Q and the "
                   "interference tolerance are not meaningful",
                   s.target_BER);
-    warn(rs, text);
+    warn(io, text);
   }
 }
 
-void warnAboutThruBand(RunState& rs) {
-  const double last = rs.thru.fmax();
-  const double nyquist = rs.settings.data_rate / 2;
-  const double receiver = rs.derived.rxTau > 0 ? 1 / rs.derived.rxTau : INFINITY;
-  const std::string& name = rs.thruList.front().name;
-  const double step = rs.thru.Fcount() > 1 ? rs.thru.freqStep() : 0;
-  const bool rateInRange = rs.settings.data_rate >= 100e6 && rs.settings.data_rate <= 1e12;   // else said already
-  if (rateInRange && rs.settings.data_rate < step) {
+void warnAboutThruBand(const RunGiven& given, RunIO& io, const Sparams& thru) {
+  const double last = thru.fmax();
+  const double nyquist = given.settings.data_rate / 2;
+  const double receiver = given.derived.rxTau > 0 ? 1 / given.derived.rxTau : INFINITY;
+  const std::string& name = given.thruList.front().name;
+  const double step = thru.Fcount() > 1 ? thru.freqStep() : 0;
+  const bool rateInRange = given.settings.data_rate >= 100e6 && given.settings.data_rate <= 1e12;   // else said already
+  if (rateInRange && given.settings.data_rate < step) {
     char text[200];
     std::snprintf(text, sizeof text, "baud_rate=%g Bd is below the frequency step %s of the thru data of ",
-                  rs.settings.data_rate, gigahertz(step).c_str());
-    warn(rs, text + name + ": a unit is probably missing (53.125G is 53.125 GBd)");
+                  given.settings.data_rate, gigahertz(step).c_str());
+    warn(io, text + name + ": a unit is probably missing (53.125G is 53.125 GBd)");
   }
   if (last < nyquist)
-    warn(rs, "the thru data of " + name + " end at " + gigahertz(last) + ", below the Nyquist frequency " +
+    warn(io, "the thru data of " + name + " end at " + gigahertz(last) + ", below the Nyquist frequency " +
                  gigahertz(nyquist) + ": the loss fit, the Nyquist gain and the noise above " + gigahertz(last) +
                  " are extrapolated from the points below");
   else if (last < receiver)
-    warn(rs, "the thru data of " + name + " end at " + gigahertz(last) + ", below the receiver bandwidth " +
+    warn(io, "the thru data of " + name + " end at " + gigahertz(last) + ", below the receiver bandwidth " +
                  gigahertz(receiver) + ": the noise the receiver passes above " + gigahertz(last) +
                  " is extrapolated from the loss fit");
 }
 
-void warnAboutFigures(RunState& rs, double salz) {
-  const NoiseBudget& n = rs.noise;
-  if (rs.settings.PAM < 2) return;  // said once, with the reason
+void warnAboutFigures(const RunGiven& given, RunIO& io, const ThruPoints& points, const LossFit& lossFit,
+                      const PulseResults& pulse, const NoiseBudget& noise, double salz) {
+  const NoiseBudget& n = noise;
+  if (given.settings.PAM < 2) return;  // said once, with the reason
   const double totalNoise = std::sqrt(n.totalNoisePower);
   const double ratio = n.availableSignal / totalNoise;
   if (n.availableSignal < 0)
-    warn(rs, "available signal is " + millivolts(n.availableSignal) +
+    warn(io, "available signal is " + millivolts(n.availableSignal) +
                  ": the eye is closed (the dibit peak times the signal is below the noise and slicer allowances)");
   else if (ratio <= 0)
-    warn(rs, "S/N is " + std::to_string(ratio) + ": no margin at all");
+    warn(io, "S/N is " + std::to_string(ratio) + ": no margin at all");
   // Figures printed as nan or inf, with what makes them so.
   std::string why = "see the lines above";
-  if (rs.points.Sdd21.size() < 4) why = "the loss fit needs at least 4 thru points";
-  for (const auto& z : rs.points.Sdd21)
+  if (points.Sdd21.size() < 4) why = "the loss fit needs at least 4 thru points";
+  for (const auto& z : points.Sdd21)
     if (!std::isfinite(z.real()) || !std::isfinite(z.imag())) why = "the thru file holds values that are not finite";
-  const double q = Q(rs.settings.target_BER, rs.settings.PAM);
+  const double q = Q(given.settings.target_BER, given.settings.PAM);
   struct Figure {
     const char* name;
     double value;
   };
   const Figure figures[] = {
       {"target Q", q},
-      {"Nyquist gain", 20 * std::log10(rs.points.nyquistFitGain)},
-      {"peak pulse", rs.pulse.pulsePeak},
-      {"peak dibit", rs.pulse.dibitPeak},
+      {"Nyquist gain", 20 * std::log10(lossFit.nyquistFitGain)},
+      {"peak pulse", pulse.pulsePeak},
+      {"peak dibit", pulse.dibitPeak},
       {"available signal", n.availableSignal},
       {"ILD noise", n.ildNoisePower},
       {"Channel noise", n.channelNoisePower},
       {"total noise", n.totalNoisePower},
       {"S/N", ratio},
-      {"BER", BER(ratio, rs.settings.PAM)},
+      {"BER", BER(ratio, given.settings.PAM)},
   };
   std::string bad;
   for (const Figure& f : figures)
@@ -153,37 +154,37 @@ void warnAboutFigures(RunState& rs, double salz) {
   if (!std::isfinite(q)) {
     char text[160];
     std::snprintf(text, sizeof text, "target_BER=%g gives no finite target Q: a target BER lies between 0 and 0.5",
-                  rs.settings.target_BER);
-    warn(rs, text);
+                  given.settings.target_BER);
+    warn(io, text);
   }
   else if (!bad.empty())
-    warn(rs, "printed as not a finite number: " + bad + " (" + why + ")");
+    warn(io, "printed as not a finite number: " + bad + " (" + why + ")");
   // A thru alone has no crosstalk to compare with: its Salz S/N is not a number by
   // nature, which the record's empty aggressor list says; that is an ordinary run.
   if (!std::isfinite(salz) && !n.aggressors.empty())
-    warn(rs, std::string("Salz S/N is ") + (std::isnan(salz) ? "nan" : "inf") + " (" + why + ")");
+    warn(io, std::string("Salz S/N is ") + (std::isnan(salz) ? "nan" : "inf") + " (" + why + ")");
 }
 
-void warnAboutSaveBase(RunState& rs) {
-  const std::string given = rs.settings.save_file;
-  if (given.empty() || given == rs.saveBase) return;
-  if (rs.saveBase.empty()) {
-    warn(rs, "save_file=" + given + ": a base of 2 characters or fewer saves nothing; no side files are written");
+void warnAboutSaveBase(const RunGiven& given, RunIO& io) {
+  const std::string saveFile = given.settings.save_file;
+  if (saveFile.empty() || saveFile == given.saveBase) return;
+  if (given.saveBase.empty()) {
+    warn(io, "save_file=" + saveFile + ": a base of 2 characters or fewer saves nothing; no side files are written");
     return;
   }
   // The cut of an extension of letters ("run.txt") is what a user means; a cut inside
   // a number ("ca_53.125G") or at a blank is not.
-  const std::string rest = given.substr(rs.saveBase.size());
+  const std::string rest = saveFile.substr(given.saveBase.size());
   // A '.' in a folder name ("/tmp/run.1a/out") cuts the folder, which is no extension.
   const bool extension = rest.size() >= 2 && rest[0] == '.' && std::isalpha(static_cast<unsigned char>(rest[1])) &&
                          rest.find_first_of(" \t/") == std::string::npos;
   if (extension) return;
-  warn(rs, "save_file=" + given + ": the side files are named from \"" + rs.saveBase +
+  warn(io, "save_file=" + saveFile + ": the side files are named from \"" + given.saveBase +
                "\" (the text from the last '.' on is taken for an extension, and a blank ends the name)");
 }
 
-void warnAboutFirstArgument(RunState& rs) {
-  const char* first = rs.arguments[1].c_str();
+void warnAboutFirstArgument(RunIO& io) {
+  const char* first = io.arguments[1].c_str();
   const char* option = std::strstr(first, "-c")   ? "-c"
                        : std::strstr(first, "-b") ? "-b"
                        : std::strstr(first, "-?") ? "-?"
@@ -191,61 +192,61 @@ void warnAboutFirstArgument(RunState& rs) {
   if (!option || std::strcmp(first, option) == 0) return;
   const bool looksLikeInput = std::strchr(first, '=') || std::strchr(first, '.') || std::strchr(first, '/') || exists(first);
   if (!looksLikeInput) return;
-  std::fprintf(rs.standardError,
+  std::fprintf(io.standardError,
                "warning: the first argument %s holds \"%s\", so it was taken as that option (%s), not as %s; "
                "to run it, put an assignment first: Brevo PAM=2 %s ...\n",
                first, option, std::strcmp(option, "-?") == 0 ? "the help text" : "print the starter control file",
                std::strchr(first, '=') ? "an assignment" : "a file", first);
 }
 
-void warnAboutAggressor(RunState& rs, const channelLine& entry, char kind, const std::vector<std::complex<double>>& X) {
-  const Sparams& a = rs.xtalk;
+void warnAboutAggressor(const RunGiven& given, RunIO& io, const Sparams& thru, const ThruPoints& points, const Sparams& a,
+                        const channelLine& entry, char kind, const std::vector<std::complex<double>>& X) {
   const std::string what = std::string(kind == 'N' ? "NEXT" : "FEXT") + " aggressor " + entry.name;
   const double last = a.fmax();
-  const double nyquist = rs.settings.data_rate / 2;
-  const double receiver = rs.derived.rxTau > 0 ? 1 / rs.derived.rxTau : INFINITY;
+  const double nyquist = given.settings.data_rate / 2;
+  const double receiver = given.derived.rxTau > 0 ? 1 / given.derived.rxTau : INFINITY;
   if (last < nyquist)
-    warn(rs, "the data of " + what + " end at " + gigahertz(last) + ", below the Nyquist frequency " +
+    warn(io, "the data of " + what + " end at " + gigahertz(last) + ", below the Nyquist frequency " +
                  gigahertz(nyquist) + ": its crosstalk above " + gigahertz(last) + " is missing from its ICN");
   else if (last < receiver)
-    warn(rs, "the data of " + what + " end at " + gigahertz(last) + ", below the receiver bandwidth " +
+    warn(io, "the data of " + what + " end at " + gigahertz(last) + ", below the receiver bandwidth " +
                  gigahertz(receiver) + ": the crosstalk the receiver passes above " + gigahertz(last) +
                  " is missing from its ICN");
   // Its own points serve its ICN; the Salz S/N adds its coupled power to the thru's
   // points by index, which is right only on the same grid.
-  bool sameGrid = a.Fcount() == rs.thru.Fcount();
-  for (int i = 0; sameGrid && i < a.Fcount(); ++i) sameGrid = std::fabs(a.Freq(i) - rs.thru.Freq(i)) <= 1;
+  bool sameGrid = a.Fcount() == thru.Fcount();
+  for (int i = 0; sameGrid && i < a.Fcount(); ++i) sameGrid = std::fabs(a.Freq(i) - thru.Freq(i)) <= 1;
   if (!sameGrid) {
     char text[200];
     std::snprintf(text, sizeof text, " has another frequency grid than the thru (%d points to %s against %d points to %s)",
-                  a.Fcount(), gigahertz(last).c_str(), rs.thru.Fcount(), gigahertz(rs.thru.fmax()).c_str());
-    warn(rs, what + text +
+                  a.Fcount(), gigahertz(last).c_str(), thru.Fcount(), gigahertz(thru.fmax()).c_str());
+    warn(io, what + text +
                  ": its ICN is integrated on its own points, but the Salz S/N adds its coupled power to the thru's "
                  "points by their index, not by frequency");
   }
   // A coupling as strong as a through path is probably a thru given as an aggressor.
-  double xt = 0, thru = 0;
+  double xt = 0, tt = 0;
   int nx = 0, nt = 0;
   for (int i = 0; i < static_cast<int>(X.size()) && i < a.Fcount() && a.Freq(i) <= nyquist; ++i, ++nx)
     xt += std::norm(X[i]);
-  const std::vector<std::complex<double>>& T = rs.points.Sdd21;
-  for (int i = 0; i < static_cast<int>(T.size()) && rs.thru.Freq(i) <= nyquist; ++i, ++nt) thru += std::norm(T[i]);
-  if (nx > 0 && nt > 0 && thru > 0) {
-    const double ratio = 10 * std::log10((xt / nx) / (thru / nt));
+  const std::vector<std::complex<double>>& T = points.Sdd21;
+  for (int i = 0; i < static_cast<int>(T.size()) && thru.Freq(i) <= nyquist; ++i, ++nt) tt += std::norm(T[i]);
+  if (nx > 0 && nt > 0 && tt > 0) {
+    const double ratio = 10 * std::log10((xt / nx) / (tt / nt));
     if (ratio > -6) {
       char text[200];
       std::snprintf(text, sizeof text,
                     ": its transfer is %.1f dB from the thru's up to the Nyquist frequency (RMS), as strong as a "
                     "through path; is it a thru given by mistake, or are its ports those of its through path?",
                     ratio);
-      warn(rs, what + text);
+      warn(io, what + text);
     }
   }
 }
 
-void warnAboutThruPorts(RunState& rs) {
-  const Sparams& t = rs.thru;
-  const int a = rs.inP, b = rs.inM, c = rs.outP, d = rs.outM;
+void warnAboutThruPorts(const RunGiven& given, RunIO& io, const Sparams& thru) {
+  const Sparams& t = thru;
+  const int a = given.inP, b = given.inM, c = given.outP, d = given.outM;
   if (t.Size() != 4 || a == 0 || b == 0 || c == 0 || d == 0) return;
   // The lowest points above 0 Hz, where a through path has hardly any loss.
   std::vector<int> points;
@@ -269,24 +270,24 @@ void warnAboutThruPorts(RunState& rs) {
     if (in2 < in1) std::swap(in1, in2), std::swap(out1, out2);
     return Pairing{(line(p1, q1) + line(p2, q2)) / 2, {in1, in2, out1, out2}};
   };
-  const double given = (line(a, c) + line(b, d)) / 2;
+  const double taken = (line(a, c) + line(b, d)) / 2;
   Pairing best = pairing(a, b, c, d);
   if (const Pairing other = pairing(a, d, b, c); other.through > best.through) best = other;
-  if (!(best.through >= 0.5 && given < best.through / 2)) return;
+  if (!(best.through >= 0.5 && taken < best.through / 2)) return;
   char text[400];
   std::snprintf(text, sizeof text,
                 "the ports %X %X => %X %X of the thru carry a mean |S| of %.3f at its lowest frequencies, where "
                 "%X %X => %X %X carry %.3f: the data suggest Thru=\"%s %d %d %d %d\"",
-                a, b, c, d, given, best.ports[0], best.ports[1], best.ports[2], best.ports[3], best.through,
-                rs.thruList.front().name.c_str(), best.ports[0], best.ports[1], best.ports[2], best.ports[3]);
-  warn(rs, text);
+                a, b, c, d, taken, best.ports[0], best.ports[1], best.ports[2], best.ports[3], best.through,
+                given.thruList.front().name.c_str(), best.ports[0], best.ports[1], best.ports[2], best.ports[3]);
+  warn(io, text);
 }
 
-void warnAboutHelpWords(const RunState& rs) {
-  for (std::size_t i = 1; i < rs.arguments.size(); ++i) {
-    const std::string& arg = rs.arguments[i];
+void warnAboutHelpWords(const RunIO& io) {
+  for (std::size_t i = 1; i < io.arguments.size(); ++i) {
+    const std::string& arg = io.arguments[i];
     if (arg == "--help" || arg == "-help" || arg == "-h" || arg == "--version" || arg == "-version" || arg == "-V")
-      std::fprintf(rs.standardError,
+      std::fprintf(io.standardError,
                    "warning: %s is taken as a control file name: Brevo -? prints the help text and the version, "
                    "Brevo -c the starter control file\n",
                    arg.c_str());

@@ -79,8 +79,8 @@ class UpToTheFiles : public StageObserver {
   explicit UpToTheFiles(RunState& rs) : rs_(rs) {}
   bool starting(Stage stage) override {
     if (stage == Stage::selectThru) {
-      for (const char* buffer : {rs_.settings.Thru, rs_.settings.NEXT, rs_.settings.FEXT,
-                                 rs_.settings.save_file, rs_.settings.results, rs_.settings.log})
+      for (const char* buffer : {rs_.given.settings.Thru, rs_.given.settings.NEXT, rs_.given.settings.FEXT,
+                                 rs_.given.settings.save_file, rs_.given.settings.results, rs_.given.settings.log})
         require(std::memchr(buffer, '\0', kStringStorage) != nullptr);
     }
     return stage != Stage::readThru;
@@ -88,8 +88,8 @@ class UpToTheFiles : public StageObserver {
   void finished(Stage stage, int status) override {
     if (stage == Stage::arguments) require(status == 0);   // the control file always opens
     if (stage != Stage::selectThru) return;
-    for (auto* list : {&rs_.thruList, &rs_.nextList, &rs_.fextList})
-      for (channelLine& entry : *list) (void)fixChannelLine(entry, rs_.inP, rs_.inM, rs_.outP, rs_.outM);
+    for (auto* list : {&rs_.given.thruList, &rs_.given.nextList, &rs_.given.fextList})
+      for (channelLine& entry : *list) (void)fixChannelLine(entry, rs_.given.inP, rs_.given.inM, rs_.given.outP, rs_.given.outM);
   }
 
  private:
@@ -109,8 +109,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FILE* sink = std::fopen("/dev/null", "w");
     require(sink != nullptr);
     RunState rs;
-    rs.standardOutput = rs.standardError = sink;
-    rs.arguments = words;
+    rs.io.standardOutput = rs.io.standardError = sink;
+    rs.io.arguments = words;
     UpToTheFiles observer(rs);
     runAnalysis(rs, &observer);
     std::fclose(sink);

@@ -40,10 +40,10 @@ int run(const std::vector<std::string>& args, std::string* report) {
   FILE* sink = std::fopen("/dev/null", "w");
   require(out && sink);
   RunState rs;
-  rs.standardOutput = out;
-  rs.standardError = sink;
-  rs.arguments = args;
-  rs.argumentsOnly = true;
+  rs.io.standardOutput = out;
+  rs.io.standardError = sink;
+  rs.io.arguments = args;
+  rs.io.argumentsOnly = true;
   const int status = runAnalysis(rs);
   std::fclose(out);
   std::fclose(sink);

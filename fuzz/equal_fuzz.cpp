@@ -32,12 +32,12 @@ FILE* devNull() {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::string_view text(reinterpret_cast<const char*>(data), size);
   RunState rs;
-  registerKeywords(rs);
-  variable_def* table = rs.table.get();
+  registerKeywords(rs.given);
+  variable_def* table = rs.given.table.get();
 
   const int whole = equal(table, text, devNull());
   require(whole >= 0 && whole <= 3);
-  checkStorage(rs.settings);
+  checkStorage(rs.given.settings);
 
   while (!text.empty()) {
     const std::size_t end = text.find('\n');
@@ -45,12 +45,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     text.remove_prefix(line.size());
     const int status = equal(table, line, devNull());
     require(status >= 0 && status <= 3);
-    checkStorage(rs.settings);
+    checkStorage(rs.given.settings);
   }
   // The plain overloads too, on a C string of the whole input.
   const std::string copy(reinterpret_cast<const char*>(data), size);
   (void)equal(table, copy.c_str());
-  checkStorage(rs.settings);
+  checkStorage(rs.given.settings);
   (void)eng_strtod(copy.c_str());
   return 0;
 }

@@ -45,8 +45,8 @@ void checkParams(const brevo::com::Params& p) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::string_view text(reinterpret_cast<const char*>(data), size);
   RunState rs;
-  rs.result = rs.log = devNull();
-  registerKeywords(rs);
+  rs.io.result = rs.io.log = devNull();
+  registerKeywords(rs.given);
   rs.com.requested = true;
   rs.com.preset = "fuzz.cf";
   int line = 1;
@@ -57,7 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     piece = piece.substr(0, piece.find('\0'));
     const std::size_t start = piece.find_first_not_of(" \t");
     if (start != std::string_view::npos && piece.substr(start).starts_with("com_"))
-      applyUserAssignment(rs, piece, {"fuzz.cf", line});
+      applyUserAssignment(rs.given, rs.io, rs.com, piece, {"fuzz.cf", line});
     ++line;
   }
   const brevo::com::PresetReading r = readComPreset(rs);

@@ -45,13 +45,13 @@ struct Keyword {
 const std::vector<Keyword>& keywords() {
   static const std::vector<Keyword> all = [] {
     RunState rs;
-    registerKeywords(rs);
+    registerKeywords(rs.given);
     // The starter control file: "name=default   # comment" lines, comments continued below.
     MemoryText out, err;
     RunState starter;
-    starter.standardOutput = out.stream();
-    starter.standardError = err.stream();
-    starter.arguments = {"Brevo", "-c"};
+    starter.io.standardOutput = out.stream();
+    starter.io.standardError = err.stream();
+    starter.io.arguments = {"Brevo", "-c"};
     runAnalysis(starter);
     std::map<std::string, std::pair<std::string, std::string>> written;
     std::istringstream lines(out.take());
@@ -73,10 +73,10 @@ const std::vector<Keyword>& keywords() {
       }
     }
     // Keywords the starter file leaves out: their defaults as the run record holds them.
-    applyDefaults(rs);
+    applyDefaults(rs.given, rs.io);
     const py::object record = py::module_::import("json").attr("loads")(utf8(runRecordText(rs, {}, 0)))["keywords"];
     std::vector<Keyword> list;
-    for (const variable_def* n = rs.table.get(); n && n->next; n = n->next.get()) {
+    for (const variable_def* n = rs.given.table.get(); n && n->next; n = n->next.get()) {
       if (!n->address) continue;
       const auto w = written.find(n->name);
       std::string given = w == written.end() ? "" : w->second.first;
@@ -270,14 +270,14 @@ void runOnce(Outcome& o, const std::vector<std::string>& arguments,
              const std::map<std::string, std::shared_ptr<const ReadChannel>>& channels) {
   MemoryText out, err;
   RunState& rs = o.rs;
-  rs.standardOutput = out.stream();
-  rs.standardError = err.stream();
-  rs.arguments = {"Brevo"};
-  rs.arguments.insert(rs.arguments.end(), arguments.begin(), arguments.end());
-  rs.argumentsOnly = true;
-  rs.keepRecord = true;
+  rs.io.standardOutput = out.stream();
+  rs.io.standardError = err.stream();
+  rs.io.arguments = {"Brevo"};
+  rs.io.arguments.insert(rs.io.arguments.end(), arguments.begin(), arguments.end());
+  rs.io.argumentsOnly = true;
+  rs.io.keepRecord = true;
   rs.curves.keep = true;
-  rs.readChannels = channels;
+  rs.channels.readChannels = channels;
   o.status = runAnalysis(rs);
   o.report = out.take();
   o.log = err.take();
@@ -342,9 +342,9 @@ Result makeResult(const Outcome& o) {
   r.status = o.status;
   r.report = utf8(o.report);
   r.log = utf8(o.log);
-  r.record = o.rs.record.empty() ? py::object(py::none()) : py::module_::import("json").attr("loads")(utf8(o.rs.record));
+  r.record = o.rs.io.record.empty() ? py::object(py::none()) : py::module_::import("json").attr("loads")(utf8(o.rs.io.record));
   py::list warnings;
-  for (const std::string& w : o.rs.warnings) warnings.append(utf8(w));
+  for (const std::string& w : o.rs.io.warnings) warnings.append(utf8(w));
   r.warnings = warnings;
   py::dict figures;
   const py::object recorded = r.record.is_none() ? py::object(py::none()) : r.record["figures"];

@@ -158,17 +158,17 @@ std::vector<double> scaled(const std::vector<double>& v, double factor) {
 // What the page draws beyond the run record: the run's facts for the header and the
 // charts' waveforms, times in UI at the run's rate and frequencies in GHz.
 json pageFacts(const RunState& rs) {
-  const Settings& s = rs.settings;
+  const Settings& s = rs.given.settings;
   const Curves& c = rs.curves;
-  const double ui = rs.derived.UI;
+  const double ui = rs.given.derived.UI;
   json facts = {{"version", BREVO_VERSION}, {"rate", plotted(s.data_rate)}, {"pam", s.PAM},
                 {"ndfe", plotted(s.N_DFE)}, {"nyquist_GHz", plotted(s.data_rate / 2e9)}};
-  const int points = rs.thru.Fcount();
+  const int points = rs.thru.set.Fcount();
   if (points > 0) {
     // The ILD that counts lies below the receiver bandwidth.
-    const double first = rs.thru.Freq(0), last = rs.thru.Freq(points - 1);
-    const double rx = rs.derived.rxTau > 0 ? 1 / rs.derived.rxTau : last;
-    const FittedBand band = fittedBand(rs);
+    const double first = rs.thru.set.Freq(0), last = rs.thru.set.Freq(points - 1);
+    const double rx = rs.given.derived.rxTau > 0 ? 1 / rs.given.derived.rxTau : last;
+    const FittedBand band = fittedBand(rs.given, rs.thru.set);
     facts["fit_band_GHz"] = {plotted(band.from / 1e9), plotted(band.to / 1e9)};
     facts["ild_band_GHz"] = {plotted(first / 1e9), plotted(std::min(last, rx) / 1e9)};
   }
@@ -196,7 +196,7 @@ json pageFacts(const RunState& rs) {
   json transfers = json::array();
   if (!c.aggressors.empty() && points > 0 && rs.points.Sdd21.size() == static_cast<std::size_t>(points)) {
     std::vector<double> f(points), gain(points);
-    for (int i = 0; i < points; ++i) f[i] = rs.thru.Freq(i) / 1e9, gain[i] = dB(rs.points.Sdd21[i]);
+    for (int i = 0; i < points; ++i) f[i] = rs.thru.set.Freq(i) / 1e9, gain[i] = dB(rs.points.Sdd21[i]);
     transfers.push_back(chart(f, {{"thru Sdd21", gain}}));
   }
   for (const Curves::Transfer& t : c.aggressors) {
@@ -311,14 +311,14 @@ int main(int argc, char** argv) {
   MemoryText standardOutput, standardError;
   if (!standardOutput.ok() || !standardError.ok()) return failure("out of memory");
   RunState rs;
-  rs.standardOutput = standardOutput.stream();
-  rs.standardError = standardError.stream();
-  rs.arguments.assign(argv + 1, argv + argc);
-  rs.arguments.front() = "Brevo";
+  rs.io.standardOutput = standardOutput.stream();
+  rs.io.standardError = standardError.stream();
+  rs.io.arguments.assign(argv + 1, argv + argc);
+  rs.io.arguments.front() = "Brevo";
   // Every argument is a control file or an assignment: a first one holding "-c", "-b" or
   // "-?" (my-cable.cf, /x/sub-board/run.cf) runs as it is instead of printing the starter
   // file. Nothing else of the run changes: its report, log and record are Brevo's.
-  rs.argumentsOnly = true;
+  rs.io.argumentsOnly = true;
   rs.curves.keep = true;
   StageList stages;
   const int status = runAnalysis(rs, &stages);
@@ -347,7 +347,7 @@ int main(int argc, char** argv) {
   for (const auto& [suffix, written] : sides) {
     std::string side;
     const std::string name = std::string("run") + suffix;
-    if (written && !rs.saveBase.empty() && readWhole(rePath(rs.baseDirectory.c_str(), rs.saveBase.c_str(), suffix), side))
+    if (written && !rs.given.saveBase.empty() && readWhole(rePath(rs.given.baseDirectory.c_str(), rs.given.saveBase.c_str(), suffix), side))
       files.emplace_back(name, std::move(side));
     else if (std::error_code ignored; fs::exists(out / name, ignored))
       fs::remove(out / name, ignored);

@@ -20,11 +20,11 @@ using namespace brevo_test;
 
 // A run state with the keywords, the defaults and the given assignments applied.
 void applied(RunState& rs, FILE* log, const std::vector<std::string>& assignments) {
-  rs.log = rs.result = log;
-  registerKeywords(rs);
-  applyDefaults(rs);
+  rs.io.log = rs.io.result = log;
+  registerKeywords(rs.given);
+  applyDefaults(rs.given, rs.io);
   int position = 1;
-  for (const std::string& a : assignments) applyUserAssignment(rs, a, {"command line", position++});
+  for (const std::string& a : assignments) applyUserAssignment(rs.given, rs.io, rs.com, a, {"command line", position++});
 }
 
 // Integer thousandths of a sweep's values (every tap step of the presets is 0.02 or 0.005).
@@ -77,8 +77,8 @@ TEST(ComPresets, ShippedPresetsGiveTheirLinksGridsAndUnits) {
     const brevo::com::PresetReading r = readComPreset(rs);
     ASSERT_TRUE(r.ok) << t.name << ": " << (r.errors.empty() ? "" : r.errors.front());
     const brevo::com::Params& p = r.params;
-    EXPECT_EQ(rs.settings.data_rate, t.baud) << t.name;   // the S/N analysis's link is the preset's
-    EXPECT_EQ(rs.settings.PAM, t.levels) << t.name;
+    EXPECT_EQ(rs.given.settings.data_rate, t.baud) << t.name;   // the S/N analysis's link is the preset's
+    EXPECT_EQ(rs.given.settings.PAM, t.levels) << t.name;
     EXPECT_DOUBLE_EQ(p.fb, t.baud) << t.name;
     EXPECT_EQ(p.L, t.levels) << t.name;
     EXPECT_EQ(validTx(p), t.tx) << t.name;
@@ -138,9 +138,9 @@ TEST(ComChannels, TakenFromTheSetsTheRunRead) {
     fs::create_symlink(fs::path(BREVO_SOURCE_DIR) / "examples" / f, w.dir() / f);
   MemoryStream out, err;
   RunState rs;
-  rs.standardOutput = out.get();
-  rs.standardError = err.get();
-  rs.arguments = {"Brevo", "Thru=" + w / "lane_thru.s4p", "NEXT=" + w / "lane_next1.s4p",
+  rs.io.standardOutput = out.get();
+  rs.io.standardError = err.get();
+  rs.io.arguments = {"Brevo", "Thru=" + w / "lane_thru.s4p", "NEXT=" + w / "lane_next1.s4p",
                   "FEXT=" + w / "lane_fext1.s4p", "com=kr4"};
   // Kept: the stage lets go of the channels once computed, so they are looked at here.
   class Keep : public StageObserver {
@@ -182,12 +182,12 @@ TEST(ComRun, Kr4OnTheCalibrationSetGivesThePublishedFigures) {
   if (!fs::exists(set / "example2_THRU.s4p")) GTEST_SKIP() << "no calibration set at " << set;
   MemoryStream out, err;
   RunState rs;
-  rs.standardOutput = out.get();
-  rs.standardError = err.get();
+  rs.io.standardOutput = out.get();
+  rs.io.standardError = err.get();
   const std::string at = set.string() + "/example2_";
-  rs.arguments = {"Brevo", "com=kr4", "Thru=" + at + "THRU.s4p", "FEXT=" + at + "FEXT1.s4p", "FEXT=" + at + "FEXT2.s4p",
+  rs.io.arguments = {"Brevo", "com=kr4", "Thru=" + at + "THRU.s4p", "FEXT=" + at + "FEXT1.s4p", "FEXT=" + at + "FEXT2.s4p",
                   "NEXT=" + at + "NEXT1.s4p", "NEXT=" + at + "NEXT2.s4p", "NEXT=" + at + "NEXT3.s4p"};
-  rs.keepRecord = true;
+  rs.io.keepRecord = true;
   ASSERT_EQ(runAnalysis(rs), 0);
   const std::string text = out.text();
   const struct { int number, length; double com, fom, As, Ani; } published[] = {{1, 12, 4.30, 16.90, 30.3, 18.5},
@@ -216,7 +216,7 @@ TEST(ComRun, Kr4OnTheCalibrationSetGivesThePublishedFigures) {
   // falls through DER0 at Ani, the equalised pulse at its cursor sample is As (NRZ: h(ts)),
   // the Tx FFE passes the sum of its taps at DC and the CTLE gDC, the contour at phase 0
   // is As - Ani, the DFE span is its 14 taps a UI apart after the cursor.
-  const nlohmann::json rec = nlohmann::json::parse(rs.record);
+  const nlohmann::json rec = nlohmann::json::parse(rs.io.record);
   for (const nlohmann::json& c : rec["com"]["cases"]) {
     const double As = c["As"]["value"], Ani = c["Ani"]["value"];
     const nlohmann::json &tub = c["bathtub"], &pulse = c["pulse"], &eye = c["eye_contour"], &resp = c["responses"];
@@ -306,9 +306,9 @@ TEST(ComSheets, EachSheetGivesItsTablesValues) {
     ASSERT_TRUE(r.ok) << (r.errors.empty() ? "" : r.errors.front());
     const brevo::com::Params& p = r.params;
     EXPECT_DOUBLE_EQ(p.fb, t.fb * 1e9);
-    EXPECT_EQ(rs.settings.data_rate, t.fb * 1e9);   // the report's link is the sheet's
+    EXPECT_EQ(rs.given.settings.data_rate, t.fb * 1e9);   // the report's link is the sheet's
     EXPECT_EQ(p.L, t.L);
-    EXPECT_EQ(rs.settings.PAM, t.L);
+    EXPECT_EQ(rs.given.settings.PAM, t.L);
     EXPECT_EQ(p.search, brevo::com::Search::exhaustive);
     if (t.der0 == 0) continue;   // no column of the tables
     EXPECT_DOUBLE_EQ(p.DER0, t.der0);
@@ -363,7 +363,7 @@ TEST(ComSheets, WhyNotOrWarningsInTheRun) {
       EXPECT_NE(log.text().find(row.error), std::string::npos) << log.text();
     } else {
       EXPECT_EQ(rs.com.path, row.sheet);
-      EXPECT_NE(std::find(rs.warnings.begin(), rs.warnings.end(), row.warning), rs.warnings.end());
+      EXPECT_NE(std::find(rs.io.warnings.begin(), rs.io.warnings.end(), row.warning), rs.io.warnings.end());
       EXPECT_NE(log.text().find("opening brevo-com-sheet " + kr4 + "\n"), std::string::npos);
     }
   }
@@ -379,12 +379,12 @@ TEST(ComRun, SheetsGiveTheirPresetsBlock) {
   const auto block = [&](const std::string& com) {
     MemoryStream out, err;
     RunState rs;
-    rs.standardOutput = out.get();
-    rs.standardError = err.get();
+    rs.io.standardOutput = out.get();
+    rs.io.standardError = err.get();
     const std::string at = set.string() + "/example2_";
     // com= after another argument: a first argument holding "-c" (a path may) is the starter
     // option; the sheet or preset given then replaces every com_ keyword of the first.
-    rs.arguments = {"Brevo", "com=kr4", "Thru=" + at + "THRU.s4p", "com=" + com, "FEXT=" + at + "FEXT1.s4p",
+    rs.io.arguments = {"Brevo", "com=kr4", "Thru=" + at + "THRU.s4p", "com=" + com, "FEXT=" + at + "FEXT1.s4p",
                     "FEXT=" + at + "FEXT2.s4p", "NEXT=" + at + "NEXT1.s4p", "NEXT=" + at + "NEXT2.s4p",
                     "NEXT=" + at + "NEXT3.s4p"};
     EXPECT_EQ(runAnalysis(rs), 0) << com;

@@ -54,10 +54,10 @@ TEST(ReadOnce, AFileUnchangedOnDiskIsParsedOnceAndAChangedOneAgain) {
     w.file("lane.s4p", readFile(std::string(BREVO_SOURCE_DIR) + "/examples/lane_thru.s4p"));
     MemoryStream out, err;
     RunState rs;
-    rs.standardOutput = out.get();
-    rs.standardError = err.get();
-    rs.arguments = {"Brevo"};
-    rs.arguments.insert(rs.arguments.end(), args.begin(), args.end());
+    rs.io.standardOutput = out.get();
+    rs.io.standardError = err.get();
+    rs.io.arguments = {"Brevo"};
+    rs.io.arguments.insert(rs.io.arguments.end(), args.begin(), args.end());
     RewriteAfterThru rewrite(w / "lane.s4p", c.keepStamp);
     EXPECT_EQ(runAnalysis(rs, &rewrite), 0);
     EXPECT_EQ(out.text() == untouched.out, c.sameAsUntouched) << "stamp kept: " << c.keepStamp;

@@ -22,11 +22,11 @@ TEST(RunAnalysis, TwoThreadsGiveTheBytesOfTwoPrograms) {
   } runs[2];
   std::vector<std::thread> threads;
   for (int k = 0; k < 2; ++k) {
-    runs[k].rs.standardOutput = runs[k].out.get();
-    runs[k].rs.standardError = runs[k].err.get();
+    runs[k].rs.io.standardOutput = runs[k].out.get();
+    runs[k].rs.io.standardError = runs[k].err.get();
     // A first argument holding "-c" or "-b" (a folder name may) is the starter option.
-    runs[k].rs.arguments = {"Brevo", "PAM=2"};
-    runs[k].rs.arguments.insert(runs[k].rs.arguments.end(), cases[k].begin(), cases[k].end());
+    runs[k].rs.io.arguments = {"Brevo", "PAM=2"};
+    runs[k].rs.io.arguments.insert(runs[k].rs.io.arguments.end(), cases[k].begin(), cases[k].end());
     threads.emplace_back([&run = runs[k]] { run.status = runAnalysis(run.rs); });
   }
   for (std::thread& t : threads) t.join();
