@@ -26,8 +26,7 @@
 #include <vector>
 
 #include "cpuTime.h"
-#include "TouchstoneCore.h"
-#include "TouchstoneStandard.h"
+#include "GlobalNames.h"
 #include "FileText.h"
 
 namespace {

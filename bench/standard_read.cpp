@@ -10,7 +10,7 @@
 #include <string>
 #include <unistd.h>
 
-#include "TouchstoneStandard.h"
+#include "GlobalNames.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include <string>
 #include <unistd.h>
 
-#include "TouchstoneCore.h"
+#include "GlobalNames.h"
 
 namespace {
 

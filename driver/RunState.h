@@ -12,9 +12,8 @@
 #include <utility>
 #include <vector>
 
-#include "TouchstoneCore.h"
+#include "GlobalNames.h"
 #include "channelModel.h"
-#include "TouchstoneStandard.h"
 #include "com.h"
 #include "equal.h"
 

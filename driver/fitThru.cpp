@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "channelModel.h"
-#include "fit0124Function.h"
+#include "GlobalNames.h"
 #include "stages.h"
 
 std::vector<double> pointFrequencies(const Sparams& set) {

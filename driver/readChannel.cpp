@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "TouchstoneStandard.h"
+#include "GlobalNames.h"
 #include "stages.h"
 
 ReadChannel readChannel(const std::string& name, TouchstoneReaders readers) {

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "TouchstoneStandard.h"
+#include "GlobalNames.h"
 
 namespace {
 

@@ -11,6 +11,8 @@
 #include "lapack_bridge.h"
 #include "outputFile.h"
 
+namespace brevo {
+
 namespace {
 
 using cd = std::complex<double>;
@@ -206,3 +208,5 @@ cmatrix cmatrix::solve(cmatrix b, FILE* messages, int* status) const {
     for (int j = 0; j < nrhs; ++j) result.elements[at(i, j, n)] = working.elements[at(i, j, ldb)];
   return result;
 }
+
+}  // namespace brevo

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <vector>
 
+namespace brevo {
+
 class cmatrix {
  public:
   cmatrix();                                                    // empty
@@ -50,3 +52,5 @@ class cmatrix {
   int rows = 0;
   std::vector<std::complex<double>> elements;   // entry (i, j) at j * rows + i
 };
+
+}  // namespace brevo

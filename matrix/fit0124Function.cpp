@@ -14,6 +14,8 @@
 
 #include "cmatrix.h"
 
+namespace brevo {
+
 namespace {
 
 using cd = std::complex<double>;
@@ -75,3 +77,5 @@ int fitC0124(const double* f, const std::complex<double>* data, int n,
   weightedFit(f, data, weight.data(), n, 4, coef, messages);
   return 0;
 }
+
+}  // namespace brevo

@@ -4,6 +4,8 @@
 #include <complex>
 #include <cstdio>
 
+namespace brevo {
+
 // coef receives a0, a1, a2, a4. Frequencies in hertz, unscaled. Returns 0. The solver's
 // status line, and the line saying there are too few points, go to `messages`.
 int fitW0124(const double* f, const std::complex<double>* data,
@@ -16,3 +18,5 @@ int fitW012(const double* f, const std::complex<double>* data,
 // fitW0124 with the weight of each point exp(data[i]). Returns 0.
 int fitC0124(const double* f, const std::complex<double>* data, int n,
              std::complex<double>* coef, FILE* messages = stderr);
+
+}  // namespace brevo

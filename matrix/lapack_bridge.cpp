@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <vector>
 
+namespace brevo {
+
 extern "C" {
 void zgesv_(const int* n, const int* nrhs, std::complex<double>* a, const int* lda, int* ipiv,
             std::complex<double>* b, const int* ldb, int* info);
@@ -30,3 +32,5 @@ extern "C" void call_zgels(const char* trans, int* m, int* n, int* nrhs, std::co
   work.assign(static_cast<std::size_t>(lwork), {});
   zgels_(trans, m, n, nrhs, a, lda, b, ldb, work.data(), &lwork, info, 1);
 }
+
+}  // namespace brevo

@@ -4,6 +4,8 @@
 
 #include <complex>
 
+namespace brevo {
+
 extern "C" {
 // LU solve of a square system; passes its arguments unchanged to zgesv_.
 void call_zgesv(int* n, int* nrhs, std::complex<double>* a, int* lda, int* ipiv,
@@ -12,3 +14,5 @@ void call_zgesv(int* n, int* nrhs, std::complex<double>* a, int* lda, int* ipiv,
 void call_zgels(const char* trans, int* m, int* n, int* nrhs, std::complex<double>* a,
                 int* lda, std::complex<double>* b, int* ldb, int* info);
 }
+
+}  // namespace brevo

@@ -11,7 +11,7 @@
 
 #include "Cascade.h"
 #include "ReplaceFile.h"
-#include "TouchstoneStandard.h"
+#include "GlobalNames.h"
 #include "brevo.h"
 #include "stages.h"
 

@@ -9,7 +9,7 @@
 
 #include "Cascade.h"
 #include "ReplaceFile.h"
-#include "TouchstoneCore.h"
+#include "GlobalNames.h"
 #include "outputFile.h"
 
 namespace {

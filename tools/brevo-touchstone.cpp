@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "ReplaceFile.h"
-#include "TouchstoneStandard.h"
+#include "GlobalNames.h"
 #include "outputFile.h"
 
 namespace {

@@ -7,6 +7,8 @@
 #include "TouchstoneCore.h"
 #include "TouchstoneStandard.h"
 
+namespace brevo {
+
 namespace {
 
 // S(i, j) at row i-1, column j-1.
@@ -188,3 +190,5 @@ bool renormalise(std::vector<std::complex<double>>& s, int n, const std::vector<
   toRows(r, s);
   return true;
 }
+
+}  // namespace brevo

@@ -9,6 +9,8 @@
 #include <limits>
 #include <new>
 
+namespace brevo {
+
 using complex = std::complex<double>;
 
 namespace {
@@ -135,3 +137,5 @@ double Phase(complex z) {
 }
 
 double dB(complex z) { return 20.0 * std::log10(std::abs(z)); }
+
+}  // namespace brevo

@@ -15,6 +15,8 @@
 
 #include "cmatrix.h"
 
+namespace brevo {
+
 // How a pair of numbers (a, b) in a file encodes one std::complex<double> value.
 enum format { RI = 0, MA = 1, DB = 2, MR = 3 };
 
@@ -205,3 +207,5 @@ double unwrapPhase(double phase, double reference, double above = std::numbers::
 std::vector<double> phc(int n, const std::complex<double>* v);
 // Sampled time response of a one-sided spectrum H at 0, df, ..., F; empty when n < 2.
 std::vector<double> impulse(const std::complex<double>* H, int n, double F, int* count, double dt);
+
+}  // namespace brevo

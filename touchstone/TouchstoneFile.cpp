@@ -11,6 +11,8 @@
 #include "TouchstoneStandard.h"
 #include "FileText.h"
 
+namespace brevo {
+
 namespace {
 
 // White space, punctuation and control characters of the C locale.
@@ -186,3 +188,5 @@ TouchstoneReading readTouchstoneFile(const std::string& path, const TouchstoneRe
 TouchstoneFile readTouchstone(const std::string& path, const TouchstoneReadOptions& options) {
   return readTouchstoneFile(path, {TouchstoneReaders::standard, options}).standard;
 }
+
+}  // namespace brevo

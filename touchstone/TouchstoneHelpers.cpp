@@ -5,6 +5,8 @@
 #include <cmath>
 #include <numbers>
 
+namespace brevo {
+
 using complex = std::complex<double>;
 
 namespace {
@@ -62,3 +64,5 @@ std::vector<double> impulse(const complex* H, int n, double F, int* count, doubl
   if (count) *count = m;
   return out;
 }
+
+}  // namespace brevo

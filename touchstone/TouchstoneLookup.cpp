@@ -6,6 +6,8 @@
 #include <numbers>
 #include <limits>
 
+namespace brevo {
+
 using complex = std::complex<double>;
 
 namespace {
@@ -263,3 +265,5 @@ std::vector<complex> Sparams::aParam(int iP, int jP, int iM, int jM, int mode, d
   if (count) *count = static_cast<int>(out.size());
   return out;
 }
+
+}  // namespace brevo

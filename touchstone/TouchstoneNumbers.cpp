@@ -15,6 +15,9 @@
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
+
+namespace brevo {
+
 #endif
 
 namespace touchstone_detail {
@@ -245,3 +248,5 @@ long long countLineItems(std::string_view line) {
   const char* p = skipSpace(b, e);
   return p == e ? 0 : countItems(p, e, b + line.size());
 }
+
+}  // namespace brevo

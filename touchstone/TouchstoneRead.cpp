@@ -20,6 +20,8 @@
 #include <numbers>
 #include <string>
 
+namespace brevo {
+
 using complex = std::complex<double>;
 
 namespace {
@@ -428,3 +430,5 @@ ReadResult parseTouchstone(std::string_view text, std::string fileName) {
   set.data->resize(static_cast<std::size_t>(records * perPoint));
   return result;
 }
+
+}  // namespace brevo

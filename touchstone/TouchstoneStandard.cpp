@@ -10,6 +10,8 @@
 
 #include "detail/StandardReader.h"
 
+namespace brevo {
+
 using complex = std::complex<double>;
 using namespace touchstone_detail;
 
@@ -203,3 +205,5 @@ int touchstoneVersionOf(std::string_view text) {
   }
   return 0;
 }
+
+}  // namespace brevo

@@ -14,6 +14,8 @@
 
 #include "TouchstoneCore.h"
 
+namespace brevo {
+
 struct TouchstoneReadOptions {
   double reference = 50.0;  // ohms, every port of the returned set
   // Read the three deviations common in real exports (no [End]; a 2-port 2.x file
@@ -175,3 +177,5 @@ std::string setWriteOption(std::string_view arg, TouchstoneWriteOptions& options
 // The first point where S differs from its transpose by more than 1e-12, as a reason
 // ("|S12 - S21| is 0.1 at 1e+09 Hz"); "" for a reciprocal set.
 std::string nonReciprocal(const Sparams& set, double tolerance = 1e-6);
+
+}  // namespace brevo

@@ -7,6 +7,8 @@
 #include "cmatrix.h"
 #include "detail/StandardReader.h"
 
+namespace brevo {
+
 using complex = std::complex<double>;
 using namespace touchstone_detail;
 
@@ -88,3 +90,5 @@ bool StandardReader::convert() {
 }
 
 }  // namespace touchstone_detail
+
+}  // namespace brevo

@@ -7,6 +7,8 @@
 
 #include "detail/StandardReader.h"
 
+namespace brevo {
+
 using complex = std::complex<double>;
 using namespace touchstone_detail;
 
@@ -521,3 +523,5 @@ bool StandardReader::readVersion2() {
 }
 
 }  // namespace touchstone_detail
+
+}  // namespace brevo

@@ -10,6 +10,8 @@
 #include "detail/StandardReader.h"
 #include "FileText.h"
 
+namespace brevo {
+
 using complex = std::complex<double>;
 using namespace touchstone_detail;
 
@@ -380,3 +382,5 @@ void StandardReader::place(std::size_t r, double v) {
 }
 
 }  // namespace touchstone_detail
+
+}  // namespace brevo

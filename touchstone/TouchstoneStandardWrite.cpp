@@ -10,6 +10,8 @@
 #include "TouchstoneStandard.h"
 #include "detail/Vocabulary.h"
 
+namespace brevo {
+
 using complex = std::complex<double>;
 using namespace touchstone_detail;
 
@@ -205,3 +207,5 @@ std::string nonReciprocal(const Sparams& set, double tolerance) {
       }
   return "";
 }
+
+}  // namespace brevo

@@ -8,6 +8,8 @@
 
 #include "outputFile.h"
 
+namespace brevo {
+
 using complex = std::complex<double>;
 
 namespace {
@@ -115,3 +117,5 @@ int Sparams::print(const char* file, const char* header, format f, const char* v
   }
   return 0;
 }
+
+}  // namespace brevo

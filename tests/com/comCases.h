@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "TouchstoneCore.h"
+#include "GlobalNames.h"
 #include "com.h"
 
 namespace comcases {

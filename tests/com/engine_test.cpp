@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "cmatrix.h"
+#include "GlobalNames.h"
 #include "com.h"
 #include "comCases.h"
 #include "comDetail.h"

@@ -1,7 +1,7 @@
 // cmatrix: placement, shapes, arithmetic and left division, against results worked out by
 // hand.
 
-#include "cmatrix.h"
+#include "GlobalNames.h"
 #include "workspace.h"
 
 namespace {

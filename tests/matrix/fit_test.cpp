@@ -2,7 +2,7 @@
 // fit of a real lane with frequencies in hertz is held by the golden example runs, whose
 // coefficients were worked out again outside the program.)
 
-#include "fit0124Function.h"
+#include "GlobalNames.h"
 #include "workspace.h"
 
 namespace {

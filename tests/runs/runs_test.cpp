@@ -9,7 +9,7 @@
 #include <algorithm>
 #include <map>
 
-#include "TouchstoneStandard.h"
+#include "GlobalNames.h"
 #include "entry.h"
 #include "workspace.h"
 

@@ -4,7 +4,7 @@
 #include <complex>
 #include <sstream>
 
-#include "TouchstoneStandard.h"
+#include "GlobalNames.h"
 #include "workspace.h"
 
 namespace {

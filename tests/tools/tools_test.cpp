@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "TouchstoneCore.h"
+#include "GlobalNames.h"
 #include "presets.h"
 #include "workspace.h"
 

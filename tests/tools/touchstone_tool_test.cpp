@@ -1,6 +1,6 @@
 // brevo-touchstone as a user runs it: --check against the manifest's strict verdicts,
 // conversions read back by the same reader, and the exit statuses with OUT left as it was.
-#include "TouchstoneStandard.h"
+#include "GlobalNames.h"
 #include "workspace.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "TouchstoneStandard.h"
+#include "GlobalNames.h"
 #include "support.h"
 
 namespace {

@@ -2,7 +2,7 @@
 // and the short names the tests use.
 #pragma once
 
-#include "TouchstoneCore.h"
+#include "GlobalNames.h"
 #include "workspace.h"
 
 using cplx = std::complex<double>;

@@ -1,7 +1,7 @@
 // Joining channel elements: channel lines, port checks, the element matrices in pair
 // order, the star product and the walk over the first element's frequency grid.
 #include "Cascade.h"
-#include "TouchstoneStandard.h"
+#include "GlobalNames.h"
 
 #include <algorithm>
 #include <array>

@@ -9,8 +9,7 @@
 #include <vector>
 
 #include "Result.h"
-#include "TouchstoneCore.h"
-#include "cmatrix.h"
+#include "GlobalNames.h"
 
 // The ports of one element, 1-based port numbers of its file. A minus port of 0 makes
 // the element single-ended: a 2-port from inP to outP. Ports of the file that are not

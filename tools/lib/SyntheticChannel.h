@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "Result.h"
-#include "TouchstoneCore.h"
+#include "GlobalNames.h"
 
 struct LaneParams {
   double rate = 25.78125e9;      ///< symbol rate, Bd; the loss is set at rate/2

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+namespace brevo {
+
 namespace touchstone_detail {
 
 inline bool isDigit(char c) { return static_cast<unsigned char>(c - '0') < 10; }
@@ -50,3 +52,5 @@ inline const char* skipSpace(const char* p, const char* e) {
 }
 
 }  // namespace touchstone_detail
+
+}  // namespace brevo

@@ -10,6 +10,8 @@
 
 #include "detail/Characters.h"
 
+namespace brevo {
+
 namespace touchstone_detail {
 
 // Where the first byte that is not an ASCII digit sits in a little-endian word: the high
@@ -173,3 +175,5 @@ inline constexpr double kPow10Exact[23] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1
 }
 
 }  // namespace touchstone_detail
+
+}  // namespace brevo

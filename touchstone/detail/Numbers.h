@@ -12,6 +12,8 @@
 #include "detail/Characters.h"
 #include "detail/Digits.h"
 
+namespace brevo {
+
 namespace touchstone_detail {
 
 // A decimal number taken apart: sign? digits (. digits?)? ((e|E) sign? digits)?, or with
@@ -145,3 +147,5 @@ long long countItems(const char* p, const char* e, const char* limit);
 }
 
 }  // namespace touchstone_detail
+
+}  // namespace brevo

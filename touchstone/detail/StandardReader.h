@@ -15,6 +15,8 @@
 #include "detail/Numbers.h"
 #include "detail/Vocabulary.h"
 
+namespace brevo {
+
 namespace touchstone_detail {
 
 // Entries one set may hold: the library's limit on a set's bytes.
@@ -133,3 +135,5 @@ class StandardReader {
 };
 
 }  // namespace touchstone_detail
+
+}  // namespace brevo

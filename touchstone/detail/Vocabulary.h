@@ -8,6 +8,8 @@
 #include "TouchstoneCore.h"
 #include "detail/Characters.h"
 
+namespace brevo {
+
 namespace touchstone_detail {
 
 struct FrequencyUnit {
@@ -43,3 +45,5 @@ inline const PairFormat* formatNamed(std::string_view name) {
 inline bool isParameter(char c) { return kParameters.find(upper(c)) != std::string_view::npos; }
 
 }  // namespace touchstone_detail
+
+}  // namespace brevo
