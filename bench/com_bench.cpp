@@ -42,9 +42,10 @@ void run(benchmark::State& state, const Params& p, const std::vector<Channel>& c
       state.SkipWithError(o.reason.c_str());
       return;
     }
-    if (setup == 0) {   // the first run's record, once
+    if (setup == 0) {  // the first run's record, once
       for (const std::string& l : o.result.log) std::fprintf(stderr, "%s\n", l.c_str());
-      for (const std::string& w : o.result.warnings) std::fprintf(stderr, "warning: %s\n", w.c_str());
+      for (const std::string& w : o.result.warnings)
+        std::fprintf(stderr, "warning: %s\n", w.c_str());
     }
     setup += o.result.setupSeconds;
     for (const CaseResult& c : o.result.cases) {
@@ -73,7 +74,11 @@ void BM_ComCkKr(benchmark::State& state) {
   static const std::vector<Channel> ch = c2mEight(BREVO_CHANNELS_DIR);
   run(state, ckKr(), ch);
 }
-BENCHMARK(BM_ComCkKr)->Unit(benchmark::kMillisecond)->UseRealTime()->MeasureProcessCPUTime()->Iterations(2);
+BENCHMARK(BM_ComCkKr)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MeasureProcessCPUTime()
+    ->Iterations(2);
 
 void BM_ComCkKrLocal(benchmark::State& state) {
   static const std::vector<Channel> ch = c2mEight(BREVO_CHANNELS_DIR);
@@ -81,13 +86,21 @@ void BM_ComCkKrLocal(benchmark::State& state) {
   p.search = Search::local, p.localSearch = 2;
   run(state, p, ch);
 }
-BENCHMARK(BM_ComCkKrLocal)->Unit(benchmark::kMillisecond)->UseRealTime()->MeasureProcessCPUTime()->Iterations(1);
+BENCHMARK(BM_ComCkKrLocal)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MeasureProcessCPUTime()
+    ->Iterations(1);
 
 void BM_ComDjKr(benchmark::State& state) {
   static const std::vector<Channel> ch = c2mEight(BREVO_CHANNELS_DIR);
   run(state, djKr(), ch);
 }
-BENCHMARK(BM_ComDjKr)->Unit(benchmark::kMillisecond)->UseRealTime()->MeasureProcessCPUTime()->Iterations(1);
+BENCHMARK(BM_ComDjKr)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MeasureProcessCPUTime()
+    ->Iterations(1);
 
 void BM_ComDjKrCoarse(benchmark::State& state) {
   static const std::vector<Channel> ch = c2mEight(BREVO_CHANNELS_DIR);
@@ -95,6 +108,10 @@ void BM_ComDjKrCoarse(benchmark::State& state) {
   for (TxTap& t : p.txTaps) t.values.step = 0.02;
   run(state, p, ch);
 }
-BENCHMARK(BM_ComDjKrCoarse)->Unit(benchmark::kMillisecond)->UseRealTime()->MeasureProcessCPUTime()->Iterations(1);
+BENCHMARK(BM_ComDjKrCoarse)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MeasureProcessCPUTime()
+    ->Iterations(1);
 
 }  // namespace

@@ -43,7 +43,8 @@ int writeFiles(const std::string& folder) {
     s.setFreq(k, f);
     for (int i = 1; i <= kPorts; ++i)
       for (int j = 1; j <= kPorts; ++j) {
-        const double loss = (i == j ? 0.3 : 0.9 / (1 + std::abs(i - j))) * std::exp(-f * 1e-10 * (1 + 0.01 * i));
+        const double loss =
+            (i == j ? 0.3 : 0.9 / (1 + std::abs(i - j))) * std::exp(-f * 1e-10 * (1 + 0.01 * i));
         s.set(k, i, j, std::polar(loss, -2 * std::numbers::pi * f * (1e-9 + 1e-12 * (i + j))));
       }
   }
@@ -68,16 +69,17 @@ int portsOf(const std::string& path) {
 
 struct Yardstick {
   std::vector<double> freq;
-  std::vector<double> numbers;   // from_chars: every number after the frequency
-  std::vector<complex> values;   // polar: the pairs as values
+  std::vector<double> numbers;  // from_chars: every number after the frequency
+  std::vector<complex> values;  // polar: the pairs as values
 };
 
 // Every number of the text after the header by std::from_chars: white space skipped,
 // comment and option lines passed over; with Polar each record's pairs become values.
 template <bool Polar>
 bool fromCharsPass(std::string_view text, int ports, Yardstick& y) {
-  const std::size_t record = 1 + 2 * static_cast<std::size_t>(ports) * static_cast<std::size_t>(ports);
-  const std::size_t room = text.size() / 2;   // no number is shorter than a digit and a blank
+  const std::size_t record =
+      1 + 2 * static_cast<std::size_t>(ports) * static_cast<std::size_t>(ports);
+  const std::size_t room = text.size() / 2;  // no number is shorter than a digit and a blank
   if constexpr (Polar)
     brevo::io::reserveOnHugePages(y.values, room / 2);
   else
@@ -138,7 +140,8 @@ int readOnce(const std::string& mode, const std::string& path) {
       return 1;
     }
     points = f.set.Fcount();
-    for (int k = 0; k < f.set.Fcount(); ++k) sum += f.set.Freq(k) + f.set.Value(k, f.set.Size(), f.set.Size()).real();
+    for (int k = 0; k < f.set.Fcount(); ++k)
+      sum += f.set.Freq(k) + f.set.Value(k, f.set.Size(), f.set.Size()).real();
   } else if (mode == "from_chars" || mode == "polar") {
     const double start = cpuSeconds();
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -175,7 +178,8 @@ int readOnce(const std::string& mode, const std::string& path) {
 
 int main(int argc, char** argv) {
   if (argc != 3) {
-    std::fprintf(stderr, "usage: %s write FOLDER | longstanding|standard|from_chars|polar FILE\n", argv[0]);
+    std::fprintf(stderr, "usage: %s write FOLDER | longstanding|standard|from_chars|polar FILE\n",
+                 argv[0]);
     return 2;
   }
   const std::string mode = argv[1];

@@ -47,7 +47,8 @@ std::string writeFourPort(const std::filesystem::path& path, double gain, double
   std::fprintf(f, "# Hz S RI R 50\n");
   for (int k = 0; k < kPoints; ++k) {
     const double x = k * 10e6;
-    const cd t = gain * std::exp(cd(-2e-6 * std::sqrt(x) - 3e-11 * x, -2 * std::numbers::pi * x * delay));
+    const cd t =
+        gain * std::exp(cd(-2e-6 * std::sqrt(x) - 3e-11 * x, -2 * std::numbers::pi * x * delay));
     const cd r = 0.05 * std::exp(cd(0, -2 * std::numbers::pi * x * 0.2e-9));
     std::fprintf(f, "%.10g", x);
     for (int row = 1; row <= 4; ++row) {
@@ -66,15 +67,16 @@ std::string writeFourPort(const std::filesystem::path& path, double gain, double
 struct Case {
   std::filesystem::path dir;
   std::string thru;
-  std::vector<std::string> aggressors;   // four NEXT, then four FEXT
+  std::vector<std::string> aggressors;  // four NEXT, then four FEXT
   Case() {
     std::string pattern = (std::filesystem::temp_directory_path() / "brevo_run_XXXXXX").string();
-    dir = mkdtemp(pattern.data()) ? std::filesystem::path(pattern) : std::filesystem::temp_directory_path();
+    dir = mkdtemp(pattern.data()) ? std::filesystem::path(pattern)
+                                  : std::filesystem::temp_directory_path();
     thru = writeFourPort(dir / "thru.s4p", 1.0, 1e-9);
     for (int k = 0; k < kAggressors; ++k)
-      aggressors.push_back(writeFourPort(
-          dir / ("agg" + std::to_string(k) + (k < 4 ? "_next" : "_fext") + ".s4p"),
-          0.03 / (k + 1), (k < 4 ? 0.1 : 1.0) * 1e-9));
+      aggressors.push_back(
+          writeFourPort(dir / ("agg" + std::to_string(k) + (k < 4 ? "_next" : "_fext") + ".s4p"),
+                        0.03 / (k + 1), (k < 4 ? 0.1 : 1.0) * 1e-9));
   }
   ~Case() {
     std::error_code ignored;
@@ -113,7 +115,7 @@ void readInputs(const Case& c, FILE* log) {
 }
 
 void BM_ReadInputs(benchmark::State& state) {
-  keepFreedMemory();   // as a run has it
+  keepFreedMemory();  // as a run has it
   const Case& c = theCase();
   FILE* sink = std::fopen("/dev/null", "w");
   for (auto _ : state) readInputs(c, sink);
@@ -124,8 +126,9 @@ BENCHMARK(BM_ReadInputs)->Unit(benchmark::kMillisecond);
 // The program's run, with each stage's CPU time added to lap[]: the settings (the entry's
 // start, the arguments, the choice of thru and the derivations) count as one.
 constexpr int kStages = 8;
-const char* const kStageNames[kStages] = {"settings", "readThru", "fitThru", "pulseAndDibit",
-                                          "equalisedIld", "budget", "crosstalk", "figuresOfMerit"};
+const char* const kStageNames[kStages] = {"settings",      "readThru",      "fitThru",
+                                          "pulseAndDibit", "equalisedIld",  "budget",
+                                          "crosstalk",     "figuresOfMerit"};
 
 class LapTimer : public StageObserver {
  public:
@@ -153,7 +156,7 @@ int wholeRun(const std::vector<std::string>& arguments, double* lap) {
 // so that runs and readings alternate and meet the same state of the machine; run/read is
 // the ratio of their medians.
 void BM_WholeRun(benchmark::State& state) {
-  keepFreedMemory();   // as the program has it, also when this benchmark runs alone
+  keepFreedMemory();  // as the program has it, also when this benchmark runs alone
   const Case& c = theCase();
   const std::vector<std::string> arguments = c.arguments();
   double lap[kStages] = {};
@@ -177,7 +180,8 @@ void BM_WholeRun(benchmark::State& state) {
   }
   std::fclose(sink);
   const double n = static_cast<double>(state.iterations());
-  for (int k = 0; k < kStages; ++k) state.counters[std::string(kStageNames[k]) + "_ms"] = 1e3 * lap[k] / n;
+  for (int k = 0; k < kStages; ++k)
+    state.counters[std::string(kStageNames[k]) + "_ms"] = 1e3 * lap[k] / n;
   state.counters["run_ms"] = 1e3 * median(runs);
   state.counters["read_ms"] = 1e3 * median(reads);
   state.counters["run_over_read"] = median(reads) > 0 ? median(runs) / median(reads) : 0;
@@ -273,7 +277,7 @@ void BM_PhasorSums(benchmark::State& state) {
 BENCHMARK(BM_PhasorSums)->ArgsProduct({{0, 1}, {0, 1, 2}})->Unit(benchmark::kMillisecond);
 
 void BM_PeriodSums(benchmark::State& state) {
-  keepFreedMemory();   // as a run has it: the transforms' scratch stays in the heap
+  keepFreedMemory();  // as a run has it: the transforms' scratch stays in the heap
   const SumInputs in;
   std::vector<ChirpSpectrum> spectra{{in.re[0], in.im[0]}};
   if (state.range(0) != 0) spectra.push_back({in.re[1], in.im[1]});

@@ -38,7 +38,8 @@ struct BigFile {
   std::filesystem::path dir, file;
   BigFile() {
     std::string pattern = (std::filesystem::temp_directory_path() / "brevo_big_XXXXXX").string();
-    dir = mkdtemp(pattern.data()) ? std::filesystem::path(pattern) : std::filesystem::temp_directory_path();
+    dir = mkdtemp(pattern.data()) ? std::filesystem::path(pattern)
+                                  : std::filesystem::temp_directory_path();
     file = dir / "big.s32p";
     FILE* f = std::fopen(file.c_str(), "w");
     if (!f) return;
@@ -50,7 +51,9 @@ struct BigFile {
       for (int row = 0; row < kPorts; ++row) {
         for (int col = 0; col < kPorts; ++col) {
           const bool through = std::abs(row - col) == kPorts / 2;
-          const cd v = row == col ? cd(0.05, 0.01) : through ? t : t * (0.002 * (1 + (row + col) % 7));
+          const cd v = row == col ? cd(0.05, 0.01)
+                       : through  ? t
+                                  : t * (0.002 * (1 + (row + col) % 7));
           std::fprintf(f, " %.10g %.10g", v.real(), v.imag());
           if (col % 4 == 3) std::fprintf(f, "\n");
         }
@@ -67,7 +70,7 @@ struct BigFile {
     const std::string name = file.string();
     std::vector<std::string> a{"Brevo", "Thru=\"" + name + " 1 3 17 19\""};
     for (int k = 0; k < kAggressors; ++k) {
-      const int p = 2 + (k % 7) * 2, q = 17 + ((k + 1) % 7) * 2;   // a near pair into a far pair
+      const int p = 2 + (k % 7) * 2, q = 17 + ((k + 1) % 7) * 2;  // a near pair into a far pair
       a.push_back("NEXT=\"" + name + " " + std::to_string(p) + " " + std::to_string(p + 2) + " " +
                   std::to_string(q) + " " + std::to_string(q + 2) + "\"");
     }
@@ -90,7 +93,7 @@ double oneRead(FILE* sink) {
 
 void BM_OneRead(benchmark::State& state) {
   keepFreedMemory();
-  theFile();   // written before the clock starts
+  theFile();  // written before the clock starts
   FILE* sink = std::fopen("/dev/null", "w");
   for (auto _ : state) oneRead(sink);
   std::fclose(sink);

@@ -21,7 +21,8 @@ struct Files {
   std::string folder, version1, version2;
   std::uintmax_t bytes1 = 0, bytes2 = 0;
   Files() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "brevo_standard_XXXXXX").string();
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "brevo_standard_XXXXXX").string();
     if (!mkdtemp(pattern.data())) return;
     folder = pattern;
     Sparams s(kPorts, kPoints, "bench");
@@ -30,7 +31,8 @@ struct Files {
       s.setFreq(k, f);
       for (int i = 1; i <= kPorts; ++i)
         for (int j = 1; j <= kPorts; ++j) {
-          const double loss = (i == j ? 0.3 : 0.9 / (1 + std::abs(i - j))) * std::exp(-f * 1e-10 * (1 + 0.01 * i));
+          const double loss =
+              (i == j ? 0.3 : 0.9 / (1 + std::abs(i - j))) * std::exp(-f * 1e-10 * (1 + 0.01 * i));
           s.set(k, i, j, std::polar(loss, -2 * 3.141592653589793 * f * (1e-9 + 1e-12 * (i + j))));
         }
     }
@@ -66,7 +68,8 @@ void BM_LongStandingReader1x(benchmark::State& state) {
 void standard(benchmark::State& state, const std::string& path, std::uintmax_t bytes) {
   for (auto _ : state) {
     TouchstoneFile f = readTouchstone(path);
-    if (!f.ok || f.set.Size() != kPorts || f.set.Fcount() != kPoints) state.SkipWithError("not read");
+    if (!f.ok || f.set.Size() != kPorts || f.set.Fcount() != kPoints)
+      state.SkipWithError("not read");
     benchmark::DoNotOptimize(f);
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes));

@@ -37,8 +37,7 @@ struct Scratch {
       keep = true;
       return;
     }
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "brevo_bench_XXXXXX").string();
+    std::string pattern = (std::filesystem::temp_directory_path() / "brevo_bench_XXXXXX").string();
     if (mkdtemp(pattern.data())) path = pattern;
   }
   ~Scratch() {

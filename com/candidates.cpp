@@ -36,14 +36,14 @@ void CandidateList::merge(const CandidateList& other) {
   for (const Entry& e : other.kept_) offer(e.fom, e.ctl, e.tx);
 }
 
-std::vector<std::string> neighbourLines(const Params& p, const std::vector<Channel>& channels, std::size_t caseIndex,
-                                        const CaseResult& chosen) {
+std::vector<std::string> neighbourLines(const Params& p, const std::vector<Channel>& channels,
+                                        std::size_t caseIndex, const CaseResult& chosen) {
   // The chosen setting as a grid of one, in this case alone.
   Params one = p;
   one.reportCandidates = 0;
   one.search = Search::exhaustive;
   one.cases = {p.cases[caseIndex]};
-  std::vector<double> taps;   // the swept taps' chosen values, in p.txTaps order
+  std::vector<double> taps;  // the swept taps' chosen values, in p.txTaps order
   for (const TxTap& t : p.txTaps) {
     const std::size_t at = static_cast<std::size_t>(chosen.txCursor + t.index);
     taps.push_back(at < chosen.txTaps.size() ? chosen.txTaps[at] : 0.0);
@@ -59,7 +59,7 @@ std::vector<std::string> neighbourLines(const Params& p, const std::vector<Chann
   struct Swept {
     std::string name;
     const Sweep* sweep;
-    int which;   // tap index in taps, -1 gDC, -2 gDC2
+    int which;  // tap index in taps, -1 gDC, -2 gDC2
   };
   std::vector<Swept> swept;
   for (std::size_t k = 0; k < p.txTaps.size(); ++k) {
@@ -71,8 +71,10 @@ std::vector<std::string> neighbourLines(const Params& p, const std::vector<Chann
   if (p.twoStage) swept.push_back({"gDC2", &p.gDC2, -2});
   std::vector<std::string> lines;
   for (const Swept& s : swept) {
-    if (!(s.sweep->step > 0) || s.sweep->min >= s.sweep->max) continue;   // not searched
-    const double at = s.which >= 0 ? taps[static_cast<std::size_t>(s.which)] : s.which == -1 ? chosen.gDC : chosen.gDC2;
+    if (!(s.sweep->step > 0) || s.sweep->min >= s.sweep->max) continue;  // not searched
+    const double at = s.which >= 0    ? taps[static_cast<std::size_t>(s.which)]
+                      : s.which == -1 ? chosen.gDC
+                                      : chosen.gDC2;
     // The grid point's index, and its neighbours as the grid makes them.
     const std::vector<double> grid = sweepValues(*s.sweep, p.convention == Convention::reference);
     std::size_t k = 0;
@@ -80,7 +82,8 @@ std::vector<std::string> neighbourLines(const Params& p, const std::vector<Chann
       if (std::fabs(grid[i] - at) < std::fabs(grid[k] - at)) k = i;
     std::string line;
     char text[160];
-    std::snprintf(text, sizeof text, "case %zu: COM %.3f dB at %s %g;", caseIndex + 1, chosen.com, s.name.c_str(), at);
+    std::snprintf(text, sizeof text, "case %zu: COM %.3f dB at %s %g;", caseIndex + 1, chosen.com,
+                  s.name.c_str(), at);
     line = text;
     for (int dir : {-1, 1}) {
       const long j = static_cast<long>(k) + dir;
@@ -91,9 +94,12 @@ std::vector<std::string> neighbourLines(const Params& p, const std::vector<Chann
       const double v = grid[static_cast<std::size_t>(j)];
       std::vector<double> c = taps;
       double g = chosen.gDC, g2 = chosen.gDC2;
-      if (s.which >= 0) c[static_cast<std::size_t>(s.which)] = v;
-      else if (s.which == -1) g = v;
-      else g2 = v;
+      if (s.which >= 0)
+        c[static_cast<std::size_t>(s.which)] = v;
+      else if (s.which == -1)
+        g = v;
+      else
+        g2 = v;
       double sum = 0;
       for (double x : c) sum += std::fabs(x);
       // The cursor's floor as exact steps would hold it; the computation's own rule has the
@@ -105,7 +111,8 @@ std::vector<std::string> neighbourLines(const Params& p, const std::vector<Chann
       else if (!o.ok || o.result.cases.empty())
         std::snprintf(text, sizeof text, " %g gives no COM (%s)", v, o.reason.c_str());
       else
-        std::snprintf(text, sizeof text, " %g gives %.3f dB (%+.3f)", v, o.result.cases[0].com, o.result.cases[0].com - chosen.com);
+        std::snprintf(text, sizeof text, " %g gives %.3f dB (%+.3f)", v, o.result.cases[0].com,
+                      o.result.cases[0].com - chosen.com);
       line += text;
       line += dir < 0 ? ";" : "";
     }

@@ -39,7 +39,7 @@ class CandidateList {
 // swept Tx tap, gDC, gDC2) steps one grid point down and up, each neighbour computed
 // alone as a grid of one setting. A step off the grid or below the cursor's floor is
 // said as such. One line a parameter.
-std::vector<std::string> neighbourLines(const Params& p, const std::vector<Channel>& channels, std::size_t caseIndex,
-                                        const CaseResult& chosen);
+std::vector<std::string> neighbourLines(const Params& p, const std::vector<Channel>& channels,
+                                        std::size_t caseIndex, const CaseResult& chosen);
 
 }  // namespace brevo::com::detail

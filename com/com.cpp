@@ -53,20 +53,20 @@ std::vector<double> inverseReal(const std::vector<cd>& X) {
   const std::size_t half = X.size() - 1, N = 2 * half;
   RealTransform t(N);
   const std::span<cd> in = t.spectrum();
-  for (std::size_t k = 0; k <= half; ++k) in[k] = cd(X[k].real(), (k == 0 || k == half) ? 0.0 : X[k].imag());
+  for (std::size_t k = 0; k <= half; ++k)
+    in[k] = cd(X[k].real(), (k == 0 || k == half) ? 0.0 : X[k].imag());
   t.inverse();
   std::vector<double> h(t.time().begin(), t.time().end());
   for (double& v : h) v /= static_cast<double>(N);
   return h;
 }
 
-
 // ---------------------------------------------------------------- IIR (bilinear CTLE)
 
 // y = H(x) for H(s) = (n0 + n1 s)/(d0 + d1 s + d2 s^2) by the bilinear transform with
 // step T, output as long as the input.
-std::vector<double> bilinear(const std::vector<double>& x, double T, double n0, double n1, double d0,
-                             double d1, double d2) {
+std::vector<double> bilinear(const std::vector<double>& x, double T, double n0, double n1,
+                             double d0, double d1, double d2) {
   const double K = 2 / T;
   std::vector<double> y(x.size());
   if (d2 == 0) {
@@ -79,7 +79,8 @@ std::vector<double> bilinear(const std::vector<double>& x, double T, double n0, 
     return y;
   }
   const double b0 = n0 + n1 * K, b1 = 2 * n0, b2 = n0 - n1 * K;
-  const double a0 = d0 + d1 * K + d2 * K * K, a1 = 2 * d0 - 2 * d2 * K * K, a2 = d0 - d1 * K + d2 * K * K;
+  const double a0 = d0 + d1 * K + d2 * K * K, a1 = 2 * d0 - 2 * d2 * K * K,
+               a2 = d0 - d1 * K + d2 * K * K;
   double xm1 = 0, xm2 = 0, ym1 = 0, ym2 = 0;
   for (std::size_t i = 0; i < x.size(); ++i) {
     const double v = (b0 * x[i] + b1 * xm1 + b2 * xm2 - a1 * ym1 - a2 * ym2) / a0;
@@ -92,26 +93,26 @@ std::vector<double> bilinear(const std::vector<double>& x, double T, double n0, 
 
 struct Ctl {
   double gdc, gdc2, g1, g2;
-  int i1, i2;   // grid indices
+  int i1, i2;  // grid indices
 };
 
 struct TxCand {
-  std::vector<double> c;   // K coefficients, offsets first..last
-  std::vector<int> idx;    // grid index per column
+  std::vector<double> c;  // K coefficients, offsets first..last
+  std::vector<int> idx;   // grid index per column
 };
 
 struct ChannelGrid {
   ChannelKind kind;
-  std::vector<cd> s11, s12, s21, s22;   // on the thru's points
+  std::vector<cd> s11, s12, s21, s22;  // on the thru's points
 };
 
 // One channel of one package case, ready for the search.
 struct CaseChannel {
   ChannelKind kind;
   double A = 0;
-  std::vector<cd> vtf;                  // on the file points: terminated, receiver filter (and Tx edge)
-  std::vector<double> raw;              // pulse without CTLE, volts
-  std::vector<std::vector<double>> basis;   // CTLE basis pulses, volts
+  std::vector<cd> vtf;      // on the file points: terminated, receiver filter (and Tx edge)
+  std::vector<double> raw;  // pulse without CTLE, volts
+  std::vector<std::vector<double>> basis;  // CTLE basis pulses, volts
 };
 
 struct Engine {
@@ -120,18 +121,18 @@ struct Engine {
   bool ref = true;
   int M = 32, L = 2, K = 1, first = 0, D = 0, nBasis = 2;
   double Tb = 0, dt = 0, sx2 = 1, txNoise = 0, aS = 1;
-  std::vector<double> f;                // file points
+  std::vector<double> f;  // file points
   double dfFile = 0;
-  std::size_t nSum = 0;                 // points of the averaged crosstalk sum
-  int half = 0;                         // uniform grid 0..half
+  std::size_t nSum = 0;  // points of the averaged crosstalk sum
+  int half = 0;          // uniform grid 0..half
   double df = 0;
   std::vector<double> uf;
   std::vector<ChannelGrid> chans;
   std::vector<TxCand> tx;
   std::vector<Ctl> ctl;
   std::vector<std::string> warnings, log;
-  int span = 0;                         // DFE span in UI (fixed or floating)
-  std::vector<double> bmax, bmin;       // per tap 1..span
+  int span = 0;                    // DFE span in UI (fixed or floating)
+  std::vector<double> bmax, bmin;  // per tap 1..span
   double Q = 0;
   // A receiver FFE solved by MMSE: its taps, the cursor tap's index, the lags of the
   // phase autocorrelations it needs (taps plus Tx FFE span), and the thermal noise's
@@ -142,7 +143,7 @@ struct Engine {
   int Nw = 0, dw = 0, Dm = 0;
   double txL1 = 1;
   std::vector<double> acLo, acHi;
-  std::vector<double> thermF, thermCos;   // thermCos: Dm rows of thermF.size()
+  std::vector<double> thermF, thermCos;  // thermCos: Dm rows of thermF.size()
   // For the bounds over boxes of Tx settings: the grid's columns (values ascending) and
   // the tap each sets; the folded baud-rate band 0..pi cut into nBins equal bins, with
   // the least and the largest cos(d theta) over each (nBins rows of K), and each thermal
@@ -192,16 +193,17 @@ TwoPort packaged(const Engine& e, const ChannelGrid& ch, std::size_t i, const Pa
     return t;
   };
   auto mirrored = [](TwoPort t) { return TwoPort{t.s22, t.s21, t.s12, t.s11}; };
-  const std::vector<double>& txLen =
-      ch.kind == ChannelKind::thru ? pc.tx : ch.kind == ChannelKind::next ? (pc.next.empty() ? pc.tx : pc.next)
-                                                                        : (pc.fext.empty() ? pc.tx : pc.fext);
+  const std::vector<double>& txLen = ch.kind == ChannelKind::thru ? pc.tx
+                                     : ch.kind == ChannelKind::next
+                                         ? (pc.next.empty() ? pc.tx : pc.next)
+                                         : (pc.fext.empty() ? pc.tx : pc.fext);
   const std::vector<double>& rxLen = pc.rx.empty() ? pc.tx : pc.rx;
   TwoPort t = side(p.pkgTx, txLen);
   TwoPort board = identity();
   if (p.includePcb) {
-    board = cascade(shuntC(fr, p.C0, p.R0),
-                    cascade(line(fr, p.zbp, p.boardZc, p.R0, p.boardGamma0, p.boardA1, p.boardA2, p.boardTau),
-                            shuntC(fr, p.C1, p.R0)));
+    board = cascade(shuntC(fr, p.C0, p.R0), cascade(line(fr, p.zbp, p.boardZc, p.R0, p.boardGamma0,
+                                                         p.boardA1, p.boardA2, p.boardTau),
+                                                    shuntC(fr, p.C1, p.R0)));
     t = cascade(t, board);
   }
   t = cascade(t, TwoPort{p.kappa1 * ch.s11[i], ch.s12[i], ch.s21[i], p.kappa2 * ch.s22[i]});
@@ -273,8 +275,9 @@ bool buildChannel(const Engine& e, const ChannelGrid& ch, const PackageCase& pc,
     if (e.nBasis == 2) {
       out.basis = {a1, a0};
     } else {
-      out.basis = {bilinear(a1, e.dt, 1, 0, 1, 1 / wlf, 0), bilinear(a1, e.dt, 0, 1 / wlf, 1, 1 / wlf, 0),
-                   bilinear(a0, e.dt, 1, 0, 1, 1 / wlf, 0), bilinear(a0, e.dt, 0, 1 / wlf, 1, 1 / wlf, 0)};
+      out.basis = {
+          bilinear(a1, e.dt, 1, 0, 1, 1 / wlf, 0), bilinear(a1, e.dt, 0, 1 / wlf, 1, 1 / wlf, 0),
+          bilinear(a0, e.dt, 1, 0, 1, 1 / wlf, 0), bilinear(a0, e.dt, 0, 1 / wlf, 1, 1 / wlf, 0)};
     }
   } else {
     for (int b = 0; b < e.nBasis; ++b) {
@@ -302,7 +305,7 @@ bool buildChannel(const Engine& e, const ChannelGrid& ch, const PackageCase& pc,
 // A pulse held with zero guards on both sides, so shifted reads need no checks.
 struct Guarded {
   std::vector<double> v;
-  long off = 0;   // v[off + t] is sample t
+  long off = 0;  // v[off + t] is sample t
   long len = 0;
   double at(long t) const { return v[static_cast<std::size_t>(off + t)]; }
 };
@@ -323,31 +326,32 @@ std::vector<double> phaseGram(const Guarded& x, long from, long to, int M, int D
     const long ph = ((t % M) + M) % M;
     const double a = x.at(t);
     if (a == 0) continue;
-    for (int d = 0; d <= D; ++d) R[static_cast<std::size_t>(ph * (D + 1) + d)] += a * x.at(t + d * M);
+    for (int d = 0; d <= D; ++d)
+      R[static_cast<std::size_t>(ph * (D + 1) + d)] += a * x.at(t + d * M);
   }
   return R;
 }
 
 struct MmseBound {
   long from = 0;
-  std::vector<double> B;   // K x K per point from `from` on; empty rows (0) where N is singular
-  std::vector<char> open;  // per point: no bound (N singular)
-  std::vector<double> any; // per point: a bound for every Tx setting at once (inf: none)
+  std::vector<double> B;    // K x K per point from `from` on; empty rows (0) where N is singular
+  std::vector<char> open;   // per point: no bound (N singular)
+  std::vector<double> any;  // per point: a bound for every Tx setting at once (inf: none)
   std::size_t points() const { return open.size(); }
 };
 
 struct CtlData {
-  Guarded q;                     // victim pulse with this CTLE
-  Guarded dq;                    // its +-1 sample difference times M/2
-  std::vector<double> qd;        // q by phase: row p holds q(p + uM), u from -qdPad
+  Guarded q;               // victim pulse with this CTLE
+  Guarded dq;              // its +-1 sample difference times M/2
+  std::vector<double> qd;  // q by phase: row p holds q(p + uM), u from -qdPad
   long qdLen = 0, qdPad = 0;
-  std::vector<double> R, RJ;     // phase Grams
+  std::vector<double> R, RJ;  // phase Grams
   double qmax = 0, sN2 = 0;
-  long Pc = 0;                   // h' coordinates of the expected peak
-  std::vector<double> omax;      // per UI away from the peak window, per tap: bound of |q|
-  std::array<double, 4> pc{};    // power coefficients
-  double xtNext = 0;             // crosstalk not depending on the Tx taps
-  std::vector<std::vector<double>> xtR;   // text mode: FEXT Grams per aggressor
+  long Pc = 0;                           // h' coordinates of the expected peak
+  std::vector<double> omax;              // per UI away from the peak window, per tap: bound of |q|
+  std::array<double, 4> pc{};            // power coefficients
+  double xtNext = 0;                     // crosstalk not depending on the Tx taps
+  std::vector<std::vector<double>> xtR;  // text mode: FEXT Grams per aggressor
   // Receiver FFE: phase autocorrelations (lags 0..Dm) of the victim and of its jitter
   // difference; thermal and NEXT noise lags 0..Dm-1 (V^2); per FEXT aggressor its phase
   // autocorrelations, and the lags 0..Dm-1 of a floor of the FEXT at every phase it can
@@ -360,10 +364,10 @@ struct CtlData {
   // the Tx noise likewise per phase (txBin, M x nBins rows); per FEXT aggressor the
   // phases where it can be largest over the grid and a floor below all of them.
   std::vector<double> sig, noiseBin, txBin;
-  std::vector<int> nextPhase;    // per NEXT aggressor, its largest-energy phase
+  std::vector<int> nextPhase;  // per NEXT aggressor, its largest-energy phase
   std::vector<std::vector<char>> fextMarks;
   std::vector<std::vector<double>> fextFloor;
-  MmseBound bound;               // the search's bounds, when made
+  MmseBound bound;  // the search's bounds, when made
 };
 
 struct Eval {
@@ -371,17 +375,17 @@ struct Eval {
   double fom = -std::numeric_limits<double>::infinity();
   long ts = 0;
   double h0 = 0, isi2 = 0, j2 = 0, xt2 = 0, n2 = 0, tx2 = 0;
-  std::vector<double> w, b;      // receiver FFE (its cursor sample 1) and DFE, when solved
+  std::vector<double> w, b;  // receiver FFE (its cursor sample 1) and DFE, when solved
 };
 
 struct CaseData {
   std::vector<CaseChannel> ch;
-  long Pu = 0;                   // h' coordinates of the unequalised peak
+  long Pu = 0;  // h' coordinates of the unequalised peak
   long guard = 0;
   // Averaged crosstalk (reference): per Tx candidate four sums, and per basis the NEXT sums.
   std::vector<std::array<double, 4>> E;
   std::array<double, 4> nextSum{};
-  std::vector<std::array<double, 4>> Wf;   // per file point up to nSum: FEXT weights per basis
+  std::vector<std::array<double, 4>> Wf;  // per file point up to nSum: FEXT weights per basis
   double xtScale = 0;
   // The transform that splits baud-rate sequences by the bins of the folded band: fftN
   // points (at least a phase's samples plus Dm - 1, so that its mean of the power times
@@ -390,7 +394,7 @@ struct CaseData {
   int fftN = 0;
   std::vector<int> binN;
   std::vector<double> cosN;
-  std::shared_ptr<std::remove_pointer_t<fftw_plan>> plan;   // real to complex, run on other arrays
+  std::shared_ptr<std::remove_pointer_t<fftw_plan>> plan;  // real to complex, run on other arrays
   // The phase Grams (lags 0..Dm) of each channel's pulse are quadratic in the CTLE's basis
   // coefficients: per channel and pair of basis pulses a <= b, the Gram of a with b plus
   // that of b with a (once when a = b), M x (Dm + 1) values; crossJ likewise for the
@@ -400,7 +404,8 @@ struct CaseData {
 };
 
 // The cross Grams of one channel (x: its basis pulses) or of their differences.
-void crossGrams(const Engine& e, const std::vector<std::vector<double>>& x, bool difference, double* out) {
+void crossGrams(const Engine& e, const std::vector<std::vector<double>>& x, bool difference,
+                double* out) {
   const int M = e.M, D = e.Dm, nb = static_cast<int>(x.size());
   const std::size_t per = static_cast<std::size_t>(M * (D + 1));
   const long len = static_cast<long>(x[0].size());
@@ -411,7 +416,8 @@ void crossGrams(const Engine& e, const std::vector<std::vector<double>>& x, bool
     for (const auto& v : x) {
       std::vector<double> d(static_cast<std::size_t>(len + 2));
       auto at = [&](long t) { return t >= 0 && t < len ? v[static_cast<std::size_t>(t)] : 0.0; };
-      for (long t = -1; t <= len; ++t) d[static_cast<std::size_t>(t + 1)] = (at(t + 1) - at(t - 1)) * M / 2;
+      for (long t = -1; t <= len; ++t)
+        d[static_cast<std::size_t>(t + 1)] = (at(t + 1) - at(t - 1)) * M / 2;
       y.push_back(std::move(d));
     }
   }
@@ -436,7 +442,8 @@ void crossGrams(const Engine& e, const std::vector<std::vector<double>>& x, bool
 }
 
 // A channel's phase Grams (lags 0..Dm) for the CTLE's basis coefficients, from its cross Grams.
-std::vector<double> gramOf(const Engine& e, const CaseData& c, const double* cross, const std::array<double, 4>& coef) {
+std::vector<double> gramOf(const Engine& e, const CaseData& c, const double* cross,
+                           const std::array<double, 4>& coef) {
   const std::size_t per = static_cast<std::size_t>(e.M * (e.Dm + 1));
   std::vector<double> R(per, 0.0);
   int pair = 0;
@@ -464,9 +471,11 @@ struct FftArrays {
 // transform. A form g'Tg with Dm taps is exactly the mean of the spectrum times |G|^2
 // over its points, so the floor's form is below every marked phase's.
 template <class Fill>
-std::vector<double> leastPhaseLags(const Engine& e, const CaseData& c, Fill fill, const std::vector<char>& marked, FftArrays& a) {
+std::vector<double> leastPhaseLags(const Engine& e, const CaseData& c, Fill fill,
+                                   const std::vector<char>& marked, FftArrays& a) {
   const int N = c.fftN, n = e.Dm;
-  std::vector<double> least(static_cast<std::size_t>(N / 2 + 1), std::numeric_limits<double>::infinity());
+  std::vector<double> least(static_cast<std::size_t>(N / 2 + 1),
+                            std::numeric_limits<double>::infinity());
   double* in = a.in.get();
   fftw_complex* X = a.out.get();
   for (int ph = 0; ph < e.M; ++ph) {
@@ -474,7 +483,9 @@ std::vector<double> leastPhaseLags(const Engine& e, const CaseData& c, Fill fill
     std::fill(in, in + N, 0.0);
     fill(ph, in);
     fftw_execute_dft_r2c(c.plan.get(), in, X);
-    for (int k = 0; k <= N / 2; ++k) least[static_cast<std::size_t>(k)] = std::min(least[static_cast<std::size_t>(k)], X[k][0] * X[k][0] + X[k][1] * X[k][1]);
+    for (int k = 0; k <= N / 2; ++k)
+      least[static_cast<std::size_t>(k)] =
+          std::min(least[static_cast<std::size_t>(k)], X[k][0] * X[k][0] + X[k][1] * X[k][1]);
   }
   std::vector<double> r(static_cast<std::size_t>(n), 0.0);
   for (int k = 0; k <= N / 2; ++k) {
@@ -489,7 +500,8 @@ std::vector<double> leastPhaseLags(const Engine& e, const CaseData& c, Fill fill
 // (rows of Dm in out): the share of the power spectrum of the case's transform that lies
 // in each bin. The rows sum to the lags.
 template <class Fill>
-void binnedLags(const Engine& e, const CaseData& c, Fill fill, int ph, double scale, double* out, FftArrays& a) {
+void binnedLags(const Engine& e, const CaseData& c, Fill fill, int ph, double scale, double* out,
+                FftArrays& a) {
   const int N = c.fftN, n = e.Dm;
   double* in = a.in.get();
   fftw_complex* X = a.out.get();
@@ -497,8 +509,10 @@ void binnedLags(const Engine& e, const CaseData& c, Fill fill, int ph, double sc
   fill(ph, in);
   fftw_execute_dft_r2c(c.plan.get(), in, X);
   for (int k = 0; k <= N / 2; ++k) {
-    const double w = scale * ((k == 0 || k == N / 2) ? 1.0 : 2.0) * (X[k][0] * X[k][0] + X[k][1] * X[k][1]) / N;
-    double* o = out + static_cast<std::size_t>(c.binN[static_cast<std::size_t>(k)]) * static_cast<std::size_t>(n);
+    const double w =
+        scale * ((k == 0 || k == N / 2) ? 1.0 : 2.0) * (X[k][0] * X[k][0] + X[k][1] * X[k][1]) / N;
+    double* o = out + static_cast<std::size_t>(c.binN[static_cast<std::size_t>(k)]) *
+                          static_cast<std::size_t>(n);
     const double* cs = &c.cosN[static_cast<std::size_t>(k) * static_cast<std::size_t>(n)];
     for (int l = 0; l < n; ++l) o[l] += w * cs[l];
   }
@@ -514,8 +528,8 @@ double ctlePower(const Engine& e, double f, const Ctl& g) {
 // autocorrelation, whose lags stay within acLo..acHi; a phase is left out when another's
 // energy is larger for every autocorrelation in that range, by more than rounding. With
 // `among`, only the phases marked there are weighed (the others are left out).
-std::vector<char> widestPhases(const Engine& e, const std::vector<double>& R, const double* acLo, const double* acHi,
-                               const std::vector<char>* among = nullptr) {
+std::vector<char> widestPhases(const Engine& e, const std::vector<double>& R, const double* acLo,
+                               const double* acHi, const std::vector<char>* among = nullptr) {
   const int M = e.M, stride = e.Dm + 1;
   std::vector<char> out(static_cast<std::size_t>(M), 1);
   if (among) out = *among;
@@ -525,9 +539,11 @@ std::vector<char> widestPhases(const Engine& e, const std::vector<double>& R, co
       // The least over the box of E_b - E_a.
       double lo = 0, size = 0;
       for (int d = 0; d <= e.D; ++d) {
-        const double k = (d == 0 ? 1 : 2) * (R[static_cast<std::size_t>(b * stride + d)] - R[static_cast<std::size_t>(a * stride + d)]);
+        const double k = (d == 0 ? 1 : 2) * (R[static_cast<std::size_t>(b * stride + d)] -
+                                             R[static_cast<std::size_t>(a * stride + d)]);
         lo += std::min(k * acLo[d], k * acHi[d]);
-        size += std::fabs(R[static_cast<std::size_t>(b * stride + d)]) + std::fabs(R[static_cast<std::size_t>(a * stride + d)]);
+        size += std::fabs(R[static_cast<std::size_t>(b * stride + d)]) +
+                std::fabs(R[static_cast<std::size_t>(a * stride + d)]);
       }
       if (lo > 1e-9 * size) out[static_cast<std::size_t>(a)] = 0;
     }
@@ -539,14 +555,15 @@ void prepareCtl(const Engine& e, const CaseData& cd_, const Ctl& g, CtlData& out
   const auto coef = basisCoef(e, g);
   std::vector<double> q(v.raw.size(), 0.0);
   for (int b = 0; b < e.nBasis; ++b)
-    for (std::size_t i = 0; i < q.size(); ++i) q[i] += coef[static_cast<std::size_t>(b)] * v.basis[static_cast<std::size_t>(b)][i];
+    for (std::size_t i = 0; i < q.size(); ++i)
+      q[i] += coef[static_cast<std::size_t>(b)] * v.basis[static_cast<std::size_t>(b)][i];
   const long Lq = static_cast<long>(q.size());
   out.q = guarded(q, cd_.guard);
   std::vector<double> dq(q.size() + 2);
   for (long t = -1; t <= Lq; ++t)
     dq[static_cast<std::size_t>(t + 1)] = (out.q.at(t + 1) - out.q.at(t - 1)) * e.M / 2;
   out.dq = guarded(dq, cd_.guard);
-  out.dq.off += 1;   // sample -1 sits at index 0 of the copy
+  out.dq.off += 1;  // sample -1 sits at index 0 of the copy
   if (!e.mmse) out.R = phaseGram(out.q, 0, Lq, e.M, e.D);
   out.qdPad = static_cast<long>(e.K + 30 + e.Nw);
   out.qdLen = (Lq + e.M - 1) / e.M + 2 * out.qdPad + e.span + 8;
@@ -563,7 +580,8 @@ void prepareCtl(const Engine& e, const CaseData& cd_, const Ctl& g, CtlData& out
   double best = -std::numeric_limits<double>::infinity();
   // The peak of this CTLE's pulse within the reference window (cursor tap's frame).
   const long off0 = static_cast<long>(-e.first) * e.M;
-  const long wlo = std::max(0L, cd_.Pu - off0 - 20L * e.M), whi = std::min(Lq - 1, cd_.Pu - off0 + 20L * e.M);
+  const long wlo = std::max(0L, cd_.Pu - off0 - 20L * e.M),
+             whi = std::min(Lq - 1, cd_.Pu - off0 + 20L * e.M);
   for (long t = wlo; t <= whi; ++t)
     if (out.q.at(t) > best) best = out.q.at(t), pk = t;
   for (long t = 0; t < Lq; ++t) out.qmax = std::max(out.qmax, std::fabs(out.q.at(t)));
@@ -633,25 +651,37 @@ void prepareCtl(const Engine& e, const CaseData& cd_, const Ctl& g, CtlData& out
       auto phaseOf = [&](int ph, double* in) {
         const std::size_t len = a.raw.size();
         std::size_t u = 0;
-        for (std::size_t i = static_cast<std::size_t>(ph); i < len && u < static_cast<std::size_t>(cd_.fftN); i += static_cast<std::size_t>(e.M), ++u) {
+        for (std::size_t i = static_cast<std::size_t>(ph);
+             i < len && u < static_cast<std::size_t>(cd_.fftN);
+             i += static_cast<std::size_t>(e.M), ++u) {
           double x = 0;
-          for (int b = 0; b < e.nBasis; ++b) x += coef[static_cast<std::size_t>(b)] * a.basis[static_cast<std::size_t>(b)][i];
+          for (int b = 0; b < e.nBasis; ++b)
+            x += coef[static_cast<std::size_t>(b)] * a.basis[static_cast<std::size_t>(b)][i];
           in[u] = x;
         }
       };
-      std::vector<double> R = gramOf(e, cd_, &cd_.cross[k * static_cast<std::size_t>(cd_.pairs) * static_cast<std::size_t>(e.M * (e.Dm + 1))], coef);
+      std::vector<double> R = gramOf(e, cd_,
+                                     &cd_.cross[k * static_cast<std::size_t>(cd_.pairs) *
+                                                static_cast<std::size_t>(e.M * (e.Dm + 1))],
+                                     coef);
       if (a.kind == ChannelKind::next) {
         int m = 0;
         for (int ph = 1; ph < e.M; ++ph)
-          if (R[static_cast<std::size_t>(ph * (e.Dm + 1))] > R[static_cast<std::size_t>(m * (e.Dm + 1))]) m = ph;
-        for (int l = 0; l < e.Dm; ++l) out.nextLag[static_cast<std::size_t>(l)] += e.sx2 * R[static_cast<std::size_t>(m * (e.Dm + 1) + l)];
+          if (R[static_cast<std::size_t>(ph * (e.Dm + 1))] >
+              R[static_cast<std::size_t>(m * (e.Dm + 1))])
+            m = ph;
+        for (int l = 0; l < e.Dm; ++l)
+          out.nextLag[static_cast<std::size_t>(l)] +=
+              e.sx2 * R[static_cast<std::size_t>(m * (e.Dm + 1) + l)];
         binnedLags(e, cd_, phaseOf, m, 1.0, out.noiseBin.data(), fa);
         out.nextPhase.push_back(m);
       } else {
         out.fextRm.push_back(std::move(R));
         out.fextMarks.push_back(widestPhases(e, out.fextRm.back(), e.acLo.data(), e.acHi.data()));
         out.fextFloor.push_back(leastPhaseLags(e, cd_, phaseOf, out.fextMarks.back(), fa));
-        for (int l = 0; l < e.Dm; ++l) out.fextLeast[static_cast<std::size_t>(l)] += out.fextFloor.back()[static_cast<std::size_t>(l)];
+        for (int l = 0; l < e.Dm; ++l)
+          out.fextLeast[static_cast<std::size_t>(l)] +=
+              out.fextFloor.back()[static_cast<std::size_t>(l)];
       }
     }
     out.txBin.assign(static_cast<std::size_t>(e.M) * nb * dm, 0.0);
@@ -660,11 +690,17 @@ void prepareCtl(const Engine& e, const CaseData& cd_, const Ctl& g, CtlData& out
     for (int ph = 0; ph < e.M; ++ph) {
       auto victim = [&](int phase, double* in) {
         std::size_t u = 0;
-        for (std::size_t i = static_cast<std::size_t>(phase); i < q.size() && u < static_cast<std::size_t>(cd_.fftN); i += static_cast<std::size_t>(e.M), ++u) in[u] = q[i];
+        for (std::size_t i = static_cast<std::size_t>(phase);
+             i < q.size() && u < static_cast<std::size_t>(cd_.fftN);
+             i += static_cast<std::size_t>(e.M), ++u)
+          in[u] = q[i];
       };
-      binnedLags(e, cd_, victim, ph, e.txNoise, &out.txBin[static_cast<std::size_t>(ph) * nb * dm], fa);
+      binnedLags(e, cd_, victim, ph, e.txNoise, &out.txBin[static_cast<std::size_t>(ph) * nb * dm],
+                 fa);
       for (std::size_t l = 0; l < dm; ++l)
-        out.sig[static_cast<std::size_t>(ph) * dm + l] = out.Rm[static_cast<std::size_t>(ph * (e.Dm + 1)) + l] + jit * out.RJm[static_cast<std::size_t>(ph * (e.Dm + 1)) + l];
+        out.sig[static_cast<std::size_t>(ph) * dm + l] =
+            out.Rm[static_cast<std::size_t>(ph * (e.Dm + 1)) + l] +
+            jit * out.RJm[static_cast<std::size_t>(ph * (e.Dm + 1)) + l];
     }
   }
   out.pc = powerCoef(e, g);
@@ -674,19 +710,22 @@ void prepareCtl(const Engine& e, const CaseData& cd_, const Ctl& g, CtlData& out
   if (e.mmse) {
   } else if (e.ref) {
     double x = 0;
-    for (int b = 0; b < 4; ++b) x += out.pc[static_cast<std::size_t>(b)] * cd_.nextSum[static_cast<std::size_t>(b)];
+    for (int b = 0; b < 4; ++b)
+      x += out.pc[static_cast<std::size_t>(b)] * cd_.nextSum[static_cast<std::size_t>(b)];
     out.xtNext = x;
   } else {
     for (std::size_t k = 1; k < cd_.ch.size(); ++k) {
       const CaseChannel& a = cd_.ch[k];
       std::vector<double> qa(a.raw.size(), 0.0);
       for (int b = 0; b < e.nBasis; ++b)
-        for (std::size_t i = 0; i < qa.size(); ++i) qa[i] += coef[static_cast<std::size_t>(b)] * a.basis[static_cast<std::size_t>(b)][i];
+        for (std::size_t i = 0; i < qa.size(); ++i)
+          qa[i] += coef[static_cast<std::size_t>(b)] * a.basis[static_cast<std::size_t>(b)][i];
       const Guarded ga = guarded(qa, cd_.guard);
       const std::vector<double> R = phaseGram(ga, 0, static_cast<long>(qa.size()), e.M, e.D);
       if (a.kind == ChannelKind::next) {
         double m = 0;
-        for (int ph = 0; ph < e.M; ++ph) m = std::max(m, R[static_cast<std::size_t>(ph * (e.D + 1))]);
+        for (int ph = 0; ph < e.M; ++ph)
+          m = std::max(m, R[static_cast<std::size_t>(ph * (e.D + 1))]);
         out.xtNext += e.sx2 * m;
       } else {
         out.xtR.push_back(R);
@@ -709,11 +748,15 @@ void exactGrams(const Engine& e, const CaseData& cd_, const Ctl& g, CtlData& out
     const CaseChannel& a = cd_.ch[k];
     std::vector<double> qa(a.raw.size(), 0.0);
     for (int b = 0; b < e.nBasis; ++b)
-      for (std::size_t i = 0; i < qa.size(); ++i) qa[i] += coef[static_cast<std::size_t>(b)] * a.basis[static_cast<std::size_t>(b)][i];
-    std::vector<double> R = phaseGram(guarded(qa, cd_.guard), 0, static_cast<long>(qa.size()), e.M, e.Dm);
+      for (std::size_t i = 0; i < qa.size(); ++i)
+        qa[i] += coef[static_cast<std::size_t>(b)] * a.basis[static_cast<std::size_t>(b)][i];
+    std::vector<double> R =
+        phaseGram(guarded(qa, cd_.guard), 0, static_cast<long>(qa.size()), e.M, e.Dm);
     if (a.kind == ChannelKind::next) {
       const int m = out.nextPhase[next++];
-      for (int l = 0; l < e.Dm; ++l) out.nextLag[static_cast<std::size_t>(l)] += e.sx2 * R[static_cast<std::size_t>(m * (e.Dm + 1) + l)];
+      for (int l = 0; l < e.Dm; ++l)
+        out.nextLag[static_cast<std::size_t>(l)] +=
+            e.sx2 * R[static_cast<std::size_t>(m * (e.Dm + 1) + l)];
     } else {
       out.fextRm[fext++] = std::move(R);
     }
@@ -762,8 +805,9 @@ bool cursor(const Engine& e, const std::vector<double>& w, long lo, long P, long
     need(z - M, z + 3L * M);
     double best = std::numeric_limits<double>::infinity();
     for (long t = z; t <= z + 2L * M; ++t) {
-      const double m = p.cursorRule == CursorRule::mm ? std::fabs(h(t - M) - std::max(h(t + M) - bmax1 * h(t), 0.0))
-                                                      : std::fabs(h(t + M) - bmax1 * h(t));
+      const double m = p.cursorRule == CursorRule::mm
+                           ? std::fabs(h(t - M) - std::max(h(t + M) - bmax1 * h(t), 0.0))
+                           : std::fabs(h(t + M) - bmax1 * h(t));
       if (m < best) best = m, ts = t;
     }
     return true;
@@ -798,8 +842,9 @@ void dfeTaps(const Engine& e, const double* hn, double h0, double* b) {
   const int span = e.span;
   for (int n = 0; n < span; ++n) b[n] = 0;
   for (int n = 0; n < std::min(p.Nb, span); ++n)
-    b[n] = std::min(e.bmax[static_cast<std::size_t>(n)], std::max(e.bmin[static_cast<std::size_t>(n)], hn[n] / h0));
-  const int nStarts = span - p.Nb - p.Nbf + 1;   // starts Nb+1 .. Nf-Nbf+1
+    b[n] = std::min(e.bmax[static_cast<std::size_t>(n)],
+                    std::max(e.bmin[static_cast<std::size_t>(n)], hn[n] / h0));
+  const int nStarts = span - p.Nb - p.Nbf + 1;  // starts Nb+1 .. Nf-Nbf+1
   if (p.Nbg > 0 && p.Nbf > 0 && nStarts > 0) {
     constexpr int kMax = 256;
     double E[kMax];
@@ -823,7 +868,8 @@ void dfeTaps(const Engine& e, const double* hn, double h0, double* b) {
     // The best `top` starts are the first ones when none after them ranks higher.
     bool contiguous = p.Nbg * p.Nbf <= span - p.Nb;
     if (contiguous) {
-      double low = std::numeric_limits<double>::infinity(), high = -std::numeric_limits<double>::infinity();
+      double low = std::numeric_limits<double>::infinity(),
+             high = -std::numeric_limits<double>::infinity();
       for (int k = 0; k < top; ++k) low = std::min(low, E[k]);
       for (int k = top; k < ns; ++k) high = std::max(high, E[k]);
       contiguous = low >= high;
@@ -850,7 +896,8 @@ void dfeTaps(const Engine& e, const double* hn, double h0, double* b) {
         }
         // The adjacent start one bank earlier, when it ranks above the next best.
         const int adj = s - p.Nbf;
-        if (adj >= 0 && !overlaps(adj) && k + 1 < ns && rank[adj] < rank[order[k + 1]]) chosen[nChosen++] = adj;
+        if (adj >= 0 && !overlaps(adj) && k + 1 < ns && rank[adj] < rank[order[k + 1]])
+          chosen[nChosen++] = adj;
       }
     }
     for (int c = 0; c < nChosen; ++c)
@@ -875,7 +922,7 @@ double fomOf(double As, double n2) { return 10 * std::log10(As * As / n2); }
 struct Scratch {
   std::vector<double> w, hn, b, wide;
   double ac[32];
-  std::vector<double> base, lag, hs, A, x, y, wf, bf;   // receiver FFE
+  std::vector<double> base, lag, hs, A, x, y, wf, bf;  // receiver FFE
   // Per sampling point of the search's bounds, the bound of the box of Tx settings being
   // solved (below every threshold where it was ruled out); null: none.
   const double* live = nullptr;
@@ -959,18 +1006,21 @@ double mmseSolve(const Engine& e, const double* lag, const double* h0, const dou
     for (int i = 0; i < n; ++i) v += a[i] * c[i];
     return v;
   };
-  auto clipB = [&](int k, double v) { return std::min(e.bmax[static_cast<std::size_t>(k)], std::max(e.bmin[static_cast<std::size_t>(k)], v)); };
+  auto clipB = [&](int k, double v) {
+    return std::min(e.bmax[static_cast<std::size_t>(k)],
+                    std::max(e.bmin[static_cast<std::size_t>(k)], v));
+  };
   // With b free, b = Hb w and w solves (R - Hb'Hb) w = h0' (scaled to h0 w = 1).
   if (!toeplitz(true)) return -1;
   std::copy(h0, h0 + n, w);
   forward(A, n, w);
-  const double g0 = dot(w, w);   // h0 A^-1 h0'
+  const double g0 = dot(w, w);  // h0 A^-1 h0'
   if (!(g0 > 0)) return -1;
   if (1 / g0 - 1 > above) {
     if (solved) *solved = false;
     return 1 / g0 - 1;
   }
-  for (int i = n - 1; i >= 0; --i) {   // the back substitution of A^-1 h0'
+  for (int i = n - 1; i >= 0; --i) {  // the back substitution of A^-1 h0'
     double v = w[i];
     for (int k = i + 1; k < n; ++k) v -= A[k * n + i] * w[k];
     w[i] = v * A[i * n + i];
@@ -1031,7 +1081,8 @@ double mmseSolve(const Engine& e, const double* lag, const double* h0, const dou
 // FEXT with the Tx taps (ac their autocorrelation) at each aggressor's largest-energy phase.
 void fixedNoiseLags(const Engine& e, const CtlData& g, const double* ac, double* out, double* tmp) {
   const int n = e.Nw, stride = e.Dm + 1;
-  for (int l = 0; l < n; ++l) out[l] = g.thermLag[static_cast<std::size_t>(l)] + g.nextLag[static_cast<std::size_t>(l)];
+  for (int l = 0; l < n; ++l)
+    out[l] = g.thermLag[static_cast<std::size_t>(l)] + g.nextLag[static_cast<std::size_t>(l)];
   for (const auto& R : g.fextRm) {
     int m = 0;
     double best = -1;
@@ -1049,8 +1100,8 @@ void fixedNoiseLags(const Engine& e, const CtlData& g, const double* ac, double*
 // result is then exact only when it reaches best. The bounds: the search's per-point
 // c'Bc and bound for every Tx setting when made, and the error with nothing clipped,
 // which no clipping lowers.
-void mmseSweep(const Engine& e, const CtlData& g, const double* cc, const double* ac, long ts0, double best, Scratch& s,
-               Eval& r) {
+void mmseSweep(const Engine& e, const CtlData& g, const double* cc, const double* ac, long ts0,
+               double best, Scratch& s, Eval& r) {
   const Params& p = e.p;
   const int n = e.Nw, Nb = p.Nb, M = e.M, K = e.K, stride = e.Dm + 1;
   s.base.resize(static_cast<std::size_t>(4 * n));
@@ -1058,8 +1109,8 @@ void mmseSweep(const Engine& e, const CtlData& g, const double* cc, const double
   double* hh = base + n;
   double* jj = base + 2 * n;
   double* tmp = base + 3 * n;
-  bool made = false;   // the noise lags, made at the first point solved
-  const int kLo = e.dw - (n - 1), kHi = e.dw + Nb;   // UI offsets of the samples used
+  bool made = false;  // the noise lags, made at the first point solved
+  const int kLo = e.dw - (n - 1), kHi = e.dw + Nb;  // UI offsets of the samples used
   s.hs.resize(static_cast<std::size_t>(kHi - kLo + 1));
   s.lag.resize(static_cast<std::size_t>(n + n + Nb * n));
   double* lag = s.lag.data();
@@ -1072,7 +1123,8 @@ void mmseSweep(const Engine& e, const CtlData& g, const double* cc, const double
   const double qCut = T > 0 ? 1 / (e.sx2 * T) : std::numeric_limits<double>::infinity();
   for (int d = p.sampleAdjustMin; d <= p.sampleAdjustMax; ++d) {
     const long t = ts0 + d;
-    if (T > 0 && !g.bound.open.empty() && t >= g.bound.from && t - g.bound.from < static_cast<long>(g.bound.points())) {
+    if (T > 0 && !g.bound.open.empty() && t >= g.bound.from &&
+        t - g.bound.from < static_cast<long>(g.bound.points())) {
       const std::size_t at = static_cast<std::size_t>(t - g.bound.from);
       if (g.bound.any[at] < T || (s.live && s.live[at] < T)) continue;
       if (!g.bound.open[at]) {
@@ -1088,7 +1140,9 @@ void mmseSweep(const Engine& e, const CtlData& g, const double* cc, const double
     }
     if (!made) fixedNoiseLags(e, g, ac, base, tmp), made = true;
     const long ph = ((t % M) + M) % M, n0 = (t - ph) / M;
-    const double* row = g.qd.data() + static_cast<std::size_t>(ph) * static_cast<std::size_t>(g.qdLen) + g.qdPad + n0;
+    const double* row = g.qd.data() +
+                        static_cast<std::size_t>(ph) * static_cast<std::size_t>(g.qdLen) + g.qdPad +
+                        n0;
     for (int k = kLo; k <= kHi; ++k) {
       double v = 0;
       for (int j = 0; j < K; ++j) v += cc[j] * row[k - j];
@@ -1098,7 +1152,8 @@ void mmseSweep(const Engine& e, const CtlData& g, const double* cc, const double
     const double* rq = &g.Rm[static_cast<std::size_t>(ph * stride)];
     lagsOf(rq, ac, e.D, n, hh);
     lagsOf(&g.RJm[static_cast<std::size_t>(ph * stride)], ac, e.D, n, jj);
-    for (int l = 0; l < n; ++l) lag[l] = hh[l] + (base[l] + e.sx2 * e.txNoise * rq[l] + e.sx2 * jit * jj[l]) / e.sx2;
+    for (int l = 0; l < n; ++l)
+      lag[l] = hh[l] + (base[l] + e.sx2 * e.txNoise * rq[l] + e.sx2 * jit * jj[l]) / e.sx2;
     for (int j = 0; j < n; ++j) {
       h0[j] = h(e.dw - j);
       for (int k = 0; k < Nb; ++k) Hb[k * n + j] = h(e.dw + k + 1 - j);
@@ -1118,17 +1173,20 @@ void mmseSweep(const Engine& e, const CtlData& g, const double* cc, const double
 }
 
 // The averaged (reference) or worst-phase (text) crosstalk of the figure of merit.
-double crosstalk2(const Engine& e, const CaseData& c, const CtlData& g, std::size_t t, const double* ac) {
+double crosstalk2(const Engine& e, const CaseData& c, const CtlData& g, std::size_t t,
+                  const double* ac) {
   if (e.ref) {
     double x = g.xtNext;
     const auto& E = c.E[t];
-    for (int b = 0; b < 4; ++b) x += g.pc[static_cast<std::size_t>(b)] * E[static_cast<std::size_t>(b)];
+    for (int b = 0; b < 4; ++b)
+      x += g.pc[static_cast<std::size_t>(b)] * E[static_cast<std::size_t>(b)];
     return c.xtScale * x;
   }
   double x = g.xtNext;
   for (const auto& R : g.xtR) {
     double m = 0;
-    for (int ph = 0; ph < e.M; ++ph) m = std::max(m, quad(&R[static_cast<std::size_t>(ph * (e.D + 1))], ac, e.D));
+    for (int ph = 0; ph < e.M; ++ph)
+      m = std::max(m, quad(&R[static_cast<std::size_t>(ph * (e.D + 1))], ac, e.D));
     x += e.sx2 * m;
   }
   return x;
@@ -1136,8 +1194,8 @@ double crosstalk2(const Engine& e, const CaseData& c, const CtlData& g, std::siz
 
 // One candidate; `best` prunes (a candidate whose bound is below it cannot win). The
 // DFE taps are left in s.b.
-Eval evaluate(const Engine& e, const CaseData& c, const CtlData& g, std::size_t t, double best, Scratch& s,
-              long long& full) {
+Eval evaluate(const Engine& e, const CaseData& c, const CtlData& g, std::size_t t, double best,
+              Scratch& s, long long& full) {
   Eval r;
   const TxCand& cand = e.tx[t];
   const int K = e.K, M = e.M, D = e.D;
@@ -1158,8 +1216,8 @@ Eval evaluate(const Engine& e, const CaseData& c, const CtlData& g, std::size_t 
   // middle of a 12 UI window outwards.
   const long lo = g.Pc - 7L * M, hi = g.Pc + 5L * M;
   s.w.resize(static_cast<std::size_t>(hi - lo + 1));
-  long clo = 0, chi = -1;   // the filled part, window indices
-  auto fill = [&](long a, long b) {   // window indices, inclusive
+  long clo = 0, chi = -1;            // the filled part, window indices
+  auto fill = [&](long a, long b) {  // window indices, inclusive
     double* dst = s.w.data();
     const double* src0 = g.q.v.data() + (g.q.off + lo);
     const double c0 = cc[0];
@@ -1171,7 +1229,7 @@ Eval evaluate(const Engine& e, const CaseData& c, const CtlData& g, std::size_t 
       for (long i = a; i <= b; ++i) dst[i] += cj * src[i];
     }
   };
-  auto need = [&](long a, long b) {   // window coordinates of h'
+  auto need = [&](long a, long b) {  // window coordinates of h'
     a = std::max(a - lo, 0L), b = std::min(b - lo, hi - lo);
     if (chi < clo) {
       fill(a, b), clo = a, chi = b;
@@ -1185,7 +1243,8 @@ Eval evaluate(const Engine& e, const CaseData& c, const CtlData& g, std::size_t 
   long P = -1;
   double hp = -std::numeric_limits<double>::infinity();
   for (long t2 = std::max(g.Pc - 2L * M, rlo); t2 <= std::min(g.Pc + 2L * M, rhi); ++t2)
-    if (s.w[static_cast<std::size_t>(t2 - lo)] > hp) hp = s.w[static_cast<std::size_t>(t2 - lo)], P = t2;
+    if (s.w[static_cast<std::size_t>(t2 - lo)] > hp)
+      hp = s.w[static_cast<std::size_t>(t2 - lo)], P = t2;
   double outer = 0;
   for (std::size_t b = 0; b < g.omax.size(); b += static_cast<std::size_t>(K)) {
     double x = 0;
@@ -1206,12 +1265,15 @@ Eval evaluate(const Engine& e, const CaseData& c, const CtlData& g, std::size_t 
       }
     hp = -std::numeric_limits<double>::infinity();
     for (long t2 = rlo; t2 <= rhi; ++t2)
-      if (s.wide[static_cast<std::size_t>(t2 - wlo)] > hp) hp = s.wide[static_cast<std::size_t>(t2 - wlo)], P = t2;
+      if (s.wide[static_cast<std::size_t>(t2 - wlo)] > hp)
+        hp = s.wide[static_cast<std::size_t>(t2 - wlo)], P = t2;
     win = &s.wide;
   }
   if (!(hp > 0) || (!e.mmse && bound(hp) < best - 1e-9)) return r;
   long ts = 0;
-  if (!(win == &s.w ? cursor(e, *win, wlo, P, ts, need) : cursor(e, *win, wlo, P, ts, [](long, long) {}))) return r;
+  if (!(win == &s.w ? cursor(e, *win, wlo, P, ts, need)
+                    : cursor(e, *win, wlo, P, ts, [](long, long) {})))
+    return r;
   ++full;
   const double h0 = (*win)[static_cast<std::size_t>(ts - wlo)];
   if (!(h0 > 0)) return r;
@@ -1226,7 +1288,9 @@ Eval evaluate(const Engine& e, const CaseData& c, const CtlData& g, std::size_t 
   double* hn = s.hn.data();
   {
     const long n0 = (ts - ph) / M;
-    const double* row = g.qd.data() + static_cast<std::size_t>(ph) * static_cast<std::size_t>(g.qdLen) + g.qdPad + n0;
+    const double* row = g.qd.data() +
+                        static_cast<std::size_t>(ph) * static_cast<std::size_t>(g.qdLen) + g.qdPad +
+                        n0;
     for (int n = 1; n <= e.span; ++n) hn[n - 1] = cc[0] * row[n];
     for (int j = 1; j < K; ++j) {
       const double cj = cc[j];
@@ -1242,7 +1306,8 @@ Eval evaluate(const Engine& e, const CaseData& c, const CtlData& g, std::size_t 
     isi += res * res - v * v;
   }
   r.isi2 = e.sx2 * std::max(0.0, isi);
-  r.j2 = e.sx2 * (e.p.ADD * e.p.ADD + e.p.sigmaRJ * e.p.sigmaRJ) * quad(&g.RJ[static_cast<std::size_t>(ph * (D + 1))], ac, D);
+  r.j2 = e.sx2 * (e.p.ADD * e.p.ADD + e.p.sigmaRJ * e.p.sigmaRJ) *
+         quad(&g.RJ[static_cast<std::size_t>(ph * (D + 1))], ac, D);
   r.tx2 = h0 * h0 * e.txNoise;
   r.xt2 = xt2;
   r.n2 = g.sN2;
@@ -1276,7 +1341,8 @@ void mmseBound(const Engine& e, const CaseData& cd_, const CtlData& g, MmseBound
     for (int i = 0; i < n; ++i)
       for (int j = 0; j < n; ++j) {
         const int l = std::abs(i - j);
-        a[i * n + j] = g.thermLag[static_cast<std::size_t>(l)] + g.nextLag[static_cast<std::size_t>(l)] + e.sx2 * e.txNoise * rq[l];
+        a[i * n + j] = g.thermLag[static_cast<std::size_t>(l)] +
+                       g.nextLag[static_cast<std::size_t>(l)] + e.sx2 * e.txNoise * rq[l];
       }
     ok[static_cast<std::size_t>(ph)] = cholesky(a, n) ? 1 : 0;
   }
@@ -1291,7 +1357,9 @@ void mmseBound(const Engine& e, const CaseData& cd_, const CtlData& g, MmseBound
       out.open[at] = 1;
       continue;
     }
-    const double* row = g.qd.data() + static_cast<std::size_t>(ph) * static_cast<std::size_t>(g.qdLen) + g.qdPad + n0;
+    const double* row = g.qd.data() +
+                        static_cast<std::size_t>(ph) * static_cast<std::size_t>(g.qdLen) + g.qdPad +
+                        n0;
     for (int i = 0; i < K; ++i) {
       double* col = &Y[static_cast<std::size_t>(i * n)];
       for (int j = 0; j < n; ++j) col[j] = row[e.dw - j - i];
@@ -1301,13 +1369,13 @@ void mmseBound(const Engine& e, const CaseData& cd_, const CtlData& g, MmseBound
     for (int i = 0; i < K; ++i)
       for (int j = 0; j <= i; ++j) {
         double v = 0;
-        for (int k = 0; k < n; ++k) v += Y[static_cast<std::size_t>(i * n + k)] * Y[static_cast<std::size_t>(j * n + k)];
+        for (int k = 0; k < n; ++k)
+          v += Y[static_cast<std::size_t>(i * n + k)] * Y[static_cast<std::size_t>(j * n + k)];
         B[i * K + j] = B[j * K + i] = v;
       }
   }
   anyTxBound(e, g, out);
 }
-
 
 // A box of Tx settings: per column of the grid a range of value indices.
 struct TxBox {
@@ -1337,17 +1405,18 @@ struct LivePoint {
 // signal, the DFE samples and the jitter are exact forms in g. So the least error over
 // g (with the taps of g that c * w cannot reach held at 0, and the DFE tap within its
 // limits) is below every setting's in the box, and a smaller box only raises it.
-void boxBound(const Engine& e, const CtlData& g, long from, const TxBox& box, const std::vector<LivePoint>& in, double T,
-              std::vector<LivePoint>& out) {
+void boxBound(const Engine& e, const CtlData& g, long from, const TxBox& box,
+              const std::vector<LivePoint>& in, double T, std::vector<LivePoint>& out) {
   const Params& p = e.p;
-  const int n = e.Dm, K = e.K, M = e.M, Nb = p.Nb, B = e.nBins, nc = static_cast<int>(e.cols.size());
+  const int n = e.Dm, K = e.K, M = e.M, Nb = p.Nb, B = e.nBins,
+            nc = static_cast<int>(e.cols.size());
   const int cur = -e.first;
   out.clear();
   thread_local std::vector<double> buf;
   buf.resize(static_cast<std::size_t>(2 * B + 8 * K + 4 * n + 2 * n * n));
-  double* U2 = buf.data();     // |C|^2 bounds per bin, from the corners
+  double* U2 = buf.data();  // |C|^2 bounds per bin, from the corners
   double* u = U2 + B;
-  double* lo1 = u + B;         // the taps' ranges
+  double* lo1 = u + B;  // the taps' ranges
   double* hi1 = lo1 + K;
   double* c = hi1 + K;
   double* ac = c + K;
@@ -1367,8 +1436,10 @@ void boxBound(const Engine& e, const CtlData& g, long from, const TxBox& box, co
   for (int j = 0; j < K; ++j) lo1[j] = hi1[j] = 0;
   double c0lo = 1, c0hi = 1;
   for (int j = 0; j < nc; ++j) {
-    const double a = e.cols[static_cast<std::size_t>(j)][static_cast<std::size_t>(box.lo[static_cast<std::size_t>(j)])];
-    const double b = e.cols[static_cast<std::size_t>(j)][static_cast<std::size_t>(box.hi[static_cast<std::size_t>(j)])];
+    const double a = e.cols[static_cast<std::size_t>(j)]
+                           [static_cast<std::size_t>(box.lo[static_cast<std::size_t>(j)])];
+    const double b = e.cols[static_cast<std::size_t>(j)]
+                           [static_cast<std::size_t>(box.hi[static_cast<std::size_t>(j)])];
     int k = 0;
     vals[static_cast<std::size_t>(j)][static_cast<std::size_t>(k++)] = a;
     if (b != a) vals[static_cast<std::size_t>(j)][static_cast<std::size_t>(k++)] = b;
@@ -1384,7 +1455,8 @@ void boxBound(const Engine& e, const CtlData& g, long from, const TxBox& box, co
     std::fill(c, c + K, 0.0);
     double sum = 0;
     for (int j = 0; j < nc; ++j) {
-      const double v = vals[static_cast<std::size_t>(j)][static_cast<std::size_t>(at[static_cast<std::size_t>(j)])];
+      const double v = vals[static_cast<std::size_t>(j)]
+                           [static_cast<std::size_t>(at[static_cast<std::size_t>(j)])];
       c[e.colTap[static_cast<std::size_t>(j)]] += v, sum += std::fabs(v);
     }
     c[cur] = 1 - sum;
@@ -1401,7 +1473,8 @@ void boxBound(const Engine& e, const CtlData& g, long from, const TxBox& box, co
       U2[b] = std::max(U2[b], v);
     }
     int j = 0;
-    while (j < nc && ++at[static_cast<std::size_t>(j)] == nv[static_cast<std::size_t>(j)]) at[static_cast<std::size_t>(j++)] = 0;
+    while (j < nc && ++at[static_cast<std::size_t>(j)] == nv[static_cast<std::size_t>(j)])
+      at[static_cast<std::size_t>(j++)] = 0;
     if (j == nc) break;
   }
   const double cap = e.txL1 * e.txL1;
@@ -1421,10 +1494,13 @@ void boxBound(const Engine& e, const CtlData& g, long from, const TxBox& box, co
       double l, h;
       if (d == 0) {
         const double a = std::fabs(lo1[j]), b = std::fabs(hi1[j]);
-        l = (lo1[j] <= 0 && hi1[j] >= 0) ? 0.0 : std::min(a, b) * std::min(a, b), h = std::max(a, b) * std::max(a, b);
+        l = (lo1[j] <= 0 && hi1[j] >= 0) ? 0.0 : std::min(a, b) * std::min(a, b),
+        h = std::max(a, b) * std::max(a, b);
       } else {
-        const double q1 = lo1[j] * lo1[j + d], q2 = lo1[j] * hi1[j + d], q3 = hi1[j] * lo1[j + d], q4 = hi1[j] * hi1[j + d];
-        l = std::min(std::min(q1, q2), std::min(q3, q4)), h = std::max(std::max(q1, q2), std::max(q3, q4));
+        const double q1 = lo1[j] * lo1[j + d], q2 = lo1[j] * hi1[j + d], q3 = hi1[j] * lo1[j + d],
+                     q4 = hi1[j] * hi1[j + d];
+        l = std::min(std::min(q1, q2), std::min(q3, q4)),
+        h = std::max(std::max(q1, q2), std::max(q3, q4));
       }
       x += l, y += h;
     }
@@ -1442,7 +1518,8 @@ void boxBound(const Engine& e, const CtlData& g, long from, const TxBox& box, co
       for (int ph = 0; ph < M; ++ph)
         if (here[static_cast<std::size_t>(ph)]) one = ph, ++count;
     }
-    const double* r = count == 1 ? &g.fextRm[a][static_cast<std::size_t>(one * stride)] : g.fextFloor[a].data();
+    const double* r =
+        count == 1 ? &g.fextRm[a][static_cast<std::size_t>(one * stride)] : g.fextFloor[a].data();
     for (int l = 0; l < n; ++l) common[l] += r[l];
   }
   // g = c * w is 0 outside taps i0 .. i1 + Nw - 1 when the box holds every tap before i0
@@ -1473,7 +1550,9 @@ void boxBound(const Engine& e, const CtlData& g, long from, const TxBox& box, co
       factored = cholesky(L, m);
     }
     double v = std::numeric_limits<double>::infinity();
-    const double* row = g.qd.data() + static_cast<std::size_t>(ph) * static_cast<std::size_t>(g.qdLen) + g.qdPad + n0;
+    const double* row = g.qd.data() +
+                        static_cast<std::size_t>(ph) * static_cast<std::size_t>(g.qdLen) + g.qdPad +
+                        n0;
     double g0 = -1;
     if (factored) {
       for (int j = 0; j < m; ++j) z1[j] = row[e.dw - i0 - j];
@@ -1498,7 +1577,7 @@ void boxBound(const Engine& e, const CtlData& g, long from, const TxBox& box, co
         }
       }
     }
-    if (g0 < 0 && factored) {   // directly: R - Hb'Hb
+    if (g0 < 0 && factored) {  // directly: R - Hb'Hb
       for (int i = 0; i < m; ++i)
         for (int j = 0; j <= i; ++j) {
           double x = lag[i - j];
@@ -1534,17 +1613,20 @@ void anyTxBound(const Engine& e, const CtlData& g, MmseBound& out) {
   const std::size_t np = out.points();
   out.any.assign(np, std::numeric_limits<double>::infinity());
   TxBox all;
-  for (std::size_t j = 0; j < e.cols.size(); ++j) all.hi[j] = static_cast<int>(e.cols[j].size()) - 1;
+  for (std::size_t j = 0; j < e.cols.size(); ++j)
+    all.hi[j] = static_cast<int>(e.cols[j].size()) - 1;
   std::vector<LivePoint> in, kept;
   for (int ph = 0; ph < e.M; ++ph)
     for (std::size_t at = 0; at < np; ++at)
-      if ((((out.from + static_cast<long>(at)) % e.M) + e.M) % e.M == ph) in.push_back({static_cast<std::uint32_t>(at), 0});
+      if ((((out.from + static_cast<long>(at)) % e.M) + e.M) % e.M == ph)
+        in.push_back({static_cast<std::uint32_t>(at), 0});
   boxBound(e, g, out.from, all, in, -1, kept);
   for (const LivePoint& lp : kept) out.any[lp.at] = lp.bound;
 }
 
 // The largest c'Bc over the points listed (all when pts is null) and the corners given.
-double cornerBound(const MmseBound& b, int K, const std::vector<std::vector<double>>& corners, const std::vector<std::size_t>* pts) {
+double cornerBound(const MmseBound& b, int K, const std::vector<std::vector<double>>& corners,
+                   const std::vector<std::size_t>* pts) {
   double m = 0;
   const std::size_t np = pts ? pts->size() : b.points();
   for (std::size_t k = 0; k < np; ++k) {
@@ -1573,25 +1655,28 @@ double cornerBound(const MmseBound& b, int K, const std::vector<std::vector<doub
 // the margin came from, pXt and pG its crosstalk and Gaussian parts, on bins of dy.
 CaseViews caseViews(const Engine& e, const Ctl& g, const TxCand& c, const std::vector<double>& rx,
                     const std::vector<double>& hv, const std::vector<double>& raw, long ts,
-                    const std::vector<double>& dfe, double dy, const Pmf& total, const Pmf& pXt, const Pmf& pG,
-                    unsigned threads) {
+                    const std::vector<double>& dfe, double dy, const Pmf& total, const Pmf& pXt,
+                    const Pmf& pG, unsigned threads) {
   const Params& p = e.p;
   const long M = e.M, Lh = static_cast<long>(hv.size());
   auto H = [&](long t) { return t >= 0 && t < Lh ? hv[static_cast<std::size_t>(t)] : 0.0; };
   const double h0 = H(ts);
   CaseViews v;
   // Pulses: 10 UI before the sampling point to 10 UI after the DFE span.
-  const long from = std::max(0L, ts - 10 * M), to = std::min(Lh - 1, ts + (std::max(e.span, 10) + 10) * M);
+  const long from = std::max(0L, ts - 10 * M),
+             to = std::min(Lh - 1, ts + (std::max(e.span, 10) + 10) * M);
   const long shift = static_cast<long>(e.first - (rx.empty() ? 0 : e.dw)) * M;
   v.samplesPerUi = e.M;
   v.firstUi = static_cast<double>(from - ts) / static_cast<double>(M);
   for (long t = from; t <= to; ++t) {
     const long r = t + shift;
     v.equalised.push_back(H(t));
-    v.unequalised.push_back(r >= 0 && r < static_cast<long>(raw.size()) ? raw[static_cast<std::size_t>(r)] : 0.0);
+    v.unequalised.push_back(
+        r >= 0 && r < static_cast<long>(raw.size()) ? raw[static_cast<std::size_t>(r)] : 0.0);
   }
   v.cursor = static_cast<int>(ts - from);
-  if (!dfe.empty()) v.dfeFirst = v.cursor + e.M, v.dfeLast = v.cursor + static_cast<int>(dfe.size()) * e.M;
+  if (!dfe.empty())
+    v.dfeFirst = v.cursor + e.M, v.dfeLast = v.cursor + static_cast<int>(dfe.size()) * e.M;
   // Responses from DC to the symbol rate.
   constexpr int kPoints = 200;
   for (int k = 0; k <= kPoints; ++k) {
@@ -1602,7 +1687,8 @@ CaseViews caseViews(const Engine& e, const Ctl& g, const TxCand& c, const std::v
     if (!rx.empty()) {
       std::complex<double> w = 0;
       for (std::size_t j = 0; j < rx.size(); ++j)
-        w += rx[j] * std::polar(1.0, -2 * std::numbers::pi * f * e.Tb * (static_cast<double>(j) - e.dw));
+        w += rx[j] *
+             std::polar(1.0, -2 * std::numbers::pi * f * e.Tb * (static_cast<double>(j) - e.dw));
       v.rxFfeDb.push_back(20 * std::log10(std::abs(w)));
     }
   }
@@ -1611,9 +1697,11 @@ CaseViews caseViews(const Engine& e, const Ctl& g, const TxCand& c, const std::v
   lowerTail(total, dy, std::min(1e-15, p.DER0 * 1e-3), v.amplitude, v.probability);
   if (v.amplitude.size() > 1000) {
     const std::size_t n = (v.amplitude.size() + 999) / 1000;
-    const std::size_t at = static_cast<std::size_t>(std::lround(-firstAbove(total, dy, p.DER0) / dy));
+    const std::size_t at =
+        static_cast<std::size_t>(std::lround(-firstAbove(total, dy, p.DER0) / dy));
     std::vector<double> a, pr;
-    for (std::size_t i = at % n; i < v.amplitude.size(); i += n) a.push_back(v.amplitude[i]), pr.push_back(v.probability[i]);
+    for (std::size_t i = at % n; i < v.amplitude.size(); i += n)
+      a.push_back(v.amplitude[i]), pr.push_back(v.probability[i]);
     v.amplitude = std::move(a), v.probability = std::move(pr);
   }
   // The eye contour: at each phase the residual interference (the DFE cancelling its
@@ -1632,11 +1720,13 @@ CaseViews caseViews(const Engine& e, const Ctl& g, const TxCand& c, const std::v
         continue;
       }
       std::vector<double> isi, dd;
-      for (long t = t0 - (t0 / M) * M - M; t < Lh + 1; t += M) dd.push_back(p.ADD * (H(t + 1) - H(t - 1)) * e.M / 2);
+      for (long t = t0 - (t0 / M) * M - M; t < Lh + 1; t += M)
+        dd.push_back(p.ADD * (H(t + 1) - H(t - 1)) * e.M / 2);
       for (long t = t0 - (t0 / M) * M; t < Lh; t += M) {
         if (t == t0) continue;
         const long n = (t - t0) / M;
-        isi.push_back(H(t) - (n >= 1 && n <= e.span ? dfe[static_cast<std::size_t>(n - 1)] * h0 : 0.0));
+        isi.push_back(H(t) -
+                      (n >= 1 && n <= e.span ? dfe[static_cast<std::size_t>(n - 1)] * h0 : 0.0));
       }
       const Pmf pIsi = symbolsPmf(isi, e.L, dy), pDd = symbolsPmf(dd, e.L, dy);
       const Pmf* parts[] = {&pIsi, &pDd, &pXt, &pG};
@@ -1678,11 +1768,16 @@ std::string checkParams(const Params& p) {
   if (p.cases.empty()) return "no package case";
   if (p.Nb < 0 || p.Nb > 1000) return "the number of DFE taps is out of range";
   if (static_cast<int>(p.bmax.size()) < p.Nb) return "fewer DFE limits than DFE taps";
-  if (!p.bmin.empty() && static_cast<int>(p.bmin.size()) < p.Nb) return "fewer lower DFE limits than DFE taps";
-  if (p.Nbg > 0 && (p.Nbf <= 0 || p.Nf <= p.Nb)) return "floating DFE taps need a bank size and a span beyond the fixed taps";
-  if (p.rxffePre < 0 || p.rxffePost < 0 || p.rxffePre + p.rxffePost > 63) return "the receiver FFE must have 0 to 63 taps besides its cursor";
-  if (p.rxffePre + p.rxffePost > 0 && p.Nbg > 0) return "floating DFE taps are not taken with a receiver FFE";
-  if (p.rxffePre + p.rxffePost > 0 && p.Nb > 64) return "at most 64 DFE taps are taken with a receiver FFE";
+  if (!p.bmin.empty() && static_cast<int>(p.bmin.size()) < p.Nb)
+    return "fewer lower DFE limits than DFE taps";
+  if (p.Nbg > 0 && (p.Nbf <= 0 || p.Nf <= p.Nb))
+    return "floating DFE taps need a bank size and a span beyond the fixed taps";
+  if (p.rxffePre < 0 || p.rxffePost < 0 || p.rxffePre + p.rxffePost > 63)
+    return "the receiver FFE must have 0 to 63 taps besides its cursor";
+  if (p.rxffePre + p.rxffePost > 0 && p.Nbg > 0)
+    return "floating DFE taps are not taken with a receiver FFE";
+  if (p.rxffePre + p.rxffePost > 0 && p.Nb > 64)
+    return "at most 64 DFE taps are taken with a receiver FFE";
   for (const TxTap& t : p.txTaps)
     if (t.index == 0 || t.index < -8 || t.index > 8) return "a Tx tap index must be -8..-1 or 1..8";
   if (p.pkgTx.Cd.size() > 8 || p.pkgRx.Cd.size() > 8) return "too many die ladder stages";
@@ -1691,12 +1786,15 @@ std::string checkParams(const Params& p) {
 
 }  // namespace
 
-double detail::solveMmse(std::span<const double> lag, std::span<const double> h0, std::span<const double> Hb,
-                         std::span<const double> bmax, std::span<const double> bmin, int dw, double wmax, double wmin,
+double detail::solveMmse(std::span<const double> lag, std::span<const double> h0,
+                         std::span<const double> Hb, std::span<const double> bmax,
+                         std::span<const double> bmin, int dw, double wmax, double wmin,
                          std::vector<double>& w, std::vector<double>& b) {
-  assert(h0.size() == lag.size() && bmin.size() == bmax.size() && Hb.size() == bmax.size() * lag.size() &&
+  assert(h0.size() == lag.size() && bmin.size() == bmax.size() &&
+         Hb.size() == bmax.size() * lag.size() &&
          "solveMmse: a sample per tap, a limit pair and a row per DFE tap");
-  assert(dw >= 0 && static_cast<std::size_t>(dw) < lag.size() && "solveMmse: the cursor tap is one of the taps");
+  assert(dw >= 0 && static_cast<std::size_t>(dw) < lag.size() &&
+         "solveMmse: the cursor tap is one of the taps");
   Params p;
   p.Nb = static_cast<int>(bmax.size());
   p.rxffeWmax = wmax, p.rxffeWmin = wmin;
@@ -1740,26 +1838,33 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
     const std::size_t n = c.f.size();
     const std::string name = c.name.empty() ? format("channel %zu", k + 1) : c.name;
     if (n < 3) return fail(name + ": fewer than 3 frequency points");
-    if (c.sdd21.size() != n || c.sdd11.size() != n || c.sdd22.size() != n || (!c.sdd12.empty() && c.sdd12.size() != n))
+    if (c.sdd21.size() != n || c.sdd11.size() != n || c.sdd22.size() != n ||
+        (!c.sdd12.empty() && c.sdd12.size() != n))
       return fail(name + ": parameters and frequencies differ in number");
     for (std::size_t i = 0; i < n; ++i) {
-      if (!std::isfinite(c.f[i]) || c.f[i] < 0) return fail(name + ": a frequency is not a finite non-negative number");
-      if (i > 0 && !(c.f[i] > c.f[i - 1])) return fail(format("%s: frequency %zu (%g Hz) is not above the one before it", name.c_str(), i + 1, c.f[i]));
+      if (!std::isfinite(c.f[i]) || c.f[i] < 0)
+        return fail(name + ": a frequency is not a finite non-negative number");
+      if (i > 0 && !(c.f[i] > c.f[i - 1]))
+        return fail(format("%s: frequency %zu (%g Hz) is not above the one before it", name.c_str(),
+                           i + 1, c.f[i]));
     }
     if (!finiteAll(c.sdd21) || !finiteAll(c.sdd11) || !finiteAll(c.sdd22) || !finiteAll(c.sdd12))
       return fail(name + ": a parameter value is not a finite number");
     if (k == 0 && c.kind != ChannelKind::thru) return fail("the first channel must be the thru");
-    if (k > 0 && c.kind == ChannelKind::thru) return fail(name + ": a second thru among the aggressors");
+    if (k > 0 && c.kind == ChannelKind::thru)
+      return fail(name + ": a second thru among the aggressors");
   }
   e.f = thru.f;
   const std::size_t nf = e.f.size();
   e.dfFile = e.f[2] - e.f[1];
   if (e.f.back() < p.fb)
-    e.warnings.push_back(format("%s ends at %.4g GHz, below the symbol rate %.4g GBd: the response above is extrapolated",
-                                thru.name.c_str(), e.f.back() * 1e-9, p.fb * 1e-9));
+    e.warnings.push_back(format(
+        "%s ends at %.4g GHz, below the symbol rate %.4g GBd: the response above is extrapolated",
+        thru.name.c_str(), e.f.back() * 1e-9, p.fb * 1e-9));
   if (e.f.front() > p.fMin && p.fMin > 0)
-    e.warnings.push_back(format("%s starts at %.4g GHz, above %.4g GHz: the response below is extrapolated",
-                                thru.name.c_str(), e.f.front() * 1e-9, p.fMin * 1e-9));
+    e.warnings.push_back(
+        format("%s starts at %.4g GHz, above %.4g GHz: the response below is extrapolated",
+               thru.name.c_str(), e.f.front() * 1e-9, p.fMin * 1e-9));
   for (const Channel& c : channels) {
     ChannelGrid g;
     g.kind = c.kind;
@@ -1783,11 +1888,14 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
       if (!onto(c.sdd21, g.s21)) return fail(c.name + ": " + why);
       onto(s12, g.s12), onto(c.sdd11, g.s11), onto(c.sdd22, g.s22);
       if (g.s12.size() != nf) g.s12 = g.s21;
-      e.warnings.push_back(format("%s is on other frequencies than the thru (%zu points to %.4g GHz): interpolated onto the thru's",
-                                  c.name.c_str(), c.f.size(), c.f.back() * 1e-9));
+      e.warnings.push_back(
+          format("%s is on other frequencies than the thru (%zu points to %.4g GHz): interpolated "
+                 "onto the thru's",
+                 c.name.c_str(), c.f.size(), c.f.back() * 1e-9));
     }
     if (&c != &thru && c.f.back() < p.fb)
-      e.warnings.push_back(format("%s ends at %.4g GHz, below the symbol rate: extrapolated", c.name.c_str(), c.f.back() * 1e-9));
+      e.warnings.push_back(format("%s ends at %.4g GHz, below the symbol rate: extrapolated",
+                                  c.name.c_str(), c.f.back() * 1e-9));
     e.chans.push_back(std::move(g));
   }
   // The transform grid.
@@ -1795,8 +1903,10 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
   const double halfD = std::round(top / e.dfFile);
   if (!(halfD >= 1)) return fail("the frequency step is larger than the transform's top frequency");
   if (halfD > 2e6)
-    return fail(format("the transform grid would have %.0f points (step %.4g MHz to %.4g GHz); at most 4 million are handled",
-                       2 * halfD, e.dfFile * 1e-6, top * 1e-9));
+    return fail(
+        format("the transform grid would have %.0f points (step %.4g MHz to %.4g GHz); at most 4 "
+               "million are handled",
+               2 * halfD, e.dfFile * 1e-6, top * 1e-9));
   e.half = static_cast<int>(halfD);
   e.df = top / e.half;
   e.uf.resize(static_cast<std::size_t>(e.half) + 1);
@@ -1804,8 +1914,10 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
   const double spanUi = 1 / (e.df * e.Tb);
   e.span = p.Nbg > 0 ? std::max(p.Nb, p.Nf) : p.Nb;
   if (spanUi < e.span + 30)
-    return fail(format("the thru's frequency step of %.4g MHz gives a time span of %.1f UI, shorter than the %d UI the pulse needs",
-                       e.dfFile * 1e-6, spanUi, e.span + 30));
+    return fail(
+        format("the thru's frequency step of %.4g MHz gives a time span of %.1f UI, shorter than "
+               "the %d UI the pulse needs",
+               e.dfFile * 1e-6, spanUi, e.span + 30));
   e.nSum = 0;
   while (e.nSum < nf && (e.nSum == 0 || e.f[e.nSum - 1] <= p.fb)) ++e.nSum;
   // DFE limits over the whole span (floating positions get their limit when chosen).
@@ -1813,7 +1925,8 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
   e.bmin.assign(static_cast<std::size_t>(e.span), 0.0);
   for (int n = 0; n < p.Nb; ++n) {
     e.bmax[static_cast<std::size_t>(n)] = p.bmax[static_cast<std::size_t>(n)];
-    e.bmin[static_cast<std::size_t>(n)] = p.bmin.empty() ? -p.bmax[static_cast<std::size_t>(n)] : p.bmin[static_cast<std::size_t>(n)];
+    e.bmin[static_cast<std::size_t>(n)] =
+        p.bmin.empty() ? -p.bmax[static_cast<std::size_t>(n)] : p.bmin[static_cast<std::size_t>(n)];
   }
 
   // Sweeps so long the search would run for minutes are refused before they are made.
@@ -1823,9 +1936,12 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
   {
     double txCount = 1, ctlCount = count(p.gDC) * (p.twoStage ? count(p.gDC2) : 1);
     for (const TxTap& t : p.txTaps) txCount *= count(t.values);
-    if (!std::isfinite(txCount * ctlCount) || ctlCount > 20000 || txCount * ctlCount * static_cast<double>(p.cases.size()) > 1e9)
-      return fail(format("the search grid has %.4g Tx x %.4g CTLE settings in %zu package cases; that would take over a minute",
-                         txCount, ctlCount, p.cases.size()));
+    if (!std::isfinite(txCount * ctlCount) || ctlCount > 20000 ||
+        txCount * ctlCount * static_cast<double>(p.cases.size()) > 1e9)
+      return fail(
+          format("the search grid has %.4g Tx x %.4g CTLE settings in %zu package cases; that "
+                 "would take over a minute",
+                 txCount, ctlCount, p.cases.size()));
   }
   // Tx grid in the reference order: columns in sheet order, the last fastest.
   const bool colon = e.ref;
@@ -1842,21 +1958,25 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
     // transform's grid (trapezoid), as its variance is summed.
     std::vector<double> wt;
     if (e.ref) {
-      for (std::size_t i = 1; i < nf; ++i) e.thermF.push_back(e.f[i]), wt.push_back((e.f[i] - e.f[i - 1]) * 1e-9);
+      for (std::size_t i = 1; i < nf; ++i)
+        e.thermF.push_back(e.f[i]), wt.push_back((e.f[i] - e.f[i - 1]) * 1e-9);
     } else {
       for (std::size_t k = 0; k < e.uf.size(); ++k)
-        e.thermF.push_back(e.uf[k]), wt.push_back(((k == 0 || k + 1 == e.uf.size()) ? 0.5 : 1.0) * e.df * 1e-9);
+        e.thermF.push_back(e.uf[k]),
+            wt.push_back(((k == 0 || k + 1 == e.uf.size()) ? 0.5 : 1.0) * e.df * 1e-9);
     }
     const std::size_t n = e.thermF.size();
     e.thermCos.resize(static_cast<std::size_t>(e.Dm) * n);
     for (std::size_t k = 0; k < n; ++k) wt[k] *= std::norm(receiver(e, e.thermF[k]));
     for (int l = 0; l < e.Dm; ++l)
       for (std::size_t k = 0; k < n; ++k)
-        e.thermCos[static_cast<std::size_t>(l) * n + k] = wt[k] * (l == 0 ? 1.0 : std::cos(2 * kPi * e.thermF[k] * l * e.Tb));
+        e.thermCos[static_cast<std::size_t>(l) * n + k] =
+            wt[k] * (l == 0 ? 1.0 : std::cos(2 * kPi * e.thermF[k] * l * e.Tb));
   }
   long long rows = 1;
   for (const auto& c : cols) rows *= static_cast<long long>(c.size());
-  if (rows > 50'000'000) return fail(format("the Tx FFE grid has %lld settings; at most 50 million are searched", rows));
+  if (rows > 50'000'000)
+    return fail(format("the Tx FFE grid has %lld settings; at most 50 million are searched", rows));
   {
     std::vector<int> idx(cols.size(), 0);
     for (long long r = 0; r < rows; ++r) {
@@ -1871,33 +1991,42 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
         c.c[static_cast<std::size_t>(p.txTaps[j].index - lo)] += v;
       }
       const double c0 = 1 - sum;
-      const bool valid = e.ref ? !(c0 < p.c0min) : 1'000'000'000LL - isum >= std::llround(p.c0min * 1e9);
+      const bool valid =
+          e.ref ? !(c0 < p.c0min) : 1'000'000'000LL - isum >= std::llround(p.c0min * 1e9);
       if (valid) {
-        c.c[static_cast<std::size_t>(-lo)] = e.ref ? c0 : static_cast<double>(1'000'000'000LL - isum) * 1e-9;
+        c.c[static_cast<std::size_t>(-lo)] =
+            e.ref ? c0 : static_cast<double>(1'000'000'000LL - isum) * 1e-9;
         c.idx = idx;
         e.tx.push_back(std::move(c));
       }
       for (int j = static_cast<int>(cols.size()) - 1; j >= 0; --j) {
-        if (++idx[static_cast<std::size_t>(j)] < static_cast<int>(cols[static_cast<std::size_t>(j)].size())) break;
+        if (++idx[static_cast<std::size_t>(j)] <
+            static_cast<int>(cols[static_cast<std::size_t>(j)].size()))
+          break;
         idx[static_cast<std::size_t>(j)] = 0;
       }
     }
   }
   if (e.tx.empty()) return fail("no Tx FFE setting meets the cursor tap's minimum");
-  if (e.mmse && cols.size() > 16) return fail("with a receiver FFE at most 16 Tx FFE taps are searched");
+  if (e.mmse && cols.size() > 16)
+    return fail("with a receiver FFE at most 16 Tx FFE taps are searched");
   if (e.mmse) {
     e.cols = cols;
     for (const TxTap& t : p.txTaps) e.colTap.push_back(t.index - lo);
     e.nBins = 64;
-    e.cosLo.resize(static_cast<std::size_t>(e.nBins * e.K)), e.cosHi.resize(static_cast<std::size_t>(e.nBins * e.K));
+    e.cosLo.resize(static_cast<std::size_t>(e.nBins * e.K)),
+        e.cosHi.resize(static_cast<std::size_t>(e.nBins * e.K));
     for (int b = 0; b < e.nBins; ++b)
       for (int d = 0; d < e.K; ++d) {
         // cos(d theta) over the bin: its ends, and +-1 where d theta passes a multiple of pi.
         const double a = d * kPi * b / e.nBins, z = d * kPi * (b + 1) / e.nBins;
         double l = std::min(std::cos(a), std::cos(z)), h = std::max(std::cos(a), std::cos(z));
-        for (long j = static_cast<long>(std::ceil(a / kPi - 1e-12)); j <= static_cast<long>(std::floor(z / kPi + 1e-12)); ++j)
+        for (long j = static_cast<long>(std::ceil(a / kPi - 1e-12));
+             j <= static_cast<long>(std::floor(z / kPi + 1e-12)); ++j)
           (j % 2 == 0 ? h : l) = j % 2 == 0 ? 1.0 : -1.0;
-        e.cosLo[static_cast<std::size_t>(b * e.K + d)] = l - 1e-12, e.cosHi[static_cast<std::size_t>(b * e.K + d)] = h + 1e-12;
+        e.cosLo[static_cast<std::size_t>(b * e.K + d)] = l - 1e-12,
+                                                   e.cosHi[static_cast<std::size_t>(b * e.K + d)] =
+                                                       h + 1e-12;
       }
     for (const double fr : e.thermF) e.thermBin.push_back(foldedBin(e, fr));
   }
@@ -1911,7 +2040,8 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
       e.txL1 = std::max(e.txL1, x);
       for (int d = 0; d < e.K; ++d) {
         double a = 0;
-        for (int j = 0; j + d < e.K; ++j) a += c.c[static_cast<std::size_t>(j)] * c.c[static_cast<std::size_t>(j + d)];
+        for (int j = 0; j + d < e.K; ++j)
+          a += c.c[static_cast<std::size_t>(j)] * c.c[static_cast<std::size_t>(j + d)];
         e.acLo[static_cast<std::size_t>(d)] = std::min(e.acLo[static_cast<std::size_t>(d)], a);
         e.acHi[static_cast<std::size_t>(d)] = std::max(e.acHi[static_cast<std::size_t>(d)], a);
       }
@@ -1920,10 +2050,13 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
   // CTLE settings in the reference order: gDC outer, gDC2 inner.
   {
     const std::vector<double> g1v = sweepValues(p.gDC, colon);
-    const std::vector<double> g2v = p.twoStage ? sweepValues(p.gDC2, colon) : std::vector<double>{0.0};
+    const std::vector<double> g2v =
+        p.twoStage ? sweepValues(p.gDC2, colon) : std::vector<double>{0.0};
     std::vector<std::pair<double, std::vector<double>>> qual;
-    for (std::size_t k = 0; k < p.g2Qual.size() && k < p.gQual.size(); ++k) qual.emplace_back(p.g2Qual[k], p.gQual[k]);
-    std::stable_sort(qual.begin(), qual.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
+    for (std::size_t k = 0; k < p.g2Qual.size() && k < p.gQual.size(); ++k)
+      qual.emplace_back(p.g2Qual[k], p.gQual[k]);
+    std::stable_sort(qual.begin(), qual.end(),
+                     [](const auto& a, const auto& b) { return a.first > b.first; });
     for (std::size_t a = 0; a < g1v.size(); ++a)
       for (std::size_t b = 0; b < g2v.size(); ++b) {
         const double x = g1v[a], y = g2v[b];
@@ -1933,11 +2066,13 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
           for (std::size_t k = 1; k < qual.size() && row < 0; ++k)
             if (y >= qual[k].first && y < qual[k - 1].first) row = static_cast<int>(k);
           if (row < 0 || qual[static_cast<std::size_t>(row)].second.size() < 2) continue;
-          const double ghi = qual[static_cast<std::size_t>(row)].second[0], glo = qual[static_cast<std::size_t>(row)].second[1];
+          const double ghi = qual[static_cast<std::size_t>(row)].second[0],
+                       glo = qual[static_cast<std::size_t>(row)].second[1];
           if (!(x >= glo && x < ghi)) continue;
         }
         if (p.gdcMin != 0 && x + y > p.gdcMin) continue;
-        e.ctl.push_back({x, y, std::pow(10.0, x / 20), std::pow(10.0, y / 20), static_cast<int>(a), static_cast<int>(b)});
+        e.ctl.push_back({x, y, std::pow(10.0, x / 20), std::pow(10.0, y / 20), static_cast<int>(a),
+                         static_cast<int>(b)});
       }
   }
   if (e.ctl.empty()) return fail("no CTLE setting is allowed");
@@ -1980,22 +2115,29 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
   const long long grid = static_cast<long long>(e.tx.size()) * static_cast<long long>(e.ctl.size());
   const long long totalWork = grid * static_cast<long long>(p.cases.size());
   if (totalWork > (e.mmse ? 400'000'000 : 40'000'000))
-    return fail(format("the search grid has %lld candidates (%zu Tx x %zu CTLE settings) in %zu package cases; "
-                       "that would take over a minute",
-                       grid, e.tx.size(), e.ctl.size(), p.cases.size()));
+    return fail(format(
+        "the search grid has %lld candidates (%zu Tx x %zu CTLE settings) in %zu package cases; "
+        "that would take over a minute",
+        grid, e.tx.size(), e.ctl.size(), p.cases.size()));
   if (!e.mmse && (p.sampleAdjustMin != 0 || p.sampleAdjustMax != 0))
-    e.warnings.push_back("the sampling-point sweep (sample adjustment) is not applied: the cursor rule alone sets it");
+    e.warnings.push_back(
+        "the sampling-point sweep (sample adjustment) is not applied: the cursor rule alone sets "
+        "it");
 
   const unsigned cores = std::max(1u, std::min(std::thread::hardware_concurrency(), 64u));
-  const unsigned threads = p.threads > 0 ? std::min(static_cast<unsigned>(p.threads), cores) : cores;
-  out.result.log.push_back(format("COM %s convention, %s search; grid %zu Tx x %zu CTLE = %lld candidates per case; "
-                                  "transform %d points, step %.4g MHz; %u threads",
-                                  e.ref ? "reference" : "ieee", p.search == Search::local && p.localSearch > 0 ? "local" : "exhaustive",
-                                  e.tx.size(), e.ctl.size(), grid, 2 * e.half, e.df * 1e-6, threads));
+  const unsigned threads =
+      p.threads > 0 ? std::min(static_cast<unsigned>(p.threads), cores) : cores;
+  out.result.log.push_back(
+      format("COM %s convention, %s search; grid %zu Tx x %zu CTLE = %lld candidates per case; "
+             "transform %d points, step %.4g MHz; %u threads",
+             e.ref ? "reference" : "ieee",
+             p.search == Search::local && p.localSearch > 0 ? "local" : "exhaustive", e.tx.size(),
+             e.ctl.size(), grid, 2 * e.half, e.df * 1e-6, threads));
 
-  out.result.setupSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  out.result.setupSeconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   // Cosines of the crosstalk sum's points, shared by the cases.
-  std::vector<double> cosTable;   // (D+1) x nSum, only for the reference convention
+  std::vector<double> cosTable;  // (D+1) x nSum, only for the reference convention
   for (std::size_t ci = 0; ci < p.cases.size(); ++ci) {
     const PackageCase& pcase = p.cases[ci];
     const auto t0 = std::chrono::steady_clock::now();
@@ -2022,24 +2164,30 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
     for (long t = 0; t < static_cast<long>(raw.size()); ++t)
       if (raw[static_cast<std::size_t>(t)] > raw[static_cast<std::size_t>(Pu)]) Pu = t;
     if (Pu < 4L * e.M + 1)
-      return fail("the thru's pulse peaks within its first 4 UI: the response is too short or not causal");
+      return fail(
+          "the thru's pulse peaks within its first 4 UI: the response is too short or not causal");
     cdat.Pu = Pu - static_cast<long>(e.first) * e.M;
     cdat.guard = static_cast<long>(e.K + 30 + e.span) * e.M;
     if (e.mmse) {
       std::size_t per = 0;
-      for (const CaseChannel& ch : cdat.ch) per = std::max(per, (ch.raw.size() + static_cast<std::size_t>(e.M) - 1) / static_cast<std::size_t>(e.M));
+      for (const CaseChannel& ch : cdat.ch)
+        per = std::max(per, (ch.raw.size() + static_cast<std::size_t>(e.M) - 1) /
+                                static_cast<std::size_t>(e.M));
       cdat.fftN = 64;
-      while (static_cast<std::size_t>(cdat.fftN) < per + static_cast<std::size_t>(e.Dm)) cdat.fftN *= 2;
+      while (static_cast<std::size_t>(cdat.fftN) < per + static_cast<std::size_t>(e.Dm))
+        cdat.fftN *= 2;
       const int N = cdat.fftN;
       cdat.binN.resize(static_cast<std::size_t>(N / 2 + 1));
       cdat.cosN.resize(static_cast<std::size_t>(N / 2 + 1) * static_cast<std::size_t>(e.Dm));
       for (int k = 0; k <= N / 2; ++k) {
         cdat.binN[static_cast<std::size_t>(k)] = std::min(e.nBins - 1, 2 * k * e.nBins / N);
         for (int l = 0; l < e.Dm; ++l)
-          cdat.cosN[static_cast<std::size_t>(k * e.Dm + l)] = std::cos(2 * kPi * static_cast<double>(k) * l / N);
+          cdat.cosN[static_cast<std::size_t>(k * e.Dm + l)] =
+              std::cos(2 * kPi * static_cast<double>(k) * l / N);
       }
       cdat.pairs = e.nBasis * (e.nBasis + 1) / 2;
-      const std::size_t per1 = static_cast<std::size_t>(cdat.pairs) * static_cast<std::size_t>(e.M * (e.Dm + 1));
+      const std::size_t per1 =
+          static_cast<std::size_t>(cdat.pairs) * static_cast<std::size_t>(e.M * (e.Dm + 1));
       cdat.cross.assign(per1 * cdat.ch.size(), 0.0);
       cdat.crossJ.assign(per1, 0.0);
       {
@@ -2059,11 +2207,11 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
       }
       FftArrays fa(N);
       const std::lock_guard<std::mutex> hold(fftwPlannerLock());
-      cdat.plan = std::shared_ptr<std::remove_pointer_t<fftw_plan>>(fftw_plan_dft_r2c_1d(N, fa.in.get(), fa.out.get(), FFTW_ESTIMATE),
-                                                                    [](fftw_plan pl) {
-                                                                      const std::lock_guard<std::mutex> h(fftwPlannerLock());
-                                                                      fftw_destroy_plan(pl);
-                                                                    });
+      cdat.plan = std::shared_ptr<std::remove_pointer_t<fftw_plan>>(
+          fftw_plan_dft_r2c_1d(N, fa.in.get(), fa.out.get(), FFTW_ESTIMATE), [](fftw_plan pl) {
+            const std::lock_guard<std::mutex> h(fftwPlannerLock());
+            fftw_destroy_plan(pl);
+          });
     }
     const auto t1 = std::chrono::steady_clock::now();
     // Averaged crosstalk: per-basis weights and the per-Tx sums.
@@ -2079,14 +2227,19 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
           const double m = std::norm(cdat.ch[k].vtf[i]);
           (cdat.ch[k].kind == ChannelKind::next ? next : fext) += m;
         }
-        double den = std::norm((1.0 + kJ * (fr / p.fp1)) * (p.fp2 > 0 ? 1.0 + kJ * (fr / p.fp2) : cd(1)));
+        double den =
+            std::norm((1.0 + kJ * (fr / p.fp1)) * (p.fp2 > 0 ? 1.0 + kJ * (fr / p.fp2) : cd(1)));
         if (p.twoStage) den *= std::norm(1.0 + kJ * (fr / p.fLF));
-        const double a = (fr / p.fz) * (fr / p.fz), b = p.twoStage ? (fr / p.fLF) * (fr / p.fLF) : 0;
-        const std::array<double, 4> pw = p.twoStage ? std::array<double, 4>{1, b, a, a * b} : std::array<double, 4>{1, a, 0, 0};
+        const double a = (fr / p.fz) * (fr / p.fz),
+                     b = p.twoStage ? (fr / p.fLF) * (fr / p.fLF) : 0;
+        const std::array<double, 4> pw =
+            p.twoStage ? std::array<double, 4>{1, b, a, a * b} : std::array<double, 4>{1, a, 0, 0};
         const double w = sinc * sinc / den;
         for (int q = 0; q < 4; ++q) {
-          cdat.Wf[i][static_cast<std::size_t>(q)] = w * p.Afe * p.Afe * fext * pw[static_cast<std::size_t>(q)];
-          cdat.nextSum[static_cast<std::size_t>(q)] += w * p.Ane * p.Ane * next * pw[static_cast<std::size_t>(q)];
+          cdat.Wf[i][static_cast<std::size_t>(q)] =
+              w * p.Afe * p.Afe * fext * pw[static_cast<std::size_t>(q)];
+          cdat.nextSum[static_cast<std::size_t>(q)] +=
+              w * p.Ane * p.Ane * next * pw[static_cast<std::size_t>(q)];
         }
       }
       // |H_ffe|^2 = ac(0) + 2 sum_d ac(d) cos(2 pi f d Tb), ac the taps' autocorrelation.
@@ -2094,11 +2247,13 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
         cosTable.resize(static_cast<std::size_t>(e.D + 1) * e.nSum);
         for (int d = 0; d <= e.D; ++d)
           for (std::size_t i = 0; i < e.nSum; ++i)
-            cosTable[static_cast<std::size_t>(d) * e.nSum + i] = d == 0 ? 1.0 : 2 * std::cos(2 * kPi * e.f[i] * d * e.Tb);
+            cosTable[static_cast<std::size_t>(d) * e.nSum + i] =
+                d == 0 ? 1.0 : 2 * std::cos(2 * kPi * e.f[i] * d * e.Tb);
       }
-      std::vector<double> wf(4 * e.nSum);   // per basis, contiguous
+      std::vector<double> wf(4 * e.nSum);  // per basis, contiguous
       for (std::size_t i = 0; i < e.nSum; ++i)
-        for (int q = 0; q < 4; ++q) wf[static_cast<std::size_t>(q) * e.nSum + i] = cdat.Wf[i][static_cast<std::size_t>(q)];
+        for (int q = 0; q < 4; ++q)
+          wf[static_cast<std::size_t>(q) * e.nSum + i] = cdat.Wf[i][static_cast<std::size_t>(q)];
       cdat.E.assign(e.tx.size(), {0, 0, 0, 0});
       auto work = [&](std::size_t from, std::size_t to) {
         std::vector<double> mag(e.nSum);
@@ -2107,7 +2262,8 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
           std::fill(mag.begin(), mag.end(), 0.0);
           for (int d = 0; d <= e.D; ++d) {
             double ac = 0;
-            for (int j = 0; j + d < e.K; ++j) ac += c[static_cast<std::size_t>(j)] * c[static_cast<std::size_t>(j + d)];
+            for (int j = 0; j + d < e.K; ++j)
+              ac += c[static_cast<std::size_t>(j)] * c[static_cast<std::size_t>(j + d)];
             const double* ct = &cosTable[static_cast<std::size_t>(d) * e.nSum];
             for (std::size_t i = 0; i < e.nSum; ++i) mag[i] += ac * ct[i];
           }
@@ -2123,7 +2279,8 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
       std::vector<std::thread> pool;
       const std::size_t per = (e.tx.size() + threads - 1) / threads;
       for (unsigned w = 1; w < threads; ++w)
-        pool.emplace_back(work, std::min(e.tx.size(), w * per), std::min(e.tx.size(), (w + 1) * per));
+        pool.emplace_back(work, std::min(e.tx.size(), w * per),
+                          std::min(e.tx.size(), (w + 1) * per));
       work(0, std::min(e.tx.size(), per));
       for (auto& th : pool) th.join();
     }
@@ -2148,18 +2305,22 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
     // out, and the winner is the first maximum in loop order whatever the threads.
     std::vector<double> ctlBound, anyBound;
     std::vector<std::size_t> ctlOrder;
-    auto toT = [&](double b) { return std::isfinite(b) ? std::pow(10.0, (b - 1e-6) / 10) / (e.aS * e.aS) : -1.0; };
+    auto toT = [&](double b) {
+      return std::isfinite(b) ? std::pow(10.0, (b - 1e-6) / 10) / (e.aS * e.aS) : -1.0;
+    };
     if (e.mmse) {
       ctlBound.assign(e.ctl.size(), 0.0);
       anyBound.assign(e.ctl.size(), 0.0);
       std::size_t plain = 0;
       for (std::size_t t = 1; t < e.tx.size(); ++t)
-        if (e.tx[t].c[static_cast<std::size_t>(-e.first)] > e.tx[plain].c[static_cast<std::size_t>(-e.first)]) plain = t;
+        if (e.tx[t].c[static_cast<std::size_t>(-e.first)] >
+            e.tx[plain].c[static_cast<std::size_t>(-e.first)])
+          plain = t;
       auto boundWorker = [&] {
         Scratch s;
         long long full = 0;
         for (std::size_t gi; (gi = next.fetch_add(1)) < e.ctl.size();) {
-          CtlData& gl = gdat[gi];   // kept for the search
+          CtlData& gl = gdat[gi];  // kept for the search
           prepareCtl(e, cdat, e.ctl[gi], gl);
           MmseBound& mb = gl.bound;
           mmseBound(e, cdat, gl, mb);
@@ -2168,7 +2329,8 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
           anyBound[gi] = anyMax;
           ctlBound[gi] = std::min(cornerBound(mb, e.K, boxCorners, nullptr), anyMax);
           // Only a figure to beat: the search solves it again with the Grams it keeps.
-          const Eval r = evaluate(e, cdat, gl, plain, -std::numeric_limits<double>::infinity(), s, full);
+          const Eval r =
+              evaluate(e, cdat, gl, plain, -std::numeric_limits<double>::infinity(), s, full);
           if (r.ok) {
             const double f = r.fom;
             double seen = shared.load(std::memory_order_relaxed);
@@ -2184,18 +2346,20 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
       next = 0;
       ctlOrder.resize(e.ctl.size());
       for (std::size_t gi = 0; gi < e.ctl.size(); ++gi) ctlOrder[gi] = gi;
-      std::stable_sort(ctlOrder.begin(), ctlOrder.end(), [&](std::size_t a, std::size_t b) { return ctlBound[a] > ctlBound[b]; });
+      std::stable_sort(ctlOrder.begin(), ctlOrder.end(),
+                       [&](std::size_t a, std::size_t b) { return ctlBound[a] > ctlBound[b]; });
     }
     std::atomic<long long> ctlRuled{0}, boxesRuled{0}, boxCount{0};
     // The Tx setting at a box of one setting (e.tx is in loop order); e.tx.size() when it is
     // not valid.
     auto txAt = [&](const TxBox& b) {
       const std::size_t nc = e.cols.size();
-      const auto it = std::lower_bound(e.tx.begin(), e.tx.end(), b, [&](const TxCand& c, const TxBox& x) {
-        for (std::size_t j = 0; j < nc; ++j)
-          if (c.idx[j] != x.lo[j]) return c.idx[j] < x.lo[j];
-        return false;
-      });
+      const auto it =
+          std::lower_bound(e.tx.begin(), e.tx.end(), b, [&](const TxCand& c, const TxBox& x) {
+            for (std::size_t j = 0; j < nc; ++j)
+              if (c.idx[j] != x.lo[j]) return c.idx[j] < x.lo[j];
+            return false;
+          });
       if (it == e.tx.end()) return e.tx.size();
       for (std::size_t j = 0; j < nc; ++j)
         if (it->idx[j] != b.lo[j]) return e.tx.size();
@@ -2205,7 +2369,8 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
     auto mayHoldValid = [&](const TxBox& b) {
       double c0 = 1;
       for (std::size_t j = 0; j < e.cols.size(); ++j) {
-        const double x = e.cols[j][static_cast<std::size_t>(b.lo[j])], y = e.cols[j][static_cast<std::size_t>(b.hi[j])];
+        const double x = e.cols[j][static_cast<std::size_t>(b.lo[j])],
+                     y = e.cols[j][static_cast<std::size_t>(b.hi[j])];
         c0 -= (x < 0 && y > 0) ? 0.0 : std::min(std::fabs(x), std::fabs(y));
       }
       return c0 >= p.c0min - 1e-6;
@@ -2214,7 +2379,7 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
       Scratch s;
       long long full = 0, bRuled = 0, boxes = 0;
       std::vector<double> liveArr;
-      CandidateList mine(listed);   // pruned at its own floor, so that it holds its n best
+      CandidateList mine(listed);  // pruned at its own floor, so that it holds its n best
       auto cut = [&] {
         const double b = shared.load(std::memory_order_relaxed);
         return mine.on() ? std::min(b, mine.floor()) : b;
@@ -2241,7 +2406,8 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
         std::vector<Node> stack;
         {
           Node root;
-          for (std::size_t j = 0; j < e.cols.size(); ++j) root.box.hi[j] = static_cast<int>(e.cols[j].size()) - 1;
+          for (std::size_t j = 0; j < e.cols.size(); ++j)
+            root.box.hi[j] = static_cast<int>(e.cols[j].size()) - 1;
           const double T = threshold();
           for (int ph = 0; ph < e.M; ++ph)
             for (std::size_t at = 0; at < mb.points(); ++at)
@@ -2261,7 +2427,8 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
           }
           int wj = -1, wide = 0;
           for (std::size_t j = 0; j < e.cols.size(); ++j)
-            if (nd.box.hi[j] - nd.box.lo[j] > wide) wide = nd.box.hi[j] - nd.box.lo[j], wj = static_cast<int>(j);
+            if (nd.box.hi[j] - nd.box.lo[j] > wide)
+              wide = nd.box.hi[j] - nd.box.lo[j], wj = static_cast<int>(j);
           if (wj < 0) {
             const std::size_t t = txAt(nd.box);
             if (t == e.tx.size()) continue;
@@ -2269,7 +2436,8 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
             s.live = liveArr.data();
             Eval r = evaluate(e, cdat, gl, t, cut(), s, full);
             s.live = nullptr;
-            for (const LivePoint& lp : nd.live) liveArr[lp.at] = -std::numeric_limits<double>::infinity();
+            for (const LivePoint& lp : nd.live)
+              liveArr[lp.at] = -std::numeric_limits<double>::infinity();
             if (r.ok) mine.offer(r.fom, gi, t);
             if (r.ok && (r.fom > bestPer[gi].fom || (r.fom == bestPer[gi].fom && t < bestT[gi]))) {
               bestPer[gi] = std::move(r);
@@ -2283,13 +2451,17 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
           }
           Node kids[2];
           kids[0].box = kids[1].box = nd.box;
-          const int mid = (nd.box.lo[static_cast<std::size_t>(wj)] + nd.box.hi[static_cast<std::size_t>(wj)]) / 2;
-          kids[0].box.hi[static_cast<std::size_t>(wj)] = mid, kids[1].box.lo[static_cast<std::size_t>(wj)] = mid + 1;
+          const int mid =
+              (nd.box.lo[static_cast<std::size_t>(wj)] + nd.box.hi[static_cast<std::size_t>(wj)]) /
+              2;
+          kids[0].box.hi[static_cast<std::size_t>(wj)] = mid,
+          kids[1].box.lo[static_cast<std::size_t>(wj)] = mid + 1;
           for (Node& kid : kids) {
             if (!mayHoldValid(kid.box)) continue;
             bool single = true;
-            for (std::size_t j = 0; j < e.cols.size(); ++j) single = single && kid.box.hi[j] == kid.box.lo[j];
-            if (single) {   // solved at once: its own bound would cost about as much
+            for (std::size_t j = 0; j < e.cols.size(); ++j)
+              single = single && kid.box.hi[j] == kid.box.lo[j];
+            if (single) {  // solved at once: its own bound would cost about as much
               kid.live = nd.live;
             } else {
               ++boxes;
@@ -2298,7 +2470,7 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
             for (const LivePoint& lp : kid.live) kid.top = std::max(kid.top, lp.bound);
             if (kid.live.empty()) ++bRuled;
           }
-          const int first = kids[0].top >= kids[1].top ? 1 : 0;   // the higher popped first
+          const int first = kids[0].top >= kids[1].top ? 1 : 0;  // the higher popped first
           for (int q : {first, 1 - first})
             if (!kids[q].live.empty()) stack.push_back(std::move(kids[q]));
         }
@@ -2313,7 +2485,7 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
     auto worker = [&]() {
       Scratch s;
       long long full = 0;
-      CandidateList mine(listed);   // pruned at its own floor, so that it holds its n best
+      CandidateList mine(listed);  // pruned at its own floor, so that it holds its n best
       for (;;) {
         const std::size_t gi = next.fetch_add(1);
         if (gi >= e.ctl.size()) break;
@@ -2321,7 +2493,8 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
         double bestHere = -std::numeric_limits<double>::infinity();
         for (std::size_t t = 0; t < e.tx.size(); ++t) {
           const double cut = shared.load(std::memory_order_relaxed);
-          Eval r = evaluate(e, cdat, gdat[gi], t, mine.on() ? mine.floor() : std::max(cut, bestHere), s, full);
+          Eval r = evaluate(e, cdat, gdat[gi], t,
+                            mine.on() ? mine.floor() : std::max(cut, bestHere), s, full);
           if (r.ok) mine.offer(r.fom, gi, t);
           if (r.ok && r.fom > bestPer[gi].fom) {
             bestPer[gi] = r;
@@ -2332,7 +2505,7 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
             }
           }
         }
-        gdat[gi] = CtlData();   // made again for the final step or the local search
+        gdat[gi] = CtlData();  // made again for the final step or the local search
       }
       fullCount += full;
       const std::lock_guard<std::mutex> hold(topLock);
@@ -2340,7 +2513,9 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
     };
     {
       std::vector<std::thread> pool;
-      for (unsigned w = 1; w < threads; ++w) pool.emplace_back(e.mmse ? std::function<void()>(mmseWorker) : std::function<void()>(worker));
+      for (unsigned w = 1; w < threads; ++w)
+        pool.emplace_back(e.mmse ? std::function<void()>(mmseWorker)
+                                 : std::function<void()>(worker));
       if (e.mmse)
         mmseWorker();
       else
@@ -2356,14 +2531,17 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
       std::size_t below = 0;
       double most = 0;
       for (const double v : anyBound) most = std::max(most, v), below += toT(bf) > v ? 1 : 0;
-      out.result.log.push_back(format("case %zu: the bound for every Tx setting at once is %.6f dB at most; %zu CTLE settings "
-                                      "have it below the optimum",
-                                      ci + 1, 10 * std::log10(e.aS * e.aS * most), below));
+      out.result.log.push_back(format(
+          "case %zu: the bound for every Tx setting at once is %.6f dB at most; %zu CTLE settings "
+          "have it below the optimum",
+          ci + 1, 10 * std::log10(e.aS * e.aS * most), below));
     }
     if (e.mmse)
-      out.result.log.push_back(format("case %zu: the bounds ruled out %lld of %zu CTLE settings and %lld of %lld boxes of Tx "
-                                      "settings bounded within the others; %lld candidates solved",
-                                      ci + 1, ctlRuled.load(), e.ctl.size(), boxesRuled.load(), boxCount.load(), fullCount.load()));
+      out.result.log.push_back(format(
+          "case %zu: the bounds ruled out %lld of %zu CTLE settings and %lld of %lld boxes of Tx "
+          "settings bounded within the others; %lld candidates solved",
+          ci + 1, ctlRuled.load(), e.ctl.size(), boxesRuled.load(), boxCount.load(),
+          fullCount.load()));
     bool localDiffers = false;
     long long localCount = 0;
     if (p.search == Search::local && p.localSearch > 0) {
@@ -2373,7 +2551,7 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
       double lf = -std::numeric_limits<double>::infinity();
       Scratch s;
       long long full = 0;
-      kept = CandidateList(listed);   // the local search lists what it evaluated
+      kept = CandidateList(listed);  // the local search lists what it evaluated
       for (std::size_t gi = 0; gi < e.ctl.size(); ++gi) {
         const Ctl& g = e.ctl[gi];
         if (lg < e.ctl.size() && g.i1 > 0 && std::abs(g.i2 - e.ctl[lg].i2) > LS) continue;
@@ -2396,11 +2574,13 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
           if (r.ok && r.fom > lf) lf = r.fom, lg = gi, lt = t;
         }
       }
-      if (lg == e.ctl.size()) return fail("equalisation failed: the local search found no sampling point");
+      if (lg == e.ctl.size())
+        return fail("equalisation failed: the local search found no sampling point");
       localDiffers = lg != bg || lt != bt;
-      out.result.log.push_back(format("case %zu: the local search evaluated %lld candidates and keeps FOM %.3f dB; the grid's "
-                                      "optimum is %.3f dB, %s",
-                                      ci + 1, localCount, lf, bf, localDiffers ? "another equaliser" : "the same equaliser"));
+      out.result.log.push_back(format(
+          "case %zu: the local search evaluated %lld candidates and keeps FOM %.3f dB; the grid's "
+          "optimum is %.3f dB, %s",
+          ci + 1, localCount, lf, bf, localDiffers ? "another equaliser" : "the same equaliser"));
       bg = lg, bt = lt;
     }
     const auto t2 = std::chrono::steady_clock::now();
@@ -2417,11 +2597,13 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
     auto combine = [&](const CaseChannel& ch, bool ffe) {
       std::vector<double> q(ch.raw.size(), 0.0);
       for (int b = 0; b < e.nBasis; ++b)
-        for (std::size_t i = 0; i < q.size(); ++i) q[i] += coef[static_cast<std::size_t>(b)] * ch.basis[static_cast<std::size_t>(b)][i];
+        for (std::size_t i = 0; i < q.size(); ++i)
+          q[i] += coef[static_cast<std::size_t>(b)] * ch.basis[static_cast<std::size_t>(b)][i];
       if (!ffe) return q;
       std::vector<double> h(q.size() + static_cast<std::size_t>(e.D * e.M), 0.0);
       for (int j = 0; j < e.K; ++j)
-        for (std::size_t i = 0; i < q.size(); ++i) h[i + static_cast<std::size_t>(j * e.M)] += c.c[static_cast<std::size_t>(j)] * q[i];
+        for (std::size_t i = 0; i < q.size(); ++i)
+          h[i + static_cast<std::size_t>(j * e.M)] += c.c[static_cast<std::size_t>(j)] * q[i];
       return h;
     };
     Scratch s;
@@ -2430,8 +2612,10 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
     // The receiver FFE, its cursor tap made 1, applied at the symbol spacing.
     std::vector<double> wn;
     if (e.mmse) {
-      if (!ev.ok || ev.w.size() != static_cast<std::size_t>(e.Nw) || !(ev.w[static_cast<std::size_t>(e.dw)] > 0))
-        return fail(format("case %zu: equalisation failed: the chosen equaliser gives no receiver FFE", ci + 1));
+      if (!ev.ok || ev.w.size() != static_cast<std::size_t>(e.Nw) ||
+          !(ev.w[static_cast<std::size_t>(e.dw)] > 0))
+        return fail(format(
+            "case %zu: equalisation failed: the chosen equaliser gives no receiver FFE", ci + 1));
       wn = ev.w;
       for (double& v : wn) v /= ev.w[static_cast<std::size_t>(e.dw)];
     }
@@ -2440,7 +2624,8 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
       if (!e.mmse) return h;
       std::vector<double> y(h.size() + static_cast<std::size_t>((e.Nw - 1) * e.M), 0.0);
       for (int j = 0; j < e.Nw; ++j)
-        for (std::size_t i = 0; i < h.size(); ++i) y[i + static_cast<std::size_t>(j * e.M)] += wn[static_cast<std::size_t>(j)] * h[i];
+        for (std::size_t i = 0; i < h.size(); ++i)
+          y[i + static_cast<std::size_t>(j * e.M)] += wn[static_cast<std::size_t>(j)] * h[i];
       return y;
     };
     const std::vector<double> hv = equalised(cdat.ch[0], true);
@@ -2456,13 +2641,16 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
     for (long t = 0; t < Lh; ++t) hx[static_cast<std::size_t>(t - hxLo)] = H(t);
     long ts = ev.ts;
     if (e.mmse)
-      ts = ev.ts + static_cast<long>(e.dw) * e.M;   // the sweep's point, through the taps' delay
+      ts = ev.ts + static_cast<long>(e.dw) * e.M;  // the sweep's point, through the taps' delay
     else if (!cursor(e, hx, hxLo, P, ts, [](long, long) {}))
-      return fail(format("case %zu: equalisation failed: the chosen equaliser gives no sampling point", ci + 1));
+      return fail(format(
+          "case %zu: equalisation failed: the chosen equaliser gives no sampling point", ci + 1));
     const double h0 = H(ts);
     const double As = e.aS * h0;
-    std::vector<double> hn(static_cast<std::size_t>(e.span) + 1), dfe(static_cast<std::size_t>(e.span) + 1);
-    for (int n = 1; n <= e.span; ++n) hn[static_cast<std::size_t>(n - 1)] = H(ts + static_cast<long>(n) * e.M);
+    std::vector<double> hn(static_cast<std::size_t>(e.span) + 1),
+        dfe(static_cast<std::size_t>(e.span) + 1);
+    for (int n = 1; n <= e.span; ++n)
+      hn[static_cast<std::size_t>(n - 1)] = H(ts + static_cast<long>(n) * e.M);
     if (e.mmse)
       std::copy(ev.b.begin(), ev.b.end(), dfe.begin());
     else
@@ -2480,7 +2668,8 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
       isi2 += v * v;
     }
     std::vector<double> hj;
-    for (long t = ts - ((ts) / e.M) * e.M - e.M; t < Lh + 1; t += e.M) hj.push_back((H(t + 1) - H(t - 1)) * e.M / 2);
+    for (long t = ts - ((ts) / e.M) * e.M - e.M; t < Lh + 1; t += e.M)
+      hj.push_back((H(t + 1) - H(t - 1)) * e.M / 2);
     double hj2 = 0;
     for (double v : hj) hj2 += v * v;
     // With a receiver FFE, the noises at its input filtered by it: Tx noise from the victim
@@ -2491,7 +2680,9 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
     if (e.mmse) {
       auto filtered = [&](const std::vector<double>& x, long ph) {
         std::vector<double> u;
-        for (std::size_t t = static_cast<std::size_t>(ph); t < x.size(); t += static_cast<std::size_t>(e.M)) u.push_back(x[t]);
+        for (std::size_t t = static_cast<std::size_t>(ph); t < x.size();
+             t += static_cast<std::size_t>(e.M))
+          u.push_back(x[t]);
         double en = 0;
         for (std::size_t n = 0; n + 1 < u.size() + static_cast<std::size_t>(e.Nw); ++n) {
           double v = 0;
@@ -2505,7 +2696,9 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
       sTx2 = e.sx2 * e.txNoise * filtered(combine(cdat.ch[0], false), ph);
       sN2 = 0;
       for (int i = 0; i < e.Nw; ++i)
-        for (int j = 0; j < e.Nw; ++j) sN2 += wn[static_cast<std::size_t>(i)] * wn[static_cast<std::size_t>(j)] * gd.thermLag[static_cast<std::size_t>(std::abs(i - j))];
+        for (int j = 0; j < e.Nw; ++j)
+          sN2 += wn[static_cast<std::size_t>(i)] * wn[static_cast<std::size_t>(j)] *
+                 gd.thermLag[static_cast<std::size_t>(std::abs(i - j))];
       double xt = 0;
       for (std::size_t k = 1; k < cdat.ch.size(); ++k) {
         const std::vector<double> ha = combine(cdat.ch[k], cdat.ch[k].kind == ChannelKind::fext);
@@ -2513,19 +2706,23 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
         double best = -1;
         for (int q = 0; q < e.M; ++q) {
           double x = 0;
-          for (std::size_t t = static_cast<std::size_t>(q); t < ha.size(); t += static_cast<std::size_t>(e.M)) x += ha[t] * ha[t];
+          for (std::size_t t = static_cast<std::size_t>(q); t < ha.size();
+               t += static_cast<std::size_t>(e.M))
+            x += ha[t] * ha[t];
           if (x > best) best = x, m = q;
         }
         xt += e.sx2 * filtered(ha, m);
       }
-      mmseFom = fomOf(As, e.sx2 * isi2 + sTx2 + sN2 + xt + e.sx2 * (p.ADD * p.ADD + p.sigmaRJ * p.sigmaRJ) * hj2);
+      mmseFom = fomOf(As, e.sx2 * isi2 + sTx2 + sN2 + xt +
+                              e.sx2 * (p.ADD * p.ADD + p.sigmaRJ * p.sigmaRJ) * hj2);
     }
     double xtDirect = 0;
     if (e.ref && !e.mmse) {
       double x = gd.xtNext;
       for (std::size_t i = 0; i < e.nSum; ++i) {
         double w = 0;
-        for (int b = 0; b < 4; ++b) w += gd.pc[static_cast<std::size_t>(b)] * cdat.Wf[i][static_cast<std::size_t>(b)];
+        for (int b = 0; b < 4; ++b)
+          w += gd.pc[static_cast<std::size_t>(b)] * cdat.Wf[i][static_cast<std::size_t>(b)];
         x += w * std::abs(txFfe(e.f[i], e.Tb, c.c, e.first));
       }
       xtDirect = cdat.xtScale * x;
@@ -2542,7 +2739,9 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
         double m = 0;
         for (int ph = 0; ph < e.M; ++ph) {
           double x = 0;
-          for (std::size_t t = static_cast<std::size_t>(ph); t < ha.size(); t += static_cast<std::size_t>(e.M)) x += std::fabs(ha[t]);
+          for (std::size_t t = static_cast<std::size_t>(ph); t < ha.size();
+               t += static_cast<std::size_t>(e.M))
+            x += std::fabs(ha[t]);
           m = std::max(m, x);
         }
         extent += m;
@@ -2551,7 +2750,9 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
       extent += (e.ref ? e.Q : 9) * sG0;
       if (2 * extent / dy > 3e4) {
         dy = 2 * extent / 3e4;
-        e.warnings.push_back(format("case %zu: the eye is nearly closed; the noise distributions use %.3g uV bins", ci + 1, dy * 1e6));
+        e.warnings.push_back(
+            format("case %zu: the eye is nearly closed; the noise distributions use %.3g uV bins",
+                   ci + 1, dy * 1e6));
       }
     }
     const Pmf pIsi = symbolsPmf(isi, e.L, dy);
@@ -2565,7 +2766,9 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
       int bestPh = 0;
       for (int ph = 0; ph < e.M; ++ph) {
         smp.clear();
-        for (std::size_t t = static_cast<std::size_t>(ph); t < ha.size(); t += static_cast<std::size_t>(e.M)) smp.push_back(ha[t]);
+        for (std::size_t t = static_cast<std::size_t>(ph); t < ha.size();
+             t += static_cast<std::size_t>(e.M))
+          smp.push_back(ha[t]);
         double v = 0;
         if (e.ref)
           v = symbolsMeanSquare(smp, e.L, dy);
@@ -2575,13 +2778,18 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
       }
       if (!e.ref && !e.mmse) {
         double v = 0;
-        for (std::size_t t = static_cast<std::size_t>(bestPh); t < ha.size(); t += static_cast<std::size_t>(e.M)) v += ha[t] * ha[t];
+        for (std::size_t t = static_cast<std::size_t>(bestPh); t < ha.size();
+             t += static_cast<std::size_t>(e.M))
+          v += ha[t] * ha[t];
         xtDirect += e.sx2 * v;
       }
       smp.clear();
-      for (std::size_t t = static_cast<std::size_t>(bestPh); t < ha.size(); t += static_cast<std::size_t>(e.M)) smp.push_back(ha[t]);
+      for (std::size_t t = static_cast<std::size_t>(bestPh); t < ha.size();
+           t += static_cast<std::size_t>(e.M))
+        smp.push_back(ha[t]);
       Pmf pa = symbolsPmf(smp, e.L, dy);
-      (a.kind == ChannelKind::next ? pNext : pFext) = convolve(a.kind == ChannelKind::next ? pNext : pFext, pa);
+      (a.kind == ChannelKind::next ? pNext : pFext) =
+          convolve(a.kind == ChannelKind::next ? pNext : pFext, pa);
     }
     const Pmf pXt = convolve(pNext, pFext);
     std::vector<double> dd;
@@ -2596,15 +2804,20 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
     const double y0 = firstAbove(total, dy, p.DER0);
     const double Ani = std::fabs(y0);
     if (y0 >= 0 || !(Ani > 0))
-      return fail(format("case %zu: the noise distribution does not reach the error ratio below zero", ci + 1));
+      return fail(format(
+          "case %zu: the noise distribution does not reach the error ratio below zero", ci + 1));
 
     CaseResult cr;
     cr.As = As, cr.Ani = Ani;
     cr.com = 20 * std::log10(As / Ani);
-    cr.fom = e.mmse ? mmseFom : fomOf(As, sTx2 + e.sx2 * isi2 + e.sx2 * (p.ADD * p.ADD + p.sigmaRJ * p.sigmaRJ) * hj2 + xtDirect + gd.sN2);
+    cr.fom = e.mmse ? mmseFom
+                    : fomOf(As, sTx2 + e.sx2 * isi2 +
+                                    e.sx2 * (p.ADD * p.ADD + p.sigmaRJ * p.sigmaRJ) * hj2 +
+                                    xtDirect + gd.sN2);
     cr.searchFom = ev.fom;
     cr.sigmaIsi = pIsi.stddev(dy), cr.sigmaXt = pXt.stddev(dy), cr.sigmaDd = pDd.stddev(dy);
-    cr.sigmaG = sG, cr.sigmaTx = std::sqrt(sTx2), cr.sigmaN = std::sqrt(sN2), cr.sigmaRj = std::sqrt(sRj2);
+    cr.sigmaG = sG, cr.sigmaTx = std::sqrt(sTx2), cr.sigmaN = std::sqrt(sN2),
+    cr.sigmaRj = std::sqrt(sRj2);
     cr.unequalisedPeak = raw[static_cast<std::size_t>(Pu)];
     cr.cursorSample = static_cast<int>(ts);
     cr.gDC = g.gdc, cr.gDC2 = g.gdc2;
@@ -2624,13 +2837,19 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
     cr.pulseSeconds = std::chrono::duration<double>(t1 - t0).count();
     cr.searchSeconds = std::chrono::duration<double>(t2 - t1).count();
     cr.marginSeconds = std::chrono::duration<double>(t3 - t2).count();
-    auto ms = [](auto a, auto b) { return std::chrono::duration<double, std::milli>(b - a).count(); };
-    out.result.log.push_back(format("case %zu: COM %.3f dB, FOM %.3f dB at gDC %g gDC2 %g; %lld of %lld candidates evaluated in full; "
-                                    "thru pulse %zu UI; pulses %.1f ms, search %.1f ms, margin %.1f ms%s",
-                                    ci + 1, cr.com, cr.searchFom, g.gdc, g.gdc2, cr.candidates, grid, raw.size() / static_cast<std::size_t>(e.M), ms(t0, t1), ms(t1, t2),
-                                    ms(t2, t3), localDiffers ? "; the local search's choice differs from the grid's optimum" : ""));
+    auto ms = [](auto a, auto b) {
+      return std::chrono::duration<double, std::milli>(b - a).count();
+    };
+    out.result.log.push_back(
+        format("case %zu: COM %.3f dB, FOM %.3f dB at gDC %g gDC2 %g; %lld of %lld candidates "
+               "evaluated in full; "
+               "thru pulse %zu UI; pulses %.1f ms, search %.1f ms, margin %.1f ms%s",
+               ci + 1, cr.com, cr.searchFom, g.gdc, g.gdc2, cr.candidates, grid,
+               raw.size() / static_cast<std::size_t>(e.M), ms(t0, t1), ms(t1, t2), ms(t2, t3),
+               localDiffers ? "; the local search's choice differs from the grid's optimum" : ""));
     if (listed > 0)
-      for (const std::string& line : neighbourLines(p, channels, ci, cr)) out.result.log.push_back(line);
+      for (const std::string& line : neighbourLines(p, channels, ci, cr))
+        out.result.log.push_back(line);
     out.result.cases.push_back(std::move(cr));
   }
   out.result.com = std::numeric_limits<double>::infinity();
@@ -2640,7 +2859,9 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
     if (!(cr.com >= p.passThreshold)) out.result.pass = false;
   }
   out.result.warnings = e.warnings;
-  out.result.log.push_back(format("COM took %.3f s", std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count()));
+  out.result.log.push_back(
+      format("COM took %.3f s",
+             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count()));
   out.ok = true;
   return out;
 }

@@ -44,8 +44,9 @@ cd txFfe(double f, double Tb, std::span<const double> taps, int first);
 // h(dw + n + 1 - j)), the DFE taps' limits, the cursor tap's index and the other taps'
 // limits relative to it (both 0: none). w and b receive the solution; returns the mean
 // square error over sigma_X^2, or a negative number when R is singular.
-double solveMmse(std::span<const double> lag, std::span<const double> h0, std::span<const double> Hb,
-                 std::span<const double> bmax, std::span<const double> bmin, int dw, double wmax, double wmin,
+double solveMmse(std::span<const double> lag, std::span<const double> h0,
+                 std::span<const double> Hb, std::span<const double> bmax,
+                 std::span<const double> bmin, int dw, double wmax, double wmin,
                  std::vector<double>& w, std::vector<double>& b);
 
 // Values of a sweep the way a colon operator makes them (float arithmetic) or from
@@ -59,15 +60,15 @@ std::vector<double> sweepValues(const Sweep& s, bool colonArithmetic);
 // kept between eps and the last magnitude) and the phase follows the robust
 // high-frequency delay. Fails (status 1, every value 0) when there are no points or the
 // mean phase slope is positive.
-brevo::Result<std::vector<cd>> resample(std::span<const double> f, std::span<const cd> h, std::span<const double> to,
-                                 double fTop);
+brevo::Result<std::vector<cd>> resample(std::span<const double> f, std::span<const cd> h,
+                                        std::span<const double> to, double fTop);
 
 // A probability mass function on the bins lo*dy, (lo+1)*dy, ...
 struct Pmf {
   long lo = 0;
   std::vector<double> p{1.0};
   double mean(double dy) const;
-  double rms(double dy) const;   // about 0
+  double rms(double dy) const;  // about 0
   double stddev(double dy) const;
 };
 // Linear convolution; long supports go through transforms.
@@ -112,7 +113,8 @@ double lastAbove(const Pmf& p, double dy, double der);
 // The lower tail as a bathtub: for amplitudes a = 0, dy, 2 dy, ... the probability that a
 // sample lies at or below -a (summed from the most negative bin, as firstAbove sums it),
 // until it falls below floor.
-void lowerTail(const Pmf& p, double dy, double floor, std::vector<double>& amplitude, std::vector<double>& probability);
+void lowerTail(const Pmf& p, double dy, double floor, std::vector<double>& amplitude,
+               std::vector<double>& probability);
 double erfcInverse(double y);
 
 }  // namespace brevo::com::detail

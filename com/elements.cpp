@@ -106,7 +106,8 @@ std::vector<double> sweepValues(const Sweep& s, bool colonArithmetic) {
   const double end = std::fabs(a + n * d - b) <= tol + 1e-12 * std::fabs(d) ? b : a + n * d;
   const int half = static_cast<int>(n) / 2;
   for (int k = 0; k <= half; ++k) v[static_cast<std::size_t>(k)] = a + k * d;
-  for (int k = 0; k < count - half - 1; ++k) v[static_cast<std::size_t>(count - 1 - k)] = end - k * d;
+  for (int k = 0; k < count - half - 1; ++k)
+    v[static_cast<std::size_t>(count - 1 - k)] = end - k * d;
   return v;
 }
 
@@ -119,7 +120,8 @@ double lineAt(std::span<const double> x, std::span<const double> y, double x0) {
   for (std::size_t i = 0; i < x.size(); ++i) sx += x[i], sy += y[i];
   const double mx = sx / n, my = sy / n;
   double sxx = 0, sxy = 0;
-  for (std::size_t i = 0; i < x.size(); ++i) sxx += (x[i] - mx) * (x[i] - mx), sxy += (x[i] - mx) * (y[i] - my);
+  for (std::size_t i = 0; i < x.size(); ++i)
+    sxx += (x[i] - mx) * (x[i] - mx), sxy += (x[i] - mx) * (y[i] - my);
   return sxx > 0 ? my + sxy / sxx * (x0 - mx) : my;
 }
 
@@ -145,8 +147,8 @@ double robustMean(std::vector<double> v) {
 
 }  // namespace
 
-brevo::Result<std::vector<cd>> resample(std::span<const double> f, std::span<const cd> h, std::span<const double> to,
-                                 double fTop) {
+brevo::Result<std::vector<cd>> resample(std::span<const double> f, std::span<const cd> h,
+                                        std::span<const double> to, double fTop) {
   assert(h.size() == f.size() && "resample: a response value at every frequency");
   const std::size_t n = f.size();
   brevo::Result<std::vector<cd>> r;
@@ -172,7 +174,8 @@ brevo::Result<std::vector<cd>> resample(std::span<const double> f, std::span<con
     for (std::size_t k = 0; k < to.size(); ++k) out[k] = h[0];
     return r;
   }
-  if ((ph[n - 1] - ph[0]) / (f[n - 1] - f[0]) > 0) return fail("the response is anti-causal (its mean phase slope is positive)");
+  if ((ph[n - 1] - ph[0]) / (f[n - 1] - f[0]) > 0)
+    return fail("the response is anti-causal (its mean phase slope is positive)");
   // Group delays at the two ends.
   auto delays = [&](std::size_t from, std::size_t to_) {
     std::vector<double> d;
@@ -184,12 +187,15 @@ brevo::Result<std::vector<cd>> resample(std::span<const double> f, std::span<con
   const double tauHigh = robustMean(delays(n > 52 ? n - 52 : 0, n));
   // Below the first point.
   const std::size_t nl = std::min<std::size_t>(n, 10);
-  const double magDc = f[0] > 0 ? std::max(0.0, lineAt(std::span(f).first(nl), std::span<const double>(mag).first(nl), 0))
-                                : mag[0];
+  const double magDc =
+      f[0] > 0
+          ? std::max(0.0, lineAt(std::span(f).first(nl), std::span<const double>(mag).first(nl), 0))
+          : mag[0];
   const double phAnchor = ph[nl - 1], fAnchor = f[nl - 1];
   // Above the last point.
   const std::size_t half = n / 2;
-  double magTop = lineAt(std::span(f).subspan(half), std::span<const double>(mag).subspan(half), fTop);
+  double magTop =
+      lineAt(std::span(f).subspan(half), std::span<const double>(mag).subspan(half), fTop);
   magTop = std::clamp(magTop, DBL_EPSILON, std::max(mag[n - 1], DBL_EPSILON));
   std::size_t i = 0;
   for (std::size_t k = 0; k < to.size(); ++k) {
@@ -199,7 +205,8 @@ brevo::Result<std::vector<cd>> resample(std::span<const double> f, std::span<con
       m = magDc + (mag[0] - magDc) * (x / f[0]);
       p = phAnchor - 2 * kPi * tauLow * (x - fAnchor);
     } else if (x > f[n - 1]) {
-      m = fTop > f[n - 1] ? mag[n - 1] + (magTop - mag[n - 1]) * std::min(1.0, (x - f[n - 1]) / (fTop - f[n - 1]))
+      m = fTop > f[n - 1] ? mag[n - 1] + (magTop - mag[n - 1]) *
+                                             std::min(1.0, (x - f[n - 1]) / (fTop - f[n - 1]))
                           : mag[n - 1];
       p = ph[n - 1] - 2 * kPi * tauHigh * (x - f[n - 1]);
     } else {

@@ -16,7 +16,8 @@ namespace brevo::com::detail {
 
 double Pmf::mean(double dy) const {
   double s = 0;
-  for (std::size_t i = 0; i < p.size(); ++i) s += p[i] * static_cast<double>(lo + static_cast<long>(i));
+  for (std::size_t i = 0; i < p.size(); ++i)
+    s += p[i] * static_cast<double>(lo + static_cast<long>(i));
   return s * dy;
 }
 
@@ -54,8 +55,10 @@ RealTransform::RealTransform(std::size_t N) : n_(N), parts_(std::make_unique<Par
   parts_->x.reset(fftw_alloc_real(N));
   parts_->X.reset(fftw_alloc_complex(N / 2 + 1));
   const std::lock_guard<std::mutex> hold(fftwPlannerLock());
-  parts_->fwd = fftw_plan_dft_r2c_1d(static_cast<int>(N), parts_->x.get(), parts_->X.get(), FFTW_ESTIMATE);
-  parts_->inv = fftw_plan_dft_c2r_1d(static_cast<int>(N), parts_->X.get(), parts_->x.get(), FFTW_ESTIMATE);
+  parts_->fwd =
+      fftw_plan_dft_r2c_1d(static_cast<int>(N), parts_->x.get(), parts_->X.get(), FFTW_ESTIMATE);
+  parts_->inv =
+      fftw_plan_dft_c2r_1d(static_cast<int>(N), parts_->X.get(), parts_->x.get(), FFTW_ESTIMATE);
 }
 
 RealTransform::~RealTransform() {
@@ -67,7 +70,9 @@ RealTransform::~RealTransform() {
 std::span<double> RealTransform::time() const { return {parts_->x.get(), n_}; }
 
 // FFTW's complex type is laid out as std::complex<double>, as its manual allows.
-std::span<cd> RealTransform::spectrum() const { return {reinterpret_cast<cd*>(parts_->X.get()), n_ / 2 + 1}; }
+std::span<cd> RealTransform::spectrum() const {
+  return {reinterpret_cast<cd*>(parts_->X.get()), n_ / 2 + 1};
+}
 
 void RealTransform::forward() { fftw_execute(parts_->fwd); }
 void RealTransform::inverse() { fftw_execute(parts_->inv); }
@@ -92,7 +97,8 @@ Pmf convolveAll(std::span<const Pmf* const> parts) {
     t.forward();
     for (std::size_t k = 0; k < X.size(); ++k) {
       const cd a = X[k], b = product[k];
-      product[k] = cd(a.real() * b.real() - a.imag() * b.imag(), a.real() * b.imag() + a.imag() * b.real());
+      product[k] =
+          cd(a.real() * b.real() - a.imag() * b.imag(), a.real() * b.imag() + a.imag() * b.real());
     }
   }
   std::copy(product.begin(), product.end(), X.begin());
@@ -163,7 +169,8 @@ double symbolsMeanSquare(std::span<const double> samples, int L, double dy) {
     if (!(std::fabs(h) >= dy)) continue;
     atoms(h, L, dy, bins);
     double m = 0, q = 0;
-    for (long b : bins) m += static_cast<double>(b), q += static_cast<double>(b) * static_cast<double>(b);
+    for (long b : bins)
+      m += static_cast<double>(b), q += static_cast<double>(b) * static_cast<double>(b);
     m /= L, q /= L;
     s += q - m * m + m * m;  // the atoms are symmetric: the mean square of each is its variance
   }
@@ -203,13 +210,16 @@ double lastAbove(const Pmf& p, double dy, double der) {
   return static_cast<double>(p.lo) * dy;
 }
 
-void lowerTail(const Pmf& p, double dy, double floor, std::vector<double>& amplitude, std::vector<double>& probability) {
+void lowerTail(const Pmf& p, double dy, double floor, std::vector<double>& amplitude,
+               std::vector<double>& probability) {
   amplitude.clear(), probability.clear();
   std::vector<double> cdf(p.p.size());
   double c = 0;
   for (std::size_t i = 0; i < p.p.size(); ++i) cdf[i] = c += p.p[i];
   const long top = p.lo + static_cast<long>(p.p.size()) - 1;
-  auto at = [&](long b) { return b < p.lo ? 0.0 : b > top ? c : cdf[static_cast<std::size_t>(b - p.lo)]; };
+  auto at = [&](long b) {
+    return b < p.lo ? 0.0 : b > top ? c : cdf[static_cast<std::size_t>(b - p.lo)];
+  };
   amplitude.push_back(0), probability.push_back(at(0));
   for (long b = -1; b >= p.lo && at(b) >= floor; --b) {
     amplitude.push_back(-static_cast<double>(b) * dy);
@@ -223,7 +233,7 @@ double erfcInverse(double y) {
   double x = 0;
   if (y < 1) {
     const double t = std::sqrt(-std::log(y / 2));
-    x = t - 0.5 * std::log(t) / t;   // asymptotic start, refined below
+    x = t - 0.5 * std::log(t) / t;  // asymptotic start, refined below
     if (!(x > 0)) x = 0.5;
   } else {
     x = -erfcInverse(2 - y);

@@ -89,7 +89,8 @@ const std::vector<PresetKeyword> kKeywords = {
     {"com_C_b", "C_b", "nF", "\"tx rx\", one for both, or none"},
     {"com_C_p", "C_p", "nF", "\"tx rx\" or one for both"},
     {"com_package_Z_c", "package_Z_c", "ohm", "one a segment"},
-    {"com_package_tl_gamma0_a1_a2", "package_tl_gamma0_a1_a2", "1/mm, 1/(mm sqrt GHz), ns/mm", "three numbers"},
+    {"com_package_tl_gamma0_a1_a2", "package_tl_gamma0_a1_a2", "1/mm, 1/(mm sqrt GHz), ns/mm",
+     "three numbers"},
     {"com_package_tl_tau", "package_tl_tau", "ns/mm", "a number"},
     {"com_z_p_TX", "z_p (TX)", "mm", "a row a segment, a column a case: \"12 31; 1.8 1.8\""},
     {"com_z_p_NEXT", "z_p (NEXT)", "mm", "as com_z_p_TX"},
@@ -100,7 +101,8 @@ const std::vector<PresetKeyword> kKeywords = {
     {"com_kappa2", "kappa2", "", "a number"},
     {"com_include_pcb", "Include PCB", "", "0 or 1"},
     {"com_z_bp", "z_bp", "mm", "a number"},
-    {"com_board_tl_gamma0_a1_a2", "board_tl_gamma0_a1_a2", "1/mm, 1/(mm sqrt GHz), ns/mm", "three numbers"},
+    {"com_board_tl_gamma0_a1_a2", "board_tl_gamma0_a1_a2", "1/mm, 1/(mm sqrt GHz), ns/mm",
+     "three numbers"},
     {"com_board_tl_tau", "board_tl_tau", "ns/mm", "a number"},
     {"com_board_Z_c", "board_Z_c", "ohm", "a number"},
     {"com_C_0", "C_0", "nF", "a number"},
@@ -177,7 +179,8 @@ class Reader {
     std::string text;
     if (!present(name, fallback.has_value(), text)) return fallback.value_or(0) * scale;
     const std::optional<double> v = parseNumber(text);
-    if (!v) return fail(name, "not a number (write it in " + unitOf(name) + " without a suffix)"), 0;
+    if (!v)
+      return fail(name, "not a number (write it in " + unitOf(name) + " without a suffix)"), 0;
     if (!range.holds(*v)) return fail(name, range.text()), 0;
     return *v * scale;
   }
@@ -187,7 +190,8 @@ class Reader {
     if (!present(name, fallback.has_value(), text)) return fallback.value_or(0);
     const std::optional<double> v = parseNumber(text);
     if (!v || *v != std::floor(*v)) return fail(name, "not a whole number"), 0;
-    if (!range.holds(*v) || std::fabs(*v) > 1e6) return fail(name, range.holds(*v) ? "too large" : range.text()), 0;
+    if (!range.holds(*v) || std::fabs(*v) > 1e6)
+      return fail(name, range.holds(*v) ? "too large" : range.text()), 0;
     return static_cast<int>(*v);
   }
 
@@ -218,14 +222,15 @@ class Reader {
     std::vector<double> v;
     for (const std::string& p : parts)
       if (const auto n = parseNumber(p)) v.push_back(*n);
-    if (v.size() != parts.size() || (v.size() != 1 && v.size() != 3) || text.find("::") != std::string::npos ||
-        text.front() == ':' || text.back() == ':')
+    if (v.size() != parts.size() || (v.size() != 1 && v.size() != 3) ||
+        text.find("::") != std::string::npos || text.front() == ':' || text.back() == ':')
       return fail(name, "must be min:step:max or one number"), std::nullopt;
     Sweep s;
     s.min = v.front();
     s.max = v.back();
     s.step = v.size() == 3 ? v[1] : 0;
-    if (!range.holds(s.min) || !range.holds(s.max)) return fail(name, "every value " + range.text()), std::nullopt;
+    if (!range.holds(s.min) || !range.holds(s.max))
+      return fail(name, "every value " + range.text()), std::nullopt;
     if (s.min > s.max) return fail(name, "min is above max"), std::nullopt;
     if (s.min < s.max && !(s.step > 0)) return fail(name, "the step must be above 0"), std::nullopt;
     if (s.min < s.max && (s.max - s.min) / s.step + 1 > kMaxValues)
@@ -235,7 +240,8 @@ class Reader {
 
   // Rows of numbers: ";" ends a row, blanks or commas part the numbers, [ ] around the
   // whole are dropped. Empty when none (or unset and not required).
-  std::optional<std::vector<std::vector<double>>> rows(const char* name, Range range, bool required) {
+  std::optional<std::vector<std::vector<double>>> rows(const char* name, Range range,
+                                                       bool required) {
     std::string text;
     if (!present(name, !required, text)) return std::nullopt;
     if (text.front() == '[' && text.back() == ']') text = text.substr(1, text.size() - 2);
@@ -247,17 +253,20 @@ class Reader {
         if (!v) return fail(name, "\"" + w + "\" is not a number"), std::nullopt;
         if (!range.holds(*v)) return fail(name, "every value " + range.text()), std::nullopt;
         r.push_back(*v);
-        if (static_cast<long>(r.size()) > kMaxValues) return fail(name, "too many values"), std::nullopt;
+        if (static_cast<long>(r.size()) > kMaxValues)
+          return fail(name, "too many values"), std::nullopt;
       }
       if (r.empty()) out.pop_back();
     }
     if (out.empty()) return fail(name, "no numbers"), std::nullopt;
-    if (static_cast<long>(out.size()) > kMaxValues) return fail(name, "too many rows"), std::nullopt;
+    if (static_cast<long>(out.size()) > kMaxValues)
+      return fail(name, "too many rows"), std::nullopt;
     return out;
   }
 
   // One row of numbers, scaled; a ";" counts as a blank.
-  std::optional<std::vector<double>> list(const char* name, Range range, bool required, double scale = 1) {
+  std::optional<std::vector<double>> list(const char* name, Range range, bool required,
+                                          double scale = 1) {
     const auto r = rows(name, range, required);
     if (!r) return std::nullopt;
     std::vector<double> out;
@@ -295,7 +304,8 @@ class Reader {
       return false;
     }
     text = v->text;
-    if (text.empty()) return fail(name, "no value (give none where the parameter is absent)"), false;
+    if (text.empty())
+      return fail(name, "no value (give none where the parameter is absent)"), false;
     if (isNone(text)) {
       if (!optional) fail(name, "a value is needed");
       return false;
@@ -315,9 +325,13 @@ std::vector<double> side(const std::vector<std::vector<double>>& r, int which, b
   return {row.size() == 1 ? row.front() : row[static_cast<std::size_t>(which)]};
 }
 
-bool sidesShapeOk(Reader& in, const char* name, const std::vector<std::vector<double>>& r, bool ladder) {
-  const bool ok = r.size() == 1 ? (r.front().size() == 1 || r.front().size() == 2) : (ladder && r.size() == 2);
-  if (!ok) in.fail(name, ladder ? "must be one value, \"tx rx\", or two ladders \"tx...; rx...\"" : "must be one value or \"tx rx\"");
+bool sidesShapeOk(Reader& in, const char* name, const std::vector<std::vector<double>>& r,
+                  bool ladder) {
+  const bool ok =
+      r.size() == 1 ? (r.front().size() == 1 || r.front().size() == 2) : (ladder && r.size() == 2);
+  if (!ok)
+    in.fail(name, ladder ? "must be one value, \"tx rx\", or two ladders \"tx...; rx...\""
+                         : "must be one value or \"tx rx\"");
   return ok;
 }
 
@@ -330,8 +344,10 @@ PresetReading readPresetValues(const std::vector<PresetValue>& values, const std
   Params& p = out.params;
   Reader in(values, preset);
   p.preset = preset;
-  p.convention = in.choice("com_convention", {"reference", "ieee"}) == 0 ? Convention::reference : Convention::ieee;
-  p.search = in.choice("com_search", {"exhaustive", "local"}) == 0 ? Search::exhaustive : Search::local;
+  p.convention = in.choice("com_convention", {"reference", "ieee"}) == 0 ? Convention::reference
+                                                                         : Convention::ieee;
+  p.search =
+      in.choice("com_search", {"exhaustive", "local"}) == 0 ? Search::exhaustive : Search::local;
   p.localSearch = in.integer("com_local_search", kNonNegative, 0);
   p.reportCandidates = in.integer("com_report_candidates", {0, 1000}, 0);
 
@@ -373,8 +389,10 @@ PresetReading readPresetValues(const std::vector<PresetValue>& values, const std
   p.fz = in.number("com_f_z", kGiga, kPositive, std::nullopt);
   p.fp1 = in.number("com_f_p1", kGiga, kPositive, std::nullopt);
   p.fp2 = in.number("com_f_p2", kGiga, kPositive, std::nullopt);
-  if (p.twoStage) p.fLF = in.number("com_f_HP_PZ", kGiga, kPositive, std::nullopt);
-  else if (in.given("com_f_HP_PZ")) p.fLF = in.number("com_f_HP_PZ", kGiga, kPositive, 0);
+  if (p.twoStage)
+    p.fLF = in.number("com_f_HP_PZ", kGiga, kPositive, std::nullopt);
+  else if (in.given("com_f_HP_PZ"))
+    p.fLF = in.number("com_f_HP_PZ", kGiga, kPositive, 0);
   if (const auto q = in.rows("com_G_Qual", {-100, 100}, false)) {
     for (const auto& row : *q)
       if (row.size() != 2) in.fail("com_G_Qual", "every row must be \"hi lo\"");
@@ -382,7 +400,8 @@ PresetReading readPresetValues(const std::vector<PresetValue>& values, const std
   }
   if (const auto q2 = in.list("com_G2_Qual", {-100, 100}, false)) {
     p.g2Qual = *q2;
-    if (p.g2Qual.size() != p.gQual.size()) in.fail("com_G2_Qual", "must hold one value a row of com_G_Qual");
+    if (p.g2Qual.size() != p.gQual.size())
+      in.fail("com_G2_Qual", "must hold one value a row of com_G_Qual");
   }
   p.gdcMin = in.number("com_GDC_MIN", 1, {-100, 100}, 0);
 
@@ -392,28 +411,35 @@ PresetReading readPresetValues(const std::vector<PresetValue>& values, const std
     if (p.Nb < 2 && !in.given(name)) return std::vector<double>{};
     const auto l = in.list(name, kAny, required && p.Nb >= 2);
     if (!l) return std::nullopt;
-    if (l->size() == 1) return std::vector<double>(static_cast<std::size_t>(std::max(p.Nb - 1, 0)), l->front());
+    if (l->size() == 1)
+      return std::vector<double>(static_cast<std::size_t>(std::max(p.Nb - 1, 0)), l->front());
     if (static_cast<int>(l->size()) != p.Nb - 1) {
-      in.fail(name, "must be one value for every tap or " + std::to_string(std::max(p.Nb - 1, 0)) + " values (N_b-1)");
+      in.fail(name, "must be one value for every tap or " + std::to_string(std::max(p.Nb - 1, 0)) +
+                        " values (N_b-1)");
       return std::nullopt;
     }
     return l;
   };
   if (p.Nb >= 1) {
     p.bmax.push_back(bmax1);
-    if (const auto rest = perTap("com_b_max_2_N_b", true)) p.bmax.insert(p.bmax.end(), rest->begin(), rest->end());
+    if (const auto rest = perTap("com_b_max_2_N_b", true))
+      p.bmax.insert(p.bmax.end(), rest->begin(), rest->end());
     const bool min1 = in.given("com_b_min_1"), minRest = in.given("com_b_min_2_N_b");
     if (min1 || minRest) {
       p.bmin.push_back(min1 ? in.number("com_b_min_1", 1, kAny, std::nullopt) : -bmax1);
       const auto rest = minRest ? perTap("com_b_min_2_N_b", true) : std::nullopt;
       for (int k = 1; k < p.Nb; ++k)
-        p.bmin.push_back(rest && static_cast<int>(rest->size()) == p.Nb - 1 ? (*rest)[static_cast<std::size_t>(k - 1)]
-                         : static_cast<std::size_t>(k) < p.bmax.size() ? -p.bmax[static_cast<std::size_t>(k)] : 0);
+        p.bmin.push_back(rest && static_cast<int>(rest->size()) == p.Nb - 1
+                             ? (*rest)[static_cast<std::size_t>(k - 1)]
+                         : static_cast<std::size_t>(k) < p.bmax.size()
+                             ? -p.bmax[static_cast<std::size_t>(k)]
+                             : 0);
     }
     if (p.bmin.size() == p.bmax.size())
       for (std::size_t k = 0; k < p.bmin.size(); ++k)
         if (p.bmin[k] > p.bmax[k]) {
-          in.fail(k == 0 ? "com_b_min_1" : "com_b_min_2_N_b", "tap " + std::to_string(k + 1) + "'s limit is above its b_max");
+          in.fail(k == 0 ? "com_b_min_1" : "com_b_min_2_N_b",
+                  "tap " + std::to_string(k + 1) + "'s limit is above its b_max");
           break;
         }
   }
@@ -430,13 +456,15 @@ PresetReading readPresetValues(const std::vector<PresetValue>& values, const std
             "the receiver FFE's tap limits are given both or neither");
   } else if (in.given("com_ffe_tap_max")) {
     p.rxffeWmax = in.number("com_ffe_tap_max", 1, kAny, std::nullopt);
-    p.rxffeWmin = in.number("com_ffe_tap_min", 1, {-HUGE_VAL, p.rxffeWmax, false, true}, std::nullopt);
+    p.rxffeWmin =
+        in.number("com_ffe_tap_min", 1, {-HUGE_VAL, p.rxffeWmax, false, true}, std::nullopt);
   }
 
   p.cursorRule = in.choice("com_CDR", {"MM", "Mod-MM"}) == 0 ? CursorRule::mm : CursorRule::modMm;
   p.tsAnchor = in.integer("com_ts_anchor", {0, 2}, 0);
   if (const auto a = in.list("com_sample_adjustment", {-100000, 100000}, false)) {
-    if (a->size() != 2 || (*a)[0] > (*a)[1] || (*a)[0] != std::floor((*a)[0]) || (*a)[1] != std::floor((*a)[1]))
+    if (a->size() != 2 || (*a)[0] > (*a)[1] || (*a)[0] != std::floor((*a)[0]) ||
+        (*a)[1] != std::floor((*a)[1]))
       in.fail("com_sample_adjustment", "must be two whole numbers \"min max\", min not above max");
     else
       p.sampleAdjustMin = static_cast<int>((*a)[0]), p.sampleAdjustMax = static_cast<int>((*a)[1]);
@@ -444,12 +472,13 @@ PresetReading readPresetValues(const std::vector<PresetValue>& values, const std
   p.f2 = in.number("com_f_2", kGiga, kPositive, 0);
 
   p.R0 = in.number("com_R_0", 1, kPositive, std::nullopt);
-  if (const auto rd = in.rows("com_R_d", kPositive, true); rd && sidesShapeOk(in, "com_R_d", *rd, false)) {
+  if (const auto rd = in.rows("com_R_d", kPositive, true);
+      rd && sidesShapeOk(in, "com_R_d", *rd, false)) {
     p.RdTx = side(*rd, 0, false).front();
     p.RdRx = side(*rd, 1, false).front();
   }
-  const auto element = [&](const char* name, bool required, bool ladder, double scale, std::vector<double>& tx,
-                           std::vector<double>& rx) {
+  const auto element = [&](const char* name, bool required, bool ladder, double scale,
+                           std::vector<double>& tx, std::vector<double>& rx) {
     const auto r = in.rows(name, kNonNegative, required);
     if (!r || !sidesShapeOk(in, name, *r, ladder)) return;
     tx = side(*r, 0, ladder);
@@ -465,13 +494,16 @@ PresetReading readPresetValues(const std::vector<PresetValue>& values, const std
   tx.clear(), rx.clear();
   element("com_C_p", true, false, kNano, tx, rx);
   if (!tx.empty()) p.pkgTx.Cp = tx.front(), p.pkgRx.Cp = rx.front();
-  if (!p.pkgTx.Cd.empty() && (p.pkgTx.Ls.size() > p.pkgTx.Cd.size() || p.pkgRx.Ls.size() > p.pkgRx.Cd.size()))
+  if (!p.pkgTx.Cd.empty() &&
+      (p.pkgTx.Ls.size() > p.pkgTx.Cd.size() || p.pkgRx.Ls.size() > p.pkgRx.Cd.size()))
     in.fail("com_L_s", "has more stages than com_C_d");
 
   if (const auto zc = in.list("com_package_Z_c", kPositive, true)) p.Zc = *zc;
   if (const auto g = in.list("com_package_tl_gamma0_a1_a2", kNonNegative, true)) {
-    if (g->size() != 3) in.fail("com_package_tl_gamma0_a1_a2", "must be three numbers");
-    else p.gamma0 = (*g)[0], p.a1 = (*g)[1], p.a2 = (*g)[2];
+    if (g->size() != 3)
+      in.fail("com_package_tl_gamma0_a1_a2", "must be three numbers");
+    else
+      p.gamma0 = (*g)[0], p.a1 = (*g)[1], p.a2 = (*g)[2];
   }
   p.tau = in.number("com_package_tl_tau", 1, kPositive, std::nullopt);
 
@@ -488,8 +520,9 @@ PresetReading readPresetValues(const std::vector<PresetValue>& values, const std
       continue;
     }
     if (!p.Zc.empty() && r->size() != p.Zc.size()) {
-      in.fail(name, "gives " + std::to_string(r->size()) + " segment" + (r->size() == 1 ? "" : "s") +
-                        " (a row each) where com_package_Z_c gives " + std::to_string(p.Zc.size()) +
+      in.fail(name, "gives " + std::to_string(r->size()) + " segment" +
+                        (r->size() == 1 ? "" : "s") + " (a row each) where com_package_Z_c gives " +
+                        std::to_string(p.Zc.size()) +
                         " (rows are parted by \";\": \"12 31; 1.8 1.8\")");
       continue;
     }
@@ -505,8 +538,10 @@ PresetReading readPresetValues(const std::vector<PresetValue>& values, const std
     std::vector<int> chosen;
     if (const auto sel = in.list("com_z_p_select", {1, static_cast<double>(cases)}, false)) {
       for (double c : *sel)
-        if (c != std::floor(c)) in.fail("com_z_p_select", "case numbers are whole numbers");
-        else chosen.push_back(static_cast<int>(c));
+        if (c != std::floor(c))
+          in.fail("com_z_p_select", "case numbers are whole numbers");
+        else
+          chosen.push_back(static_cast<int>(c));
     } else {
       for (int c = 1; c <= cases; ++c) chosen.push_back(c);
     }
@@ -514,7 +549,8 @@ PresetReading readPresetValues(const std::vector<PresetValue>& values, const std
       PackageCase pc;
       std::vector<double>* lists[] = {&pc.tx, &pc.next, &pc.fext, &pc.rx};
       for (int u = 0; u < 4; ++u)
-        for (const auto& row : z[static_cast<std::size_t>(u)]) lists[u]->push_back(row[static_cast<std::size_t>(c - 1)]);
+        for (const auto& row : z[static_cast<std::size_t>(u)])
+          lists[u]->push_back(row[static_cast<std::size_t>(c - 1)]);
       p.cases.push_back(pc);
     }
   }
@@ -523,12 +559,15 @@ PresetReading readPresetValues(const std::vector<PresetValue>& values, const std
 
   p.includePcb = in.flag("com_include_pcb");
   const auto board = [&](const char* name, double scale, Range range, double fallback) {
-    return p.includePcb ? in.number(name, scale, range, std::nullopt) : in.number(name, scale, range, fallback);
+    return p.includePcb ? in.number(name, scale, range, std::nullopt)
+                        : in.number(name, scale, range, fallback);
   };
   p.zbp = board("com_z_bp", 1, kNonNegative, 0);
   if (const auto g = in.list("com_board_tl_gamma0_a1_a2", kNonNegative, p.includePcb)) {
-    if (g->size() != 3) in.fail("com_board_tl_gamma0_a1_a2", "must be three numbers");
-    else p.boardGamma0 = (*g)[0], p.boardA1 = (*g)[1], p.boardA2 = (*g)[2];
+    if (g->size() != 3)
+      in.fail("com_board_tl_gamma0_a1_a2", "must be three numbers");
+    else
+      p.boardGamma0 = (*g)[0], p.boardA1 = (*g)[1], p.boardA2 = (*g)[2];
   }
   p.boardTau = board("com_board_tl_tau", 1, kPositive, 0);
   p.boardZc = in.number("com_board_Z_c", 1, kPositive, 100);
@@ -543,10 +582,12 @@ PresetReading readPresetValues(const std::vector<PresetValue>& values, const std
 
 std::vector<std::string> presetFolders() {
   std::vector<std::string> folders;
-  if (const char* given = std::getenv("BREVO_COM_PRESETS"); given && *given) folders.push_back(given);
+  if (const char* given = std::getenv("BREVO_COM_PRESETS"); given && *given)
+    folders.push_back(given);
   std::error_code ec;
   const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
-  if (!ec) folders.push_back((self.parent_path().parent_path() / "share" / "brevo" / "com").string());
+  if (!ec)
+    folders.push_back((self.parent_path().parent_path() / "share" / "brevo" / "com").string());
 #ifdef BREVO_COM_INSTALLED_DIR
   folders.push_back(BREVO_COM_INSTALLED_DIR);
 #endif
@@ -561,7 +602,8 @@ std::vector<std::string> presetNames() {
   for (const std::string& folder : presetFolders()) {
     std::error_code ec;
     for (const auto& e : std::filesystem::directory_iterator(folder, ec))
-      if (e.path().extension() == ".cf" && e.is_regular_file(ec)) names.insert(e.path().stem().string());
+      if (e.path().extension() == ".cf" && e.is_regular_file(ec))
+        names.insert(e.path().stem().string());
   }
   return {names.begin(), names.end()};
 }
@@ -578,7 +620,8 @@ PresetLocation findPreset(const std::string& value) {
   }
   std::string known;
   for (const std::string& n : presetNames()) known += (known.empty() ? "" : ", ") + n;
-  return {"", "no preset named " + value + " (the presets: " + (known.empty() ? "none found" : known) +
+  return {"", "no preset named " + value +
+                  " (the presets: " + (known.empty() ? "none found" : known) +
                   "; a preset file of your own is named by its path, such as ./" + value + ".cf)"};
 }
 

@@ -21,8 +21,8 @@ enum class Number { None, Int, Float, Double };
 struct TypeCode {
   char code;
   Conversion conversion;
-  Number number;      // how a reference reads the current value
-  bool array;         // the address moves on after each converted text
+  Number number;  // how a reference reads the current value
+  bool array;     // the address moves on after each converted text
 };
 
 // Every code that accepts an assignment. Upper-case X is an array of hexadecimal
@@ -64,8 +64,15 @@ struct EngSuffix {
   double factor;
 };
 constexpr std::array<EngSuffix, 9> kEngSuffixes{{
-    {'a', 1e-18}, {'f', 1e-15}, {'p', 1e-12}, {'n', 1e-9}, {'u', 1e-6},
-    {'m', 1e-3}, {'k', 1e3}, {'g', 1e9}, {'t', 1e12},
+    {'a', 1e-18},
+    {'f', 1e-15},
+    {'p', 1e-12},
+    {'n', 1e-9},
+    {'u', 1e-6},
+    {'m', 1e-3},
+    {'k', 1e3},
+    {'g', 1e9},
+    {'t', 1e12},
 }};
 
 bool isBlank(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
@@ -79,9 +86,7 @@ std::string_view trimmed(std::string_view s) {
 
 // The name of an assignment: from the first non-blank up to the first "=", with
 // its trailing blanks removed. A "#" does not cut it.
-std::string_view nameOf(std::string_view text) {
-  return trimmed(text.substr(0, text.find('=')));
-}
+std::string_view nameOf(std::string_view text) { return trimmed(text.substr(0, text.find('='))); }
 
 // The value text after "=": blanks skipped, unquoted blanks dropped, the value
 // ended by a newline or "#" outside quotes, and a quoted run (quote characters
@@ -135,7 +140,7 @@ std::string textOf(const variable_def& v) {
 struct RefValue {
   Number kind = Number::None;
   std::int32_t i = 0;
-  double d = 0;   // float values are widened exactly
+  double d = 0;  // float values are widened exactly
 };
 
 RefValue readNumber(const variable_def& v) {
@@ -143,15 +148,20 @@ RefValue readNumber(const variable_def& v) {
   if (v.address == nullptr) return r;
   r.kind = typeOf(v.type).number;
   switch (r.kind) {
-    case Number::Int: std::memcpy(&r.i, v.address, sizeof r.i); break;
+    case Number::Int:
+      std::memcpy(&r.i, v.address, sizeof r.i);
+      break;
     case Number::Float: {
       float f;
       std::memcpy(&f, v.address, sizeof f);
       r.d = f;
       break;
     }
-    case Number::Double: std::memcpy(&r.d, v.address, sizeof r.d); break;
-    case Number::None: break;
+    case Number::Double:
+      std::memcpy(&r.d, v.address, sizeof r.d);
+      break;
+    case Number::None:
+      break;
   }
   return r;
 }
@@ -196,7 +206,8 @@ int storeText(variable_def& target, const std::string& value, FILE* log) {
     // A value that does not fit is refused whole rather than cut: a cut file
     // name would silently name another file.
     if (log != nullptr)
-      std::fprintf(log, "value of %s is %zu characters, longer than the 999 it may hold; not assigned\n",
+      std::fprintf(log,
+                   "value of %s is %zu characters, longer than the 999 it may hold; not assigned\n",
                    target.name.c_str(), value.size());
     return 3;
   }
@@ -209,7 +220,7 @@ int storeConverted(variable_def& target, const std::string& value, FILE* log) {
   const TypeCode& t = typeOf(target.type);
   if (t.conversion == Conversion::None) return 0;
   if (t.conversion == Conversion::Text) return storeText(target, value, log);
-  if (target.address == nullptr) return 0;   // a number with nowhere to live: nothing stored
+  if (target.address == nullptr) return 0;  // a number with nowhere to live: nothing stored
 
   const char* start = value.c_str();
   char* end = nullptr;
@@ -219,8 +230,9 @@ int storeConverted(variable_def& target, const std::string& value, FILE* log) {
       // (our choice; scanf leaves that case undefined).
       const long long v = std::strtoll(start, &end, 10);
       if (end == start) return 3;
-      put<std::int32_t>(target.address, static_cast<std::int32_t>(
-                                            v > INT32_MAX ? INT32_MAX : v < INT32_MIN ? INT32_MIN : v));
+      put<std::int32_t>(target.address, static_cast<std::int32_t>(v > INT32_MAX   ? INT32_MAX
+                                                                  : v < INT32_MIN ? INT32_MIN
+                                                                                  : v));
       break;
     }
     case Conversion::Hex: {
@@ -232,7 +244,7 @@ int storeConverted(variable_def& target, const std::string& value, FILE* log) {
       break;
     }
     case Conversion::Engineering:
-      put<double>(target.address, eng_strtod(start));   // never fails: no number is 0
+      put<double>(target.address, eng_strtod(start));  // never fails: no number is 0
       break;
     case Conversion::Double: {
       const double v = std::strtod(start, &end);
@@ -289,7 +301,7 @@ int storeNumber(variable_def& target, const RefValue& r, FILE* log) {
 
 int apply(variable_def* table, std::string_view text, FILE* log) {
   if (table == nullptr) return 1;
-  text = text.substr(0, text.find('\0'));   // a NUL ends the text, as in a C string
+  text = text.substr(0, text.find('\0'));  // a NUL ends the text, as in a C string
   if (text.find('=') == std::string_view::npos) return 1;
   const std::string_view name = nameOf(text);
   if (name.empty()) return 1;
@@ -297,7 +309,7 @@ int apply(variable_def* table, std::string_view text, FILE* log) {
 
   if (!value.empty() && value.front() == '$') {
     const char* env = std::getenv(value.c_str() + 1);
-    if (env == nullptr) {   // said, so that a file named by it is not merely "not found"
+    if (env == nullptr) {  // said, so that a file named by it is not merely "not found"
       if (log != nullptr)
         std::fprintf(log, "%.*s: environment variable %s is not set; not assigned\n",
                      static_cast<int>(name.size()), name.data(), value.c_str() + 1);
@@ -362,7 +374,8 @@ std::unique_ptr<variable_def> create_variable_def() { return std::make_unique<va
 
 int add_variable(variable_def* table, void* address, const char* definition, char type) {
   if (table == nullptr) return 1;
-  const std::string_view text = definition == nullptr ? std::string_view{} : std::string_view(definition);
+  const std::string_view text =
+      definition == nullptr ? std::string_view{} : std::string_view(definition);
   const std::string_view name = nameOf(text);
   variable_def* node = appendNode(table, name, address, type);
   // Applied to the new node alone: its next is the fresh sentinel, so neither the
@@ -402,18 +415,26 @@ AssignmentView inspectAssignment(const variable_def* table, std::string_view tex
   const char* start = v.value.c_str();
   char* end = nullptr;
   switch (c) {
-    case Conversion::Decimal: std::strtoll(start, &end, 10); break;
-    case Conversion::Hex: std::strtoull(start, &end, 16); break;
-    case Conversion::Float: std::strtof(start, &end); break;
-    default: std::strtod(start, &end); break;
+    case Conversion::Decimal:
+      std::strtoll(start, &end, 10);
+      break;
+    case Conversion::Hex:
+      std::strtoull(start, &end, 16);
+      break;
+    case Conversion::Float:
+      std::strtof(start, &end);
+      break;
+    default:
+      std::strtod(start, &end);
+      break;
   }
   v.used = static_cast<std::size_t>(end - start);
   if (c == Conversion::Engineering && v.used > 0 && v.used < v.value.size()) {
     const char letter = lower(v.value[v.used]);
     for (const EngSuffix& e : kEngSuffixes)
       if (e.letter == letter) {
-        const bool meg = letter == 'm' && v.value.size() >= v.used + 3 && lower(v.value[v.used + 1]) == 'e' &&
-                         lower(v.value[v.used + 2]) == 'g';
+        const bool meg = letter == 'm' && v.value.size() >= v.used + 3 &&
+                         lower(v.value[v.used + 1]) == 'e' && lower(v.value[v.used + 2]) == 'g';
         v.used += meg ? 3 : 1;
         break;
       }
@@ -432,7 +453,7 @@ double eng_strtod(const char* text) {
   if (text == nullptr) return 0;
   char* end = nullptr;
   double value = std::strtod(text, &end);
-  if (end == text) value = 0;   // no number: the suffix is looked for at the start
+  if (end == text) value = 0;  // no number: the suffix is looked for at the start
   const char* suffix = end;
   const char letter = lower(*suffix);
   for (const EngSuffix& s : kEngSuffixes) {

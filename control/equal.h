@@ -23,11 +23,11 @@ inline constexpr int kStringStorage = 1000;
 // by one element after each converted text; the caller's array must have room
 // for every element it lets the control file assign.
 struct variable_def {
-  void* address = nullptr;              // where the value lives; null: ownedText
-  std::string name;                     // compared case-sensitively
-  char type = 0;                        // type code: s i x e d f p, or upper-case arrays
-  std::unique_ptr<variable_def> next;   // null only in the sentinel
-  std::string ownedText;                // storage of a variable created from an unknown name
+  void* address = nullptr;             // where the value lives; null: ownedText
+  std::string name;                    // compared case-sensitively
+  char type = 0;                       // type code: s i x e d f p, or upper-case arrays
+  std::unique_ptr<variable_def> next;  // null only in the sentinel
+  std::string ownedText;               // storage of a variable created from an unknown name
 
   variable_def() = default;
   variable_def(variable_def&&) noexcept = default;
@@ -63,7 +63,7 @@ int equal(variable_def* table, std::string_view text, FILE* log);
 // elsewhere ("$" or "%"), and how many of its characters a number conversion takes
 // (all of them for text; the rest is ignored by the conversion).
 struct AssignmentView {
-  std::string name;     // empty when the text is no assignment
+  std::string name;  // empty when the text is no assignment
   bool known = false;
   char type = 0;
   std::string value;

@@ -5,7 +5,7 @@
 
 int main(int argc, char** argv) {
   keepFreedMemory();
-  RunState rs;   // the one run state, owned here until the end
+  RunState rs;  // the one run state, owned here until the end
   rs.io.standardOutput = initialOut(argc, argv);
   rs.io.standardError = initialLog(argc, argv);
   rs.io.arguments.assign(argv, argv + argc);

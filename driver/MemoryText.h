@@ -16,7 +16,7 @@ class MemoryText {
   MemoryText(const MemoryText&) = delete;
   MemoryText& operator=(const MemoryText&) = delete;
   FILE* stream() const { return stream_ ? stream_ : stderr; }
-  bool ok() const { return stream_ != nullptr; }   // false: no memory for the stream
+  bool ok() const { return stream_ != nullptr; }  // false: no memory for the stream
   std::string take() {
     if (!stream_) return {};
     std::fclose(stream_);

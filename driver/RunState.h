@@ -19,7 +19,7 @@
 
 // One channel-list entry: a channel line and the four ports it settles to.
 struct channelLine {
-  std::string name;   // the line as assigned; the file name alone after fixChannelLine
+  std::string name;  // the line as assigned; the file name alone after fixChannelLine
   int inP = 0, inM = 0, outP = 0, outM = 0;
 };
 
@@ -29,42 +29,43 @@ struct Settings {
   int output_ports = 0;
   int limit_range = 0;
   int PAM = 0;
-  double data_rate = 0;                 // also baud_rate, symbols per second
-  char Thru[kStringStorage] = {};       // also Sparameters
+  double data_rate = 0;            // also baud_rate, symbols per second
+  char Thru[kStringStorage] = {};  // also Sparameters
   char NEXT[kStringStorage] = {};
   char FEXT[kStringStorage] = {};
   char save_file[kStringStorage] = {};
   char results[kStringStorage] = {};
   char log[kStringStorage] = {};
-  double signal = 0;                    // volts peak
+  double signal = 0;  // volts peak
   double tx_rise = 0, tx_bandwidth = 0;
   double tx_near_rise = 0, tx_near_bandwidth = 0;
   double tx_far_rise = 0, tx_far_bandwidth = 0;
   double rx_rise = 0, rx_bandwidth = 0;
-  double NEXT_amp = 0;                  // volts peak
+  double NEXT_amp = 0;  // volts peak
   double target_BER = 0;
   double g0Tx = 0, Tx_resistance_error = 0;
   double g0Rx = 0, Rx_resistance_error = 0;
-  double pTx = 0, pRx = 0;              // hertz after the derivation
+  double pTx = 0, pRx = 0;  // hertz after the derivation
   double implementation_noise_factor = 0;
   double implementation_gain_factor = 0;
-  double N_DFE = 0;                     // also DFE_length, unit intervals
+  double N_DFE = 0;  // also DFE_length, unit intervals
   double E_DFE = 0;
-  int oversample = 4;                   // set before registration; not in the starter file
-  double slicer_allowance = 0;          // volts peak
+  int oversample = 4;           // set before registration; not in the starter file
+  double slicer_allowance = 0;  // volts peak
   // Our default: +infinity, so the four-term fit stands unless a limit is set.
   double a4_limit = std::numeric_limits<double>::infinity();
-  char summary[kStringStorage] = {};    // the run record's file; not in the starter file
-  int strict = 0;                       // 1: a warning makes the status kStrictWarnings; not in the starter file
-  char touchstone_reader[kStringStorage] = {};   // "standard": 1.x files too; not in the starter file
+  char summary[kStringStorage] = {};  // the run record's file; not in the starter file
+  int strict = 0;  // 1: a warning makes the status kStrictWarnings; not in the starter file
+  char touchstone_reader[kStringStorage] =
+      {};  // "standard": 1.x files too; not in the starter file
 };
 
 // Values derived from the settings once all arguments are applied.
 struct Derived {
-  double pamStep = 0;    // 1/(PAM-1)
-  double pamPower = 0;   // (PAM+1)/(3(PAM-1))
+  double pamStep = 0;                                    // 1/(PAM-1)
+  double pamPower = 0;                                   // (PAM+1)/(3(PAM-1))
   double txTau = 0, rxTau = 0, farTau = 0, nearTau = 0;  // seconds, 0 = unlimited
-  double UI = 0;         // seconds
+  double UI = 0;                                         // seconds
 };
 
 // The through channel's responses on the points of its file, one entry per point, as
@@ -75,10 +76,10 @@ struct ThruPoints {
 
 // Peaks and timing of the short pulse and dibit.
 struct PulseResults {
-  double groupDelay = 0;            // seconds
+  double groupDelay = 0;  // seconds
   double pulsePeak = 0, dibitPeak = 0, dibitAtDelay = 0;
-  double dibitPeakTime = 0;         // seconds
-  int polarity = 1;                 // -1 for a channel that inverts the signal
+  double dibitPeakTime = 0;  // seconds
+  int polarity = 1;          // -1 for a channel that inverts the signal
   bool flipped = false;
 };
 
@@ -93,10 +94,10 @@ struct TwoLevelNoise {
 // (fitThru).
 struct LossFit {
   std::vector<std::complex<double>> fitSdd21;
-  std::vector<double> thruPower;    // |Sdd21|^2
+  std::vector<double> thruPower;  // |Sdd21|^2
   // The weights at the thru's points, with the thru's transmitter filter.
   GridWeights weights;
-  std::complex<double> fitCoef[4] = {};   // a0, a1, a2, a4
+  std::complex<double> fitCoef[4] = {};  // a0, a1, a2, a4
   double nyquistFitGain = 0;
   // The point below which more than half the ILD noise power lies; 0 when none does.
   int lowFreqIldIndex = 0;
@@ -112,21 +113,21 @@ struct EqualisedIld {
 // One aggressor's integrated crosstalk noise at the PAM levels' power, volts squared.
 struct AggressorNoise {
   std::string name;
-  char kind = 'F';                  // 'N' near end, 'F' far end
+  char kind = 'F';  // 'N' near end, 'F' far end
   double icnPower = 0;
-  int inP = 0, inM = 0, outP = 0, outM = 0;   // the ports its transfer was taken between
+  int inP = 0, inM = 0, outP = 0, outM = 0;  // the ports its transfer was taken between
 };
 
 // The noise budget. Powers in volts squared, at the PAM levels' power unless named
 // two-level; amplitudes in volts.
 struct NoiseBudget {
   // Budget: the through channel's terms and the signal they are measured against.
-  double implementationNoise = 0;   // volts
-  double ildNoisePower = 0;         // the equalised one where there is one
+  double implementationNoise = 0;  // volts
+  double ildNoisePower = 0;        // the equalised one where there is one
   double rrTxNoisePower = 0, rrRxNoisePower = 0, rrTxRxNoisePower = 0;
-  double channelNoisePower = 0;     // ILD plus the three re-reflection terms
-  double throughNoisePower = 0;     // implementation plus channel
-  double availableSignal = 0;       // volts
+  double channelNoisePower = 0;  // ILD plus the three re-reflection terms
+  double throughNoisePower = 0;  // implementation plus channel
+  double availableSignal = 0;    // volts
   // Crosstalk: every aggressor read, in walk order, and the sums.
   std::vector<AggressorNoise> aggressors;
   // Aggressor lines that added nothing, each with why.
@@ -134,21 +135,21 @@ struct NoiseBudget {
     std::string name;
     char kind = 'F';
     std::string reason;
-    int inP = 0, inM = 0, outP = 0, outM = 0;   // the defaults when its line cannot be read
+    int inP = 0, inM = 0, outP = 0, outM = 0;  // the defaults when its line cannot be read
   };
   std::vector<Skipped> skipped;
   double nextIcnPower = 0, fextIcnPower = 0;
-  double totalNoisePower = 0;       // through plus every aggressor
+  double totalNoisePower = 0;  // through plus every aggressor
   // Per thru point, the sum over aggressors of |X|^2 (for the Salz S/N).
   std::vector<double> xtalkPower;
 };
 
 // The closing figures of the report, as figuresOfMerit prints them.
 struct MeritFigures {
-  double totalIcn = 0, totalNoise = 0;   // volts rms
+  double totalIcn = 0, totalNoise = 0;  // volts rms
   double signalToNoise = 0, ber = 0;
-  double tolerance = 0;                  // volts rms; negative by the amount the target is missed
-  double salz = 0;                       // dB
+  double tolerance = 0;  // volts rms; negative by the amount the target is missed
+  double salz = 0;       // dB
 };
 
 // The waveforms and transfers the side files hold, at full precision, kept in the run
@@ -196,20 +197,20 @@ struct FileStamp {
 // The Channel Operating Margin of a run that names a preset (com=): what was applied,
 // the channels gathered from the files the run reads anyway, and what came of it.
 struct ComRun {
-  bool requested = false;     // com names a preset (com= with nothing turns it off)
-  std::string preset;         // as given to com=
-  std::string path;           // the preset file applied; empty when none could be
-  std::string error;          // why no preset could be applied, for the COM block
-  int depth = 0;              // presets being applied from within presets
+  bool requested = false;  // com names a preset (com= with nothing turns it off)
+  std::string preset;      // as given to com=
+  std::string path;        // the preset file applied; empty when none could be
+  std::string error;       // why no preset could be applied, for the COM block
+  int depth = 0;           // presets being applied from within presets
   // The thru first, then every aggressor read, each on its own file's points.
   std::vector<brevo::com::Channel> channels;
-  std::vector<std::string> leftOut;   // channels whose differential parameters could not be formed
+  std::vector<std::string> leftOut;  // channels whose differential parameters could not be formed
   // The stage's result: reached, the problems with the preset's values, the outcome.
   bool reached = false;
   std::vector<std::string> problems;
   brevo::com::Params params;
   brevo::com::Outcome outcome;
-  std::string reason;         // "COM unavailable: " and this, when not empty
+  std::string reason;  // "COM unavailable: " and this, when not empty
 };
 
 // What a run was given: the keyword table and its storage, the values derived from the
@@ -221,8 +222,8 @@ struct RunGiven {
   Settings settings;
   Derived derived;
   std::vector<channelLine> thruList, nextList, fextList;
-  int inP = 0, inM = 0, outP = 0, outM = 0;   // ports in use
-  std::string saveBase;                        // empty: no side files
+  int inP = 0, inM = 0, outP = 0, outM = 0;  // ports in use
+  std::string saveBase;                      // empty: no side files
   // The com keyword's text and every com_ keyword's, in the order of
   // brevo::com::presetKeywords() (registerKeywords sizes it once).
   char comPreset[kStringStorage] = {};
@@ -247,14 +248,14 @@ struct RunIO {
     int line = 0;        // the control file's line, or the argument's position
     long sequence = 0;   // when it was applied, counting every assignment of the run
   };
-  long assignments = 0;  // assignments applied so far
+  long assignments = 0;                                 // assignments applied so far
   std::vector<std::pair<std::string, Origin>> origins;  // in the order first set
   // The last text of each setting the run takes away once assigned (Thru, NEXT, FEXT,
   // results, log: their storage is emptied), by its storage, for the run record.
   std::vector<std::pair<const char*, std::string>> takenTexts;
   FILE* result = stdout;
   FILE* log = stderr;
-  std::vector<std::string> arguments;          // the command line, program name first
+  std::vector<std::string> arguments;  // the command line, program name first
   // A caller that never means the options (-c, -b, -?) sets this: its first argument is
   // a control file or an assignment like every other, whatever it holds.
   bool argumentsOnly = false;
@@ -292,14 +293,14 @@ struct ChannelCache {
 struct RunState {
   RunGiven given;
   RunIO io;
-  ThruRead thru;         // readThru
-  ThruPoints points;     // readThru
-  LossFit lossFit;       // fitThru
-  PulseResults pulse;    // pulseAndDibit
-  EqualisedIld ildAfterDfe;   // equalisedIld
-  NoiseBudget noise;     // budget, crosstalk
-  MeritFigures merit;    // figuresOfMerit
-  Curves curves;         // pulseAndDibit, equalisedIld, crosstalk, when kept
-  ComRun com;            // the arguments (the preset), readThru and crosstalk (channels), comStage
+  ThruRead thru;             // readThru
+  ThruPoints points;         // readThru
+  LossFit lossFit;           // fitThru
+  PulseResults pulse;        // pulseAndDibit
+  EqualisedIld ildAfterDfe;  // equalisedIld
+  NoiseBudget noise;         // budget, crosstalk
+  MeritFigures merit;        // figuresOfMerit
+  Curves curves;             // pulseAndDibit, equalisedIld, crosstalk, when kept
+  ComRun com;  // the arguments (the preset), readThru and crosstalk (channels), comStage
   ChannelCache channels;
 };

@@ -23,7 +23,8 @@ std::size_t editDistance(const std::string& a, const std::string& b) {
     for (std::size_t j = 1; j <= b.size(); ++j) {
       const std::size_t cost = lower(a[i - 1]) == lower(b[j - 1]) ? 0 : 1;
       d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + cost});
-      if (i > 1 && j > 1 && lower(a[i - 1]) == lower(b[j - 2]) && lower(a[i - 2]) == lower(b[j - 1]))
+      if (i > 1 && j > 1 && lower(a[i - 1]) == lower(b[j - 2]) &&
+          lower(a[i - 2]) == lower(b[j - 1]))
         d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
     }
   return d[a.size()][b.size()];
@@ -49,23 +50,28 @@ std::vector<std::string> nearestKeywords(const RunGiven& given, const std::strin
   std::vector<std::pair<std::size_t, std::string>> near;
   // COM's keywords are offered only for a name that begins as they do, so that a run
   // that has nothing to do with COM hears nothing of them.
-  const auto comLike = [](const std::string& n) { return n.size() >= 3 && lower(n[0]) == 'c' && lower(n[1]) == 'o' && lower(n[2]) == 'm'; };
+  const auto comLike = [](const std::string& n) {
+    return n.size() >= 3 && lower(n[0]) == 'c' && lower(n[1]) == 'o' && lower(n[2]) == 'm';
+  };
   for (const std::string& k : keywords) {
     if (comLike(k) && !comLike(name)) continue;
     std::size_t d = editDistance(name, k);
     for (std::size_t start = 0; d > limit && name.size() >= 3 && start < k.size();) {
       const std::size_t end = std::min(k.find('_', start), k.size());
-      if (end - start == name.size() && editDistance(name, k.substr(start, end - start)) == 0) d = limit;
+      if (end - start == name.size() && editDistance(name, k.substr(start, end - start)) == 0)
+        d = limit;
       start = end + 1;
     }
     if (d <= limit) near.emplace_back(d, k);
   }
-  std::stable_sort(near.begin(), near.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::stable_sort(near.begin(), near.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
   for (std::size_t i = 0; i < near.size() && i < 3; ++i) names.push_back(near[i].second);
   return names;
 }
 
-std::string noteAssignment(const RunGiven& given, RunIO& io, std::string_view text, const RunIO::Origin& where) {
+std::string noteAssignment(const RunGiven& given, RunIO& io, std::string_view text,
+                           const RunIO::Origin& where) {
   const AssignmentView v = inspectAssignment(given.table.get(), text);
   if (v.name.empty()) return v.name;
   RunIO::Origin origin = where;
@@ -81,12 +87,16 @@ std::string noteAssignment(const RunGiven& given, RunIO& io, std::string_view te
     std::string list;
     for (std::size_t i = 0; i < near.size(); ++i)
       list += (i == 0 ? "" : i + 1 == near.size() ? " or " : ", ") + near[i];
-    warn(io, "unknown keyword " + v.name + " (" + at + ") kept as a text variable; did you mean " + list + "?");
+    warn(io, "unknown keyword " + v.name + " (" + at + ") kept as a text variable; did you mean " +
+                 list + "?");
     return v.name;
   }
-  auto found = std::find_if(io.origins.begin(), io.origins.end(), [&](const auto& e) { return e.first == v.name; });
-  if (found == io.origins.end()) io.origins.emplace_back(v.name, origin);
-  else found->second = origin;
+  auto found = std::find_if(io.origins.begin(), io.origins.end(),
+                            [&](const auto& e) { return e.first == v.name; });
+  if (found == io.origins.end())
+    io.origins.emplace_back(v.name, origin);
+  else
+    found->second = origin;
   if (v.indirect || v.used == v.value.size()) return v.name;
   const bool engineering = v.type == 'e' || v.type == 'E';
   if (v.used == 0) {
@@ -97,10 +107,10 @@ std::string noteAssignment(const RunGiven& given, RunIO& io, std::string_view te
   char taken[64];
   const std::string number = v.value.substr(0, v.used);
   std::snprintf(taken, sizeof taken, "%g",
-                engineering ? eng_strtod(v.value.c_str())
+                engineering     ? eng_strtod(v.value.c_str())
                 : v.type == 'x' ? static_cast<double>(std::strtol(number.c_str(), nullptr, 16))
                                 : std::strtod(number.c_str(), nullptr));
-  warn(io, v.name + "=" + v.value + " (" + at + "): " + taken + " taken from \"" + v.value.substr(0, v.used) + "\", \"" +
-               v.value.substr(v.used) + "\" ignored");
+  warn(io, v.name + "=" + v.value + " (" + at + "): " + taken + " taken from \"" +
+               v.value.substr(0, v.used) + "\", \"" + v.value.substr(v.used) + "\" ignored");
   return v.name;
 }

@@ -11,11 +11,12 @@ void budget(const RunGiven& given, RunIO& io, const Sparams& thru, const LossFit
   const Derived& d = given.derived;
   FILE* out = io.result;
 
-  n.implementationNoise = std::sqrt(pulse.dibitPeak) * s.implementation_noise_factor * s.signal *
-                          std::sqrt(d.pamPower);
+  n.implementationNoise =
+      std::sqrt(pulse.dibitPeak) * s.implementation_noise_factor * s.signal * std::sqrt(d.pamPower);
   // The through channel's powers are for a two-level signal; scale to the PAM levels'
   // power. With a DFE span the ILD term is what the equaliser leaves.
-  n.ildNoisePower = (ildAfterDfe.equalised ? ildAfterDfe.equalisedIldPower : lossFit.twoLevel.ild) * d.pamPower;
+  n.ildNoisePower =
+      (ildAfterDfe.equalised ? ildAfterDfe.equalisedIldPower : lossFit.twoLevel.ild) * d.pamPower;
   n.rrTxNoisePower = lossFit.twoLevel.rrTx * d.pamPower;
   n.rrRxNoisePower = lossFit.twoLevel.rrRx * d.pamPower;
   n.rrTxRxNoisePower = lossFit.twoLevel.rrTxRx * d.pamPower;
@@ -30,7 +31,8 @@ void budget(const RunGiven& given, RunIO& io, const Sparams& thru, const LossFit
   std::fprintf(out, "peak dibit %12.3fm\n", 1000 * pulse.dibitPeak);
   std::fprintf(out, "base EYE   %12.3fmV\n", 1000 * s.signal * pulse.dibitPeak);
   std::fprintf(out, "available signal                        %12.3fmV\n", 1000 * n.availableSignal);
-  std::fprintf(out, "implementation noise                    %12.3fmV\n", 1000 * n.implementationNoise);
+  std::fprintf(out, "implementation noise                    %12.3fmV\n",
+               1000 * n.implementationNoise);
   std::fprintf(out, "ILD                 noise                           %12.3fmV \n",
                1000 * std::sqrt(n.ildNoisePower));
   if (lossFit.lowFreqIldIndex != 0)

@@ -31,8 +31,8 @@ std::size_t takeChannel(char* text, std::vector<channelLine>& list) {
 // again: we close it unless it is one of the run's standard streams, and a closed one that
 // lost output is said on standard error as at the end of the run ("could not write the
 // WHAT: REASON").
-void switchStream(const RunGiven& given, RunIO& io, FILE*& stream, char* name, FILE* fallback, const char* openedLine,
-                  const char* failedLine, const char* what) {
+void switchStream(const RunGiven& given, RunIO& io, FILE*& stream, char* name, FILE* fallback,
+                  const char* openedLine, const char* failedLine, const char* what) {
   if (name[0] == '\0') return;
   FILE* old = stream;
   // The old stream's buffer goes out first, so that a file named again is not overwritten
@@ -58,9 +58,12 @@ void updateListsAndStreams(RunGiven& given, RunIO& io) {
   Settings& s = given.settings;
   for (const char* text : {s.Thru, s.NEXT, s.FEXT, s.results, s.log}) {
     if (text[0] == '\0') continue;
-    auto kept = std::find_if(io.takenTexts.begin(), io.takenTexts.end(), [&](const auto& t) { return t.first == text; });
-    if (kept == io.takenTexts.end()) io.takenTexts.emplace_back(text, text);
-    else kept->second = text;
+    auto kept = std::find_if(io.takenTexts.begin(), io.takenTexts.end(),
+                             [&](const auto& t) { return t.first == text; });
+    if (kept == io.takenTexts.end())
+      io.takenTexts.emplace_back(text, text);
+    else
+      kept->second = text;
   }
   const std::string thru = s.Thru;
   if (std::size_t n = takeChannel(s.Thru, given.thruList)) {
@@ -103,7 +106,7 @@ int fixChannelLine(channelLine& entry, int inP, int inM, int outP, int outM) {
   switch (words.size()) {
     case 1:
       return 0;
-    case 2:   // one hexadecimal word: high digit the plus port, low digit the minus port
+    case 2:  // one hexadecimal word: high digit the plus port, low digit the minus port
       if (std::sscanf(words[1], "%x", &hex) == 1) {
         entry.inP = static_cast<int>(hex / 16);
         entry.inM = static_cast<int>(hex % 16);
@@ -134,7 +137,7 @@ std::string saveBaseName(const char* saveFile) {
     }
     if (isBlankLike(base[i])) base[i] = '\0';
   }
-  return base.c_str();   // up to the first terminator
+  return base.c_str();  // up to the first terminator
 }
 
 int selectThru(RunGiven& given, RunIO& io) {
@@ -150,13 +153,16 @@ int selectThru(RunGiven& given, RunIO& io) {
     std::fprintf(io.log, "problem with thru channel:  %s\n", thru.name.c_str());
     return 10;
   }
-  if (thru.inP != given.inP || thru.inM != given.inM || thru.outP != given.outP || thru.outM != given.outM) {
+  if (thru.inP != given.inP || thru.inM != given.inM || thru.outP != given.outP ||
+      thru.outM != given.outM) {
     const char* warning = "warning:  changing input and/or output ports\n";
     std::fputs(warning, io.log);
     std::fputs(warning, io.result);
     char ports[160];
-    std::snprintf(ports, sizeof ports, "the thru line changes the ports from %X %X => %X %X to %X %X => %X %X",
-                  given.inP, given.inM, given.outP, given.outM, thru.inP, thru.inM, thru.outP, thru.outM);
+    std::snprintf(ports, sizeof ports,
+                  "the thru line changes the ports from %X %X => %X %X to %X %X => %X %X",
+                  given.inP, given.inM, given.outP, given.outM, thru.inP, thru.inM, thru.outP,
+                  thru.outM);
     warn(io, ports);
     given.inP = thru.inP;
     given.inM = thru.inM;

@@ -52,7 +52,8 @@ GridWeights gridWeights(std::span<const double> freq, double UI, double rxTau, d
 }
 
 bool GridWeights::isFor(std::span<const double> f, double ui, double rTau, double tTau) const {
-  return UI == ui && rxTau == rTau && txTau == tTau && std::equal(f.begin(), f.end(), freq.begin(), freq.end());
+  return UI == ui && rxTau == rTau && txTau == tTau &&
+         std::equal(f.begin(), f.end(), freq.begin(), freq.end());
 }
 
 double integrationWidth(std::span<const double> freq, std::size_t i, FirstPoint rule) {
@@ -91,7 +92,7 @@ std::complex<double> fit(const std::complex<double>* a, double f) {
 }
 
 double BER(double q, int pam) {
-  return std::erfc(q * kInvSqrt2) * (pam - 1.0) / pam;   // pam - 1 in double: no int overflow
+  return std::erfc(q * kInvSqrt2) * (pam - 1.0) / pam;  // pam - 1 in double: no int overflow
 }
 
 // Inverts BER by a damped Newton iteration (the step leaves out sqrt(2/pi)).

@@ -7,7 +7,7 @@
 #include <vector>
 
 extern const std::complex<double> I;   // the imaginary unit
-extern const std::complex<double> _I;   // the imaginary unit
+extern const std::complex<double> _I;  // the imaginary unit
 
 double pulseWeight(double f, double T);          // spectrum of a one-UI rectangle, 1 at DC
 double dibitWeight(double f, double T);          // real weight of a pulse and its negative

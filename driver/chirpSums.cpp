@@ -69,7 +69,8 @@ cd turn(double a, double b) {
 // exp(j*pi*turns*k^2) for k = 0 .. count-1 (k^2 is exact below 2^53).
 std::vector<cd> chirp(double turns, int count) {
   std::vector<cd> w(static_cast<std::size_t>(count));
-  for (int k = 0; k < count; ++k) w[static_cast<std::size_t>(k)] = turn(0.5 * turns, static_cast<double>(k) * k);
+  for (int k = 0; k < count; ++k)
+    w[static_cast<std::size_t>(k)] = turn(0.5 * turns, static_cast<double>(k) * k);
   return w;
 }
 
@@ -94,7 +95,8 @@ Transforms& transformsOf(int L) {
   thread_local std::vector<std::unique_ptr<Transforms>> kept;
   for (std::size_t i = 0; i < kept.size(); ++i)
     if (kept[i]->length == L) {
-      std::rotate(kept.begin(), kept.begin() + static_cast<std::ptrdiff_t>(i), kept.begin() + static_cast<std::ptrdiff_t>(i) + 1);
+      std::rotate(kept.begin(), kept.begin() + static_cast<std::ptrdiff_t>(i),
+                  kept.begin() + static_cast<std::ptrdiff_t>(i) + 1);
       return *kept.front();
     }
   if (kept.size() == kKept) kept.pop_back();
@@ -107,9 +109,10 @@ void put(fftw_complex* b, int i, cd v) { b[i][0] = v.real(), b[i][1] = v.imag();
 
 }  // namespace
 
-std::vector<std::vector<double>> chirpSums(std::span<const ChirpSpectrum> spectra, double turns, int samples,
-                                           double startTurns) {
-  std::vector<std::vector<double>> out(spectra.size(), std::vector<double>(samples > 0 ? samples : 0, 0.0));
+std::vector<std::vector<double>> chirpSums(std::span<const ChirpSpectrum> spectra, double turns,
+                                           int samples, double startTurns) {
+  std::vector<std::vector<double>> out(spectra.size(),
+                                       std::vector<double>(samples > 0 ? samples : 0, 0.0));
   if (spectra.empty() || samples <= 0 || spectra[0].re.empty()) return out;
   const int M = static_cast<int>(spectra[0].re.size()), N = samples;
   const int L = transformLength(static_cast<long>(M) + N - 1);
@@ -125,7 +128,7 @@ std::vector<std::vector<double>> chirpSums(std::span<const ChirpSpectrum> spectr
   for (int k = 0; k < N; ++k) put(kernel, k, std::conj(w[k]) * scale);
   for (int k = 1; k < M; ++k) put(kernel, L - k, std::conj(w[k]) * scale);
   fftw_execute(t.forwardKernel.get());
-  std::vector<cd> start;   // with a first frequency above 0: w_n * exp(2*pi*j*startTurns*n)
+  std::vector<cd> start;  // with a first frequency above 0: w_n * exp(2*pi*j*startTurns*n)
 
   for (std::size_t s = 0; s < spectra.size(); ++s) {
     const ChirpSpectrum& c = spectra[s];

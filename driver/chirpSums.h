@@ -7,7 +7,7 @@
 #include <vector>
 
 struct ChirpSpectrum {
-  std::span<const double> re, im;   // c_m, one entry per frequency
+  std::span<const double> re, im;  // c_m, one entry per frequency
 };
 
 // out[s][n] for n = 0 .. samples-1, one vector per spectrum. `turns` is the phase, in
@@ -22,5 +22,5 @@ struct ChirpSpectrum {
 // transforms: each sample is within a few units in the last place of the largest term
 // times the square root of the number of terms, where stepping a phasor from sample to
 // sample would let the phase error grow with n.
-std::vector<std::vector<double>> chirpSums(std::span<const ChirpSpectrum> spectra, double turns, int samples,
-                                           double startTurns = 0);
+std::vector<std::vector<double>> chirpSums(std::span<const ChirpSpectrum> spectra, double turns,
+                                           int samples, double startTurns = 0);

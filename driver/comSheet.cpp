@@ -33,7 +33,8 @@ std::string readAll(int fd) {
   std::string text;
   lseek(fd, 0, SEEK_SET);
   char buffer[4096];
-  for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<std::size_t>(n));
+  for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;)
+    text.append(buffer, static_cast<std::size_t>(n));
   return text;
 }
 
@@ -50,7 +51,8 @@ int scratchFile() {
 
 bool isComSheet(const std::string& value) {
   std::string lower = value;
-  std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
+  std::transform(lower.begin(), lower.end(), lower.begin(),
+                 [](unsigned char c) { return std::tolower(c); });
   return lower.ends_with(".xls") || lower.ends_with(".xlsx");
 }
 
@@ -60,7 +62,8 @@ bool isComSheet(const std::string& value) {
 // the build folder, where the build copies it), the install's bin/ (a Brevo run from
 // elsewhere, a test program), and last every folder of PATH.
 std::string findComSheetTool() {
-  if (const char* given = std::getenv("BREVO_COM_SHEET"); given && *given) return executable(given) ? given : "";
+  if (const char* given = std::getenv("BREVO_COM_SHEET"); given && *given)
+    return executable(given) ? given : "";
   std::vector<std::string> places;
   std::error_code ec;
   const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
@@ -87,7 +90,8 @@ ComSheet convertComSheet(const std::string& sheet) {
   if (tool.empty()) {
     out.error = std::string(kTool) + ", the program that reads parameter sheets, is not found (" +
                 (std::getenv("BREVO_COM_SHEET") && *std::getenv("BREVO_COM_SHEET")
-                     ? std::string("BREVO_COM_SHEET names ") + std::getenv("BREVO_COM_SHEET") + ", no program"
+                     ? std::string("BREVO_COM_SHEET names ") + std::getenv("BREVO_COM_SHEET") +
+                           ", no program"
                      : "looked for beside Brevo, in the install's bin and on PATH") +
                 ")";
     return out;
@@ -130,15 +134,18 @@ ComSheet convertComSheet(const std::string& sheet) {
     if (end == std::string::npos) end = said.size();
     const std::string line = said.substr(at, end - at);
     at = end + 1;
-    if (line.starts_with("warning: ")) out.warnings.push_back(line.substr(9));
-    else if (!line.empty()) message += (message.empty() ? "" : "; ") + line;
+    if (line.starts_with("warning: "))
+      out.warnings.push_back(line.substr(9));
+    else if (!line.empty())
+      message += (message.empty() ? "" : "; ") + line;
   }
   if (WIFSIGNALED(status)) {
     out.error = tool + " ended on signal " + std::to_string(WTERMSIG(status));
   } else if (WEXITSTATUS(status) != 0) {
     const std::string prefix = std::string(kTool) + ": ";
     if (message.starts_with(prefix)) message.erase(0, prefix.size());
-    out.error = message.empty() ? tool + " ended with status " + std::to_string(WEXITSTATUS(status)) : message;
+    out.error = message.empty() ? tool + " ended with status " + std::to_string(WEXITSTATUS(status))
+                                : message;
   } else {
     out.ok = true;
     out.preset = text;

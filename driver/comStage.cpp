@@ -50,17 +50,21 @@ std::string numbers(const std::vector<double>& values, const char* format) {
 }
 
 // The two lines of one package case.
-void printCase(FILE* out, int number, const brevo::com::PackageCase& pkg, const CaseResult& c, bool twoStage) {
-  std::fprintf(out, "COM case %d (z_p TX %s mm): COM %8.3f dB   FOM %8.3f dB   As %9.3f mV   Ani %9.3f mV\n", number,
-               lengths(pkg.tx).c_str(), c.com, c.fom, 1000 * c.As, 1000 * c.Ani);
+void printCase(FILE* out, int number, const brevo::com::PackageCase& pkg, const CaseResult& c,
+               bool twoStage) {
+  std::fprintf(
+      out, "COM case %d (z_p TX %s mm): COM %8.3f dB   FOM %8.3f dB   As %9.3f mV   Ani %9.3f mV\n",
+      number, lengths(pkg.tx).c_str(), c.com, c.fom, 1000 * c.As, 1000 * c.Ani);
   const int pre = c.txCursor, post = static_cast<int>(c.txTaps.size()) - 1 - c.txCursor;
   std::fprintf(out, "COM case %d equaliser: Tx c(%d..%d)%s   CTLE gDC %.1f dB", number, -pre, post,
                numbers(c.txTaps, "%.3f").c_str(), c.gDC);
   if (twoStage) std::fprintf(out, " gDC2 %.1f dB", c.gDC2);
   std::fprintf(out, "   DFE b(1..%zu)%s\n", c.dfeTaps.size(), numbers(c.dfeTaps, "%.3f").c_str());
   if (!c.rxffeTaps.empty()) {
-    const int rpre = c.rxffeCursor, rpost = static_cast<int>(c.rxffeTaps.size()) - 1 - c.rxffeCursor;
-    std::fprintf(out, "COM case %d receiver FFE: w(%d..%d)%s\n", number, -rpre, rpost, numbers(c.rxffeTaps, "%.3f").c_str());
+    const int rpre = c.rxffeCursor,
+              rpost = static_cast<int>(c.rxffeTaps.size()) - 1 - c.rxffeCursor;
+    std::fprintf(out, "COM case %d receiver FFE: w(%d..%d)%s\n", number, -rpre, rpost,
+                 numbers(c.rxffeTaps, "%.3f").c_str());
   }
 }
 
@@ -71,7 +75,8 @@ void warnAboutTwoLinks(const RunGiven& given, RunIO& io, const brevo::com::Param
   if (!rate && s.PAM == p.L) return;
   char text[400];
   std::snprintf(text, sizeof text,
-                "the S/N report is for baud_rate=%.10g GBd, PAM=%d and the COM block for com_f_b=%.10g GBd, com_L=%d: they "
+                "the S/N report is for baud_rate=%.10g GBd, PAM=%d and the COM block for "
+                "com_f_b=%.10g GBd, com_L=%d: they "
                 "describe different links (a preset sets both; set both again after it)",
                 s.data_rate / 1e9, s.PAM, p.fb / 1e9, p.L);
   warn(io, text);
@@ -85,8 +90,9 @@ std::string prepare(const RunGiven& given, RunIO& io, ComRun& c) {
   for (const std::string& e : c.problems) std::fprintf(io.log, "com: %s\n", e.c_str());
   if (!reading.ok) {
     const std::size_t more = c.problems.size() - 1;
-    return c.problems.front() +
-           (more ? " (and " + std::to_string(more) + " more problem" + (more > 1 ? "s" : "") + " on the log)" : "");
+    return c.problems.front() + (more ? " (and " + std::to_string(more) + " more problem" +
+                                            (more > 1 ? "s" : "") + " on the log)"
+                                      : "");
   }
   c.params = std::move(reading.params);
   c.params.preset = c.preset;
@@ -118,8 +124,8 @@ void printComBlock(FILE* out, const ComRun& c) {
   std::fprintf(out, "COM %.3f dB %s\n", r.com, r.pass ? "pass" : "fail");
 }
 
-void keepComChannel(ComRun& com, const Sparams& set, const std::string& name, brevo::com::ChannelKind kind, int inP,
-                    int inM, int outP, int outM) {
+void keepComChannel(ComRun& com, const Sparams& set, const std::string& name,
+                    brevo::com::ChannelKind kind, int inP, int inM, int outP, int outM) {
   if (!com.requested) return;
   brevo::com::Channel ch;
   ch.name = name;
@@ -129,7 +135,8 @@ void keepComChannel(ComRun& com, const Sparams& set, const std::string& name, br
   ch.sdd11 = set.aParam(inP, inP, inM, inM, 0, 0, nullptr);
   ch.sdd22 = set.aParam(outP, outP, outM, outM, 0, 0, nullptr);
   const auto n = static_cast<std::size_t>(set.Fcount());
-  if (n == 0 || ch.sdd21.size() != n || ch.sdd12.size() != n || ch.sdd11.size() != n || ch.sdd22.size() != n) {
+  if (n == 0 || ch.sdd21.size() != n || ch.sdd12.size() != n || ch.sdd11.size() != n ||
+      ch.sdd22.size() != n) {
     com.leftOut.push_back(name);
     return;
   }
@@ -143,23 +150,28 @@ void comStage(const RunGiven& given, RunIO& io, ComRun& com) {
   c.reached = true;
   c.reason = prepare(given, io, c);
   for (const std::string& name : c.leftOut)
-    warn(io, "COM leaves out " + name + ": its differential parameters could not be formed on its points");
+    warn(io, "COM leaves out " + name +
+                 ": its differential parameters could not be formed on its points");
   if (c.reason.empty()) {
     int next = 0, fext = 0;
     for (const brevo::com::Channel& ch : c.channels)
-      next += ch.kind == brevo::com::ChannelKind::next, fext += ch.kind == brevo::com::ChannelKind::fext;
-    std::fprintf(io.log, "COM with preset %s (%s): %s convention, %s search, %zu package case%s; the thru, %d NEXT, %d FEXT\n",
+      next += ch.kind == brevo::com::ChannelKind::next,
+          fext += ch.kind == brevo::com::ChannelKind::fext;
+    std::fprintf(io.log,
+                 "COM with preset %s (%s): %s convention, %s search, %zu package case%s; the thru, "
+                 "%d NEXT, %d FEXT\n",
                  c.preset.c_str(), c.path.c_str(),
                  c.params.convention == brevo::com::Convention::reference ? "reference" : "ieee",
-                 c.params.search == brevo::com::Search::exhaustive ? "exhaustive" : "local", c.params.cases.size(),
-                 c.params.cases.size() == 1 ? "" : "s", next, fext);
+                 c.params.search == brevo::com::Search::exhaustive ? "exhaustive" : "local",
+                 c.params.cases.size(), c.params.cases.size() == 1 ? "" : "s", next, fext);
     c.outcome = brevo::com::computeCom(c.params, c.channels);
     for (const std::string& line : c.outcome.result.log) std::fprintf(io.log, "%s\n", line.c_str());
     for (const std::string& w : c.outcome.result.warnings) warn(io, w);
-    if (!c.outcome.ok) c.reason = c.outcome.reason.empty() ? "the computation gave no reason" : c.outcome.reason;
+    if (!c.outcome.ok)
+      c.reason = c.outcome.reason.empty() ? "the computation gave no reason" : c.outcome.reason;
     else if (c.outcome.result.cases.size() != c.params.cases.size())
-      c.reason = "the computation gave " + std::to_string(c.outcome.result.cases.size()) + " package cases for " +
-                 std::to_string(c.params.cases.size());
+      c.reason = "the computation gave " + std::to_string(c.outcome.result.cases.size()) +
+                 " package cases for " + std::to_string(c.params.cases.size());
   }
   c.channels.clear();
   c.channels.shrink_to_fit();
@@ -172,8 +184,9 @@ void warnAboutComKeywords(RunIO& io) {
     if (name == "com") return;
   for (const auto& [name, origin] : io.origins)
     if (name.starts_with("com_")) {
-      warn(io, name + " (" + originText(origin) +
-                   ") and any other com_ keyword do nothing while com names no preset (com=kr4, say)");
+      warn(io,
+           name + " (" + originText(origin) +
+               ") and any other com_ keyword do nothing while com names no preset (com=kr4, say)");
       return;
     }
 }

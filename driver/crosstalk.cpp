@@ -31,12 +31,12 @@ enum class List { thru, next, fext };
 // The weights of an aggressor's transfer at its points. They depend only on the
 // frequencies and the kind's transmitter filter, so aggressors measured on the same
 // points (the usual case) share one table per kind instead of each evaluating them again.
-const GridWeights& weightsFor(std::vector<GridWeights>& tables, const Sparams& set, const Derived& d,
-                              const LossFit& lossFit, double txTau) {
+const GridWeights& weightsFor(std::vector<GridWeights>& tables, const Sparams& set,
+                              const Derived& d, const LossFit& lossFit, double txTau) {
   const std::vector<double> freq = pointFrequencies(set);
   for (const GridWeights& w : tables)
     if (w.isFor(freq, d.UI, d.rxTau, txTau)) return w;
-  if (tables.size() >= 4) tables.erase(tables.begin());   // a few grids at a time
+  if (tables.size() >= 4) tables.erase(tables.begin());  // a few grids at a time
   return tables.emplace_back(weightsOn(d, lossFit, freq, txTau));
 }
 
@@ -67,7 +67,8 @@ std::string addAggressor(Walk& walk, channelLine& entry, char kind) {
   const Derived& d = given.derived;
   std::string error;
   bool opened = false;
-  const Sparams xtalk = readChannelFile(given, io, walk.channels, entry.name, &error, nullptr, &opened);
+  const Sparams xtalk =
+      readChannelFile(given, io, walk.channels, entry.name, &error, nullptr, &opened);
   // The reader trims a name it cannot open as given ("x_next3.s4p,"), and the lines
   // after the read name the aggressor as it was read.
   entry.name = readerFileName(entry.name);
@@ -85,9 +86,11 @@ std::string addAggressor(Walk& walk, channelLine& entry, char kind) {
   }
   const std::vector<std::complex<double>> X =
       xtalk.aParam(entry.inP, entry.outP, entry.inM, entry.outM, 0, 0, nullptr);
-  if (X.empty()) {   // no transfer values to use (our choice): say why
+  if (X.empty()) {  // no transfer values to use (our choice): say why
     const int n = xtalk.Size();
-    auto inside = [n](int plus, int minus) { return plus >= 1 && plus <= n && minus >= 0 && minus <= n; };
+    auto inside = [n](int plus, int minus) {
+      return plus >= 1 && plus <= n && minus >= 0 && minus <= n;
+    };
     if (inside(entry.inP, entry.inM) && inside(entry.outP, entry.outM)) {
       std::fprintf(io.log, "%s: no crosstalk transfer on its frequency points, skipping\n",
                    entry.name.c_str());
@@ -100,7 +103,8 @@ std::string addAggressor(Walk& walk, channelLine& entry, char kind) {
   // another grid, only the entries that have a frequency of the file are used.
   const int m = std::min(static_cast<int>(X.size()), xtalk.Fcount());
   warnAboutAggressor(given, io, walk.thru, walk.points, xtalk, entry, kind, X);
-  keepComChannel(walk.com, xtalk, entry.name, kind == 'N' ? brevo::com::ChannelKind::next : brevo::com::ChannelKind::fext,
+  keepComChannel(walk.com, xtalk, entry.name,
+                 kind == 'N' ? brevo::com::ChannelKind::next : brevo::com::ChannelKind::fext,
                  entry.inP, entry.inM, entry.outP, entry.outM);
 
   // Coupled power for the Salz S/N, matched to the thru points by index.
@@ -111,7 +115,7 @@ std::string addAggressor(Walk& walk, channelLine& entry, char kind) {
   const double txTau = kind == 'N' ? d.nearTau : d.farTau;
   const GridWeights& w = weightsFor(walk.tables, xtalk, d, walk.lossFit, txTau);
   double sum = 0;
-  for (int i = 0; i == 0 || i + 1 < m; ++i) {   // point 0 always, the last never (unless alone)
+  for (int i = 0; i == 0 || i + 1 < m; ++i) {  // point 0 always, the last never (unless alone)
     const std::complex<double> y = X[i] * w.pulse[i] * w.rx[i] * w.tx[i];
     // A first point at 0 Hz gets no weight.
     const double width = integrationWidth(w.freq, i, FirstPoint::band);
@@ -125,7 +129,8 @@ std::string addAggressor(Walk& walk, channelLine& entry, char kind) {
                1000 * std::sqrt(icnPower));
   (kind == 'N' ? noise.nextIcnPower : noise.fextIcnPower) += icnPower;
   noise.totalNoisePower += icnPower;
-  noise.aggressors.push_back({entry.name, kind, icnPower, entry.inP, entry.inM, entry.outP, entry.outM});
+  noise.aggressors.push_back(
+      {entry.name, kind, icnPower, entry.inP, entry.inM, entry.outP, entry.outM});
   if (curves.keep) {
     Curves::Transfer& t = curves.aggressors.emplace_back();
     t.name = entry.name;
@@ -157,7 +162,8 @@ std::string kindReason(const std::string& name) {
 }  // namespace
 
 void crosstalk(const RunGiven& given, RunIO& io, ChannelCache& channels, const Sparams& thru,
-               const ThruPoints& points, const LossFit& lossFit, NoiseBudget& noise, Curves& curves, ComRun& com) {
+               const ThruPoints& points, const LossFit& lossFit, NoiseBudget& noise, Curves& curves,
+               ComRun& com) {
   NoiseBudget& n = noise;
   n.nextIcnPower = 0;
   n.fextIcnPower = 0;
@@ -171,26 +177,31 @@ void crosstalk(const RunGiven& given, RunIO& io, ChannelCache& channels, const S
   const struct {
     List list;
     const std::vector<channelLine>* entries;
-  } walk[] = {{List::thru, &given.thruList}, {List::next, &given.nextList}, {List::fext, &given.fextList}};
+  } walk[] = {
+      {List::thru, &given.thruList}, {List::next, &given.nextList}, {List::fext, &given.fextList}};
   // The file each line names, in walk order: a set read for one line is kept while a
   // later line names its file, and let go after the last.
   std::vector<std::string> files;
   for (const auto& step : walk)
     for (channelLine entry : *step.entries)
-      files.push_back(fixChannelLine(entry, given.inP, given.inM, given.outP, given.outM) == 0 ? entry.name : "");
+      files.push_back(fixChannelLine(entry, given.inP, given.inM, given.outP, given.outM) == 0
+                          ? entry.name
+                          : "");
   std::size_t line = 0;
   auto letGo = [&](const std::string& name) {
-    if (std::find(files.begin() + static_cast<std::ptrdiff_t>(line), files.end(), name) == files.end())
+    if (std::find(files.begin() + static_cast<std::ptrdiff_t>(line), files.end(), name) ==
+        files.end())
       channels.filesRead.erase(name);
   };
   for (const auto& step : walk) {
     for (std::size_t k = 0; k < step.entries->size(); ++k, ++line) {
-      channelLine entry = (*step.entries)[k];   // the lines as given stay as they are
+      channelLine entry = (*step.entries)[k];  // the lines as given stay as they are
       if (fixChannelLine(entry, given.inP, given.inM, given.outP, given.outM) != 0) {
         std::fprintf(io.log, "problem with %s, skipping it\n", entry.name.c_str());
         if (!(step.list == List::thru && k == 0))
-          n.skipped.push_back({entry.name, step.list == List::next ? 'N' : 'F', "its channel line cannot be read",
-                               entry.inP, entry.inM, entry.outP, entry.outM});
+          n.skipped.push_back({entry.name, step.list == List::next ? 'N' : 'F',
+                               "its channel line cannot be read", entry.inP, entry.inM, entry.outP,
+                               entry.outM});
         ++index;
         continue;
       }
@@ -201,24 +212,27 @@ void crosstalk(const RunGiven& given, RunIO& io, ChannelCache& channels, const S
                                                     : "GEXT";
       std::fprintf(io.log, "%d  %s  %s  %d,%d->%d,%d\n", index, label, entry.name.c_str(),
                    entry.inP, entry.inM, entry.outP, entry.outM);
-      if (isThru) continue;   // the through channel itself is no aggressor
+      if (isThru) continue;  // the through channel itself is no aggressor
       ++index;
       const char kind = step.list == List::next   ? 'N'
                         : step.list == List::fext ? 'F'
                                                   : aggressorKind(entry.name);
       if (step.list == List::thru)
-        warn(io, "the further thru line " + entry.name + " is taken as a " + (kind == 'N' ? "NEXT" : "FEXT") +
-                     " aggressor (" + kindReason(entry.name) + "); name it on a NEXT= or FEXT= line to say which");
+        warn(io, "the further thru line " + entry.name + " is taken as a " +
+                     (kind == 'N' ? "NEXT" : "FEXT") + " aggressor (" + kindReason(entry.name) +
+                     "); name it on a NEXT= or FEXT= line to say which");
       if (std::string why = addAggressor(aggressors, entry, kind); !why.empty())
-        n.skipped.push_back({entry.name, kind, std::move(why), entry.inP, entry.inM, entry.outP, entry.outM});
+        n.skipped.push_back(
+            {entry.name, kind, std::move(why), entry.inP, entry.inM, entry.outP, entry.outM});
       letGo(entry.name);
     }
   }
   channels.filesRead.clear();
   for (const auto& skipped : n.skipped)
-    warn(io, std::string(skipped.kind == 'N' ? "NEXT" : "FEXT") + " aggressor " + skipped.name + " skipped (" +
-                 skipped.reason + "): its crosstalk is missing from the budget, so S/N is too high");
+    warn(io, std::string(skipped.kind == 'N' ? "NEXT" : "FEXT") + " aggressor " + skipped.name +
+                 " skipped (" + skipped.reason +
+                 "): its crosstalk is missing from the budget, so S/N is too high");
   if (!n.skipped.empty())
-    warn(io, std::to_string(n.skipped.size()) + " of " + std::to_string(n.skipped.size() + n.aggressors.size()) +
-                 " aggressors skipped");
+    warn(io, std::to_string(n.skipped.size()) + " of " +
+                 std::to_string(n.skipped.size() + n.aggressors.size()) + " aggressors skipped");
 }

@@ -25,13 +25,14 @@ void deriveSettings(RunGiven& given, RunIO& io) {
   Settings& s = given.settings;
   Derived& d = given.derived;
   const double rate = s.data_rate;
-  const int M = s.PAM;   // PAM 1 makes both factors infinite; the run goes on
+  const int M = s.PAM;  // PAM 1 makes both factors infinite; the run goes on
 
-  d.pamStep = 1.0 / (M - 1.0);   // in double: M - 1 overflows int for the most negative M
+  d.pamStep = 1.0 / (M - 1.0);  // in double: M - 1 overflows int for the most negative M
   d.pamPower = (M + 1.0) / (3.0 * (M - 1.0));
 
   std::fprintf(io.result, "channel:  %s\n", given.thruList.front().name.c_str());
-  std::fprintf(io.result, "ports      %d %d => %d %d\n", given.inP, given.inM, given.outP, given.outM);
+  std::fprintf(io.result, "ports      %d %d => %d %d\n", given.inP, given.inM, given.outP,
+               given.outM);
   std::fprintf(io.result, "data rate      =  %7.3f Gb\n", rate * 1e-9);
   std::fprintf(io.result, "peak Signal    =%5.0f     mV\n", s.signal * 1000);
   std::fprintf(io.result, "targetBER      =   %9.2e\n", s.target_BER);

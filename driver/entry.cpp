@@ -36,8 +36,8 @@ void applyControlLines(RunGiven& given, RunIO& io, ComRun& com, FILE* file, cons
 // after every file and faulting them in again made reading them 1.7 times as slow.
 void keepFreedMemory() {
 #ifdef __GLIBC__
-  mallopt(M_MMAP_THRESHOLD, 32 << 20);    // blocks below this come from the heap
-  mallopt(M_TRIM_THRESHOLD, 256 << 20);   // free heap kept up to this before trimming
+  mallopt(M_MMAP_THRESHOLD, 32 << 20);   // blocks below this come from the heap
+  mallopt(M_TRIM_THRESHOLD, 256 << 20);  // free heap kept up to this before trimming
 #endif
 }
 
@@ -45,9 +45,7 @@ bool isStarterOption(const char* firstArgument) {
   return std::strstr(firstArgument, "-b") || std::strstr(firstArgument, "-c");
 }
 
-bool isHelpOption(const char* firstArgument) {
-  return std::strstr(firstArgument, "-?") != nullptr;
-}
+bool isHelpOption(const char* firstArgument) { return std::strstr(firstArgument, "-?") != nullptr; }
 
 int printUsage(RunIO& io) {
   std::fputs(kUsageLine, io.log);
@@ -71,12 +69,13 @@ void applyDefaults(RunGiven& given, RunIO& io) {
     const std::size_t end = text.find('\n');
     std::string_view line = text.substr(0, end);
     text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
-    line = line.substr(0, line.find('#'));   // every "#" starts a comment
+    line = line.substr(0, line.find('#'));  // every "#" starts a comment
     equal(given.table.get(), line, io.log);
   }
 }
 
-void applyUserAssignment(RunGiven& given, RunIO& io, ComRun& com, std::string_view text, const RunIO::Origin& origin) {
+void applyUserAssignment(RunGiven& given, RunIO& io, ComRun& com, std::string_view text,
+                         const RunIO::Origin& origin) {
   const std::string name = noteAssignment(given, io, text, origin);
   const int status = equal(given.table.get(), text, io.log);
   updateListsAndStreams(given, io);
@@ -105,11 +104,14 @@ void applyComPreset(RunGiven& given, RunIO& io, ComRun& com) {
   ComSheet converted;
   if (sheet) {
     converted = convertComSheet(value);
-    if (!converted.tool.empty()) std::fprintf(io.log, "reading the parameter sheet %s with %s\n", value.c_str(), converted.tool.c_str());
+    if (!converted.tool.empty())
+      std::fprintf(io.log, "reading the parameter sheet %s with %s\n", value.c_str(),
+                   converted.tool.c_str());
     for (const std::string& w : converted.warnings) warn(io, value + ": " + w);
     if (!converted.ok) return fail("com=" + value + ": " + converted.error);
   }
-  const brevo::com::PresetLocation found = sheet ? brevo::com::PresetLocation{value, ""} : brevo::com::findPreset(value);
+  const brevo::com::PresetLocation found =
+      sheet ? brevo::com::PresetLocation{value, ""} : brevo::com::findPreset(value);
   if (found.path.empty()) return fail("com=" + value + ": " + found.error);
   const auto& keywords = brevo::com::presetKeywords();
   for (std::size_t k = 0; k < keywords.size(); ++k) {
@@ -118,16 +120,19 @@ void applyComPreset(RunGiven& given, RunIO& io, ComRun& com) {
   }
   if (outer) c.path = found.path;
   ++c.depth;
-  const int status = sheet ? applyControlText(given, io, com, converted.preset, "brevo-com-sheet " + value)
-                           : applyControlFile(given, io, com, found.path.c_str());
+  const int status =
+      sheet ? applyControlText(given, io, com, converted.preset, "brevo-com-sheet " + value)
+            : applyControlFile(given, io, com, found.path.c_str());
   --c.depth;
   if (status != 0) fail("com=" + value + ": the preset file " + found.path + " cannot be read");
 }
 
-int applyControlText(RunGiven& given, RunIO& io, ComRun& com, const std::string& text, const std::string& name) {
+int applyControlText(RunGiven& given, RunIO& io, ComRun& com, const std::string& text,
+                     const std::string& name) {
   std::fprintf(io.log, "opening %s\n", name.c_str());
   std::string copy = text;
-  FILE* file = copy.empty() ? std::fopen("/dev/null", "r") : fmemopen(copy.data(), copy.size(), "r");
+  FILE* file =
+      copy.empty() ? std::fopen("/dev/null", "r") : fmemopen(copy.data(), copy.size(), "r");
   if (!file) {
     std::fprintf(io.log, "could not open %s\n", name.c_str());
     return 2;
@@ -180,7 +185,8 @@ int applyArguments(RunGiven& given, RunIO& io, ComRun& com) {
   for (int position = 1; position < count; ++position) {
     const char* argument = io.arguments[static_cast<std::size_t>(position)].c_str();
     if (std::strchr(argument, '=')) {
-      applyUserAssignment(given, io, com, commandLineAssignment(argument), {"command line", position});
+      applyUserAssignment(given, io, com, commandLineAssignment(argument),
+                          {"command line", position});
     } else if (int status = applyControlFile(given, io, com, argument)) {
       return status;
     }

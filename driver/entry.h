@@ -10,7 +10,7 @@
 
 // The built-in starter control file: the defaults, and what "-c" prints.
 extern const char kStarterControlFile[];
-extern const char kHelpText[];   // printed after "Brevo: " by "-?"
+extern const char kHelpText[];  // printed after "Brevo: " by "-?"
 extern const char kUsageLine[];
 
 // The run's memory policy: freed file buffers stay with the process for the next file.
@@ -19,26 +19,29 @@ void keepFreedMemory();
 void registerKeywords(RunGiven& given);
 
 // Option tests on the first argument: substring tests, as the user may embed them.
-bool isStarterOption(const char* firstArgument);   // "-b" or "-c"
-bool isHelpOption(const char* firstArgument);      // "-?"
-int printUsage(RunIO& io);                         // status 2
-int printStarter(RunIO& io);                       // status: the number of arguments
-int printHelp(RunIO& io);                          // status 0
+bool isStarterOption(const char* firstArgument);  // "-b" or "-c"
+bool isHelpOption(const char* firstArgument);     // "-?"
+int printUsage(RunIO& io);                        // status 2
+int printStarter(RunIO& io);                      // status: the number of arguments
+int printHelp(RunIO& io);                         // status 0
 
 // The starter file applied line by line, comments cut, no echo, no post-processing.
 void applyDefaults(RunGiven& given, RunIO& io);
 // One assignment as a user gives it, from where it was given: its origin and any
 // warning noted, the table, then channel lists and streams.
-void applyUserAssignment(RunGiven& given, RunIO& io, ComRun& com, std::string_view text, const RunIO::Origin& origin);
+void applyUserAssignment(RunGiven& given, RunIO& io, ComRun& com, std::string_view text,
+                         const RunIO::Origin& origin);
 // The origin and warnings of an assignment, before it is applied; the name it assigns
 // (empty when it is no assignment).
-std::string noteAssignment(const RunGiven& given, RunIO& io, std::string_view text, const RunIO::Origin& origin);
+std::string noteAssignment(const RunGiven& given, RunIO& io, std::string_view text,
+                           const RunIO::Origin& origin);
 // Applies a control file line by line, each line echoed on the log; 2 when it cannot be
 // opened or read.
 int applyControlFile(RunGiven& given, RunIO& io, ComRun& com, const char* name);
 // The same for a control file's text in memory, named name on the log and as the lines'
 // origin.
-int applyControlText(RunGiven& given, RunIO& io, ComRun& com, const std::string& text, const std::string& name);
+int applyControlText(RunGiven& given, RunIO& io, ComRun& com, const std::string& text,
+                     const std::string& name);
 // The preset com names, applied at once as a control file (every com_ keyword emptied
 // first, so that nothing of an earlier preset stays); com with no text turns COM off. A
 // preset that cannot be found is said on the log and kept for the COM block.

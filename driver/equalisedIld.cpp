@@ -70,7 +70,8 @@ struct UniformGrid {
 // The grids, or the refusal's status when they cannot be built. Checked before any file
 // is touched; the time-grid size matters only to the period sums, so it is checked only
 // when they run.
-int uniformGrid(const RunGiven& given, RunIO& io, const Sparams& thru, bool dfe, UniformGrid& grid) {
+int uniformGrid(const RunGiven& given, RunIO& io, const Sparams& thru, bool dfe,
+                UniformGrid& grid) {
   const Settings& s = given.settings;
   char text[256];
   if (s.oversample <= 0) {
@@ -90,23 +91,25 @@ int uniformGrid(const RunGiven& given, RunIO& io, const Sparams& thru, bool dfe,
   const double timeStep = given.derived.UI / s.oversample;
   const double nTd = std::floor(1 / (timeStep * df) + 0.5);
   if (!(nFd <= kMaxGridPoints) ||
-      (dfe && (!(nTd <= kMaxGridPoints) || !(std::max(nFd, 0.0) * std::max(nTd, 0.0) <= kMaxGridProducts)))) {
-    std::snprintf(text, sizeof text,
-                  "uniform grid of %.0f frequencies by %.0f time samples (step %g Hz) is too large\n",
-                  nFd, nTd, df);
+      (dfe && (!(nTd <= kMaxGridPoints) ||
+               !(std::max(nFd, 0.0) * std::max(nTd, 0.0) <= kMaxGridProducts)))) {
+    std::snprintf(
+        text, sizeof text,
+        "uniform grid of %.0f frequencies by %.0f time samples (step %g Hz) is too large\n", nFd,
+        nTd, df);
     return refuse(io, text);
   }
   grid.df = df;
   grid.timeStep = timeStep;
   grid.nF = nFd > 0 ? static_cast<int>(nFd) : 0;
-  grid.nT = nTd > 0 ? static_cast<int>(nTd) : 0;   // 0 also for an infinite UI
+  grid.nT = nTd > 0 ? static_cast<int>(nTd) : 0;  // 0 also for an infinite UI
   return 0;
 }
 
 // The thru, its fit and their deviation on the frequency grid: the .fd rows when side
 // files are asked for and, with a DFE span, the period sums' coefficients.
-PeriodInputs thruOnGrid(const RunGiven& given, RunIO& io, const Sparams& thru, const LossFit& lossFit,
-                        Curves& curves, const UniformGrid& g, bool dfe) {
+PeriodInputs thruOnGrid(const RunGiven& given, RunIO& io, const Sparams& thru,
+                        const LossFit& lossFit, Curves& curves, const UniformGrid& g, bool dfe) {
   SideFile fd;
   if (!given.saveBase.empty()) fd = openSideFile(given, io, ".fd");
   if (fd) {
@@ -127,7 +130,8 @@ PeriodInputs thruOnGrid(const RunGiven& given, RunIO& io, const Sparams& thru, c
   const Column pm = inM != 0 ? thru.Values(grid, inP, outM, 2) : Column();
   const Column mp = inM != 0 ? thru.Values(grid, inM, outP, 2) : Column();
   const Column mm = inM != 0 ? thru.Values(grid, inM, outM, 2) : Column();
-  const GridWeights weights = dfe ? weightsOn(given.derived, lossFit, grid, given.derived.txTau) : GridWeights();
+  const GridWeights weights =
+      dfe ? weightsOn(given.derived, lossFit, grid, given.derived.txTau) : GridWeights();
   for (int m = 0; m < g.nF; ++m) {
     const double f = grid[static_cast<std::size_t>(m)];
     const auto k = static_cast<std::size_t>(m);
@@ -141,7 +145,7 @@ PeriodInputs thruOnGrid(const RunGiven& given, RunIO& io, const Sparams& thru, c
       curves.gridThru.push_back(T);
       curves.gridFit.push_back(F);
     }
-    if (fd) {   // "%14.6e 0  %14.6e %14.6e  %14.6e  %14.6e  %14.6e  %14.6e\n"
+    if (fd) {  // "%14.6e 0  %14.6e %14.6e  %14.6e  %14.6e  %14.6e  %14.6e\n"
       char row[kRowRoom];
       char* at = putScientific(row, f, 14, 6);
       at = append(at, " 0  ");
@@ -153,7 +157,7 @@ PeriodInputs thruOnGrid(const RunGiven& given, RunIO& io, const Sparams& thru, c
       *at++ = '\n';
       fdRows.add(row, at);
     }
-    if (m == 0) T *= 0.5, F *= 0.5, ild *= 0.5;   // the 0 Hz term of a one-sided sum counts once
+    if (m == 0) T *= 0.5, F *= 0.5, ild *= 0.5;  // the 0 Hz term of a one-sided sum counts once
     if (!dfe) continue;
     // Factor 2: the one-sided sum stands for the full transform. The measured spectrum
     // G*T is left out while the others are finite: the period sums then form its pulse
@@ -163,8 +167,8 @@ PeriodInputs thruOnGrid(const RunGiven& given, RunIO& io, const Sparams& thru, c
     in.ildRe.push_back(cI.real()), in.ildIm.push_back(cI.imag());
     in.fitRe.push_back(cF.real()), in.fitIm.push_back(cF.imag());
     thruRe.push_back(cT.real()), thruIm.push_back(cT.imag());
-    allFinite = allFinite && std::isfinite(cI.real()) && std::isfinite(cI.imag()) && std::isfinite(cF.real()) &&
-                std::isfinite(cF.imag());
+    allFinite = allFinite && std::isfinite(cI.real()) && std::isfinite(cI.imag()) &&
+                std::isfinite(cF.real()) && std::isfinite(cF.imag());
   }
   // A fit that is not finite must not take the measured pulse with it: that one then
   // comes from its own spectrum.
@@ -189,7 +193,7 @@ double energyAfterDfe(const RunGiven& given, RunIO& io, const PulseResults& puls
   if (save) wv2 = openSideFile(given, io, ".wv2");
   if (wv2) std::fprintf(wv2.get(), "names: time pulse fitPulse ildPulse\n");
   SideRows wv2Rows(wv2.get());
-  const double scale = d.UI * g.df;   // the sums times UI*df are one-UI pulse responses
+  const double scale = d.UI * g.df;  // the sums times UI*df are one-UI pulse responses
   double q = 0;
   for (int n = 0; n < g.nT; ++n) {
     const double t = n * g.timeStep;
@@ -200,7 +204,7 @@ double energyAfterDfe(const RunGiven& given, RunIO& io, const PulseResults& puls
       kept.periodFitPulse.push_back(w.fitPulse[n] * scale);
       kept.periodIldPulse.push_back(v * scale);
     }
-    if (wv2) {   // "%14.6e  %14.6e  %14.6e  %14.6e\n"
+    if (wv2) {  // "%14.6e  %14.6e  %14.6e  %14.6e\n"
       char row[kRowRoom];
       char* at = putScientific(row, t, 14, 6);
       const double columns[3] = {w.pulse[n] * scale, w.fitPulse[n] * scale, v * scale};
@@ -231,13 +235,16 @@ int equalisedIld(const RunGiven& given, RunIO& io, const Sparams& thru, const Lo
   if (period > 0 && s.data_rate >= 100e6 && s.N_DFE * d.UI + pulse.dibitPeakTime >= period) {
     char text[300];
     std::snprintf(text, sizeof text,
-                  "N_DFE=%g reaches past the end of the ILD pulse's period (%.4g ns, %.0f UI, one over the thru's "
-                  "frequency step): the equaliser takes all of it, so the ILD noise is E_DFE times its whole energy",
+                  "N_DFE=%g reaches past the end of the ILD pulse's period (%.4g ns, %.0f UI, one "
+                  "over the thru's "
+                  "frequency step): the equaliser takes all of it, so the ILD noise is E_DFE times "
+                  "its whole energy",
                   s.N_DFE, period * 1e9, period / d.UI);
     warn(io, text);
   }
   // Dividing by oversample averages the sampling phases of one sample per UI.
-  ildAfterDfe.equalisedIldPower = d.UI * g.df * d.UI * g.df * s.signal * s.signal / s.oversample * q;
+  ildAfterDfe.equalisedIldPower =
+      d.UI * g.df * d.UI * g.df * s.signal * s.signal / s.oversample * q;
   ildAfterDfe.equalised = true;
   return 0;
 }

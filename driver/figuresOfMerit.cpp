@@ -10,7 +10,8 @@ namespace {
 
 // Frequency average up to half the data rate of 10 log10(1 + |Sdd21|^2 / sum |X|^2), dB.
 // Each point stands for the interval below it, the first for [0, f0].
-double salzSN(const RunGiven& given, const Sparams& thru, const LossFit& lossFit, const NoiseBudget& noise) {
+double salzSN(const RunGiven& given, const Sparams& thru, const LossFit& lossFit,
+              const NoiseBudget& noise) {
   const std::vector<double>& power = lossFit.thruPower;
   const std::vector<double>& xtalk = noise.xtalkPower;
   if (power.empty() || xtalk.size() < power.size()) return std::nan("");
@@ -33,13 +34,14 @@ double interferenceTolerance(const RunGiven& given, const NoiseBudget& noise, do
   const double d = a * a - totalNoise * totalNoise;
   if (d > 0) return std::sqrt(d);
   if (d < 0) return -std::sqrt(-d);
-  return d == 0 ? 0.0 : d;   // exactly met prints 0.000 (not -0.000); NaN stays NaN
+  return d == 0 ? 0.0 : d;  // exactly met prints 0.000 (not -0.000); NaN stays NaN
 }
 
 }  // namespace
 
 void figuresOfMerit(const RunGiven& given, RunIO& io, const Sparams& thru, const ThruPoints& points,
-                    const LossFit& lossFit, const PulseResults& pulse, const NoiseBudget& noise, MeritFigures& merit) {
+                    const LossFit& lossFit, const PulseResults& pulse, const NoiseBudget& noise,
+                    MeritFigures& merit) {
   const NoiseBudget& n = noise;
   MeritFigures& m = merit;
   FILE* out = io.result;

@@ -27,7 +27,8 @@ FittedBand fittedBand(const RunGiven& given, const Sparams& thru) {
   return band;
 }
 
-GridWeights weightsOn(const Derived& d, const LossFit& lossFit, std::span<const double> freq, double txTau) {
+GridWeights weightsOn(const Derived& d, const LossFit& lossFit, std::span<const double> freq,
+                      double txTau) {
   if (lossFit.weights.isFor(freq, d.UI, d.rxTau, txTau)) return lossFit.weights;
   return gridWeights(freq, d.UI, d.rxTau, txTau);
 }
@@ -51,7 +52,8 @@ struct FitData {
 };
 
 // The fit's data and weights; thruPower too, since it is taken on the same walk.
-FitData prepareFit(const RunGiven& given, const Sparams& thru, const ThruPoints& points, LossFit& p) {
+FitData prepareFit(const RunGiven& given, const Sparams& thru, const ThruPoints& points,
+                   LossFit& p) {
   const int n = thru.Fcount();
   FitData fit{std::vector<double>(n, 0.0), std::vector<std::complex<double>>(n),
               std::vector<std::complex<double>>(n)};
@@ -91,16 +93,19 @@ void reportFit(const RunIO& io, const LossFit& lossFit) {
 
 }  // namespace
 
-void fitThru(const RunGiven& given, RunIO& io, const Sparams& thru, const ThruPoints& points, LossFit& lossFit) {
+void fitThru(const RunGiven& given, RunIO& io, const Sparams& thru, const ThruPoints& points,
+             LossFit& lossFit) {
   LossFit& p = lossFit;
   const Settings& s = given.settings;
   const int n = thru.Fcount();
 
   const FitData data = prepareFit(given, thru, points, p);
-  fitW0124(data.freq.data(), data.lnSdd21.data(), data.weight.data(), n, p.fitCoef, io.standardError);
+  fitW0124(data.freq.data(), data.lnSdd21.data(), data.weight.data(), n, p.fitCoef,
+           io.standardError);
   // Only an explicit a4_limit can trigger the three-term refit (the default is +inf).
   if (p.fitCoef[3].real() > s.a4_limit)
-    fitW012(data.freq.data(), data.lnSdd21.data(), data.weight.data(), n, p.fitCoef, io.standardError);
+    fitW012(data.freq.data(), data.lnSdd21.data(), data.weight.data(), n, p.fitCoef,
+            io.standardError);
   p.fitSdd21.assign(n, {});
   for (int i = 0; i < n; ++i) p.fitSdd21[i] = fit(p.fitCoef, data.freq[i]);
   reportFit(io, p);
@@ -139,7 +144,7 @@ void fitThru(const RunGiven& given, RunIO& io, const Sparams& thru, const ThruPo
   std::fprintf(io.log, "sigma  RRTx   = %14.6e\n", tx);
   std::fprintf(io.log, "sigma  RRRx   = %14.6e\n", rx);
   std::fprintf(io.log, "sigma  RRTxRx = %14.6e\n", txRx);
-  const double scale = (s.signal * s.signal) * given.derived.UI;   // to volts squared
+  const double scale = (s.signal * s.signal) * given.derived.UI;  // to volts squared
   TwoLevelNoise& two = p.twoLevel;
   two = {scale * ild, scale * tx, scale * rx, scale * txRx};
   std::fprintf(io.log, "sigma AC ild  = %14.6e\n", two.ild);

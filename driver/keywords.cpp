@@ -9,22 +9,22 @@ namespace {
 
 struct Keyword {
   void* address;
-  const char* definition;   // the name, or "name=" to assign the empty value at once
-  char type;                // x hexadecimal int, i int, e engineering double, s text
+  const char* definition;  // the name, or "name=" to assign the empty value at once
+  char type;               // x hexadecimal int, i int, e engineering double, s text
 };
 
 }  // namespace
 
 void registerKeywords(RunGiven& given) {
   Settings& s = given.settings;
-  s.oversample = 4;   // no line in the starter file sets it
+  s.oversample = 4;  // no line in the starter file sets it
   s.strict = 0;
   const Keyword keywords[] = {
       {&s.input_ports, "input_ports", 'x'},
       {&s.output_ports, "output_ports", 'x'},
       {&s.limit_range, "limit_range", 'i'},
       {&s.PAM, "PAM", 'i'},
-      {&s.data_rate, "data_rate=", 'e'},   // one rate, two names; 0 until the defaults
+      {&s.data_rate, "data_rate=", 'e'},  // one rate, two names; 0 until the defaults
       {&s.data_rate, "baud_rate=", 'e'},
       {s.Thru, "Sparameters", 's'},
       {s.Thru, "Thru", 's'},
@@ -58,18 +58,20 @@ void registerKeywords(RunGiven& given) {
       {&s.oversample, "oversample", 'i'},
       {&s.slicer_allowance, "slicer_allowance", 'e'},
       {&s.a4_limit, "a4_limit", 'e'},
-      {s.summary, "summary", 's'},   // no line in the starter file either
-      {&s.strict, "strict", 'i'},    // nor here
-      {s.touchstone_reader, "touchstone_reader", 's'},   // nor here
+      {s.summary, "summary", 's'},                      // no line in the starter file either
+      {&s.strict, "strict", 'i'},                       // nor here
+      {s.touchstone_reader, "touchstone_reader", 's'},  // nor here
   };
   if (!given.table) given.table = create_variable_def();
-  for (const Keyword& k : keywords) add_variable(given.table.get(), k.address, k.definition, k.type);
+  for (const Keyword& k : keywords)
+    add_variable(given.table.get(), k.address, k.definition, k.type);
   // COM: the preset (com=NAME or com=FILE applies it at once) and every com_ keyword, as
   // texts the preset reader checks; none is in the starter file.
   add_variable(given.table.get(), given.comPreset, "com", 's');
   const auto& com = brevo::com::presetKeywords();
   if (given.comTexts.size() != com.size()) given.comTexts.assign(com.size(), {});
-  for (std::size_t k = 0; k < com.size(); ++k) add_variable(given.table.get(), given.comTexts[k].data(), com[k].name, 's');
+  for (std::size_t k = 0; k < com.size(); ++k)
+    add_variable(given.table.get(), given.comTexts[k].data(), com[k].name, 's');
 }
 
 const char kStarterControlFile[] =
@@ -179,8 +181,7 @@ const char kStarterControlFile[] =
     "                              # Volts peak\n"
     "N_DFE=8.0                     # Time in UI for which DFE corrects ILD\n"
     "E_DFE=0.0                     # Amount of noise leakage during DFE\n"
-    "#\n"
-    ;
+    "#\n";
 
 const char kHelpText[] =
     " estimates channel available S/N ratio using methods described in: \n"

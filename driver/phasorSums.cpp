@@ -63,11 +63,12 @@ struct Lanes {
 // Inlined into one function per instruction set, which gives the vectors their width.
 template <int S, int W>
 [[gnu::always_inline]] inline void tileSums(double* const tile, int width, int blockLength,
-                                            int samples, double* const out[PhasorSpectra::kMaxSums]) {
+                                            int samples,
+                                            double* const out[PhasorSpectra::kMaxSums]) {
   using V = typename Lanes<W>::type;
   for (int b = 0; b < blockLength; ++b) {
     double lanes[S][kBlocks][kLanes];
-    for (int g = 0; g < kLanes; g += W) {   // one group of W lanes at a time
+    for (int g = 0; g < kLanes; g += W) {  // one group of W lanes at a time
       V acc[S][kBlocks] = {};
       for (int m = g; m < width; m += kLanes) {
         double* const c = tile + m;
@@ -81,19 +82,20 @@ template <int S, int W>
             V re, im;
             std::memcpy(&re, c + at(coefficientArray(s, j)), sizeof re);
             std::memcpy(&im, c + at(coefficientArray(s, j) + 1), sizeof im);
-            acc[s][j] += re * pr - im * pi;   // Re(c * rho)
+            acc[s][j] += re * pr - im * pi;  // Re(c * rho)
           }
         }
         std::memcpy(&er, c + at(kStepRe), sizeof er);
         std::memcpy(&ei, c + at(kStepIm), sizeof ei);
-        const V nr = pr * er - pi * ei, ni = pr * ei + pi * er;   // rho *= E
+        const V nr = pr * er - pi * ei, ni = pr * ei + pi * er;  // rho *= E
         std::memcpy(c + at(kRhoRe), &nr, sizeof nr);
         std::memcpy(c + at(kRhoIm), &ni, sizeof ni);
       }
 #pragma GCC unroll 16
       for (int s = 0; s < S; ++s)
 #pragma GCC unroll 16
-        for (int j = 0; j < kBlocks; ++j) std::memcpy(&lanes[s][j][g], &acc[s][j], sizeof acc[s][j]);
+        for (int j = 0; j < kBlocks; ++j)
+          std::memcpy(&lanes[s][j][g], &acc[s][j], sizeof acc[s][j]);
     }
     for (int j = 0; j < kBlocks; ++j) {
       const int n = j * blockLength + b;
@@ -108,11 +110,18 @@ template <int S, int W>
 
 template <int W>
 [[gnu::always_inline]] inline void tileSumsFor(int S, double* tile, int width, int blockLength,
-                                               int samples, double* const out[PhasorSpectra::kMaxSums]) {
+                                               int samples,
+                                               double* const out[PhasorSpectra::kMaxSums]) {
   switch (S) {
-    case 1: tileSums<1, W>(tile, width, blockLength, samples, out); break;
-    case 2: tileSums<2, W>(tile, width, blockLength, samples, out); break;
-    default: tileSums<3, W>(tile, width, blockLength, samples, out); break;
+    case 1:
+      tileSums<1, W>(tile, width, blockLength, samples, out);
+      break;
+    case 2:
+      tileSums<2, W>(tile, width, blockLength, samples, out);
+      break;
+    default:
+      tileSums<3, W>(tile, width, blockLength, samples, out);
+      break;
   }
 }
 
@@ -137,9 +146,12 @@ void tileSums2(int S, double* tile, int width, int blockLength, int samples, dou
 bool available(PhasorPath path) {
 #if defined(__x86_64__) || defined(__i386__)
   switch (path) {
-    case PhasorPath::vector128: return true;
-    case PhasorPath::vector256: return __builtin_cpu_supports("avx2");
-    case PhasorPath::vector512: return __builtin_cpu_supports("avx512f");
+    case PhasorPath::vector128:
+      return true;
+    case PhasorPath::vector256:
+      return __builtin_cpu_supports("avx2");
+    case PhasorPath::vector512:
+      return __builtin_cpu_supports("avx512f");
   }
   return false;
 #else
@@ -184,7 +196,9 @@ void sumPhasors(const PhasorSpectra& in, int samples, double* const out[PhasorSp
   std::vector<double> storage(at(kArrays) + kLanes, 0.0);
   const auto misalignment = reinterpret_cast<std::uintptr_t>(storage.data()) % 64;
   double* const tile = storage.data() + (misalignment ? (64 - misalignment) / sizeof(double) : 0);
-  auto put = [tile](int array, int m) -> double& { return tile[at(array) + static_cast<std::size_t>(m)]; };
+  auto put = [tile](int array, int m) -> double& {
+    return tile[at(array) + static_cast<std::size_t>(m)];
+  };
   for (int m0 = 0; m0 < nF; m0 += kTile) {
     const int width = std::min(kTile, nF - m0);
     // The last tile is filled up to a whole number of lanes with zero coefficients and a
@@ -194,7 +208,7 @@ void sumPhasors(const PhasorSpectra& in, int samples, double* const out[PhasorSp
       const bool real = m < width;
       const cd step = real ? cd(in.stepRe[m0 + m], in.stepIm[m0 + m]) : cd(1);
       const cd blockStep = power(step, blockLength);
-      cd start = 1;   // E^(jL) of block j
+      cd start = 1;  // E^(jL) of block j
       for (int j = 0; j < kBlocks; ++j) {
         for (int s = 0; s < S; ++s) {
           const cd c = real ? cd(in.re[s][m0 + m], in.im[s][m0 + m]) * start : cd(0);

@@ -7,11 +7,11 @@
 
 struct PhasorSpectra {
   static constexpr int kMaxSums = 3;
-  int sums = 0;                          // spectra in use, 1 to kMaxSums
-  int frequencies = 0;                   // entries of every array below
-  const double* re[kMaxSums] = {};       // c_m of each spectrum, real and imaginary parts
+  int sums = 0;                     // spectra in use, 1 to kMaxSums
+  int frequencies = 0;              // entries of every array below
+  const double* re[kMaxSums] = {};  // c_m of each spectrum, real and imaginary parts
   const double* im[kMaxSums] = {};
-  const double* stepRe = nullptr;        // E_m, the phasor's step per time sample
+  const double* stepRe = nullptr;  // E_m, the phasor's step per time sample
   const double* stepIm = nullptr;
 };
 
@@ -32,6 +32,6 @@ void sumPhasors(const PhasorSpectra& in, int samples, double* const out[PhasorSp
 // The vector widths, in lanes of doubles: 2 on every x86-64 processor, 4 with AVX2,
 // 8 with AVX-512. A path the processor lacks is replaced by the 2-lane one.
 enum class PhasorPath { vector128, vector256, vector512 };
-std::vector<PhasorPath> phasorPaths();   // those this processor has, narrowest first
+std::vector<PhasorPath> phasorPaths();  // those this processor has, narrowest first
 void sumPhasors(const PhasorSpectra& in, int samples, double* const out[PhasorSpectra::kMaxSums],
                 PhasorPath path);

@@ -21,11 +21,12 @@ constexpr double kTwoPi = 2 * std::numbers::pi;
 // that one phasor E1^n serves all three; the dibit's imaginary part is taken as the real
 // part of its coefficient times -j.
 struct ShortInputs {
-  std::vector<double> re[3], im[3];   // pulse, fitted pulse, dibit
+  std::vector<double> re[3], im[3];  // pulse, fitted pulse, dibit
   std::vector<double> stepRe, stepIm;
   void push(std::complex<double> pulse, std::complex<double> fitted, std::complex<double> dibit,
             std::complex<double> e1) {
-    const std::complex<double> c[3] = {pulse, fitted, std::complex<double>(dibit.imag(), -dibit.real())};
+    const std::complex<double> c[3] = {pulse, fitted,
+                                       std::complex<double>(dibit.imag(), -dibit.real())};
     for (int s = 0; s < 3; ++s) re[s].push_back(c[s].real()), im[s].push_back(c[s].imag());
     stepRe.push_back(e1.real()), stepIm.push_back(e1.imag());
   }
@@ -33,8 +34,8 @@ struct ShortInputs {
 
 struct Peak {
   int index = 0;
-  double offset = 0;   // parabola vertex relative to index, samples
-  double value = 0;    // above the first sample
+  double offset = 0;  // parabola vertex relative to index, samples
+  double value = 0;   // above the first sample
 };
 
 // Largest magnitude (a tie keeps the earlier sample), then the parabola through it and
@@ -60,7 +61,7 @@ Peak findPeak(const std::vector<double>& y) {
 int writeWv1(const Derived& d, const PulseResults& pulse, FILE* file, const ShortWaveforms& w) {
   const double UI = d.UI, pol = pulse.polarity;
   SideRows rows(file);
-  for (int n = 0; n < pulsePoints; ++n) {   // "%14.6e  %12.6f  %12.6f %12.6f \n"
+  for (int n = 0; n < pulsePoints; ++n) {  // "%14.6e  %12.6f  %12.6f %12.6f \n"
     char row[3 * 340 + 64];
     char* at = putScientific(row, (kSampleUI * n - kLeadUI) * UI + pulse.groupDelay, 14, 6);
     *at++ = ' ', *at++ = ' ';
@@ -77,7 +78,8 @@ int writeWv1(const Derived& d, const PulseResults& pulse, FILE* file, const Shor
 }
 
 // The .wv1 columns at full precision.
-void keepShortWaveforms(const Derived& d, const PulseResults& pulse, Curves& c, const ShortWaveforms& w) {
+void keepShortWaveforms(const Derived& d, const PulseResults& pulse, Curves& c,
+                        const ShortWaveforms& w) {
   const double UI = d.UI, pol = pulse.polarity;
   c.shortTime.resize(pulsePoints), c.pulse.resize(pulsePoints);
   c.dibit.resize(pulsePoints), c.fitPulse.resize(pulsePoints);
@@ -115,24 +117,28 @@ ShortWaveforms shortPulseSums(const Derived& derived, const Sparams& thru, const
   // steps from sample to sample.
   const bool even = evenlySpaced(thru, 1, n - 2);
   ShortInputs in;
-  for (int k = 1; k + 1 < n; ++k) {   // the first and the last point take no part
+  for (int k = 1; k + 1 < n; ++k) {  // the first and the last point take no part
     const double f = thru.Freq(k);
     const double filters = p.weights.filters(k);
     const double width = integrationWidth(p.weights.freq, k, FirstPoint::band) * UI;
     const double pw = p.weights.pulse[k] * filters * width;
     const double dw = dibitWeight(f, UI) * filters * width;
     // One exponential per frequency and phasor (the step phasor only off an even grid).
-    const std::complex<double> e2 = std::exp(std::complex<double>(0, kTwoPi * f * (delay - kLeadUI * UI)));
+    const std::complex<double> e2 =
+        std::exp(std::complex<double>(0, kTwoPi * f * (delay - kLeadUI * UI)));
     const std::complex<double> e3 =
         std::exp(std::complex<double>(0, kTwoPi * f * (delay - (kLeadUI + 0.5) * UI)));
     in.push(points.Sdd21[k] * pw * e2, p.fitSdd21[k] * pw * e2, points.Sdd21[k] * dw * e3,
-            even ? std::complex<double>() : std::exp(std::complex<double>(0, kTwoPi * f * kSampleUI * UI)));
+            even ? std::complex<double>()
+                 : std::exp(std::complex<double>(0, kTwoPi * f * kSampleUI * UI)));
   }
   ShortWaveforms w;
   if (even) {
-    const ChirpSpectrum spectra[3] = {{in.re[0], in.im[0]}, {in.re[1], in.im[1]}, {in.re[2], in.im[2]}};
-    std::vector<std::vector<double>> sums = chirpSums(
-        spectra, (thru.Freq(2) - thru.Freq(1)) * sampleStep, pulsePoints, thru.Freq(1) * sampleStep);
+    const ChirpSpectrum spectra[3] = {
+        {in.re[0], in.im[0]}, {in.re[1], in.im[1]}, {in.re[2], in.im[2]}};
+    std::vector<std::vector<double>> sums =
+        chirpSums(spectra, (thru.Freq(2) - thru.Freq(1)) * sampleStep, pulsePoints,
+                  thru.Freq(1) * sampleStep);
     w.pulse = std::move(sums[0]), w.fitPulse = std::move(sums[1]), w.dibit = std::move(sums[2]);
     return w;
   }
@@ -171,7 +177,8 @@ void pulseAndDibit(const RunGiven& given, RunIO& io, const Sparams& thru, const 
   pulse.dibitAtDelay = w.dibit[100];
   pulse.pulsePeak = pulsePeak.value;
   pulse.dibitPeak = dibit.value;
-  pulse.dibitPeakTime = ((dibit.index + dibit.offset) * kSampleUI - kLeadUI) * UI + pulse.groupDelay;
+  pulse.dibitPeakTime =
+      ((dibit.index + dibit.offset) * kSampleUI - kLeadUI) * UI + pulse.groupDelay;
   // Our rule for an inverting channel: the dibit sample of largest magnitude is
   // negative. The peaks stay magnitudes; only the .wv1 columns and FLIPPED show it.
   if (w.dibit[dibit.index] < 0) {
@@ -184,6 +191,7 @@ void pulseAndDibit(const RunGiven& given, RunIO& io, const Sparams& thru, const 
     closeSideFile(given, io, wv1, ".wv1", error);
   }
   std::fprintf(io.log, "max dibit:  %14.6e %14.6e  delta=%10.6f%% at %14.6e (%14.6e)\n",
-               pulse.dibitPeak, pulse.dibitAtDelay, (pulse.dibitAtDelay / pulse.dibitPeak - 1) * 100,
-               pulse.dibitPeakTime, pulse.groupDelay);
+               pulse.dibitPeak, pulse.dibitAtDelay,
+               (pulse.dibitAtDelay / pulse.dibitPeak - 1) * 100, pulse.dibitPeakTime,
+               pulse.groupDelay);
 }

@@ -34,29 +34,35 @@ std::optional<FileStamp> stampOf(const std::string& name) {
 
 // The file as read before in this run when it has not changed since, else read now and
 // kept for the next channel line that names it (unless it changed while being read).
-std::shared_ptr<const ReadChannel> readOnce(const RunGiven& given, ChannelCache& channels, const std::string& name) {
+std::shared_ptr<const ReadChannel> readOnce(const RunGiven& given, ChannelCache& channels,
+                                            const std::string& name) {
   const std::optional<FileStamp> before = stampOf(name);
   const auto known = channels.filesRead.find(name);
-  if (before && known != channels.filesRead.end() && known->second.stamp == *before) return known->second.read;
+  if (before && known != channels.filesRead.end() && known->second.stamp == *before)
+    return known->second.read;
   // touchstone_reader=standard reads 1.x files by their option line too (a 75 ohm or a
   // Z-parameter file analysed as what it holds); anything else, the long-standing way.
   const bool standard = std::string_view(given.settings.touchstone_reader) == "standard";
   auto read = std::make_shared<const ReadChannel>(
       readChannel(name, standard ? TouchstoneReaders::standard : TouchstoneReaders::byVersion));
-  if (before && stampOf(name) == before) channels.filesRead[name] = {*before, read};
-  else channels.filesRead.erase(name);
+  if (before && stampOf(name) == before)
+    channels.filesRead[name] = {*before, read};
+  else
+    channels.filesRead.erase(name);
   return read;
 }
 
 }  // namespace
 
-std::shared_ptr<const ReadChannel> heldChannel(const RunGiven& given, ChannelCache& channels, const std::string& name) {
+std::shared_ptr<const ReadChannel> heldChannel(const RunGiven& given, ChannelCache& channels,
+                                               const std::string& name) {
   const auto kept = channels.readChannels.find(name);
   return kept != channels.readChannels.end() ? kept->second : readOnce(given, channels, name);
 }
 
-Sparams readChannelFile(const RunGiven& given, RunIO& io, ChannelCache& channels, const std::string& name,
-                        std::string* error, std::string* how, bool* opened) {
+Sparams readChannelFile(const RunGiven& given, RunIO& io, ChannelCache& channels,
+                        const std::string& name, std::string* error, std::string* how,
+                        bool* opened) {
   const std::shared_ptr<const ReadChannel> held = heldChannel(given, channels, name);
   if (opened) *opened = held->opened;
   return channelRead(io, *held, error, how);

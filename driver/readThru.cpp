@@ -11,15 +11,18 @@ namespace {
 
 // "ports 2,4", or "port 2" for a single-ended side.
 std::string portsText(int plus, int minus) {
-  return minus ? "ports " + std::to_string(plus) + "," + std::to_string(minus) : "port " + std::to_string(plus);
+  return minus ? "ports " + std::to_string(plus) + "," + std::to_string(minus)
+               : "port " + std::to_string(plus);
 }
 
 // One warning when the thru's transmission differs between its two directions by more
 // than 10% at a point up to the Nyquist frequency where either direction is above -30 dB
 // (measured passive channels stay within 2%): the analysis takes one direction only.
-void warnAboutOneWayThru(const RunGiven& given, RunIO& io, const Sparams& thru, const ThruPoints& points) {
+void warnAboutOneWayThru(const RunGiven& given, RunIO& io, const Sparams& thru,
+                         const ThruPoints& points) {
   const std::vector<std::complex<double>>& taken = points.Sdd21;
-  const std::vector<std::complex<double>> back = thru.aParam(given.outP, given.inP, given.outM, given.inM, 0, 0, nullptr);
+  const std::vector<std::complex<double>> back =
+      thru.aParam(given.outP, given.inP, given.outM, given.inM, 0, 0, nullptr);
   if (back.size() != taken.size()) return;
   const double nyquist = given.settings.data_rate / 2, floor = std::pow(10.0, -30.0 / 20);
   double worst = 0, first = 0;
@@ -40,18 +43,20 @@ void warnAboutOneWayThru(const RunGiven& given, RunIO& io, const Sparams& thru, 
   const std::string in = portsText(given.inP, given.inM), out = portsText(given.outP, given.outM);
   char text[1400];
   std::snprintf(text, sizeof text,
-                "%s is not reciprocal: its transmission differs between the two directions by up to %.0f%% up to "
-                "the Nyquist frequency where it is above -30 dB, by more than 10%% from %.6g GHz; the analysis "
+                "%s is not reciprocal: its transmission differs between the two directions by up "
+                "to %.0f%% up to "
+                "the Nyquist frequency where it is above -30 dB, by more than 10%% from %.6g GHz; "
+                "the analysis "
                 "takes its transmission from %s to %s",
-                given.thruList.front().name.c_str(), 100 * worst, first * 1e-9, (forward ? in : out).c_str(),
-                (forward ? out : in).c_str());
+                given.thruList.front().name.c_str(), 100 * worst, first * 1e-9,
+                (forward ? in : out).c_str(), (forward ? out : in).c_str());
   warn(io, text);
 }
 
 }  // namespace
 
-int readThru(const RunGiven& given, RunIO& io, ChannelCache& channels, ThruRead& thru, ThruPoints& points,
-             ComRun& com) {
+int readThru(const RunGiven& given, RunIO& io, ChannelCache& channels, ThruRead& thru,
+             ThruPoints& points, ComRun& com) {
   const std::string& name = given.thruList.front().name;
   std::fprintf(io.log, "thru channel=%s\n", name.c_str());
   // A file read before the run (channels.readChannels) need not be there any more.
@@ -90,14 +95,18 @@ int readThru(const RunGiven& given, RunIO& io, ChannelCache& channels, ThruRead&
     std::fputs("cannot properly read Thru file\n", io.log);
     return 1;
   }
-  keepComChannel(com, thru.set, name, brevo::com::ChannelKind::thru, given.inP, given.inM, given.outP, given.outM);
+  keepComChannel(com, thru.set, name, brevo::com::ChannelKind::thru, given.inP, given.inM,
+                 given.outP, given.outM);
   // A value that is not a finite number (NaN or infinity in the file) spreads through
   // every sum it enters. The run goes on with the file as it stands; the first such
   // point is named on the log and in the report so the "nan" figures are explained.
-  auto finite = [](std::complex<double> z) { return std::isfinite(z.real()) && std::isfinite(z.imag()); };
+  auto finite = [](std::complex<double> z) {
+    return std::isfinite(z.real()) && std::isfinite(z.imag());
+  };
   for (std::size_t k = 0; k < count; ++k) {
     const double f = thru.set.Freq(static_cast<int>(k));
-    if (std::isfinite(f) && finite(p.Sdd21[k]) && finite(p.Sdd11[k]) && finite(p.Sdd22[k])) continue;
+    if (std::isfinite(f) && finite(p.Sdd21[k]) && finite(p.Sdd11[k]) && finite(p.Sdd22[k]))
+      continue;
     char warning[1200];
     std::snprintf(warning, sizeof warning,
                   "warning:  %s holds a value that is not a finite number at point %zu (%g Hz)\n",

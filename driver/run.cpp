@@ -8,7 +8,7 @@ namespace {
 struct StageStep {
   Stage stage;
   int (*run)(RunState&);
-  bool (*wanted)(const RunState&) = nullptr;   // null: always
+  bool (*wanted)(const RunState&) = nullptr;  // null: always
 };
 
 // Each stage takes the parts of the state it reads and writes.
@@ -17,26 +17,38 @@ constexpr StageStep kSequence[] = {
     {Stage::selectThru, [](RunState& rs) { return selectThru(rs.given, rs.io); }},
     {Stage::deriveSettings, [](RunState& rs) { return deriveSettings(rs.given, rs.io), 0; }},
     {Stage::readThru,
-     [](RunState& rs) { return readThru(rs.given, rs.io, rs.channels, rs.thru, rs.points, rs.com); }},
-    {Stage::fitThru, [](RunState& rs) { return fitThru(rs.given, rs.io, rs.thru.set, rs.points, rs.lossFit), 0; }},
+     [](RunState& rs) {
+       return readThru(rs.given, rs.io, rs.channels, rs.thru, rs.points, rs.com);
+     }},
+    {Stage::fitThru,
+     [](RunState& rs) { return fitThru(rs.given, rs.io, rs.thru.set, rs.points, rs.lossFit), 0; }},
     {Stage::pulseAndDibit,
-     [](RunState& rs) { return pulseAndDibit(rs.given, rs.io, rs.thru.set, rs.points, rs.lossFit, rs.pulse, rs.curves), 0; }},
+     [](RunState& rs) {
+       return pulseAndDibit(rs.given, rs.io, rs.thru.set, rs.points, rs.lossFit, rs.pulse,
+                            rs.curves),
+              0;
+     }},
     {Stage::equalisedIld,
      [](RunState& rs) {
-       return equalisedIld(rs.given, rs.io, rs.thru.set, rs.lossFit, rs.pulse, rs.ildAfterDfe, rs.curves);
+       return equalisedIld(rs.given, rs.io, rs.thru.set, rs.lossFit, rs.pulse, rs.ildAfterDfe,
+                           rs.curves);
      }},
     {Stage::budget,
      [](RunState& rs) {
-       return budget(rs.given, rs.io, rs.thru.set, rs.lossFit, rs.pulse, rs.ildAfterDfe, rs.noise), 0;
+       return budget(rs.given, rs.io, rs.thru.set, rs.lossFit, rs.pulse, rs.ildAfterDfe, rs.noise),
+              0;
      }},
     {Stage::crosstalk,
      [](RunState& rs) {
-       return crosstalk(rs.given, rs.io, rs.channels, rs.thru.set, rs.points, rs.lossFit, rs.noise, rs.curves, rs.com),
+       return crosstalk(rs.given, rs.io, rs.channels, rs.thru.set, rs.points, rs.lossFit, rs.noise,
+                        rs.curves, rs.com),
               0;
      }},
     {Stage::figuresOfMerit,
      [](RunState& rs) {
-       return figuresOfMerit(rs.given, rs.io, rs.thru.set, rs.points, rs.lossFit, rs.pulse, rs.noise, rs.merit), 0;
+       return figuresOfMerit(rs.given, rs.io, rs.thru.set, rs.points, rs.lossFit, rs.pulse,
+                             rs.noise, rs.merit),
+              0;
      }},
     // Only a run that names a preset has it: any other goes on exactly as before.
     {Stage::com, [](RunState& rs) { return comStage(rs.given, rs.io, rs.com), 0; },
@@ -105,8 +117,9 @@ int runAnalysis(RunState& rs, StageObserver* observer) {
   StageLog stages(observer);
   const int status = optionsAndStages(rs, &stages);
   for (const std::string& w : rs.io.warnings) std::fprintf(rs.io.log, "warning: %s\n", w.c_str());
-  int exitStatus = cleanUp(rs.io, status);   // a report lost on the way changes a 0 into kReportLost
-  if (exitStatus == 0 && rs.given.settings.strict != 0 && !rs.io.warnings.empty()) exitStatus = kStrictWarnings;
+  int exitStatus = cleanUp(rs.io, status);  // a report lost on the way changes a 0 into kReportLost
+  if (exitStatus == 0 && rs.given.settings.strict != 0 && !rs.io.warnings.empty())
+    exitStatus = kStrictWarnings;
   writeRunRecord(rs, stages.stages, exitStatus);
   if (rs.io.keepRecord) rs.io.record = runRecordText(rs, stages.stages, exitStatus);
   return exitStatus;

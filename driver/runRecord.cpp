@@ -24,7 +24,7 @@
 
 namespace {
 
-using json = nlohmann::ordered_json;   // the keys in the order written here
+using json = nlohmann::ordered_json;  // the keys in the order written here
 
 json number(double v) {
   if (std::isnan(v)) return "nan";
@@ -69,7 +69,7 @@ json valueOf(const RunState& rs, const variable_def& k) {
     default: {
       const char* text = static_cast<const char*>(k.address);
       for (const auto& [storage, taken] : rs.io.takenTexts)
-        if (storage == text && text[0] == '\0') return taken;   // a channel line or a stream's file
+        if (storage == text && text[0] == '\0') return taken;  // a channel line or a stream's file
       return text;
     }
   }
@@ -80,8 +80,11 @@ json valueOf(const RunState& rs, const variable_def& k) {
 json keywords(const RunState& rs) {
   json all = json::object();
   for (const variable_def* n = rs.given.table.get(); n && n->next; n = n->next.get()) {
-    if (!n->address) continue;   // a user's own text variable, no keyword
-    const char* type = n->type == 'x' ? "hexadecimal" : n->type == 'i' ? "integer" : n->type == 'e' ? "number" : "text";
+    if (!n->address) continue;  // a user's own text variable, no keyword
+    const char* type = n->type == 'x'   ? "hexadecimal"
+                       : n->type == 'i' ? "integer"
+                       : n->type == 'e' ? "number"
+                                        : "text";
     all[n->name] = {{"type", type}, {"value", valueOf(rs, *n)}, {"origin", originOf(rs, *n)}};
   }
   return all;
@@ -100,9 +103,12 @@ json derived(const Derived& d) {
 json thru(const RunState& rs, bool selected) {
   if (rs.given.thruList.empty()) return nullptr;
   json t = {{"file", rs.given.thruList.front().name},
-            {"ports", selected ? ports(rs.given.inP, rs.given.inM, rs.given.outP, rs.given.outM) : json(nullptr)},
+            {"ports", selected ? ports(rs.given.inP, rs.given.inM, rs.given.outP, rs.given.outM)
+                               : json(nullptr)},
             {"reading", rs.thru.reading.empty() ? json(nullptr) : json(rs.thru.reading)},
-            {"points", nullptr}, {"first_frequency", nullptr}, {"last_frequency", nullptr}};
+            {"points", nullptr},
+            {"first_frequency", nullptr},
+            {"last_frequency", nullptr}};
   if (const int n = rs.thru.set.Fcount(); n > 0) {
     t["points"] = n;
     t["first_frequency"] = quantity(rs.thru.set.Freq(0), "Hz");
@@ -120,15 +126,19 @@ json lossFit(const RunState& rs) {
     fit[names[k]] = {{"re", number(a.real())}, {"im", number(a.imag())}, {"unit", units[k]}};
   }
   const FittedBand band = fittedBand(rs.given, rs.thru.set);
-  fit["band"] = {{"from", quantity(band.from, "Hz")}, {"to", quantity(band.to, "Hz")}, {"limit", band.limit}};
+  fit["band"] = {
+      {"from", quantity(band.from, "Hz")}, {"to", quantity(band.to, "Hz")}, {"limit", band.limit}};
   return fit;
 }
 
 // The time axis of the short pulse, dibit and fitted pulse (the .wv1 columns).
 json shortWaveforms(const RunState& rs) {
   const double ui = rs.given.derived.UI;
-  return {{"points", pulsePoints}, {"first", quantity(rs.pulse.groupDelay - kLeadUI * ui, "s")},
-          {"step", quantity(kSampleUI * ui, "s")}, {"first_UI_after_delay", -kLeadUI}, {"step_UI", kSampleUI}};
+  return {{"points", pulsePoints},
+          {"first", quantity(rs.pulse.groupDelay - kLeadUI * ui, "s")},
+          {"step", quantity(kSampleUI * ui, "s")},
+          {"first_UI_after_delay", -kLeadUI},
+          {"step_UI", kSampleUI}};
 }
 
 // A figure's value in its unit of the figure table (1 or 0 for a yes-or-no figure), none
@@ -138,34 +148,58 @@ std::optional<double> figureValue(const RunState& rs, Figure figure) {
   const NoiseBudget& n = rs.noise;
   const MeritFigures& m = rs.merit;
   switch (figure) {
-    case Figure::data_rate: return s.data_rate;
-    case Figure::peak_signal: return s.signal * 1000;
-    case Figure::target_BER: return s.target_BER;
-    case Figure::target_Q: return -Q(s.target_BER, s.PAM);
-    case Figure::tx_bandwidth: return 1 / rs.given.derived.txTau;
-    case Figure::rx_bandwidth: return 1 / rs.given.derived.rxTau;
-    case Figure::nyquist_gain: return 20 * std::log10(rs.lossFit.nyquistFitGain);
-    case Figure::peak_pulse: return rs.pulse.pulsePeak;
-    case Figure::peak_dibit: return rs.pulse.dibitPeak;
-    case Figure::base_eye: return 1000 * s.signal * rs.pulse.dibitPeak;
-    case Figure::available_signal: return 1000 * n.availableSignal;
-    case Figure::implementation_noise: return 1000 * n.implementationNoise;
-    case Figure::ild_noise: return 1000 * std::sqrt(n.ildNoisePower);
+    case Figure::data_rate:
+      return s.data_rate;
+    case Figure::peak_signal:
+      return s.signal * 1000;
+    case Figure::target_BER:
+      return s.target_BER;
+    case Figure::target_Q:
+      return -Q(s.target_BER, s.PAM);
+    case Figure::tx_bandwidth:
+      return 1 / rs.given.derived.txTau;
+    case Figure::rx_bandwidth:
+      return 1 / rs.given.derived.rxTau;
+    case Figure::nyquist_gain:
+      return 20 * std::log10(rs.lossFit.nyquistFitGain);
+    case Figure::peak_pulse:
+      return rs.pulse.pulsePeak;
+    case Figure::peak_dibit:
+      return rs.pulse.dibitPeak;
+    case Figure::base_eye:
+      return 1000 * s.signal * rs.pulse.dibitPeak;
+    case Figure::available_signal:
+      return 1000 * n.availableSignal;
+    case Figure::implementation_noise:
+      return 1000 * n.implementationNoise;
+    case Figure::ild_noise:
+      return 1000 * std::sqrt(n.ildNoisePower);
     // The line saying that most of the ILD noise lies below this frequency, when printed.
     case Figure::low_frequency_ild:
       if (rs.lossFit.lowFreqIldIndex == 0) return std::nullopt;
       return rs.thru.set.Freq(rs.lossFit.lowFreqIldIndex);
-    case Figure::tx_reflection_noise: return 1000 * std::sqrt(n.rrTxNoisePower);
-    case Figure::rx_reflection_noise: return 1000 * std::sqrt(n.rrRxNoisePower);
-    case Figure::txrx_reflection_noise: return 1000 * std::sqrt(n.rrTxRxNoisePower);
-    case Figure::channel_noise: return 1000 * std::sqrt(n.channelNoisePower);
-    case Figure::total_icn: return 1000 * m.totalIcn;
-    case Figure::total_noise: return 1000 * m.totalNoise;
-    case Figure::signal_to_noise: return m.signalToNoise;
-    case Figure::BER: return m.ber;
-    case Figure::interference_tolerance: return 1000 * m.tolerance;
-    case Figure::salz_signal_to_noise: return m.salz;
-    case Figure::flipped: return rs.pulse.flipped ? 1 : 0;
+    case Figure::tx_reflection_noise:
+      return 1000 * std::sqrt(n.rrTxNoisePower);
+    case Figure::rx_reflection_noise:
+      return 1000 * std::sqrt(n.rrRxNoisePower);
+    case Figure::txrx_reflection_noise:
+      return 1000 * std::sqrt(n.rrTxRxNoisePower);
+    case Figure::channel_noise:
+      return 1000 * std::sqrt(n.channelNoisePower);
+    case Figure::total_icn:
+      return 1000 * m.totalIcn;
+    case Figure::total_noise:
+      return 1000 * m.totalNoise;
+    case Figure::signal_to_noise:
+      return m.signalToNoise;
+    case Figure::BER:
+      return m.ber;
+    case Figure::interference_tolerance:
+      return 1000 * m.tolerance;
+    case Figure::salz_signal_to_noise:
+      return m.salz;
+    case Figure::flipped:
+      return rs.pulse.flipped ? 1 : 0;
   }
   return std::nullopt;
 }
@@ -188,7 +222,9 @@ json topCandidates(const std::vector<brevo::com::Candidate>& list, bool twoStage
   for (const brevo::com::Candidate& k : list) {
     json taps = json::array();
     for (double v : k.txTaps) taps.push_back(number(v));
-    out.push_back({{"tx_taps", taps}, {"gDC", number(k.gDC)}, {"gDC2", twoStage ? number(k.gDC2) : json(nullptr)},
+    out.push_back({{"tx_taps", taps},
+                   {"gDC", number(k.gDC)},
+                   {"gDC2", twoStage ? number(k.gDC2) : json(nullptr)},
                    {"FOM", number(k.fom)}});
   }
   return out;
@@ -202,20 +238,30 @@ json numbers(const std::vector<double>& values, double scale = 1) {
 
 // The chosen equaliser's pulses, responses, bathtub and eye contour, for charts.
 json comViews(json c, const brevo::com::CaseViews& v, double der) {
-  c["pulse"] = {{"samples_per_ui", v.samplesPerUi}, {"first_ui", number(v.firstUi)},
-                {"unequalised_mV", numbers(v.unequalised, 1000)}, {"equalised_mV", numbers(v.equalised, 1000)},
-                {"cursor_sample", v.cursor},
-                {"dfe_span", v.dfeLast >= v.dfeFirst ? json::array({v.dfeFirst, v.dfeLast}) : json(nullptr)}};
-  c["responses"] = {{"f_GHz", numbers(v.f, 1e-9)}, {"tx_ffe_dB", numbers(v.txFfeDb)}, {"ctle_dB", numbers(v.ctleDb)},
+  c["pulse"] = {
+      {"samples_per_ui", v.samplesPerUi},
+      {"first_ui", number(v.firstUi)},
+      {"unequalised_mV", numbers(v.unequalised, 1000)},
+      {"equalised_mV", numbers(v.equalised, 1000)},
+      {"cursor_sample", v.cursor},
+      {"dfe_span", v.dfeLast >= v.dfeFirst ? json::array({v.dfeFirst, v.dfeLast}) : json(nullptr)}};
+  c["responses"] = {{"f_GHz", numbers(v.f, 1e-9)},
+                    {"tx_ffe_dB", numbers(v.txFfeDb)},
+                    {"ctle_dB", numbers(v.ctleDb)},
                     {"rx_ffe_dB", v.rxFfeDb.empty() ? json(nullptr) : numbers(v.rxFfeDb)}};
-  c["bathtub"] = {{"amplitude_mV", numbers(v.amplitude, 1000)}, {"probability", numbers(v.probability)}, {"DER0", number(der)}};
-  c["eye_contour"] = {{"phase_ui", numbers(v.phaseUi)}, {"upper_mV", numbers(v.upper, 1000)},
-                      {"lower_mV", numbers(v.lower, 1000)}, {"DER0", number(der)}};
+  c["bathtub"] = {{"amplitude_mV", numbers(v.amplitude, 1000)},
+                  {"probability", numbers(v.probability)},
+                  {"DER0", number(der)}};
+  c["eye_contour"] = {{"phase_ui", numbers(v.phaseUi)},
+                      {"upper_mV", numbers(v.upper, 1000)},
+                      {"lower_mV", numbers(v.lower, 1000)},
+                      {"DER0", number(der)}};
   return c;
 }
 
 // The COM part: null unless com names a preset.
-json comCase(const brevo::com::PackageCase& pkg, const brevo::com::CaseResult& c, const brevo::com::Params& params) {
+json comCase(const brevo::com::PackageCase& pkg, const brevo::com::CaseResult& c,
+             const brevo::com::Params& params) {
   const bool twoStage = params.twoStage;
   const auto mV = [](double volts) { return quantity(1000 * volts, "mV"); };
   const auto dB = [](double v) { return quantity(v, "dB"); };
@@ -227,16 +273,33 @@ json comCase(const brevo::com::PackageCase& pkg, const brevo::com::CaseResult& c
     rx = json::array();
     for (double v : c.rxffeTaps) rx.push_back(number(v));
   }
-  return comViews({{"package_mm", {{"tx", pkg.tx}, {"next", pkg.next}, {"fext", pkg.fext}, {"rx", pkg.rx}}},
-          {"COM", dB(c.com)}, {"FOM", dB(c.fom)}, {"As", mV(c.As)}, {"Ani", mV(c.Ani)},
-          {"sigma_ISI", mV(c.sigmaIsi)}, {"sigma_XT", mV(c.sigmaXt)}, {"sigma_G", mV(c.sigmaG)},
-          {"sigma_TX", mV(c.sigmaTx)}, {"sigma_RJ", mV(c.sigmaRj)}, {"sigma_N", mV(c.sigmaN)},
-          {"sigma_DD", mV(c.sigmaDd)}, {"unequalised_peak", mV(c.unequalisedPeak)},
-          {"cursor_sample", c.cursorSample}, {"gDC", dB(c.gDC)}, {"gDC2", twoStage ? dB(c.gDC2) : json(nullptr)},
-          {"tx_taps", taps}, {"tx_cursor", c.txCursor}, {"dfe_taps", dfe}, {"rx_ffe_taps", rx},
-          {"top_candidates", topCandidates(c.topCandidates, twoStage)},
-          {"candidates", c.candidates}, {"grid_size", c.gridSize}, {"local_differs", c.localDiffers},
-          {"seconds", quantity(c.seconds, "s")}}, c.views, params.DER0);
+  return comViews(
+      {{"package_mm", {{"tx", pkg.tx}, {"next", pkg.next}, {"fext", pkg.fext}, {"rx", pkg.rx}}},
+       {"COM", dB(c.com)},
+       {"FOM", dB(c.fom)},
+       {"As", mV(c.As)},
+       {"Ani", mV(c.Ani)},
+       {"sigma_ISI", mV(c.sigmaIsi)},
+       {"sigma_XT", mV(c.sigmaXt)},
+       {"sigma_G", mV(c.sigmaG)},
+       {"sigma_TX", mV(c.sigmaTx)},
+       {"sigma_RJ", mV(c.sigmaRj)},
+       {"sigma_N", mV(c.sigmaN)},
+       {"sigma_DD", mV(c.sigmaDd)},
+       {"unequalised_peak", mV(c.unequalisedPeak)},
+       {"cursor_sample", c.cursorSample},
+       {"gDC", dB(c.gDC)},
+       {"gDC2", twoStage ? dB(c.gDC2) : json(nullptr)},
+       {"tx_taps", taps},
+       {"tx_cursor", c.txCursor},
+       {"dfe_taps", dfe},
+       {"rx_ffe_taps", rx},
+       {"top_candidates", topCandidates(c.topCandidates, twoStage)},
+       {"candidates", c.candidates},
+       {"grid_size", c.gridSize},
+       {"local_differs", c.localDiffers},
+       {"seconds", quantity(c.seconds, "s")}},
+      c.views, params.DER0);
 }
 
 json com(const RunState& rs) {
@@ -245,16 +308,24 @@ json com(const RunState& rs) {
   const auto text = [&](const char* name) -> json {
     const auto& k = brevo::com::presetKeywords();
     for (std::size_t i = 0; i < k.size() && i < rs.given.comTexts.size(); ++i)
-      if (std::string(k[i].name) == name) return rs.given.comTexts[i][0] ? json(rs.given.comTexts[i].data()) : json(nullptr);
+      if (std::string(k[i].name) == name)
+        return rs.given.comTexts[i][0] ? json(rs.given.comTexts[i].data()) : json(nullptr);
     return nullptr;
   };
   const bool ok = c.reached && c.reason.empty();
-  json j = {{"preset", c.preset}, {"file", c.path.empty() ? json(nullptr) : json(c.path)},
-            {"convention", text("com_convention")}, {"search", text("com_search")},
-            {"local_search", text("com_local_search")}, {"available", ok},
-            {"reason", ok ? json(nullptr) : json(c.reached ? c.reason : "the run ended before COM")},
-            {"problems", c.problems}, {"cases", json::array()}, {"COM", nullptr}, {"pass_threshold", nullptr},
-            {"verdict", nullptr}};
+  json j = {
+      {"preset", c.preset},
+      {"file", c.path.empty() ? json(nullptr) : json(c.path)},
+      {"convention", text("com_convention")},
+      {"search", text("com_search")},
+      {"local_search", text("com_local_search")},
+      {"available", ok},
+      {"reason", ok ? json(nullptr) : json(c.reached ? c.reason : "the run ended before COM")},
+      {"problems", c.problems},
+      {"cases", json::array()},
+      {"COM", nullptr},
+      {"pass_threshold", nullptr},
+      {"verdict", nullptr}};
   if (!ok) return j;
   const brevo::com::Result& r = c.outcome.result;
   for (std::size_t k = 0; k < r.cases.size() && k < c.params.cases.size(); ++k)
@@ -273,20 +344,26 @@ json record(const RunState& rs, const std::vector<std::pair<Stage, int>>& stages
   };
   json r = {{"program", "Brevo"}, {"version", BREVO_VERSION}, {"status", status}};
   r["arguments"] = json::array();
-  for (std::size_t k = 1; k < rs.io.arguments.size(); ++k) r["arguments"].push_back(rs.io.arguments[k]);
+  for (std::size_t k = 1; k < rs.io.arguments.size(); ++k)
+    r["arguments"].push_back(rs.io.arguments[k]);
   r["stages"] = json::array();
   for (const auto& [stage, st] : stages)
-    r["stages"].push_back({{"stage", kStageNames[static_cast<std::size_t>(stage)]}, {"status", st}});
+    r["stages"].push_back(
+        {{"stage", kStageNames[static_cast<std::size_t>(stage)]}, {"status", st}});
   r["keywords"] = keywords(rs);
   r["derived"] = done(Stage::deriveSettings) ? derived(rs.given.derived) : json(nullptr);
   r["thru"] = thru(rs, done(Stage::selectThru));
   r["aggressors"] = json::array();
   for (const AggressorNoise& a : rs.noise.aggressors)
-    r["aggressors"].push_back({{"file", a.name}, {"kind", kindName(a.kind)}, {"ports", ports(a.inP, a.inM, a.outP, a.outM)},
+    r["aggressors"].push_back({{"file", a.name},
+                               {"kind", kindName(a.kind)},
+                               {"ports", ports(a.inP, a.inM, a.outP, a.outM)},
                                {"icn", quantity(1000 * std::sqrt(a.icnPower), "mV")}});
   r["skipped"] = json::array();
   for (const NoiseBudget::Skipped& a : rs.noise.skipped)
-    r["skipped"].push_back({{"file", a.name}, {"kind", kindName(a.kind)}, {"ports", ports(a.inP, a.inM, a.outP, a.outM)},
+    r["skipped"].push_back({{"file", a.name},
+                            {"kind", kindName(a.kind)},
+                            {"ports", ports(a.inP, a.inM, a.outP, a.outM)},
                             {"reason", a.reason}});
   r["loss_fit"] = done(Stage::fitThru) ? lossFit(rs) : json(nullptr);
   r["short_waveforms"] = done(Stage::pulseAndDibit) ? shortWaveforms(rs) : json(nullptr);
@@ -298,27 +375,33 @@ json record(const RunState& rs, const std::vector<std::pair<Stage, int>>& stages
 
 }  // namespace
 
-std::string runRecordText(const RunState& rs, const std::vector<std::pair<Stage, int>>& stages, int status) {
+std::string runRecordText(const RunState& rs, const std::vector<std::pair<Stage, int>>& stages,
+                          int status) {
   try {
     // Bytes that are no UTF-8 (a file name, say) become U+FFFD: JSON text is Unicode.
     return record(rs, stages, status).dump(2, ' ', false, json::error_handler_t::replace) + "\n";
-  } catch (const std::exception&) {   // only memory can run out here
+  } catch (const std::exception&) {  // only memory can run out here
     return {};
   }
 }
 
-void writeRunRecord(const RunState& rs, const std::vector<std::pair<Stage, int>>& stages, int status) {
+void writeRunRecord(const RunState& rs, const std::vector<std::pair<Stage, int>>& stages,
+                    int status) {
   const std::string name = rs.given.settings.summary;
   if (name.empty()) return;
   const std::string what = "the run record " + name;
   const std::string text = runRecordText(rs, stages, status);
   if (text.empty()) return sayNotWritten(rs.io.standardError, nullptr, what.c_str(), ENOMEM);
   errno = 0;
-  FILE* file = std::fopen(rePath(rs.given.baseDirectory.c_str(), name.c_str(), nullptr).c_str(), "w");
-  if (!file) return sayNotWritten(rs.io.standardError, nullptr, what.c_str(), errno != 0 ? errno : EIO);
+  FILE* file =
+      std::fopen(rePath(rs.given.baseDirectory.c_str(), name.c_str(), nullptr).c_str(), "w");
+  if (!file)
+    return sayNotWritten(rs.io.standardError, nullptr, what.c_str(), errno != 0 ? errno : EIO);
   // A record larger than the buffer goes out in fwrite itself: its failure keeps the reason.
   errno = 0;
-  const int writeError = std::fwrite(text.data(), 1, text.size(), file) == text.size() ? 0 : errno != 0 ? errno : EIO;
+  const int writeError = std::fwrite(text.data(), 1, text.size(), file) == text.size() ? 0
+                         : errno != 0                                                  ? errno
+                                                                                       : EIO;
   const int closeError = finishOutput(file, true);
   if (const int error = writeError != 0 ? writeError : closeError)
     sayNotWritten(rs.io.standardError, nullptr, what.c_str(), error);

@@ -32,7 +32,7 @@ char* placeRight(char* at, const char* text, int length, int width) {
 
 char* putByToChars(char* at, double v, int width, int precision,
                    std::chars_format form = std::chars_format::scientific) {
-  char digits[400];   // fixed notation of the largest double with a few decimals
+  char digits[400];  // fixed notation of the largest double with a few decimals
   const auto [end, ec] = std::to_chars(digits, digits + sizeof digits, v, form, precision);
   return placeRight(at, digits, ec == std::errc() ? static_cast<int>(end - digits) : 0, width);
 }
@@ -58,20 +58,21 @@ bool quickDigits(double magnitude, int precision, std::uint64_t& digits, int& ex
     digits = 0, exponent = 0;
     return true;
   }
-  if (!(magnitude >= 1e-300 && magnitude <= 1e300)) return false;   // tiny, huge, NaN
+  if (!(magnitude >= 1e-300 && magnitude <= 1e300)) return false;  // tiny, huge, NaN
   // floor(log2 |v|) from the bits, times log10(2): the decimal exponent or one below it.
-  const int binary = static_cast<int>((std::bit_cast<std::uint64_t>(magnitude) >> 52) & 0x7ff) - 1023;
-  exponent = (binary * 78913) >> 18;   // floor(binary * log10(2)) for |binary| < 1100
+  const int binary =
+      static_cast<int>((std::bit_cast<std::uint64_t>(magnitude) >> 52) & 0x7ff) - 1023;
+  exponent = (binary * 78913) >> 18;  // floor(binary * log10(2)) for |binary| < 1100
   const double low = kExact[precision], high = kExact[precision + 1];
   double s = scaled(magnitude, precision - exponent);
   if (s >= high) s = scaled(magnitude, precision - ++exponent);
   if (!(s >= low && s < high)) return false;
-  const auto whole = static_cast<std::uint64_t>(s);   // s is positive: its floor
-  const double fraction = s - static_cast<double>(whole);   // exact: the fraction bits of s
-  const double margin = s * 0x1p-50;   // four units in the last place of s
+  const auto whole = static_cast<std::uint64_t>(s);        // s is positive: its floor
+  const double fraction = s - static_cast<double>(whole);  // exact: the fraction bits of s
+  const double margin = s * 0x1p-50;                       // four units in the last place of s
   if (std::fabs(fraction - 0.5) <= margin) return false;
   digits = whole + (fraction > 0.5 ? 1 : 0);
-  if (digits == static_cast<std::uint64_t>(high)) {   // 9.99..95 rounds up to 10.0..0
+  if (digits == static_cast<std::uint64_t>(high)) {  // 9.99..95 rounds up to 10.0..0
     digits /= 10;
     ++exponent;
   }
@@ -118,9 +119,9 @@ char* putScientific(char* at, double v, int width, int precision) {
 char* putFixed(char* at, double v, int width, int precision) {
   // The quick path: |v| * 10^precision below 10^15, rounded as in quickDigits.
   const double magnitude = std::fabs(v);
-  const double s = precision >= 0 && precision <= kMaxQuickPrecision ? magnitude * kExact[precision] : -1;
-  if (!(s >= 0 && s < 1e15))
-    return putByToChars(at, v, width, precision, std::chars_format::fixed);
+  const double s =
+      precision >= 0 && precision <= kMaxQuickPrecision ? magnitude * kExact[precision] : -1;
+  if (!(s >= 0 && s < 1e15)) return putByToChars(at, v, width, precision, std::chars_format::fixed);
   const auto whole = static_cast<std::uint64_t>(s);
   const double fraction = s - static_cast<double>(whole);
   if (s > 0 && std::fabs(fraction - 0.5) <= s * 0x1p-50)

@@ -13,10 +13,12 @@ SideFile openSideFile(const RunGiven& given, RunIO& io, const char* suffix) {
   return file;
 }
 
-void closeSideFile(const RunGiven& given, RunIO& io, SideFile& file, const char* suffix, int earlierError) {
+void closeSideFile(const RunGiven& given, RunIO& io, SideFile& file, const char* suffix,
+                   int earlierError) {
   if (!file) return;
   const int closing = finishOutput(file.release(), true);
   if (const int error = earlierError != 0 ? earlierError : closing)
     std::fprintf(io.log, "could not write all of %s: %s\n",
-                 rePath(given.baseDirectory.c_str(), given.saveBase.c_str(), suffix).c_str(), std::strerror(error));
+                 rePath(given.baseDirectory.c_str(), given.saveBase.c_str(), suffix).c_str(),
+                 std::strerror(error));
 }

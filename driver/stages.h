@@ -23,10 +23,11 @@ int applyArguments(RunGiven& given, RunIO& io, ComRun& com);
 int selectThru(RunGiven& given, RunIO& io);       // through channel, ports in use, save base name
 void deriveSettings(RunGiven& given, RunIO& io);  // level factors, bandwidths, corners, UI, header
 // The through channel's file, Sdd21, Sdd11, Sdd22.
-int readThru(const RunGiven& given, RunIO& io, ChannelCache& channels, ThruRead& thru, ThruPoints& points,
-             ComRun& com);
+int readThru(const RunGiven& given, RunIO& io, ChannelCache& channels, ThruRead& thru,
+             ThruPoints& points, ComRun& com);
 // Loss fit, ILD and re-reflection noise.
-void fitThru(const RunGiven& given, RunIO& io, const Sparams& thru, const ThruPoints& points, LossFit& lossFit);
+void fitThru(const RunGiven& given, RunIO& io, const Sparams& thru, const ThruPoints& points,
+             LossFit& lossFit);
 // Group delay, short pulse and dibit, .wv1.
 void pulseAndDibit(const RunGiven& given, RunIO& io, const Sparams& thru, const ThruPoints& points,
                    const LossFit& lossFit, PulseResults& pulse, Curves& curves);
@@ -38,21 +39,32 @@ void budget(const RunGiven& given, RunIO& io, const Sparams& thru, const LossFit
             const PulseResults& pulse, const EqualisedIld& ildAfterDfe, NoiseBudget& noise);
 // Every aggressor's ICN, read through the channel cache.
 void crosstalk(const RunGiven& given, RunIO& io, ChannelCache& channels, const Sparams& thru,
-               const ThruPoints& points, const LossFit& lossFit, NoiseBudget& noise, Curves& curves, ComRun& com);
+               const ThruPoints& points, const LossFit& lossFit, NoiseBudget& noise, Curves& curves,
+               ComRun& com);
 // Totals, S/N, BER, tolerance, Salz S/N, FLIPPED.
 void figuresOfMerit(const RunGiven& given, RunIO& io, const Sparams& thru, const ThruPoints& points,
-                    const LossFit& lossFit, const PulseResults& pulse, const NoiseBudget& noise, MeritFigures& merit);
+                    const LossFit& lossFit, const PulseResults& pulse, const NoiseBudget& noise,
+                    MeritFigures& merit);
 // The COM block after the report, when com names a preset.
 void comStage(const RunGiven& given, RunIO& io, ComRun& com);
 
 // The stages in run order.
 enum class Stage {
-  arguments, selectThru, deriveSettings, readThru, fitThru, pulseAndDibit, equalisedIld,
-  budget, crosstalk, figuresOfMerit, com
+  arguments,
+  selectThru,
+  deriveSettings,
+  readThru,
+  fitThru,
+  pulseAndDibit,
+  equalisedIld,
+  budget,
+  crosstalk,
+  figuresOfMerit,
+  com
 };
 inline constexpr std::array<const char*, 11> kStageNames = {
-    "arguments", "selectThru", "deriveSettings", "readThru", "fitThru", "pulseAndDibit",
-    "equalisedIld", "budget", "crosstalk", "figuresOfMerit", "com"};
+    "arguments",    "selectThru", "deriveSettings", "readThru",       "fitThru", "pulseAndDibit",
+    "equalisedIld", "budget",     "crosstalk",      "figuresOfMerit", "com"};
 
 // Watches a run stage by stage (to time it, or to stop it early). starting() returning
 // false ends the run before that stage with status 0.
@@ -80,10 +92,12 @@ int runAnalysis(RunState& rs, StageObserver* observer = nullptr);
 // summary is empty. stages: every stage the run went through with its status, in order.
 // A record that cannot be written is said on standard error ("could not write the run
 // record NAME: REASON"); the status stays.
-void writeRunRecord(const RunState& rs, const std::vector<std::pair<Stage, int>>& stages, int status);
+void writeRunRecord(const RunState& rs, const std::vector<std::pair<Stage, int>>& stages,
+                    int status);
 // The text writeRunRecord writes (the JSON and its closing newline), whatever the summary
 // setting; empty when memory ran out.
-std::string runRecordText(const RunState& rs, const std::vector<std::pair<Stage, int>>& stages, int status);
+std::string runRecordText(const RunState& rs, const std::vector<std::pair<Stage, int>>& stages,
+                          int status);
 
 // Exit status of a run whose uniform time grid cannot be built: `oversample` of 0 or
 // less, a thru set whose smallest frequency step is 0, negative or not finite, or a
@@ -99,29 +113,33 @@ inline constexpr double kMaxGridProducts = 1e10;
 // Notes a problem the run goes on with; runAnalysis prints it at the end of the log.
 void warn(RunIO& io, std::string text);
 // The checks behind the warnings, each called by the stage that knows its facts.
-void warnAboutSettings(const RunGiven& given, RunIO& io);   // PAM below 2
+void warnAboutSettings(const RunGiven& given, RunIO& io);  // PAM below 2
 // Thru data ending below Nyquist or the receiver.
 void warnAboutThruBand(const RunGiven& given, RunIO& io, const Sparams& thru);
 // Closed eye, nan and inf figures.
-void warnAboutFigures(const RunGiven& given, RunIO& io, const ThruPoints& points, const LossFit& lossFit,
-                      const PulseResults& pulse, const NoiseBudget& noise, double salz);
-void warnAboutSaveBase(const RunGiven& given, RunIO& io);   // a save base cut, or saving nothing
-void warnAboutFirstArgument(RunIO& io);                     // a file or assignment taken for -c, -b or -?
-void warnAboutHelpWords(const RunIO& io);                   // --help, -h, --version taken as control files
+void warnAboutFigures(const RunGiven& given, RunIO& io, const ThruPoints& points,
+                      const LossFit& lossFit, const PulseResults& pulse, const NoiseBudget& noise,
+                      double salz);
+void warnAboutSaveBase(const RunGiven& given, RunIO& io);  // a save base cut, or saving nothing
+void warnAboutFirstArgument(RunIO& io);    // a file or assignment taken for -c, -b or -?
+void warnAboutHelpWords(const RunIO& io);  // --help, -h, --version taken as control files
 // Another pairing of the thru's ports is the through path.
 void warnAboutThruPorts(const RunGiven& given, RunIO& io, const Sparams& thru);
 // An aggressor's data (the set a) ending short, on another grid, or coupling as strongly as a thru.
-void warnAboutAggressor(const RunGiven& given, RunIO& io, const Sparams& thru, const ThruPoints& points, const Sparams& a,
-                        const channelLine& entry, char kind, const std::vector<std::complex<double>>& X);
-void warnAboutComKeywords(RunIO& io);                       // com_ keywords given while com names no preset
+void warnAboutAggressor(const RunGiven& given, RunIO& io, const Sparams& thru,
+                        const ThruPoints& points, const Sparams& a, const channelLine& entry,
+                        char kind, const std::vector<std::complex<double>>& X);
+void warnAboutComKeywords(RunIO& io);  // com_ keywords given while com names no preset
 
 // A channel's differential parameters for COM, kept when com names a preset: taken from
 // the set the run read, between the ports given (tx+ tx- rx+ rx-), on the set's points.
-void keepComChannel(ComRun& com, const Sparams& set, const std::string& name, brevo::com::ChannelKind kind,
-                    int inP, int inM, int outP, int outM);
+void keepComChannel(ComRun& com, const Sparams& set, const std::string& name,
+                    brevo::com::ChannelKind kind, int inP, int inM, int outP, int outM);
 // The com_ keywords' values as the run holds them, read into COM's parameters.
 brevo::com::PresetReading readComPreset(const RunGiven& given, const RunIO& io, const ComRun& com);
-inline brevo::com::PresetReading readComPreset(const RunState& rs) { return readComPreset(rs.given, rs.io, rs.com); }
+inline brevo::com::PresetReading readComPreset(const RunState& rs) {
+  return readComPreset(rs.given, rs.io, rs.com);
+}
 // The COM block: a case's two lines for every package case and the verdict, or
 // "COM unavailable: REASON" when c.reason says why there is none.
 void printComBlock(FILE* out, const ComRun& c);
@@ -134,16 +152,20 @@ std::string originText(const RunIO::Origin& origin);
 // misread it. An empty set when nothing usable was read. how, when given, receives how
 // the file was read ("Touchstone 2.0, 4 ports, 1001 frequencies; ...").
 // opened, when given, says whether the file opened under its name.
-Sparams readChannelFile(const RunGiven& given, RunIO& io, ChannelCache& channels, const std::string& name,
-                        std::string* error, std::string* how = nullptr, bool* opened = nullptr);
+Sparams readChannelFile(const RunGiven& given, RunIO& io, ChannelCache& channels,
+                        const std::string& name, std::string* error, std::string* how = nullptr,
+                        bool* opened = nullptr);
 // The same file as readChannelFile takes it, read (once) but not yet said on the log;
 // channelRead then says it and hands out its set as readChannelFile does.
-std::shared_ptr<const ReadChannel> heldChannel(const RunGiven& given, ChannelCache& channels, const std::string& name);
-Sparams channelRead(RunIO& io, const ReadChannel& read, std::string* error, std::string* how = nullptr);
+std::shared_ptr<const ReadChannel> heldChannel(const RunGiven& given, ChannelCache& channels,
+                                               const std::string& name);
+Sparams channelRead(RunIO& io, const ReadChannel& read, std::string* error,
+                    std::string* how = nullptr);
 
 // One channel file read as readChannelFile reads it, its log lines and warnings kept
 // instead of printed; readChannelFile takes the cache's readChannels entry for the name, or this.
-ReadChannel readChannel(const std::string& name, TouchstoneReaders readers = TouchstoneReaders::byVersion);
+ReadChannel readChannel(const std::string& name,
+                        TouchstoneReaders readers = TouchstoneReaders::byVersion);
 
 // "cannot open a thru file" on the run's standard error, the log and the result stream;
 // status 1.
@@ -154,7 +176,7 @@ int noThru(RunIO& io);
 // them toward low frequencies. The record carries it for the pictures and pages.
 struct FittedBand {
   double from = 0, to = 0;
-  const char* limit = "none";   // "none", "soft" or "hard"
+  const char* limit = "none";  // "none", "soft" or "hard"
 };
 FittedBand fittedBand(const RunGiven& given, const Sparams& thru);
 
@@ -162,13 +184,14 @@ FittedBand fittedBand(const RunGiven& given, const Sparams& thru);
 std::vector<double> pointFrequencies(const Sparams& set);
 // The weights of a grid with the run's pulse and receiver and the transmitter filter of
 // corner 1/txTau: the thru's own table when the grid and the filter are the thru's.
-GridWeights weightsOn(const Derived& derived, const LossFit& lossFit, std::span<const double> freq, double txTau);
+GridWeights weightsOn(const Derived& derived, const LossFit& lossFit, std::span<const double> freq,
+                      double txTau);
 
 // The short waveforms of the pulse stage: 701 samples from 5 UI before the channel
 // delay to 30 UI after it, for a unit transmit amplitude.
 inline constexpr int pulsePoints = 701;
-inline constexpr double kSampleUI = 0.05;   // 20 samples per UI
-inline constexpr double kLeadUI = 5;        // the window starts 5 UI before the delay
+inline constexpr double kSampleUI = 0.05;  // 20 samples per UI
+inline constexpr double kLeadUI = 5;       // the window starts 5 UI before the delay
 struct ShortWaveforms {
   std::vector<double> pulse, dibit, fitPulse;
 };
@@ -185,7 +208,7 @@ struct PeriodInputs {
   double turns = 0;
 };
 struct PeriodWaveforms {
-  std::vector<double> ildPulse, fitPulse, pulse;   // fitPulse and pulse empty unless asked
+  std::vector<double> ildPulse, fitPulse, pulse;  // fitPulse and pulse empty unless asked
 };
 // Sample n of each waveform is the sum over m of Re(c_m * exp(2*pi*j*turns*m*n)).
 PeriodWaveforms periodSums(const PeriodInputs& in, int nT, bool withPulses);
@@ -204,7 +227,8 @@ SideFile openSideFile(const RunGiven& given, RunIO& io, const char* suffix);
 // Closes a side file opened with that suffix; a file that did not take every byte (a full
 // disk) is named on the log, "could not write all of NAME: REASON", and the run goes on.
 // An error already met while writing (rows' error()) is the one named.
-void closeSideFile(const RunGiven& given, RunIO& io, SideFile& file, const char* suffix, int earlierError = 0);
+void closeSideFile(const RunGiven& given, RunIO& io, SideFile& file, const char* suffix,
+                   int earlierError = 0);
 
 // Side-file rows gathered in memory and handed to the file in large pieces, one call
 // where a call per row would cost more than the row's formatting. Flush before closing.
@@ -222,11 +246,12 @@ class SideRows {
   }
   void flush() {
     errno = 0;
-    if (file_ && !text_.empty() && std::fwrite(text_.data(), 1, text_.size(), file_) != text_.size() && error_ == 0)
+    if (file_ && !text_.empty() &&
+        std::fwrite(text_.data(), 1, text_.size(), file_) != text_.size() && error_ == 0)
       error_ = errno != 0 ? errno : EIO;
     text_.clear();
   }
-  int error() const { return error_; }   // of the first piece not taken whole, or 0
+  int error() const { return error_; }  // of the first piece not taken whole, or 0
 
  private:
   int error_ = 0;

@@ -57,8 +57,10 @@ void writeControlFile(const std::uint8_t* data, std::size_t size) {
 extern "C" FILE* fopen(const char* name, const char* mode) {
   const bool writes = std::strpbrk(mode, "wa+") != nullptr;
   int flags = O_RDONLY;
-  if (std::strchr(mode, '+')) flags = O_RDWR;
-  else if (writes) flags = O_WRONLY;
+  if (std::strchr(mode, '+'))
+    flags = O_RDWR;
+  else if (writes)
+    flags = O_WRONLY;
   if (std::strchr(mode, 'w')) flags |= O_CREAT | O_TRUNC;
   if (std::strchr(mode, 'a')) flags |= O_CREAT | O_APPEND;
   if (guardWrites && writes) {
@@ -79,17 +81,19 @@ class UpToTheFiles : public StageObserver {
   explicit UpToTheFiles(RunState& rs) : rs_(rs) {}
   bool starting(Stage stage) override {
     if (stage == Stage::selectThru) {
-      for (const char* buffer : {rs_.given.settings.Thru, rs_.given.settings.NEXT, rs_.given.settings.FEXT,
-                                 rs_.given.settings.save_file, rs_.given.settings.results, rs_.given.settings.log})
+      for (const char* buffer :
+           {rs_.given.settings.Thru, rs_.given.settings.NEXT, rs_.given.settings.FEXT,
+            rs_.given.settings.save_file, rs_.given.settings.results, rs_.given.settings.log})
         require(std::memchr(buffer, '\0', kStringStorage) != nullptr);
     }
     return stage != Stage::readThru;
   }
   void finished(Stage stage, int status) override {
-    if (stage == Stage::arguments) require(status == 0);   // the control file always opens
+    if (stage == Stage::arguments) require(status == 0);  // the control file always opens
     if (stage != Stage::selectThru) return;
     for (auto* list : {&rs_.given.thruList, &rs_.given.nextList, &rs_.given.fextList})
-      for (channelLine& entry : *list) (void)fixChannelLine(entry, rs_.given.inP, rs_.given.inM, rs_.given.outP, rs_.given.outM);
+      for (channelLine& entry : *list)
+        (void)fixChannelLine(entry, rs_.given.inP, rs_.given.inM, rs_.given.outP, rs_.given.outM);
   }
 
  private:

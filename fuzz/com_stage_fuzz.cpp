@@ -66,7 +66,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       const std::size_t end = std::min(text.find('\n', at), split);
       const std::string line = text.substr(at, end - at);
       // Only assignments: any other argument would name a control file.
-      if (line.starts_with("com_") && line.find('=') != std::string::npos && line.find('\0') == std::string::npos)
+      if (line.starts_with("com_") && line.find('=') != std::string::npos &&
+          line.find('\0') == std::string::npos)
         args.push_back(line);
       at = end + 1;
     }
@@ -83,11 +84,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   require(status == plain);
   if (status != 0) return 0;
   // The report as without COM, then the block: its last line a verdict or a reason.
-  require(withCom.starts_with(without) && withCom.size() > without.size() && withCom.back() == '\n');
+  require(withCom.starts_with(without) && withCom.size() > without.size() &&
+          withCom.back() == '\n');
   const std::string block = withCom.substr(without.size());
   const std::size_t last = block.rfind('\n', block.size() - 2);
   const std::string verdict = block.substr(last == std::string::npos ? 0 : last + 1);
   require(verdict.starts_with("COM unavailable: ") ||
-          (verdict.starts_with("COM ") && (verdict.ends_with(" dB pass\n") || verdict.ends_with(" dB fail\n"))));
+          (verdict.starts_with("COM ") &&
+           (verdict.ends_with(" dB pass\n") || verdict.ends_with(" dB fail\n"))));
   return 0;
 }

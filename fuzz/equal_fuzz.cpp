@@ -41,7 +41,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   while (!text.empty()) {
     const std::size_t end = text.find('\n');
-    const std::string_view line = text.substr(0, end == std::string_view::npos ? text.size() : end + 1);
+    const std::string_view line =
+        text.substr(0, end == std::string_view::npos ? text.size() : end + 1);
     text.remove_prefix(line.size());
     const int status = equal(table, line, devNull());
     require(status >= 0 && status <= 3);

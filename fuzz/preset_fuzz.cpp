@@ -23,7 +23,9 @@ FILE* devNull() {
   return sink;
 }
 
-bool sweepOk(const brevo::com::Sweep& s) { return std::isfinite(s.min) && std::isfinite(s.max) && s.min <= s.max && s.step >= 0; }
+bool sweepOk(const brevo::com::Sweep& s) {
+  return std::isfinite(s.min) && std::isfinite(s.max) && s.min <= s.max && s.step >= 0;
+}
 
 void checkParams(const brevo::com::Params& p) {
   require(p.fb > 0 && std::isfinite(p.fb) && p.L >= 2 && p.M >= 1 && p.DER0 > 0 && p.DER0 < 0.5);
@@ -34,8 +36,8 @@ void checkParams(const brevo::com::Params& p) {
   require(p.bmin.empty() || p.bmin.size() == p.bmax.size());
   require(!p.cases.empty() && !p.Zc.empty());
   for (const brevo::com::PackageCase& c : p.cases)
-    require(c.tx.size() == p.Zc.size() && c.next.size() == p.Zc.size() && c.fext.size() == p.Zc.size() &&
-            c.rx.size() == p.Zc.size());
+    require(c.tx.size() == p.Zc.size() && c.next.size() == p.Zc.size() &&
+            c.fext.size() == p.Zc.size() && c.rx.size() == p.Zc.size());
   require(p.pkgTx.Ls.size() <= p.pkgTx.Cd.size() && p.pkgRx.Ls.size() <= p.pkgRx.Cd.size());
   require(p.g2Qual.size() == p.gQual.size() || p.g2Qual.empty());
 }

@@ -24,7 +24,8 @@ void check(const TouchstoneFile& f, std::string_view text) {
     return;
   }
   const Sparams& s = f.set;
-  require(s.Size() == f.info.ports && s.Fcount() == f.info.points && s.Size() > 0 && s.Fcount() > 0);
+  require(s.Size() == f.info.ports && s.Fcount() == f.info.points && s.Size() > 0 &&
+          s.Fcount() > 0);
   for (int k = 1; k < s.Fcount(); ++k) require(s.Freq(k) > s.Freq(k - 1));
   bool finite = true;
   for (int k = 0; k < s.Fcount() && finite; ++k)
@@ -34,7 +35,8 @@ void check(const TouchstoneFile& f, std::string_view text) {
         finite = finite && std::isfinite(z.real()) && std::isfinite(z.imag());
       }
   if (!finite) return;
-  const TouchstoneFile back = parseTouchstoneStandard(formatTouchstone(s, {2, RI, "Hz", 50, "Full"}), "back.ts");
+  const TouchstoneFile back =
+      parseTouchstoneStandard(formatTouchstone(s, {2, RI, "Hz", 50, "Full"}), "back.ts");
   require(back.ok && back.set.Size() == s.Size() && back.set.Fcount() == s.Fcount());
   for (int k = 0; k < s.Fcount(); ++k) {
     require(back.set.Freq(k) == s.Freq(k));

@@ -31,7 +31,7 @@ class FileText {
       // chunk below.
       const auto size = static_cast<std::size_t>(st.st_size);
       small_ = std::make_unique_for_overwrite<char[]>(size);
-      if (!readAll(fd, small_.get(), size)) return;   // the file shrank: what we have
+      if (!readAll(fd, small_.get(), size)) return;  // the file shrank: what we have
       // The file may have grown since fstat: the rest goes to the string below.
     }
     if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= kMapFrom) {
@@ -43,13 +43,14 @@ class FileText {
 #endif
         map_ = p;
         mapSize_ = size;
-        if (!readAll(fd, static_cast<char*>(p), size)) return;   // the file shrank: what we have
+        if (!readAll(fd, static_cast<char*>(p), size)) return;  // the file shrank: what we have
         // The file may have grown since fstat: the rest goes to the string below.
       }
     }
     char chunk[1 << 16];
     ssize_t got;
-    while ((got = read(fd, chunk, sizeof chunk)) > 0) copy_.append(chunk, static_cast<std::size_t>(got));
+    while ((got = read(fd, chunk, sizeof chunk)) > 0)
+      copy_.append(chunk, static_cast<std::size_t>(got));
     if (map_ && !copy_.empty()) {
       copy_.insert(0, static_cast<const char*>(map_), used_);
       munmap(map_, mapSize_);
@@ -86,7 +87,7 @@ class FileText {
   void* map_ = nullptr;
   std::size_t mapSize_ = 0;
   std::size_t used_ = 0;
-  std::unique_ptr<char[]> small_;   // a small regular file, used_ bytes of it
+  std::unique_ptr<char[]> small_;  // a small regular file, used_ bytes of it
   std::string copy_;
 };
 

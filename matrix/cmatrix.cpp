@@ -20,8 +20,7 @@ using cd = std::complex<double>;
 // Element (i, j) of a column-major array with the given row count. Callers have
 // checked the indexes already.
 std::size_t at(int i, int j, int rows) {
-  return static_cast<std::size_t>(j) * static_cast<std::size_t>(rows) +
-         static_cast<std::size_t>(i);
+  return static_cast<std::size_t>(j) * static_cast<std::size_t>(rows) + static_cast<std::size_t>(i);
 }
 
 }  // namespace
@@ -87,7 +86,8 @@ cmatrix cmatrix::operator*(cmatrix b) const {
   for (int i = 0; i < rows; ++i) {
     for (int j = 0; j < b.columns; ++j) {
       cd sum(0.0, 0.0);  // accumulated in ascending k, so results do not depend on blocking
-      for (int k = 0; k < columns; ++k) sum += elements[at(i, k, rows)] * b.elements[at(k, j, b.rows)];
+      for (int k = 0; k < columns; ++k)
+        sum += elements[at(i, k, rows)] * b.elements[at(k, j, b.rows)];
       r.elements[at(i, j, rows)] = sum;
     }
   }
@@ -132,7 +132,8 @@ void cmatrix::ripple(const cmatrix& v, int a, int b, int c) {
   for (int k = 0; k < v.rows; ++k) {
     const cd entry = v.elements[at(k, 0, v.rows)];
     for (int j = 0; j < b; ++j) {
-      const long long row = ((static_cast<long long>(j) - c + static_cast<long long>(k) * a) % R + R) % R;
+      const long long row =
+          ((static_cast<long long>(j) - c + static_cast<long long>(k) * a) % R + R) % R;
       r.elements[at(static_cast<int>(row), j, r.rows)] = entry;
     }
   }
@@ -179,7 +180,8 @@ cmatrix cmatrix::solve(cmatrix b, FILE* messages, int* status) const {
   const bool leastSquares = !square && aRows > aColumns && aColumns >= 1 && b.rows == aRows &&
                             b.rows > b.columns && b.columns >= 1;
   if (!square && !leastSquares) {
-    if (messages) std::fprintf(messages, "cannot solve (%dx%d)/(%dx%d)\n", aRows, aColumns, b.rows, b.columns);
+    if (messages)
+      std::fprintf(messages, "cannot solve (%dx%d)/(%dx%d)\n", aRows, aColumns, b.rows, b.columns);
     if (status) *status = -1;
     return {};
   }

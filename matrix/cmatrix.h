@@ -9,8 +9,8 @@ namespace brevo {
 
 class cmatrix {
  public:
-  cmatrix();                                                    // empty
-  explicit cmatrix(int n);                                      // n x n identity
+  cmatrix();                                                         // empty
+  explicit cmatrix(int n);                                           // n x n identity
   cmatrix(int rows, int columns, const std::complex<double>* data);  // null data: zeros
 
   int Rows() const { return rows; }
@@ -26,14 +26,14 @@ class cmatrix {
   cmatrix operator+(cmatrix b) const;
   cmatrix operator-(cmatrix b) const;
   cmatrix operator*(cmatrix b) const;
-  cmatrix operator|(cmatrix b) const;   // horizontal concatenation
-  cmatrix operator/(cmatrix b) const;   // X with b * X = *this (LU or least squares)
+  cmatrix operator|(cmatrix b) const;  // horizontal concatenation
+  cmatrix operator/(cmatrix b) const;  // X with b * X = *this (LU or least squares)
   // The same, with the solver's status line on `messages` instead of standard error
   // (none when messages is null); status, when given, receives LAPACK's info (0 solved,
   // above 0 a singular b), or -1 for shapes that cannot be solved.
   cmatrix solve(cmatrix b, FILE* messages, int* status = nullptr) const;
-  cmatrix operator++() const;           // transpose, not conjugated
-  cmatrix t() const;                    // the same transpose
+  cmatrix operator++() const;  // transpose, not conjugated
+  cmatrix t() const;           // the same transpose
 
   cmatrix stretch(int k) const;
   void ripple(const cmatrix& v, int a, int b, int c);
@@ -50,7 +50,7 @@ class cmatrix {
  private:
   int columns = 0;
   int rows = 0;
-  std::vector<std::complex<double>> elements;   // entry (i, j) at j * rows + i
+  std::vector<std::complex<double>> elements;  // entry (i, j) at j * rows + i
 };
 
 }  // namespace brevo

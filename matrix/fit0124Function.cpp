@@ -51,15 +51,15 @@ void weightedFit(const double* f, const cd* data, const cd* weight, int n, int t
 
 }  // namespace
 
-int fitW0124(const double* f, const std::complex<double>* data,
-             const std::complex<double>* weight, int n, std::complex<double>* coef, FILE* messages) {
+int fitW0124(const double* f, const std::complex<double>* data, const std::complex<double>* weight,
+             int n, std::complex<double>* coef, FILE* messages) {
   if (tooFewPoints(n, 4, coef, messages)) return 0;
   weightedFit(f, data, weight, n, 4, coef, messages);
   return 0;
 }
 
-int fitW012(const double* f, const std::complex<double>* data,
-            const std::complex<double>* weight, int n, std::complex<double>* coef, FILE* messages) {
+int fitW012(const double* f, const std::complex<double>* data, const std::complex<double>* weight,
+            int n, std::complex<double>* coef, FILE* messages) {
   const bool tooFew = tooFewPoints(n, 3, coef, messages);
   coef[3] = cd(0.0, 0.0);
   if (tooFew) return 0;
@@ -69,8 +69,8 @@ int fitW012(const double* f, const std::complex<double>* data,
 
 // The weight of each point is exp(data[i]) = S21, so a point counts with its transmitted
 // power |S21|^2 and heavily attenuated points hardly matter.
-int fitC0124(const double* f, const std::complex<double>* data, int n,
-             std::complex<double>* coef, FILE* messages) {
+int fitC0124(const double* f, const std::complex<double>* data, int n, std::complex<double>* coef,
+             FILE* messages) {
   if (tooFewPoints(n, 4, coef, messages)) return 0;
   std::vector<cd> weight(static_cast<std::size_t>(n));
   for (std::size_t i = 0; i < weight.size(); ++i) weight[i] = std::exp(data[i]);

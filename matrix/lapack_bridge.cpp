@@ -10,9 +10,9 @@ namespace brevo {
 extern "C" {
 void zgesv_(const int* n, const int* nrhs, std::complex<double>* a, const int* lda, int* ipiv,
             std::complex<double>* b, const int* ldb, int* info);
-void zgels_(const char* trans, const int* m, const int* n, const int* nrhs,
-            std::complex<double>* a, const int* lda, std::complex<double>* b, const int* ldb,
-            std::complex<double>* work, const int* lwork, int* info, std::size_t transLength);
+void zgels_(const char* trans, const int* m, const int* n, const int* nrhs, std::complex<double>* a,
+            const int* lda, std::complex<double>* b, const int* ldb, std::complex<double>* work,
+            const int* lwork, int* info, std::size_t transLength);
 }
 
 extern "C" void call_zgesv(int* n, int* nrhs, std::complex<double>* a, int* lda, int* ipiv,

@@ -11,8 +11,8 @@ extern "C" {
 void call_zgesv(int* n, int* nrhs, std::complex<double>* a, int* lda, int* ipiv,
                 std::complex<double>* b, int* ldb, int* info);
 // Least squares by QR; asks zgels_ for its workspace size first, then solves.
-void call_zgels(const char* trans, int* m, int* n, int* nrhs, std::complex<double>* a,
-                int* lda, std::complex<double>* b, int* ldb, int* info);
+void call_zgels(const char* trans, int* m, int* n, int* nrhs, std::complex<double>* a, int* lda,
+                std::complex<double>* b, int* ldb, int* info);
 }
 
 }  // namespace brevo

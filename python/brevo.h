@@ -28,7 +28,8 @@ struct Network {
 // A text of the program's (a file name may hold any bytes) as a Python str, bytes that are
 // no UTF-8 replaced.
 inline py::str utf8(const std::string& s) {
-  return py::reinterpret_steal<py::str>(PyUnicode_DecodeUTF8(s.data(), static_cast<Py_ssize_t>(s.size()), "replace"));
+  return py::reinterpret_steal<py::str>(
+      PyUnicode_DecodeUTF8(s.data(), static_cast<Py_ssize_t>(s.size()), "replace"));
 }
 
 // A network around a channel read or made in C++ (called with the GIL held).

@@ -4,8 +4,10 @@
 
 PYBIND11_MODULE(brevo, m) {
   m.doc() =
-      "Brevo from Python: read and write Touchstone files (read, write, Network), join channel elements "
-      "(cascade) and run the signal-to-noise analysis of one lane (run, Result), the same numbers as the "
+      "Brevo from Python: read and write Touchstone files (read, write, Network), join channel "
+      "elements "
+      "(cascade) and run the signal-to-noise analysis of one lane (run, Result), the same numbers "
+      "as the "
       "Brevo program. Reads, writes, joins and runs release the GIL.";
   m.attr("__version__") = BREVO_VERSION;
   // Each docstring starts with its own signature, in Python's terms.

@@ -16,7 +16,7 @@ namespace {
 
 // Exit statuses.
 constexpr int kOk = 0;
-constexpr int kBadInput = 1;   // a file, its ports or its frequency range
+constexpr int kBadInput = 1;  // a file, its ports or its frequency range
 constexpr int kUsage = 2;
 constexpr int kCannotWrite = 3;
 
@@ -58,7 +58,10 @@ int main(int argc, char** argv) {
     std::fputs(kUsageText, stdout);
     return kOk;
   }
-  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) { std::printf("brevo-cascade %s\n", BREVO_VERSION); return kOk; }
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    std::printf("brevo-cascade %s\n", BREVO_VERSION);
+    return kOk;
+  }
   if (argc < 4) {
     if (argc == 3) std::fprintf(stderr, "brevo-cascade: at least two elements are needed\n");
     std::fputs(kUsageText, stderr);
@@ -70,7 +73,8 @@ int main(int argc, char** argv) {
   for (int a = 2; a < argc; ++a) {
     const auto line = parseElementLine(argv[a]);
     if (!line) {
-      std::fprintf(stderr, "brevo-cascade: channel line \"%s\": %s\n", argv[a], line.message.c_str());
+      std::fprintf(stderr, "brevo-cascade: channel line \"%s\": %s\n", argv[a],
+                   line.message.c_str());
       return kBadInput;
     }
     lines.push_back(line.value);

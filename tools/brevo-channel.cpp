@@ -63,7 +63,7 @@ bool readList(const char* text, std::vector<double>& values) {
         if (!readNumber(item.c_str(), v)) return false;
         values.push_back(v);
       } else if (*p == ',') {
-        return false;   // an empty item between commas
+        return false;  // an empty item between commas
       }
       item.clear();
       if (*p == '\0') return true;

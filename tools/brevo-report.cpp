@@ -33,7 +33,7 @@ namespace {
 namespace fs = std::filesystem;
 using json = nlohmann::ordered_json;
 
-constexpr int kOwnFailure = 2;   // usage, or the folder or the charting code out of reach
+constexpr int kOwnFailure = 2;  // usage, or the folder or the charting code out of reach
 
 const char kUsageText[] =
     "usage: brevo-report OUTDIR ARGUMENTS...\n"
@@ -59,7 +59,8 @@ bool readWhole(const fs::path& path, std::string& text) {
   if (!file) return false;
   text.clear();
   char buffer[65536];
-  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, file.get())) > 0;) text.append(buffer, n);
+  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, file.get())) > 0;)
+    text.append(buffer, n);
   return std::ferror(file.get()) == 0;
 }
 
@@ -69,7 +70,9 @@ std::string writeWhole(const fs::path& path, std::string_view text) {
   FILE* file = std::fopen(path.c_str(), "wb");
   if (!file) return std::strerror(errno != 0 ? errno : EIO);
   errno = 0;
-  const int writeError = std::fwrite(text.data(), 1, text.size(), file) == text.size() ? 0 : errno != 0 ? errno : EIO;
+  const int writeError = std::fwrite(text.data(), 1, text.size(), file) == text.size() ? 0
+                         : errno != 0                                                  ? errno
+                                                                                       : EIO;
   const int closeError = finishOutput(file, true);
   const int error = writeError != 0 ? writeError : closeError;
   return error != 0 ? std::strerror(error) : "";
@@ -97,8 +100,8 @@ double dB(std::complex<double> v) { return 20 * std::log10(std::abs(v)); }
 // `columns` equal runs of samples (about one pixel column each), those holding the
 // smallest and largest value of every curve, so every peak and notch the eye could see
 // stays.
-void thin(const std::vector<const std::vector<double>*>& curves, std::size_t begin, std::size_t end, std::size_t columns,
-          std::vector<std::size_t>& kept) {
+void thin(const std::vector<const std::vector<double>*>& curves, std::size_t begin, std::size_t end,
+          std::size_t columns, std::vector<std::size_t>& kept) {
   const std::size_t n = end - begin;
   if (n <= 2 * columns) {
     for (std::size_t i = begin; i < end; ++i) kept.push_back(i);
@@ -124,14 +127,17 @@ void thin(const std::vector<const std::vector<double>*>& curves, std::size_t beg
 // A chart's data: the x values and one array per named curve, thinned together to about
 // 1000 columns; the samples with x in [keepFrom, keepTo] (the part the chart first shows
 // zoomed in) are all kept, and the rest thinned to 500 columns either side.
-json chart(const std::vector<double>& x, const std::vector<std::pair<std::string, std::vector<double>>>& curves,
+json chart(const std::vector<double>& x,
+           const std::vector<std::pair<std::string, std::vector<double>>>& curves,
            double keepFrom = 0, double keepTo = -1) {
   std::vector<const std::vector<double>*> ys;
   for (const auto& c : curves) ys.push_back(&c.second);
   std::vector<std::size_t> kept;
   if (keepFrom <= keepTo) {
-    const std::size_t a = static_cast<std::size_t>(std::lower_bound(x.begin(), x.end(), keepFrom) - x.begin());
-    const std::size_t b = static_cast<std::size_t>(std::upper_bound(x.begin(), x.end(), keepTo) - x.begin());
+    const std::size_t a =
+        static_cast<std::size_t>(std::lower_bound(x.begin(), x.end(), keepFrom) - x.begin());
+    const std::size_t b =
+        static_cast<std::size_t>(std::upper_bound(x.begin(), x.end(), keepTo) - x.begin());
     thin(ys, 0, a, 500, kept);
     for (std::size_t i = a; i < b; ++i) kept.push_back(i);
     thin(ys, b, x.size(), 500, kept);
@@ -161,8 +167,11 @@ json pageFacts(const RunState& rs) {
   const Settings& s = rs.given.settings;
   const Curves& c = rs.curves;
   const double ui = rs.given.derived.UI;
-  json facts = {{"version", BREVO_VERSION}, {"rate", plotted(s.data_rate)}, {"pam", s.PAM},
-                {"ndfe", plotted(s.N_DFE)}, {"nyquist_GHz", plotted(s.data_rate / 2e9)}};
+  json facts = {{"version", BREVO_VERSION},
+                {"rate", plotted(s.data_rate)},
+                {"pam", s.PAM},
+                {"ndfe", plotted(s.N_DFE)},
+                {"nyquist_GHz", plotted(s.data_rate / 2e9)}};
   const int points = rs.thru.set.Fcount();
   if (points > 0) {
     // The ILD that counts lies below the receiver bandwidth.
@@ -174,7 +183,8 @@ json pageFacts(const RunState& rs) {
   }
   if (ui > 0 && !c.shortTime.empty()) {
     facts["delay_UI"] = plotted(rs.pulse.groupDelay / ui);
-    facts["pulse"] = chart(scaled(c.shortTime, 1 / ui), {{"pulse", c.pulse}, {"dibit", c.dibit}, {"fitted pulse", c.fitPulse}});
+    facts["pulse"] = chart(scaled(c.shortTime, 1 / ui),
+                           {{"pulse", c.pulse}, {"dibit", c.dibit}, {"fitted pulse", c.fitPulse}});
   }
   if (!c.gridFrequency.empty()) {
     std::vector<double> loss(c.gridThru.size()), fit(c.gridFit.size()), ild(c.gridThru.size());
@@ -182,27 +192,33 @@ json pageFacts(const RunState& rs) {
       loss[i] = dB(c.gridThru[i]), fit[i] = dB(c.gridFit[i]);
       ild[i] = loss[i] - fit[i];
     }
-    facts["loss"] = chart(scaled(c.gridFrequency, 1e-9), {{"insertion loss", loss}, {"fit", fit}, {"ILD", ild}});
+    facts["loss"] = chart(scaled(c.gridFrequency, 1e-9),
+                          {{"insertion loss", loss}, {"fit", fit}, {"ILD", ild}});
   }
   if (ui > 0 && !c.periodTime.empty()) {
     // The chart opens on the DFE span, from 10 UI before it to 40 UI after it.
     const double span = rs.pulse.dibitPeakTime / ui;
     facts["period"] = chart(scaled(c.periodTime, 1 / ui),
-                            {{"pulse", c.periodPulse}, {"fitted pulse", c.periodFitPulse}, {"ILD pulse", c.periodIldPulse}},
+                            {{"pulse", c.periodPulse},
+                             {"fitted pulse", c.periodFitPulse},
+                             {"ILD pulse", c.periodIldPulse}},
                             span - 10, span + s.N_DFE + 40);
     facts["dfe_UI"] = {plotted(span), plotted(span + s.N_DFE)};
   }
   // Each aggressor's transfer beside the thru's Sdd21, each on its own file's points.
   json transfers = json::array();
-  if (!c.aggressors.empty() && points > 0 && rs.points.Sdd21.size() == static_cast<std::size_t>(points)) {
+  if (!c.aggressors.empty() && points > 0 &&
+      rs.points.Sdd21.size() == static_cast<std::size_t>(points)) {
     std::vector<double> f(points), gain(points);
-    for (int i = 0; i < points; ++i) f[i] = rs.thru.set.Freq(i) / 1e9, gain[i] = dB(rs.points.Sdd21[i]);
+    for (int i = 0; i < points; ++i)
+      f[i] = rs.thru.set.Freq(i) / 1e9, gain[i] = dB(rs.points.Sdd21[i]);
     transfers.push_back(chart(f, {{"thru Sdd21", gain}}));
   }
   for (const Curves::Transfer& t : c.aggressors) {
     std::vector<double> gain(t.transfer.size());
     for (std::size_t i = 0; i < gain.size(); ++i) gain[i] = dB(t.transfer[i]);
-    transfers.push_back(chart(scaled(t.frequency, 1e-9), {{t.name + (t.kind == 'N' ? " (NEXT)" : " (FEXT)"), gain}}));
+    transfers.push_back(chart(scaled(t.frequency, 1e-9),
+                              {{t.name + (t.kind == 'N' ? " (NEXT)" : " (FEXT)"), gain}}));
   }
   facts["crosstalk"] = std::move(transfers);
   return facts;
@@ -211,11 +227,16 @@ json pageFacts(const RunState& rs) {
 std::string htmlText(std::string_view text) {
   std::string out;
   for (char ch : text) {
-    if (ch == '<') out += "&lt;";
-    else if (ch == '>') out += "&gt;";
-    else if (ch == '&') out += "&amp;";
-    else if (ch == '"') out += "&quot;";
-    else out += ch;
+    if (ch == '<')
+      out += "&lt;";
+    else if (ch == '>')
+      out += "&gt;";
+    else if (ch == '&')
+      out += "&amp;";
+    else if (ch == '"')
+      out += "&quot;";
+    else
+      out += ch;
   }
   return out;
 }
@@ -236,17 +257,23 @@ std::string inlined(std::string_view code) {
 
 // The page: one file, the charting code, its style and the page's own inlined, the data
 // as one JSON object (every "<" written \u003c, so no text in it ends its element).
-std::string page(const std::string& title, const json& data, const std::string& charts, const std::string& chartStyle) {
+std::string page(const std::string& title, const json& data, const std::string& charts,
+                 const std::string& chartStyle) {
   std::string text = data.dump(-1, ' ', false, json::error_handler_t::replace);
   std::string escaped;
   for (char ch : text) ch == '<' ? escaped += "\\u003c" : escaped += ch;
-  std::string html = "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
-                     "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n<title>";
+  std::string html =
+      "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
+      "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n<title>";
   html += htmlText(title);
-  html += "</title>\n<style>\n" + inlined(chartStyle) + "\n</style>\n<style>\n" + inlined(kPageStyle) + "</style>\n</head>\n<body>\n";
-  html += "<noscript>This page draws its tables and charts with JavaScript.</noscript>\n<main id=\"page\"></main>\n";
+  html += "</title>\n<style>\n" + inlined(chartStyle) + "\n</style>\n<style>\n" +
+          inlined(kPageStyle) + "</style>\n</head>\n<body>\n";
+  html +=
+      "<noscript>This page draws its tables and charts with JavaScript.</noscript>\n<main "
+      "id=\"page\"></main>\n";
   html += "<script type=\"application/json\" id=\"run-data\">" + escaped + "</script>\n";
-  html += "<script>\n" + inlined(charts) + "\n</script>\n<script>\n" + inlined(kPageScript) + "</script>\n</body>\n</html>\n";
+  html += "<script>\n" + inlined(charts) + "\n</script>\n<script>\n" + inlined(kPageScript) +
+          "</script>\n</body>\n</html>\n";
   return html;
 }
 
@@ -258,8 +285,9 @@ std::string failureReason(std::string_view log) {
     std::size_t end = log.size();
     if (log.back() == '\n') --end;
     const std::size_t start = log.rfind('\n', end == 0 ? 0 : end - 1);
-    const std::string_view line = log.substr(start == std::string_view::npos ? 0 : start + 1,
-                                             end - (start == std::string_view::npos ? 0 : start + 1));
+    const std::string_view line =
+        log.substr(start == std::string_view::npos ? 0 : start + 1,
+                   end - (start == std::string_view::npos ? 0 : start + 1));
     log = log.substr(0, start == std::string_view::npos ? 0 : start + 1);
     if (line.empty() || line.starts_with("warning: ")) continue;
     reason = line;
@@ -289,7 +317,9 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (argc < 3) {
-    std::fputs(argc < 2 ? "brevo-report: no OUTDIR given\n" : "brevo-report: no Brevo arguments given\n", stderr);
+    std::fputs(
+        argc < 2 ? "brevo-report: no OUTDIR given\n" : "brevo-report: no Brevo arguments given\n",
+        stderr);
     std::fputs(kUsageText, stderr);
     return kOwnFailure;
   }
@@ -297,17 +327,19 @@ int main(int argc, char** argv) {
   const char* given = std::getenv("BREVO_DYGRAPHS_DIR");
   const fs::path chartsDir = given && *given ? given : "/usr/share/javascript/dygraphs";
   std::string charts, chartStyle;
-  if (!readWhole(chartsDir / "dygraph.min.js", charts) || !readWhole(chartsDir / "dygraph.min.css", chartStyle))
-    return failure("cannot read the charting code dygraph.min.js and dygraph.min.css in " + chartsDir.string() +
-                   " (Debian: libjs-dygraphs; or set BREVO_DYGRAPHS_DIR)");
+  if (!readWhole(chartsDir / "dygraph.min.js", charts) ||
+      !readWhole(chartsDir / "dygraph.min.css", chartStyle))
+    return failure("cannot read the charting code dygraph.min.js and dygraph.min.css in " +
+                   chartsDir.string() + " (Debian: libjs-dygraphs; or set BREVO_DYGRAPHS_DIR)");
   std::error_code made;
   fs::create_directories(out, made);
-  if (made || !fs::is_directory(out)) return failure("cannot make the folder " + out.string() + (made ? ": " + made.message() : ""));
+  if (made || !fs::is_directory(out))
+    return failure("cannot make the folder " + out.string() + (made ? ": " + made.message() : ""));
   // Every file of the folder is written after the run; one written now shows that it can be.
   if (const std::string why = writeWhole(out / "run.report", ""); !why.empty())
     return failure("cannot write into " + out.string() + ": " + why);
 
-  keepFreedMemory();   // as Brevo does: freed file buffers stay for the next file
+  keepFreedMemory();  // as Brevo does: freed file buffers stay for the next file
   MemoryText standardOutput, standardError;
   if (!standardOutput.ok() || !standardError.ok()) return failure("out of memory");
   RunState rs;
@@ -334,7 +366,7 @@ int main(int argc, char** argv) {
     const json& thru = data["record"]["thru"];
     const std::string channel = thru.is_object() ? thru["file"].get<std::string>() : "no channel";
     html = page("Brevo report: " + channel, data, charts, chartStyle);
-  } catch (const std::exception&) {   // only memory can run out here
+  } catch (const std::exception&) {  // only memory can run out here
     return failure("out of memory");
   }
 
@@ -342,12 +374,14 @@ int main(int argc, char** argv) {
       {"run.report", std::move(report)}, {"run.log", std::move(log)}, {"run.json", record}};
   // The side files this run wrote (a stage it reached keeps their curves too); a copy left
   // in the folder by an earlier run goes.
-  const std::pair<const char*, bool> sides[] = {
-      {".wv1", !rs.curves.shortTime.empty()}, {".fd", !rs.curves.gridFrequency.empty()}, {".wv2", !rs.curves.periodTime.empty()}};
+  const std::pair<const char*, bool> sides[] = {{".wv1", !rs.curves.shortTime.empty()},
+                                                {".fd", !rs.curves.gridFrequency.empty()},
+                                                {".wv2", !rs.curves.periodTime.empty()}};
   for (const auto& [suffix, written] : sides) {
     std::string side;
     const std::string name = std::string("run") + suffix;
-    if (written && !rs.given.saveBase.empty() && readWhole(rePath(rs.given.baseDirectory.c_str(), rs.given.saveBase.c_str(), suffix), side))
+    if (written && !rs.given.saveBase.empty() &&
+        readWhole(rePath(rs.given.baseDirectory.c_str(), rs.given.saveBase.c_str(), suffix), side))
       files.emplace_back(name, std::move(side));
     else if (std::error_code ignored; fs::exists(out / name, ignored))
       fs::remove(out / name, ignored);

@@ -21,7 +21,7 @@ namespace {
 
 // Exit statuses.
 constexpr int kOk = 0;
-constexpr int kBadInput = 1;   // IN cannot be read or breaks a rule
+constexpr int kBadInput = 1;  // IN cannot be read or breaks a rule
 constexpr int kUsage = 2;
 constexpr int kCannotWrite = 3;
 
@@ -75,7 +75,8 @@ int portsInName(const std::string& path) {
   const std::size_t dot = path.find_last_of('.');
   if (dot == std::string::npos || path.find('/', dot) != std::string::npos) return 0;
   const std::string ext = lower(std::string_view(path).substr(dot + 1));
-  if (ext.size() < 3 || ext.size() > 8 || !std::strchr("syzhg", ext[0]) || ext.back() != 'p') return 0;
+  if (ext.size() < 3 || ext.size() > 8 || !std::strchr("syzhg", ext[0]) || ext.back() != 'p')
+    return 0;
   int n = 0;
   for (std::size_t i = 1; i + 1 < ext.size(); ++i) {
     if (ext[i] < '0' || ext[i] > '9') return 0;
@@ -85,9 +86,11 @@ int portsInName(const std::string& path) {
 }
 
 int convert(const std::string& in, const std::string& out, const TouchstoneWriteOptions& w) {
-  if (w.version == 1 && w.matrixFormat != "Full") return usage("matrix=upper and matrix=lower need version=2");
+  if (w.version == 1 && w.matrixFormat != "Full")
+    return usage("matrix=upper and matrix=lower need version=2");
   const TouchstoneFile file = readTouchstone(in, {w.reference, true});
-  for (const TouchstoneProblem& p : file.info.deviations) std::fprintf(stderr, "warning: %s\n", file.message(p).c_str());
+  for (const TouchstoneProblem& p : file.info.deviations)
+    std::fprintf(stderr, "warning: %s\n", file.message(p).c_str());
   if (!file.ok) {
     std::fprintf(stderr, "%s\n", file.message().c_str());
     return kBadInput;
@@ -95,9 +98,11 @@ int convert(const std::string& in, const std::string& out, const TouchstoneWrite
   if (w.matrixFormat != "Full") {
     if (const std::string why = nonReciprocal(file.set, w.reciprocityTolerance); !why.empty()) {
       std::fprintf(stderr,
-                   "brevo-touchstone: %s: the data are not reciprocal to within the tolerance (%s); matrix=%s "
+                   "brevo-touchstone: %s: the data are not reciprocal to within the tolerance "
+                   "(%s); matrix=%s "
                    "keeps one triangle, so %s is not written (reciprocity_tolerance=%g relative)\n",
-                   in.c_str(), why.c_str(), lower(w.matrixFormat).c_str(), out.c_str(), w.reciprocityTolerance);
+                   in.c_str(), why.c_str(), lower(w.matrixFormat).c_str(), out.c_str(),
+                   w.reciprocityTolerance);
       return kBadInput;
     }
   }
@@ -109,7 +114,8 @@ int convert(const std::string& in, const std::string& out, const TouchstoneWrite
   const int named = portsInName(out);
   if (w.version == 1 && named && named != file.set.Size())
     return usage(out + ": the name says " + std::to_string(named) + " ports but " + in + " holds " +
-                 std::to_string(file.set.Size()) + "; a Version 1 reader takes the port count from the name (name it .s" +
+                 std::to_string(file.set.Size()) +
+                 "; a Version 1 reader takes the port count from the name (name it .s" +
                  std::to_string(file.set.Size()) + "p, or write version=2)");
   const std::string text = formatTouchstone(file.set, w);
   const int error = replaceFileText(out, text);
@@ -118,7 +124,9 @@ int convert(const std::string& in, const std::string& out, const TouchstoneWrite
   return kCannotWrite;
 }
 
-int sortLine(const TouchstoneProblem& p) { return p.line > 0 ? p.line : std::numeric_limits<int>::max(); }
+int sortLine(const TouchstoneProblem& p) {
+  return p.line > 0 ? p.line : std::numeric_limits<int>::max();
+}
 
 // What the file holds, then every rule it breaks (the tolerated deviations too), by line;
 // problems without a line concern the whole file and come last.
@@ -129,19 +137,21 @@ int check(const std::string& in) {
     std::string refs, modes;
     for (double r : info.references) refs += (refs.empty() ? "" : " ") + shortest(r);
     for (const std::string& m : info.mixedModeOrder) modes += (modes.empty() ? "" : " ") + m;
-    std::printf("version: %s\nports: %d\npoints: %d\nparameter: %c\nformat: %s\nunit: %s\n"
-                "references: %s\nmatrix format: %s\ntwo-port order: %s\nmixed-mode order: %s\n"
-                "noise points: %zu\ninformation lines: %zu\n",
-                info.version.c_str(), info.ports, info.points, info.parameter, Format(info.dataFormat),
-                info.unit.c_str(), refs.c_str(), info.matrixFormat.c_str(),
-                info.twoPortOrder.empty() ? "none" : info.twoPortOrder.c_str(), modes.empty() ? "none" : modes.c_str(),
-                info.noise.size(), info.information.size());
+    std::printf(
+        "version: %s\nports: %d\npoints: %d\nparameter: %c\nformat: %s\nunit: %s\n"
+        "references: %s\nmatrix format: %s\ntwo-port order: %s\nmixed-mode order: %s\n"
+        "noise points: %zu\ninformation lines: %zu\n",
+        info.version.c_str(), info.ports, info.points, info.parameter, Format(info.dataFormat),
+        info.unit.c_str(), refs.c_str(), info.matrixFormat.c_str(),
+        info.twoPortOrder.empty() ? "none" : info.twoPortOrder.c_str(),
+        modes.empty() ? "none" : modes.c_str(), info.noise.size(), info.information.size());
   }
   std::vector<TouchstoneProblem> problems = info.deviations;
   if (!file.ok) problems.push_back(file.error);
-  std::stable_sort(problems.begin(), problems.end(), [](const TouchstoneProblem& a, const TouchstoneProblem& b) {
-    return sortLine(a) < sortLine(b);
-  });
+  std::stable_sort(problems.begin(), problems.end(),
+                   [](const TouchstoneProblem& a, const TouchstoneProblem& b) {
+                     return sortLine(a) < sortLine(b);
+                   });
   for (const TouchstoneProblem& p : problems) std::printf("%s\n", file.message(p).c_str());
   if (const int error = finishOutput(stdout, false)) {
     sayNotWritten(stderr, "brevo-touchstone", "standard output", error);
@@ -158,7 +168,10 @@ int main(int argc, char** argv) {
     std::fputs(kUsageText, stdout);
     return kOk;
   }
-  if (args.size() == 1 && args[0] == "--version") { std::printf("brevo-touchstone %s\n", BREVO_VERSION); return kOk; }
+  if (args.size() == 1 && args[0] == "--version") {
+    std::printf("brevo-touchstone %s\n", BREVO_VERSION);
+    return kOk;
+  }
   if (!args.empty() && args[0] == "--check") {
     if (args.size() != 2 || args[1].empty()) return usage("--check takes one file");
     return check(args[1]);

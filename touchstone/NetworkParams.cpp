@@ -33,7 +33,9 @@ cmatrix solvedFinite(const cmatrix& b, const cmatrix& a) {
   if (status != 0 || x.Rows() != a.Rows() || x.Columns() != b.Columns()) return {};
   for (int i = 0; i < x.Rows(); ++i)
     for (int j = 0; j < x.Columns(); ++j)
-      if (const std::complex<double> z = x.value(i, j); !std::isfinite(z.real()) || !std::isfinite(z.imag())) return {};
+      if (const std::complex<double> z = x.value(i, j);
+          !std::isfinite(z.real()) || !std::isfinite(z.imag()))
+        return {};
   return x;
 }
 
@@ -41,13 +43,17 @@ cmatrix solvedFinite(const cmatrix& b, const cmatrix& a) {
 cmatrix fromRows(const std::vector<std::complex<double>>& m, int n) {
   cmatrix r(n, n, nullptr);
   for (int i = 0; i < n; ++i)
-    for (int j = 0; j < n; ++j) r.set(i, j, m[static_cast<std::size_t>(i) * static_cast<std::size_t>(n) + static_cast<std::size_t>(j)]);
+    for (int j = 0; j < n; ++j)
+      r.set(i, j,
+            m[static_cast<std::size_t>(i) * static_cast<std::size_t>(n) +
+              static_cast<std::size_t>(j)]);
   return r;
 }
 void toRows(const cmatrix& x, std::vector<std::complex<double>>& m) {
   const auto n = static_cast<std::size_t>(x.Rows());
   for (std::size_t i = 0; i < n; ++i)
-    for (std::size_t j = 0; j < n; ++j) m[i * n + j] = x.value(static_cast<int>(i), static_cast<int>(j));
+    for (std::size_t j = 0; j < n; ++j)
+      m[i * n + j] = x.value(static_cast<int>(i), static_cast<int>(j));
 }
 
 }  // namespace
@@ -148,7 +154,8 @@ cmatrix toScattering(char parameter, const cmatrix& m, const std::vector<double>
   return s;
 }
 
-cmatrix renormalised(const cmatrix& s, const std::vector<double>& from, const std::vector<double>& to) {
+cmatrix renormalised(const cmatrix& s, const std::vector<double>& from,
+                     const std::vector<double>& to) {
   const int n = s.Rows();
   const auto N = static_cast<std::size_t>(n);
   std::vector<double> gamma(N), p(N);
@@ -173,9 +180,12 @@ cmatrix renormalised(const cmatrix& s, const std::vector<double>& from, const st
   return r;
 }
 
-cmatrix singleEnded(const cmatrix& mixed, const cmatrix& modes) { return modes.t() * (mixed * modes); }
+cmatrix singleEnded(const cmatrix& mixed, const cmatrix& modes) {
+  return modes.t() * (mixed * modes);
+}
 
-bool toScattering(char parameter, std::vector<std::complex<double>>& m, int n, const std::vector<double>& ref) {
+bool toScattering(char parameter, std::vector<std::complex<double>>& m, int n,
+                  const std::vector<double>& ref) {
   if (parameter == 'S') return true;
   const cmatrix s = toScattering(parameter, fromRows(m, n), ref);
   if (s.Rows() == 0) return false;

@@ -68,7 +68,8 @@ Sparams Sparams::fromEntries(std::string file, int ports, std::vector<double> he
 Sparams Sparams::fromMatrices(std::string file, int ports, std::vector<double> hertz,
                               std::vector<complex> matrices) {
   const std::size_t n = ports > 0 ? static_cast<std::size_t>(ports) : 0;
-  if (n == 0 || matrices.size() % (n * n) != 0) return fromEntries(std::move(file), ports, std::move(hertz), {});
+  if (n == 0 || matrices.size() % (n * n) != 0)
+    return fromEntries(std::move(file), ports, std::move(hertz), {});
   // The storage order is the matrix with some pairs of entries exchanged: exchanged in
   // place, each pair once, and not at all when no entry moves.
   std::vector<std::pair<std::size_t, std::size_t>> moves;
@@ -101,11 +102,14 @@ double Sparams::Freq(int k) const {
 
 // Needs a frequency; a set without one answers NaN (our choice) rather than reading
 // outside its list.
-double Sparams::fmax() const { return nFreq > 0 ? (*freq)[static_cast<std::size_t>(nFreq - 1)] : kNaN; }
+double Sparams::fmax() const {
+  return nFreq > 0 ? (*freq)[static_cast<std::size_t>(nFreq - 1)] : kNaN;
+}
 
 int Sparams::firstPointOutOfOrder(bool strictly) const {
   for (int k = 1; k < nFreq; ++k) {
-    const double f = (*freq)[static_cast<std::size_t>(k)], before = (*freq)[static_cast<std::size_t>(k - 1)];
+    const double f = (*freq)[static_cast<std::size_t>(k)],
+                 before = (*freq)[static_cast<std::size_t>(k - 1)];
     if (strictly ? !(f > before) : f < before) return k;
   }
   return 0;
@@ -122,10 +126,14 @@ const std::vector<std::shared_ptr<const std::string>>& Sparams::Comments() const
 
 const char* Format(format f) {
   switch (f) {
-    case RI: return "RI";
-    case MA: return "MA";
-    case DB: return "DB";
-    default: return "MR";
+    case RI:
+      return "RI";
+    case MA:
+      return "MA";
+    case DB:
+      return "DB";
+    default:
+      return "MR";
   }
 }
 

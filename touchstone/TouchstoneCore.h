@@ -20,11 +20,11 @@ namespace brevo {
 // How a pair of numbers (a, b) in a file encodes one std::complex<double> value.
 enum format { RI = 0, MA = 1, DB = 2, MR = 3 };
 
-std::complex<double> Param(format fmt, double a, double b);  // the value the pair encodes
-std::complex<double> Param(format f, std::complex<double> z);             // z taken as the pair (Re z, Im z)
-const char* Format(format f);                   // "RI", "MA", "DB", else "MR"
-double Phase(std::complex<double> z);                        // arg z in degrees, (-180, 180]
-double dB(std::complex<double> z);                           // 20 log10 |z|
+std::complex<double> Param(format fmt, double a, double b);    // the value the pair encodes
+std::complex<double> Param(format f, std::complex<double> z);  // z taken as the pair (Re z, Im z)
+const char* Format(format f);                                  // "RI", "MA", "DB", else "MR"
+double Phase(std::complex<double> z);                          // arg z in degrees, (-180, 180]
+double dB(std::complex<double> z);                             // 20 log10 |z|
 
 // What the pure parser saw; the file constructor turns it into log lines.
 enum class ReadStatus {
@@ -45,9 +45,9 @@ std::string readerFileName(std::string name);
 
 class Sparams {
  public:
-  Sparams();                                          // empty set
-  Sparams(int ports, int nfreq, const char* file);    // zeros, to be filled with set()
-  Sparams(char* file, FILE* log);                     // read a Touchstone file
+  Sparams();                                        // empty set
+  Sparams(int ports, int nfreq, const char* file);  // zeros, to be filled with set()
+  Sparams(char* file, FILE* log);                   // read a Touchstone file
   Sparams(const std::string& file, FILE* log);
   // A set over the given frequencies (hertz) with stored entry (i, j) of point k at
   // entries[(k * ports + i - 1) * ports + j - 1]; empty when the sizes disagree.
@@ -68,7 +68,9 @@ class Sparams {
   struct Position {
     int i, j;
   };
-  static Position stored(int ports, int i, int j) { return ports == 2 ? Position{j, i} : Position{i, j}; }
+  static Position stored(int ports, int i, int j) {
+    return ports == 2 ? Position{j, i} : Position{i, j};
+  }
   // S(i, j), the wave leaving port i for a wave entering port j, at stored point k or
   // at any frequency (as Value(f, i, j, extrap)).
   std::complex<double> matrixEntry(int k, int i, int j) const {
@@ -80,11 +82,11 @@ class Sparams {
     return Value(f, p.i, p.j, extrap);
   }
 
-  int Fcount() const;            // number of frequency points
-  int Size() const;              // number of ports
-  double Freq(int k) const;      // hertz; NaN outside 0..Fcount()-1
-  double fmax() const;           // the last frequency of the list
-  double freqStep() const;       // smallest spacing, at most the last frequency
+  int Fcount() const;        // number of frequency points
+  int Size() const;          // number of ports
+  double Freq(int k) const;  // hertz; NaN outside 0..Fcount()-1
+  double fmax() const;       // the last frequency of the list
+  double freqStep() const;   // smallest spacing, at most the last frequency
   // The first point whose frequency is below the one before it, or with strictly set
   // not above it (equal, or NaN); 0 when every frequency keeps that order.
   int firstPointOutOfOrder(bool strictly = false) const;
@@ -98,13 +100,14 @@ class Sparams {
   std::complex<double> Value(double f, int i, int j, int extrap) const;
   // Value(f, i, j, extrap) at every frequency of a list, the same numbers, with each
   // stored entry's magnitude and phase taken once instead of at every lookup.
-  std::vector<std::complex<double>> Values(std::span<const double> f, int i, int j, int extrap) const;
+  std::vector<std::complex<double>> Values(std::span<const double> f, int i, int j,
+                                           int extrap) const;
 
   // Mixed-mode (or single-ended when the minus ports are 0) parameter over the
   // file's points or a regular grid. Empty when it cannot be formed; count, when not
   // null, receives the number of entries of a non-empty result.
   std::vector<std::complex<double>> aParam(int iP, int jP, int iM, int jM, int mode, double fstop,
-                              int* count) const;
+                                           int* count) const;
 
   // The whole scattering matrix: S(i, j) at row i-1, column j-1.
   cmatrix Value(int k) const;
@@ -141,10 +144,10 @@ class Sparams {
 };
 
 struct ReadResult {
-  Sparams set;                        // always usable; empty when nothing was read
+  Sparams set;  // always usable; empty when nothing was read
   ReadStatus status = ReadStatus::ok;
-  std::string message;                // our own explanation for tooLarge (no newline)
-  bool touchstone2Keywords = false;   // bracketed keyword lines such as [Version] seen
+  std::string message;               // our own explanation for tooLarge (no newline)
+  bool touchstone2Keywords = false;  // bracketed keyword lines such as [Version] seen
 };
 
 // The reader as a pure function of the file's bytes (no files, no streams): lines are
@@ -175,8 +178,8 @@ long long countLineItems(std::string_view line);
 // p the plus and m the minus port of the input (first) and the output (second) pair.
 // Inline: a call per frequency point costs more than the sum (the complex arguments go
 // through memory).
-inline std::complex<double> differential(std::complex<double> pp, std::complex<double> pm, std::complex<double> mp,
-                                         std::complex<double> mm) {
+inline std::complex<double> differential(std::complex<double> pp, std::complex<double> pm,
+                                         std::complex<double> mp, std::complex<double> mm) {
   std::complex<double> s = pp;
   s += mm;
   s -= mp;
@@ -195,7 +198,8 @@ cmatrix Z2Y(cmatrix Z);
 // S at the references ref (ohms, per port); the empty matrix when they have none.
 cmatrix toScattering(char parameter, const cmatrix& m, const std::vector<double>& ref);
 // S referenced to from (ohms, per port) renormalised to to; empty when singular.
-cmatrix renormalised(const cmatrix& s, const std::vector<double>& from, const std::vector<double>& to);
+cmatrix renormalised(const cmatrix& s, const std::vector<double>& from,
+                     const std::vector<double>& to);
 // Mixed-mode data as single-ended ports, modes^T mixed modes, for the matrix modes whose
 // row k gives the single-ended ports of mode k.
 cmatrix singleEnded(const cmatrix& mixed, const cmatrix& modes);

@@ -19,7 +19,8 @@ namespace {
 bool trimmable(char ch) {
   const auto c = static_cast<unsigned char>(ch);
   if (c < 32 || c == 127 || c == ' ') return true;
-  return (c >= '!' && c <= '/') || (c >= ':' && c <= '@') || (c >= '[' && c <= '`') || (c >= '{' && c <= '~');
+  return (c >= '!' && c <= '/') || (c >= ':' && c <= '@') || (c >= '[' && c <= '`') ||
+         (c >= '{' && c <= '~');
 }
 
 bool exists(const std::string& name) {
@@ -55,22 +56,27 @@ void warnMisread(TouchstoneReading& r, const Version1Declarations& d) {
   const std::string& name = r.name;
   r.info.parameter = d.parameter;
   r.info.optionR = d.R.empty() ? 50 : d.R.front();
-  if (d.R.size() > 1) r.info.references = d.R;
-  else r.info.references.assign(static_cast<std::size_t>(r.set.Size()), r.info.optionR);
+  if (d.R.size() > 1)
+    r.info.references = d.R;
+  else
+    r.info.references.assign(static_cast<std::size_t>(r.set.Size()), r.info.optionR);
   std::string what;
   auto add = [&](const std::string& s) { what += (what.empty() ? "" : ", ") + s; };
   if (d.parameter != 'S') add(std::string(1, d.parameter) + " data taken as S-parameters");
-  if (d.R.size() > 1) add("per-port R " + ohms(d.R) + " taken as 50 ohm");
-  else if (d.R.size() == 1 && d.R.front() != 50) add("R " + ohms(d.R) + " taken as 50 ohm");
+  if (d.R.size() > 1)
+    add("per-port R " + ohms(d.R) + " taken as 50 ohm");
+  else if (d.R.size() == 1 && d.R.front() != 50)
+    add("R " + ohms(d.R) + " taken as 50 ohm");
   if (d.commentAfterData)
-    add("the comment after the numbers of line " + std::to_string(d.commentAfterData) + " taken as a value");
+    add("the comment after the numbers of line " + std::to_string(d.commentAfterData) +
+        " taken as a value");
   if (r.set.Size() == 2) {
     if (const int k = r.set.firstPointOutOfOrder(true))
       add("the noise block from point " + std::to_string(k + 1) + " taken as network data");
   }
   if (what.empty()) return;
-  r.warnings.push_back(name + " will be misread (" + what + "); convert it first: brevo-touchstone " + name + " " +
-                       convertedName(name));
+  r.warnings.push_back(name + " will be misread (" + what +
+                       "); convert it first: brevo-touchstone " + name + " " + convertedName(name));
 }
 
 // The long-standing reader on the text, with its log lines; misread warnings for a
@@ -84,8 +90,8 @@ void readLongStanding(TouchstoneReading& r, std::string_view text, bool regular)
     r.tooLarge = got.message;
     r.logText += got.message + "\n";
   } else if (got.status != ReadStatus::noOptionLine) {
-    std::snprintf(line, sizeof line, "#read %s size %0d for %d frequencies\n", r.name.c_str(), got.set.Size(),
-                  got.set.Fcount());
+    std::snprintf(line, sizeof line, "#read %s size %0d for %d frequencies\n", r.name.c_str(),
+                  got.set.Size(), got.set.Fcount());
     r.logText += line;
   }
   if (got.touchstone2Keywords)
@@ -99,7 +105,8 @@ void readLongStanding(TouchstoneReading& r, std::string_view text, bool regular)
   r.how = "Touchstone 1.x, read as S-parameters at 50 ohm";
 }
 
-void readStandard(TouchstoneReading& r, std::string_view text, const TouchstoneReadOptions& options) {
+void readStandard(TouchstoneReading& r, std::string_view text,
+                  const TouchstoneReadOptions& options) {
   r.standard = parseTouchstoneStandard(text, r.name, options);
   const TouchstoneFile& f = r.standard;
   for (const auto& d : f.info.deviations) r.warnings.push_back(f.message(d) + "; " + d.taken);
@@ -124,7 +131,8 @@ std::string readerFileName(std::string name) {
   return name;
 }
 
-TouchstoneReading readTouchstoneFile(const std::string& path, const TouchstoneReadingOptions& options) {
+TouchstoneReading readTouchstoneFile(const std::string& path,
+                                     const TouchstoneReadingOptions& options) {
   TouchstoneReading r;
   r.name = path;
   r.standard.name = path;
@@ -171,8 +179,10 @@ TouchstoneReading readTouchstoneFile(const std::string& path, const TouchstoneRe
     r.version = touchstoneVersionOf(text);
     const bool standard = options.readers == TouchstoneReaders::standard ||
                           (options.readers == TouchstoneReaders::byVersion && r.version == 2);
-    if (standard) readStandard(r, text, options.standard);
-    else readLongStanding(r, text, regular);
+    if (standard)
+      readStandard(r, text, options.standard);
+    else
+      readLongStanding(r, text, regular);
   } catch (const std::bad_alloc&) {
     // A file larger than the memory left for it; the readers' own limits catch sets that
     // would be too large, this catches the text itself.

@@ -44,8 +44,7 @@ Lines fitLines(const double* freq, int first, int count, Entry entry) {
     sfp += f * p;
   }
   const double w = count;
-  const double mf = sf / w, mf2 = sf2 / w, mm = sm / w, mp = sp / w, mfm = sfm / w,
-               mfp = sfp / w;
+  const double mf = sf / w, mf2 = sf2 / w, mm = sm / w, mp = sp / w, mfm = sfm / w, mfp = sfp / w;
   const double var = mf2 - mf * mf;
   Lines l;
   l.ka = (mfm - mf * mm) / var;
@@ -141,9 +140,7 @@ complex Sparams::Value(double f, int i, int j, int extrap) const {
   f = std::fabs(f);
   const double* F = freq->data();
   const int N = nFreq;
-  auto entry = [&](int k) {
-    return (*data)[at(k, i, j)];
-  };
+  auto entry = [&](int k) { return (*data)[at(k, i, j)]; };
   const double F0 = F[0];
   const double Fmax = F[N - 1];
 
@@ -153,7 +150,9 @@ complex Sparams::Value(double f, int i, int j, int extrap) const {
   if (N == 1) return (f > Fmax && (extrap & 2)) ? complex{0, 0} : entry(0);
 
   if (F0 <= f && f <= Fmax)
-    return interpolate(F, N, f, [&](int k) { return Polar{std::abs(entry(k)), std::arg(entry(k))}; });
+    return interpolate(F, N, f, [&](int k) {
+      return Polar{std::abs(entry(k)), std::arg(entry(k))};
+    });
 
   if (extrap == 0) return f > F0 ? entry(N - 1) : entry(0);
 
@@ -239,7 +238,8 @@ std::vector<complex> Sparams::aParam(int iP, int jP, int iM, int jM, int mode, d
       return i == 0 || j == 0 ? kNaNValue : d[at(static_cast<int>(k), i, j)];
     };
     for (std::size_t k = 0; k < static_cast<std::size_t>(nFreq); ++k) {
-      out[k] = jM != 0 ? differential(entry(k, iP, jP), entry(k, iP, jM), entry(k, iM, jP), entry(k, iM, jM))
+      out[k] = jM != 0 ? differential(entry(k, iP, jP), entry(k, iP, jM), entry(k, iM, jP),
+                                      entry(k, iM, jM))
                        : entry(k, iP, jP);
     }
   } else {
@@ -258,7 +258,8 @@ std::vector<complex> Sparams::aParam(int iP, int jP, int iM, int jM, int mode, d
     for (int k = 0; k < n; ++k) {
       const double fk = f0 + k * step;
       out[static_cast<std::size_t>(k)] =
-          jM != 0 ? differential(Value(fk, iP, jP, 2), Value(fk, iP, jM, 2), Value(fk, iM, jP, 2), Value(fk, iM, jM, 2))
+          jM != 0 ? differential(Value(fk, iP, jP, 2), Value(fk, iP, jM, 2), Value(fk, iM, jP, 2),
+                                 Value(fk, iM, jM, 2))
                   : Value(fk, iP, jP, 2);
     }
   }

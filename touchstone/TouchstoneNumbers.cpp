@@ -44,8 +44,8 @@ std::size_t strtodC(const char* b, const char* e, double* value) {
   return static_cast<std::size_t>(end - text);
 }
 
-std::size_t carefulDecimal(const char* b, const char* start, const char* end,
-                             const char* e, double* value) {
+std::size_t carefulDecimal(const char* b, const char* start, const char* end, const char* e,
+                           double* value) {
   if (*start != '+') {
     double v;
     const auto [ptr, ec] = std::from_chars(start, e, v, std::chars_format::general);
@@ -114,7 +114,7 @@ inline Classes classify(const char* q, std::size_t n, bool* other) {
 #pragma GCC unroll 4
   for (int part = 0; part < 4; ++part) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q + 16 * part));
-    auto in = [&v](char low, char count) {   // low <= byte < low + count, unsigned
+    auto in = [&v](char low, char count) {  // low <= byte < low + count, unsigned
       const __m128i t = _mm_sub_epi8(v, _mm_set1_epi8(low));
       return _mm_cmpeq_epi8(_mm_min_epu8(t, _mm_set1_epi8(static_cast<char>(count - 1))), t);
     };
@@ -148,10 +148,10 @@ bool countPlainNumbers(const char* p, const char* e, const char* limit, long lon
   // Words to look at: one past the last character, so that what follows the line's last
   // character is seen as white space.
   const std::size_t words = length / 64 + 1;
-  if (words > 17) return false;   // longer than a line can be
+  if (words > 17) return false;  // longer than a line can be
   char padded[17 * 64];
   const char* q = p;
-  if (static_cast<std::size_t>(limit - p) < words * 64) {   // near the end of the text
+  if (static_cast<std::size_t>(limit - p) < words * 64) {  // near the end of the text
     std::memset(padded, ' ', words * 64);
     std::memcpy(padded, p, length);
     q = padded;
@@ -177,15 +177,15 @@ bool countPlainNumbers(const char* p, const char* e, const char* limit, long lon
     const std::uint64_t afterE = before(c.e, prevE);
     tokens += bitCount(~c.space & afterSpace);
 
-    const std::uint64_t leadSign = c.sign & afterSpace;   // a number's sign
-    const std::uint64_t exponentSign = c.sign & afterE;   // an exponent's sign
-    const std::uint64_t looseDot = c.dot & ~afterDigit;   // a dot with no digit before it
+    const std::uint64_t leadSign = c.sign & afterSpace;  // a number's sign
+    const std::uint64_t exponentSign = c.sign & afterE;  // an exponent's sign
+    const std::uint64_t looseDot = c.dot & ~afterDigit;  // a dot with no digit before it
     bad |= c.sign & ~(leadSign | exponentSign);
-    bad |= afterSign & ~(c.digit | c.dot);                // a sign goes before digits or a dot
+    bad |= afterSign & ~(c.digit | c.dot);  // a sign goes before digits or a dot
     bad |= before(exponentSign, prevExponentSign) & ~c.digit;
-    bad |= c.e & ~(afterDigit | afterDot);                // "1e5", "1.e5"
+    bad |= c.e & ~(afterDigit | afterDot);  // "1e5", "1.e5"
     bad |= afterE & ~(c.digit | c.sign);
-    bad |= before(looseDot, prevLooseDot) & ~c.digit;     // ".5", not "."
+    bad |= before(looseDot, prevLooseDot) & ~c.digit;  // ".5", not "."
 
     // Where each digit run ends (the character after it): integer runs must end at a
     // dot, an e or white space, fraction runs (possibly empty) at an e or white space,
@@ -193,8 +193,7 @@ bool countPlainNumbers(const char* p, const char* e, const char* limit, long lon
     const std::uint64_t intStart =
         c.digit & ~afterDigit & (afterSpace | before(leadSign, prevLeadSign));
     const std::uint64_t fractionStart = afterDot;
-    const std::uint64_t exponentStart =
-        c.digit & (afterE | before(exponentSign, prevExponentSign));
+    const std::uint64_t exponentStart = c.digit & (afterE | before(exponentSign, prevExponentSign));
     auto runEnds = [&c](std::uint64_t starts, bool& carry) {
       std::uint64_t sum;
       const bool out1 = __builtin_add_overflow(c.digit, starts, &sum);

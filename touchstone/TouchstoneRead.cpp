@@ -141,7 +141,8 @@ int readValues(LineCutter& lines, const char* limit, double unit, int nFreq, int
     // The next number after white space, the quick way where the line allows it; null
     // when there is none (p is then left alone).
     const bool quick = isSpace(e[-1]) && limit - e >= 8;
-    auto number = [quick, e, limit](const char* from, double* x) __attribute__((always_inline)) -> const char* {
+    auto number = [ quick, e, limit ](const char* from,
+                                      double* x) __attribute__((always_inline))->const char* {
       const char* at = skipSpace(from, e);
       if (at == e) return nullptr;
       if (quick) {
@@ -181,10 +182,14 @@ int readValues(LineCutter& lines, const char* limit, double unit, int nFreq, int
 
 complex Param(format fmt, double a, double b) {
   switch (fmt) {
-    case RI: return pairValue<RI>(a, b);
-    case MA: return pairValue<MA>(a, b);
-    case DB: return pairValue<DB>(a, b);
-    case MR: return pairValue<MR>(a, b);
+    case RI:
+      return pairValue<RI>(a, b);
+    case MA:
+      return pairValue<MA>(a, b);
+    case DB:
+      return pairValue<DB>(a, b);
+    case MR:
+      return pairValue<MR>(a, b);
   }
   return {0.0, 0.0};  // a value outside the enumeration encodes nothing
 }
@@ -233,7 +238,8 @@ struct Sizes {
 
 // Sizing: an odd item count starts a record (frequency plus whole pairs), an even one
 // continues it; the port count comes from the first record alone.
-Sizes sizeRecords(LineCutter& lines, const char* textEnd, Comments& comments, bool& touchstone2Keywords) {
+Sizes sizeRecords(LineCutter& lines, const char* textEnd, Comments& comments,
+                  bool& touchstone2Keywords) {
   Sizes z;
   long long values = 0;
   const char* b;
@@ -272,7 +278,8 @@ std::string tooLargeMessage(const std::string& name, const Sizes& z, const char*
 // True when a set of these counts is more than the reader allocates.
 bool tooLarge(long long records, long long ports) {
   const long long perPoint = ports * ports;  // ports < 2^31 here: the text holds 2 p^2 items
-  return records > INT_MAX || ports > INT_MAX || (perPoint > 0 && records > kMaxSetValues / perPoint) ||
+  return records > INT_MAX || ports > INT_MAX ||
+         (perPoint > 0 && records > kMaxSetValues / perPoint) ||
          records * 8 + records * perPoint * 16 > kMaxSetBytes;
 }
 
@@ -289,7 +296,8 @@ struct OnePass {
 // any other text (the caller then reads it in two passes), or when the set would be too
 // large; comments met are kept either way, as the sizing pass keeps them.
 template <format F>
-bool readInOnePass(LineCutter& lines, const char* limit, double unit, Comments& comments, OnePass& out) {
+bool readInOnePass(LineCutter& lines, const char* limit, double unit, Comments& comments,
+                   OnePass& out) {
   std::vector<double>& freq = *out.freq;
   std::vector<complex>& data = *out.data;
   long long records = 0, ports = 0, values = 0, perRecord = 0;  // perRecord: 2 ports^2
@@ -326,7 +334,8 @@ bool readInOnePass(LineCutter& lines, const char* limit, double unit, Comments& 
         perRecord = 2 * ports * ports;
         if (ports == 0 || values != perRecord) return false;
         // The first record's length in bytes sizes the rest.
-        const long long estimate = std::min<long long>((limit - b) / (b - firstRecord) + 2, INT_MAX);
+        const long long estimate =
+            std::min<long long>((limit - b) / (b - firstRecord) + 2, INT_MAX);
         if (!tooLarge(estimate, ports)) {
           freq.reserve(static_cast<std::size_t>(estimate));
           brevo::io::reserveOnHugePages(data, static_cast<std::size_t>(estimate * ports * ports));
@@ -371,10 +380,18 @@ ReadResult parseTouchstone(std::string_view text, std::string fileName) {
   bool read = false;
   try {
     switch (header.fmt) {
-      case RI: read = readInOnePass<RI>(lines, textEnd, header.unit, set.comments, one); break;
-      case MA: read = readInOnePass<MA>(lines, textEnd, header.unit, set.comments, one); break;
-      case DB: read = readInOnePass<DB>(lines, textEnd, header.unit, set.comments, one); break;
-      case MR: read = readInOnePass<MR>(lines, textEnd, header.unit, set.comments, one); break;
+      case RI:
+        read = readInOnePass<RI>(lines, textEnd, header.unit, set.comments, one);
+        break;
+      case MA:
+        read = readInOnePass<MA>(lines, textEnd, header.unit, set.comments, one);
+        break;
+      case DB:
+        read = readInOnePass<DB>(lines, textEnd, header.unit, set.comments, one);
+        break;
+      case MR:
+        read = readInOnePass<MR>(lines, textEnd, header.unit, set.comments, one);
+        break;
     }
   } catch (const std::bad_alloc&) {
     read = false;
@@ -420,10 +437,18 @@ ReadResult parseTouchstone(std::string_view text, std::string fileName) {
     const double unit = header.unit;
     int k = 0;
     switch (header.fmt) {
-      case RI: k = readValues<RI>(lines, textEnd, unit, set.nFreq, set.nPorts, freq, data); break;
-      case MA: k = readValues<MA>(lines, textEnd, unit, set.nFreq, set.nPorts, freq, data); break;
-      case DB: k = readValues<DB>(lines, textEnd, unit, set.nFreq, set.nPorts, freq, data); break;
-      case MR: k = readValues<MR>(lines, textEnd, unit, set.nFreq, set.nPorts, freq, data); break;
+      case RI:
+        k = readValues<RI>(lines, textEnd, unit, set.nFreq, set.nPorts, freq, data);
+        break;
+      case MA:
+        k = readValues<MA>(lines, textEnd, unit, set.nFreq, set.nPorts, freq, data);
+        break;
+      case DB:
+        k = readValues<DB>(lines, textEnd, unit, set.nFreq, set.nPorts, freq, data);
+        break;
+      case MR:
+        k = readValues<MR>(lines, textEnd, unit, set.nFreq, set.nPorts, freq, data);
+        break;
     }
     if (k == set.nFreq) result.status = ReadStatus::ok;
   }

@@ -53,7 +53,8 @@ bool parseCount(std::string_view t, long long* v) {
   return true;
 }
 
-StandardReader::StandardReader(std::string_view text, const std::string& name, const TouchstoneReadOptions& options)
+StandardReader::StandardReader(std::string_view text, const std::string& name,
+                               const TouchstoneReadOptions& options)
     : text_(text), options_(options) {
   result_.name = name;
   if (text_.substr(0, 3) == "\xEF\xBB\xBF") pos_ = 3;  // a UTF-8 byte-order mark
@@ -68,7 +69,6 @@ TouchstoneFile StandardReader::run() {
   if (!result_.ok) result_.set = Sparams();
   return std::move(result_);
 }
-
 
 int StandardReader::lastLine() const {
   if (text_.empty()) return 1;
@@ -93,7 +93,8 @@ bool StandardReader::next(Line& l) {
     if (c > 0x7E && !commentAt) return badCharacter(c);
   }
   l.number = line_;
-  l.content = std::string_view(start, static_cast<std::size_t>((commentAt ? commentAt : p) - start));
+  l.content =
+      std::string_view(start, static_cast<std::size_t>((commentAt ? commentAt : p) - start));
   l.comment = commentAt ? std::string_view(commentAt, static_cast<std::size_t>(p - commentAt))
                         : std::string_view();
   if (p < e) {
@@ -113,7 +114,6 @@ bool StandardReader::badCharacter(unsigned c) {
                 c);
   return fail(line_, text);
 }
-
 
 // The next line that holds more than a comment; comments met on the way are kept
 // while the header is read.
@@ -177,7 +177,7 @@ Version1Declarations declarationsOf(std::string_view text, const std::string& pa
 }
 
 int touchstoneVersionOf(std::string_view text) {
-  constexpr std::size_t kLine = 4095;   // a line buffer of 4096 bytes
+  constexpr std::size_t kLine = 4095;  // a line buffer of 4096 bytes
   std::size_t pos = 0;
   // The next piece of at most kLine characters through its line feed, as a C string.
   auto next = [&]() {
@@ -196,7 +196,9 @@ int touchstoneVersionOf(std::string_view text) {
     while (p < line.size() && isBlank(line[p])) ++p;
     if (p == line.size() || line[p] == '\n' || line[p] == '\r' || line[p] == '!') {
       // A comment or blank line; a line longer than the buffer continues below.
-      for (std::string_view more = line; more.find('\n') == std::string_view::npos && pos < text.size();) more = next();
+      for (std::string_view more = line;
+           more.find('\n') == std::string_view::npos && pos < text.size();)
+        more = next();
       continue;
     }
     if (line[p] == '#') return 1;

@@ -43,25 +43,25 @@ struct NoisePoint {
 
 // What the file held and what the reader did with it.
 struct TouchstoneInfo {
-  std::string version;            // "1.0", "1.1", "2.0" or "2.1"
+  std::string version;  // "1.0", "1.1", "2.0" or "2.1"
   int ports = 0;
   int points = 0;
-  char parameter = 'S';           // S, Y, Z, H or G as the file holds them
-  format dataFormat = MA;         // RI, MA or DB
-  std::string unit = "GHz";       // as the option line names it (or the default)
-  double optionR = 50;            // the option line's R (its first value)
-  std::vector<double> references; // per single-ended port: what the file's numbers mean
-  std::string matrixFormat = "Full";     // Full, Lower or Upper
-  std::string twoPortOrder;       // "12_21" or "21_12" for 2-port files; "" otherwise
+  char parameter = 'S';                     // S, Y, Z, H or G as the file holds them
+  format dataFormat = MA;                   // RI, MA or DB
+  std::string unit = "GHz";                 // as the option line names it (or the default)
+  double optionR = 50;                      // the option line's R (its first value)
+  std::vector<double> references;           // per single-ended port: what the file's numbers mean
+  std::string matrixFormat = "Full";        // Full, Lower or Upper
+  std::string twoPortOrder;                 // "12_21" or "21_12" for 2-port files; "" otherwise
   std::vector<std::string> mixedModeOrder;  // descriptors as written, e.g. "D2,3"
   std::vector<NoisePoint> noise;
-  std::vector<std::string> information;     // lines of [Begin Information]
-  std::vector<std::string> conversions;     // what was done to reach the returned set
+  std::vector<std::string> information;       // lines of [Begin Information]
+  std::vector<std::string> conversions;       // what was done to reach the returned set
   std::vector<TouchstoneProblem> deviations;  // tolerated, in lenient reading
 };
 
 struct TouchstoneFile {
-  Sparams set;        // empty unless ok
+  Sparams set;  // empty unless ok
   TouchstoneInfo info;
   bool ok = false;
   TouchstoneProblem error;  // the rule that ended the read when not ok
@@ -118,17 +118,17 @@ struct TouchstoneReadingOptions {
 };
 
 struct TouchstoneReading {
-  Sparams set;         // empty when nothing was read
-  TouchstoneInfo info; // what the file held; version "1.x" from the long-standing reader
+  Sparams set;          // empty when nothing was read
+  TouchstoneInfo info;  // what the file held; version "1.x" from the long-standing reader
   // The reader's log lines, each with its line feed: "cannot open for read:  NAME",
   // "#read NAME size 4 for 401 frequencies", the standard reader's summary or its error.
   std::string logText;
   // Warnings without "warning: ": deviations read leniently, and a 1.x file the
   // long-standing reader misreads (with the command that converts it).
   std::vector<std::string> warnings;
-  std::string how;     // how it was read, for the run record
-  std::string error;   // the standard reader's "NAME:LINE: rule" when it refused the file
-  std::string name;    // the name read (a trailing blank or stray punctuation cut off)
+  std::string how;         // how it was read, for the run record
+  std::string error;       // the standard reader's "NAME:LINE: rule" when it refused the file
+  std::string name;        // the name read (a trailing blank or stray punctuation cut off)
   bool opened = false;     // the file opened under the name given
   int openError = 0;       // errno when it did not
   bool directory = false;  // a folder: it opens, but holds no text
@@ -141,7 +141,8 @@ struct TouchstoneReading {
   TouchstoneFile standard;  // the standard reader's whole result, when it read the file
 };
 
-TouchstoneReading readTouchstoneFile(const std::string& path, const TouchstoneReadingOptions& options = {});
+TouchstoneReading readTouchstoneFile(const std::string& path,
+                                     const TouchstoneReadingOptions& options = {});
 
 // Conversions to S at the references ref (ohms, per port), one matrix at a time, entry
 // (i, j) at m[(i - 1) * n + (j - 1)]. Y, Z, H, G in ohms and siemens; false when the
@@ -155,14 +156,14 @@ bool renormalise(std::vector<std::complex<double>>& s, int n, const std::vector<
 // Writing a set as Touchstone text: shortest round-trip numbers, so the text read back
 // gives the same doubles (for RI; MA and DB to the last bits of the trigonometry).
 struct TouchstoneWriteOptions {
-  int version = 1;           // 1: Version 1.0 layout; 2: Version 2.0 keywords
-  format dataFormat = RI;    // RI, MA or DB
-  std::string unit = "Hz";   // Hz, kHz, MHz or GHz
-  double reference = 50;     // the ohms the set is referenced to (every port)
-  std::string matrixFormat = "Full";  // 2.x: Full, Upper or Lower
-  std::string twoPortOrder = "12_21"; // 2.x 2-port files: 12_21 (row by row) or 21_12
-  char parameter = 'S';      // S; or Z, Y from the S-parameters at the reference (ohms and
-                             // siemens in Version 2, normalised to R in Version 1)
+  int version = 1;                     // 1: Version 1.0 layout; 2: Version 2.0 keywords
+  format dataFormat = RI;              // RI, MA or DB
+  std::string unit = "Hz";             // Hz, kHz, MHz or GHz
+  double reference = 50;               // the ohms the set is referenced to (every port)
+  std::string matrixFormat = "Full";   // 2.x: Full, Upper or Lower
+  std::string twoPortOrder = "12_21";  // 2.x 2-port files: 12_21 (row by row) or 21_12
+  char parameter = 'S';  // S; or Z, Y from the S-parameters at the reference (ohms and
+                         // siemens in Version 2, normalised to R in Version 1)
   // Upper and Lower keep one triangle: Sij and Sji may differ by this much of the larger.
   double reciprocityTolerance = 1e-6;
 };

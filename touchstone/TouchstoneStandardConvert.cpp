@@ -52,7 +52,8 @@ bool StandardReader::convert() {
     info.conversions.push_back("mixed-mode data converted to single-ended ports");
   }
   if (p != 'S') {
-    info.conversions.push_back(std::string(version1 ? "normalised " : "") + p + " data converted to S");
+    info.conversions.push_back(std::string(version1 ? "normalised " : "") + p +
+                               " data converted to S");
   }
   if (p == 'S' ? renormalising : version1 && renormalising) {
     std::string refs;
@@ -60,16 +61,18 @@ bool StandardReader::convert() {
       if (i && std::all_of(from.begin(), from.end(), [&](double r) { return r == from[0]; })) break;
       refs += (i ? " " : "") + printed("%g", from[i]);
     }
-    info.conversions.push_back("references " + refs + " ohm renormalised to " + printed("%g", options_.reference) + " ohm");
+    info.conversions.push_back("references " + refs + " ohm renormalised to " +
+                               printed("%g", options_.reference) + " ohm");
   }
 
   const std::vector<double> ones(N, 1.0);
   const bool asRead = mode.Rows() == 0 && p == 'S' && !renormalising;
   for (std::size_t k = 0; k < (asRead ? 0 : freq_.size()); ++k) {
-    complex* point = entries_.data() + k * N * N;   // row by row
+    complex* point = entries_.data() + k * N * N;  // row by row
     cmatrix m(n, n, nullptr);
     for (int i = 0; i < n; ++i)
-      for (int j = 0; j < n; ++j) m.set(i, j, point[static_cast<std::size_t>(i) * N + static_cast<std::size_t>(j)]);
+      for (int j = 0; j < n; ++j)
+        m.set(i, j, point[static_cast<std::size_t>(i) * N + static_cast<std::size_t>(j)]);
     if (mode.Rows() > 0) m = singleEnded(m, mode);
     if (p == 'S') {
       if (renormalising) m = renormalised(m, from, target);
@@ -80,9 +83,11 @@ bool StandardReader::convert() {
       m = toScattering(p, m, target);
     }
     if (m.Rows() == 0)
-      return fail(0, std::string(1, p) + " data at " + number(freq_[k]) + " Hz have no S-parameters (the matrix is singular)");
+      return fail(0, std::string(1, p) + " data at " + number(freq_[k]) +
+                         " Hz have no S-parameters (the matrix is singular)");
     for (int i = 0; i < n; ++i)
-      for (int j = 0; j < n; ++j) point[static_cast<std::size_t>(i) * N + static_cast<std::size_t>(j)] = m.value(i, j);
+      for (int j = 0; j < n; ++j)
+        point[static_cast<std::size_t>(i) * N + static_cast<std::size_t>(j)] = m.value(i, j);
   }
   result_.set = Sparams::fromMatrices(result_.name, n, std::move(freq_), std::move(entries_));
   for (const auto& c : comments_) result_.set.setComment(c.c_str());

@@ -19,14 +19,11 @@ int portsFromName(const std::string& name) {
   const std::size_t dot = name.find_last_of('.');
   if (dot == std::string::npos || name.find('/', dot) != std::string::npos) return 0;
   const std::string_view ext = std::string_view(name).substr(dot + 1);
-  if (ext.size() < 3 || !isParameter(ext[0]) ||
-      upper(ext.back()) != 'P')
-    return 0;
+  if (ext.size() < 3 || !isParameter(ext[0]) || upper(ext.back()) != 'P') return 0;
   long long n = 0;
   if (!parseCount(ext.substr(1, ext.size() - 2), &n) || n < 1 || n > 100000) return 0;
   return static_cast<int>(n);
 }
-
 
 // The option line and the first comment after numbers of a Version 1.x text.
 Version1Declarations StandardReader::declarations() {
@@ -49,7 +46,8 @@ Version1Declarations StandardReader::declarations() {
   int line = line_;
   const char* lineStart = p;
   while (p < e) {
-    const char* bang = static_cast<const char*>(std::memchr(p, '!', static_cast<std::size_t>(e - p)));
+    const char* bang =
+        static_cast<const char*>(std::memchr(p, '!', static_cast<std::size_t>(e - p)));
     if (!bang) break;
     // Lines between p and the '!'.
     for (const char* q = p; q < bang; ++q)
@@ -95,7 +93,9 @@ bool StandardReader::optionLine(const Line& l, bool version2) {
       r = true;
       double v = 0;
       while (i + 1 < items.size() && parseNumber(items[i + 1], &v)) {
-        if (!(v > 0)) return fail(l.number, "R on the option line must be positive, not " + std::string(items[i + 1]));
+        if (!(v > 0))
+          return fail(l.number,
+                      "R on the option line must be positive, not " + std::string(items[i + 1]));
         optionR_.push_back(v);
         ++i;
       }
@@ -103,7 +103,9 @@ bool StandardReader::optionLine(const Line& l, bool version2) {
         return fail(l.number, "R on the option line needs a positive resistance");
       if (optionR_.size() > 1 && i + 1 < items.size()) {
         if (version2)
-          return fail(l.number, "a Version 2.x option line takes a single R value (per-port references go in [Reference])");
+          return fail(l.number,
+                      "a Version 2.x option line takes a single R value (per-port references go in "
+                      "[Reference])");
         return fail(l.number, "per-port R values must end the option line");
       }
     } else {
@@ -115,7 +117,9 @@ bool StandardReader::optionLine(const Line& l, bool version2) {
   unitScale_ = given->hertz;
   unitDigits_ = given->digits;
   if (version2 && optionR_.size() > 1 &&
-      !deviate(l.number, "a Version 2.x option line takes a single R value (per-port references go in [Reference])",
+      !deviate(l.number,
+               "a Version 2.x option line takes a single R value (per-port references go in "
+               "[Reference])",
                "read as the port references"))
     return false;
   return true;
@@ -146,7 +150,6 @@ Keyword StandardReader::keyword(const Line& l, std::string_view* args) {
   return kKeywordCount;
 }
 
-
 std::string StandardReader::bracket(Keyword k) { return "[" + std::string(kKeywords[k]) + "]"; }
 
 bool StandardReader::noArguments(Keyword k, std::string_view args, int line) {
@@ -158,17 +161,20 @@ bool StandardReader::count(Keyword k, std::string_view args, int line, long long
   const auto t = tokens(args);
   if (t.size() != 1 || !parseCount(t[0], n) || *n < 1 || *n > 0x7FFFFFFF)
     return fail(line, bracket(k) + " needs an integer greater than 0, not " +
-                          (t.empty() ? std::string("nothing") : std::string(args.substr(args.find_first_not_of(" \t")))));
+                          (t.empty() ? std::string("nothing")
+                                     : std::string(args.substr(args.find_first_not_of(" \t")))));
   return true;
 }
 
 // Values of [Reference] or [Mixed-Mode Order]: from the keyword line on, over
 // further lines, until N are found.
-bool StandardReader::collect(Keyword k, std::string_view args, int line, std::vector<std::string>& out) {
+bool StandardReader::collect(Keyword k, std::string_view args, int line,
+                             std::vector<std::string>& out) {
   const auto n = static_cast<std::size_t>(ports_);
   auto take = [&](std::string_view text, int at) {
     for (const auto t : tokens(text)) {
-      if (out.size() == n) return fail(at, bracket(k) + " holds more than " + std::to_string(n) + " values");
+      if (out.size() == n)
+        return fail(at, bracket(k) + " holds more than " + std::to_string(n) + " values");
       out.emplace_back(t);
     }
     return true;
@@ -180,13 +186,15 @@ bool StandardReader::collect(Keyword k, std::string_view args, int line, std::ve
     const int saveLine = line_;
     if (!nextContent(l)) {
       if (failed_) return false;
-      return fail(lastLine(), bracket(k) + " needs " + std::to_string(n) + " values, found " + std::to_string(out.size()));
+      return fail(lastLine(), bracket(k) + " needs " + std::to_string(n) + " values, found " +
+                                  std::to_string(out.size()));
     }
     const std::string_view t = l.trimmed();
     if (t[0] == '[' || t[0] == '#') {
       pos_ = save;
       line_ = saveLine;
-      return fail(l.number, bracket(k) + " needs " + std::to_string(n) + " values, found " + std::to_string(out.size()));
+      return fail(l.number, bracket(k) + " needs " + std::to_string(n) + " values, found " +
+                                std::to_string(out.size()));
     }
     if (!take(t, l.number)) return false;
   }
@@ -212,12 +220,16 @@ bool StandardReader::mixedModeOrder(std::string_view args, int line) {
   if (p == 'H' || p == 'G')
     return fail(line, std::string(1, p) + "-parameters cannot be mixed-mode data (only S, Y or Z)");
   std::vector<int> use(static_cast<std::size_t>(ports_) + 1, 0);
-  struct Pair { int p, q; bool d; };
+  struct Pair {
+    int p, q;
+    bool d;
+  };
   std::vector<Pair> pairs;
   for (const auto& d : list) {
     const char kind = upper(d[0]);
     auto bad = [&] {
-      return fail(line, "[Mixed-Mode Order] descriptor '" + d + "' is not S<p>, D<p>,<q> or C<p>,<q>");
+      return fail(line,
+                  "[Mixed-Mode Order] descriptor '" + d + "' is not S<p>, D<p>,<q> or C<p>,<q>");
     };
     if (kind != 'S' && kind != 'D' && kind != 'C') return bad();
     const std::string_view body = std::string_view(d).substr(1);
@@ -234,11 +246,14 @@ bool StandardReader::mixedModeOrder(std::string_view args, int line) {
     for (int c = 0; c < (kind == 'S' ? 1 : 2); ++c) {
       const long long v = named[c];
       if (v < 1 || v > ports_)
-        return fail(line, "[Mixed-Mode Order] descriptor '" + d + "' names a port outside 1.." + std::to_string(ports_));
+        return fail(line, "[Mixed-Mode Order] descriptor '" + d + "' names a port outside 1.." +
+                              std::to_string(ports_));
     }
-    if (kind != 'S' && a == b) return fail(line, "[Mixed-Mode Order] descriptor '" + d + "' pairs a port with itself");
+    if (kind != 'S' && a == b)
+      return fail(line, "[Mixed-Mode Order] descriptor '" + d + "' pairs a port with itself");
     if (kind == 'S') {
-      if (use[static_cast<std::size_t>(a)]++) return fail(line, "port " + std::to_string(a) + " appears twice in [Mixed-Mode Order]");
+      if (use[static_cast<std::size_t>(a)]++)
+        return fail(line, "port " + std::to_string(a) + " appears twice in [Mixed-Mode Order]");
     } else {
       pairs.push_back({static_cast<int>(a), static_cast<int>(b), kind == 'D'});
     }
@@ -250,12 +265,16 @@ bool StandardReader::mixedModeOrder(std::string_view args, int line) {
     if (!pairs[i].d) continue;
     int partners = 0;
     for (const auto& c : pairs)
-      if (!c.d && ((c.p == pairs[i].p && c.q == pairs[i].q) || (c.p == pairs[i].q && c.q == pairs[i].p))) ++partners;
+      if (!c.d &&
+          ((c.p == pairs[i].p && c.q == pairs[i].q) || (c.p == pairs[i].q && c.q == pairs[i].p)))
+        ++partners;
     if (partners != 1)
-      return fail(line, "D" + std::to_string(pairs[i].p) + "," + std::to_string(pairs[i].q) +
-                            " needs exactly one common mode of the same ports in [Mixed-Mode Order]");
+      return fail(line,
+                  "D" + std::to_string(pairs[i].p) + "," + std::to_string(pairs[i].q) +
+                      " needs exactly one common mode of the same ports in [Mixed-Mode Order]");
     for (int v : {pairs[i].p, pairs[i].q})
-      if (use[static_cast<std::size_t>(v)]++) return fail(line, "port " + std::to_string(v) + " appears twice in [Mixed-Mode Order]");
+      if (use[static_cast<std::size_t>(v)]++)
+        return fail(line, "port " + std::to_string(v) + " appears twice in [Mixed-Mode Order]");
   }
   for (const auto& c : pairs) {
     if (c.d) continue;
@@ -263,11 +282,13 @@ bool StandardReader::mixedModeOrder(std::string_view args, int line) {
     for (const auto& d : pairs)
       if (d.d && ((c.p == d.p && c.q == d.q) || (c.p == d.q && c.q == d.p))) found = true;
     if (!found)
-      return fail(line, "C" + std::to_string(c.p) + "," + std::to_string(c.q) + " has no differential mode D" +
-                            std::to_string(c.p) + "," + std::to_string(c.q) + " in [Mixed-Mode Order]");
+      return fail(line, "C" + std::to_string(c.p) + "," + std::to_string(c.q) +
+                            " has no differential mode D" + std::to_string(c.p) + "," +
+                            std::to_string(c.q) + " in [Mixed-Mode Order]");
   }
   for (int v = 1; v <= ports_; ++v)
-    if (!use[static_cast<std::size_t>(v)]) return fail(line, "port " + std::to_string(v) + " is missing from [Mixed-Mode Order]");
+    if (!use[static_cast<std::size_t>(v)])
+      return fail(line, "port " + std::to_string(v) + " is missing from [Mixed-Mode Order]");
   return true;
 }
 
@@ -289,7 +310,9 @@ bool StandardReader::read() {
     std::string_view args;
     const Keyword k = keyword(l, &args);
     if (k == kKeywordCount) return false;
-    if (k != kVersion) return fail(l.number, "a Touchstone file begins with an option line or [Version], not " + bracket(k));
+    if (k != kVersion)
+      return fail(l.number,
+                  "a Touchstone file begins with an option line or [Version], not " + bracket(k));
     const auto v = tokens(args);
     if (v.size() != 1 || (v[0] != "2.0" && v[0] != "2.1"))
       return fail(l.number, "[Version] takes one argument, 2.0 or 2.1");
@@ -305,14 +328,16 @@ bool StandardReader::readVersion1(const Line& option) {
   const int fromName = portsFromName(result_.name);
   const int fromR = optionR_.size() > 1 ? static_cast<int>(optionR_.size()) : 0;
   if (fromName && fromR && fromName != fromR)
-    return fail(option.number, "the option line gives " + std::to_string(fromR) + " R values for a " +
-                                   std::to_string(fromName) + "-port file");
+    return fail(option.number, "the option line gives " + std::to_string(fromR) +
+                                   " R values for a " + std::to_string(fromName) + "-port file");
   ports_ = fromName ? fromName : fromR;
   info.version = fromR ? "1.1" : "1.0";
   if (!ports_ && !portsFromFirstRecord(option.number)) return false;
   const char p = info.parameter;
   if ((p == 'H' || p == 'G') && ports_ != 2)
-    return fail(option.number, std::string(1, p) + "-parameters exist only for 2-port networks, not " + std::to_string(ports_) + " ports");
+    return fail(option.number, std::string(1, p) +
+                                   "-parameters exist only for 2-port networks, not " +
+                                   std::to_string(ports_) + " ports");
   if (optionR_.empty()) optionR_.push_back(50.0);
   info.optionR = optionR_.front();
   info.references.assign(static_cast<std::size_t>(ports_), optionR_.front());
@@ -351,8 +376,10 @@ bool StandardReader::portsFromFirstRecord(int optionLine) {
   if (values < 0) return fail(optionLine, "no network data after the option line");
   const auto n = static_cast<long long>(std::llround(std::sqrt(static_cast<double>(values) / 2)));
   if (n < 1 || 2 * n * n != values)
-    return fail(optionLine, "cannot tell the number of ports: the name has no .sNp and the first record holds " +
-                                std::to_string(values) + " values, not 2 N^2");
+    return fail(
+        optionLine,
+        "cannot tell the number of ports: the name has no .sNp and the first record holds " +
+            std::to_string(values) + " values, not 2 N^2");
   ports_ = static_cast<int>(n);
   return true;
 }
@@ -360,7 +387,8 @@ bool StandardReader::portsFromFirstRecord(int optionLine) {
 bool StandardReader::readVersion2() {
   TouchstoneInfo& info = result_.info;
   Line l;
-  if (!nextContent(l)) return failed_ ? false : fail(lastLine(), "the option line must follow [Version]");
+  if (!nextContent(l))
+    return failed_ ? false : fail(lastLine(), "the option line must follow [Version]");
   if (l.trimmed()[0] != '#') return fail(l.number, "the option line must follow [Version]");
   const int optionAt = l.number;
   if (!optionLine(l, true)) return false;
@@ -406,18 +434,23 @@ bool StandardReader::readVersion2() {
       case kPorts: {
         long long n = 0;
         if (!count(k, args, l.number, &n)) return false;
-        if (n > 16384) return fail(l.number, "[Number of Ports] " + std::to_string(n) + " is more than this reader allows (16384)");
+        if (n > 16384)
+          return fail(l.number, "[Number of Ports] " + std::to_string(n) +
+                                    " is more than this reader allows (16384)");
         ports_ = static_cast<int>(n);
         const char p = info.parameter;
         if ((p == 'H' || p == 'G') && ports_ != 2)
-          return fail(optionAt, std::string(1, p) + "-parameters exist only for 2-port networks, not " + std::to_string(ports_) + " ports");
-        if (optionR_.size() > 1 && optionR_.size() != static_cast<std::size_t>(ports_))
-          return fail(optionAt, "the option line gives " + std::to_string(optionR_.size()) + " R values for " +
+          return fail(optionAt, std::string(1, p) +
+                                    "-parameters exist only for 2-port networks, not " +
                                     std::to_string(ports_) + " ports");
+        if (optionR_.size() > 1 && optionR_.size() != static_cast<std::size_t>(ports_))
+          return fail(optionAt, "the option line gives " + std::to_string(optionR_.size()) +
+                                    " R values for " + std::to_string(ports_) + " ports");
         break;
       }
       case kTwoPortOrder: {
-        if (ports_ != 2) return fail(l.number, "[Two-Port Data Order] is allowed only in a 2-port file");
+        if (ports_ != 2)
+          return fail(l.number, "[Two-Port Data Order] is allowed only in a 2-port file");
         const auto a = tokens(args);
         if (a.size() != 1 || (a[0] != "12_21" && a[0] != "21_12"))
           return fail(l.number, "[Two-Port Data Order] takes 12_21 or 21_12");
@@ -436,9 +469,12 @@ bool StandardReader::readVersion2() {
         break;
       case kMatrixFormat: {
         const auto a = tokens(args);
-        if (a.size() != 1 || !(sameText(a[0], "Full") || sameText(a[0], "Lower") || sameText(a[0], "Upper")))
+        if (a.size() != 1 ||
+            !(sameText(a[0], "Full") || sameText(a[0], "Lower") || sameText(a[0], "Upper")))
           return fail(l.number, "[Matrix Format] takes Full, Lower or Upper");
-        info.matrixFormat = sameText(a[0], "Full") ? "Full" : sameText(a[0], "Lower") ? "Lower" : "Upper";
+        info.matrixFormat = sameText(a[0], "Full")    ? "Full"
+                            : sameText(a[0], "Lower") ? "Lower"
+                                                      : "Upper";
         break;
       }
       case kMixedMode:
@@ -464,14 +500,18 @@ bool StandardReader::readVersion2() {
   }
   if (!frequencies) return fail(networkLine, "[Number of Frequencies] is missing");
   if (ports_ == 2 && info.twoPortOrder.empty()) {
-    if (!deviate(networkLine, "[Two-Port Data Order] is required in a 2-port Version 2.x file", "read as 21_12"))
+    if (!deviate(networkLine, "[Two-Port Data Order] is required in a 2-port Version 2.x file",
+                 "read as 21_12"))
       return false;
     info.twoPortOrder = "21_12";
   }
   // The references the data hold: [Reference], else the option line's.
   if (reference_.empty()) {
-    if (optionR_.size() > 1) reference_ = optionR_;
-    else reference_.assign(static_cast<std::size_t>(ports_), optionR_.empty() ? 50.0 : optionR_.front());
+    if (optionR_.size() > 1)
+      reference_ = optionR_;
+    else
+      reference_.assign(static_cast<std::size_t>(ports_),
+                        optionR_.empty() ? 50.0 : optionR_.front());
   } else if (optionR_.size() > 1 && optionR_ != reference_) {
     return fail(optionAt, "the option line's R values differ from [Reference]");
   }
@@ -479,7 +519,8 @@ bool StandardReader::readVersion2() {
   info.optionR = optionR_.front();
   info.references = reference_;
   for (const auto& m : modes_)
-    if (m.kind != 'S' && reference_[static_cast<std::size_t>(m.p - 1)] != reference_[static_cast<std::size_t>(m.q - 1)])
+    if (m.kind != 'S' && reference_[static_cast<std::size_t>(m.p - 1)] !=
+                             reference_[static_cast<std::size_t>(m.q - 1)])
       return fail(networkLine, "ports " + std::to_string(m.p) + " and " + std::to_string(m.q) +
                                    " of a mixed-mode pair need equal references");
   order2112_ = info.twoPortOrder == "21_12";
@@ -493,7 +534,8 @@ bool StandardReader::readVersion2() {
     if (!nextContent(l)) {
       if (failed_) return false;
       if (noiseFrequencies && !noiseRead)
-        return fail(lastLine(), "[Number of Noise Frequencies] is given but [Noise Data] is missing");
+        return fail(lastLine(),
+                    "[Number of Noise Frequencies] is given but [Noise Data] is missing");
       return deviate(lastLine(), "[End] is missing", "read to the end of the file");
     }
     const std::string_view t = l.trimmed();
@@ -503,7 +545,8 @@ bool StandardReader::readVersion2() {
     if (k == kKeywordCount) return false;
     if (k == kNoiseData && !noiseRead) {
       if (!noArguments(k, args, l.number)) return false;
-      if (!noiseFrequencies) return fail(l.number, "[Noise Data] needs [Number of Noise Frequencies]");
+      if (!noiseFrequencies)
+        return fail(l.number, "[Noise Data] needs [Number of Noise Frequencies]");
       if (!readNoise(static_cast<std::size_t>(noiseFrequencies), l.number)) return false;
       noiseRead = true;
       continue;

@@ -51,7 +51,10 @@ bool StandardReader::numbers(bool version1, Take&& take) {
       continue;
     }
     if (lineStart && c == '[') {
-      if (version1) return fail(line_, "keywords are not allowed in a Version 1.x file (it begins with an option line)");
+      if (version1)
+        return fail(
+            line_,
+            "keywords are not allowed in a Version 1.x file (it begins with an option line)");
       pos_ = static_cast<std::size_t>(lineBegin - b);
       return true;
     }
@@ -69,7 +72,8 @@ bool StandardReader::numbers(bool version1, Take&& take) {
         if ((u < 0x20 && u != '\t') || u > 0x7E) return badCharacter(u);
         ++t;
       }
-      return fail(line_, "'" + std::string(p, std::min<std::ptrdiff_t>(t - p, 40)) + "' is not a number");
+      return fail(line_,
+                  "'" + std::string(p, std::min<std::ptrdiff_t>(t - p, 40)) + "' is not a number");
     }
     if (!take(v, lineStart, static_cast<std::size_t>(p - b))) return false;
     lineStart = false;
@@ -85,7 +89,7 @@ bool StandardReader::version1Records(int optionAt) {
   std::size_t counted = 0;
   double previous = 0;
   bool noise = false;
-  int noiseCount = 0;    // numbers on the current noise line
+  int noiseCount = 0;  // numbers on the current noise line
   int noiseLine = 0;
   double noiseValues[5] = {};
   int startLine = line_;
@@ -102,7 +106,7 @@ bool StandardReader::version1Records(int optionAt) {
   // The first record's numbers line by line, and the first later line that departs from
   // that layout: a line a number short puts every record after it out of step, which is
   // what to say rather than the falling frequency it leads to.
-  std::vector<std::pair<std::size_t, int>> layoutLines;   // (where in the record, numbers)
+  std::vector<std::pair<std::size_t, int>> layoutLines;  // (where in the record, numbers)
   bool layoutKnown = false;
   std::size_t lineFrom = 0;
   int lineNumbers = 0, lineNumber = 0;
@@ -125,7 +129,8 @@ bool StandardReader::version1Records(int optionAt) {
   auto outOfStep = [&](int line, const std::string& rule) {
     if (offLine == 0 || offLine >= line) return fail(line, rule);
     return fail(offLine, "the line holds " + std::to_string(offHeld) + " numbers where " +
-                             std::to_string(offWanted) + " were expected, which puts the records after it out of step (line " +
+                             std::to_string(offWanted) +
+                             " were expected, which puts the records after it out of step (line " +
                              std::to_string(line) + ": " + rule + ")");
   };
   const bool ok = numbers(true, [&](double v, bool first, std::size_t at) {
@@ -161,7 +166,8 @@ bool StandardReader::version1Records(int optionAt) {
           noiseValues[0] = v;
           return true;
         }
-        return outOfStep(line_, "frequencies must increase: " + number(v) + " follows " + number(previous / unitScale_));
+        return outOfStep(line_, "frequencies must increase: " + number(v) + " follows " +
+                                    number(previous / unitScale_));
       }
       if (!first && !midLine) {
         midLine = true;
@@ -172,12 +178,14 @@ bool StandardReader::version1Records(int optionAt) {
         // The first record's length in bytes sizes the rest: one allocation instead
         // of a series of copies for a long file.
         const std::size_t length = std::max<std::size_t>(at - firstRecordAt, 1);
-        const std::size_t estimate = std::min<std::size_t>((text_.size() - at) / length + 2,
-                                                         kMaxEntries / (static_cast<std::size_t>(ports_) * ports_));
+        const std::size_t estimate =
+            std::min<std::size_t>((text_.size() - at) / length + 2,
+                                  kMaxEntries / (static_cast<std::size_t>(ports_) * ports_));
         try {
           freq_.reserve(estimate + 1);
-          brevo::io::reserveOnHugePages(entries_, (estimate + 1) * static_cast<std::size_t>(ports_) *
-                                                              static_cast<std::size_t>(ports_));
+          brevo::io::reserveOnHugePages(
+              entries_,
+              (estimate + 1) * static_cast<std::size_t>(ports_) * static_cast<std::size_t>(ports_));
         } catch (const std::bad_alloc&) {
         }
       } else if (freq_.empty()) {
@@ -188,8 +196,10 @@ bool StandardReader::version1Records(int optionAt) {
       // Room for a record only where the rest of the text can hold its numbers (a
       // digit and a blank each) and the set stays within the library's limit.
       if (record / 2 > text_.size() - at)
-        return fail(line_, "the rest of the file cannot hold a record of " + std::to_string(record) + " numbers");
-      if (entries_.size() + n2 > kMaxEntries) return fail(line_, "the data need more memory than this reader allows");
+        return fail(line_, "the rest of the file cannot hold a record of " +
+                               std::to_string(record) + " numbers");
+      if (entries_.size() + n2 > kMaxEntries)
+        return fail(line_, "the data need more memory than this reader allows");
     } else {
       place(r, v);
     }
@@ -201,8 +211,9 @@ bool StandardReader::version1Records(int optionAt) {
   if (counted == 0) return fail(optionAt, "no network data after the option line");
   if (!noise) endLine();
   if (counted % record != 0)
-    return outOfStep(lastLine(), "the data end inside a record: " + std::to_string(counted % record) + " of " +
-                                     std::to_string(record) + " numbers");
+    return outOfStep(lastLine(),
+                     "the data end inside a record: " + std::to_string(counted % record) + " of " +
+                         std::to_string(record) + " numbers");
   if (midLine) return outOfStep(midLineAt, "a frequency must begin a line");
   (void)startLine;
   info.points = static_cast<int>(freq_.size());
@@ -244,7 +255,8 @@ bool StandardReader::version2Records(int networkLine, long long frequencies) {
           problem = "a frequency must begin a line";
           problemLine = line_;
         } else if (k > 0 && !(hz > freq_[k - 1])) {
-          problem = "frequencies must increase: " + number(v) + " follows " + number(freq_[k - 1] / unitScale_);
+          problem = "frequencies must increase: " + number(v) + " follows " +
+                    number(freq_[k - 1] / unitScale_);
           problemLine = line_;
         }
       }
@@ -256,11 +268,13 @@ bool StandardReader::version2Records(int networkLine, long long frequencies) {
   });
   if (!ok) return false;
   if (counted != needed)
-    return fail(networkLine, "the network data holds " + std::to_string(counted) + " numbers; [Number of Frequencies] " +
-                                 std::to_string(points) + " with " + std::to_string(recordSize_) +
+    return fail(networkLine, "the network data holds " + std::to_string(counted) +
+                                 " numbers; [Number of Frequencies] " + std::to_string(points) +
+                                 " with " + std::to_string(recordSize_) +
                                  " numbers per point needs " + std::to_string(needed));
   if (!store)
-    return fail(networkLine, "[Number of Frequencies] " + std::to_string(points) + " with " + std::to_string(ports_) +
+    return fail(networkLine, "[Number of Frequencies] " + std::to_string(points) + " with " +
+                                 std::to_string(ports_) +
                                  " ports needs more memory than this reader allows");
   if (!problem.empty()) return fail(problemLine, problem);
   info.points = static_cast<int>(points);
@@ -283,17 +297,20 @@ bool StandardReader::readNoise(std::size_t expected, int keywordLine) {
     }
     if (t[0] == '#') continue;
     const auto items = tokens(t);
-    if (items.size() != 5) return fail(l.number, "a noise line holds 5 numbers, not " + std::to_string(items.size()));
+    if (items.size() != 5)
+      return fail(l.number, "a noise line holds 5 numbers, not " + std::to_string(items.size()));
     double v[5];
     for (int i = 0; i < 5; ++i)
       if (!parseNumber(items[static_cast<std::size_t>(i)], &v[i]))
-        return fail(l.number, "'" + std::string(items[static_cast<std::size_t>(i)]) + "' is not a number");
+        return fail(l.number,
+                    "'" + std::string(items[static_cast<std::size_t>(i)]) + "' is not a number");
     if (!addNoise(v, l.number)) return false;
     ++lines;
   }
   if (failed_) return false;
   if (lines != expected)
-    return fail(keywordLine, "the noise data holds " + std::to_string(lines) + " lines; [Number of Noise Frequencies] needs " +
+    return fail(keywordLine, "the noise data holds " + std::to_string(lines) +
+                                 " lines; [Number of Noise Frequencies] needs " +
                                  std::to_string(expected));
   return true;
 }
@@ -327,16 +344,19 @@ double StandardReader::hertz(std::size_t at, double v) const {
 }
 
 bool StandardReader::tooLargeFrequency(double v) {
-  return fail(line_, "the frequency " + number(v) + " " + result_.info.unit + " is beyond the range of a double in hertz");
+  return fail(line_, "the frequency " + number(v) + " " + result_.info.unit +
+                         " is beyond the range of a double in hertz");
 }
 
 bool StandardReader::addNoise(const double* v, int line) {
   const double hz = v[0] * unitScale_;
   auto& noise = result_.info.noise;
   if (!noise.empty() && !(hz > noise.back().hertz))
-    return fail(line, "noise frequencies must increase: " + number(v[0]) + " follows " + number(noise.back().hertz / unitScale_));
+    return fail(line, "noise frequencies must increase: " + number(v[0]) + " follows " +
+                          number(noise.back().hertz / unitScale_));
   if (noise.empty() && !freq_.empty() && hz > freq_.back())
-    return fail(line, "the first noise frequency " + number(v[0]) + " is above the last network frequency");
+    return fail(
+        line, "the first noise frequency " + number(v[0]) + " is above the last network frequency");
   // Rn: normalised to port 1's R in 1.x, ohms in 2.x.
   const double rn = result_.info.version[0] == '1' ? v[4] * result_.info.references.front() : v[4];
   noise.push_back({hz, v[1], v[2], v[3], rn});
@@ -375,7 +395,8 @@ void StandardReader::place(std::size_t r, double v) {
     return;
   }
   const std::size_t q = r / 2 - 1;
-  const complex z = result_.info.dataFormat == RI ? complex(pending_, v) : Param(result_.info.dataFormat, pending_, v);
+  const complex z = result_.info.dataFormat == RI ? complex(pending_, v)
+                                                  : Param(result_.info.dataFormat, pending_, v);
   record_[target_[q]] = z;
   if (mirror_[q] != static_cast<std::size_t>(-1)) record_[mirror_[q]] = z;
   if (r + 1 == recordSize_) entries_.insert(entries_.end(), record_.begin(), record_.end());

@@ -56,7 +56,8 @@ void appendFrequency(std::string& out, double hertz, int unitDigits) {
   } else if (static_cast<std::size_t>(point) >= digits.size()) {
     out += digits + std::string(static_cast<std::size_t>(point) - digits.size(), '0');
   } else {
-    out += digits.substr(0, static_cast<std::size_t>(point)) + "." + digits.substr(static_cast<std::size_t>(point));
+    out += digits.substr(0, static_cast<std::size_t>(point)) + "." +
+           digits.substr(static_cast<std::size_t>(point));
   }
 }
 
@@ -97,7 +98,8 @@ std::string formatTouchstone(const Sparams& set, const TouchstoneWriteOptions& o
     out += "[Version] 2.0\n";
     out += option + r + "\n";
     out += "[Number of Ports] " + std::to_string(n) + "\n";
-    if (n == 2) out += "[Two-Port Data Order] " + std::string(twoPort2112 ? "21_12" : "12_21") + "\n";
+    if (n == 2)
+      out += "[Two-Port Data Order] " + std::string(twoPort2112 ? "21_12" : "12_21") + "\n";
     out += "[Number of Frequencies] " + std::to_string(points) + "\n";
     if (o.matrixFormat != "Full") out += "[Matrix Format] " + o.matrixFormat + "\n";
     out += "[Network Data]\n";
@@ -114,15 +116,21 @@ std::string formatTouchstone(const Sparams& set, const TouchstoneWriteOptions& o
     // Z = R (I - S)^-1 (I + S), Y = (I + S)^-1 (I - S) / R; normalised: z = Z / R, y = Y R.
     const cmatrix I(n);
     const cmatrix plus = I + m, minus = I - m;
-    if (parameter == 'Z') m = plus.solve(minus, nullptr) * (o.version == 2 ? o.reference : 1.0);
-    else m = minus.solve(plus, nullptr) * (o.version == 2 ? 1.0 / o.reference : 1.0);
+    if (parameter == 'Z')
+      m = plus.solve(minus, nullptr) * (o.version == 2 ? o.reference : 1.0);
+    else
+      m = minus.solve(plus, nullptr) * (o.version == 2 ? 1.0 / o.reference : 1.0);
   };
-  auto entry = [&](int i, int j) { return m.Rows() == n ? m.value(i - 1, j - 1) : complex(NAN, NAN); };
+  auto entry = [&](int i, int j) {
+    return m.Rows() == n ? m.value(i - 1, j - 1) : complex(NAN, NAN);
+  };
   for (int k = 0; k < points; ++k) {
     appendFrequency(out, set.Freq(k), digits);
     matrixOf(k);
-    if (n == 2 && (o.version != 2 || twoPort2112) && o.matrixFormat == "Full") {  // N11 N21 N12 N22 on one line
-      for (const auto& [i, j] : {std::pair{1, 1}, {2, 1}, {1, 2}, {2, 2}}) appendPair(out, entry(i, j), o.dataFormat);
+    if (n == 2 && (o.version != 2 || twoPort2112) &&
+        o.matrixFormat == "Full") {  // N11 N21 N12 N22 on one line
+      for (const auto& [i, j] : {std::pair{1, 1}, {2, 1}, {1, 2}, {2, 2}})
+        appendPair(out, entry(i, j), o.dataFormat);
       out.push_back('\n');
       continue;
     }
@@ -167,7 +175,8 @@ std::string setWriteOption(std::string_view arg, TouchstoneWriteOptions& w) {
     const std::string text(arg.substr(eq + 1));
     char* end = nullptr;
     const double r = std::strtod(text.c_str(), &end);
-    if (text.empty() || *end || !std::isfinite(r) || !(r > 0)) return bad + "R is a positive number of ohms";
+    if (text.empty() || *end || !std::isfinite(r) || !(r > 0))
+      return bad + "R is a positive number of ohms";
     w.reference = r;
   } else if (name == "order") {
     if (value != "12_21" && value != "21_12") return bad + "order is 12_21 or 21_12";
@@ -179,13 +188,18 @@ std::string setWriteOption(std::string_view arg, TouchstoneWriteOptions& w) {
     const std::string text(value);
     char* end = nullptr;
     const double t = std::strtod(text.c_str(), &end);
-    if (text.empty() || *end || !std::isfinite(t) || t < 0) return bad + "reciprocity_tolerance is a number of 0 or more";
+    if (text.empty() || *end || !std::isfinite(t) || t < 0)
+      return bad + "reciprocity_tolerance is a number of 0 or more";
     w.reciprocityTolerance = t;
   } else if (name == "matrix") {
-    if (value == "full") w.matrixFormat = "Full";
-    else if (value == "upper") w.matrixFormat = "Upper";
-    else if (value == "lower") w.matrixFormat = "Lower";
-    else return bad + "matrix is full, upper or lower";
+    if (value == "full")
+      w.matrixFormat = "Full";
+    else if (value == "upper")
+      w.matrixFormat = "Upper";
+    else if (value == "lower")
+      w.matrixFormat = "Lower";
+    else
+      return bad + "matrix is full, upper or lower";
   } else {
     return "unknown option '" + std::string(arg) + "'";
   }
@@ -200,7 +214,8 @@ std::string nonReciprocal(const Sparams& set, double tolerance) {
         const double d = std::abs(a - b);
         if (!(d <= tolerance * std::max(std::abs(a), std::abs(b)))) {
           char text[200];
-          std::snprintf(text, sizeof text, "|S%d%d - S%d%d| is %.3g at %.10g Hz, %.3g of the larger", i, j, j, i, d,
+          std::snprintf(text, sizeof text,
+                        "|S%d%d - S%d%d| is %.3g at %.10g Hz, %.3g of the larger", i, j, j, i, d,
                         set.Freq(k), d / std::max(std::abs(a), std::abs(b)));
           return text;
         }

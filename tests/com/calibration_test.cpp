@@ -23,7 +23,8 @@ const Published kPublished[] = {{4.30, 16.90, 30.3e-3, 18.5e-3, -12, -0.16, 0},
 
 TEST(ComCalibration, Kr4PublishedFigures) {
   const std::vector<Channel> ch = example2(BREVO_CHANNELS_DIR);
-  if (ch.empty()) GTEST_SKIP() << "calibration channels absent from " << BREVO_CHANNELS_DIR << "/com";
+  if (ch.empty())
+    GTEST_SKIP() << "calibration channels absent from " << BREVO_CHANNELS_DIR << "/com";
   const Outcome o = computeCom(kr4(), ch);
   ASSERT_TRUE(o.ok) << o.reason;
   ASSERT_EQ(o.result.cases.size(), 2u);
@@ -56,8 +57,13 @@ TEST(ComCalibration, Kr4PublishedFigures) {
 TEST(ComCalibration, ConventionsAndSearches) {
   const std::vector<Channel> ch = example2(BREVO_CHANNELS_DIR);
   if (ch.empty()) GTEST_SKIP() << "calibration channels absent";
-  struct Row { Convention conv; Search search; int steps; };
-  const Row rows[] = {{Convention::ieee, Search::exhaustive, 0}, {Convention::reference, Search::local, 2},
+  struct Row {
+    Convention conv;
+    Search search;
+    int steps;
+  };
+  const Row rows[] = {{Convention::ieee, Search::exhaustive, 0},
+                      {Convention::reference, Search::local, 2},
                       {Convention::ieee, Search::local, 1}};
   const Outcome full = computeCom(kr4(), ch);
   ASSERT_TRUE(full.ok);
@@ -89,18 +95,24 @@ TEST(ComCalibration, ConventionsAndSearches) {
 // Thru-only files of other shapes: no 0 Hz point, ending below the symbol rate, an odd
 // step. Each gives a finite margin with the warnings that say what was extrapolated.
 TEST(ComCalibration, OtherRealThrus) {
-  struct Row { const char* file; bool lowEnd; };
-  const Row rows[] = {{"thru_only/peters_01_0605_B1_thru.s4p", true}, {"thru_only/CABLE1_TX_pair.s4p", false},
+  struct Row {
+    const char* file;
+    bool lowEnd;
+  };
+  const Row rows[] = {{"thru_only/peters_01_0605_B1_thru.s4p", true},
+                      {"thru_only/CABLE1_TX_pair.s4p", false},
                       {"thru_only/Case4_FM_13SI_20_T_D13_L6.s4p", true}};
   for (const Row& r : rows) {
     SCOPED_TRACE(r.file);
     Channel thru;
-    if (!load(std::string(BREVO_CHANNELS_DIR) + "/" + r.file, ChannelKind::thru, thru)) GTEST_SKIP() << r.file << " absent";
+    if (!load(std::string(BREVO_CHANNELS_DIR) + "/" + r.file, ChannelKind::thru, thru))
+      GTEST_SKIP() << r.file << " absent";
     const Outcome o = computeCom(kr4(), {thru});
     ASSERT_TRUE(o.ok) << o.reason;
     EXPECT_TRUE(std::isfinite(o.result.com));
     bool below = false;
-    for (const std::string& w : o.result.warnings) below = below || w.find("below the symbol rate") != std::string::npos;
+    for (const std::string& w : o.result.warnings)
+      below = below || w.find("below the symbol rate") != std::string::npos;
     EXPECT_EQ(below, r.lowEnd);
   }
 }
@@ -112,21 +124,33 @@ TEST(ComCalibration, OtherRealThrus) {
 // FFE has its cursor tap 1 and every other tap within 0.7 of it, the DFE tap within its
 // limits, and the margin lies below the figure of merit.
 TEST(ComCalibration, DjKrReceiverFfeOnRealSets) {
-  struct Row { const char* set; std::vector<std::pair<const char*, ChannelKind>> files; };
-  const Row rows[] = {
-      {"com", {{"example2_THRU", ChannelKind::thru}, {"example2_FEXT1", ChannelKind::fext}, {"example2_FEXT2", ChannelKind::fext},
-               {"example2_NEXT1", ChannelKind::next}, {"example2_NEXT2", ChannelKind::next}, {"example2_NEXT3", ChannelKind::next}}},
-      {"cable_CA_19p75dB", {{"CA_19p75dB_thru", ChannelKind::thru}, {"CA_19p75dB_fext1", ChannelKind::fext},
-                            {"CA_19p75dB_fext3", ChannelKind::fext}, {"CA_19p75dB_next2", ChannelKind::next},
-                            {"CA_19p75dB_next7", ChannelKind::next}}}};
+  struct Row {
+    const char* set;
+    std::vector<std::pair<const char*, ChannelKind>> files;
+  };
+  const Row rows[] = {{"com",
+                       {{"example2_THRU", ChannelKind::thru},
+                        {"example2_FEXT1", ChannelKind::fext},
+                        {"example2_FEXT2", ChannelKind::fext},
+                        {"example2_NEXT1", ChannelKind::next},
+                        {"example2_NEXT2", ChannelKind::next},
+                        {"example2_NEXT3", ChannelKind::next}}},
+                      {"cable_CA_19p75dB",
+                       {{"CA_19p75dB_thru", ChannelKind::thru},
+                        {"CA_19p75dB_fext1", ChannelKind::fext},
+                        {"CA_19p75dB_fext3", ChannelKind::fext},
+                        {"CA_19p75dB_next2", ChannelKind::next},
+                        {"CA_19p75dB_next7", ChannelKind::next}}}};
   for (const Row& r : rows) {
     SCOPED_TRACE(r.set);
     std::vector<Channel> ch(r.files.size());
     for (std::size_t k = 0; k < ch.size(); ++k)
-      if (!load(std::string(BREVO_CHANNELS_DIR) + "/" + r.set + "/" + r.files[k].first + ".s4p", r.files[k].second, ch[k]))
+      if (!load(std::string(BREVO_CHANNELS_DIR) + "/" + r.set + "/" + r.files[k].first + ".s4p",
+                r.files[k].second, ch[k]))
         GTEST_SKIP() << r.set << " absent from " << BREVO_CHANNELS_DIR;
     Params p = djKr();
-    p.txTaps = {{-3, {-0.06, 0.06, 0}}, {-2, {0, 0.06, 0.12}}, {-1, {-0.32, 0.08, 0}}, {1, {-0.2, 0.1, 0}}};
+    p.txTaps = {
+        {-3, {-0.06, 0.06, 0}}, {-2, {0, 0.06, 0.12}}, {-1, {-0.32, 0.08, 0}}, {1, {-0.2, 0.1, 0}}};
     p.gDC = {-15, 3, 0}, p.gDC2 = {-5, 2.5, 0};
     const Outcome o = computeCom(p, ch);
     ASSERT_TRUE(o.ok) << o.reason;

@@ -13,7 +13,6 @@ namespace comcases {
 
 using namespace brevo::com;
 
-
 // Through pair 1,3 => 2,4 differential parameters of a 4-port file.
 inline bool load(const std::string& path, ChannelKind kind, Channel& c) {
   if (!std::filesystem::exists(path)) return false;
@@ -49,7 +48,6 @@ inline Params kr4() {
   return p;
 }
 
-
 // The 802.3ck KR set (two-stage CTLE, four Tx taps, floating DFE taps, tail limit).
 inline Params ckKr() {
   Params p;
@@ -58,7 +56,8 @@ inline Params ckKr() {
   p.Av = 0.413, p.Afe = 0.413, p.Ane = 0.608, p.RLM = 0.95, p.snrTx = 33, p.eta0 = 8.2e-9;
   p.sigmaRJ = 0.01, p.ADD = 0.02, p.Tr = 7.5e-12, p.forceTr = true, p.fr = 0.75;
   p.c0min = 0.54;
-  p.txTaps = {{-3, {-0.06, 0.02, 0}}, {-2, {0, 0.02, 0.12}}, {-1, {-0.34, 0.02, 0}}, {1, {-0.2, 0.02, 0}}};
+  p.txTaps = {
+      {-3, {-0.06, 0.02, 0}}, {-2, {0, 0.02, 0.12}}, {-1, {-0.34, 0.02, 0}}, {1, {-0.2, 0.02, 0}}};
   p.gDC = {-20, 1, 0};
   p.twoStage = true, p.gDC2 = {-6, 1, 0};
   p.fz = 21.25e9, p.fp1 = 21.25e9, p.fp2 = 53.125e9, p.fLF = 0.6640625e9;
@@ -73,7 +72,8 @@ inline Params ckKr() {
   p.pkgRx = p.pkgTx;
   p.Zc = {87.5, 92.5};
   p.gamma0 = 0, p.a1 = 9.909e-4, p.a2 = 2.772e-4, p.tau = 6.141e-3;
-  p.cases = {{{12, 1.8}, {12, 1.8}, {12, 1.8}, {12, 1.8}}, {{31, 1.8}, {29, 1.8}, {31, 1.8}, {29, 1.8}}};
+  p.cases = {{{12, 1.8}, {12, 1.8}, {12, 1.8}, {12, 1.8}},
+             {{31, 1.8}, {29, 1.8}, {31, 1.8}, {29, 1.8}}};
   return p;
 }
 
@@ -84,9 +84,13 @@ inline Params djKr() {
   p.preset = "dj KR";
   p.fb = 106.25e9, p.L = 4, p.M = 32, p.DER0 = 2e-4, p.fMin = 0;
   p.Av = 0.413, p.Afe = 0.413, p.Ane = 0.45, p.RLM = 0.95, p.snrTx = 33, p.eta0 = 6e-9;
-  p.sigmaRJ = 0.01, p.ADD = 0.02, p.Tr = 4e-12, p.forceTr = true, p.fr = 0.58, p.raisedCosine = true;
+  p.sigmaRJ = 0.01, p.ADD = 0.02, p.Tr = 4e-12, p.forceTr = true, p.fr = 0.58,
+  p.raisedCosine = true;
   p.c0min = 0.5;
-  p.txTaps = {{-3, {-0.06, 0.005, 0}}, {-2, {0, 0.005, 0.12}}, {-1, {-0.34, 0.005, 0}}, {1, {-0.2, 0.005, 0}}};
+  p.txTaps = {{-3, {-0.06, 0.005, 0}},
+              {-2, {0, 0.005, 0.12}},
+              {-1, {-0.34, 0.005, 0}},
+              {1, {-0.2, 0.005, 0}}};
   p.gDC = {-15, 1, 0};
   p.twoStage = true, p.gDC2 = {-5, 0.5, 0};
   p.fz = 42.5e9, p.fp1 = 42.5e9, p.fp2 = 106.25e9, p.fLF = 1.328125e9;
@@ -118,10 +122,13 @@ inline std::vector<Channel> example2(const std::string& channelsDir) {
 // file a second time.
 inline std::vector<Channel> c2mEight(const std::string& channelsDir) {
   const std::string d = channelsDir + "/c2m_IL14_WC/C2M__Z100_IL14_WC_BOR_H_L_H_";
-  const char* names[] = {"THRU", "FEXT1", "FEXT2", "FEXT3", "NEXT1", "NEXT2", "NEXT3", "NEXT4", "FEXT1"};
+  const char* names[] = {"THRU",  "FEXT1", "FEXT2", "FEXT3", "NEXT1",
+                         "NEXT2", "NEXT3", "NEXT4", "FEXT1"};
   std::vector<Channel> ch(9);
   for (std::size_t i = 0; i < 9; ++i) {
-    const ChannelKind k = i == 0 ? ChannelKind::thru : names[i][0] == 'N' ? ChannelKind::next : ChannelKind::fext;
+    const ChannelKind k = i == 0               ? ChannelKind::thru
+                          : names[i][0] == 'N' ? ChannelKind::next
+                                               : ChannelKind::fext;
     if (!load(d + names[i] + ".s4p", k, ch[i])) return {};
   }
   ch[8].name += " (again)";

@@ -52,21 +52,36 @@ TEST(ComElements, ClosedForms) {
       {"shunt_c_s11", [&] { return shuntC(f, C, R0).s11; }, -cd(0, 2) / cd(2, 2)},
       {"series_l_s21", [&] { return seriesL(f, Lh, R0).s21; }, cd(0.5, -0.5)},
       {"series_l_s11", [&] { return seriesL(f, Lh, R0).s11; }, cd(0.5, 0.5)},
-      {"matched_line_s21", [&] { return line(f, z, 100, R0, 0, a1, a2, tau).s21; }, std::exp(-gamma1 * z)},
+      {"matched_line_s21", [&] { return line(f, z, 100, R0, 0, a1, a2, tau).s21; },
+       std::exp(-gamma1 * z)},
       {"matched_line_s11", [&] { return line(f, z, 100, R0, 0, a1, a2, tau).s11; }, 0},
-      {"line_at_dc_is_gamma0", [&] { return line(0, z, 100, R0, 0.01, a1, a2, tau).s21; }, std::exp(-0.1)},
+      {"line_at_dc_is_gamma0", [&] { return line(0, z, 100, R0, 0.01, a1, a2, tau).s21; },
+       std::exp(-0.1)},
       {"zero_length_line", [&] { return line(f, 0, 78.2, R0, 0, a1, a2, tau).s21; }, 1},
       // Two matched lines in cascade are one line of the summed length.
       {"cascade_of_lines",
-       [&] { return cascade(line(f, 4, 100, R0, 0, a1, a2, tau), line(f, 6, 100, R0, 0, a1, a2, tau)).s21; },
+       [&] {
+         return cascade(line(f, 4, 100, R0, 0, a1, a2, tau), line(f, 6, 100, R0, 0, a1, a2, tau))
+             .s21;
+       },
        std::exp(-gamma1 * z)},
       // A mismatched line: s21 = (1 - rho^2) E / (1 - rho^2 E^2), rho = -1/9 at 80 ohm.
       {"mismatched_line_s21", [&] { return line(f, z, 80, R0, 0, a1, a2, tau).s21; },
        (1 - 1.0 / 81) * std::exp(-gamma1 * z) / (1.0 - std::exp(-2.0 * gamma1 * z) / 81.0)},
-      // Matched terminations give back s21; Rd = 3 R0 with s11 = s22 = 0 gives s21 (1 - 1/2)(1 + 1/2).
-      {"terminated_matched", [&] { return terminated({0, 0.3, cd(0.4, 0.1), 0}, 50, 50, 50); }, cd(0.4, 0.1)},
-      {"terminated_open_ish", [&] { return terminated({0, 0, 0.5, 0}, 150, 150, 50); }, 0.375},
-      {"rx_filter_3db", [&] { return cd(std::abs(rxFilter(0.75 * fb, fb, 0.75))); }, std::sqrt(0.5)},
+      // Matched terminations give back s21; Rd = 3 R0 with s11 = s22 = 0 gives s21 (1 - 1/2)(1 +
+      // 1/2).
+      {"terminated_matched",
+       [&] {
+         return terminated({0, 0.3, cd(0.4, 0.1), 0}, 50, 50, 50);
+       },
+       cd(0.4, 0.1)},
+      {"terminated_open_ish",
+       [&] {
+         return terminated({0, 0, 0.5, 0}, 150, 150, 50);
+       },
+       0.375},
+      {"rx_filter_3db", [&] { return cd(std::abs(rxFilter(0.75 * fb, fb, 0.75))); },
+       std::sqrt(0.5)},
       {"rx_filter_dc", [&] { return rxFilter(0, fb, 0.75); }, 1},
       {"rise_time", [&] { return cd(riseTime(1.6832 / (kPi * 10e-12), 10e-12)); }, std::exp(-2.0)},
       {"ctle_dc", [&] { return ctle(0, ctl, 0.25, 1); }, 0.25},
@@ -80,7 +95,7 @@ TEST(ComElements, ClosedForms) {
   for (const ElementCase& c : cases) {
     SCOPED_TRACE(c.name);
     const cd g = c.got();
-    EXPECT_NEAR(g.real(), c.want.real(), 3e-7);   // the filter's coefficients have 7 digits
+    EXPECT_NEAR(g.real(), c.want.real(), 3e-7);  // the filter's coefficients have 7 digits
     EXPECT_NEAR(g.imag(), c.want.imag(), 3e-7);
   }
 }
@@ -99,8 +114,14 @@ TEST(ComElements, SweepsAndTails) {
 // ---------------------------------------------------------------- PMFs by brute force
 
 TEST(ComPmf, AgainstEnumeration) {
-  struct Row { std::vector<double> h; int L; double dy; };
-  const Row rows[] = {{{0.3, -0.2, 0.05, 0.004}, 2, 0.01}, {{0.31, -0.17, 0.052}, 4, 0.01}, {{1, 1, 1}, 2, 0.1},
+  struct Row {
+    std::vector<double> h;
+    int L;
+    double dy;
+  };
+  const Row rows[] = {{{0.3, -0.2, 0.05, 0.004}, 2, 0.01},
+                      {{0.31, -0.17, 0.052}, 4, 0.01},
+                      {{1, 1, 1}, 2, 0.1},
                       {{0.123, 0.0456, -0.0789, 0.2}, 4, 0.003}};
   for (const Row& r : rows) {
     // Every symbol combination, each atom rounded to its bin, samples below dy dropped.
@@ -157,19 +178,23 @@ TEST(ComMmse, AgainstDenseNormalEquations) {
   const int n = 7, dw = 2;
   // Baud-rate samples k = -8..12 of a pulse with pre-cursors and a long tail, cursor at 0.
   std::vector<double> h;
-  for (int k = -8; k <= 12; ++k) h.push_back((k < 0 ? 0.3 : 1.0) / (1 + (k - 0.2) * (k - 0.2)) + (k > 0 ? 0.15 * std::exp(-k / 4.0) : 0));
+  for (int k = -8; k <= 12; ++k)
+    h.push_back((k < 0 ? 0.3 : 1.0) / (1 + (k - 0.2) * (k - 0.2)) +
+                (k > 0 ? 0.15 * std::exp(-k / 4.0) : 0));
   auto at = [&](int k) { return k >= -8 && k <= 12 ? h[static_cast<std::size_t>(k + 8)] : 0.0; };
   std::vector<double> lag(n), h0(n), Hb(n);
   for (int l = 0; l < n; ++l) {
     double r = 0;
     for (int k = -8; k <= 12; ++k) r += at(k) * at(k + l);
-    lag[static_cast<std::size_t>(l)] = r + 0.01 * std::pow(0.5, l);   // noise of a positive spectrum
+    lag[static_cast<std::size_t>(l)] = r + 0.01 * std::pow(0.5, l);  // noise of a positive spectrum
   }
-  for (int j = 0; j < n; ++j) h0[static_cast<std::size_t>(j)] = at(dw - j), Hb[static_cast<std::size_t>(j)] = at(dw + 1 - j);
+  for (int j = 0; j < n; ++j)
+    h0[static_cast<std::size_t>(j)] = at(dw - j), Hb[static_cast<std::size_t>(j)] = at(dw + 1 - j);
   auto R = [&](int i, int j) { return lag[static_cast<std::size_t>(std::abs(i - j))]; };
   auto dot = [&](const std::vector<double>& a, const std::vector<double>& b) {
     double v = 0;
-    for (int i = 0; i < n; ++i) v += a[static_cast<std::size_t>(i)] * b[static_cast<std::size_t>(i)];
+    for (int i = 0; i < n; ++i)
+      v += a[static_cast<std::size_t>(i)] * b[static_cast<std::size_t>(i)];
     return v;
   };
   // [R -Hb' -h0'; -Hb 1 0; h0 0 0] [w; b; l] = [h0'; 0; 1], or with b given:
@@ -179,9 +204,14 @@ TEST(ComMmse, AgainstDenseNormalEquations) {
     cmatrix A(m, m, nullptr), y(m, 1, nullptr);
     for (int i = 0; i < n; ++i) {
       for (int j = 0; j < n; ++j) A.set(i, j, R(i, j));
-      A.set(i, m - 1, -h0[static_cast<std::size_t>(i)]), A.set(m - 1, i, h0[static_cast<std::size_t>(i)]);
-      y.set(i, 0, h0[static_cast<std::size_t>(i)] + (bFree ? 0 : Hb[static_cast<std::size_t>(i)] * bGiven));
-      if (bFree) A.set(i, n, -Hb[static_cast<std::size_t>(i)]), A.set(n, i, -Hb[static_cast<std::size_t>(i)]);
+      A.set(i, m - 1, -h0[static_cast<std::size_t>(i)]),
+          A.set(m - 1, i, h0[static_cast<std::size_t>(i)]);
+      y.set(
+          i, 0,
+          h0[static_cast<std::size_t>(i)] + (bFree ? 0 : Hb[static_cast<std::size_t>(i)] * bGiven));
+      if (bFree)
+        A.set(i, n, -Hb[static_cast<std::size_t>(i)]),
+            A.set(n, i, -Hb[static_cast<std::size_t>(i)]);
     }
     if (bFree) A.set(n, n, 1);
     y.set(m - 1, 0, 1);
@@ -192,7 +222,11 @@ TEST(ComMmse, AgainstDenseNormalEquations) {
     for (int i = 0; i < n; ++i) w[static_cast<std::size_t>(i)] = x.value(i, 0).real();
     b = bFree ? x.value(n, 0).real() : bGiven;
   };
-  struct Row { const char* name; double bmax, bmin, wmax, wmin; bool bHeld, wHeld; };
+  struct Row {
+    const char* name;
+    double bmax, bmin, wmax, wmin;
+    bool bHeld, wHeld;
+  };
   const Row rows[] = {{"free", 0.9, -0.9, 0, 0, false, false},
                       {"dfe_at_limit", 0.1, 0, 0, 0, true, false},
                       {"taps_at_limits", 0.9, -0.9, 0.06, -0.06, false, true}};
@@ -206,14 +240,15 @@ TEST(ComMmse, AgainstDenseNormalEquations) {
     double wantB = 0;
     dense(true, 0, want, wantB);
     if (r.bHeld) {
-      ASSERT_GT(wantB, r.bmax);   // the free solution breaks the limit
+      ASSERT_GT(wantB, r.bmax);  // the free solution breaks the limit
       dense(false, r.bmax, want, wantB);
     }
     if (r.wHeld) {
       bool clipped = false;
       for (int j = 0; j < n; ++j) {
         if (j == dw) continue;
-        const double lim = std::min(r.wmax * want[dw], std::max(r.wmin * want[dw], want[static_cast<std::size_t>(j)]));
+        const double lim = std::min(r.wmax * want[dw],
+                                    std::max(r.wmin * want[dw], want[static_cast<std::size_t>(j)]));
         clipped = clipped || lim != want[static_cast<std::size_t>(j)];
         want[static_cast<std::size_t>(j)] = lim;
       }
@@ -226,12 +261,15 @@ TEST(ComMmse, AgainstDenseNormalEquations) {
           EXPECT_LE(std::fabs(w[static_cast<std::size_t>(j)]), r.wmax * w[dw] + 1e-12);
         }
     }
-    for (int j = 0; j < n; ++j) EXPECT_NEAR(w[static_cast<std::size_t>(j)], want[static_cast<std::size_t>(j)], 1e-9) << "tap " << j;
+    for (int j = 0; j < n; ++j)
+      EXPECT_NEAR(w[static_cast<std::size_t>(j)], want[static_cast<std::size_t>(j)], 1e-9)
+          << "tap " << j;
     EXPECT_NEAR(b[0], wantB, 1e-9);
     EXPECT_NEAR(dot(h0, w), 1, 1e-12);
     double quadForm = 1 + b[0] * b[0] - 2 * dot(w, h0) - 2 * b[0] * dot(w, Hb);
     for (int i = 0; i < n; ++i)
-      for (int j = 0; j < n; ++j) quadForm += w[static_cast<std::size_t>(i)] * R(i, j) * w[static_cast<std::size_t>(j)];
+      for (int j = 0; j < n; ++j)
+        quadForm += w[static_cast<std::size_t>(i)] * R(i, j) * w[static_cast<std::size_t>(j)];
     EXPECT_NEAR(q, quadForm, 1e-12);
     EXPECT_GT(q, 0);
   }
@@ -241,8 +279,8 @@ TEST(ComMmse, AgainstDenseNormalEquations) {
 
 // A channel of gain * exp(-loss) and delay on 0..fTop in steps of df; loss in nepers
 // grows as k1 sqrt(f) + k2 f (f in GHz).
-Channel synthetic(ChannelKind kind, double gain, double delay, double k1, double k2, double fTop = 20e9,
-                  double df = 20e6) {
+Channel synthetic(ChannelKind kind, double gain, double delay, double k1, double k2,
+                  double fTop = 20e9, double df = 20e6) {
   Channel c;
   c.kind = kind;
   c.name = kind == ChannelKind::thru ? "thru" : kind == ChannelKind::next ? "next" : "fext";
@@ -250,7 +288,8 @@ Channel synthetic(ChannelKind kind, double gain, double delay, double k1, double
     const double g = f * 1e-9;
     const cd s = gain * std::exp(cd(-k1 * std::sqrt(g) - k2 * g, -2 * kPi * f * delay));
     c.f.push_back(f);
-    c.sdd21.push_back(s), c.sdd12.push_back(s), c.sdd11.push_back(0.05 * s), c.sdd22.push_back(0.05 * s);
+    c.sdd21.push_back(s), c.sdd12.push_back(s), c.sdd11.push_back(0.05 * s),
+        c.sdd22.push_back(0.05 * s);
   }
   return c;
 }
@@ -289,7 +328,8 @@ double everyTxBound(const Outcome& o) {
 }
 
 std::vector<Channel> lossySet() {
-  return {synthetic(ChannelKind::thru, 1, 3e-9, 0.25, 0.08), synthetic(ChannelKind::fext, 0.03, 3e-9, 0.1, 0.05),
+  return {synthetic(ChannelKind::thru, 1, 3e-9, 0.25, 0.08),
+          synthetic(ChannelKind::fext, 0.03, 3e-9, 0.1, 0.05),
           synthetic(ChannelKind::next, 0.02, 0.5e-9, 0.05, 0.02)};
 }
 
@@ -300,9 +340,14 @@ std::vector<Channel> lossySet() {
 // integral), and Ani is Q sigma. The reference cuts the Gaussian at +-Q sigma, which
 // takes the tail's DER0 away: its level is where the whole tail holds 2 DER0 (Q = 4.1075).
 TEST(ComSynthetic, MatchedChannelByHand) {
-  struct Row { Convention conv; double snr, eta0, q; };
-  const Row rows[] = {{Convention::ieee, 27, 0, 4.2649}, {Convention::ieee, 27, 2e-8, 4.2649},
-                      {Convention::ieee, 20, 1e-7, 4.2649}, {Convention::reference, 27, 2e-8, 4.1075}};
+  struct Row {
+    Convention conv;
+    double snr, eta0, q;
+  };
+  const Row rows[] = {{Convention::ieee, 27, 0, 4.2649},
+                      {Convention::ieee, 27, 2e-8, 4.2649},
+                      {Convention::ieee, 20, 1e-7, 4.2649},
+                      {Convention::reference, 27, 2e-8, 4.1075}};
   double last = 1e9;
   for (const Row& r : rows) {
     Params p = small(r.conv);
@@ -322,7 +367,7 @@ TEST(ComSynthetic, MatchedChannelByHand) {
     EXPECT_NEAR(c.com, 20 * std::log10(0.4 / (r.q * std::sqrt(tx2 + n2))), 0.02);
     EXPECT_NEAR(c.sigmaIsi, 0, 1e-4);
     if (r.conv == Convention::ieee) {
-      EXPECT_LT(c.com, last);   // more noise, less margin
+      EXPECT_LT(c.com, last);  // more noise, less margin
       last = c.com;
     }
   }
@@ -331,9 +376,10 @@ TEST(ComSynthetic, MatchedChannelByHand) {
 // COM falls as any one noise term is raised.
 TEST(ComSynthetic, MarginFallsWithNoise) {
   const std::vector<std::function<void(Params&, double)>> raise = {
-      [](Params& p, double x) { p.eta0 = 5e-8 * x; }, [](Params& p, double x) { p.snrTx = 27 - 3 * x; },
-      [](Params& p, double x) { p.sigmaRJ = 0.01 * x; }, [](Params& p, double x) { p.Ane = 0.6 * x; },
-      [](Params& p, double x) { p.ADD = 0.05 * x; }};
+      [](Params& p, double x) { p.eta0 = 5e-8 * x; },
+      [](Params& p, double x) { p.snrTx = 27 - 3 * x; },
+      [](Params& p, double x) { p.sigmaRJ = 0.01 * x; },
+      [](Params& p, double x) { p.Ane = 0.6 * x; }, [](Params& p, double x) { p.ADD = 0.05 * x; }};
   for (std::size_t k = 0; k < raise.size(); ++k) {
     double last = 1e9;
     for (double x : {1.0, 2.0, 4.0}) {
@@ -354,16 +400,24 @@ TEST(ComSynthetic, MarginFallsWithNoise) {
 // alone, each point's figure of merit as searched is the one recomputed from its
 // explicit equalised pulses.
 TEST(ComSynthetic, SearchAgainstBruteForce) {
-  struct Row { Convention conv; bool twoStage; bool floating; bool rxffe; double bmax = 0; };
-  const Row rows[] = {{Convention::reference, false, false, false}, {Convention::ieee, false, false, false},
-                      {Convention::reference, true, true, false},   {Convention::ieee, true, true, false},
-                      {Convention::reference, true, false, true},   {Convention::ieee, false, false, true},
-                      {Convention::reference, false, false, true, 0.05}};
+  struct Row {
+    Convention conv;
+    bool twoStage;
+    bool floating;
+    bool rxffe;
+    double bmax = 0;
+  };
+  const Row rows[] = {
+      {Convention::reference, false, false, false},     {Convention::ieee, false, false, false},
+      {Convention::reference, true, true, false},       {Convention::ieee, true, true, false},
+      {Convention::reference, true, false, true},       {Convention::ieee, false, false, true},
+      {Convention::reference, false, false, true, 0.05}};
   const std::vector<Channel> ch = lossySet();
   for (const Row& r : rows) {
     Params p = small(r.conv);
     if (r.twoStage) p.twoStage = true, p.gDC2 = {-4, 2, 0}, p.fLF = 0.5e9, p.gDC = {-6, 6, 0};
-    if (r.floating) p.Nbg = 1, p.Nbf = 2, p.Nf = 12, p.bmaxg = 0.1, p.bFloatRssMax = 0.02, p.nTailStart = 8;
+    if (r.floating)
+      p.Nbg = 1, p.Nbf = 2, p.Nf = 12, p.bmaxg = 0.1, p.bFloatRssMax = 0.02, p.nTailStart = 8;
     p.reportCandidates = 5;
     if (r.rxffe) withRxFfe(p);
     if (r.bmax > 0) p.bmax = {r.bmax};
@@ -372,15 +426,15 @@ TEST(ComSynthetic, SearchAgainstBruteForce) {
     const CaseResult& w = all.result.cases[0];
     if (r.bmax > 0) {
       ASSERT_EQ(w.dfeTaps.size(), 1u);
-      EXPECT_EQ(w.dfeTaps[0], r.bmax);   // the winner's DFE tap at its limit
+      EXPECT_EQ(w.dfeTaps[0], r.bmax);  // the winner's DFE tap at its limit
     }
     const bool colon = r.conv == Convention::reference;
     double best = -1e9;
     std::vector<double> bestTaps, bestRx;
     double bestG = 0, bestG2 = 0;
     int points = 0;
-    std::vector<Candidate> every;   // each grid point's FOM run alone
-    std::map<std::vector<double>, double> comAt;   // {g, g2, a, b} -> its COM
+    std::vector<Candidate> every;                 // each grid point's FOM run alone
+    std::map<std::vector<double>, double> comAt;  // {g, g2, a, b} -> its COM
     for (double g : sweepValues(p.gDC, colon))
       for (double g2 : p.twoStage ? sweepValues(p.gDC2, colon) : std::vector<double>{0})
         for (double a : sweepValues(p.txTaps[0].values, colon))
@@ -389,7 +443,7 @@ TEST(ComSynthetic, SearchAgainstBruteForce) {
             one.gDC = {g, 0, g}, one.gDC2 = {g2, 0, g2};
             one.txTaps = {{-1, {a, 0, a}}, {1, {b, 0, b}}};
             const Outcome o = computeCom(one, ch);
-            if (!o.ok) {   // below the cursor tap's floor, or no sampling point
+            if (!o.ok) {  // below the cursor tap's floor, or no sampling point
               if (o.reason.find("equalisation failed") != std::string::npos) ++points;
               continue;
             }
@@ -401,14 +455,16 @@ TEST(ComSynthetic, SearchAgainstBruteForce) {
             if (r.rxffe) {
               EXPECT_GE(everyTxBound(o) + 1e-6, c.fom) << g << " " << a << " " << b;
             }
-            if (c.fom > best) best = c.fom, bestTaps = c.txTaps, bestRx = c.rxffeTaps, bestG = g, bestG2 = g2;
+            if (c.fom > best)
+              best = c.fom, bestTaps = c.txTaps, bestRx = c.rxffeTaps, bestG = g, bestG2 = g2;
             every.push_back({c.txTaps, g, g2, c.fom});
             comAt[{g, g2, a, b}] = c.com;
           }
     EXPECT_EQ(points, w.gridSize);
     EXPECT_EQ(w.rxffeTaps, bestRx);
     // The listed settings are the brute force's five best, best first.
-    std::stable_sort(every.begin(), every.end(), [](const Candidate& x, const Candidate& y) { return x.fom > y.fom; });
+    std::stable_sort(every.begin(), every.end(),
+                     [](const Candidate& x, const Candidate& y) { return x.fom > y.fom; });
     ASSERT_EQ(w.topCandidates.size(), 5u);
     for (std::size_t k = 0; k < 5; ++k) {
       EXPECT_NEAR(w.topCandidates[k].fom, every[k].fom, 1e-9) << k;
@@ -420,15 +476,18 @@ TEST(ComSynthetic, SearchAgainstBruteForce) {
     const std::vector<std::string>& log = all.result.log;
     for (const char* name : {"c(-1)", "c(1)", "gDC"}) {
       EXPECT_TRUE(std::any_of(log.begin(), log.end(), [&](const std::string& l) {
-        return l.find(std::string(" dB at ") + name + " ") != std::string::npos && l.starts_with("case 1: COM ");
+        return l.find(std::string(" dB at ") + name + " ") != std::string::npos &&
+               l.starts_with("case 1: COM ");
       })) << name;
     }
     char gdcUp[96];
     const double a0 = w.txTaps[0], b0 = w.txTaps[2];
     if (comAt.count({w.gDC + p.gDC.step, w.gDC2, a0, b0})) {
-      std::snprintf(gdcUp, sizeof gdcUp, " %g gives %.3f dB", w.gDC + p.gDC.step, comAt[{w.gDC + p.gDC.step, w.gDC2, a0, b0}]);
-      EXPECT_TRUE(std::any_of(log.begin(), log.end(), [&](const std::string& l) { return l.find(gdcUp) != std::string::npos; }))
-          << gdcUp;
+      std::snprintf(gdcUp, sizeof gdcUp, " %g gives %.3f dB", w.gDC + p.gDC.step,
+                    comAt[{w.gDC + p.gDC.step, w.gDC2, a0, b0}]);
+      EXPECT_TRUE(std::any_of(log.begin(), log.end(), [&](const std::string& l) {
+        return l.find(gdcUp) != std::string::npos;
+      })) << gdcUp;
     }
     EXPECT_NEAR(w.fom, best, 1e-9);
     EXPECT_EQ(w.gDC, bestG);
@@ -453,7 +512,8 @@ TEST(ComSynthetic, SearchAgainstBruteForce) {
     // The list: eight, best first, the first the chosen setting, the same for any thread count.
     const CaseResult& chosen = all.result.cases[0];
     ASSERT_EQ(chosen.topCandidates.size(), 8u);
-    for (std::size_t k = 1; k < 8; ++k) EXPECT_GE(chosen.topCandidates[k - 1].fom, chosen.topCandidates[k].fom);
+    for (std::size_t k = 1; k < 8; ++k)
+      EXPECT_GE(chosen.topCandidates[k - 1].fom, chosen.topCandidates[k].fom);
     EXPECT_EQ(chosen.topCandidates[0].txTaps, chosen.txTaps);
     EXPECT_EQ(chosen.topCandidates[0].gDC, chosen.gDC);
     EXPECT_EQ(chosen.topCandidates[0].fom, chosen.searchFom);
@@ -471,7 +531,8 @@ TEST(ComSynthetic, SearchAgainstBruteForce) {
     std::mt19937 rng(7);
     for (int k = 0; k < 12; ++k) {
       Params point = p;
-      const double g = -static_cast<double>(rng() % 10), a = -0.02 * (rng() % 11), b = -0.02 * (rng() % 16);
+      const double g = -static_cast<double>(rng() % 10), a = -0.02 * (rng() % 11),
+                   b = -0.02 * (rng() % 16);
       point.gDC = {g, 0, g}, point.txTaps = {{-1, {a, 0, a}}, {1, {b, 0, b}}};
       const Outcome o = computeCom(point, ch);
       if (o.ok) {
@@ -490,37 +551,64 @@ TEST(ComSynthetic, InputChecks) {
     const char* name;
     std::function<void(Params&, std::vector<Channel>&)> change;
     bool ok;
-    const char* says;   // in the reason, or in a warning when ok
+    const char* says;  // in the reason, or in a warning when ok
   };
   const Row rows[] = {
       {"no_channels", [](Params&, std::vector<Channel>& c) { c.clear(); }, false, "no thru"},
-      {"unsorted", [](Params&, std::vector<Channel>& c) { std::swap(c[0].f[5], c[0].f[6]); }, false, "not above"},
-      {"not_finite", [](Params&, std::vector<Channel>& c) { c[1].sdd21[9] = cd(NAN, 0); }, false, "finite"},
-      {"sizes_differ", [](Params&, std::vector<Channel>& c) { c[0].sdd11.pop_back(); }, false, "differ in number"},
-      {"aggressor_first", [](Params&, std::vector<Channel>& c) { std::swap(c[0], c[1]); }, false, "thru"},
-      {"other_grid", [](Params&, std::vector<Channel>& c) { c[1] = synthetic(ChannelKind::fext, 0.03, 3e-9, 0.1, 0.05, 20e9, 25e6); },
+      {"unsorted", [](Params&, std::vector<Channel>& c) { std::swap(c[0].f[5], c[0].f[6]); }, false,
+       "not above"},
+      {"not_finite", [](Params&, std::vector<Channel>& c) { c[1].sdd21[9] = cd(NAN, 0); }, false,
+       "finite"},
+      {"sizes_differ", [](Params&, std::vector<Channel>& c) { c[0].sdd11.pop_back(); }, false,
+       "differ in number"},
+      {"aggressor_first", [](Params&, std::vector<Channel>& c) { std::swap(c[0], c[1]); }, false,
+       "thru"},
+      {"other_grid",
+       [](Params&, std::vector<Channel>& c) {
+         c[1] = synthetic(ChannelKind::fext, 0.03, 3e-9, 0.1, 0.05, 20e9, 25e6);
+       },
        true, "other frequencies"},
-      {"aggressor_short", [](Params&, std::vector<Channel>& c) { c[2] = synthetic(ChannelKind::next, 0.02, 0.5e-9, 0.05, 0.02, 8e9); },
+      {"aggressor_short",
+       [](Params&, std::vector<Channel>& c) {
+         c[2] = synthetic(ChannelKind::next, 0.02, 0.5e-9, 0.05, 0.02, 8e9);
+       },
        true, "below the symbol rate"},
-      {"thru_too_coarse", [](Params&, std::vector<Channel>& c) { c = {synthetic(ChannelKind::thru, 1, 1e-9, 0.2, 0.05, 20e9, 1e9)}; },
+      {"thru_too_coarse",
+       [](Params&, std::vector<Channel>& c) {
+         c = {synthetic(ChannelKind::thru, 1, 1e-9, 0.2, 0.05, 20e9, 1e9)};
+       },
        false, "time span"},
-      {"transform_too_large", [](Params&, std::vector<Channel>& c) { c = {synthetic(ChannelKind::thru, 1, 1e-9, 0.2, 0.05, 2e6, 1e3)}; },
+      {"transform_too_large",
+       [](Params&, std::vector<Channel>& c) {
+         c = {synthetic(ChannelKind::thru, 1, 1e-9, 0.2, 0.05, 2e6, 1e3)};
+       },
        false, "transform grid"},
-      {"grid_too_large", [](Params& p, std::vector<Channel>&) { p.gDC = {-30, 1e-5, 0}; }, false, "over a minute"},
-      {"no_tx_setting", [](Params& p, std::vector<Channel>&) { p.c0min = 1.5; }, false, "cursor tap"},
+      {"grid_too_large",
+       [](Params& p, std::vector<Channel>&) {
+         p.gDC = {-30, 1e-5, 0};
+       },
+       false, "over a minute"},
+      {"no_tx_setting", [](Params& p, std::vector<Channel>&) { p.c0min = 1.5; }, false,
+       "cursor tap"},
       {"no_case", [](Params& p, std::vector<Channel>&) { p.cases.clear(); }, false, "package case"},
-      {"anti_causal", [](Params&, std::vector<Channel>& c) { c[0] = synthetic(ChannelKind::thru, 1, -3e-9, 0.25, 0.08); },
+      {"anti_causal",
+       [](Params&, std::vector<Channel>& c) {
+         c[0] = synthetic(ChannelKind::thru, 1, -3e-9, 0.25, 0.08);
+       },
        false, "anti-causal"},
       // Five one-UI steps of half height before the main path: no rising 1 % crossing
       // within 4 UI of the peak, for any setting.
-      {"no_cursor", [](Params& p, std::vector<Channel>& c) {
+      {"no_cursor",
+       [](Params& p, std::vector<Channel>& c) {
          p.txTaps.clear(), p.gDC = {0, 0, 0};
          for (std::size_t i = 0; i < c[0].f.size(); ++i) {
            cd s = std::polar(1.0, -2 * kPi * c[0].f[i] * 3e-9);
-           for (int k = 1; k <= 5; ++k) s += std::polar(0.5, -2 * kPi * c[0].f[i] * (3e-9 - k * 1e-10));
+           for (int k = 1; k <= 5; ++k)
+             s += std::polar(0.5, -2 * kPi * c[0].f[i] * (3e-9 - k * 1e-10));
            c[0].sdd21[i] = c[0].sdd12[i] = s, c[0].sdd11[i] = c[0].sdd22[i] = 0;
          }
-       }, false, "equalisation failed"},
+       },
+       false, "equalisation failed"},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.name);
@@ -533,7 +621,8 @@ TEST(ComSynthetic, InputChecks) {
       EXPECT_NE(o.reason.find(r.says), std::string::npos) << o.reason;
     } else {
       bool found = false;
-      for (const std::string& w : o.result.warnings) found = found || w.find(r.says) != std::string::npos;
+      for (const std::string& w : o.result.warnings)
+        found = found || w.find(r.says) != std::string::npos;
       EXPECT_TRUE(found);
     }
   }
@@ -553,20 +642,25 @@ TEST(ComViews, AgreeWithTheFigures) {
   };
   const Row rows[] = {
       {"nrz_one_stage", [] { return small(Convention::reference); }, lossySet},
-      {"pam4_two_stage_floating", [] {
+      {"pam4_two_stage_floating",
+       [] {
          Params p = small(Convention::ieee);
          p.L = 4, p.RLM = 0.9, p.DER0 = 1e-4;
          p.twoStage = true, p.gDC2 = {-4, 2, 0}, p.fLF = 0.5e9;
          p.Nbg = 1, p.Nbf = 2, p.Nf = 12, p.bmaxg = 0.1;
          return p;
-       }, lossySet},
+       },
+       lossySet},
       // Last: without the calibration set the test ends skipped once the rows above are done.
-      {"kr4_calibration_set", [] { return comcases::kr4(); }, [] { return comcases::example2(BREVO_CHANNELS_DIR); }},
+      {"kr4_calibration_set", [] { return comcases::kr4(); },
+       [] { return comcases::example2(BREVO_CHANNELS_DIR); }},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.name);
     const std::vector<Channel> ch = r.channels();
-    if (ch.empty()) GTEST_SKIP() << r.name << ": calibration channels absent from " << BREVO_CHANNELS_DIR << "/com";
+    if (ch.empty())
+      GTEST_SKIP() << r.name << ": calibration channels absent from " << BREVO_CHANNELS_DIR
+                   << "/com";
     const Params p = r.params();
     const Outcome o = computeCom(p, ch);
     ASSERT_TRUE(o.ok) << o.reason;
@@ -602,7 +696,7 @@ TEST(ComViews, AgreeWithTheFigures) {
       EXPECT_NEAR(v.ctleDb[0], c.gDC + (p.twoStage ? c.gDC2 : 0), 1e-9);
       EXPECT_TRUE(v.rxFfeDb.empty());
       // The eye contour: As - Ani at the sampling point, nearly symmetric, lower at the edges.
-      ASSERT_EQ(v.phaseUi.size(), 17u);   // 1/16 UI apart
+      ASSERT_EQ(v.phaseUi.size(), 17u);  // 1/16 UI apart
       EXPECT_EQ(v.phaseUi.front(), -0.5);
       EXPECT_EQ(v.phaseUi.back(), 0.5);
       const std::size_t mid = v.phaseUi.size() / 2;

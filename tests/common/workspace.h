@@ -1,5 +1,5 @@
-// What the test programs share (with the headers they use): pi, whole-file text, a stream written into memory,
-// Touchstone text for fixtures, table row names, and a fresh temporary folder (removed
+// What the test programs share (with the headers they use): pi, whole-file text, a stream written
+// into memory, Touchstone text for fixtures, table row names, and a fresh temporary folder (removed
 // with everything in it) in which the built program runs as a user would run it, with a
 // deadline: the exit status or the signal that ended it, and both streams.
 #pragma once
@@ -34,9 +34,13 @@ inline std::string readFile(const fs::path& path) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-inline void writeFile(const fs::path& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+inline void writeFile(const fs::path& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
 
-inline bool has(const std::string& text, const std::string& piece) { return text.find(piece) != std::string::npos; }
+inline bool has(const std::string& text, const std::string& piece) {
+  return text.find(piece) != std::string::npos;
+}
 
 // A FILE* that writes into memory, for checking what code prints to a stream.
 class MemoryStream {
@@ -66,7 +70,8 @@ inline std::string touchstone(const std::vector<double>& hz, int ports,
     for (int r = 1; r <= ports; ++r)
       for (int c = 1; c <= ports; ++c) {
         const std::complex<double> v = s(k, r, c);
-        std::snprintf(number, sizeof number, "%s %.17g %.17g", r > 1 && c == 1 && ports > 2 ? "\n" : "", v.real(), v.imag());
+        std::snprintf(number, sizeof number, "%s %.17g %.17g",
+                      r > 1 && c == 1 && ports > 2 ? "\n" : "", v.real(), v.imag());
         text += number;
       }
   }
@@ -92,18 +97,24 @@ class Workspace {
     std::string pattern = (fs::temp_directory_path() / "brevo_test_XXXXXX").string();
     if (mkdtemp(pattern.data())) dir_ = pattern;
   }
-  ~Workspace() { std::error_code ignored; fs::remove_all(dir_, ignored); }
+  ~Workspace() {
+    std::error_code ignored;
+    fs::remove_all(dir_, ignored);
+  }
   Workspace(const Workspace&) = delete;
   Workspace& operator=(const Workspace&) = delete;
 
   const fs::path& dir() const { return dir_; }
   std::string operator/(const std::string& name) const { return (dir_ / name).string(); }
-  void file(const std::string& name, const std::string& text) const { writeFile(dir_ / name, text); }
+  void file(const std::string& name, const std::string& text) const {
+    writeFile(dir_ / name, text);
+  }
   std::string read(const std::string& name) const { return readFile(dir_ / name); }
   bool exists(const std::string& name) const { return fs::exists(dir_ / name); }
-  std::vector<std::string> entries() const {   // the names in the folder
+  std::vector<std::string> entries() const {  // the names in the folder
     std::vector<std::string> names;
-    for (const auto& e : fs::directory_iterator(dir_)) names.push_back(e.path().filename().string());
+    for (const auto& e : fs::directory_iterator(dir_))
+      names.push_back(e.path().filename().string());
     return names;
   }
 
@@ -119,7 +130,8 @@ class Workspace {
     const unsigned deadline = deadlineSeconds();
     const pid_t pid = fork();
     if (pid == 0) {
-      if (chdir(dir_.c_str()) == 0 && std::freopen(outPath.c_str(), "w", stdout) && std::freopen(errPath.c_str(), "w", stderr))
+      if (chdir(dir_.c_str()) == 0 && std::freopen(outPath.c_str(), "w", stdout) &&
+          std::freopen(errPath.c_str(), "w", stderr))
         alarm(deadline), execv(argv[0], argv.data());
       _exit(127);
     }
@@ -141,7 +153,7 @@ class Workspace {
 namespace {
 // Failure messages show a table row by its name.
 template <class Row>
-  requires requires(const Row& r) { r.name; }
+requires requires(const Row& r) { r.name; }
 void PrintTo(const Row& row, std::ostream* os) { *os << row.name; }
 }  // namespace
 

@@ -24,13 +24,15 @@ void applied(RunState& rs, FILE* log, const std::vector<std::string>& assignment
   registerKeywords(rs.given);
   applyDefaults(rs.given, rs.io);
   int position = 1;
-  for (const std::string& a : assignments) applyUserAssignment(rs.given, rs.io, rs.com, a, {"command line", position++});
+  for (const std::string& a : assignments)
+    applyUserAssignment(rs.given, rs.io, rs.com, a, {"command line", position++});
 }
 
 // Integer thousandths of a sweep's values (every tap step of the presets is 0.02 or 0.005).
 std::vector<int> thousandths(const brevo::com::Sweep& s) {
   std::vector<int> v;
-  const int lo = static_cast<int>(std::lround(s.min * 1000)), hi = static_cast<int>(std::lround(s.max * 1000));
+  const int lo = static_cast<int>(std::lround(s.min * 1000)),
+            hi = static_cast<int>(std::lround(s.max * 1000));
   const int step = s.step > 0 ? static_cast<int>(std::lround(s.step * 1000)) : 1;
   for (int x = lo; x <= hi; x += step) v.push_back(x);
   return v;
@@ -53,7 +55,9 @@ long validTx(const brevo::com::Params& p) {
   }
 }
 
-long settings(const brevo::com::Sweep& s) { return s.step > 0 ? std::lround((s.max - s.min) / s.step) + 1 : 1; }
+long settings(const brevo::com::Sweep& s) {
+  return s.step > 0 ? std::lround((s.max - s.min) / s.step) + 1 : 1;
+}
 
 TEST(ComPresets, ShippedPresetsGiveTheirLinksGridsAndUnits) {
   // Valid Tx settings and CTLE settings as published for each sheet's grid.
@@ -77,7 +81,8 @@ TEST(ComPresets, ShippedPresetsGiveTheirLinksGridsAndUnits) {
     const brevo::com::PresetReading r = readComPreset(rs);
     ASSERT_TRUE(r.ok) << t.name << ": " << (r.errors.empty() ? "" : r.errors.front());
     const brevo::com::Params& p = r.params;
-    EXPECT_EQ(rs.given.settings.data_rate, t.baud) << t.name;   // the S/N analysis's link is the preset's
+    EXPECT_EQ(rs.given.settings.data_rate, t.baud)
+        << t.name;  // the S/N analysis's link is the preset's
     EXPECT_EQ(rs.given.settings.PAM, t.levels) << t.name;
     EXPECT_DOUBLE_EQ(p.fb, t.baud) << t.name;
     EXPECT_EQ(p.L, t.levels) << t.name;
@@ -141,7 +146,7 @@ TEST(ComChannels, TakenFromTheSetsTheRunRead) {
   rs.io.standardOutput = out.get();
   rs.io.standardError = err.get();
   rs.io.arguments = {"Brevo", "Thru=" + w / "lane_thru.s4p", "NEXT=" + w / "lane_next1.s4p",
-                  "FEXT=" + w / "lane_fext1.s4p", "com=kr4"};
+                     "FEXT=" + w / "lane_fext1.s4p", "com=kr4"};
   // Kept: the stage lets go of the channels once computed, so they are looked at here.
   class Keep : public StageObserver {
    public:
@@ -157,7 +162,9 @@ TEST(ComChannels, TakenFromTheSetsTheRunRead) {
     RunState& rs_;
   } keep(rs);
   ASSERT_EQ(runAnalysis(rs, &keep), 0);
-  EXPECT_NE(out.text().find("FLIPPED:                                 no\nCOM case 1 (z_p TX 12 mm): COM "), std::string::npos);
+  EXPECT_NE(out.text().find(
+                "FLIPPED:                                 no\nCOM case 1 (z_p TX 12 mm): COM "),
+            std::string::npos);
   EXPECT_TRUE(out.text().ends_with(" dB pass\n"));
   ASSERT_EQ(keep.channels.size(), 3u);
   using K = brevo::com::ChannelKind;
@@ -185,24 +192,36 @@ TEST(ComRun, Kr4OnTheCalibrationSetGivesThePublishedFigures) {
   rs.io.standardOutput = out.get();
   rs.io.standardError = err.get();
   const std::string at = set.string() + "/example2_";
-  rs.io.arguments = {"Brevo", "com=kr4", "Thru=" + at + "THRU.s4p", "FEXT=" + at + "FEXT1.s4p", "FEXT=" + at + "FEXT2.s4p",
-                  "NEXT=" + at + "NEXT1.s4p", "NEXT=" + at + "NEXT2.s4p", "NEXT=" + at + "NEXT3.s4p"};
+  rs.io.arguments = {"Brevo",
+                     "com=kr4",
+                     "Thru=" + at + "THRU.s4p",
+                     "FEXT=" + at + "FEXT1.s4p",
+                     "FEXT=" + at + "FEXT2.s4p",
+                     "NEXT=" + at + "NEXT1.s4p",
+                     "NEXT=" + at + "NEXT2.s4p",
+                     "NEXT=" + at + "NEXT3.s4p"};
   rs.io.keepRecord = true;
   ASSERT_EQ(runAnalysis(rs), 0);
   const std::string text = out.text();
-  const struct { int number, length; double com, fom, As, Ani; } published[] = {{1, 12, 4.30, 16.90, 30.3, 18.5},
-                                                                               {2, 30, 3.65, 16.25, 25.0, 16.46}};
+  const struct {
+    int number, length;
+    double com, fom, As, Ani;
+  } published[] = {{1, 12, 4.30, 16.90, 30.3, 18.5}, {2, 30, 3.65, 16.25, 25.0, 16.46}};
   for (const auto& p : published) {
-    const std::string head = "COM case " + std::to_string(p.number) + " (z_p TX " + std::to_string(p.length) + " mm): ";
+    const std::string head =
+        "COM case " + std::to_string(p.number) + " (z_p TX " + std::to_string(p.length) + " mm): ";
     const std::size_t where = text.find(head);
     ASSERT_NE(where, std::string::npos) << head;
     double com = 0, fom = 0, As = 0, Ani = 0;
-    ASSERT_EQ(std::sscanf(text.c_str() + where + head.size(), "COM %lf dB FOM %lf dB As %lf mV Ani %lf mV", &com, &fom, &As, &Ani), 4);
+    ASSERT_EQ(std::sscanf(text.c_str() + where + head.size(),
+                          "COM %lf dB FOM %lf dB As %lf mV Ani %lf mV", &com, &fom, &As, &Ani),
+              4);
     EXPECT_NEAR(com, p.com, 0.1) << head;
     EXPECT_NEAR(fom, p.fom, 0.05) << head;
     EXPECT_NEAR(As, p.As, 0.02 * p.As) << head;
     EXPECT_NEAR(Ani, p.Ani, 0.02 * p.Ani) << head;
-    const std::string eq = "COM case " + std::to_string(p.number) + " equaliser: Tx c(-1..1) -0.160 0.840 0.000   CTLE gDC -12.0 dB";
+    const std::string eq = "COM case " + std::to_string(p.number) +
+                           " equaliser: Tx c(-1..1) -0.160 0.840 0.000   CTLE gDC -12.0 dB";
     EXPECT_NE(text.find(eq), std::string::npos) << eq;
   }
   // The worst case decides, against 3 dB.
@@ -219,14 +238,16 @@ TEST(ComRun, Kr4OnTheCalibrationSetGivesThePublishedFigures) {
   const nlohmann::json rec = nlohmann::json::parse(rs.io.record);
   for (const nlohmann::json& c : rec["com"]["cases"]) {
     const double As = c["As"]["value"], Ani = c["Ani"]["value"];
-    const nlohmann::json &tub = c["bathtub"], &pulse = c["pulse"], &eye = c["eye_contour"], &resp = c["responses"];
+    const nlohmann::json &tub = c["bathtub"], &pulse = c["pulse"], &eye = c["eye_contour"],
+                         &resp = c["responses"];
     EXPECT_EQ(tub["DER0"], 1e-5);
     double crossing = -1;
     for (std::size_t i = 0; i < tub["probability"].size(); ++i)
       if (tub["probability"][i].get<double>() > 1e-5) crossing = tub["amplitude_mV"][i];
     EXPECT_NEAR(crossing, Ani, 1e-9 * Ani);
     const int cursor = pulse["cursor_sample"], M = pulse["samples_per_ui"];
-    EXPECT_NEAR(pulse["equalised_mV"][static_cast<std::size_t>(cursor)].get<double>(), As, 1e-9 * As);
+    EXPECT_NEAR(pulse["equalised_mV"][static_cast<std::size_t>(cursor)].get<double>(), As,
+                1e-9 * As);
     EXPECT_NEAR(pulse["first_ui"].get<double>() + static_cast<double>(cursor) / M, 0, 1e-12);
     EXPECT_EQ(pulse["dfe_span"], nlohmann::json({cursor + M, cursor + 14 * M}));
     double sum = 0;
@@ -246,7 +267,7 @@ TEST(ComRun, Kr4OnTheCalibrationSetGivesThePublishedFigures) {
 const fs::path kSheets = BREVO_COM_SHEETS_DIR;
 const std::string kSheetTool = (fs::path(BREVO_EXE).parent_path() / "brevo-com-sheet").string();
 
-struct SheetTool {   // BREVO_COM_SHEET set for the test's lifetime
+struct SheetTool {  // BREVO_COM_SHEET set for the test's lifetime
   explicit SheetTool(const std::string& tool) { setenv("BREVO_COM_SHEET", tool.c_str(), 1); }
   ~SheetTool() { unsetenv("BREVO_COM_SHEET"); }
 };
@@ -264,7 +285,7 @@ TEST(ComSheets, EachSheetGivesItsTablesValues) {
     double fb;
     int L;
     double der0 = 0, Av = 0, eta0 = 0, c0 = 0;
-    std::vector<S> taps = {};   // c(-3) or c(-1) first, up to c(1)
+    std::vector<S> taps = {};  // c(-3) or c(-1) first, up to c(1)
     S gDC = {};
     std::optional<S> gDC2 = {};
     int Nb = 0;
@@ -272,20 +293,82 @@ TEST(ComSheets, EachSheetGivesItsTablesValues) {
     std::vector<double> Zc = {};
     bool pcb = false;
   } rows[] = {
-      {"config_com_ieee8023_93a=100GBASE-KR4.xls", 25.78125, 2, 1e-5, 0.4, 5.2e-8, 0.62,
-       {sweep(-0.18, 0.02, 0), sweep(-0.38, 0.02, 0)}, sweep(-12, 1, 0), std::nullopt, 14, {12}, {30}, {12}, {78.2}},
-      {"config_com_ieee8023_93a=3ck_SA_KR_08_17_2022.xlsx", 53.125, 4, 1e-4, 0.413, 8.2e-9, 0.54,
-       {sweep(-0.06, 0.02, 0), sweep(0, 0.02, 0.12), sweep(-0.34, 0.02, 0), sweep(-0.2, 0.02, 0)}, sweep(-20, 1, 0),
-       sweep(-6, 1, 0), 12, {12, 1.8}, {31, 1.8}, {12, 1.8}, {87.5, 92.5}},
-      {"config_com_ieee8023_93a=3ck_SA_CR_CA_08_17_2022.xlsx", 53.125, 4, 1e-4, 0.413, 9e-9, 0.54,
-       {sweep(-0.06, 0.02, 0), sweep(0, 0.02, 0.12), sweep(-0.34, 0.02, 0), sweep(-0.2, 0.02, 0)}, sweep(-20, 1, 0),
-       sweep(-6, 1, 0), 12, {12, 1.8}, {31, 1.8}, {12, 1.8}, {87.5, 92.5}, true},
-      {"config_com_ieee8023_93a=3ck_SA_120F_C2C_08_17_2022.xlsx", 53.125, 4, 1e-5, 0.413, 2e-8, 0.54,
-       {sweep(-0.04, 0.02, 0), sweep(0, 0.02, 0.1), sweep(-0.28, 0.02, 0), sweep(-0.1, 0.02, 0)}, sweep(-20, 1, 0),
-       sweep(-4, 1, 0), 6, {13, 1.8}, {31, 1.8}, {11, 1.8}, {87.5, 92.5}},
-      {"config_com_ieee8023_93a=3ck_SA_120g_C2M_tp1a_08_17_2022.xlsx", 53.125, 4, 1e-5, 0.415, 4.1e-8, 0.54,
-       {sweep(-0.06, 0.02, 0), sweep(0, 0.02, 0.12), sweep(-0.34, 0.02, 0), sweep(-0.2, 0.02, 0)}, sweep(-13, 1, 0),
-       sweep(-3, 0.5, 0), 4, {15, 1.8}, {30, 1.8}, {0, 0}, {87.5, 92.5}},
+      {"config_com_ieee8023_93a=100GBASE-KR4.xls",
+       25.78125,
+       2,
+       1e-5,
+       0.4,
+       5.2e-8,
+       0.62,
+       {sweep(-0.18, 0.02, 0), sweep(-0.38, 0.02, 0)},
+       sweep(-12, 1, 0),
+       std::nullopt,
+       14,
+       {12},
+       {30},
+       {12},
+       {78.2}},
+      {"config_com_ieee8023_93a=3ck_SA_KR_08_17_2022.xlsx",
+       53.125,
+       4,
+       1e-4,
+       0.413,
+       8.2e-9,
+       0.54,
+       {sweep(-0.06, 0.02, 0), sweep(0, 0.02, 0.12), sweep(-0.34, 0.02, 0), sweep(-0.2, 0.02, 0)},
+       sweep(-20, 1, 0),
+       sweep(-6, 1, 0),
+       12,
+       {12, 1.8},
+       {31, 1.8},
+       {12, 1.8},
+       {87.5, 92.5}},
+      {"config_com_ieee8023_93a=3ck_SA_CR_CA_08_17_2022.xlsx",
+       53.125,
+       4,
+       1e-4,
+       0.413,
+       9e-9,
+       0.54,
+       {sweep(-0.06, 0.02, 0), sweep(0, 0.02, 0.12), sweep(-0.34, 0.02, 0), sweep(-0.2, 0.02, 0)},
+       sweep(-20, 1, 0),
+       sweep(-6, 1, 0),
+       12,
+       {12, 1.8},
+       {31, 1.8},
+       {12, 1.8},
+       {87.5, 92.5},
+       true},
+      {"config_com_ieee8023_93a=3ck_SA_120F_C2C_08_17_2022.xlsx",
+       53.125,
+       4,
+       1e-5,
+       0.413,
+       2e-8,
+       0.54,
+       {sweep(-0.04, 0.02, 0), sweep(0, 0.02, 0.1), sweep(-0.28, 0.02, 0), sweep(-0.1, 0.02, 0)},
+       sweep(-20, 1, 0),
+       sweep(-4, 1, 0),
+       6,
+       {13, 1.8},
+       {31, 1.8},
+       {11, 1.8},
+       {87.5, 92.5}},
+      {"config_com_ieee8023_93a=3ck_SA_120g_C2M_tp1a_08_17_2022.xlsx",
+       53.125,
+       4,
+       1e-5,
+       0.415,
+       4.1e-8,
+       0.54,
+       {sweep(-0.06, 0.02, 0), sweep(0, 0.02, 0.12), sweep(-0.34, 0.02, 0), sweep(-0.2, 0.02, 0)},
+       sweep(-13, 1, 0),
+       sweep(-3, 0.5, 0),
+       4,
+       {15, 1.8},
+       {30, 1.8},
+       {0, 0},
+       {87.5, 92.5}},
       {"config_com_ieee8023_93a=3ck_SA_120G_ERL_HOST_10_26_2022.xlsx", 53.125, 4},
       {"config_com_ieee8023_93a=3ck_SA_120G_ERL_MODULE_10_26_2022.xlsx", 56.1, 4},
       {"config_com_ieee8023_93a=3ck_SA_162_ERL_HOST_10_26_2022.xlsx", 53.125, 4},
@@ -306,11 +389,11 @@ TEST(ComSheets, EachSheetGivesItsTablesValues) {
     ASSERT_TRUE(r.ok) << (r.errors.empty() ? "" : r.errors.front());
     const brevo::com::Params& p = r.params;
     EXPECT_DOUBLE_EQ(p.fb, t.fb * 1e9);
-    EXPECT_EQ(rs.given.settings.data_rate, t.fb * 1e9);   // the report's link is the sheet's
+    EXPECT_EQ(rs.given.settings.data_rate, t.fb * 1e9);  // the report's link is the sheet's
     EXPECT_EQ(p.L, t.L);
     EXPECT_EQ(rs.given.settings.PAM, t.L);
     EXPECT_EQ(p.search, brevo::com::Search::exhaustive);
-    if (t.der0 == 0) continue;   // no column of the tables
+    if (t.der0 == 0) continue;  // no column of the tables
     EXPECT_DOUBLE_EQ(p.DER0, t.der0);
     EXPECT_DOUBLE_EQ(p.Av, t.Av);
     EXPECT_DOUBLE_EQ(p.eta0, t.eta0);
@@ -325,7 +408,8 @@ TEST(ComSheets, EachSheetGivesItsTablesValues) {
     EXPECT_TRUE(p.gDC.min == t.gDC.min && p.gDC.step == t.gDC.step && p.gDC.max == t.gDC.max);
     ASSERT_EQ(p.twoStage, t.gDC2.has_value());
     if (t.gDC2) {
-      EXPECT_TRUE(p.gDC2.min == t.gDC2->min && p.gDC2.step == t.gDC2->step && p.gDC2.max == t.gDC2->max);
+      EXPECT_TRUE(p.gDC2.min == t.gDC2->min && p.gDC2.step == t.gDC2->step &&
+                  p.gDC2.max == t.gDC2->max);
     }
     EXPECT_EQ(p.Nb, t.Nb);
     ASSERT_EQ(p.cases.size(), 2u);
@@ -343,12 +427,17 @@ TEST(ComSheets, WhyNotOrWarningsInTheRun) {
   const Workspace w;
   w.file("notes.xlsx", "not a workbook\n");
   const std::string kr4 = (kSheets / "config_com_ieee8023_93a=100GBASE-KR4.xls").string();
-  const struct { std::string tool, sheet, error, warning; } rows[] = {
+  const struct {
+    std::string tool, sheet, error, warning;
+  } rows[] = {
       {"/nowhere/brevo-com-sheet", "any.xlsx",
        "com=any.xlsx: brevo-com-sheet, the program that reads parameter sheets, is not found", ""},
-      {kSheetTool, w / "missing.xls", "com=" + (w / "missing.xls") + ": " + (w / "missing.xls") + ": cannot open the sheet", ""},
-      {kSheetTool, w / "notes.xlsx", "com=" + (w / "notes.xlsx") + ": " + (w / "notes.xlsx") + ": not a spreadsheet", ""},
-      {kSheetTool, kr4, "", kr4 + ": DIAGNOSTICS = 1 (F2) is not used: Brevo has no such parameter"}};
+      {kSheetTool, w / "missing.xls",
+       "com=" + (w / "missing.xls") + ": " + (w / "missing.xls") + ": cannot open the sheet", ""},
+      {kSheetTool, w / "notes.xlsx",
+       "com=" + (w / "notes.xlsx") + ": " + (w / "notes.xlsx") + ": not a spreadsheet", ""},
+      {kSheetTool, kr4, "",
+       kr4 + ": DIAGNOSTICS = 1 (F2) is not used: Brevo has no such parameter"}};
   for (const auto& row : rows) {
     if (row.sheet == kr4 && !fs::exists(kr4)) continue;
     SCOPED_TRACE(row.sheet);
@@ -363,7 +452,8 @@ TEST(ComSheets, WhyNotOrWarningsInTheRun) {
       EXPECT_NE(log.text().find(row.error), std::string::npos) << log.text();
     } else {
       EXPECT_EQ(rs.com.path, row.sheet);
-      EXPECT_NE(std::find(rs.io.warnings.begin(), rs.io.warnings.end(), row.warning), rs.io.warnings.end());
+      EXPECT_NE(std::find(rs.io.warnings.begin(), rs.io.warnings.end(), row.warning),
+                rs.io.warnings.end());
       EXPECT_NE(log.text().find("opening brevo-com-sheet " + kr4 + "\n"), std::string::npos);
     }
   }
@@ -384,16 +474,25 @@ TEST(ComRun, SheetsGiveTheirPresetsBlock) {
     const std::string at = set.string() + "/example2_";
     // com= after another argument: a first argument holding "-c" (a path may) is the starter
     // option; the sheet or preset given then replaces every com_ keyword of the first.
-    rs.io.arguments = {"Brevo", "com=kr4", "Thru=" + at + "THRU.s4p", "com=" + com, "FEXT=" + at + "FEXT1.s4p",
-                    "FEXT=" + at + "FEXT2.s4p", "NEXT=" + at + "NEXT1.s4p", "NEXT=" + at + "NEXT2.s4p",
-                    "NEXT=" + at + "NEXT3.s4p"};
+    rs.io.arguments = {"Brevo",
+                       "com=kr4",
+                       "Thru=" + at + "THRU.s4p",
+                       "com=" + com,
+                       "FEXT=" + at + "FEXT1.s4p",
+                       "FEXT=" + at + "FEXT2.s4p",
+                       "NEXT=" + at + "NEXT1.s4p",
+                       "NEXT=" + at + "NEXT2.s4p",
+                       "NEXT=" + at + "NEXT3.s4p"};
     EXPECT_EQ(runAnalysis(rs), 0) << com;
     const std::string text = out.text();
     const std::size_t from = text.find("COM case 1");
     return from == std::string::npos ? "no COM block: " + text : text.substr(from);
   };
-  const struct { const char* preset; const char* sheet; } rows[] = {
-      {"kr4", "config_com_ieee8023_93a=100GBASE-KR4.xls"}, {"ck-kr", "config_com_ieee8023_93a=3ck_SA_KR_08_17_2022.xlsx"}};
+  const struct {
+    const char* preset;
+    const char* sheet;
+  } rows[] = {{"kr4", "config_com_ieee8023_93a=100GBASE-KR4.xls"},
+              {"ck-kr", "config_com_ieee8023_93a=3ck_SA_KR_08_17_2022.xlsx"}};
   for (const auto& row : rows) {
     const std::string preset = block(row.preset), sheet = block((kSheets / row.sheet).string());
     EXPECT_TRUE(preset.starts_with("COM case 1")) << preset;
@@ -408,20 +507,23 @@ ComRun computed(double worst) {
   c.preset = "ck-kr";
   c.params.twoStage = true;
   c.params.passThreshold = 3;
-  c.params.cases = {{{12, 1.8}, {12, 1.8}, {12, 1.8}, {12, 1.8}}, {{31, 1.8}, {29, 1.8}, {31, 1.8}, {29, 1.8}}};
+  c.params.cases = {{{12, 1.8}, {12, 1.8}, {12, 1.8}, {12, 1.8}},
+                    {{31, 1.8}, {29, 1.8}, {31, 1.8}, {29, 1.8}}};
   brevo::com::CaseResult one;
   one.com = 3.608, one.fom = 14.25, one.As = 0.0123456, one.Ani = 0.0081;
   one.gDC = 0, one.gDC2 = -2, one.txTaps = {-0.02, 0.06, -0.26, 0.64, -0.02}, one.txCursor = 3;
   one.dfeTaps = {0.5, 0.1, -0.03};
-  one.topCandidates = {{one.txTaps, 0, -2, 14.25}, {{-0.02, 0.04, -0.26, 0.66, -0.02}, -1, -2, 14.1}};
+  one.topCandidates = {{one.txTaps, 0, -2, 14.25},
+                       {{-0.02, 0.04, -0.26, 0.66, -0.02}, -1, -2, 14.1}};
   brevo::com::CaseViews& v = one.views;
-  v.samplesPerUi = 2, v.firstUi = -1, v.unequalised = {0, 0.01, 0.02, 0.01, 0}, v.equalised = {0, 0, 0.03, 0.005, 0};
+  v.samplesPerUi = 2, v.firstUi = -1, v.unequalised = {0, 0.01, 0.02, 0.01, 0},
+  v.equalised = {0, 0, 0.03, 0.005, 0};
   v.cursor = 2, v.dfeFirst = 4, v.dfeLast = 8;
   v.f = {0, 1e9}, v.txFfeDb = {0, -1}, v.ctleDb = {-2, -1.5};
   v.amplitude = {0, 0.001}, v.probability = {0.5, 1e-6};
   v.phaseUi = {-0.5, 0, 0.5}, v.upper = {0.001, 0.004, NAN}, v.lower = {-0.001, -0.004, -0.001};
   brevo::com::CaseResult two = one;
-  two.views = {};   // a case without views still has every field
+  two.views = {};  // a case without views still has every field
   two.com = worst, two.fom = 12, two.txTaps = {-0.1, 0.7, -0.2}, two.txCursor = 1, two.gDC = -3;
   c.outcome.ok = true;
   c.outcome.result.cases = {one, two};
@@ -431,21 +533,35 @@ ComRun computed(double worst) {
 }
 
 TEST(ComBlock, CasesEqualisersAndVerdictOrWhyNot) {
-  const struct { const char* name; ComRun run; std::string block; } rows[] = {
-      {"pass", computed(3.2),
-       "COM case 1 (z_p TX 12+1.8 mm): COM    3.608 dB   FOM   14.250 dB   As    12.346 mV   Ani     8.100 mV\n"
-       "COM case 1 equaliser: Tx c(-3..1) -0.020 0.060 -0.260 0.640 -0.020   CTLE gDC 0.0 dB gDC2 -2.0 dB   DFE b(1..3) 0.500 0.100 -0.030\n"
-       "COM case 2 (z_p TX 31+1.8 mm): COM    3.200 dB   FOM   12.000 dB   As    12.346 mV   Ani     8.100 mV\n"
-       "COM case 2 equaliser: Tx c(-1..1) -0.100 0.700 -0.200   CTLE gDC -3.0 dB gDC2 -2.0 dB   DFE b(1..3) 0.500 0.100 -0.030\n"
-       "COM 3.200 dB pass\n"},
-      {"fail", computed(2.999), ""},
-      {"unavailable", [] { ComRun c = computed(4); c.reason = "the engine is not built"; return c; }(),
-       "COM unavailable: the engine is not built\n"}};
+  const struct {
+    const char* name;
+    ComRun run;
+    std::string block;
+  } rows[] = {{"pass", computed(3.2),
+               "COM case 1 (z_p TX 12+1.8 mm): COM    3.608 dB   FOM   14.250 dB   As    12.346 mV "
+               "  Ani     8.100 mV\n"
+               "COM case 1 equaliser: Tx c(-3..1) -0.020 0.060 -0.260 0.640 -0.020   CTLE gDC 0.0 "
+               "dB gDC2 -2.0 dB   DFE b(1..3) 0.500 0.100 -0.030\n"
+               "COM case 2 (z_p TX 31+1.8 mm): COM    3.200 dB   FOM   12.000 dB   As    12.346 mV "
+               "  Ani     8.100 mV\n"
+               "COM case 2 equaliser: Tx c(-1..1) -0.100 0.700 -0.200   CTLE gDC -3.0 dB gDC2 -2.0 "
+               "dB   DFE b(1..3) 0.500 0.100 -0.030\n"
+               "COM 3.200 dB pass\n"},
+              {"fail", computed(2.999), ""},
+              {"unavailable",
+               [] {
+                 ComRun c = computed(4);
+                 c.reason = "the engine is not built";
+                 return c;
+               }(),
+               "COM unavailable: the engine is not built\n"}};
   for (const auto& row : rows) {
     MemoryStream out;
     printComBlock(out.get(), row.run);
-    if (!row.block.empty()) EXPECT_EQ(out.text(), row.block) << row.name;
-    else EXPECT_TRUE(out.text().ends_with("\nCOM 2.999 dB fail\n")) << row.name << out.text();
+    if (!row.block.empty())
+      EXPECT_EQ(out.text(), row.block) << row.name;
+    else
+      EXPECT_TRUE(out.text().ends_with("\nCOM 2.999 dB fail\n")) << row.name << out.text();
   }
   // The record's com object of the passing run, valid against the schema.
   RunState rs;
@@ -458,8 +574,10 @@ TEST(ComBlock, CasesEqualisersAndVerdictOrWhyNot) {
   EXPECT_EQ(com["cases"][0]["As"]["value"], 1000 * 0.0123456);
   EXPECT_EQ(com["cases"][1]["package_mm"]["next"], nlohmann::json({29, 1.8}));
   EXPECT_EQ(com["cases"][0]["gDC2"]["value"], -2);
-  EXPECT_EQ(com["cases"][0]["top_candidates"],
-            nlohmann::json::parse(R"([{"tx_taps": [-0.02, 0.06, -0.26, 0.64, -0.02], "gDC": 0, "gDC2": -2, "FOM": 14.25},
+  EXPECT_EQ(
+      com["cases"][0]["top_candidates"],
+      nlohmann::json::parse(
+          R"([{"tx_taps": [-0.02, 0.06, -0.26, 0.64, -0.02], "gDC": 0, "gDC2": -2, "FOM": 14.25},
                                       {"tx_taps": [-0.02, 0.04, -0.26, 0.66, -0.02], "gDC": -1, "gDC2": -2, "FOM": 14.1}])"));
   EXPECT_EQ(com["cases"][0]["pulse"]["dfe_span"], nlohmann::json({4, 8}));
   EXPECT_EQ(com["cases"][0]["pulse"]["equalised_mV"][2], 30);
@@ -473,9 +591,10 @@ TEST(ComBlock, CasesEqualisersAndVerdictOrWhyNot) {
          "schema, record = json.load(open(sys.argv[1])), json.load(open(sys.argv[2]))\n"
          "for e in validators.validator_for(schema)(schema).iter_errors(record):\n"
          "  if list(e.path)[:1] == ['com']: print('/'.join(map(str, e.path)), e.message)\n");
-  const Outcome valid = w.run({w / "check.py", BREVO_RECORD_SCHEMA, w / "run.json"},
-                              "/usr/bin/python3");
-  if (valid.status != 0 && has(valid.err, "No module named")) GTEST_SKIP() << "python3-jsonschema is not installed: " << valid.err;
+  const Outcome valid =
+      w.run({w / "check.py", BREVO_RECORD_SCHEMA, w / "run.json"}, "/usr/bin/python3");
+  if (valid.status != 0 && has(valid.err, "No module named"))
+    GTEST_SKIP() << "python3-jsonschema is not installed: " << valid.err;
   EXPECT_TRUE(valid.status == 0 && valid.out.empty()) << valid.out << valid.err;
 }
 

@@ -14,7 +14,11 @@ const double kRise = 2 * pi / std::log(4.0);  // a 10-90 % rise time in units of
 
 double interpreted(double v, double rate) { return interpretTau(&v, rate), v; }
 
-struct ScalarCase { const char* name; std::function<double()> compute; double want, tolerance; };   // 0: exactly
+struct ScalarCase {
+  const char* name;
+  std::function<double()> compute;
+  double want, tolerance;
+};  // 0: exactly
 
 const ScalarCase kCases[] = {
     // Butterworth: 1 with unlimited bandwidth, -3 dB at 1/t.
@@ -49,8 +53,10 @@ class ModelValue : public ::testing::TestWithParam<ScalarCase> {};
 
 TEST_P(ModelValue, MatchesHandValue) {
   const ScalarCase& c = GetParam();
-  if (c.tolerance == 0) EXPECT_EQ(c.compute(), c.want);
-  else EXPECT_NEAR(c.compute(), c.want, c.tolerance);
+  if (c.tolerance == 0)
+    EXPECT_EQ(c.compute(), c.want);
+  else
+    EXPECT_NEAR(c.compute(), c.want, c.tolerance);
 }
 
 INSTANTIATE_TEST_SUITE_P(Models, ModelValue, ::testing::ValuesIn(kCases), rowName);

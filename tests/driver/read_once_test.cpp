@@ -18,14 +18,15 @@ using namespace brevo_test;
 // (same size), the modification time put back or moved on.
 class RewriteAfterThru : public StageObserver {
  public:
-  RewriteAfterThru(std::string path, bool keepStamp) : path_(std::move(path)), keepStamp_(keepStamp) {}
+  RewriteAfterThru(std::string path, bool keepStamp)
+      : path_(std::move(path)), keepStamp_(keepStamp) {}
   void finished(Stage stage, int) override {
     if (stage != Stage::readThru) return;
     struct stat before;
     ASSERT_EQ(stat(path_.c_str(), &before), 0);
     std::string text = readFile(path_);
     std::replace(text.begin() + static_cast<std::ptrdiff_t>(text.find('#')), text.end(), '1', '2');
-    FILE* f = std::fopen(path_.c_str(), "r+");   // in place: the same inode
+    FILE* f = std::fopen(path_.c_str(), "r+");  // in place: the same inode
     ASSERT_TRUE(f);
     std::fwrite(text.data(), 1, text.size(), f);
     std::fclose(f);
@@ -65,7 +66,9 @@ TEST(ReadOnce, AFileUnchangedOnDiskIsParsedOnceAndAChangedOneAgain) {
     // Either way, the reader's line appears once per channel line.
     const std::string line = "#read " + w / "lane.s4p";
     std::size_t count = 0;
-    for (std::size_t at = err.text().find(line); at != std::string::npos; at = err.text().find(line, at + 1)) ++count;
+    for (std::size_t at = err.text().find(line); at != std::string::npos;
+         at = err.text().find(line, at + 1))
+      ++count;
     EXPECT_EQ(count, 2u) << err.text();
   }
 }

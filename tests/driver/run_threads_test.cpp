@@ -12,9 +12,10 @@ using namespace brevo_test;
 TEST(RunAnalysis, TwoThreadsGiveTheBytesOfTwoPrograms) {
   const std::string lane = std::string(BREVO_SOURCE_DIR) + "/examples/lane_";
   const std::vector<std::vector<std::string>> cases = {
-      {"Thru=\"" + lane + "thru.s4p 1 3 2 4\"", "NEXT=" + lane + "next1.s4p", "FEXT=" + lane + "fext1.s4p"},
-      {"Thru=" + lane + "thru.s4p", "input_ports=13", "output_ports=24", "NEXT=" + lane + "next2.s4p",
-       "PAM=4", "baud_rate=53.125G", "N_DFE=12", "target_BER=1e-5"}};
+      {"Thru=\"" + lane + "thru.s4p 1 3 2 4\"", "NEXT=" + lane + "next1.s4p",
+       "FEXT=" + lane + "fext1.s4p"},
+      {"Thru=" + lane + "thru.s4p", "input_ports=13", "output_ports=24",
+       "NEXT=" + lane + "next2.s4p", "PAM=4", "baud_rate=53.125G", "N_DFE=12", "target_BER=1e-5"}};
   struct InProcess {
     MemoryStream out, err;
     RunState rs;

@@ -15,8 +15,12 @@ namespace {
 using cd = std::complex<double>;
 using brevo_test::pi;
 
-struct Grid { int frequencies, samples; };
-void PrintTo(const Grid& g, std::ostream* os) { *os << g.frequencies << " frequencies, " << g.samples << " samples"; }
+struct Grid {
+  int frequencies, samples;
+};
+void PrintTo(const Grid& g, std::ostream* os) {
+  *os << g.frequencies << " frequencies, " << g.samples << " samples";
+}
 
 // Channel-like spectra: a fitted response falling with frequency and a delay, a small
 // rippling deviation, and the grid phasor of a period that is not a whole number of
@@ -33,11 +37,13 @@ struct Spectra {
     cd E = 1;
     for (int m = 0; m < nF; ++m, E *= W) {
       const double G = 2 / (1 + 1e-3 * m);
-      const cd F = G * std::exp(cd(-2e-4 * m, -0.31 * m)), I = G * 0.01 * std::exp(cd(-1e-4 * m, 0.7 * m)) * std::sin(0.05 * m);
+      const cd F = G * std::exp(cd(-2e-4 * m, -0.31 * m)),
+               I = G * 0.01 * std::exp(cd(-1e-4 * m, 0.7 * m)) * std::sin(0.05 * m);
       in.ildRe.push_back(I.real()), in.ildIm.push_back(I.imag()), in.fitRe.push_back(F.real());
       in.fitIm.push_back(F.imag()), stepRe.push_back(E.real()), stepIm.push_back(E.imag());
       cd rho = 1;
-      for (int n = 0; n < nT; ++n, rho *= E) ild[n] += std::real(I * rho), fit[n] += std::real(F * rho);
+      for (int n = 0; n < nT; ++n, rho *= E)
+        ild[n] += std::real(I * rho), fit[n] += std::real(F * rho);
     }
     if (static_cast<long>(nF) * nT > kExactTerms) return;
     std::vector<long double> i(nT), f(nT);
@@ -70,34 +76,41 @@ TEST_P(SpeedPeriodSums, AgreeWithThePlainLoopInEveryWidthAndWithTheExactSums) {
   if (s.exactIld.size() == static_cast<std::size_t>(g.samples)) {
     std::vector<double> thru = s.exactFit;
     for (int n = 0; n < g.samples; ++n) thru[n] += s.exactIld[n];
-    const PeriodWaveforms both = periodSums(s.in, g.samples, true);   // the pulse as fit plus ILD
+    const PeriodWaveforms both = periodSums(s.in, g.samples, true);  // the pulse as fit plus ILD
     // The stepped phasor of the plain loop is 1e-13 to 3e-11 off on the grids from 256
     // frequencies up; the convolution stays within 1e-14.
-    EXPECT_LT(difference(both.ildPulse, s.exactIld) + difference(both.fitPulse, s.exactFit) + difference(both.pulse, thru),
+    EXPECT_LT(difference(both.ildPulse, s.exactIld) + difference(both.fitPulse, s.exactFit) +
+                  difference(both.pulse, thru),
               2e-14);
   }
 
-  PhasorSpectra spectra{2, g.frequencies, {s.in.ildRe.data(), s.in.fitRe.data()}, {s.in.ildIm.data(), s.in.fitIm.data()},
-                        s.stepRe.data(), s.stepIm.data()};
+  PhasorSpectra spectra{2,
+                        g.frequencies,
+                        {s.in.ildRe.data(), s.in.fitRe.data()},
+                        {s.in.ildIm.data(), s.in.fitIm.data()},
+                        s.stepRe.data(),
+                        s.stepIm.data()};
   auto sums = [&](PhasorPath path) {
     std::vector<double> a(2 * g.samples);
     double* const out[PhasorSpectra::kMaxSums] = {a.data(), a.data() + g.samples};
     return sumPhasors(spectra, g.samples, out, path), a;
   };
   const std::vector<double> narrow = sums(PhasorPath::vector128);
-  const std::vector<double> ild(narrow.begin(), narrow.begin() + g.samples), fit(narrow.begin() + g.samples, narrow.end());
+  const std::vector<double> ild(narrow.begin(), narrow.begin() + g.samples),
+      fit(narrow.begin() + g.samples, narrow.end());
   EXPECT_LT(difference(ild, s.ild) + difference(fit, s.fit), 1e-12);
   for (PhasorPath path : phasorPaths())
-    EXPECT_TRUE(narrow.empty() || std::memcmp(sums(path).data(), narrow.data(), narrow.size() * sizeof(double)) == 0)
+    EXPECT_TRUE(narrow.empty() ||
+                std::memcmp(sums(path).data(), narrow.data(), narrow.size() * sizeof(double)) == 0)
         << static_cast<int>(path);
 }
 
 // No frequencies, no samples, fewer samples than blocks, samples ending inside the last
 // block, frequencies ending inside a tile and on a tile's edge, and the benchmark lane.
 INSTANTIATE_TEST_SUITE_P(Grids, SpeedPeriodSums,
-                         ::testing::Values(Grid{0, 9}, Grid{3, 0}, Grid{1, 1}, Grid{2, 3}, Grid{7, 5}, Grid{256, 8},
-                                           Grid{257, 13}, Grid{513, 611}, Grid{1300, 2047}, Grid{5001, 10313}));
-
+                         ::testing::Values(Grid{0, 9}, Grid{3, 0}, Grid{1, 1}, Grid{2, 3},
+                                           Grid{7, 5}, Grid{256, 8}, Grid{257, 13}, Grid{513, 611},
+                                           Grid{1300, 2047}, Grid{5001, 10313}));
 
 // The short pulse's sums start at a first frequency above 0: sums of Re(c_m *
 // exp(2*pi*j*(start + turns*m)*n)) against long double, with whole turns in start.
@@ -112,7 +125,8 @@ TEST(ChirpSums, FromAFirstFrequencyAboveZero) {
     for (int n = 0; n < nT; ++n) {
       long double t = (static_cast<long double>(start) + static_cast<long double>(turns) * m) * n;
       t -= std::nearbyint(t);
-      exact[n] += re[m] * std::cos(2 * std::numbers::pi_v<long double> * t) - im[m] * std::sin(2 * std::numbers::pi_v<long double> * t);
+      exact[n] += re[m] * std::cos(2 * std::numbers::pi_v<long double> * t) -
+                  im[m] * std::sin(2 * std::numbers::pi_v<long double> * t);
     }
   }
   const ChirpSpectrum spectrum{re, im};

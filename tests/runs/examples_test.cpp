@@ -40,11 +40,16 @@ std::string excerpt(const std::string& text) {
   for (std::string line; std::getline(in, line); ++n)
     if (n % 100 == 0) lines += line + "\n";
   char head[80];
-  std::snprintf(head, sizeof head, "%d lines, FNV-1a %016llx\n", n, static_cast<unsigned long long>(hash));
+  std::snprintf(head, sizeof head, "%d lines, FNV-1a %016llx\n", n,
+                static_cast<unsigned long long>(hash));
   return head + lines;
 }
 
-struct Example { const char* name; const char* report; std::vector<std::string> sideFiles; };   // report: its golden one
+struct Example {
+  const char* name;
+  const char* report;
+  std::vector<std::string> sideFiles;
+};  // report: its golden one
 
 class Examples : public ::testing::TestWithParam<Example> {};
 
@@ -60,10 +65,11 @@ TEST_P(Examples, ReportLogAndSideFilesAsGolden) {
   for (const std::string& side : e.sideFiles) expectGolden(side, excerpt(ws.read(side)));
 }
 
-INSTANTIATE_TEST_SUITE_P(Bundled, Examples,
-                         ::testing::Values(Example{"nrz", "nrz.report", {}}, Example{"pam4", "pam4.report", {}},
-                                           Example{"save", "nrz.report", {"nrz_run.wv1", "nrz_run.fd", "nrz_run.wv2"}}),
-                         rowName);
+INSTANTIATE_TEST_SUITE_P(
+    Bundled, Examples,
+    ::testing::Values(Example{"nrz", "nrz.report", {}}, Example{"pam4", "pam4.report", {}},
+                      Example{"save", "nrz.report", {"nrz_run.wv1", "nrz_run.fd", "nrz_run.wv2"}}),
+    rowName);
 
 // Every through channel of the shared collection (channels.tsv: path, role, set, ports,
 // points, ..., and the ports in use in columns 13 to 16), with the NEXT and FEXT files of
@@ -81,18 +87,23 @@ TEST(RealChannels, EveryThruRunsToFiniteFigures) {
   for (const auto& t : rows) {
     if (t.size() < 16 || t[1] != "thru") continue;
     // A first argument holding "-c" or "-b" (a folder name may) is the starter option.
-    std::vector<std::string> args = {"PAM=2", "Thru=\"" + (dir / t[0]).string() + " " + t[12] + " " + t[13] + " " + t[14] + " " +
-                                     t[15] + "\""};
+    std::vector<std::string> args = {"PAM=2", "Thru=\"" + (dir / t[0]).string() + " " + t[12] +
+                                                  " " + t[13] + " " + t[14] + " " + t[15] + "\""};
     for (const auto& a : rows)
       if (a.size() > 2 && !t[2].empty() && a[2] == t[2] && (a[1] == "next" || a[1] == "fext"))
         args.push_back((a[1] == "next" ? "NEXT=" : "FEXT=") + (dir / a[0]).string());
     const Outcome r = Workspace().run(args);
     EXPECT_EQ(r.status, 0) << t[0] << "\n" << r.err.substr(0, 2000);
-    EXPECT_TRUE(has(r.err, "#read " + (dir / t[0]).string() + " size " + t[3] + " for " + t[4] + " frequencies\n")) << r.err;
-    const std::string figures = r.out.substr(0, r.out.find("Salz S/N"));   // +inf without aggressors
-    EXPECT_FALSE(has(figures, "nan") || has(figures, "inf") || !has(r.out, "\nFLIPPED: ")) << t[0] << "\n" << r.out;
+    EXPECT_TRUE(has(r.err, "#read " + (dir / t[0]).string() + " size " + t[3] + " for " + t[4] +
+                               " frequencies\n"))
+        << r.err;
+    const std::string figures = r.out.substr(0, r.out.find("Salz S/N"));  // +inf without aggressors
+    EXPECT_FALSE(has(figures, "nan") || has(figures, "inf") || !has(r.out, "\nFLIPPED: "))
+        << t[0] << "\n"
+        << r.out;
     int icn = 0;
-    for (std::size_t at = 0; (at = r.out.find(" ICN             ", at)) != std::string::npos; ++at) ++icn;
+    for (std::size_t at = 0; (at = r.out.find(" ICN             ", at)) != std::string::npos; ++at)
+      ++icn;
     EXPECT_EQ(icn, static_cast<int>(args.size()) - 2) << t[0] << "\n" << r.out;
     // A crosstalk set at its own rate has nothing to warn about.
     if (args.size() > 2) {

@@ -37,7 +37,8 @@ std::string withoutReaderLine(const std::string& log) {
 }
 
 std::string renamed(std::string text, const std::string& from, const std::string& to) {
-  for (std::size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size()) text.replace(at, from.size(), to);
+  for (std::size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size())
+    text.replace(at, from.size(), to);
   return text;
 }
 
@@ -57,8 +58,8 @@ std::vector<double> numbersOf(const std::string& text) {
 struct Layout {
   const char* what;
   TouchstoneWriteOptions write;
-  bool version21 = false;      // "[Version] 2.1" in place of 2.0
-  bool reciprocalOnly = false; // a triangle
+  bool version21 = false;       // "[Version] 2.1" in place of 2.0
+  bool reciprocalOnly = false;  // a triangle
 };
 
 TEST(Touchstone2Runs, ReportEqualsTheOneOfTheSameNetworkAt50Ohm) {
@@ -72,8 +73,10 @@ TEST(Touchstone2Runs, ReportEqualsTheOneOfTheSameNetworkAt50Ohm) {
     const TouchstoneFile at75 = readTouchstone(source, {75.0, false});
     const TouchstoneFile at50 = readTouchstone(source, {50.0, false});
     ASSERT_TRUE(at75.ok && at50.ok) << at75.message();
-    ws.file("v2/" + std::string(name) + ".s4p", formatTouchstone(at75.set, {2, MA, "GHz", 75.0, "Full"}));
-    ws.file("v1/" + std::string(name) + ".s4p", formatTouchstone(at50.set, {1, RI, "Hz", 50.0, "Full"}));
+    ws.file("v2/" + std::string(name) + ".s4p",
+            formatTouchstone(at75.set, {2, MA, "GHz", 75.0, "Full"}));
+    ws.file("v1/" + std::string(name) + ".s4p",
+            formatTouchstone(at50.set, {1, RI, "Hz", 50.0, "Full"}));
   }
   const Outcome v2 = ws.run({"Thru=v2/thru.s4p", "NEXT=v2/next1.s4p", "FEXT=v2/fext1.s4p"});
   const Outcome v1 = ws.run({"Thru=v1/thru.s4p", "NEXT=v1/next1.s4p", "FEXT=v1/fext1.s4p"});
@@ -82,7 +85,8 @@ TEST(Touchstone2Runs, ReportEqualsTheOneOfTheSameNetworkAt50Ohm) {
   EXPECT_TRUE(has(v2.err, " frequencies; references 75 ohm renormalised to 50 ohm\n")) << v2.err;
   EXPECT_FALSE(has(v2.err, "warning")) << v2.err;
   std::string report = v2.out;
-  for (std::size_t at = 0; (at = report.find("v2/", at)) != std::string::npos;) report[at + 1] = '1';
+  for (std::size_t at = 0; (at = report.find("v2/", at)) != std::string::npos;)
+    report[at + 1] = '1';
   EXPECT_EQ(report, v1.out);
   EXPECT_TRUE(has(v1.out, "S/N")) << v1.out;
 }
@@ -97,9 +101,10 @@ TEST(Touchstone2Runs, EveryLayoutOfOneNetworkGivesOneReportAndLog) {
     const char* ports;
     bool reciprocal;
   };
-  const std::vector<Network> networks{{"4-port, one way weaker", oneWayWeaker(read.set, 4), "1 3 2 4", false},
-                                      {"2-port, one way weaker", oneWayWeaker(read.set, 2), "1 0 2 0", false},
-                                      {"4-port, reciprocal", read.set, "1 3 2 4", true}};
+  const std::vector<Network> networks{
+      {"4-port, one way weaker", oneWayWeaker(read.set, 4), "1 3 2 4", false},
+      {"2-port, one way weaker", oneWayWeaker(read.set, 2), "1 0 2 0", false},
+      {"4-port, reciprocal", read.set, "1 3 2 4", true}};
   const std::vector<Layout> layouts{
       // The 1.x reader scales a frequency by its unit once more: Hz keeps its grid exact.
       {"1.0 MA", {1, MA, "Hz", 50, "Full"}},
@@ -123,7 +128,11 @@ TEST(Touchstone2Runs, EveryLayoutOfOneNetworkGivesOneReportAndLog) {
     ASSERT_EQ(base.status, 0) << net.what << base.err;
     const std::string tools = BREVO_TOOLS_DIR;
     const std::string joiner = tools + "/brevo-cascade";
-    ASSERT_EQ(ws.run({"base_join" + ext, "base" + ext + " " + net.ports, "base" + ext + " " + net.ports}, joiner).status, 0);
+    ASSERT_EQ(
+        ws.run({"base_join" + ext, "base" + ext + " " + net.ports, "base" + ext + " " + net.ports},
+               joiner)
+            .status,
+        0);
     const std::string baseJoin = ws.read("base_join" + ext);
     ASSERT_TRUE(has(base.out, "S/N")) << base.out;
     for (std::size_t n = 0; n < layouts.size(); ++n) {
@@ -139,16 +148,20 @@ TEST(Touchstone2Runs, EveryLayoutOfOneNetworkGivesOneReportAndLog) {
       const std::string stem = name.substr(0, 4);
       EXPECT_EQ(got.status, base.status) << net.what << ", " << l.what;
       EXPECT_EQ(renamed(got.out, stem, "base"), base.out) << net.what << ", " << l.what;
-      EXPECT_EQ(withoutReaderLine(renamed(got.err, stem, "base")), withoutReaderLine(base.err)) << net.what << ", " << l.what;
+      EXPECT_EQ(withoutReaderLine(renamed(got.err, stem, "base")), withoutReaderLine(base.err))
+          << net.what << ", " << l.what;
       // Joined with the base file: the same channel, to the last digit where the file
       // held the very doubles (RI S-parameters at 50 ohm).
-      const Outcome join = ws.run({"join" + ext, name + " " + net.ports, "base" + ext + " " + net.ports}, joiner);
+      const Outcome join =
+          ws.run({"join" + ext, name + " " + net.ports, "base" + ext + " " + net.ports}, joiner);
       ASSERT_EQ(join.status, 0) << net.what << ", " << l.what << join.err;
       const std::vector<double> a = numbersOf(ws.read("join" + ext)), b = numbersOf(baseJoin);
       ASSERT_EQ(a.size(), b.size()) << net.what << ", " << l.what;
       double worst = 0;
-      for (std::size_t i = 0; i < a.size(); ++i) worst = std::max(worst, std::abs(a[i] - b[i]) / (1 + std::abs(b[i])));
-      const bool exact = l.write.dataFormat == RI && l.write.reference == 50 && l.write.parameter == 'S';
+      for (std::size_t i = 0; i < a.size(); ++i)
+        worst = std::max(worst, std::abs(a[i] - b[i]) / (1 + std::abs(b[i])));
+      const bool exact =
+          l.write.dataFormat == RI && l.write.reference == 50 && l.write.parameter == 'S';
       EXPECT_LE(worst, exact ? 0 : 1e-12) << net.what << ", " << l.what;
     }
   }

@@ -24,8 +24,8 @@ const ElementPorts kDiff{1, 3, 2, 4}, kSingle{1, 0, 2, 0};
 
 // A set of `ports` ports holding M(f) (pair order) on the element ports p, other entries 0.
 // A 2-port set holds S21 at its position (1, 2), as the reader stores it.
-Sparams makeSet(const std::vector<double>& grid, int ports, const ElementPorts& p, const MatrixAt& M,
-                const char* name = "element") {
+Sparams makeSet(const std::vector<double>& grid, int ports, const ElementPorts& p,
+                const MatrixAt& M, const char* name = "element") {
   const std::vector<int> order =
       p.singleEnded() ? std::vector{p.inP, p.outP} : std::vector{p.inP, p.inM, p.outP, p.outM};
   Sparams s(ports, static_cast<int>(grid.size()), name);
@@ -34,7 +34,8 @@ Sparams makeSet(const std::vector<double>& grid, int ports, const ElementPorts& 
     const cmatrix m = M(grid[k]);
     for (std::size_t r = 0; r < order.size(); ++r)
       for (std::size_t c = 0; c < order.size(); ++c)
-        ports == 2 ? s.set(k, order[c], order[r], m.value(r, c)) : s.set(k, order[r], order[c], m.value(r, c));
+        ports == 2 ? s.set(k, order[c], order[r], m.value(r, c))
+                   : s.set(k, order[r], order[c], m.value(r, c));
   }
   return s;
 }
@@ -91,7 +92,8 @@ TEST_P(LineLengths, JoinedLinesAreOneLongerLine) {
   std::vector<CascadeElement> chain;
   double total = 0;
   for (double l : {0.05, 0.13, 0.21}) {  // a + b, then a + b + c
-    chain.push_back({makeSet(g, t.differential ? 4 : 2, p, lineOf(t.differential, l, t.zOdd, t.zEven)), p});
+    chain.push_back(
+        {makeSet(g, t.differential ? 4 : 2, p, lineOf(t.differential, l, t.zOdd, t.zEven)), p});
     total += l;
     if (chain.size() < 2) continue;
     const CascadeResult r = cascade(chain);
@@ -99,7 +101,8 @@ TEST_P(LineLengths, JoinedLinesAreOneLongerLine) {
     ASSERT_EQ(r.value.S.size(), g.size());
     for (std::size_t k = 0; k < g.size(); ++k) {
       EXPECT_EQ(r.value.freq[k], g[k]);
-      EXPECT_LT(maxDifference(r.value.S[k], lineOf(t.differential, total, t.zOdd, t.zEven)(g[k])), 1e-9)
+      EXPECT_LT(maxDifference(r.value.S[k], lineOf(t.differential, total, t.zOdd, t.zEven)(g[k])),
+                1e-9)
           << chain.size() << " elements, " << g[k] << " Hz";
     }
   }
@@ -113,14 +116,17 @@ TEST(Cascade, IdealThruOnEitherSideChangesNothing) {
     const int n = differential ? 4 : 2;
     const ElementPorts p = differential ? kDiff : kSingle;
     const MatrixAt channel = lineOf(differential, 0.3, differential ? 44 : 80, 70);
-    const Sparams c = makeSet(g, n, p, channel), t = makeSet(g, n, p, [n](double) { return idealThru(n); });
-    for (const auto& sets : std::vector<std::vector<const Sparams*>>{{&t, &c}, {&c, &t}, {&t, &c, &t}}) {
+    const Sparams c = makeSet(g, n, p, channel),
+                  t = makeSet(g, n, p, [n](double) { return idealThru(n); });
+    for (const auto& sets :
+         std::vector<std::vector<const Sparams*>>{{&t, &c}, {&c, &t}, {&t, &c, &t}}) {
       std::vector<CascadeElement> chain;
       for (const Sparams* s : sets) chain.push_back({*s, p});
       const CascadeResult r = cascade(chain);
       ASSERT_EQ(r.status, 0) << r.message;
       for (std::size_t k = 0; k < g.size(); ++k)
-        EXPECT_LT(maxDifference(r.value.S[k], channel(g[k])), 1e-14) << n << " ports, " << sets.size() << " elements";
+        EXPECT_LT(maxDifference(r.value.S[k], channel(g[k])), 1e-14)
+            << n << " ports, " << sets.size() << " elements";
     }
   }
 }
@@ -139,7 +145,8 @@ TEST(Cascade, PassiveReciprocalElementsGivePassiveReciprocalChain) {
         const cplx z(u(random), u(random));
         A.set(i, j, z), A.set(j, i, z), frob += (i == j ? 1 : 2) * std::norm(z);
       }
-    chain.push_back({makeSet(g, 4, kDiff, [&](double) { return A * (0.999 / std::sqrt(frob)); }), kDiff});
+    chain.push_back(
+        {makeSet(g, 4, kDiff, [&](double) { return A * (0.999 / std::sqrt(frob)); }), kDiff});
     chain.push_back({makeSet(g, 4, kDiff, lineOf(true, 0.1, 40, 70)), kDiff});
   }
   const CascadeResult r = cascade(chain);
@@ -160,12 +167,9 @@ struct OrderCase {
 };
 
 const OrderCase kOrders[] = {
-    {"sequential_1_2_3_4", 4, {1, 2, 3, 4}},
-    {"swapped_2_1_4_3", 4, {2, 1, 4, 3}},
-    {"scrambled_4_2_3_1", 4, {4, 2, 3, 1}},
-    {"inside_a_6_port_5_2_6_3", 6, {5, 2, 6, 3}},
-    {"single_reversed_2_0_1_0", 2, {2, 0, 1, 0}},
-    {"single_on_3_port_3_0_1_0", 3, {3, 0, 1, 0}},
+    {"sequential_1_2_3_4", 4, {1, 2, 3, 4}},      {"swapped_2_1_4_3", 4, {2, 1, 4, 3}},
+    {"scrambled_4_2_3_1", 4, {4, 2, 3, 1}},       {"inside_a_6_port_5_2_6_3", 6, {5, 2, 6, 3}},
+    {"single_reversed_2_0_1_0", 2, {2, 0, 1, 0}}, {"single_on_3_port_3_0_1_0", 3, {3, 0, 1, 0}},
 };
 
 class PortOrders : public ::testing::TestWithParam<OrderCase> {};
@@ -177,10 +181,12 @@ TEST_P(PortOrders, SameChainAsPairOrder) {
   const ElementPorts plain = single ? kSingle : kDiff;
   const int n = single ? 2 : 4;
   const MatrixAt first = lineOf(!single, 0.07, 45, 90), second = lineOf(!single, 0.11, 58, 116);
-  const CascadeResult want = cascade({{makeSet(g, n, plain, first), plain}, {makeSet(g, n, plain, second), plain}});
+  const CascadeResult want =
+      cascade({{makeSet(g, n, plain, first), plain}, {makeSet(g, n, plain, second), plain}});
   const CascadeResult early =
       cascade({{makeSet(g, t.ports, t.p, first), t.p}, {makeSet(g, n, plain, second), plain}});
-  const CascadeResult late = cascade({{makeSet(g, n, plain, first), plain}, {makeSet(g, t.ports, t.p, second), t.p}});
+  const CascadeResult late =
+      cascade({{makeSet(g, n, plain, first), plain}, {makeSet(g, t.ports, t.p, second), t.p}});
   ASSERT_EQ(want.status + early.status + late.status, 0) << early.message << late.message;
   for (std::size_t k = 0; k < g.size(); ++k) {
     EXPECT_LT(maxDifference(early.value.S[k], want.value.S[k]), 1e-14) << "first, " << g[k];
@@ -192,7 +198,8 @@ INSTANTIATE_TEST_SUITE_P(Elements, PortOrders, ::testing::ValuesIn(kOrders), row
 
 // A 2-port record holds 11 21 12 22; the element matrix undoes that order.
 TEST(Cascade, TwoPortFileOrderAndWrittenSet) {
-  const Sparams two = parseTouchstone("# GHz RI\n1 11 0 21 0 12 0 22 0\n2 0 0 0 0 0 0 0 0\n", "t").set;
+  const Sparams two =
+      parseTouchstone("# GHz RI\n1 11 0 21 0 12 0 22 0\n2 0 0 0 0 0 0 0 0\n", "t").set;
   const cplx forward[4] = {11, 21, 12, 22}, reversed[4] = {22, 12, 21, 11};  // column-major
   EXPECT_EQ(maxDifference(elementMatrix(two, kSingle, 0), cmatrix(2, 2, forward)), 0);
   EXPECT_EQ(maxDifference(elementMatrix(two, {2, 0, 1, 0}, 0), cmatrix(2, 2, reversed)), 0);
@@ -213,17 +220,21 @@ TEST(Cascade, RangesAndRefusals) {
   // Full reflections facing each other across the junction, with transmission (only an active
   // element could do that): the loop gain is 1 and nothing settles.
   const cplx d[4] = {1, 0.5, 0.5, 1};
-  const Sparams facing = makeSet(g, 2, kSingle, [&](double) { return cmatrix(2, 2, d); }, "right.s2p");
+  const Sparams facing = makeSet(
+      g, 2, kSingle, [&](double) { return cmatrix(2, 2, d); }, "right.s2p");
   const Sparams a = makeSet(g, 4, kDiff, thru);
   const struct {
     std::vector<CascadeElement> chain;
     const char* message;  // "" when joined
   } cases[] = {
       {{{a, kDiff}, {covering(1e9 * (1 + 0.5e-9), 10e9 * (1 - 0.5e-9)), kDiff}}, ""},
-      {{{a, kDiff}, {covering(2e9, 8e9), kDiff}}, "missing 1e+09 Hz to 2e+09 Hz and 8e+09 Hz to 1e+10 Hz"},
-      {{{a, kDiff}, {covering(1e9, 10e9 * (1 - 3e-9)), kDiff}}, "missing 9.99999997e+09 Hz to 1e+10 Hz"},
+      {{{a, kDiff}, {covering(2e9, 8e9), kDiff}},
+       "missing 1e+09 Hz to 2e+09 Hz and 8e+09 Hz to 1e+10 Hz"},
+      {{{a, kDiff}, {covering(1e9, 10e9 * (1 - 3e-9)), kDiff}},
+       "missing 9.99999997e+09 Hz to 1e+10 Hz"},
       {{{a, kDiff}, {backwards, kDiff}}, "backwards.s4p: frequencies do not ascend at point 2"},
-      {{{facing, kSingle}, {facing, kSingle}}, "the junction before right.s2p cannot be solved at 1e+09 Hz"},
+      {{{facing, kSingle}, {facing, kSingle}},
+       "the junction before right.s2p cannot be solved at 1e+09 Hz"},
   };
   for (const auto& c : cases) {
     const CascadeResult r = cascade(c.chain);

@@ -8,7 +8,8 @@ namespace {
 
 // Differential transfer 1,3 => 2,4 at stored point k, in dB.
 double sdd21Db(const Sparams& s, int k) {
-  return 20 * std::log10(0.5 * std::abs(s.Value(k, 1, 2) - s.Value(k, 1, 4) - s.Value(k, 3, 2) + s.Value(k, 3, 4)));
+  return 20 * std::log10(0.5 * std::abs(s.Value(k, 1, 2) - s.Value(k, 1, 4) - s.Value(k, 3, 2) +
+                                        s.Value(k, 3, 4)));
 }
 
 int nearest(const Sparams& s, double f) {
@@ -26,9 +27,12 @@ const ParamCase kParams[] = {
     {"all_dielectric", [](LaneParams& s) { s.conductorShare = 0; }},
     {"big_vias_low_impedance",
      [](LaneParams& s) { s.via = 250e-15, s.connector = 200e-15, s.zdiff = 80, s.zcomm = 20; }},
-    {"high_impedance_strong_crosstalk", [](LaneParams& s) { s.zdiff = 110, s.nextDb = {-26}, s.fextDb = {-14}; }},
+    {"high_impedance_strong_crosstalk",
+     [](LaneParams& s) { s.zdiff = 110, s.nextDb = {-26}, s.fextDb = {-14}; }},
     {"from_dc_pam4_rate",
-     [](LaneParams& s) { s.fstart = 0, s.fstop = 30e9, s.fstep = 50e6, s.rate = 53.125e9, s.lossDb = 30; }},
+     [](LaneParams& s) {
+       s.fstart = 0, s.fstop = 30e9, s.fstep = 50e6, s.rate = 53.125e9, s.lossDb = 30;
+     }},
 };
 
 class SyntheticLane : public ::testing::TestWithParam<ParamCase> {};
@@ -48,7 +52,8 @@ TEST_P(SyntheticLane, PassiveReciprocalAndAtTheRequestedLoss) {
     for (int k = 0; k < s->Fcount(); ++k) {
       ASSERT_EQ(s->Freq(k), b.value.thru.Freq(k));
       const cmatrix S = s->Value(k);
-      ASSERT_TRUE(passive(S, 2e-9)) << s->fileName() << " point " << k;  // singular values <= 1 + 1e-9
+      ASSERT_TRUE(passive(S, 2e-9))
+          << s->fileName() << " point " << k;  // singular values <= 1 + 1e-9
       ASSERT_LE(maxDifference(S, S.t()), 1e-12) << s->fileName() << " point " << k;
     }
   }
@@ -57,7 +62,8 @@ TEST_P(SyntheticLane, PassiveReciprocalAndAtTheRequestedLoss) {
   EXPECT_NEAR(modelLossDb(params, b.value.nyquistNepers, fN), params.lossDb, 1e-6);
   const int k = static_cast<int>((fN - b.value.thru.Freq(0)) / step);
   const double w = (fN - b.value.thru.Freq(k)) / step;
-  EXPECT_NEAR(-(1 - w) * sdd21Db(b.value.thru, k) - w * sdd21Db(b.value.thru, k + 1), params.lossDb, 0.5);
+  EXPECT_NEAR(-(1 - w) * sdd21Db(b.value.thru, k) - w * sdd21Db(b.value.thru, k + 1), params.lossDb,
+              0.5);
 }
 
 INSTANTIATE_TEST_SUITE_P(Params, SyntheticLane, ::testing::ValuesIn(kParams), rowName);
@@ -67,7 +73,8 @@ INSTANTIATE_TEST_SUITE_P(Params, SyntheticLane, ::testing::ValuesIn(kParams), ro
 // lossy; FEXT keeps its ratio to the thru at rate/2.
 TEST(SyntheticLane, MatchedLineAndCrosstalkLevels) {
   LaneParams params;
-  params.zdiff = 100, params.zcomm = 25, params.via = 0, params.connector = 0, params.conductorShare = 0.3;
+  params.zdiff = 100, params.zcomm = 25, params.via = 0, params.connector = 0,
+  params.conductorShare = 0.3;
   const ChannelBuild b = buildChannels(params, "matched");
   ASSERT_EQ(b.message, "");
   const double fN = 0.5 * params.rate;
@@ -75,11 +82,13 @@ TEST(SyntheticLane, MatchedLineAndCrosstalkLevels) {
     EXPECT_NEAR(modelLossDb(params, b.value.nyquistNepers, x * fN),
                 params.lossDb * (0.3 * std::sqrt(x) + 0.7 * x), 1e-9);
   for (int k = 0; k < b.value.thru.Fcount(); ++k)
-    EXPECT_LT(std::abs(b.value.thru.Value(k, 1, 1)) + std::abs(b.value.thru.Value(k, 1, 3)), 1e-12) << k;
+    EXPECT_LT(std::abs(b.value.thru.Value(k, 1, 1)) + std::abs(b.value.thru.Value(k, 1, 3)), 1e-12)
+        << k;
   const Sparams& t = b.value.thru;
   for (std::size_t a = 0; a < 2; ++a) {
     EXPECT_NEAR(sdd21Db(b.value.next[a], nearest(t, 40e9)), params.nextDb[a], 0.05) << "NEXT " << a;
-    EXPECT_NEAR(sdd21Db(b.value.fext[a], nearest(t, fN)) - sdd21Db(t, nearest(t, fN)), params.fextDb[a], 0.02);
+    EXPECT_NEAR(sdd21Db(b.value.fext[a], nearest(t, fN)) - sdd21Db(t, nearest(t, fN)),
+                params.fextDb[a], 0.02);
   }
 }
 
@@ -104,7 +113,8 @@ TEST(SyntheticLane, FilesReadBackAndRepeat) {
     ASSERT_EQ(writeChannels(b.value, c.fmt, defaultValueFormat(c.fmt), c.unit, log.get()), 0);
     EXPECT_EQ(readFile(built.fileName()), first) << c.unit;
     const Sparams read(built.fileName(), log.get());
-    ASSERT_EQ(std::vector({read.Size(), read.Fcount()}), std::vector({4, built.Fcount()})) << c.unit;
+    ASSERT_EQ(std::vector({read.Size(), read.Fcount()}), std::vector({4, built.Fcount()}))
+        << c.unit;
     for (int k = 0; k < read.Fcount(); ++k) {
       EXPECT_NEAR(read.Freq(k), built.Freq(k), 1e-9 * built.Freq(k));
       for (int r = 1; r <= 4; ++r)

@@ -17,7 +17,8 @@ inline double maxDifference(const cmatrix& a, const cmatrix& b) {
   if (a.Rows() != b.Rows() || a.Columns() != b.Columns()) return INFINITY;
   double worst = 0;
   for (int i = 0; i < a.Rows(); ++i)
-    for (int j = 0; j < a.Columns(); ++j) worst = std::max(worst, std::abs(a.value(i, j) - b.value(i, j)));
+    for (int j = 0; j < a.Columns(); ++j)
+      worst = std::max(worst, std::abs(a.value(i, j) - b.value(i, j)));
   return worst;
 }
 

@@ -106,9 +106,10 @@ std::string coverage(const Sparams& s, double lo, double hi) {
     if (below) missing += " and ";
     missing += printed("%.9g Hz to %.9g Hz", Fmax, hi);
   }
-  return printed("%s covers %.9g Hz to %.9g Hz only; the first element's grid needs "
-                 "%.9g Hz to %.9g Hz, missing %s",
-                 s.fileName().c_str(), F0, Fmax, lo, hi, missing.c_str());
+  return printed(
+      "%s covers %.9g Hz to %.9g Hz only; the first element's grid needs "
+      "%.9g Hz to %.9g Hz, missing %s",
+      s.fileName().c_str(), F0, Fmax, lo, hi, missing.c_str());
 }
 
 }  // namespace
@@ -142,22 +143,25 @@ brevo::Result<ElementLine> parseElementLine(std::string_view line) {
       break;
     }
     default:
-      return brevo::failure<ElementLine>(printed("expected a file name and the four ports inP inM outP outM, "
-                                                 "got %d words",
-                                                 static_cast<int>(w.size())));
+      return brevo::failure<ElementLine>(
+          printed("expected a file name and the four ports inP inM outP outM, "
+                  "got %d words",
+                  static_cast<int>(w.size())));
   }
   return brevo::success(std::move(e));
 }
 
 brevo::Result<void> checkElementPorts(const ElementPorts& p, int ports) {
   if ((p.inM == 0) != (p.outM == 0))
-    return brevo::failure(printed("ports %d %d %d %d: the minus ports must both be 0 (single-ended) "
-                                  "or both be ports",
-                                  p.inP, p.inM, p.outP, p.outM));
+    return brevo::failure(
+        printed("ports %d %d %d %d: the minus ports must both be 0 (single-ended) "
+                "or both be ports",
+                p.inP, p.inM, p.outP, p.outM));
   const std::vector<int> order = pairOrder(p);
   for (std::size_t i = 0; i < order.size(); ++i) {
     if (order[i] < 1 || order[i] > ports)
-      return brevo::failure(printed("port %d is outside the file's ports 1 to %d", order[i], ports));
+      return brevo::failure(
+          printed("port %d is outside the file's ports 1 to %d", order[i], ports));
     for (std::size_t j = 0; j < i; ++j)
       if (order[j] == order[i]) return brevo::failure(printed("port %d is named twice", order[i]));
   }
@@ -205,7 +209,7 @@ cmatrix starProduct(const cmatrix& A, const cmatrix& B) {
 
   const cmatrix D = cmatrix(m) - A22 * B11;
   const cmatrix R = A21 | (A22 * B12);
-  const cmatrix Z = R.solve(D, nullptr);   // quietly: a join says nothing per frequency
+  const cmatrix Z = R.solve(D, nullptr);  // quietly: a join says nothing per frequency
   // A singular junction (a loop gain of 1 between the facing reflections) leaves the
   // right-hand side unsolved; the residual shows it, and the caller gets no matrix.
   if (Z.Rows() != m || !allFinite(Z)) return {};
@@ -236,8 +240,8 @@ CascadeResult cascade(const std::vector<CascadeElement>& chain) {
                           chain.front().ports.singleEnded() ? "single-ended" : "differential"));
     // Interpolation looks for neighbours in an ascending list.
     if (const int k = e.set.firstPointOutOfOrder(true))
-      return fail(printed("%s: frequencies do not ascend at point %d (%.9g Hz after %.9g Hz)",
-                          name, k, e.set.Freq(k), e.set.Freq(k - 1)));
+      return fail(printed("%s: frequencies do not ascend at point %d (%.9g Hz after %.9g Hz)", name,
+                          k, e.set.Freq(k), e.set.Freq(k - 1)));
   }
 
   const Sparams& first = chain.front().set;
@@ -260,9 +264,10 @@ CascadeResult cascade(const std::vector<CascadeElement>& chain) {
       const double fe = std::clamp(f, s.Freq(0), s.fmax());
       M = starProduct(M, elementMatrix(s, chain[e].ports, fe));
       if (M.Rows() == 0 || !allFinite(M))
-        return fail(printed("the junction before %s cannot be solved at %.9g Hz "
-                            "(the reflections facing each other there do not die out)",
-                            s.fileName().c_str(), f));
+        return fail(
+            printed("the junction before %s cannot be solved at %.9g Hz "
+                    "(the reflections facing each other there do not die out)",
+                    s.fileName().c_str(), f));
     }
     r.value.freq.push_back(f);
     r.value.S.push_back(std::move(M));
@@ -284,12 +289,15 @@ Sparams cascadeToSparams(const std::vector<double>& freq, const std::vector<cmat
     if (M.Rows() != n || M.Columns() != n) return Sparams();
     for (int c = 0; c < n; ++c)
       for (int r = 0; r < n; ++r) {
-        const auto i = static_cast<std::size_t>(n == 4 ? kFourPort[static_cast<std::size_t>(r)] : r + 1);
-        const auto j = static_cast<std::size_t>(n == 4 ? kFourPort[static_cast<std::size_t>(c)] : c + 1);
+        const auto i =
+            static_cast<std::size_t>(n == 4 ? kFourPort[static_cast<std::size_t>(r)] : r + 1);
+        const auto j =
+            static_cast<std::size_t>(n == 4 ? kFourPort[static_cast<std::size_t>(c)] : c + 1);
         matrices[(k * N + i - 1) * N + j - 1] = M.value(r, c);
       }
   }
-  return Sparams::fromMatrices(name ? name : "", n, std::vector<double>(freq.begin(), freq.begin() + nf),
+  return Sparams::fromMatrices(name ? name : "", n,
+                               std::vector<double>(freq.begin(), freq.begin() + nf),
                                std::move(matrices));
 }
 
@@ -299,19 +307,22 @@ brevo::Result<CascadeElement> readElement(const ElementLine& line) {
   const TouchstoneReading r = readTouchstoneFile(file);
   if (!r.opened) return fail("cannot read " + file + ": " + std::strerror(r.openError));
   if (r.directory) return fail("cannot read " + file + ": " + std::strerror(EISDIR));
-  if (!r.error.empty()) return fail(r.error);   // a Version 2.x file that breaks a rule
+  if (!r.error.empty()) return fail(r.error);  // a Version 2.x file that breaks a rule
   if (r.status == ReadStatus::tooLarge) return fail(file + ": " + r.tooLarge);
   if (r.keywordLines)
-    return fail(file + " holds keyword lines ([Version] and the like) after its option line, which a "
-                       "Version 1.x file may not");
+    return fail(file +
+                " holds keyword lines ([Version] and the like) after its option line, which a "
+                "Version 1.x file may not");
   if (r.set.Size() < 1 || r.set.Fcount() < 1)
-    return fail(file + " holds no data (" +
-                (r.status == ReadStatus::noOptionLine ? "no option line" : "fewer than two records") + ")");
+    return fail(
+        file + " holds no data (" +
+        (r.status == ReadStatus::noOptionLine ? "no option line" : "fewer than two records") + ")");
   // A short read leaves zeros in place of the missing values: joined, they would pass
   // for a real channel, so it is refused here.
   if (r.status != ReadStatus::ok)
-    return fail(file + printed(" ends inside its data: %d frequencies of %d ports counted, not all read",
-                               r.set.Fcount(), r.set.Size()));
+    return fail(file +
+                printed(" ends inside its data: %d frequencies of %d ports counted, not all read",
+                        r.set.Fcount(), r.set.Size()));
   return brevo::success(CascadeElement{r.set, line.ports});
 }
 
@@ -320,8 +331,8 @@ Sparams joinedSet(const Joined& joined, const std::vector<ElementLine>& lines, c
   for (std::size_t e = 0; e < lines.size(); ++e) {
     const ElementPorts& p = lines[e].ports;
     char comment[1200];
-    std::snprintf(comment, sizeof comment, "element %d: %s  ports %d %d %d %d", static_cast<int>(e + 1),
-                  lines[e].file.c_str(), p.inP, p.inM, p.outP, p.outM);
+    std::snprintf(comment, sizeof comment, "element %d: %s  ports %d %d %d %d",
+                  static_cast<int>(e + 1), lines[e].file.c_str(), p.inP, p.inM, p.outP, p.outM);
     out.setComment(comment);
   }
   return out;

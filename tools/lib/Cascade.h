@@ -47,8 +47,8 @@ brevo::Result<void> checkElementPorts(const ElementPorts& p, int ports);
 // The element's scattering matrix in the order (inP, inM, outP, outM), or (inP, outP)
 // when single-ended: entry (r, c) is the wave leaving port r for a wave entering port c.
 // Taken from the set's matrix view. Ports must have passed checkElementPorts.
-cmatrix elementMatrix(const Sparams& s, const ElementPorts& p, int k);       // stored point k
-cmatrix elementMatrix(const Sparams& s, const ElementPorts& p, double f);    // interpolated
+cmatrix elementMatrix(const Sparams& s, const ElementPorts& p, int k);     // stored point k
+cmatrix elementMatrix(const Sparams& s, const ElementPorts& p, double f);  // interpolated
 
 // Star (Redheffer) product: A's last half of ports connected to B's first half. Both are
 // 2m x 2m in the order (inputs, outputs); the result is A's inputs and B's outputs.

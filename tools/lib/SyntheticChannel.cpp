@@ -18,8 +18,8 @@ using complex = std::complex<double>;
 
 namespace {
 
-constexpr double kLightSpeed = 299792458.0;   // m/s
-constexpr double kZ0 = 50.0;                  // reference impedance of every port, ohms
+constexpr double kLightSpeed = 299792458.0;  // m/s
+constexpr double kZ0 = 50.0;                 // reference impedance of every port, ohms
 const complex kJ{0.0, 1.0};
 
 // 2x2 chain (ABCD) matrix of a two-port.
@@ -53,9 +53,9 @@ TwoPort toS(const Abcd& m) {
 
 // Everything about the model that does not depend on frequency.
 struct Model {
-  double nyquist = 0;   // Hz
-  double delay = 0;     // one-way line delay Td, seconds
-  double share = 0;     // conductor share of the Nyquist attenuation
+  double nyquist = 0;  // Hz
+  double delay = 0;    // one-way line delay Td, seconds
+  double share = 0;    // conductor share of the Nyquist attenuation
   double zOdd = 0, zEven = 0;
   double via = 0, connector = 0, connectorAt = 0;
 };
@@ -99,7 +99,7 @@ TwoPort mode(const Model& m, double z, complex gl, double f) {
 // The pair at one frequency, as its two modes.
 struct PairPoint {
   TwoPort even, odd;
-  complex gl;   // propagation of the whole line
+  complex gl;  // propagation of the whole line
 };
 
 PairPoint pairAt(const Model& m, double nepers, double f) {
@@ -192,7 +192,7 @@ std::string describe(const LaneParams& s) {
 std::string checkParams(const LaneParams& s) {
   struct Range {
     const char* name;
-    double value, low, high;   // low < value <= high
+    double value, low, high;  // low < value <= high
   };
   const Range ranges[] = {
       {"rate", s.rate, 0, 1e13},
@@ -229,10 +229,14 @@ std::string checkParams(const LaneParams& s) {
 
 const char* defaultValueFormat(format fmt) {
   switch (fmt) {
-    case RI: return "%.6e %.6e ";
-    case MA: return "%.5e %.3f ";
-    case DB: return "%.3f %.2f ";
-    default: return "%.5e %.3f ";
+    case RI:
+      return "%.6e %.6e ";
+    case MA:
+      return "%.5e %.3f ";
+    case DB:
+      return "%.3f %.2f ";
+    default:
+      return "%.5e %.3f ";
   }
 }
 
@@ -305,7 +309,8 @@ ChannelBuild buildChannels(const LaneParams& params, const std::string& base) {
   ChannelSet out;
   out.nyquistNepers = nepers;
 
-  const int n = static_cast<int>(std::floor((params.fstop - params.fstart) / params.fstep + 0.5)) + 1;
+  const int n =
+      static_cast<int>(std::floor((params.fstop - params.fstart) / params.fstep + 0.5)) + 1;
   const std::string thruName = base + "_thru.s4p";
   Sparams thru(4, n, thruName.c_str());
   std::vector<Sparams> next, fext;
@@ -326,8 +331,8 @@ ChannelBuild buildChannels(const LaneParams& params, const std::string& base) {
       if (aggressorBound(s) > 1.0 && error.empty()) {
         char text[200];
         std::snprintf(text, sizeof text,
-                      "%s coupling of %g dB is too strong for a passive file at %g Hz", kind,
-                      db, f);
+                      "%s coupling of %g dB is too strong for a passive file at %g Hz", kind, db,
+                      f);
         error = text;
       }
       set.setFreq(k, f);
@@ -360,11 +365,11 @@ namespace {
 
 struct UnitScale {
   const char* name;
-  double perMHz;      // multiply a frequency in MHz by this
-  int extraDigits;    // decimals to add (or remove) so no digit is lost
+  double perMHz;    // multiply a frequency in MHz by this
+  int extraDigits;  // decimals to add (or remove) so no digit is lost
 };
-constexpr std::array<UnitScale, 4> kUnits{{
-    {"Hz", 1e6, -6}, {"kHz", 1e3, -3}, {"MHz", 1.0, 0}, {"GHz", 1e-3, 3}}};
+constexpr std::array<UnitScale, 4> kUnits{
+    {{"Hz", 1e6, -6}, {"kHz", 1e3, -3}, {"MHz", 1.0, 0}, {"GHz", 1e-3, 3}}};
 
 bool hasZeroEntry(const Sparams& s) {
   for (int k = 0; k < s.Fcount(); ++k)

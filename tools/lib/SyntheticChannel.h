@@ -20,27 +20,28 @@
 #include "GlobalNames.h"
 
 struct LaneParams {
-  double rate = 25.78125e9;      ///< symbol rate, Bd; the loss is set at rate/2
-  double lossDb = 25.0;          ///< differential insertion loss at rate/2, dB (positive)
-  double length = 0.3;           ///< line length, metres
-  double er = 3.7;               ///< effective relative permittivity (sets the delay)
-  double zdiff = 90.0;           ///< differential (2 x odd-mode) impedance, ohms
-  double zcomm = 30.0;           ///< common-mode (even-mode / 2) impedance, ohms
-  double conductorShare = 0.4;   ///< share of the Nyquist loss (in dB) from the sqrt(f) term
-  double via = 80e-15;           ///< shunt capacitance of each line at both ends, farads
-  double connector = 50e-15;     ///< shunt capacitance of the mid-line connector, farads (0: none)
-  double connectorAt = 0.37;     ///< connector position as a fraction of the length
+  double rate = 25.78125e9;     ///< symbol rate, Bd; the loss is set at rate/2
+  double lossDb = 25.0;         ///< differential insertion loss at rate/2, dB (positive)
+  double length = 0.3;          ///< line length, metres
+  double er = 3.7;              ///< effective relative permittivity (sets the delay)
+  double zdiff = 90.0;          ///< differential (2 x odd-mode) impedance, ohms
+  double zcomm = 30.0;          ///< common-mode (even-mode / 2) impedance, ohms
+  double conductorShare = 0.4;  ///< share of the Nyquist loss (in dB) from the sqrt(f) term
+  double via = 80e-15;          ///< shunt capacitance of each line at both ends, farads
+  double connector = 50e-15;    ///< shunt capacitance of the mid-line connector, farads (0: none)
+  double connectorAt = 0.37;    ///< connector position as a fraction of the length
   std::vector<double> nextDb{-40.0, -46.0};  ///< differential NEXT at high frequency, dB
-  std::vector<double> fextDb{-30.0, -36.0};  ///< differential FEXT relative to the thru at rate/2, dB
-  double fstart = 25e6;          ///< first frequency, Hz
-  double fstop = 50e9;           ///< last frequency, Hz
-  double fstep = 25e6;           ///< frequency step, Hz
+  std::vector<double> fextDb{-30.0,
+                             -36.0};  ///< differential FEXT relative to the thru at rate/2, dB
+  double fstart = 25e6;               ///< first frequency, Hz
+  double fstop = 50e9;                ///< last frequency, Hz
+  double fstep = 25e6;                ///< frequency step, Hz
 };
 
 struct ChannelSet {
   Sparams thru;
   std::vector<Sparams> next, fext;
-  double nyquistNepers = 0;     ///< line attenuation at rate/2 that meets the requested loss
+  double nyquistNepers = 0;  ///< line attenuation at rate/2 that meets the requested loss
 };
 
 // The sets, or status 1 and what was wrong with the parameters (no sets then).

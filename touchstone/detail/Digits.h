@@ -88,16 +88,16 @@ inline void digitRun(const char*& p, const char* e, const char* limit, std::uint
 inline bool wideDecimal(std::uint64_t m, long long e10, double* out) {
   if constexpr (std::numeric_limits<long double>::digits == 64 &&
                 std::endian::native == std::endian::little) {
-    static constexpr long double kPow10Wide[28] = {
-        1e0L,  1e1L,  1e2L,  1e3L,  1e4L,  1e5L,  1e6L,  1e7L,  1e8L,  1e9L,
-        1e10L, 1e11L, 1e12L, 1e13L, 1e14L, 1e15L, 1e16L, 1e17L, 1e18L, 1e19L,
-        1e20L, 1e21L, 1e22L, 1e23L, 1e24L, 1e25L, 1e26L, 1e27L};
+    static constexpr long double kPow10Wide[28] = {1e0L,  1e1L,  1e2L,  1e3L,  1e4L,  1e5L,  1e6L,
+                                                   1e7L,  1e8L,  1e9L,  1e10L, 1e11L, 1e12L, 1e13L,
+                                                   1e14L, 1e15L, 1e16L, 1e17L, 1e18L, 1e19L, 1e20L,
+                                                   1e21L, 1e22L, 1e23L, 1e24L, 1e25L, 1e26L, 1e27L};
     // Below 2^63 m converts as a signed integer, in one instruction.
     if (e10 < -27 || e10 > 27 || m >> 63) return false;
     const auto x = static_cast<long double>(static_cast<std::int64_t>(m));
     const long double r = e10 < 0 ? x / kPow10Wide[-e10] : x * kPow10Wide[e10];
     std::uint64_t significand;
-    std::memcpy(&significand, &r, sizeof significand);   // the low eight bytes
+    std::memcpy(&significand, &r, sizeof significand);  // the low eight bytes
     if ((significand & 0x7FF) == 0x400) return false;
     *out = static_cast<double>(r);
     return true;
@@ -128,7 +128,7 @@ inline constexpr double kPow10Exact[23] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1
     const std::uint64_t flags = nonDigitBytes(*w);
     return flags ? std::countr_zero(flags) / 8 : 8;
   };
-  auto valueOf = [](std::uint64_t w, int n) -> std::uint64_t {   // the first n digits, n > 0
+  auto valueOf = [](std::uint64_t w, int n) -> std::uint64_t {  // the first n digits, n > 0
     return eightDigitValue((w - 0x3030303030303030) << (8 * (8 - n)));
   };
   std::uint64_t w;
@@ -139,7 +139,7 @@ inline constexpr double kPow10Exact[23] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1
   int fraction = 0;
   if (*q == '.') {
     ++q;
-    for (int n = 8; n == 8;) {   // below 10^19 while there are at most 19 digits
+    for (int n = 8; n == 8;) {  // below 10^19 while there are at most 19 digits
       n = digitWord(q, &w);
       if (whole + fraction + n > 19) return nullptr;
       if (n > 0) mantissa = mantissa * kPow10Int[n] + valueOf(w, n);
@@ -147,14 +147,14 @@ inline constexpr double kPow10Exact[23] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1
       fraction += n;
     }
   }
-  if (whole + fraction == 0) return nullptr;   // ".", "-", inf, nan, text
-  if ((*q | 0x20) == 'x') return nullptr;      // hexadecimal, or "0x" read as 0
+  if (whole + fraction == 0) return nullptr;  // ".", "-", inf, nan, text
+  if ((*q | 0x20) == 'x') return nullptr;     // hexadecimal, or "0x" read as 0
   int exponent = 0;
   if ((*q | 0x20) == 'e') {
     const char* r = q + 1;
     const bool negativeExponent = *r == '-';
     r += (*r == '-') | (*r == '+');
-    if (isDigit(*r)) {   // "1e" and "1e+" leave the "e" unread
+    if (isDigit(*r)) {  // "1e" and "1e+" leave the "e" unread
       int digits = 0;
       for (; isDigit(*r) && digits < 4; ++r, ++digits) exponent = exponent * 10 + (*r - '0');
       if (isDigit(*r)) return nullptr;

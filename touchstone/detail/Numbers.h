@@ -20,12 +20,12 @@ namespace touchstone_detail {
 // the digits after the point alone. An 'e' without exponent digits after it is not part
 // of the number ("1e" and "1e+" end before the 'e').
 struct Decimal {
-  const char* end;            // after the number
-  std::uint64_t mantissa = 0; // every digit, the point left out, while they stay below 10^19
-  long long power = 0;        // the exponent less the digits after the point
-  bool exact = true;          // mantissa holds every digit
+  const char* end;             // after the number
+  std::uint64_t mantissa = 0;  // every digit, the point left out, while they stay below 10^19
+  long long power = 0;         // the exponent less the digits after the point
+  bool exact = true;           // mantissa holds every digit
   bool negative = false;
-  bool digits = false;        // a digit before or after the point
+  bool digits = false;  // a digit before or after the point
 };
 
 // The decimal number at p (its sign or first digit), not reading at or beyond e; words
@@ -132,8 +132,9 @@ long long countItems(const char* p, const char* e, const char* limit);
 // A number from p (not white space) to the next delimiter: its end, or null when the
 // token is not such a number or is too large for a double. The common short forms go by
 // quickDecimal where the text holds 40 more bytes, without bounds checks.
-[[gnu::always_inline]] inline const char* strictNumber(const char* p, const char* e, double* value) {
-  if (double v; e - p >= 40) {   // far enough from the end for the quick scan's reads
+[[gnu::always_inline]] inline const char* strictNumber(const char* p, const char* e,
+                                                       double* value) {
+  if (double v; e - p >= 40) {  // far enough from the end for the quick scan's reads
     if (const char* q = quickDecimal(p, &v)) {
       if (!isDelimiter(*q)) return nullptr;
       *value = v;

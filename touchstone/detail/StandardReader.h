@@ -29,19 +29,38 @@ bool parseCount(std::string_view t, long long* v);
 // The blank-separated tokens of a line.
 std::vector<std::string_view> tokens(std::string_view s);
 std::string printed(const char* format, double v);
-std::string number(double v);   // "%.10g"
+std::string number(double v);  // "%.10g"
 // The port count a 1.x file's name gives: ".s4p", ".Y2P" and so on; 0 without one.
 int portsFromName(const std::string& name);
 
-inline constexpr const char* kKeywords[] = {
-    "Version",           "Number of Ports",   "Two-Port Data Order", "Number of Frequencies",
-    "Number of Noise Frequencies", "Reference", "Matrix Format",    "Mixed-Mode Order",
-    "Begin Information", "End Information",   "Network Data",        "Noise Data",
-    "End"};
+inline constexpr const char* kKeywords[] = {"Version",
+                                            "Number of Ports",
+                                            "Two-Port Data Order",
+                                            "Number of Frequencies",
+                                            "Number of Noise Frequencies",
+                                            "Reference",
+                                            "Matrix Format",
+                                            "Mixed-Mode Order",
+                                            "Begin Information",
+                                            "End Information",
+                                            "Network Data",
+                                            "Noise Data",
+                                            "End"};
 enum Keyword {
-  kVersion, kPorts, kTwoPortOrder, kFrequencies, kNoiseFrequencies, kReference,
-  kMatrixFormat, kMixedMode, kBeginInformation, kEndInformation, kNetworkData,
-  kNoiseData, kEnd, kKeywordCount
+  kVersion,
+  kPorts,
+  kTwoPortOrder,
+  kFrequencies,
+  kNoiseFrequencies,
+  kReference,
+  kMatrixFormat,
+  kMixedMode,
+  kBeginInformation,
+  kEndInformation,
+  kNetworkData,
+  kNoiseData,
+  kEnd,
+  kKeywordCount
 };
 
 struct Line {
@@ -58,7 +77,8 @@ struct Line {
 
 class StandardReader {
  public:
-  StandardReader(std::string_view text, const std::string& name, const TouchstoneReadOptions& options);
+  StandardReader(std::string_view text, const std::string& name,
+                 const TouchstoneReadOptions& options);
   TouchstoneFile run();
   // The option line and the first comment after numbers of a Version 1.x text.
   Version1Declarations declarations();

@@ -15,7 +15,7 @@ namespace touchstone_detail {
 struct FrequencyUnit {
   std::string_view name;  // as the standard writes it
   double hertz;
-  int digits;             // the power of ten of hertz
+  int digits;  // the power of ten of hertz
 };
 inline constexpr std::array<FrequencyUnit, 4> kFrequencyUnits{
     {{"Hz", 1.0, 0}, {"kHz", 1e3, 3}, {"MHz", 1e6, 6}, {"GHz", 1e9, 9}}};
