@@ -168,6 +168,15 @@ std::array<double, 4> basisCoef(const Engine& e, const Ctl& g) {
   if (e.nBasis == 2) return {g.g1, 1, 0, 0};
   return {g.g1 * g.g2, g.g1, g.g2, 1};
 }
+// A channel's pulse through the CTLE setting of basis coefficients coef.
+std::vector<double> ctled(const Engine& e, const CaseChannel& ch,
+                          const std::array<double, 4>& coef) {
+  std::vector<double> q(ch.raw.size(), 0.0);
+  for (int b = 0; b < e.nBasis; ++b)
+    for (std::size_t i = 0; i < q.size(); ++i)
+      q[i] += coef[static_cast<std::size_t>(b)] * ch.basis[static_cast<std::size_t>(b)][i];
+  return q;
+}
 // Coefficients of the squared-magnitude basis (|numerator|^2 terms).
 std::array<double, 4> powerCoef(const Engine& e, const Ctl& g) {
   if (e.nBasis == 2) return {g.g1 * g.g1, 1, 0, 0};
@@ -553,10 +562,7 @@ std::vector<char> widestPhases(const Engine& e, const std::vector<double>& R, co
 void prepareCtl(const Engine& e, const CaseData& cd_, const Ctl& g, CtlData& out) {
   const CaseChannel& v = cd_.ch[0];
   const auto coef = basisCoef(e, g);
-  std::vector<double> q(v.raw.size(), 0.0);
-  for (int b = 0; b < e.nBasis; ++b)
-    for (std::size_t i = 0; i < q.size(); ++i)
-      q[i] += coef[static_cast<std::size_t>(b)] * v.basis[static_cast<std::size_t>(b)][i];
+  const std::vector<double> q = ctled(e, v, coef);
   const long Lq = static_cast<long>(q.size());
   out.q = guarded(q, cd_.guard);
   std::vector<double> dq(q.size() + 2);
@@ -716,10 +722,7 @@ void prepareCtl(const Engine& e, const CaseData& cd_, const Ctl& g, CtlData& out
   } else {
     for (std::size_t k = 1; k < cd_.ch.size(); ++k) {
       const CaseChannel& a = cd_.ch[k];
-      std::vector<double> qa(a.raw.size(), 0.0);
-      for (int b = 0; b < e.nBasis; ++b)
-        for (std::size_t i = 0; i < qa.size(); ++i)
-          qa[i] += coef[static_cast<std::size_t>(b)] * a.basis[static_cast<std::size_t>(b)][i];
+      const std::vector<double> qa = ctled(e, a, coef);
       const Guarded ga = guarded(qa, cd_.guard);
       const std::vector<double> R = phaseGram(ga, 0, static_cast<long>(qa.size()), e.M, e.D);
       if (a.kind == ChannelKind::next) {
@@ -746,10 +749,7 @@ void exactGrams(const Engine& e, const CaseData& cd_, const Ctl& g, CtlData& out
   std::size_t fext = 0, next = 0;
   for (std::size_t k = 1; k < cd_.ch.size(); ++k) {
     const CaseChannel& a = cd_.ch[k];
-    std::vector<double> qa(a.raw.size(), 0.0);
-    for (int b = 0; b < e.nBasis; ++b)
-      for (std::size_t i = 0; i < qa.size(); ++i)
-        qa[i] += coef[static_cast<std::size_t>(b)] * a.basis[static_cast<std::size_t>(b)][i];
+    const std::vector<double> qa = ctled(e, a, coef);
     std::vector<double> R =
         phaseGram(guarded(qa, cd_.guard), 0, static_cast<long>(qa.size()), e.M, e.Dm);
     if (a.kind == ChannelKind::next) {
@@ -2595,10 +2595,7 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
     }
     const auto coef = basisCoef(e, g);
     auto combine = [&](const CaseChannel& ch, bool ffe) {
-      std::vector<double> q(ch.raw.size(), 0.0);
-      for (int b = 0; b < e.nBasis; ++b)
-        for (std::size_t i = 0; i < q.size(); ++i)
-          q[i] += coef[static_cast<std::size_t>(b)] * ch.basis[static_cast<std::size_t>(b)][i];
+      std::vector<double> q = ctled(e, ch, coef);
       if (!ffe) return q;
       std::vector<double> h(q.size() + static_cast<std::size_t>(e.D * e.M), 0.0);
       for (int j = 0; j < e.K; ++j)
