@@ -118,17 +118,21 @@ struct AggressorNoise {
   int inP = 0, inM = 0, outP = 0, outM = 0;  // the ports its transfer was taken between
 };
 
-// The noise budget. Powers in volts squared, at the PAM levels' power unless named
-// two-level; amplitudes in volts.
+// The through channel's noise terms and the signal they are measured against, as the
+// budget prints them. Powers in volts squared at the PAM levels' power; amplitudes in
+// volts.
 struct NoiseBudget {
-  // Budget: the through channel's terms and the signal they are measured against.
   double implementationNoise = 0;  // volts
   double ildNoisePower = 0;        // the equalised one where there is one
   double rrTxNoisePower = 0, rrRxNoisePower = 0, rrTxRxNoisePower = 0;
   double channelNoisePower = 0;  // ILD plus the three re-reflection terms
   double throughNoisePower = 0;  // implementation plus channel
   double availableSignal = 0;    // volts
-  // Crosstalk: every aggressor read, in walk order, and the sums.
+};
+
+// The aggressors' part: every aggressor read, in walk order, the sums, and the whole
+// noise with the through channel's. Powers in volts squared at the PAM levels' power.
+struct CrosstalkNoise {
   std::vector<AggressorNoise> aggressors;
   // Aggressor lines that added nothing, each with why.
   struct Skipped {
@@ -298,7 +302,8 @@ struct RunState {
   LossFit lossFit;           // fitThru
   PulseResults pulse;        // pulseAndDibit
   EqualisedIld ildAfterDfe;  // equalisedIld
-  NoiseBudget noise;         // budget, crosstalk
+  NoiseBudget noise;         // budget
+  CrosstalkNoise crosstalk;  // crosstalk
   MeritFigures merit;        // figuresOfMerit
   Curves curves;             // pulseAndDibit, equalisedIld, crosstalk, when kept
   ComRun com;  // the arguments (the preset), readThru and crosstalk (channels), comStage

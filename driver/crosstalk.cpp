@@ -49,7 +49,7 @@ struct Walk {
   const Sparams& thru;
   const ThruPoints& points;
   const LossFit& lossFit;
-  NoiseBudget& noise;
+  CrosstalkNoise& crosstalk;
   Curves& curves;
   ComRun& com;
   std::vector<GridWeights> tables;
@@ -61,7 +61,7 @@ struct Walk {
 std::string addAggressor(Walk& walk, channelLine& entry, char kind) {
   const RunGiven& given = walk.given;
   RunIO& io = walk.io;
-  NoiseBudget& noise = walk.noise;
+  CrosstalkNoise& noise = walk.crosstalk;
   Curves& curves = walk.curves;
   const Settings& s = given.settings;
   const Derived& d = given.derived;
@@ -162,18 +162,15 @@ std::string kindReason(const std::string& name) {
 }  // namespace
 
 void crosstalk(const RunGiven& given, RunIO& io, ChannelCache& channels, const Sparams& thru,
-               const ThruPoints& points, const LossFit& lossFit, NoiseBudget& noise, Curves& curves,
-               ComRun& com) {
-  NoiseBudget& n = noise;
-  n.nextIcnPower = 0;
-  n.fextIcnPower = 0;
-  n.aggressors.clear();
-  n.skipped.clear();
+               const ThruPoints& points, const LossFit& lossFit, const NoiseBudget& noise,
+               CrosstalkNoise& crosstalk, Curves& curves, ComRun& com) {
+  CrosstalkNoise& n = crosstalk;
+  n = CrosstalkNoise{};
   curves.aggressors.clear();
-  n.totalNoisePower = n.throughNoisePower;
-  noise.xtalkPower.assign(lossFit.thruPower.size(), 0.0);
+  n.totalNoisePower = noise.throughNoisePower;
+  n.xtalkPower.assign(lossFit.thruPower.size(), 0.0);
   int index = 0;
-  Walk aggressors{given, io, channels, thru, points, lossFit, noise, curves, com, {}};
+  Walk aggressors{given, io, channels, thru, points, lossFit, crosstalk, curves, com, {}};
   const struct {
     List list;
     const std::vector<channelLine>* entries;

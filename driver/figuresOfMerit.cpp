@@ -11,9 +11,9 @@ namespace {
 // Frequency average up to half the data rate of 10 log10(1 + |Sdd21|^2 / sum |X|^2), dB.
 // Each point stands for the interval below it, the first for [0, f0].
 double salzSN(const RunGiven& given, const Sparams& thru, const LossFit& lossFit,
-              const NoiseBudget& noise) {
+              const CrosstalkNoise& crosstalk) {
   const std::vector<double>& power = lossFit.thruPower;
-  const std::vector<double>& xtalk = noise.xtalkPower;
+  const std::vector<double>& xtalk = crosstalk.xtalkPower;
   if (power.empty() || xtalk.size() < power.size()) return std::nan("");
   const double rate = given.settings.data_rate;
   double sum = thru.Freq(0) * std::log(1 + power[0] / xtalk[0]);
@@ -41,14 +41,13 @@ double interferenceTolerance(const RunGiven& given, const NoiseBudget& noise, do
 
 void figuresOfMerit(const RunGiven& given, RunIO& io, const Sparams& thru, const ThruPoints& points,
                     const LossFit& lossFit, const PulseResults& pulse, const NoiseBudget& noise,
-                    MeritFigures& merit) {
-  const NoiseBudget& n = noise;
+                    const CrosstalkNoise& crosstalk, MeritFigures& merit) {
   MeritFigures& m = merit;
   FILE* out = io.result;
-  m.salz = salzSN(given, thru, lossFit, noise);
-  m.totalIcn = std::sqrt(n.nextIcnPower + n.fextIcnPower);
-  m.totalNoise = std::sqrt(n.totalNoisePower);
-  m.signalToNoise = n.availableSignal / m.totalNoise;
+  m.salz = salzSN(given, thru, lossFit, crosstalk);
+  m.totalIcn = std::sqrt(crosstalk.nextIcnPower + crosstalk.fextIcnPower);
+  m.totalNoise = std::sqrt(crosstalk.totalNoisePower);
+  m.signalToNoise = noise.availableSignal / m.totalNoise;
   m.ber = BER(m.signalToNoise, given.settings.PAM);
   m.tolerance = interferenceTolerance(given, noise, m.totalNoise);
   std::fprintf(out, "total                                ICN %11.3fmV\n", 1000 * m.totalIcn);
@@ -58,5 +57,5 @@ void figuresOfMerit(const RunGiven& given, RunIO& io, const Sparams& thru, const
   std::fprintf(out, "interference tolerance                  %12.3fmV\n", 1000 * m.tolerance);
   std::fprintf(out, "Salz S/N                                %12.3f dB\n", m.salz);
   std::fprintf(out, "FLIPPED:                                %3s\n", pulse.flipped ? "yes" : "no");
-  warnAboutFigures(given, io, points, lossFit, pulse, noise, m.salz);
+  warnAboutFigures(given, io, points, lossFit, pulse, noise, crosstalk, m.salz);
 }

@@ -41,13 +41,13 @@ constexpr StageStep kSequence[] = {
     {Stage::crosstalk,
      [](RunState& rs) {
        return crosstalk(rs.given, rs.io, rs.channels, rs.thru.set, rs.points, rs.lossFit, rs.noise,
-                        rs.curves, rs.com),
+                        rs.crosstalk, rs.curves, rs.com),
               0;
      }},
     {Stage::figuresOfMerit,
      [](RunState& rs) {
        return figuresOfMerit(rs.given, rs.io, rs.thru.set, rs.points, rs.lossFit, rs.pulse,
-                             rs.noise, rs.merit),
+                             rs.noise, rs.crosstalk, rs.merit),
               0;
      }},
     // Only a run that names a preset has it: any other goes on exactly as before.

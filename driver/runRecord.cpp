@@ -354,13 +354,13 @@ json record(const RunState& rs, const std::vector<std::pair<Stage, int>>& stages
   r["derived"] = done(Stage::deriveSettings) ? derived(rs.given.derived) : json(nullptr);
   r["thru"] = thru(rs, done(Stage::selectThru));
   r["aggressors"] = json::array();
-  for (const AggressorNoise& a : rs.noise.aggressors)
+  for (const AggressorNoise& a : rs.crosstalk.aggressors)
     r["aggressors"].push_back({{"file", a.name},
                                {"kind", kindName(a.kind)},
                                {"ports", ports(a.inP, a.inM, a.outP, a.outM)},
                                {"icn", quantity(1000 * std::sqrt(a.icnPower), "mV")}});
   r["skipped"] = json::array();
-  for (const NoiseBudget::Skipped& a : rs.noise.skipped)
+  for (const CrosstalkNoise::Skipped& a : rs.crosstalk.skipped)
     r["skipped"].push_back({{"file", a.name},
                             {"kind", kindName(a.kind)},
                             {"ports", ports(a.inP, a.inM, a.outP, a.outM)},

@@ -39,12 +39,12 @@ void budget(const RunGiven& given, RunIO& io, const Sparams& thru, const LossFit
             const PulseResults& pulse, const EqualisedIld& ildAfterDfe, NoiseBudget& noise);
 // Every aggressor's ICN, read through the channel cache.
 void crosstalk(const RunGiven& given, RunIO& io, ChannelCache& channels, const Sparams& thru,
-               const ThruPoints& points, const LossFit& lossFit, NoiseBudget& noise, Curves& curves,
-               ComRun& com);
+               const ThruPoints& points, const LossFit& lossFit, const NoiseBudget& noise,
+               CrosstalkNoise& crosstalk, Curves& curves, ComRun& com);
 // Totals, S/N, BER, tolerance, Salz S/N, FLIPPED.
 void figuresOfMerit(const RunGiven& given, RunIO& io, const Sparams& thru, const ThruPoints& points,
                     const LossFit& lossFit, const PulseResults& pulse, const NoiseBudget& noise,
-                    MeritFigures& merit);
+                    const CrosstalkNoise& crosstalk, MeritFigures& merit);
 // The COM block after the report, when com names a preset.
 void comStage(const RunGiven& given, RunIO& io, ComRun& com);
 
@@ -119,7 +119,7 @@ void warnAboutThruBand(const RunGiven& given, RunIO& io, const Sparams& thru);
 // Closed eye, nan and inf figures.
 void warnAboutFigures(const RunGiven& given, RunIO& io, const ThruPoints& points,
                       const LossFit& lossFit, const PulseResults& pulse, const NoiseBudget& noise,
-                      double salz);
+                      const CrosstalkNoise& crosstalk, double salz);
 void warnAboutSaveBase(const RunGiven& given, RunIO& io);  // a save base cut, or saving nothing
 void warnAboutFirstArgument(RunIO& io);    // a file or assignment taken for -c, -b or -?
 void warnAboutHelpWords(const RunIO& io);  // --help, -h, --version taken as control files

@@ -130,10 +130,10 @@ void warnAboutThruBand(const RunGiven& given, RunIO& io, const Sparams& thru) {
 
 void warnAboutFigures(const RunGiven& given, RunIO& io, const ThruPoints& points,
                       const LossFit& lossFit, const PulseResults& pulse, const NoiseBudget& noise,
-                      double salz) {
+                      const CrosstalkNoise& crosstalk, double salz) {
   const NoiseBudget& n = noise;
   if (given.settings.PAM < 2) return;  // said once, with the reason
-  const double totalNoise = std::sqrt(n.totalNoisePower);
+  const double totalNoise = std::sqrt(crosstalk.totalNoisePower);
   const double ratio = n.availableSignal / totalNoise;
   if (n.availableSignal < 0)
     warn(io, "available signal is " + millivolts(n.availableSignal) +
@@ -160,7 +160,7 @@ void warnAboutFigures(const RunGiven& given, RunIO& io, const ThruPoints& points
       {"available signal", n.availableSignal},
       {"ILD noise", n.ildNoisePower},
       {"Channel noise", n.channelNoisePower},
-      {"total noise", n.totalNoisePower},
+      {"total noise", crosstalk.totalNoisePower},
       {"S/N", ratio},
       {"BER", BER(ratio, given.settings.PAM)},
   };
@@ -179,7 +179,7 @@ void warnAboutFigures(const RunGiven& given, RunIO& io, const ThruPoints& points
     warn(io, "printed as not a finite number: " + bad + " (" + why + ")");
   // A thru alone has no crosstalk to compare with: its Salz S/N is not a number by
   // nature, which the record's empty aggressor list says; that is an ordinary run.
-  if (!std::isfinite(salz) && !n.aggressors.empty())
+  if (!std::isfinite(salz) && !crosstalk.aggressors.empty())
     warn(io, std::string("Salz S/N is ") + (std::isnan(salz) ? "nan" : "inf") + " (" + why + ")");
 }
 
