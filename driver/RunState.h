@@ -74,6 +74,13 @@ struct ThruPoints {
   std::vector<std::complex<double>> Sdd21, Sdd11, Sdd22;
 };
 
+// The short waveforms of .wv1 at full precision, kept when the caller asks (RunIO's
+// keepCurves): time in seconds (the fitted channel delay at sample 100), pulse, dibit and
+// fitted pulse for a unit transmit amplitude, signs as written.
+struct ShortCurves {
+  std::vector<double> time, pulse, dibit, fitPulse;
+};
+
 // Peaks and timing of the short pulse and dibit.
 struct PulseResults {
   double groupDelay = 0;  // seconds
@@ -81,6 +88,7 @@ struct PulseResults {
   double dibitPeakTime = 0;  // seconds
   int polarity = 1;          // -1 for a channel that inverts the signal
   bool flipped = false;
+  ShortCurves curves;  // empty unless kept
 };
 
 // Through-channel noise powers of a two-level signal, volts squared, as the loss fit
@@ -104,10 +112,21 @@ struct LossFit {
   TwoLevelNoise twoLevel;
 };
 
+// The .fd and .wv2 curves at full precision, kept when the caller asks: the thru and its
+// fit on the uniform grid (the ILD is their difference) and, with a DFE span only, the
+// period waveforms (time in seconds from the start of the period, pulse, fitted pulse and
+// ILD pulse for a unit transmit amplitude).
+struct GridCurves {
+  std::vector<double> frequency;
+  std::vector<std::complex<double>> thru, fit;
+  std::vector<double> periodTime, periodPulse, periodFitPulse, periodIldPulse;
+};
+
 // The two-level ILD power the DFE leaves over one period (equalisedIld, with N_DFE not 0).
 struct EqualisedIld {
   double equalisedIldPower = 0;
   bool equalised = false;
+  GridCurves curves;  // empty unless kept
 };
 
 // One aggressor's integrated crosstalk noise at the PAM levels' power, volts squared.
@@ -146,6 +165,15 @@ struct CrosstalkNoise {
   double totalNoisePower = 0;  // through plus every aggressor
   // Per thru point, the sum over aggressors of |X|^2 (for the Salz S/N).
   std::vector<double> xtalkPower;
+  // Kept when the caller asks: every aggressor that entered the budget, in walk order,
+  // with its transfer on its file's own points.
+  struct Transfer {
+    std::string name;
+    char kind = 'F';
+    std::vector<double> frequency;
+    std::vector<std::complex<double>> transfer;
+  };
+  std::vector<Transfer> transfers;
 };
 
 // The closing figures of the report, as figuresOfMerit prints them.
@@ -154,32 +182,6 @@ struct MeritFigures {
   double signalToNoise = 0, ber = 0;
   double tolerance = 0;  // volts rms; negative by the amount the target is missed
   double salz = 0;       // dB
-};
-
-// The waveforms and transfers the side files hold, at full precision, kept in the run
-// state when a caller asks for them (keep): a report page or a Python caller draws them
-// without side files. Empty unless kept; a stage the run did not reach leaves its part
-// empty.
-struct Curves {
-  bool keep = false;
-  // The short waveforms of .wv1: time in seconds (the fitted channel delay at sample
-  // 100), pulse, dibit and fitted pulse for a unit transmit amplitude, signs as written.
-  std::vector<double> shortTime, pulse, dibit, fitPulse;
-  // The thru and its fit on the uniform grid of .fd (the ILD is their difference).
-  std::vector<double> gridFrequency;
-  std::vector<std::complex<double>> gridThru, gridFit;
-  // The period waveforms of .wv2 (with a DFE span only): time in seconds from the start
-  // of the period, pulse, fitted pulse and ILD pulse for a unit transmit amplitude.
-  std::vector<double> periodTime, periodPulse, periodFitPulse, periodIldPulse;
-  // Every aggressor that entered the budget, in walk order: its transfer on its file's
-  // own points.
-  struct Transfer {
-    std::string name;
-    char kind = 'F';
-    std::vector<double> frequency;
-    std::vector<std::complex<double>> transfer;
-  };
-  std::vector<Transfer> aggressors;
 };
 
 // One channel file as read (readTouchstoneFile): the set (empty when nothing usable was
@@ -267,6 +269,9 @@ struct RunIO {
   // (whether or not summary= names a file for it).
   bool keepRecord = false;
   std::string record;
+  // The stages keep their waveforms and transfers at full precision in their results (a
+  // report page or a Python caller draws them without side files).
+  bool keepCurves = false;
 };
 
 // The through channel as readThru read it: its set and how its file was read (for the
@@ -305,7 +310,6 @@ struct RunState {
   NoiseBudget noise;         // budget
   CrosstalkNoise crosstalk;  // crosstalk
   MeritFigures merit;        // figuresOfMerit
-  Curves curves;             // pulseAndDibit, equalisedIld, crosstalk, when kept
   ComRun com;  // the arguments (the preset), readThru and crosstalk (channels), comStage
   ChannelCache channels;
 };

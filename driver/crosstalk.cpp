@@ -50,7 +50,6 @@ struct Walk {
   const ThruPoints& points;
   const LossFit& lossFit;
   CrosstalkNoise& crosstalk;
-  Curves& curves;
   ComRun& com;
   std::vector<GridWeights> tables;
 };
@@ -62,7 +61,6 @@ std::string addAggressor(Walk& walk, channelLine& entry, char kind) {
   const RunGiven& given = walk.given;
   RunIO& io = walk.io;
   CrosstalkNoise& noise = walk.crosstalk;
-  Curves& curves = walk.curves;
   const Settings& s = given.settings;
   const Derived& d = given.derived;
   std::string error;
@@ -131,8 +129,8 @@ std::string addAggressor(Walk& walk, channelLine& entry, char kind) {
   noise.totalNoisePower += icnPower;
   noise.aggressors.push_back(
       {entry.name, kind, icnPower, entry.inP, entry.inM, entry.outP, entry.outM});
-  if (curves.keep) {
-    Curves::Transfer& t = curves.aggressors.emplace_back();
+  if (io.keepCurves) {
+    CrosstalkNoise::Transfer& t = noise.transfers.emplace_back();
     t.name = entry.name;
     t.kind = kind;
     for (int i = 0; i < m; ++i) t.frequency.push_back(xtalk.Freq(i));
@@ -163,14 +161,13 @@ std::string kindReason(const std::string& name) {
 
 void crosstalk(const RunGiven& given, RunIO& io, ChannelCache& channels, const Sparams& thru,
                const ThruPoints& points, const LossFit& lossFit, const NoiseBudget& noise,
-               CrosstalkNoise& crosstalk, Curves& curves, ComRun& com) {
+               CrosstalkNoise& crosstalk, ComRun& com) {
   CrosstalkNoise& n = crosstalk;
   n = CrosstalkNoise{};
-  curves.aggressors.clear();
   n.totalNoisePower = noise.throughNoisePower;
   n.xtalkPower.assign(lossFit.thruPower.size(), 0.0);
   int index = 0;
-  Walk aggressors{given, io, channels, thru, points, lossFit, crosstalk, curves, com, {}};
+  Walk aggressors{given, io, channels, thru, points, lossFit, crosstalk, com, {}};
   const struct {
     List list;
     const std::vector<channelLine>* entries;

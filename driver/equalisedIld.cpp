@@ -109,7 +109,8 @@ int uniformGrid(const RunGiven& given, RunIO& io, const Sparams& thru, bool dfe,
 // The thru, its fit and their deviation on the frequency grid: the .fd rows when side
 // files are asked for and, with a DFE span, the period sums' coefficients.
 PeriodInputs thruOnGrid(const RunGiven& given, RunIO& io, const Sparams& thru,
-                        const LossFit& lossFit, Curves& curves, const UniformGrid& g, bool dfe) {
+                        const LossFit& lossFit, GridCurves& curves, const UniformGrid& g,
+                        bool dfe) {
   SideFile fd;
   if (!given.saveBase.empty()) fd = openSideFile(given, io, ".fd");
   if (fd) {
@@ -140,10 +141,10 @@ PeriodInputs thruOnGrid(const RunGiven& given, RunIO& io, const Sparams& thru,
     std::complex<double> T = inM != 0 ? 0.5 * (((pp[k] - pm[k]) - mp[k]) + mm[k]) : pp[k];
     std::complex<double> F = fit(lossFit.fitCoef, f);
     std::complex<double> ild = T - F;
-    if (curves.keep) {
-      curves.gridFrequency.push_back(f);
-      curves.gridThru.push_back(T);
-      curves.gridFit.push_back(F);
+    if (io.keepCurves) {
+      curves.frequency.push_back(f);
+      curves.thru.push_back(T);
+      curves.fit.push_back(F);
     }
     if (fd) {  // "%14.6e 0  %14.6e %14.6e  %14.6e  %14.6e  %14.6e  %14.6e\n"
       char row[kRowRoom];
@@ -181,13 +182,13 @@ PeriodInputs thruOnGrid(const RunGiven& given, RunIO& io, const Sparams& thru,
 // The deviation's energy over one period that the equaliser leaves: it removes the
 // response up to N_DFE UI after the dibit peak, letting E_DFE of it leak through, and
 // later samples count fully. Writes the .wv2 rows when side files are asked for.
-double energyAfterDfe(const RunGiven& given, RunIO& io, const PulseResults& pulse, Curves& curves,
-                      const UniformGrid& g, const PeriodInputs& in) {
+double energyAfterDfe(const RunGiven& given, RunIO& io, const PulseResults& pulse,
+                      GridCurves& curves, const UniformGrid& g, const PeriodInputs& in) {
   const Settings& s = given.settings;
   const Derived& d = given.derived;
   const bool save = !given.saveBase.empty();
-  Curves& kept = curves;
-  const PeriodWaveforms w = periodSums(in, g.nT, save || kept.keep);
+  GridCurves& kept = curves;
+  const PeriodWaveforms w = periodSums(in, g.nT, save || io.keepCurves);
   const double tDFE = s.N_DFE * d.UI + pulse.dibitPeakTime;
   SideFile wv2;
   if (save) wv2 = openSideFile(given, io, ".wv2");
@@ -198,7 +199,7 @@ double energyAfterDfe(const RunGiven& given, RunIO& io, const PulseResults& puls
   for (int n = 0; n < g.nT; ++n) {
     const double t = n * g.timeStep;
     const double v = w.ildPulse[n];
-    if (kept.keep) {
+    if (io.keepCurves) {
       kept.periodTime.push_back(t);
       kept.periodPulse.push_back(w.pulse[n] * scale);
       kept.periodFitPulse.push_back(w.fitPulse[n] * scale);
@@ -222,15 +223,15 @@ double energyAfterDfe(const RunGiven& given, RunIO& io, const PulseResults& puls
 }  // namespace
 
 int equalisedIld(const RunGiven& given, RunIO& io, const Sparams& thru, const LossFit& lossFit,
-                 const PulseResults& pulse, EqualisedIld& ildAfterDfe, Curves& curves) {
+                 const PulseResults& pulse, EqualisedIld& ildAfterDfe) {
   const Settings& s = given.settings;
   const Derived& d = given.derived;
   const bool dfe = s.N_DFE != 0;
   UniformGrid g;
   if (int status = uniformGrid(given, io, thru, dfe, g)) return status;
-  const PeriodInputs in = thruOnGrid(given, io, thru, lossFit, curves, g, dfe);
+  const PeriodInputs in = thruOnGrid(given, io, thru, lossFit, ildAfterDfe.curves, g, dfe);
   if (!dfe) return 0;
-  const double q = energyAfterDfe(given, io, pulse, curves, g, in);
+  const double q = energyAfterDfe(given, io, pulse, ildAfterDfe.curves, g, in);
   const double period = g.nT * g.timeStep;
   if (period > 0 && s.data_rate >= 100e6 && s.N_DFE * d.UI + pulse.dibitPeakTime >= period) {
     char text[300];

@@ -78,13 +78,13 @@ int writeWv1(const Derived& d, const PulseResults& pulse, FILE* file, const Shor
 }
 
 // The .wv1 columns at full precision.
-void keepShortWaveforms(const Derived& d, const PulseResults& pulse, Curves& c,
-                        const ShortWaveforms& w) {
+void keepShortWaveforms(const Derived& d, PulseResults& pulse, const ShortWaveforms& w) {
   const double UI = d.UI, pol = pulse.polarity;
-  c.shortTime.resize(pulsePoints), c.pulse.resize(pulsePoints);
+  ShortCurves& c = pulse.curves;
+  c.time.resize(pulsePoints), c.pulse.resize(pulsePoints);
   c.dibit.resize(pulsePoints), c.fitPulse.resize(pulsePoints);
   for (int n = 0; n < pulsePoints; ++n) {
-    c.shortTime[n] = (kSampleUI * n - kLeadUI) * UI + pulse.groupDelay;
+    c.time[n] = (kSampleUI * n - kLeadUI) * UI + pulse.groupDelay;
     c.pulse[n] = w.pulse[n] * pol;
     c.dibit[n] = w.dibit[n] * pol;
     c.fitPulse[n] = w.fitPulse[n] * pol;
@@ -157,7 +157,7 @@ ShortWaveforms shortPulseSums(const Derived& derived, const Sparams& thru, const
 }
 
 void pulseAndDibit(const RunGiven& given, RunIO& io, const Sparams& thru, const ThruPoints& points,
-                   const LossFit& lossFit, PulseResults& pulse, Curves& curves) {
+                   const LossFit& lossFit, PulseResults& pulse) {
   const Settings& s = given.settings;
   const double rate = s.data_rate, UI = given.derived.UI;
   const std::complex<double>* a = lossFit.fitCoef;
@@ -185,7 +185,7 @@ void pulseAndDibit(const RunGiven& given, RunIO& io, const Sparams& thru, const 
     pulse.flipped = true;
     pulse.polarity = -1;
   }
-  if (curves.keep) keepShortWaveforms(given.derived, pulse, curves, w);
+  if (io.keepCurves) keepShortWaveforms(given.derived, pulse, w);
   if (wv1) {
     const int error = writeWv1(given.derived, pulse, wv1.get(), w);
     closeSideFile(given, io, wv1, ".wv1", error);

@@ -24,14 +24,11 @@ constexpr StageStep kSequence[] = {
      [](RunState& rs) { return fitThru(rs.given, rs.io, rs.thru.set, rs.points, rs.lossFit), 0; }},
     {Stage::pulseAndDibit,
      [](RunState& rs) {
-       return pulseAndDibit(rs.given, rs.io, rs.thru.set, rs.points, rs.lossFit, rs.pulse,
-                            rs.curves),
-              0;
+       return pulseAndDibit(rs.given, rs.io, rs.thru.set, rs.points, rs.lossFit, rs.pulse), 0;
      }},
     {Stage::equalisedIld,
      [](RunState& rs) {
-       return equalisedIld(rs.given, rs.io, rs.thru.set, rs.lossFit, rs.pulse, rs.ildAfterDfe,
-                           rs.curves);
+       return equalisedIld(rs.given, rs.io, rs.thru.set, rs.lossFit, rs.pulse, rs.ildAfterDfe);
      }},
     {Stage::budget,
      [](RunState& rs) {
@@ -41,7 +38,7 @@ constexpr StageStep kSequence[] = {
     {Stage::crosstalk,
      [](RunState& rs) {
        return crosstalk(rs.given, rs.io, rs.channels, rs.thru.set, rs.points, rs.lossFit, rs.noise,
-                        rs.crosstalk, rs.curves, rs.com),
+                        rs.crosstalk, rs.com),
               0;
      }},
     {Stage::figuresOfMerit,

@@ -30,17 +30,17 @@ void fitThru(const RunGiven& given, RunIO& io, const Sparams& thru, const ThruPo
              LossFit& lossFit);
 // Group delay, short pulse and dibit, .wv1.
 void pulseAndDibit(const RunGiven& given, RunIO& io, const Sparams& thru, const ThruPoints& points,
-                   const LossFit& lossFit, PulseResults& pulse, Curves& curves);
+                   const LossFit& lossFit, PulseResults& pulse);
 // Uniform grid, .fd, DFE period sums, .wv2, the ILD power the DFE leaves.
 int equalisedIld(const RunGiven& given, RunIO& io, const Sparams& thru, const LossFit& lossFit,
-                 const PulseResults& pulse, EqualisedIld& ildAfterDfe, Curves& curves);
+                 const PulseResults& pulse, EqualisedIld& ildAfterDfe);
 // Signal and through-channel noise lines.
 void budget(const RunGiven& given, RunIO& io, const Sparams& thru, const LossFit& lossFit,
             const PulseResults& pulse, const EqualisedIld& ildAfterDfe, NoiseBudget& noise);
 // Every aggressor's ICN, read through the channel cache.
 void crosstalk(const RunGiven& given, RunIO& io, ChannelCache& channels, const Sparams& thru,
                const ThruPoints& points, const LossFit& lossFit, const NoiseBudget& noise,
-               CrosstalkNoise& crosstalk, Curves& curves, ComRun& com);
+               CrosstalkNoise& crosstalk, ComRun& com);
 // Totals, S/N, BER, tolerance, Salz S/N, FLIPPED.
 void figuresOfMerit(const RunGiven& given, RunIO& io, const Sparams& thru, const ThruPoints& points,
                     const LossFit& lossFit, const PulseResults& pulse, const NoiseBudget& noise,

@@ -343,7 +343,7 @@ void runOnce(Outcome& o, const std::vector<std::string>& arguments,
   rs.io.arguments.insert(rs.io.arguments.end(), arguments.begin(), arguments.end());
   rs.io.argumentsOnly = true;
   rs.io.keepRecord = true;
-  rs.curves.keep = true;
+  rs.io.keepCurves = true;
   rs.channels.readChannels = channels;
   o.status = runAnalysis(rs);
   o.report = out.take();
@@ -409,7 +409,6 @@ py::object comObject(const py::handle v) {
 
 Result makeResult(const Outcome& o) {
   Result r;
-  const Curves& c = o.rs.curves;
   r.status = o.status;
   r.report = utf8(o.report);
   r.log = utf8(o.log);
@@ -435,21 +434,23 @@ Result makeResult(const Outcome& o) {
     }
     skipped = r.record["skipped"];
   }
-  for (const Curves::Transfer& t : c.aggressors) {
+  for (const CrosstalkNoise::Transfer& t : o.rs.crosstalk.transfers) {
     py::dict d;
     d["file"] = utf8(t.name), d["kind"] = t.kind == 'N' ? "NEXT" : "FEXT";
     d["frequency_Hz"] = array(t.frequency), d["transfer"] = array(t.transfer);
     transfers.append(d);
   }
   r.aggressors = aggressors, r.skipped = skipped, r.transfers = transfers;
-  r.shortTime = array(c.shortTime), r.pulse = array(c.pulse), r.dibit = array(c.dibit),
+  const ShortCurves& c = o.rs.pulse.curves;
+  r.shortTime = array(c.time), r.pulse = array(c.pulse), r.dibit = array(c.dibit),
   r.fitPulse = array(c.fitPulse);
-  r.frequency = array(c.gridFrequency), r.thru = array(c.gridThru), r.fit = array(c.gridFit);
-  std::vector<complex> ild(c.gridThru.size());
-  for (std::size_t k = 0; k < ild.size(); ++k) ild[k] = c.gridThru[k] - c.gridFit[k];
+  const GridCurves& g = o.rs.ildAfterDfe.curves;
+  r.frequency = array(g.frequency), r.thru = array(g.thru), r.fit = array(g.fit);
+  std::vector<complex> ild(g.thru.size());
+  for (std::size_t k = 0; k < ild.size(); ++k) ild[k] = g.thru[k] - g.fit[k];
   r.ild = array(ild);
-  r.periodTime = array(c.periodTime), r.periodPulse = array(c.periodPulse);
-  r.periodFitPulse = array(c.periodFitPulse), r.periodIldPulse = array(c.periodIldPulse);
+  r.periodTime = array(g.periodTime), r.periodPulse = array(g.periodPulse);
+  r.periodFitPulse = array(g.periodFitPulse), r.periodIldPulse = array(g.periodIldPulse);
   return r;
 }
 

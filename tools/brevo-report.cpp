@@ -165,7 +165,8 @@ std::vector<double> scaled(const std::vector<double>& v, double factor) {
 // charts' waveforms, times in UI at the run's rate and frequencies in GHz.
 json pageFacts(const RunState& rs) {
   const Settings& s = rs.given.settings;
-  const Curves& c = rs.curves;
+  const ShortCurves& c = rs.pulse.curves;
+  const GridCurves& g = rs.ildAfterDfe.curves;
   const double ui = rs.given.derived.UI;
   json facts = {{"version", BREVO_VERSION},
                 {"rate", plotted(s.data_rate)},
@@ -181,40 +182,41 @@ json pageFacts(const RunState& rs) {
     facts["fit_band_GHz"] = {plotted(band.from / 1e9), plotted(band.to / 1e9)};
     facts["ild_band_GHz"] = {plotted(first / 1e9), plotted(std::min(last, rx) / 1e9)};
   }
-  if (ui > 0 && !c.shortTime.empty()) {
+  if (ui > 0 && !c.time.empty()) {
     facts["delay_UI"] = plotted(rs.pulse.groupDelay / ui);
-    facts["pulse"] = chart(scaled(c.shortTime, 1 / ui),
+    facts["pulse"] = chart(scaled(c.time, 1 / ui),
                            {{"pulse", c.pulse}, {"dibit", c.dibit}, {"fitted pulse", c.fitPulse}});
   }
-  if (!c.gridFrequency.empty()) {
-    std::vector<double> loss(c.gridThru.size()), fit(c.gridFit.size()), ild(c.gridThru.size());
+  if (!g.frequency.empty()) {
+    std::vector<double> loss(g.thru.size()), fit(g.fit.size()), ild(g.thru.size());
     for (std::size_t i = 0; i < loss.size(); ++i) {
-      loss[i] = dB(c.gridThru[i]), fit[i] = dB(c.gridFit[i]);
+      loss[i] = dB(g.thru[i]), fit[i] = dB(g.fit[i]);
       ild[i] = loss[i] - fit[i];
     }
-    facts["loss"] = chart(scaled(c.gridFrequency, 1e-9),
-                          {{"insertion loss", loss}, {"fit", fit}, {"ILD", ild}});
+    facts["loss"] =
+        chart(scaled(g.frequency, 1e-9), {{"insertion loss", loss}, {"fit", fit}, {"ILD", ild}});
   }
-  if (ui > 0 && !c.periodTime.empty()) {
+  if (ui > 0 && !g.periodTime.empty()) {
     // The chart opens on the DFE span, from 10 UI before it to 40 UI after it.
     const double span = rs.pulse.dibitPeakTime / ui;
-    facts["period"] = chart(scaled(c.periodTime, 1 / ui),
-                            {{"pulse", c.periodPulse},
-                             {"fitted pulse", c.periodFitPulse},
-                             {"ILD pulse", c.periodIldPulse}},
+    facts["period"] = chart(scaled(g.periodTime, 1 / ui),
+                            {{"pulse", g.periodPulse},
+                             {"fitted pulse", g.periodFitPulse},
+                             {"ILD pulse", g.periodIldPulse}},
                             span - 10, span + s.N_DFE + 40);
     facts["dfe_UI"] = {plotted(span), plotted(span + s.N_DFE)};
   }
   // Each aggressor's transfer beside the thru's Sdd21, each on its own file's points.
   json transfers = json::array();
-  if (!c.aggressors.empty() && points > 0 &&
+  const std::vector<CrosstalkNoise::Transfer>& aggressors = rs.crosstalk.transfers;
+  if (!aggressors.empty() && points > 0 &&
       rs.points.Sdd21.size() == static_cast<std::size_t>(points)) {
     std::vector<double> f(points), gain(points);
     for (int i = 0; i < points; ++i)
       f[i] = rs.thru.set.Freq(i) / 1e9, gain[i] = dB(rs.points.Sdd21[i]);
     transfers.push_back(chart(f, {{"thru Sdd21", gain}}));
   }
-  for (const Curves::Transfer& t : c.aggressors) {
+  for (const CrosstalkNoise::Transfer& t : aggressors) {
     std::vector<double> gain(t.transfer.size());
     for (std::size_t i = 0; i < gain.size(); ++i) gain[i] = dB(t.transfer[i]);
     transfers.push_back(chart(scaled(t.frequency, 1e-9),
@@ -351,7 +353,7 @@ int main(int argc, char** argv) {
   // "-?" (my-cable.cf, /x/sub-board/run.cf) runs as it is instead of printing the starter
   // file. Nothing else of the run changes: its report, log and record are Brevo's.
   rs.io.argumentsOnly = true;
-  rs.curves.keep = true;
+  rs.io.keepCurves = true;
   StageList stages;
   const int status = runAnalysis(rs, &stages);
 
@@ -374,9 +376,10 @@ int main(int argc, char** argv) {
       {"run.report", std::move(report)}, {"run.log", std::move(log)}, {"run.json", record}};
   // The side files this run wrote (a stage it reached keeps their curves too); a copy left
   // in the folder by an earlier run goes.
-  const std::pair<const char*, bool> sides[] = {{".wv1", !rs.curves.shortTime.empty()},
-                                                {".fd", !rs.curves.gridFrequency.empty()},
-                                                {".wv2", !rs.curves.periodTime.empty()}};
+  const std::pair<const char*, bool> sides[] = {
+      {".wv1", !rs.pulse.curves.time.empty()},
+      {".fd", !rs.ildAfterDfe.curves.frequency.empty()},
+      {".wv2", !rs.ildAfterDfe.curves.periodTime.empty()}};
   for (const auto& [suffix, written] : sides) {
     std::string side;
     const std::string name = std::string("run") + suffix;
