@@ -3,7 +3,7 @@
 
 usage: figures.py TABLE header OUT            the C++ table (figureTable.h)
        figures.py TABLE schema|stubs|page TEMPLATE OUT
-                                              TEMPLATE with its @FIGURE_...@ places filled in:
+                                              TEMPLATE with its @FIGURE_...@ and @COM_FIGURE_...@ places filled in:
                                               the record schema, the Python stubs, the page script
 
 A table that breaks a rule (a key twice, a unit the schema has no type for, a stage that
@@ -19,6 +19,9 @@ SCHEMA_TYPES = {"mV": {"$ref": "#/$defs/maybeMillivolts"}, "dB": {"$ref": "#/$de
 NAME = re.compile(r"[A-Za-z_][A-Za-z0-9_]*$")
 FIELDS = {"key", "unit", "after", "sometimes", "attribute", "doc", "label", "meaning", "page_unit", "page_unit_size",
           "headline", "column", "format", "scale", "chart", "log_axis"}
+# A COM package case's figures: all quantities, in one of these units.
+COM_FIELDS = {"key", "unit", "nullable", "label", "meaning", "page"}
+COM_UNITS = {"mV": "millivolts", "dB": "decibels"}
 
 
 def fail(text):
@@ -29,9 +32,10 @@ def fail(text):
 def read(path):
     try:
         with open(path, "rb") as f:
-            figures = tomllib.load(f).get("figure", [])
+            table = tomllib.load(f)
     except (OSError, tomllib.TOMLDecodeError) as e:
         fail(f"{path}: {e}")
+    figures, com_figures = table.get("figure", []), table.get("com_figure", [])
     seen = set()
     for f in figures:
         key = f.get("key", "")
@@ -57,14 +61,29 @@ def read(path):
         if "column" in f and ("column", f["column"]) in seen:
             fail(f"{path}: column {f['column']} twice")
         seen.add(("column", f.get("column")))
-    return figures
+    com_seen = set()
+    for f in com_figures:
+        key = f.get("key", "")
+        if set(f) - COM_FIELDS:
+            fail(f"{path}: COM figure {key or '?'} has a field the table does not know: {', '.join(sorted(set(f) - COM_FIELDS))}")
+        for field in ("key", "label", "meaning"):
+            if not isinstance(f.get(field), str) or not f[field]:
+                fail(f"{path}: COM figure {key or '?'} has no {field}")
+        if not NAME.match(key):
+            fail(f"{path}: {key} is no name")
+        if key in com_seen:
+            fail(f"{path}: COM figure {key} twice")
+        com_seen.add(key)
+        if f.get("unit") not in COM_UNITS:
+            fail(f"{path}: COM figure {key} has unit {f.get('unit')}, not one of {', '.join(COM_UNITS)}")
+    return figures, com_figures
 
 
 def c_text(s):
     return json.dumps(s, ensure_ascii=True)   # a JSON string of ASCII reads the same in C++
 
 
-def header(figures):
+def header(figures, com_figures):
     lines = ["// Made by driver/figures.py from driver/figures.toml; not edited by hand.",
              "#pragma once", "", '#include "stages.h"', "",
              "// Every figure of the report, in report order.",
@@ -78,29 +97,50 @@ def header(figures):
         unit = c_text(f["unit"]) if f.get("unit") else "nullptr"
         lines.append(f'    {{Figure::{f["key"]}, {c_text(f["key"])}, {unit}, Stage::{f["after"]}, '
                      f'{c_text(f["attribute"])}, {c_text(f["doc"])}}},')
+    lines += ["};", "",
+              "// Every figure of a COM package case, in the page's order.",
+              "enum class ComFigure { " + ", ".join(f["key"] for f in com_figures) + " };", "",
+              "// Its name in a case of the run record, its unit there, and whether it may be null.",
+              "struct ComFigureRow {", "  ComFigure figure;", "  const char* key;", "  const char* unit;",
+              "  bool nullable;", "};", "",
+              "inline constexpr ComFigureRow kComFigureRows[] = {"]
+    for f in com_figures:
+        lines.append(f'    {{ComFigure::{f["key"]}, {c_text(f["key"])}, {c_text(f["unit"])}, '
+                     f'{"true" if f.get("nullable") else "false"}}},')
     return "\n".join(lines + ["};", ""])
 
 
-def schema(figures):
-    keys = [json.dumps(f["key"]) for f in figures]
+def key_lines(keys):
+    """JSON strings of keys, parted by commas, in lines of about a hundred characters."""
     wrapped, line = [], ""
-    for k in keys:   # the required list in lines of about a hundred characters
+    for k in map(json.dumps, keys):
         if line and len(line) + len(k) > 100:
             wrapped.append(line + ",")
             line = ""
         line += (", " if line else "") + k
-    required = "[" + ("\n                   ".join(wrapped + [line])) + "]"
+    return "\n                   ".join(wrapped + [line])
+
+
+def schema(figures, com_figures):
     properties = ",\n".join(f'        {json.dumps(f["key"])}: '
                             + json.dumps({"description": f["meaning"], **SCHEMA_TYPES[f.get("unit")]}) for f in figures)
-    return {"@FIGURE_KEYS@": required, "@FIGURE_PROPERTIES@": "{\n" + properties + "\n      }"}
+    com_properties = "".join(
+        f'        {json.dumps(f["key"])}: '
+        + json.dumps({"description": f["meaning"].replace("{DER0}", "DER0"),
+                      "$ref": "#/$defs/" + ("maybe" + COM_UNITS[f["unit"]].capitalize() if f.get("nullable")
+                                            else COM_UNITS[f["unit"]])}) + ",\n" for f in com_figures)
+    return {"@FIGURE_KEYS@": "[" + key_lines(f["key"] for f in figures) + "]",
+            "@FIGURE_PROPERTIES@": "{\n" + properties + "\n      }",
+            "@COM_FIGURE_KEYS@": key_lines(f["key"] for f in com_figures),
+            "@COM_FIGURE_PROPERTIES@\n": com_properties}
 
 
-def stubs(figures):
+def stubs(figures, com_figures):
     return {"@FIGURE_ATTRIBUTES@": "\n".join(f'    {f["attribute"]}: {"float" if f.get("unit") else "bool"} | None'
                                               for f in figures)}
 
 
-def page(figures):
+def page(figures, com_figures):
     rows = []
     for f in figures:
         row = {"key": f["key"], "label": f["label"], "meaning": f["meaning"], "quantity": bool(f.get("unit")),
@@ -108,23 +148,26 @@ def page(figures):
         if "page_unit" in f:
             row.update(unit=f["page_unit"], size=f["page_unit_size"])
         rows.append("    " + json.dumps(row))
+    com_rows = ["    " + json.dumps({"key": f["key"], "label": f["label"], "unit": f["unit"], "meaning": f["meaning"]})
+                for f in com_figures if f.get("page", True)]
     # "</" never closes the page's script element early.
-    return {"@FIGURE_ROWS@": ("[\n" + ",\n".join(rows) + "\n  ]").replace("</", "<\\/")}
+    return {"@FIGURE_ROWS@": ("[\n" + ",\n".join(rows) + "\n  ]").replace("</", "<\\/"),
+            "@COM_FIGURE_ROWS@": ("[\n" + ",\n".join(com_rows) + "\n  ]").replace("</", "<\\/")}
 
 
 def main():
     if len(sys.argv) < 4 or sys.argv[2] not in ("header", "schema", "stubs", "page") or len(sys.argv) != (4 if sys.argv[2] == "header" else 5):
         fail(__doc__.strip())
-    figures, kind = read(sys.argv[1]), sys.argv[2]
+    (figures, com_figures), kind = read(sys.argv[1]), sys.argv[2]
     if kind == "header":
-        text = header(figures)
+        text = header(figures, com_figures)
     else:
         try:
             with open(sys.argv[3], encoding="utf-8") as f:
                 text = f.read()
         except OSError as e:
             fail(f"{sys.argv[3]}: {e.strerror}")
-        for place, filled in {"schema": schema, "stubs": stubs, "page": page}[kind](figures).items():
+        for place, filled in {"schema": schema, "stubs": stubs, "page": page}[kind](figures, com_figures).items():
             if place not in text:
                 fail(f"{sys.argv[3]} has no {place}")
             text = text.replace(place, filled)

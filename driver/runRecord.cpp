@@ -259,12 +259,48 @@ json comViews(json c, const brevo::com::CaseViews& v, double der) {
   return c;
 }
 
+// A figure of a COM package case in its unit of the figure table, none where it does not
+// apply.
+std::optional<double> comFigureValue(const brevo::com::CaseResult& c, bool twoStage,
+                                     ComFigure figure) {
+  switch (figure) {
+    case ComFigure::COM:
+      return c.com;
+    case ComFigure::FOM:
+      return c.fom;
+    case ComFigure::As:
+      return 1000 * c.As;
+    case ComFigure::Ani:
+      return 1000 * c.Ani;
+    case ComFigure::sigma_ISI:
+      return 1000 * c.sigmaIsi;
+    case ComFigure::sigma_XT:
+      return 1000 * c.sigmaXt;
+    case ComFigure::sigma_G:
+      return 1000 * c.sigmaG;
+    case ComFigure::sigma_TX:
+      return 1000 * c.sigmaTx;
+    case ComFigure::sigma_RJ:
+      return 1000 * c.sigmaRj;
+    case ComFigure::sigma_N:
+      return 1000 * c.sigmaN;
+    case ComFigure::sigma_DD:
+      return 1000 * c.sigmaDd;
+    case ComFigure::unequalised_peak:
+      return 1000 * c.unequalisedPeak;
+    case ComFigure::gDC:
+      return c.gDC;
+    case ComFigure::gDC2:
+      if (!twoStage) return std::nullopt;
+      return c.gDC2;
+  }
+  return std::nullopt;
+}
+
 // The COM part: null unless com names a preset.
 json comCase(const brevo::com::PackageCase& pkg, const brevo::com::CaseResult& c,
              const brevo::com::Params& params) {
   const bool twoStage = params.twoStage;
-  const auto mV = [](double volts) { return quantity(1000 * volts, "mV"); };
-  const auto dB = [](double v) { return quantity(v, "dB"); };
   json taps = json::array(), dfe = json::array();
   for (double v : c.txTaps) taps.push_back(number(v));
   for (double v : c.dfeTaps) dfe.push_back(number(v));
@@ -273,33 +309,25 @@ json comCase(const brevo::com::PackageCase& pkg, const brevo::com::CaseResult& c
     rx = json::array();
     for (double v : c.rxffeTaps) rx.push_back(number(v));
   }
-  return comViews(
-      {{"package_mm", {{"tx", pkg.tx}, {"next", pkg.next}, {"fext", pkg.fext}, {"rx", pkg.rx}}},
-       {"COM", dB(c.com)},
-       {"FOM", dB(c.fom)},
-       {"As", mV(c.As)},
-       {"Ani", mV(c.Ani)},
-       {"sigma_ISI", mV(c.sigmaIsi)},
-       {"sigma_XT", mV(c.sigmaXt)},
-       {"sigma_G", mV(c.sigmaG)},
-       {"sigma_TX", mV(c.sigmaTx)},
-       {"sigma_RJ", mV(c.sigmaRj)},
-       {"sigma_N", mV(c.sigmaN)},
-       {"sigma_DD", mV(c.sigmaDd)},
-       {"unequalised_peak", mV(c.unequalisedPeak)},
-       {"cursor_sample", c.cursorSample},
-       {"gDC", dB(c.gDC)},
-       {"gDC2", twoStage ? dB(c.gDC2) : json(nullptr)},
-       {"tx_taps", taps},
-       {"tx_cursor", c.txCursor},
-       {"dfe_taps", dfe},
-       {"rx_ffe_taps", rx},
-       {"top_candidates", topCandidates(c.topCandidates, twoStage)},
-       {"candidates", c.candidates},
-       {"grid_size", c.gridSize},
-       {"local_differs", c.localDiffers},
-       {"seconds", quantity(c.seconds, "s")}},
-      c.views, params.DER0);
+  // The package, the case's figures in the table's order, then the equaliser and the search.
+  json j = {
+      {"package_mm", {{"tx", pkg.tx}, {"next", pkg.next}, {"fext", pkg.fext}, {"rx", pkg.rx}}}};
+  for (const ComFigureRow& f : kComFigureRows) {
+    const std::optional<double> v = comFigureValue(c, twoStage, f.figure);
+    j[f.key] = v ? quantity(*v, f.unit) : json(nullptr);
+  }
+  const json rest = {{"cursor_sample", c.cursorSample},
+                     {"tx_taps", taps},
+                     {"tx_cursor", c.txCursor},
+                     {"dfe_taps", dfe},
+                     {"rx_ffe_taps", rx},
+                     {"top_candidates", topCandidates(c.topCandidates, twoStage)},
+                     {"candidates", c.candidates},
+                     {"grid_size", c.gridSize},
+                     {"local_differs", c.localDiffers},
+                     {"seconds", quantity(c.seconds, "s")}};
+  for (const auto& [key, value] : rest.items()) j[key] = value;
+  return comViews(std::move(j), c.views, params.DER0);
 }
 
 json com(const RunState& rs) {

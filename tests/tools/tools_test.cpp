@@ -595,6 +595,9 @@ TEST(FigureTable, BrokenTablesStopTheBuildWithTheReason) {
       {"page_unit_size = 1e9\n", "\n", "data_rate needs page_unit and page_unit_size together"},
       {"key = \"flipped\"\n", "key = \"flipped\"\nlabel = \"\"\n",
        "figures.toml"},  // a key given twice: no TOML
+      {"key = \"As\"\nunit = \"mV\"\n", "key = \"As\"\nunit = \"V\"\n",
+       "COM figure As has unit V, not one of mV, dB"},
+      {"key = \"sigma_N\"\n", "key = \"sigma_DD\"\n", "COM figure sigma_DD twice"},
       {"", "", nullptr}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.changed);

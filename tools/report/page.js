@@ -11,6 +11,9 @@
   // or no), whether the headline shows it, whether its report line is printed only when it
   // applies, and the unit the page shows it in with that unit's size.
   const figureTable = @FIGURE_ROWS@;
+  // The figures of a COM package case the page shows, in its order, from the same table:
+  // key, label, unit and meaning ({DER0}: the preset's target detector error ratio).
+  const comFigureTable = @COM_FIGURE_ROWS@;
   const root = document.getElementById("page");
   window.brevoCharts = {};
 
@@ -343,13 +346,7 @@
         el("span", { class: "verdict" }, failed ? "fail" : "pass")));
       const t = el("table", { class: "com-figures" });
       const row = (label, v, unit, meaning) => t.append(el("tr", {}, el("td", {}, label), el("td", { class: "value" }, v), el("td", {}, unit), el("td", {}, meaning)));
-      row("COM", num(value(c.COM)), "dB", "20 log10(As / Ani)");
-      row("FOM", num(value(c.FOM)), "dB", "the figure of merit the equaliser was chosen by");
-      row("As", num(value(c.As)), "mV", "signal amplitude at the sampling point");
-      row("Ani", num(value(c.Ani)), "mV", `interference and noise exceeded with probability ${num(der)}`);
-      for (const [key, meaning] of [["sigma_ISI", "residual ISI"], ["sigma_XT", "crosstalk"], ["sigma_TX", "transmitter noise"],
-        ["sigma_RJ", "random jitter"], ["sigma_DD", "dual-Dirac jitter"], ["sigma_N", "receiver thermal noise"]])
-        row(key.replace("sigma_", "\u03c3 "), num(value(c[key])), "mV", meaning);
+      for (const f of comFigureTable) row(f.label, num(value(c[f.key])), f.unit, f.meaning.replace("{DER0}", num(der)));
       const pre = c.tx_cursor, post = c.tx_taps.length - 1 - c.tx_cursor;
       const eq = el("table", { class: "com-equaliser" });
       eq.append(el("tr", {}, el("td", {}, `Tx FFE c(${-pre}..${post})`), el("td", { class: "taps" }, c.tx_taps.map(num).join(" "))));
