@@ -2,9 +2,10 @@
 """figures.py: what the build makes from driver/figures.toml, the table of the report's figures.
 
 usage: figures.py TABLE header OUT            the C++ table (figureTable.h)
-       figures.py TABLE schema|stubs|page TEMPLATE OUT
+       figures.py TABLE schema|stubs|page|man TEMPLATE OUT
                                               TEMPLATE with its @FIGURE_...@ and @COM_FIGURE_...@ places filled in:
-                                              the record schema, the Python stubs, the page script
+                                              the record schema, the Python stubs, the page script,
+                                              Brevo's manual page
 
 A table that breaks a rule (a key twice, a unit the schema has no type for, a stage that
 does not exist) stops the build with the reason.
@@ -155,8 +156,14 @@ def page(figures, com_figures):
             "@COM_FIGURE_ROWS@": ("[\n" + ",\n".join(com_rows) + "\n  ]").replace("</", "<\\/")}
 
 
+def man(figures, com_figures):
+    """The run record's figure names as the manual lists them (roff's \\% keeps each whole)."""
+    keys = ["\\%" + f["key"] + ("" if f.get("unit") else " (true or false)") for f in figures]
+    return {"@FIGURE_KEY_LIST@": ", ".join(keys[:-1]) + ", and " + keys[-1]}
+
+
 def main():
-    if len(sys.argv) < 4 or sys.argv[2] not in ("header", "schema", "stubs", "page") or len(sys.argv) != (4 if sys.argv[2] == "header" else 5):
+    if len(sys.argv) < 4 or sys.argv[2] not in ("header", "schema", "stubs", "page", "man") or len(sys.argv) != (4 if sys.argv[2] == "header" else 5):
         fail(__doc__.strip())
     (figures, com_figures), kind = read(sys.argv[1]), sys.argv[2]
     if kind == "header":
@@ -167,7 +174,8 @@ def main():
                 text = f.read()
         except OSError as e:
             fail(f"{sys.argv[3]}: {e.strerror}")
-        for place, filled in {"schema": schema, "stubs": stubs, "page": page}[kind](figures, com_figures).items():
+        makers = {"schema": schema, "stubs": stubs, "page": page, "man": man}
+        for place, filled in makers[kind](figures, com_figures).items():
             if place not in text:
                 fail(f"{sys.argv[3]} has no {place}")
             text = text.replace(place, filled)
