@@ -124,7 +124,7 @@ void write(const std::string& path, const Network& net, const py::object& versio
            const std::string& matrix) {
   const TouchstoneWriteOptions o = writeOptions(version, format, unit, R, matrix);
   std::string why;
-  int error = 0;
+  FileStatus written;
   {
     py::gil_scoped_release unlocked;
     Sparams set = net.channel->set;
@@ -154,11 +154,11 @@ void write(const std::string& path, const Network& net, const py::object& versio
       if (const std::string r = nonReciprocal(set); !r.empty())
         why = "matrix=" + matrix + " needs a reciprocal network; " + r;
     }
-    if (why.empty()) error = replaceFileText(path, formatTouchstone(set, o));
+    if (why.empty()) written = replaceFileText(path, formatTouchstone(set, o));
   }
   if (!why.empty()) throw py::value_error(why);
-  if (error != 0) {
-    errno = error;
+  if (!written.ok()) {
+    errno = written.status;
     PyErr_SetFromErrnoWithFilename(PyExc_OSError, path.c_str());
     throw py::error_already_set();
   }
