@@ -60,19 +60,20 @@ std::shared_ptr<const ReadChannel> heldChannel(const RunGiven& given, ChannelCac
   return kept != channels.readChannels.end() ? kept->second : readOnce(given, channels, name);
 }
 
-Sparams readChannelFile(const RunGiven& given, RunIO& io, ChannelCache& channels,
-                        const std::string& name, std::string* error, std::string* how,
-                        bool* opened) {
-  const std::shared_ptr<const ReadChannel> held = heldChannel(given, channels, name);
-  if (opened) *opened = held->opened;
-  return channelRead(io, *held, error, how);
+brevo::Result<ChannelFile> readChannelFile(const RunGiven& given, RunIO& io, ChannelCache& channels,
+                                           const std::string& name) {
+  return channelRead(io, *heldChannel(given, channels, name));
 }
 
-Sparams channelRead(RunIO& io, const ReadChannel& read, std::string* error, std::string* how) {
+brevo::Result<ChannelFile> channelRead(RunIO& io, const ReadChannel& read) {
   // The reader's lines and warnings, as if the file had been read here and now.
   std::fwrite(read.logText.data(), 1, read.logText.size(), io.log);
   for (const std::string& w : read.warnings) warn(io, w);
-  *error = read.error;
-  if (how) *how = read.how;
-  return read.set;
+  brevo::Result<ChannelFile> r;
+  r.value = {read.set, read.how, read.opened};
+  if (!read.error.empty()) {
+    r.status = 1;
+    r.message = read.error;
+  }
+  return r;
 }

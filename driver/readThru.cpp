@@ -68,10 +68,11 @@ int readThru(const RunGiven& given, RunIO& io, ChannelCache& channels, ThruRead&
   }
   std::fflush(io.log);
 
-  std::string error;
-  thru.set = channelRead(io, *held, &error, &thru.reading);
-  if (!error.empty()) {  // a Version 2.x file that breaks the standard
-    std::fprintf(io.result, "%s\n", error.c_str());
+  brevo::Result<ChannelFile> read = channelRead(io, *held);
+  thru.set = std::move(read.value.set);
+  thru.reading = std::move(read.value.how);
+  if (!read.ok()) {  // a Version 2.x file that breaks the standard
+    std::fprintf(io.result, "%s\n", read.message.c_str());
     return 1;
   }
   if (thru.set.Size() == 0) return noThru(io);
