@@ -66,14 +66,17 @@ brevo::Result<ChannelFile> readChannelFile(const RunGiven& given, RunIO& io, Cha
 }
 
 brevo::Result<ChannelFile> channelRead(RunIO& io, const ReadChannel& read) {
+  const TouchstoneReading& got = read.value;
   // The reader's lines and warnings, as if the file had been read here and now.
-  std::fwrite(read.logText.data(), 1, read.logText.size(), io.log);
-  for (const std::string& w : read.warnings) warn(io, w);
+  std::fwrite(got.logText.data(), 1, got.logText.size(), io.log);
+  for (const std::string& w : got.warnings) warn(io, w);
   brevo::Result<ChannelFile> r;
-  r.value = {read.set, read.how, read.opened};
-  if (!read.error.empty()) {
+  r.value = {got.set, got.how, read.status != TouchstoneReadStatus::cannotOpen};
+  // The standard reader's error: the rule a Version 2.x file broke, or a file there that
+  // did not open.
+  if (!got.standard.ok && !got.standard.error.rule.empty()) {
     r.status = 1;
-    r.message = read.error;
+    r.message = got.standard.message();
   }
   return r;
 }

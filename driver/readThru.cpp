@@ -61,7 +61,7 @@ int readThru(const RunGiven& given, RunIO& io, ChannelCache& channels, ThruRead&
   std::fprintf(io.log, "thru channel=%s\n", name.c_str());
   // A file read before the run (channels.readChannels) need not be there any more.
   const std::shared_ptr<const ReadChannel> held = heldChannel(given, channels, name);
-  if (!channels.readChannels.contains(name) && !held->opened) {
+  if (!channels.readChannels.contains(name) && held->status == TouchstoneReadStatus::cannotOpen) {
     std::fprintf(io.log, "cannot open %s\n", name.c_str());
     std::fputs("cannot open a thru file\n", io.result);
     return 1;

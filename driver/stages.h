@@ -159,8 +159,9 @@ struct ChannelFile {
 // One channel file: a Version 2.x file by the standard reader (how it was read, or its
 // first broken rule, on the log), any other by the long-standing reader, with a warning
 // on the log when that reader would misread it. Status 1 for a file that broke a rule of
-// its format, the message that rule as "NAME:LINE: rule"; else status 0, also when the
-// set is empty (the long-standing reader found nothing usable, or the file did not open).
+// its format, the message that rule as "NAME:LINE: rule" (or "NAME: cannot open: REASON"
+// for a file that is there but did not open); else status 0, also when the set is empty
+// (the long-standing reader found nothing usable, or there is no such file).
 brevo::Result<ChannelFile> readChannelFile(const RunGiven& given, RunIO& io, ChannelCache& channels,
                                            const std::string& name);
 // The same file as readChannelFile takes it, read (once) but not yet said on the log;
