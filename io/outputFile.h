@@ -9,7 +9,8 @@
 // What a file operation gives back: status the errno value of its failure (0 when it
 // succeeded) and message the system's text for that value (empty on success).
 struct FileStatus : brevo::Result<void> {
-  // The errno value itself, for the writers that still hold it as an int.
+  // The errno value itself, for the code that still holds it as an int (the synthetic
+  // channel's writer, and the writers replaceFile takes).
   operator int() const { return status; }
 };
 
