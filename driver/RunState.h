@@ -184,13 +184,13 @@ struct MeritFigures {
   double salz = 0;       // dB
 };
 
-// One channel file as read (readTouchstoneFile): the set (empty when nothing usable was
-// read), the reader's log lines, its warnings, how it was read and, for a file that broke
-// a rule of its format, that rule as "NAME:LINE: rule". info: what the standard reader
-// found in a Version 2.x file; for a file the long-standing reader read, version "1.x"
-// and what its option line declares (parameter, R; the set is S at 50 ohm whatever they
-// say).
-using ReadChannel = TouchstoneReading;
+// One channel file as read (readTouchstoneFile): its status and, in the value, the set
+// (empty when nothing usable was read), the reader's log lines, its warnings, how it was
+// read and, for a Version 2.x file that broke a rule of its format, the standard reader's
+// error. info: what the standard reader found in a Version 2.x file; for a file the
+// long-standing reader read, version "1.x" and what its option line declares (parameter,
+// R; the set is S at 50 ohm whatever they say).
+using ReadChannel = TouchstoneRead;
 
 // What tells one state of a file on disk from another: device, inode, size and
 // modification time.

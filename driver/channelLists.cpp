@@ -37,15 +37,15 @@ void switchStream(const RunGiven& given, RunIO& io, FILE*& stream, char* name, F
   FILE* old = stream;
   // The old stream's buffer goes out first, so that a file named again is not overwritten
   // later by it.
-  int error = finishOutput(old, false);
+  FileStatus lost = finishOutput(old, false);
   FILE* opened = std::fopen(rePath(given.baseDirectory.c_str(), name, nullptr).c_str(), "w");
   stream = opened ? opened : fallback;
   if (opened && openedLine) std::fprintf(io.log, openedLine, name);
   if (!opened) std::fprintf(io.log, failedLine, name);
   if (old != stream && old != io.standardOutput && old != io.standardError) {
-    const int closeError = finishOutput(old, true);
-    if (error == 0) error = closeError;
-    if (error) sayStreamLost(io.standardError, what, error);
+    const FileStatus closing = finishOutput(old, true);
+    if (lost.ok()) lost = closing;
+    if (!lost.ok()) sayStreamLost(io.standardError, what, lost);
   }
   name[0] = '\0';
 }

@@ -63,17 +63,15 @@ std::string addAggressor(Walk& walk, channelLine& entry, char kind) {
   CrosstalkNoise& noise = walk.crosstalk;
   const Settings& s = given.settings;
   const Derived& d = given.derived;
-  std::string error;
-  bool opened = false;
-  const Sparams xtalk =
-      readChannelFile(given, io, walk.channels, entry.name, &error, nullptr, &opened);
+  const brevo::Result<ChannelFile> read = readChannelFile(given, io, walk.channels, entry.name);
+  const Sparams& xtalk = read.value.set;
   // The reader trims a name it cannot open as given ("x_next3.s4p,"), and the lines
   // after the read name the aggressor as it was read.
   entry.name = readerFileName(entry.name);
   if (xtalk.Fcount() == 0) {
     std::fprintf(io.log, "unable to read %s, skipping\n", entry.name.c_str());
-    if (!error.empty()) return error;
-    if (!opened) return "the file cannot be opened";
+    if (!read.ok()) return read.message;
+    if (!read.value.opened) return "the file cannot be opened";
     return "no S-parameters could be read from it";
   }
   // The transfer is taken on the file's own points, which needs ascending frequencies.

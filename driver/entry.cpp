@@ -195,20 +195,20 @@ int applyArguments(RunGiven& given, RunIO& io, ComRun& com) {
   return 0;
 }
 
-void sayStreamLost(FILE* err, const char* what, int error) {
-  std::fprintf(err, "could not write the %s: %s\n", what, std::strerror(error));
+void sayStreamLost(FILE* err, const char* what, const brevo::Result<void>& why) {
+  std::fprintf(err, "could not write the %s: %s\n", what, why.message.c_str());
 }
 
 int cleanUp(RunIO& io, int status) {
   FILE* out = io.standardOutput;
   FILE* err = io.standardError;
-  const int reportError = finishOutput(io.result, io.result != out && io.result != err);
-  if (reportError) sayStreamLost(err, "report", reportError);
+  const FileStatus report = finishOutput(io.result, io.result != out && io.result != err);
+  if (!report.ok()) sayStreamLost(err, "report", report);
   if (io.log != io.result) {
-    const int logError = finishOutput(io.log, io.log != out && io.log != err);
-    if (logError && io.log != err) sayStreamLost(err, "log", logError);
+    const FileStatus log = finishOutput(io.log, io.log != out && io.log != err);
+    if (!log.ok() && io.log != err) sayStreamLost(err, "log", log);
   }
   io.result = out;
   io.log = err;
-  return reportError && status == 0 ? kReportLost : status;
+  return !report.ok() && status == 0 ? kReportLost : status;
 }

@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "Result.h"
 #include "RunState.h"
 
 // The built-in starter control file: the defaults, and what "-c" prints.
@@ -66,8 +67,8 @@ std::vector<std::string> nearestKeywords(const RunGiven& given, const std::strin
 void updateListsAndStreams(RunGiven& given, RunIO& io);
 
 // "could not write the WHAT: REASON" on err, for the report or the log that lost output
-// (REASON the text of the errno value error).
-void sayStreamLost(FILE* err, const char* what, int error);
+// (REASON the message of why).
+void sayStreamLost(FILE* err, const char* what, const brevo::Result<void>& why);
 // Exit status of a run whose report could not be written in full (a full disk, for
 // instance): the report is lost, so the run has not done its job.
 inline constexpr int kReportLost = 12;

@@ -60,19 +60,23 @@ std::shared_ptr<const ReadChannel> heldChannel(const RunGiven& given, ChannelCac
   return kept != channels.readChannels.end() ? kept->second : readOnce(given, channels, name);
 }
 
-Sparams readChannelFile(const RunGiven& given, RunIO& io, ChannelCache& channels,
-                        const std::string& name, std::string* error, std::string* how,
-                        bool* opened) {
-  const std::shared_ptr<const ReadChannel> held = heldChannel(given, channels, name);
-  if (opened) *opened = held->opened;
-  return channelRead(io, *held, error, how);
+brevo::Result<ChannelFile> readChannelFile(const RunGiven& given, RunIO& io, ChannelCache& channels,
+                                           const std::string& name) {
+  return channelRead(io, *heldChannel(given, channels, name));
 }
 
-Sparams channelRead(RunIO& io, const ReadChannel& read, std::string* error, std::string* how) {
+brevo::Result<ChannelFile> channelRead(RunIO& io, const ReadChannel& read) {
+  const TouchstoneReading& got = read.value;
   // The reader's lines and warnings, as if the file had been read here and now.
-  std::fwrite(read.logText.data(), 1, read.logText.size(), io.log);
-  for (const std::string& w : read.warnings) warn(io, w);
-  *error = read.error;
-  if (how) *how = read.how;
-  return read.set;
+  std::fwrite(got.logText.data(), 1, got.logText.size(), io.log);
+  for (const std::string& w : got.warnings) warn(io, w);
+  brevo::Result<ChannelFile> r;
+  r.value = {got.set, got.how, read.status != TouchstoneReadStatus::cannotOpen};
+  // The standard reader's error: the rule a Version 2.x file broke, or a file there that
+  // did not open.
+  if (!got.standard.ok && !got.standard.error.rule.empty()) {
+    r.status = 1;
+    r.message = got.standard.message();
+  }
+  return r;
 }

@@ -61,17 +61,18 @@ int readThru(const RunGiven& given, RunIO& io, ChannelCache& channels, ThruRead&
   std::fprintf(io.log, "thru channel=%s\n", name.c_str());
   // A file read before the run (channels.readChannels) need not be there any more.
   const std::shared_ptr<const ReadChannel> held = heldChannel(given, channels, name);
-  if (!channels.readChannels.contains(name) && !held->opened) {
+  if (!channels.readChannels.contains(name) && held->status == TouchstoneReadStatus::cannotOpen) {
     std::fprintf(io.log, "cannot open %s\n", name.c_str());
     std::fputs("cannot open a thru file\n", io.result);
     return 1;
   }
   std::fflush(io.log);
 
-  std::string error;
-  thru.set = channelRead(io, *held, &error, &thru.reading);
-  if (!error.empty()) {  // a Version 2.x file that breaks the standard
-    std::fprintf(io.result, "%s\n", error.c_str());
+  brevo::Result<ChannelFile> read = channelRead(io, *held);
+  thru.set = std::move(read.value.set);
+  thru.reading = std::move(read.value.how);
+  if (!read.ok()) {  // a Version 2.x file that breaks the standard
+    std::fprintf(io.result, "%s\n", read.message.c_str());
     return 1;
   }
   if (thru.set.Size() == 0) return noThru(io);

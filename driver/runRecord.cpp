@@ -419,18 +419,20 @@ void writeRunRecord(const RunState& rs, const std::vector<std::pair<Stage, int>>
   if (name.empty()) return;
   const std::string what = "the run record " + name;
   const std::string text = runRecordText(rs, stages, status);
-  if (text.empty()) return sayNotWritten(rs.io.standardError, nullptr, what.c_str(), ENOMEM);
+  if (text.empty())
+    return sayNotWritten(rs.io.standardError, nullptr, what.c_str(), fileStatus(ENOMEM));
   errno = 0;
   FILE* file =
       std::fopen(rePath(rs.given.baseDirectory.c_str(), name.c_str(), nullptr).c_str(), "w");
   if (!file)
-    return sayNotWritten(rs.io.standardError, nullptr, what.c_str(), errno != 0 ? errno : EIO);
+    return sayNotWritten(rs.io.standardError, nullptr, what.c_str(),
+                         fileStatus(errno != 0 ? errno : EIO));
   // A record larger than the buffer goes out in fwrite itself: its failure keeps the reason.
   errno = 0;
   const int writeError = std::fwrite(text.data(), 1, text.size(), file) == text.size() ? 0
                          : errno != 0                                                  ? errno
                                                                                        : EIO;
-  const int closeError = finishOutput(file, true);
-  if (const int error = writeError != 0 ? writeError : closeError)
-    sayNotWritten(rs.io.standardError, nullptr, what.c_str(), error);
+  const FileStatus closing = finishOutput(file, true);
+  if (const FileStatus lost = writeError != 0 ? fileStatus(writeError) : closing; !lost.ok())
+    sayNotWritten(rs.io.standardError, nullptr, what.c_str(), lost);
 }

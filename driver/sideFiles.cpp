@@ -1,6 +1,4 @@
 // Opening and closing the optional waveform and frequency-domain files.
-#include <cstring>
-
 #include "entry.h"
 #include "outputFile.h"
 #include "stages.h"
@@ -16,9 +14,9 @@ SideFile openSideFile(const RunGiven& given, RunIO& io, const char* suffix) {
 void closeSideFile(const RunGiven& given, RunIO& io, SideFile& file, const char* suffix,
                    int earlierError) {
   if (!file) return;
-  const int closing = finishOutput(file.release(), true);
-  if (const int error = earlierError != 0 ? earlierError : closing)
+  const FileStatus closing = finishOutput(file.release(), true);
+  if (const FileStatus lost = earlierError != 0 ? fileStatus(earlierError) : closing; !lost.ok())
     std::fprintf(io.log, "could not write all of %s: %s\n",
                  rePath(given.baseDirectory.c_str(), given.saveBase.c_str(), suffix).c_str(),
-                 std::strerror(error));
+                 lost.message.c_str());
 }

@@ -2,6 +2,7 @@
 // that ends the run (0 to go on) or nothing when it cannot fail.
 #pragma once
 
+#include "Result.h"
 #include "RunState.h"
 #include "presets.h"
 
@@ -146,21 +147,28 @@ void printComBlock(FILE* out, const ComRun& c);
 // "argument 3" or "run.cf line 12": where an assignment was given, for messages.
 std::string originText(const RunIO::Origin& origin);
 
+// A channel file as a stage takes it: its set (empty when nothing usable was read), how
+// it was read ("Touchstone 2.0, 4 ports, 1001 frequencies; ...") and whether it opened
+// under its name.
+struct ChannelFile {
+  Sparams set;
+  std::string how;
+  bool opened = false;
+};
+
 // One channel file: a Version 2.x file by the standard reader (how it was read, or its
-// first broken rule, on the log; error receives that rule as "NAME:LINE: rule"), any
-// other by the long-standing reader, with a warning on the log when that reader would
-// misread it. An empty set when nothing usable was read. how, when given, receives how
-// the file was read ("Touchstone 2.0, 4 ports, 1001 frequencies; ...").
-// opened, when given, says whether the file opened under its name.
-Sparams readChannelFile(const RunGiven& given, RunIO& io, ChannelCache& channels,
-                        const std::string& name, std::string* error, std::string* how = nullptr,
-                        bool* opened = nullptr);
+// first broken rule, on the log), any other by the long-standing reader, with a warning
+// on the log when that reader would misread it. Status 1 for a file that broke a rule of
+// its format, the message that rule as "NAME:LINE: rule" (or "NAME: cannot open: REASON"
+// for a file that is there but did not open); else status 0, also when the set is empty
+// (the long-standing reader found nothing usable, or there is no such file).
+brevo::Result<ChannelFile> readChannelFile(const RunGiven& given, RunIO& io, ChannelCache& channels,
+                                           const std::string& name);
 // The same file as readChannelFile takes it, read (once) but not yet said on the log;
-// channelRead then says it and hands out its set as readChannelFile does.
+// channelRead then says it and gives it back as readChannelFile does.
 std::shared_ptr<const ReadChannel> heldChannel(const RunGiven& given, ChannelCache& channels,
                                                const std::string& name);
-Sparams channelRead(RunIO& io, const ReadChannel& read, std::string* error,
-                    std::string* how = nullptr);
+brevo::Result<ChannelFile> channelRead(RunIO& io, const ReadChannel& read);
 
 // One channel file read as readChannelFile reads it, its log lines and warnings kept
 // instead of printed; readChannelFile takes the cache's readChannels entry for the name, or this.

@@ -9,13 +9,11 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "outputFile.h"
-
-int replaceFile(const std::string& name, const std::function<int(const char* path)>& write) {
+FileStatus replaceFile(const std::string& name, const std::function<int(const char* path)>& write) {
   assert(write && !name.empty() && "replaceFile: a file name and a writer");
   struct stat now {};
   const bool exists = stat(name.c_str(), &now) == 0;
-  if (exists && !S_ISREG(now.st_mode)) return write(name.c_str());
+  if (exists && !S_ISREG(now.st_mode)) return fileStatus(write(name.c_str()));
   std::string target = name;
   if (char* real = exists ? realpath(name.c_str(), nullptr) : nullptr) {
     target = real;
@@ -23,7 +21,7 @@ int replaceFile(const std::string& name, const std::function<int(const char* pat
   }
   std::string temporary = target + ".XXXXXX";
   const int fd = mkstemp(temporary.data());
-  if (fd < 0) return errno;
+  if (fd < 0) return fileStatus(errno);
   // mkstemp makes the file private; give it the mode the file has, or a new file would get.
   const mode_t mask = umask(0);
   umask(mask);
@@ -32,14 +30,14 @@ int replaceFile(const std::string& name, const std::function<int(const char* pat
   int error = write(temporary.c_str());
   if (error == 0 && std::rename(temporary.c_str(), target.c_str()) != 0) error = errno;
   if (error != 0) std::remove(temporary.c_str());
-  return error;
+  return fileStatus(error);
 }
 
-int replaceFileText(const std::string& name, std::string_view text) {
+FileStatus replaceFileText(const std::string& name, std::string_view text) {
   return replaceFile(name, [&](const char* path) {
     FILE* f = std::fopen(path, "wb");
     if (!f) return errno;
     std::fwrite(text.data(), 1, text.size(), f);
-    return finishOutput(f, true);
+    return finishOutput(f, true).status;
   });
 }

@@ -5,18 +5,32 @@
 #include <cerrno>
 #include <cstring>
 
-int finishOutput(FILE* stream, bool close) {
+FileStatus fileStatus(int error) {
+  FileStatus r;
+  r.status = error;
+  if (error != 0) r.message = std::strerror(error);
+  return r;
+}
+
+FileStatus finishOutput(FILE* stream, bool close) {
   assert(stream && "finishOutput: callers check that the stream opened");
   errno = 0;
   const bool lost = std::fflush(stream) != 0 || std::ferror(stream) != 0;
   int error = lost ? (errno != 0 ? errno : EIO) : 0;
   errno = 0;
   if (close && std::fclose(stream) != 0 && error == 0) error = errno != 0 ? errno : EIO;
-  return error;
+  return fileStatus(error);
+}
+
+void sayNotWritten(FILE* log, const char* who, const char* name, const brevo::Result<void>& why) {
+  if (!log) return;
+  if (who) std::fprintf(log, "%s: ", who);
+  std::fprintf(log, "could not write %s: %s\n", name, why.message.c_str());
 }
 
 void sayNotWritten(FILE* log, const char* who, const char* name, int error) {
-  if (!log) return;
-  if (who) std::fprintf(log, "%s: ", who);
-  std::fprintf(log, "could not write %s: %s\n", name, std::strerror(error));
+  brevo::Result<void> why;
+  why.status = error;
+  why.message = std::strerror(error);
+  sayNotWritten(log, who, name, why);
 }

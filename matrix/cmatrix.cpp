@@ -160,8 +160,8 @@ int cmatrix::dump(const char* directory, const char* name, const char* format, i
   }
   std::fprintf(stderr, "%s\n", path.c_str());
   dump(f, format, flags);
-  if (const int error = finishOutput(f, true)) {
-    sayNotWritten(stderr, nullptr, path.c_str(), error);
+  if (const FileStatus written = finishOutput(f, true); !written.ok()) {
+    sayNotWritten(stderr, nullptr, path.c_str(), written);
     return 1;
   }
   return 0;

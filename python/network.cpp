@@ -35,12 +35,13 @@ std::string readLine(const std::string& name, const Sparams& set) {
 
 std::shared_ptr<ReadChannel> madeChannel(Sparams set, const std::string& name, const char* how) {
   auto c = std::make_shared<ReadChannel>();
-  c->logText = readLine(name, set);
-  c->how = how;
-  c->info.ports = set.Size();
-  c->info.points = set.Fcount();
-  c->info.references.assign(static_cast<std::size_t>(set.Size()), 50.0);
-  c->set = std::move(set);
+  TouchstoneReading& r = c->value;
+  r.logText = readLine(name, set);
+  r.how = how;
+  r.info.ports = set.Size();
+  r.info.points = set.Fcount();
+  r.info.references.assign(static_cast<std::size_t>(set.Size()), 50.0);
+  r.set = std::move(set);
   return c;
 }
 
@@ -84,18 +85,19 @@ Network read(const std::string& path) {
   }
   // A file that cannot be opened is an OSError (FileNotFoundError, PermissionError,
   // IsADirectoryError).
-  if (!channel->opened || channel->directory) {
-    errno = channel->directory ? EISDIR : channel->openError;
+  const TouchstoneReading& got = channel->value;
+  if (channel->status == TouchstoneReadStatus::cannotOpen ||
+      channel->status == TouchstoneReadStatus::folder) {
+    errno = got.systemError;
     PyErr_SetFromErrnoWithFilename(PyExc_OSError, path.c_str());
     throw py::error_already_set();
   }
-  if (!channel->error.empty()) throw TouchstoneFailure(channel->error);
-  if (channel->set.Size() < 1 || channel->set.Fcount() < 1) {
+  if (channel->status == TouchstoneReadStatus::refused) throw TouchstoneFailure(channel->message);
+  if (got.set.Size() < 1 || got.set.Fcount() < 1) {
     std::string why = path + " holds no network data (no option line, or fewer than two records)";
-    for (std::size_t at = 0;
-         at < channel->logText.size();) {  // the reader's own reason, if it gave one
-      const std::size_t end = std::min(channel->logText.find('\n', at), channel->logText.size());
-      const std::string line = channel->logText.substr(at, end - at);
+    for (std::size_t at = 0; at < got.logText.size();) {  // the reader's own reason, if it gave one
+      const std::size_t end = std::min(got.logText.find('\n', at), got.logText.size());
+      const std::string line = got.logText.substr(at, end - at);
       if (!line.empty() && !line.starts_with("#read ")) why = line;
       at = end + 1;
     }
@@ -124,10 +126,10 @@ void write(const std::string& path, const Network& net, const py::object& versio
            const std::string& matrix) {
   const TouchstoneWriteOptions o = writeOptions(version, format, unit, R, matrix);
   std::string why;
-  int error = 0;
+  FileStatus written;
   {
     py::gil_scoped_release unlocked;
-    Sparams set = net.channel->set;
+    Sparams set = net.channel->value.set;
     const int n = set.Size();
     if (o.reference != 50) {  // every network here is at 50 ohm: renormalised to R
       const std::vector<double> from(static_cast<std::size_t>(n), 50.0),
@@ -154,11 +156,11 @@ void write(const std::string& path, const Network& net, const py::object& versio
       if (const std::string r = nonReciprocal(set); !r.empty())
         why = "matrix=" + matrix + " needs a reciprocal network; " + r;
     }
-    if (why.empty()) error = replaceFileText(path, formatTouchstone(set, o));
+    if (why.empty()) written = replaceFileText(path, formatTouchstone(set, o));
   }
   if (!why.empty()) throw py::value_error(why);
-  if (error != 0) {
-    errno = error;
+  if (!written.ok()) {
+    errno = written.status;
     PyErr_SetFromErrnoWithFilename(PyExc_OSError, path.c_str());
     throw py::error_already_set();
   }
@@ -180,7 +182,7 @@ Network cascadeNetworks(const py::sequence& elements, const std::string& name) {
   for (std::size_t e = 0; e < lines.size(); ++e) {
     const auto net = networks.find(lines[e].file);
     if (net == networks.end()) continue;
-    chain[e] = {net->second->channel->set, lines[e].ports};
+    chain[e] = {net->second->channel->value.set, lines[e].ports};
     given[e] = true;
   }
   std::string why;
@@ -216,7 +218,8 @@ py::object toSkrf(const Network& n) {
     throw py::import_error("to_skrf needs scikit-rf (Debian: python3-scikit-rf)");
   }
   std::string comments;
-  for (const auto& c : n.channel->set.Comments()) comments += (comments.empty() ? "" : "\n") + *c;
+  for (const auto& c : n.channel->value.set.Comments())
+    comments += (comments.empty() ? "" : "\n") + *c;
   const std::size_t slash = n.name.find_last_of('/');
   std::string stem = n.name.substr(slash == std::string::npos ? 0 : slash + 1);
   stem = stem.substr(0, stem.find_last_of('.'));
@@ -230,7 +233,7 @@ py::object toSkrf(const Network& n) {
 
 Network makeNetwork(std::shared_ptr<const ReadChannel> channel, std::string name) {
   Network n{std::move(channel), std::move(name), {}, {}};
-  const Sparams& set = n.channel->set;
+  const Sparams& set = n.channel->value.set;
   const auto points = static_cast<py::ssize_t>(set.Fcount()),
              ports = static_cast<py::ssize_t>(set.Size());
   n.f = py::array_t<double>(points);
@@ -310,47 +313,48 @@ void defineNetwork(py::module_& m) {
                     "S-parameters, complex128, points x ports x ports; s[k, i, j] is S(i+1)(j+1).")
       .def_readonly("name", &Network::name, "The path it was read from, or the name it was given.")
       .def_property_readonly(
-          "ports", [](const Network& n) { return n.channel->set.Size(); }, "Number of ports.")
+          "ports", [](const Network& n) { return n.channel->value.set.Size(); }, "Number of ports.")
       .def_property_readonly(
-          "points", [](const Network& n) { return n.channel->set.Fcount(); },
+          "points", [](const Network& n) { return n.channel->value.set.Fcount(); },
           "Number of frequencies.")
       .def_property_readonly(
           "comments",
           [](const Network& n) {
             std::vector<std::string> c;
-            for (const auto& line : n.channel->set.Comments())
+            for (const auto& line : n.channel->value.set.Comments())
               c.push_back(line->substr(0, line->find_last_not_of("\r\n") + 1));
             return texts(c);
           },
           "The file's comment lines, in order.")
       .def_property_readonly(
-          "version", [](const Network& n) { return n.channel->info.version; },
+          "version", [](const Network& n) { return n.channel->value.info.version; },
           "The Touchstone version: '1.x' for a file read by the long-standing reader, '2.0' or "
           "'2.1' by the standard reader, '' for a network not read from a file.")
       .def_property_readonly(
-          "parameter", [](const Network& n) { return std::string(1, n.channel->info.parameter); },
+          "parameter",
+          [](const Network& n) { return std::string(1, n.channel->value.info.parameter); },
           "The parameter the file holds (S, Y, Z, H or G); s is always S.")
       .def_property_readonly(
-          "references", [](const Network& n) { return n.channel->info.references; },
+          "references", [](const Network& n) { return n.channel->value.info.references; },
           "The reference of each port in ohms as the file gives it; s is at 50 ohm.")
       .def_property_readonly(
-          "conversions", [](const Network& n) { return texts(n.channel->info.conversions); },
+          "conversions", [](const Network& n) { return texts(n.channel->value.info.conversions); },
           "What the reader did to reach single-ended S at 50 ohm.")
       .def_property_readonly(
-          "how", [](const Network& n) { return n.channel->how; },
+          "how", [](const Network& n) { return n.channel->value.how; },
           "How it was read, as a run's record says it.")
       .def_property_readonly(
-          "warnings", [](const Network& n) { return texts(n.channel->warnings); },
+          "warnings", [](const Network& n) { return texts(n.channel->value.warnings); },
           "The warnings a run gives for this file (a deviation read leniently, data the "
           "long-standing reader misreads).")
       .def_property_readonly(
-          "log", [](const Network& n) { return n.channel->logText; },
+          "log", [](const Network& n) { return n.channel->value.logText; },
           "The lines a run's log gets for reading it.")
       .def("to_skrf", &toSkrf, "The same network as a skrf.Network (needs scikit-rf).")
-      .def("__len__", [](const Network& n) { return n.channel->set.Fcount(); })
+      .def("__len__", [](const Network& n) { return n.channel->value.set.Fcount(); })
       .def("__repr__", [](const Network& n) {
-        return "<brevo.Network " + n.name + ": " + std::to_string(n.channel->set.Size()) +
-               " ports, " + std::to_string(n.channel->set.Fcount()) + " frequencies>";
+        return "<brevo.Network " + n.name + ": " + std::to_string(n.channel->value.set.Size()) +
+               " ports, " + std::to_string(n.channel->value.set.Fcount()) + " frequencies>";
       });
 
   m.def("read", &read, py::arg("path"),

@@ -43,11 +43,11 @@ const char kValueFormat[] = "%.16e %.16e  ";
 
 // OUT is replaced whole or not at all.
 int writeResult(const std::string& outName, const Sparams& set) {
-  const int error = replaceFile(outName, [&](const char* path) {
+  const FileStatus written = replaceFile(outName, [&](const char* path) {
     return set.print(path, "joined by brevo-cascade", RI, kValueFormat, nullptr) != 0 ? errno : 0;
   });
-  if (error == 0) return kOk;
-  sayNotWritten(stderr, "brevo-cascade", outName.c_str(), error);
+  if (written.ok()) return kOk;
+  sayNotWritten(stderr, "brevo-cascade", outName.c_str(), written);
   return kCannotWrite;
 }
 

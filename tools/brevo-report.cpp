@@ -73,9 +73,8 @@ std::string writeWhole(const fs::path& path, std::string_view text) {
   const int writeError = std::fwrite(text.data(), 1, text.size(), file) == text.size() ? 0
                          : errno != 0                                                  ? errno
                                                                                        : EIO;
-  const int closeError = finishOutput(file, true);
-  const int error = writeError != 0 ? writeError : closeError;
-  return error != 0 ? std::strerror(error) : "";
+  const FileStatus closing = finishOutput(file, true);
+  return writeError != 0 ? std::strerror(writeError) : closing.message;
 }
 
 // Every stage the run went through, with its status, for the run record.

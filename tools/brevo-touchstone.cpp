@@ -118,9 +118,9 @@ int convert(const std::string& in, const std::string& out, const TouchstoneWrite
                  "; a Version 1 reader takes the port count from the name (name it .s" +
                  std::to_string(file.set.Size()) + "p, or write version=2)");
   const std::string text = formatTouchstone(file.set, w);
-  const int error = replaceFileText(out, text);
-  if (error == 0) return kOk;
-  sayNotWritten(stderr, "brevo-touchstone", out.c_str(), error);
+  const FileStatus written = replaceFileText(out, text);
+  if (written.ok()) return kOk;
+  sayNotWritten(stderr, "brevo-touchstone", out.c_str(), written);
   return kCannotWrite;
 }
 
@@ -153,8 +153,8 @@ int check(const std::string& in) {
                      return sortLine(a) < sortLine(b);
                    });
   for (const TouchstoneProblem& p : problems) std::printf("%s\n", file.message(p).c_str());
-  if (const int error = finishOutput(stdout, false)) {
-    sayNotWritten(stderr, "brevo-touchstone", "standard output", error);
+  if (const FileStatus written = finishOutput(stdout, false); !written.ok()) {
+    sayNotWritten(stderr, "brevo-touchstone", "standard output", written);
     return kCannotWrite;
   }
   return problems.empty() ? kOk : kBadInput;

@@ -40,7 +40,7 @@ Sparams::Sparams(int ports, int nfreq, const char* file)
 // a name cut of a trailing blank or punctuation is cut in the caller's string too.
 Sparams::Sparams(char* file, FILE* log) {
   if (!file) return;  // no name, nothing to read
-  TouchstoneReading r = readTouchstoneFile(file, {TouchstoneReaders::longStandingOnly, {}});
+  TouchstoneReading r = readTouchstoneFile(file, {TouchstoneReaders::longStandingOnly, {}}).value;
   if (r.name.size() < std::strlen(file)) file[r.name.size()] = '\0';
   if (log && !r.logText.empty()) {
     std::fputs(r.logText.c_str(), log);

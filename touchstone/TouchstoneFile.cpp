@@ -79,15 +79,27 @@ void warnMisread(TouchstoneReading& r, const Version1Declarations& d) {
                        "); convert it first: brevo-touchstone " + name + " " + convertedName(name));
 }
 
+// The status of read unless an earlier one (the file did not open, a folder) stands.
+void settle(TouchstoneRead& read, TouchstoneReadStatus status, std::string message) {
+  if (!read.ok()) return;
+  read.status = status;
+  read.message = std::move(message);
+}
+
 // The long-standing reader on the text, with its log lines; misread warnings for a
 // regular file.
-void readLongStanding(TouchstoneReading& r, std::string_view text, bool regular) {
+void readLongStanding(TouchstoneRead& read, std::string_view text, bool regular) {
+  TouchstoneReading& r = read.value;
   ReadResult got = parseTouchstone(text, r.name);
-  r.status = got.status;
   r.keywordLines = got.touchstone2Keywords;
+  if (got.status == ReadStatus::noOptionLine)
+    settle(read, TouchstoneReadStatus::noOptionLine, "no option line");
+  else if (got.status == ReadStatus::incomplete)
+    settle(read, TouchstoneReadStatus::incomplete, "the data end before every record was read");
+  else if (got.status == ReadStatus::tooLarge)
+    settle(read, TouchstoneReadStatus::tooLarge, got.message);
   char line[1200];
   if (got.status == ReadStatus::tooLarge) {
-    r.tooLarge = got.message;
     r.logText += got.message + "\n";
   } else if (got.status != ReadStatus::noOptionLine) {
     std::snprintf(line, sizeof line, "#read %s size %0d for %d frequencies\n", r.name.c_str(),
@@ -105,14 +117,15 @@ void readLongStanding(TouchstoneReading& r, std::string_view text, bool regular)
   r.how = "Touchstone 1.x, read as S-parameters at 50 ohm";
 }
 
-void readStandard(TouchstoneReading& r, std::string_view text,
+void readStandard(TouchstoneRead& read, std::string_view text,
                   const TouchstoneReadOptions& options) {
+  TouchstoneReading& r = read.value;
   r.standard = parseTouchstoneStandard(text, r.name, options);
   const TouchstoneFile& f = r.standard;
   for (const auto& d : f.info.deviations) r.warnings.push_back(f.message(d) + "; " + d.taken);
   if (!f.ok) {
-    r.error = f.message();
-    r.logText = r.error + "\n";
+    r.logText = f.message() + "\n";
+    settle(read, TouchstoneReadStatus::refused, f.message());
     return;
   }
   r.logText = f.summary() + "\n";
@@ -131,9 +144,10 @@ std::string readerFileName(std::string name) {
   return name;
 }
 
-TouchstoneReading readTouchstoneFile(const std::string& path,
-                                     const TouchstoneReadingOptions& options) {
-  TouchstoneReading r;
+TouchstoneRead readTouchstoneFile(const std::string& path,
+                                  const TouchstoneReadingOptions& options) {
+  TouchstoneRead read;
+  TouchstoneReading& r = read.value;
   r.name = path;
   r.standard.name = path;
   const bool legacy = options.readers != TouchstoneReaders::standard;
@@ -141,35 +155,35 @@ TouchstoneReading readTouchstoneFile(const std::string& path,
     if (legacy) r.logText += "cannot open for read:  " + r.name + "\n";
   };
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  r.opened = fd >= 0;
   if (fd < 0) {
-    r.openError = errno;
+    r.systemError = errno;
+    settle(read, TouchstoneReadStatus::cannotOpen, std::strerror(r.systemError));
     // A name carried over with a trailing blank, carriage return or stray punctuation
     // (the long-standing reader's way): cut them off and try again.
     if (legacy && !exists(path)) {
       r.name = readerFileName(path);
       r.standard.name = r.name;
       cannotOpen();
-      if (!exists(r.name)) return r;
+      if (!exists(r.name)) return read;
       fd = open(r.name.c_str(), O_RDONLY | O_CLOEXEC);
     }
     if (fd < 0) {
       if (legacy && exists(r.name)) cannotOpen();
-      r.standard.error = {0, std::string("cannot open: ") + std::strerror(r.openError), {}};
-      r.error = r.standard.message();
-      return r;
+      r.standard.error = {0, std::string("cannot open: ") + std::strerror(r.systemError), {}};
+      return read;
     }
   }
   struct stat st;
   const bool known = fstat(fd, &st) == 0;
-  r.directory = known && S_ISDIR(st.st_mode);
   const bool regular = known && S_ISREG(st.st_mode);
-  if (r.directory && !legacy) {  // it opens, but reads as no text
-    close(fd);
-    r.openError = EISDIR;
-    r.standard.error = {0, std::string("cannot open: ") + std::strerror(EISDIR), {}};
-    r.error = r.standard.message();
-    return r;
+  if (known && S_ISDIR(st.st_mode)) {
+    r.systemError = EISDIR;
+    settle(read, TouchstoneReadStatus::folder, std::strerror(EISDIR));
+    if (!legacy) {  // it opens, but reads as no text
+      close(fd);
+      r.standard.error = {0, std::string("cannot open: ") + std::strerror(EISDIR), {}};
+      return read;
+    }
   }
   try {
     const brevo::io::FileText contents(fd);
@@ -180,23 +194,23 @@ TouchstoneReading readTouchstoneFile(const std::string& path,
     const bool standard = options.readers == TouchstoneReaders::standard ||
                           (options.readers == TouchstoneReaders::byVersion && r.version == 2);
     if (standard)
-      readStandard(r, text, options.standard);
+      readStandard(read, text, options.standard);
     else
-      readLongStanding(r, text, regular);
+      readLongStanding(read, text, regular);
   } catch (const std::bad_alloc&) {
     // A file larger than the memory left for it; the readers' own limits catch sets that
     // would be too large, this catches the text itself.
     if (fd >= 0) close(fd);
     r.set = Sparams();
     if (legacy) r.logText = r.name + ": too large to hold in memory; not read\n";
-    r.standard.error = {0, "too large to hold in memory", {}};
-    if (!legacy) r.error = r.standard.message();
+    if (!legacy) r.standard.error = {0, "too large to hold in memory", {}};
+    settle(read, TouchstoneReadStatus::outOfMemory, "too large to hold in memory");
   }
-  return r;
+  return read;
 }
 
 TouchstoneFile readTouchstone(const std::string& path, const TouchstoneReadOptions& options) {
-  return readTouchstoneFile(path, {TouchstoneReaders::standard, options}).standard;
+  return readTouchstoneFile(path, {TouchstoneReaders::standard, options}).value.standard;
 }
 
 }  // namespace brevo

@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "Result.h"
 #include "TouchstoneCore.h"
 
 namespace brevo {
@@ -117,6 +118,21 @@ struct TouchstoneReadingOptions {
   TouchstoneReadOptions standard;  // for the standard reader
 };
 
+// How readTouchstoneFile ended; the first that applies.
+enum class TouchstoneReadStatus {
+  read,        // a reader took the file
+  cannotOpen,  // it did not open under the name given (the long-standing way reads the name
+               // cut of a trailing blank or stray punctuation then, when there is such a file)
+  folder,      // a folder: it opens, but holds no text
+  refused,     // the standard reader refused it (its error is in standard too)
+  // The long-standing reader's outcomes other than ok (ReadStatus), with its set.
+  noOptionLine,
+  incomplete,
+  tooLarge,
+  outOfMemory,  // the text is larger than the memory left for it: nothing read
+};
+
+// What was read, also when the status is a failure: the log lines and warnings say it.
 struct TouchstoneReading {
   Sparams set;          // empty when nothing was read
   TouchstoneInfo info;  // what the file held; version "1.x" from the long-standing reader
@@ -126,23 +142,25 @@ struct TouchstoneReading {
   // Warnings without "warning: ": deviations read leniently, and a 1.x file the
   // long-standing reader misreads (with the command that converts it).
   std::vector<std::string> warnings;
-  std::string how;         // how it was read, for the run record
-  std::string error;       // the standard reader's "NAME:LINE: rule" when it refused the file
-  std::string name;        // the name read (a trailing blank or stray punctuation cut off)
-  bool opened = false;     // the file opened under the name given
-  int openError = 0;       // errno when it did not
-  bool directory = false;  // a folder: it opens, but holds no text
-  int version = 0;         // as touchstoneVersionOf saw the text
-  // The long-standing reader's outcome: its status, its message for a set too large,
-  // and whether it met keyword lines.
-  ReadStatus status = ReadStatus::ok;
-  std::string tooLarge;
-  bool keywordLines = false;
-  TouchstoneFile standard;  // the standard reader's whole result, when it read the file
+  std::string how;   // how it was read, for the run record
+  std::string name;  // the name read (a trailing blank or stray punctuation cut off)
+  int version = 0;   // as touchstoneVersionOf saw the text
+  // The errno value of cannotOpen (the open under the name given), EISDIR for folder.
+  int systemError = 0;
+  bool keywordLines = false;  // the long-standing reader met keyword lines
+  // The standard reader's whole result when it read the file; the standard reader's
+  // "cannot open" error when the file did not open (not a missing file the long-standing
+  // way looks for), or did not open as a folder or in memory for that reader.
+  TouchstoneFile standard;
 };
 
-TouchstoneReading readTouchstoneFile(const std::string& path,
-                                     const TouchstoneReadingOptions& options = {});
+// The status's message is its reason in one line: the system's text for cannotOpen and
+// folder, the standard reader's "NAME:LINE: rule" for refused, the long-standing
+// reader's own message for tooLarge.
+using TouchstoneRead = Result<TouchstoneReading, TouchstoneReadStatus>;
+
+TouchstoneRead readTouchstoneFile(const std::string& path,
+                                  const TouchstoneReadingOptions& options = {});
 
 // Conversions to S at the references ref (ohms, per port), one matrix at a time, entry
 // (i, j) at m[(i - 1) * n + (j - 1)]. Y, Z, H, G in ohms and siemens; false when the

@@ -110,9 +110,9 @@ int Sparams::print(const char* file, const char* header, format f, const char* v
     }
   }
   // A full disk shows only here, when the last of the buffered text goes out.
-  if (const int error = finishOutput(out, true)) {
-    sayNotWritten(log, nullptr, file, error);
-    errno = error;
+  if (const FileStatus written = finishOutput(out, true); !written.ok()) {
+    sayNotWritten(log, nullptr, file, written);
+    errno = written.status;
     return 1;
   }
   return 0;

@@ -84,6 +84,11 @@ def test_write_is_the_converter_and_reads_back(lane, tmp_path):
                          (dict(matrix="lower"), "matrix=upper and matrix=lower need version=2")):
         with pytest.raises(ValueError, match="^%s$" % message.replace("(", r"\(").replace(")", r"\)")):
             brevo.write("p.s4p", net, **bad)
+    # A file that does not open is the system's error, named by its errno value.
+    for call, error in ((lambda: brevo.read("no.s4p"), FileNotFoundError), (lambda: brevo.read("."), IsADirectoryError),
+                        (lambda: brevo.write("no/p.s4p", net), FileNotFoundError)):
+        with pytest.raises(error):
+            call()
     own = brevo.Network(net.f, net.s, name="own.s4p")
     assert same_bits(own.s, net.s) and brevo.run("link.cf", thru=own).report == brevo.run("link.cf", thru=net).report.replace("lane_thru", "own")
 

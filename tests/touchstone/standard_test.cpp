@@ -116,7 +116,7 @@ TEST(StandardReader, AgreesWithTheLongStandingReaderOnVersion1Files) {
   for (const auto& e : std::filesystem::recursive_directory_iterator(root)) {
     const std::string path = e.path().string();
     if (!e.is_regular_file()) continue;
-    const TouchstoneReading legacy = readTouchstoneFile(path);
+    const TouchstoneReading legacy = readTouchstoneFile(path).value;
     const Sparams& old = legacy.set;
     if (legacy.version != 1 || !legacy.warnings.empty() || old.firstPointOutOfOrder(true) ||
         old.Size() == 0)

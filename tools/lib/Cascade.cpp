@@ -304,22 +304,25 @@ Sparams cascadeToSparams(const std::vector<double>& freq, const std::vector<cmat
 brevo::Result<CascadeElement> readElement(const ElementLine& line) {
   const std::string& file = line.file;
   auto fail = [](std::string text) { return brevo::failure<CascadeElement>(std::move(text)); };
-  const TouchstoneReading r = readTouchstoneFile(file);
-  if (!r.opened) return fail("cannot read " + file + ": " + std::strerror(r.openError));
-  if (r.directory) return fail("cannot read " + file + ": " + std::strerror(EISDIR));
-  if (!r.error.empty()) return fail(r.error);  // a Version 2.x file that breaks a rule
-  if (r.status == ReadStatus::tooLarge) return fail(file + ": " + r.tooLarge);
+  const TouchstoneRead reading = readTouchstoneFile(file);
+  const TouchstoneReading& r = reading.value;
+  using enum TouchstoneReadStatus;
+  if (reading.status == cannotOpen || reading.status == folder)
+    return fail("cannot read " + file + ": " + reading.message);
+  // A Version 2.x file that breaks a rule.
+  if (reading.status == refused) return fail(reading.message);
+  if (reading.status == tooLarge) return fail(file + ": " + reading.message);
   if (r.keywordLines)
     return fail(file +
                 " holds keyword lines ([Version] and the like) after its option line, which a "
                 "Version 1.x file may not");
   if (r.set.Size() < 1 || r.set.Fcount() < 1)
-    return fail(
-        file + " holds no data (" +
-        (r.status == ReadStatus::noOptionLine ? "no option line" : "fewer than two records") + ")");
+    return fail(file + " holds no data (" +
+                (reading.status == noOptionLine ? "no option line" : "fewer than two records") +
+                ")");
   // A short read leaves zeros in place of the missing values: joined, they would pass
   // for a real channel, so it is refused here.
-  if (r.status != ReadStatus::ok)
+  if (!reading.ok())
     return fail(file +
                 printed(" ends inside its data: %d frequencies of %d ports counted, not all read",
                         r.set.Fcount(), r.set.Size()));
