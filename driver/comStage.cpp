@@ -118,7 +118,7 @@ void printComBlock(FILE* out, const ComRun& c) {
     std::fprintf(out, "COM unavailable: %s\n", c.reason.c_str());
     return;
   }
-  const brevo::com::Result& r = c.outcome.result;
+  const brevo::com::Margins& r = c.outcome.value;
   for (std::size_t k = 0; k < r.cases.size() && k < c.params.cases.size(); ++k)
     printCase(out, static_cast<int>(k) + 1, c.params.cases[k], r.cases[k], c.params.twoStage);
   std::fprintf(out, "COM %.3f dB %s\n", r.com, r.pass ? "pass" : "fail");
@@ -165,12 +165,12 @@ void comStage(const RunGiven& given, RunIO& io, ComRun& com) {
                  c.params.search == brevo::com::Search::exhaustive ? "exhaustive" : "local",
                  c.params.cases.size(), c.params.cases.size() == 1 ? "" : "s", next, fext);
     c.outcome = brevo::com::computeCom(c.params, c.channels);
-    for (const std::string& line : c.outcome.result.log) std::fprintf(io.log, "%s\n", line.c_str());
-    for (const std::string& w : c.outcome.result.warnings) warn(io, w);
-    if (!c.outcome.ok)
-      c.reason = c.outcome.reason.empty() ? "the computation gave no reason" : c.outcome.reason;
-    else if (c.outcome.result.cases.size() != c.params.cases.size())
-      c.reason = "the computation gave " + std::to_string(c.outcome.result.cases.size()) +
+    for (const std::string& line : c.outcome.value.log) std::fprintf(io.log, "%s\n", line.c_str());
+    for (const std::string& w : c.outcome.value.warnings) warn(io, w);
+    if (!c.outcome)
+      c.reason = c.outcome.message.empty() ? "the computation gave no reason" : c.outcome.message;
+    else if (c.outcome.value.cases.size() != c.params.cases.size())
+      c.reason = "the computation gave " + std::to_string(c.outcome.value.cases.size()) +
                  " package cases for " + std::to_string(c.params.cases.size());
   }
   c.channels.clear();

@@ -525,10 +525,9 @@ ComRun computed(double worst) {
   brevo::com::CaseResult two = one;
   two.views = {};  // a case without views still has every field
   two.com = worst, two.fom = 12, two.txTaps = {-0.1, 0.7, -0.2}, two.txCursor = 1, two.gDC = -3;
-  c.outcome.ok = true;
-  c.outcome.result.cases = {one, two};
-  c.outcome.result.com = worst;
-  c.outcome.result.pass = worst >= 3;
+  c.outcome.value.cases = {one, two};
+  c.outcome.value.com = worst;
+  c.outcome.value.pass = worst >= 3;
   return c;
 }
 
