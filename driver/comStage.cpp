@@ -1,6 +1,7 @@
 // The Channel Operating Margin of a run that names a preset: the channels kept from the
 // files the run reads anyway, the preset's values checked, the computation, and the COM
 // block after the report's last line.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -25,6 +26,17 @@ std::vector<brevo::com::PresetValue> presetValues(const RunGiven& given, const R
       if (name == v.name) v.where = originText(origin);
   }
   return values;
+}
+
+// The lines of a message of several, each without its newline; none for an empty one.
+std::vector<std::string> lines(const std::string& message) {
+  std::vector<std::string> out;
+  for (std::size_t at = 0; at < message.size();) {
+    const std::size_t end = std::min(message.find('\n', at), message.size());
+    out.push_back(message.substr(at, end - at));
+    at = end + 1;
+  }
+  return out;
 }
 
 // "12" or "12+1.8": a case's segment lengths in millimetres.
@@ -85,16 +97,16 @@ void warnAboutTwoLinks(const RunGiven& given, RunIO& io, const brevo::com::Param
 // The reason COM cannot be computed, or empty; params filled when it can.
 std::string prepare(const RunGiven& given, RunIO& io, ComRun& c) {
   if (!c.error.empty()) return c.error;
-  brevo::com::PresetReading reading = readComPreset(given, io, c);
-  c.problems = reading.errors;
+  brevo::Result<brevo::com::Params> reading = readComPreset(given, io, c);
+  c.problems = lines(reading.message);
   for (const std::string& e : c.problems) std::fprintf(io.log, "com: %s\n", e.c_str());
-  if (!reading.ok) {
+  if (!reading) {
     const std::size_t more = c.problems.size() - 1;
     return c.problems.front() + (more ? " (and " + std::to_string(more) + " more problem" +
                                             (more > 1 ? "s" : "") + " on the log)"
                                       : "");
   }
-  c.params = std::move(reading.params);
+  c.params = std::move(reading.value);
   c.params.preset = c.preset;
   c.params.portOrder[0] = given.inP;
   c.params.portOrder[1] = given.inM;
@@ -109,7 +121,8 @@ std::string prepare(const RunGiven& given, RunIO& io, ComRun& c) {
 
 }  // namespace
 
-brevo::com::PresetReading readComPreset(const RunGiven& given, const RunIO& io, const ComRun& com) {
+brevo::Result<brevo::com::Params> readComPreset(const RunGiven& given, const RunIO& io,
+                                                const ComRun& com) {
   return brevo::com::readPresetValues(presetValues(given, io), "preset " + com.preset);
 }
 
