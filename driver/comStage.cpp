@@ -94,17 +94,18 @@ void warnAboutTwoLinks(const RunGiven& given, RunIO& io, const brevo::com::Param
   warn(io, text);
 }
 
-// The reason COM cannot be computed, or empty; params filled when it can.
-std::string prepare(const RunGiven& given, RunIO& io, ComRun& c) {
-  if (!c.error.empty()) return c.error;
+// The reason COM cannot be computed, if it cannot; params filled when it can.
+brevo::Result<void> prepare(const RunGiven& given, RunIO& io, ComRun& c) {
+  if (!c.error.empty()) return brevo::failure(c.error);
   brevo::Result<brevo::com::Params> reading = readComPreset(given, io, c);
   c.problems = lines(reading.message);
   for (const std::string& e : c.problems) std::fprintf(io.log, "com: %s\n", e.c_str());
   if (!reading) {
     const std::size_t more = c.problems.size() - 1;
-    return c.problems.front() + (more ? " (and " + std::to_string(more) + " more problem" +
-                                            (more > 1 ? "s" : "") + " on the log)"
-                                      : "");
+    return brevo::failure(c.problems.front() +
+                          (more ? " (and " + std::to_string(more) + " more problem" +
+                                      (more > 1 ? "s" : "") + " on the log)"
+                                : ""));
   }
   c.params = std::move(reading.value);
   c.params.preset = c.preset;
@@ -112,9 +113,9 @@ std::string prepare(const RunGiven& given, RunIO& io, ComRun& c) {
   c.params.portOrder[1] = given.inM;
   c.params.portOrder[2] = given.outP;
   c.params.portOrder[3] = given.outM;
-  if (c.params.cases.empty()) return "the preset selects no package case";
+  if (c.params.cases.empty()) return brevo::failure("the preset selects no package case");
   if (c.channels.empty() || c.channels.front().kind != brevo::com::ChannelKind::thru)
-    return "the thru's differential parameters could not be formed";
+    return brevo::failure("the thru's differential parameters could not be formed");
   warnAboutTwoLinks(given, io, c.params);
   return {};
 }
@@ -161,7 +162,7 @@ void keepComChannel(ComRun& com, const Sparams& set, const std::string& name,
 void comStage(const RunGiven& given, RunIO& io, ComRun& com) {
   ComRun& c = com;
   c.reached = true;
-  c.reason = prepare(given, io, c);
+  c.reason = prepare(given, io, c).message;
   for (const std::string& name : c.leftOut)
     warn(io, "COM leaves out " + name +
                  ": its differential parameters could not be formed on its points");
