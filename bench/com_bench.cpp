@@ -37,23 +37,23 @@ void run(benchmark::State& state, const Params& p, const std::vector<Channel>& c
   }
   double setup = 0, pulses = 0, search = 0, margin = 0, candidates = 0, differs = 0;
   for (auto _ : state) {
-    const Outcome o = computeCom(p, ch);
-    if (!o.ok) {
-      state.SkipWithError(o.reason.c_str());
+    const auto o = computeCom(p, ch);
+    if (!o.ok()) {
+      state.SkipWithError(o.message.c_str());
       return;
     }
     if (setup == 0) {  // the first run's record, once
-      for (const std::string& l : o.result.log) std::fprintf(stderr, "%s\n", l.c_str());
-      for (const std::string& w : o.result.warnings)
+      for (const std::string& l : o.value.log) std::fprintf(stderr, "%s\n", l.c_str());
+      for (const std::string& w : o.value.warnings)
         std::fprintf(stderr, "warning: %s\n", w.c_str());
     }
-    setup += o.result.setupSeconds;
-    for (const CaseResult& c : o.result.cases) {
+    setup += o.value.setupSeconds;
+    for (const CaseResult& c : o.value.cases) {
       pulses += c.pulseSeconds, search += c.searchSeconds, margin += c.marginSeconds;
       candidates += static_cast<double>(c.gridSize);
       differs += c.localDiffers ? 1 : 0;
     }
-    benchmark::DoNotOptimize(o.result.com);
+    benchmark::DoNotOptimize(o.value.com);
   }
   const double n = static_cast<double>(state.iterations());
   state.counters["candidates_per_s"] = candidates / search;

@@ -105,14 +105,15 @@ std::vector<std::string> neighbourLines(const Params& p, const std::vector<Chann
       // The cursor's floor as exact steps would hold it; the computation's own rule has the
       // last word (its refusal is said as such).
       const bool below = 1 - sum < p.c0min - 1e-12;
-      const Outcome o = below ? Outcome{} : computeCom(setting(c, g, g2), channels);
-      if (below)
+      if (below) {
         std::snprintf(text, sizeof text, " %g leaves the cursor below c(0) %g", v, p.c0min);
-      else if (!o.ok || o.result.cases.empty())
-        std::snprintf(text, sizeof text, " %g gives no COM (%s)", v, o.reason.c_str());
-      else
-        std::snprintf(text, sizeof text, " %g gives %.3f dB (%+.3f)", v, o.result.cases[0].com,
-                      o.result.cases[0].com - chosen.com);
+      } else if (const auto o = computeCom(setting(c, g, g2), channels);
+                 !o || o.value.cases.empty()) {
+        std::snprintf(text, sizeof text, " %g gives no COM (%s)", v, o.message.c_str());
+      } else {
+        std::snprintf(text, sizeof text, " %g gives %.3f dB (%+.3f)", v, o.value.cases[0].com,
+                      o.value.cases[0].com - chosen.com);
+      }
       line += text;
       line += dir < 0 ? ";" : "";
     }

@@ -228,10 +228,12 @@ cd receiver(const Engine& e, double f) {
   return h;
 }
 
-// The channel's pulses for one case; false with why when the response cannot be formed.
-bool buildChannel(const Engine& e, const ChannelGrid& ch, const PackageCase& pc, CaseChannel& out,
-                  std::string& why) {
+// The channel's pulses for one case, or why the response cannot be formed.
+brevo::Result<CaseChannel> buildChannel(const Engine& e, const ChannelGrid& ch,
+                                        const PackageCase& pc) {
   const Params& p = e.p;
+  brevo::Result<CaseChannel> built;
+  CaseChannel& out = built.value;
   out.kind = ch.kind;
   out.A = ch.kind == ChannelKind::thru ? p.Av : ch.kind == ChannelKind::next ? p.Ane : p.Afe;
   const std::size_t n = e.f.size();
@@ -245,7 +247,7 @@ bool buildChannel(const Engine& e, const ChannelGrid& ch, const PackageCase& pc,
     out.vtf[i] = v;
   }
   auto resampled = resample(e.f, e.ref ? out.vtf : h21, e.uf, e.uf.back());
-  if (!resampled) return why = resampled.message, false;
+  if (!resampled) return brevo::failure<CaseChannel>(resampled.message);
   std::vector<cd> X = std::move(resampled.value);
   if (!e.ref)
     for (std::size_t k = 0; k < X.size(); ++k) {
@@ -306,7 +308,7 @@ bool buildChannel(const Engine& e, const ChannelGrid& ch, const PackageCase& pc,
       out.basis.push_back(toPulse(im));
     }
   }
-  return true;
+  return built;
 }
 
 // ---------------------------------------------------------------- per CTLE setting
@@ -1756,31 +1758,38 @@ bool finiteAll(const std::vector<cd>& v) {
   return true;
 }
 
-std::string checkParams(const Params& p) {
-  if (!(p.fb > 0) || !std::isfinite(p.fb)) return "the symbol rate is not positive";
-  if (p.L < 2 || p.L > 16) return "the number of levels must be 2 to 16";
-  if (p.M < 4 || p.M > 1024) return "the samples per UI must be 4 to 1024";
-  if (!(p.DER0 > 0 && p.DER0 < 0.5)) return "the detector error ratio must lie between 0 and 0.5";
-  if (!(p.Av > 0)) return "the thru amplitude is not positive";
-  if (!(p.fz > 0 && p.fp1 > 0)) return "the CTLE zero and first pole must be positive";
-  if (p.twoStage && !(p.fLF > 0)) return "the second CTLE stage needs its pole-zero frequency";
-  if (!(p.fr > 0)) return "the receiver bandwidth must be positive";
-  if (p.cases.empty()) return "no package case";
-  if (p.Nb < 0 || p.Nb > 1000) return "the number of DFE taps is out of range";
-  if (static_cast<int>(p.bmax.size()) < p.Nb) return "fewer DFE limits than DFE taps";
+// Why the parameters cannot be computed with, if they cannot.
+brevo::Result<void> checkParams(const Params& p) {
+  if (!(p.fb > 0) || !std::isfinite(p.fb)) return brevo::failure("the symbol rate is not positive");
+  if (p.L < 2 || p.L > 16) return brevo::failure("the number of levels must be 2 to 16");
+  if (p.M < 4 || p.M > 1024) return brevo::failure("the samples per UI must be 4 to 1024");
+  if (!(p.DER0 > 0 && p.DER0 < 0.5))
+    return brevo::failure("the detector error ratio must lie between 0 and 0.5");
+  if (!(p.Av > 0)) return brevo::failure("the thru amplitude is not positive");
+  if (!(p.fz > 0 && p.fp1 > 0))
+    return brevo::failure("the CTLE zero and first pole must be positive");
+  if (p.twoStage && !(p.fLF > 0))
+    return brevo::failure("the second CTLE stage needs its pole-zero frequency");
+  if (!(p.fr > 0)) return brevo::failure("the receiver bandwidth must be positive");
+  if (p.cases.empty()) return brevo::failure("no package case");
+  if (p.Nb < 0 || p.Nb > 1000) return brevo::failure("the number of DFE taps is out of range");
+  if (static_cast<int>(p.bmax.size()) < p.Nb)
+    return brevo::failure("fewer DFE limits than DFE taps");
   if (!p.bmin.empty() && static_cast<int>(p.bmin.size()) < p.Nb)
-    return "fewer lower DFE limits than DFE taps";
+    return brevo::failure("fewer lower DFE limits than DFE taps");
   if (p.Nbg > 0 && (p.Nbf <= 0 || p.Nf <= p.Nb))
-    return "floating DFE taps need a bank size and a span beyond the fixed taps";
+    return brevo::failure("floating DFE taps need a bank size and a span beyond the fixed taps");
   if (p.rxffePre < 0 || p.rxffePost < 0 || p.rxffePre + p.rxffePost > 63)
-    return "the receiver FFE must have 0 to 63 taps besides its cursor";
+    return brevo::failure("the receiver FFE must have 0 to 63 taps besides its cursor");
   if (p.rxffePre + p.rxffePost > 0 && p.Nbg > 0)
-    return "floating DFE taps are not taken with a receiver FFE";
+    return brevo::failure("floating DFE taps are not taken with a receiver FFE");
   if (p.rxffePre + p.rxffePost > 0 && p.Nb > 64)
-    return "at most 64 DFE taps are taken with a receiver FFE";
+    return brevo::failure("at most 64 DFE taps are taken with a receiver FFE");
   for (const TxTap& t : p.txTaps)
-    if (t.index == 0 || t.index < -8 || t.index > 8) return "a Tx tap index must be -8..-1 or 1..8";
-  if (p.pkgTx.Cd.size() > 8 || p.pkgRx.Cd.size() > 8) return "too many die ladder stages";
+    if (t.index == 0 || t.index < -8 || t.index > 8)
+      return brevo::failure("a Tx tap index must be -8..-1 or 1..8");
+  if (p.pkgTx.Cd.size() > 8 || p.pkgRx.Cd.size() > 8)
+    return brevo::failure("too many die ladder stages");
   return {};
 }
 
@@ -1808,15 +1817,15 @@ double detail::solveMmse(std::span<const double> lag, std::span<const double> h0
   return q;
 }
 
-Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
-  Outcome out;
+brevo::Result<Margins> computeCom(const Params& p, const std::vector<Channel>& channels) {
+  brevo::Result<Margins> out;  // succeeds unless fail says why
   auto fail = [&](std::string why) {
-    out.ok = false;
-    out.reason = std::move(why);
+    out.status = 1;
+    out.message = std::move(why);
     return out;
   };
   const auto start = std::chrono::steady_clock::now();
-  if (std::string why = checkParams(p); !why.empty()) return fail(why);
+  if (const auto checked = checkParams(p); !checked) return fail(checked.message);
   if (channels.empty()) return fail("no thru channel");
   Engine e(p);
   e.ref = p.convention == Convention::reference;
@@ -1877,16 +1886,12 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
     if (same) {
       g.s11 = c.sdd11, g.s12 = s12, g.s21 = c.sdd21, g.s22 = c.sdd22;
     } else {
-      std::string why;
-      auto onto = [&](const std::vector<cd>& v, std::vector<cd>& o) {
-        auto r = resample(c.f, v, e.f, p.M * p.fb / 2);
-        o = std::move(r.value);
-        if (!r) why = r.message;
-        return r.ok();
-      };
+      auto onto = [&](const std::vector<cd>& v) { return resample(c.f, v, e.f, p.M * p.fb / 2); };
+      auto s21 = onto(c.sdd21);
+      if (!s21) return fail(c.name + ": " + s21.message);
+      g.s21 = std::move(s21.value);
       // Reflections need not be causal: they are taken magnitude and phase all the same.
-      if (!onto(c.sdd21, g.s21)) return fail(c.name + ": " + why);
-      onto(s12, g.s12), onto(c.sdd11, g.s11), onto(c.sdd22, g.s22);
+      g.s12 = onto(s12).value, g.s11 = onto(c.sdd11).value, g.s22 = onto(c.sdd22).value;
       if (g.s12.size() != nf) g.s12 = g.s21;
       e.warnings.push_back(
           format("%s is on other frequencies than the thru (%zu points to %.4g GHz): interpolated "
@@ -2127,14 +2132,14 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
   const unsigned cores = std::max(1u, std::min(std::thread::hardware_concurrency(), 64u));
   const unsigned threads =
       p.threads > 0 ? std::min(static_cast<unsigned>(p.threads), cores) : cores;
-  out.result.log.push_back(
+  out.value.log.push_back(
       format("COM %s convention, %s search; grid %zu Tx x %zu CTLE = %lld candidates per case; "
              "transform %d points, step %.4g MHz; %u threads",
              e.ref ? "reference" : "ieee",
              p.search == Search::local && p.localSearch > 0 ? "local" : "exhaustive", e.tx.size(),
              e.ctl.size(), grid, 2 * e.half, e.df * 1e-6, threads));
 
-  out.result.setupSeconds =
+  out.value.setupSeconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   // Cosines of the crosstalk sum's points, shared by the cases.
   std::vector<double> cosTable;  // (D+1) x nSum, only for the reference convention
@@ -2145,19 +2150,20 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
     cdat.ch.resize(e.chans.size());
     {
       // The channels' pulses, each on its own (their transforms are independent).
-      std::vector<std::string> whys(e.chans.size());
-      std::vector<char> built(e.chans.size(), 0);
+      std::vector<brevo::Result<CaseChannel>> built(e.chans.size());
       std::atomic<std::size_t> nextChannel{0};
       auto build = [&] {
         for (std::size_t k; (k = nextChannel.fetch_add(1)) < e.chans.size();)
-          built[k] = buildChannel(e, e.chans[k], pcase, cdat.ch[k], whys[k]) ? 1 : 0;
+          built[k] = buildChannel(e, e.chans[k], pcase);
       };
       std::vector<std::thread> pool;
       for (unsigned w = 1; w < threads; ++w) pool.emplace_back(build);
       build();
       for (auto& th : pool) th.join();
-      for (std::size_t k = 0; k < e.chans.size(); ++k)
-        if (!built[k]) return fail(channels[k].name + ": " + whys[k]);
+      for (std::size_t k = 0; k < e.chans.size(); ++k) {
+        if (!built[k]) return fail(channels[k].name + ": " + built[k].message);
+        cdat.ch[k] = std::move(built[k].value);
+      }
     }
     const std::vector<double>& raw = cdat.ch[0].raw;
     long Pu = 0;
@@ -2531,13 +2537,13 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
       std::size_t below = 0;
       double most = 0;
       for (const double v : anyBound) most = std::max(most, v), below += toT(bf) > v ? 1 : 0;
-      out.result.log.push_back(format(
+      out.value.log.push_back(format(
           "case %zu: the bound for every Tx setting at once is %.6f dB at most; %zu CTLE settings "
           "have it below the optimum",
           ci + 1, 10 * std::log10(e.aS * e.aS * most), below));
     }
     if (e.mmse)
-      out.result.log.push_back(format(
+      out.value.log.push_back(format(
           "case %zu: the bounds ruled out %lld of %zu CTLE settings and %lld of %lld boxes of Tx "
           "settings bounded within the others; %lld candidates solved",
           ci + 1, ctlRuled.load(), e.ctl.size(), boxesRuled.load(), boxCount.load(),
@@ -2577,7 +2583,7 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
       if (lg == e.ctl.size())
         return fail("equalisation failed: the local search found no sampling point");
       localDiffers = lg != bg || lt != bt;
-      out.result.log.push_back(format(
+      out.value.log.push_back(format(
           "case %zu: the local search evaluated %lld candidates and keeps FOM %.3f dB; the grid's "
           "optimum is %.3f dB, %s",
           ci + 1, localCount, lf, bf, localDiffers ? "another equaliser" : "the same equaliser"));
@@ -2837,7 +2843,7 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
     auto ms = [](auto a, auto b) {
       return std::chrono::duration<double, std::milli>(b - a).count();
     };
-    out.result.log.push_back(
+    out.value.log.push_back(
         format("case %zu: COM %.3f dB, FOM %.3f dB at gDC %g gDC2 %g; %lld of %lld candidates "
                "evaluated in full; "
                "thru pulse %zu UI; pulses %.1f ms, search %.1f ms, margin %.1f ms%s",
@@ -2846,20 +2852,19 @@ Outcome computeCom(const Params& p, const std::vector<Channel>& channels) {
                localDiffers ? "; the local search's choice differs from the grid's optimum" : ""));
     if (listed > 0)
       for (const std::string& line : neighbourLines(p, channels, ci, cr))
-        out.result.log.push_back(line);
-    out.result.cases.push_back(std::move(cr));
+        out.value.log.push_back(line);
+    out.value.cases.push_back(std::move(cr));
   }
-  out.result.com = std::numeric_limits<double>::infinity();
-  out.result.pass = true;
-  for (const CaseResult& cr : out.result.cases) {
-    out.result.com = std::min(out.result.com, cr.com);
-    if (!(cr.com >= p.passThreshold)) out.result.pass = false;
+  out.value.com = std::numeric_limits<double>::infinity();
+  out.value.pass = true;
+  for (const CaseResult& cr : out.value.cases) {
+    out.value.com = std::min(out.value.com, cr.com);
+    if (!(cr.com >= p.passThreshold)) out.value.pass = false;
   }
-  out.result.warnings = e.warnings;
-  out.result.log.push_back(
+  out.value.warnings = e.warnings;
+  out.value.log.push_back(
       format("COM took %.3f s",
              std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count()));
-  out.ok = true;
   return out;
 }
 

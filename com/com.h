@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "Result.h"
+
 namespace brevo::com {
 
 // A swept quantity: min, min+step, ..., max (inclusive); a single value when step is 0
@@ -185,7 +187,9 @@ struct CaseResult {
   CaseViews views;
 };
 
-struct Result {
+// The margins of a computation: every package case, the worst, the verdict, and what was
+// said on the way.
+struct Margins {
   std::vector<CaseResult> cases;  // in the order of Params::cases
   double com = 0;                 // the worst case
   bool pass = false;
@@ -194,14 +198,9 @@ struct Result {
   double setupSeconds = 0;            // checks, grids and the Tx FFE weights
 };
 
-// The outcome: ok, or a reason ("COM unavailable: REASON").
-struct Outcome {
-  bool ok = false;
-  std::string reason;
-  Result result;
-};
-
-// Computes COM for channels[0] (the thru) and every aggressor after it.
-Outcome computeCom(const Params& params, const std::vector<Channel>& channels);
+// Computes COM for channels[0] (the thru) and every aggressor after it. On failure, status 1
+// and the reason ("COM unavailable: REASON"); the margins then hold the log lines and cases
+// made before it.
+brevo::Result<Margins> computeCom(const Params& params, const std::vector<Channel>& channels);
 
 }  // namespace brevo::com

@@ -339,9 +339,10 @@ bool sidesShapeOk(Reader& in, const char* name, const std::vector<std::vector<do
 
 const std::vector<PresetKeyword>& presetKeywords() { return kKeywords; }
 
-PresetReading readPresetValues(const std::vector<PresetValue>& values, const std::string& preset) {
-  PresetReading out;
-  Params& p = out.params;
+brevo::Result<Params> readPresetValues(const std::vector<PresetValue>& values,
+                                       const std::string& preset) {
+  brevo::Result<Params> out;
+  Params& p = out.value;
   Reader in(values, preset);
   p.preset = preset;
   p.convention = in.choice("com_convention", {"reference", "ieee"}) == 0 ? Convention::reference
@@ -575,8 +576,9 @@ PresetReading readPresetValues(const std::vector<PresetValue>& values, const std
   p.C1 = board("com_C_1", kNano, kNonNegative, 0);
   p.passThreshold = in.number("com_pass_threshold", 1, kAny, 3);
 
-  out.errors = std::move(in.errors);
-  out.ok = out.errors.empty();
+  for (const std::string& problem : in.errors)
+    out.message += (out.message.empty() ? "" : "\n") + problem;
+  out.status = in.errors.empty() ? 0 : 1;
   return out;
 }
 
@@ -608,21 +610,22 @@ std::vector<std::string> presetNames() {
   return {names.begin(), names.end()};
 }
 
-PresetLocation findPreset(const std::string& value) {
+brevo::Result<std::string> findPreset(const std::string& value) {
   if (value.find_first_of("/.") != std::string::npos) {
-    if (access(value.c_str(), R_OK) != 0) return {"", "cannot open the preset file " + value};
-    return {value, ""};
+    if (access(value.c_str(), R_OK) != 0)
+      return brevo::failure<std::string>("cannot open the preset file " + value);
+    return brevo::success(value);
   }
   for (const std::string& folder : presetFolders()) {
     const std::string path = folder + "/" + value + ".cf";
     std::error_code ec;
-    if (std::filesystem::is_regular_file(path, ec)) return {path, ""};
+    if (std::filesystem::is_regular_file(path, ec)) return brevo::success(path);
   }
   std::string known;
   for (const std::string& n : presetNames()) known += (known.empty() ? "" : ", ") + n;
-  return {"", "no preset named " + value +
-                  " (the presets: " + (known.empty() ? "none found" : known) +
-                  "; a preset file of your own is named by its path, such as ./" + value + ".cf)"};
+  return brevo::failure<std::string>(
+      "no preset named " + value + " (the presets: " + (known.empty() ? "none found" : known) +
+      "; a preset file of your own is named by its path, such as ./" + value + ".cf)");
 }
 
 }  // namespace brevo::com

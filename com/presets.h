@@ -42,16 +42,13 @@ struct PresetValue {
   std::string where;
 };
 
-// Params from the values (names not among them are unset), or every problem found, one
-// message each: where the value was set, the keyword and its text, and what is wrong
-// ("kr4.cf line 14: com_A_v=-0.4: must be above 0"); a required keyword nothing set is
-// named with the preset ("com_f_b is not set by kr4.cf").
-struct PresetReading {
-  bool ok = false;
-  Params params;
-  std::vector<std::string> errors;
-};
-PresetReading readPresetValues(const std::vector<PresetValue>& values, const std::string& preset);
+// Params from the values (names not among them are unset), or status 1 and every problem
+// found, one a line of the message: where the value was set, the keyword and its text, and
+// what is wrong ("kr4.cf line 14: com_A_v=-0.4: must be above 0"); a required keyword nothing
+// set is named with the preset ("com_f_b is not set by kr4.cf"). The Params are filled as far
+// as the values allow either way.
+brevo::Result<Params> readPresetValues(const std::vector<PresetValue>& values,
+                                       const std::string& preset);
 
 // Where named presets are looked for, in order: the folder BREVO_COM_PRESETS names,
 // share/brevo/com beside the running program's folder (bin/ or a build folder), the
@@ -61,11 +58,7 @@ std::vector<std::string> presetFolders();
 std::vector<std::string> presetNames();
 
 // The file a com= value names: a value holding "/" or "." is a file of the user's, any
-// other the preset of that name. path is empty and error says why when there is none.
-struct PresetLocation {
-  std::string path;
-  std::string error;
-};
-PresetLocation findPreset(const std::string& value);
+// other the preset of that name; status 1 and why when there is none.
+brevo::Result<std::string> findPreset(const std::string& value);
 
 }  // namespace brevo::com

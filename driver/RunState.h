@@ -215,8 +215,8 @@ struct ComRun {
   bool reached = false;
   std::vector<std::string> problems;
   brevo::com::Params params;
-  brevo::com::Outcome outcome;
-  std::string reason;  // "COM unavailable: " and this, when not empty
+  brevo::Result<brevo::com::Margins> outcome;  // read only when reason is empty
+  std::string reason;                          // "COM unavailable: " and this, when not empty
 };
 
 // What a run was given: the keyword table and its storage, the values derived from the

@@ -84,19 +84,22 @@ std::string findComSheetTool() {
   return "";
 }
 
-ComSheet convertComSheet(const std::string& sheet) {
-  ComSheet out;
+brevo::Result<ComSheet> convertComSheet(const std::string& sheet) {
+  brevo::Result<ComSheet> out;
+  const auto fail = [&out](std::string why) {
+    out.status = 1;
+    out.message = std::move(why);
+    return out;
+  };
   const std::string tool = findComSheetTool();
-  if (tool.empty()) {
-    out.error = std::string(kTool) + ", the program that reads parameter sheets, is not found (" +
+  if (tool.empty())
+    return fail(std::string(kTool) + ", the program that reads parameter sheets, is not found (" +
                 (std::getenv("BREVO_COM_SHEET") && *std::getenv("BREVO_COM_SHEET")
                      ? std::string("BREVO_COM_SHEET names ") + std::getenv("BREVO_COM_SHEET") +
                            ", no program"
                      : "looked for beside Brevo, in the install's bin and on PATH") +
-                ")";
-    return out;
-  }
-  out.tool = tool;
+                ")");
+  out.value.tool = tool;
   const int outFd = scratchFile(), errFd = scratchFile();
   const auto closeBoth = [&] {
     if (outFd >= 0) close(outFd);
@@ -104,8 +107,7 @@ ComSheet convertComSheet(const std::string& sheet) {
   };
   if (outFd < 0 || errFd < 0) {
     closeBoth();
-    out.error = "no temporary file for " + tool + "'s output";
-    return out;
+    return fail("no temporary file for " + tool + "'s output");
   }
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
@@ -123,10 +125,7 @@ ComSheet convertComSheet(const std::string& sheet) {
     }
   const std::string text = readAll(outFd), said = readAll(errFd);
   closeBoth();
-  if (spawned != 0) {
-    out.error = tool + " cannot be started (" + std::strerror(spawned) + ")";
-    return out;
-  }
+  if (spawned != 0) return fail(tool + " cannot be started (" + std::strerror(spawned) + ")");
   // Its "warning: " lines become the run's; any other line is its message.
   std::string message;
   for (std::size_t at = 0; at < said.size();) {
@@ -135,20 +134,18 @@ ComSheet convertComSheet(const std::string& sheet) {
     const std::string line = said.substr(at, end - at);
     at = end + 1;
     if (line.starts_with("warning: "))
-      out.warnings.push_back(line.substr(9));
+      out.value.warnings.push_back(line.substr(9));
     else if (!line.empty())
       message += (message.empty() ? "" : "; ") + line;
   }
-  if (WIFSIGNALED(status)) {
-    out.error = tool + " ended on signal " + std::to_string(WTERMSIG(status));
-  } else if (WEXITSTATUS(status) != 0) {
+  if (WIFSIGNALED(status))
+    return fail(tool + " ended on signal " + std::to_string(WTERMSIG(status)));
+  if (WEXITSTATUS(status) != 0) {
     const std::string prefix = std::string(kTool) + ": ";
     if (message.starts_with(prefix)) message.erase(0, prefix.size());
-    out.error = message.empty() ? tool + " ended with status " + std::to_string(WEXITSTATUS(status))
-                                : message;
-  } else {
-    out.ok = true;
-    out.preset = text;
+    return fail(message.empty() ? tool + " ended with status " + std::to_string(WEXITSTATUS(status))
+                                : message);
   }
+  out.value.preset = text;
   return out;
 }

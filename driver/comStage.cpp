@@ -1,6 +1,7 @@
 // The Channel Operating Margin of a run that names a preset: the channels kept from the
 // files the run reads anyway, the preset's values checked, the computation, and the COM
 // block after the report's last line.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -25,6 +26,17 @@ std::vector<brevo::com::PresetValue> presetValues(const RunGiven& given, const R
       if (name == v.name) v.where = originText(origin);
   }
   return values;
+}
+
+// The lines of a message of several, each without its newline; none for an empty one.
+std::vector<std::string> lines(const std::string& message) {
+  std::vector<std::string> out;
+  for (std::size_t at = 0; at < message.size();) {
+    const std::size_t end = std::min(message.find('\n', at), message.size());
+    out.push_back(message.substr(at, end - at));
+    at = end + 1;
+  }
+  return out;
 }
 
 // "12" or "12+1.8": a case's segment lengths in millimetres.
@@ -82,34 +94,36 @@ void warnAboutTwoLinks(const RunGiven& given, RunIO& io, const brevo::com::Param
   warn(io, text);
 }
 
-// The reason COM cannot be computed, or empty; params filled when it can.
-std::string prepare(const RunGiven& given, RunIO& io, ComRun& c) {
-  if (!c.error.empty()) return c.error;
-  brevo::com::PresetReading reading = readComPreset(given, io, c);
-  c.problems = reading.errors;
+// The reason COM cannot be computed, if it cannot; params filled when it can.
+brevo::Result<void> prepare(const RunGiven& given, RunIO& io, ComRun& c) {
+  if (!c.error.empty()) return brevo::failure(c.error);
+  brevo::Result<brevo::com::Params> reading = readComPreset(given, io, c);
+  c.problems = lines(reading.message);
   for (const std::string& e : c.problems) std::fprintf(io.log, "com: %s\n", e.c_str());
-  if (!reading.ok) {
+  if (!reading) {
     const std::size_t more = c.problems.size() - 1;
-    return c.problems.front() + (more ? " (and " + std::to_string(more) + " more problem" +
-                                            (more > 1 ? "s" : "") + " on the log)"
-                                      : "");
+    return brevo::failure(c.problems.front() +
+                          (more ? " (and " + std::to_string(more) + " more problem" +
+                                      (more > 1 ? "s" : "") + " on the log)"
+                                : ""));
   }
-  c.params = std::move(reading.params);
+  c.params = std::move(reading.value);
   c.params.preset = c.preset;
   c.params.portOrder[0] = given.inP;
   c.params.portOrder[1] = given.inM;
   c.params.portOrder[2] = given.outP;
   c.params.portOrder[3] = given.outM;
-  if (c.params.cases.empty()) return "the preset selects no package case";
+  if (c.params.cases.empty()) return brevo::failure("the preset selects no package case");
   if (c.channels.empty() || c.channels.front().kind != brevo::com::ChannelKind::thru)
-    return "the thru's differential parameters could not be formed";
+    return brevo::failure("the thru's differential parameters could not be formed");
   warnAboutTwoLinks(given, io, c.params);
   return {};
 }
 
 }  // namespace
 
-brevo::com::PresetReading readComPreset(const RunGiven& given, const RunIO& io, const ComRun& com) {
+brevo::Result<brevo::com::Params> readComPreset(const RunGiven& given, const RunIO& io,
+                                                const ComRun& com) {
   return brevo::com::readPresetValues(presetValues(given, io), "preset " + com.preset);
 }
 
@@ -118,7 +132,7 @@ void printComBlock(FILE* out, const ComRun& c) {
     std::fprintf(out, "COM unavailable: %s\n", c.reason.c_str());
     return;
   }
-  const brevo::com::Result& r = c.outcome.result;
+  const brevo::com::Margins& r = c.outcome.value;
   for (std::size_t k = 0; k < r.cases.size() && k < c.params.cases.size(); ++k)
     printCase(out, static_cast<int>(k) + 1, c.params.cases[k], r.cases[k], c.params.twoStage);
   std::fprintf(out, "COM %.3f dB %s\n", r.com, r.pass ? "pass" : "fail");
@@ -148,7 +162,7 @@ void keepComChannel(ComRun& com, const Sparams& set, const std::string& name,
 void comStage(const RunGiven& given, RunIO& io, ComRun& com) {
   ComRun& c = com;
   c.reached = true;
-  c.reason = prepare(given, io, c);
+  c.reason = prepare(given, io, c).message;
   for (const std::string& name : c.leftOut)
     warn(io, "COM leaves out " + name +
                  ": its differential parameters could not be formed on its points");
@@ -165,12 +179,12 @@ void comStage(const RunGiven& given, RunIO& io, ComRun& com) {
                  c.params.search == brevo::com::Search::exhaustive ? "exhaustive" : "local",
                  c.params.cases.size(), c.params.cases.size() == 1 ? "" : "s", next, fext);
     c.outcome = brevo::com::computeCom(c.params, c.channels);
-    for (const std::string& line : c.outcome.result.log) std::fprintf(io.log, "%s\n", line.c_str());
-    for (const std::string& w : c.outcome.result.warnings) warn(io, w);
-    if (!c.outcome.ok)
-      c.reason = c.outcome.reason.empty() ? "the computation gave no reason" : c.outcome.reason;
-    else if (c.outcome.result.cases.size() != c.params.cases.size())
-      c.reason = "the computation gave " + std::to_string(c.outcome.result.cases.size()) +
+    for (const std::string& line : c.outcome.value.log) std::fprintf(io.log, "%s\n", line.c_str());
+    for (const std::string& w : c.outcome.value.warnings) warn(io, w);
+    if (!c.outcome)
+      c.reason = c.outcome.message.empty() ? "the computation gave no reason" : c.outcome.message;
+    else if (c.outcome.value.cases.size() != c.params.cases.size())
+      c.reason = "the computation gave " + std::to_string(c.outcome.value.cases.size()) +
                  " package cases for " + std::to_string(c.params.cases.size());
   }
   c.channels.clear();

@@ -101,30 +101,30 @@ void applyComPreset(RunGiven& given, RunIO& io, ComRun& com) {
   };
   if (c.depth >= 8) return fail("com=" + value + ": presets name presets more than 8 deep");
   const bool sheet = isComSheet(value);
-  ComSheet converted;
+  brevo::Result<ComSheet> converted;
   if (sheet) {
     converted = convertComSheet(value);
-    if (!converted.tool.empty())
+    if (!converted.value.tool.empty())
       std::fprintf(io.log, "reading the parameter sheet %s with %s\n", value.c_str(),
-                   converted.tool.c_str());
-    for (const std::string& w : converted.warnings) warn(io, value + ": " + w);
-    if (!converted.ok) return fail("com=" + value + ": " + converted.error);
+                   converted.value.tool.c_str());
+    for (const std::string& w : converted.value.warnings) warn(io, value + ": " + w);
+    if (!converted) return fail("com=" + value + ": " + converted.message);
   }
-  const brevo::com::PresetLocation found =
-      sheet ? brevo::com::PresetLocation{value, ""} : brevo::com::findPreset(value);
-  if (found.path.empty()) return fail("com=" + value + ": " + found.error);
+  const brevo::Result<std::string> found =
+      sheet ? brevo::success(value) : brevo::com::findPreset(value);
+  if (!found) return fail("com=" + value + ": " + found.message);
   const auto& keywords = brevo::com::presetKeywords();
   for (std::size_t k = 0; k < keywords.size(); ++k) {
     given.comTexts[k][0] = '\0';
     std::erase_if(io.origins, [&](const auto& o) { return o.first == keywords[k].name; });
   }
-  if (outer) c.path = found.path;
+  if (outer) c.path = found.value;
   ++c.depth;
   const int status =
-      sheet ? applyControlText(given, io, com, converted.preset, "brevo-com-sheet " + value)
-            : applyControlFile(given, io, com, found.path.c_str());
+      sheet ? applyControlText(given, io, com, converted.value.preset, "brevo-com-sheet " + value)
+            : applyControlFile(given, io, com, found.value.c_str());
   --c.depth;
-  if (status != 0) fail("com=" + value + ": the preset file " + found.path + " cannot be read");
+  if (status != 0) fail("com=" + value + ": the preset file " + found.value + " cannot be read");
 }
 
 int applyControlText(RunGiven& given, RunIO& io, ComRun& com, const std::string& text,

@@ -52,13 +52,12 @@ void applyComPreset(RunGiven& given, RunIO& io, ComRun& com);
 // the file would be, and its warnings become the run's.
 bool isComSheet(const std::string& value);
 struct ComSheet {
-  bool ok = false;
-  std::string tool;                   // the program that read it
+  std::string tool;                   // the program that read it; empty when none was found
   std::string preset;                 // the preset file's text
   std::vector<std::string> warnings;  // its "warning: " lines, without the prefix
-  std::string error;                  // why there is no preset
 };
-ComSheet convertComSheet(const std::string& sheet);
+// The sheet read, or status 1 and why there is no preset (the tool and its warnings kept).
+brevo::Result<ComSheet> convertComSheet(const std::string& sheet);
 // The brevo-com-sheet to run, empty when there is none.
 std::string findComSheetTool();
 // Registered keywords within a small edit distance of name (case aside), nearest first.

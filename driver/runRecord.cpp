@@ -355,7 +355,7 @@ json com(const RunState& rs) {
       {"pass_threshold", nullptr},
       {"verdict", nullptr}};
   if (!ok) return j;
-  const brevo::com::Result& r = c.outcome.result;
+  const brevo::com::Margins& r = c.outcome.value;
   for (std::size_t k = 0; k < r.cases.size() && k < c.params.cases.size(); ++k)
     j["cases"].push_back(comCase(c.params.cases[k], r.cases[k], c.params));
   j["COM"] = quantity(r.com, "dB");

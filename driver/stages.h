@@ -136,9 +136,11 @@ void warnAboutComKeywords(RunIO& io);  // com_ keywords given while com names no
 // the set the run read, between the ports given (tx+ tx- rx+ rx-), on the set's points.
 void keepComChannel(ComRun& com, const Sparams& set, const std::string& name,
                     brevo::com::ChannelKind kind, int inP, int inM, int outP, int outM);
-// The com_ keywords' values as the run holds them, read into COM's parameters.
-brevo::com::PresetReading readComPreset(const RunGiven& given, const RunIO& io, const ComRun& com);
-inline brevo::com::PresetReading readComPreset(const RunState& rs) {
+// The com_ keywords' values as the run holds them, read into COM's parameters (or every
+// problem with them, one a line).
+brevo::Result<brevo::com::Params> readComPreset(const RunGiven& given, const RunIO& io,
+                                                const ComRun& com);
+inline brevo::Result<brevo::com::Params> readComPreset(const RunState& rs) {
   return readComPreset(rs.given, rs.io, rs.com);
 }
 // The COM block: a case's two lines for every package case and the verdict, or

@@ -62,9 +62,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       applyUserAssignment(rs.given, rs.io, rs.com, piece, {"fuzz.cf", line});
     ++line;
   }
-  const brevo::com::PresetReading r = readComPreset(rs);
-  require(r.ok == r.errors.empty());
-  for (const std::string& e : r.errors) require(!e.empty());
-  if (r.ok) checkParams(r.params);
+  const brevo::Result<brevo::com::Params> r = readComPreset(rs);
+  require(r.ok() == r.message.empty());
+  // One problem a line, none of them empty.
+  require(!r.message.starts_with('\n') && !r.message.ends_with('\n') &&
+          r.message.find("\n\n") == std::string::npos);
+  if (r.ok()) checkParams(r.value);
   return 0;
 }

@@ -10,7 +10,8 @@ namespace brevo {
 
 // The value is always there: on failure it is empty or what could be made (each function
 // says which). Status zero is success, any other value the function's own code; message
-// says why in one line without a newline, and is empty on success.
+// says why in one line without a newline (a function that reports several problems at
+// once gives one a line, and says so), and is empty on success.
 template <class T, class Status = int>
 struct Result {
   T value{};

@@ -25,12 +25,12 @@ TEST(ComCalibration, Kr4PublishedFigures) {
   const std::vector<Channel> ch = example2(BREVO_CHANNELS_DIR);
   if (ch.empty())
     GTEST_SKIP() << "calibration channels absent from " << BREVO_CHANNELS_DIR << "/com";
-  const Outcome o = computeCom(kr4(), ch);
-  ASSERT_TRUE(o.ok) << o.reason;
-  ASSERT_EQ(o.result.cases.size(), 2u);
+  const auto o = computeCom(kr4(), ch);
+  ASSERT_TRUE(o.ok()) << o.message;
+  ASSERT_EQ(o.value.cases.size(), 2u);
   for (std::size_t k = 0; k < 2; ++k) {
     SCOPED_TRACE("package case " + std::to_string(k + 1));
-    const CaseResult& c = o.result.cases[k];
+    const CaseResult& c = o.value.cases[k];
     const Published& w = kPublished[k];
     EXPECT_NEAR(c.com, w.com, 0.1);
     EXPECT_NEAR(c.fom, w.fom, 0.05);
@@ -47,8 +47,8 @@ TEST(ComCalibration, Kr4PublishedFigures) {
     EXPECT_NEAR(c.sigmaN, 0.710e-3, 0.005e-3);
     EXPECT_NEAR(c.sigmaTx, c.As * std::pow(10.0, -27.0 / 20), 1e-9);
   }
-  EXPECT_NEAR(o.result.com, 3.65, 0.1);
-  EXPECT_TRUE(o.result.pass);
+  EXPECT_NEAR(o.value.com, 3.65, 0.1);
+  EXPECT_TRUE(o.value.pass);
 }
 
 // The other conventions and searches on the same channels: whatever the route, the
@@ -65,17 +65,17 @@ TEST(ComCalibration, ConventionsAndSearches) {
   const Row rows[] = {{Convention::ieee, Search::exhaustive, 0},
                       {Convention::reference, Search::local, 2},
                       {Convention::ieee, Search::local, 1}};
-  const Outcome full = computeCom(kr4(), ch);
-  ASSERT_TRUE(full.ok);
+  const auto full = computeCom(kr4(), ch);
+  ASSERT_TRUE(full.ok());
   for (const Row& r : rows) {
     Params p = kr4();
     p.convention = r.conv, p.search = r.search, p.localSearch = r.steps;
     p.Tr = 0;
     p.reportCandidates = 3;
-    const Outcome o = computeCom(p, ch);
-    ASSERT_TRUE(o.ok) << o.reason;
-    for (std::size_t k = 0; k < o.result.cases.size(); ++k) {
-      const CaseResult& c = o.result.cases[k];
+    const auto o = computeCom(p, ch);
+    ASSERT_TRUE(o.ok()) << o.message;
+    for (std::size_t k = 0; k < o.value.cases.size(); ++k) {
+      const CaseResult& c = o.value.cases[k];
       EXPECT_NEAR(c.searchFom, c.fom, 1e-9);
       // The three best the search evaluated, the chosen setting first.
       ASSERT_EQ(c.topCandidates.size(), 3u);
@@ -84,7 +84,7 @@ TEST(ComCalibration, ConventionsAndSearches) {
       EXPECT_EQ(c.topCandidates[0].fom, c.searchFom);
       EXPECT_GE(c.topCandidates[1].fom, c.topCandidates[2].fom);
       if (r.conv == Convention::reference) {
-        EXPECT_LE(c.fom, full.result.cases[k].fom + 1e-12);
+        EXPECT_LE(c.fom, full.value.cases[k].fom + 1e-12);
       }
       EXPECT_GT(c.com, 2.5);
       EXPECT_LT(c.com, 5.5);
@@ -107,11 +107,11 @@ TEST(ComCalibration, OtherRealThrus) {
     Channel thru;
     if (!load(std::string(BREVO_CHANNELS_DIR) + "/" + r.file, ChannelKind::thru, thru))
       GTEST_SKIP() << r.file << " absent";
-    const Outcome o = computeCom(kr4(), {thru});
-    ASSERT_TRUE(o.ok) << o.reason;
-    EXPECT_TRUE(std::isfinite(o.result.com));
+    const auto o = computeCom(kr4(), {thru});
+    ASSERT_TRUE(o.ok()) << o.message;
+    EXPECT_TRUE(std::isfinite(o.value.com));
     bool below = false;
-    for (const std::string& w : o.result.warnings)
+    for (const std::string& w : o.value.warnings)
       below = below || w.find("below the symbol rate") != std::string::npos;
     EXPECT_EQ(below, r.lowEnd);
   }
@@ -152,10 +152,10 @@ TEST(ComCalibration, DjKrReceiverFfeOnRealSets) {
     p.txTaps = {
         {-3, {-0.06, 0.06, 0}}, {-2, {0, 0.06, 0.12}}, {-1, {-0.32, 0.08, 0}}, {1, {-0.2, 0.1, 0}}};
     p.gDC = {-15, 3, 0}, p.gDC2 = {-5, 2.5, 0};
-    const Outcome o = computeCom(p, ch);
-    ASSERT_TRUE(o.ok) << o.reason;
-    ASSERT_EQ(o.result.cases.size(), 1u);
-    const CaseResult& c = o.result.cases[0];
+    const auto o = computeCom(p, ch);
+    ASSERT_TRUE(o.ok()) << o.message;
+    ASSERT_EQ(o.value.cases.size(), 1u);
+    const CaseResult& c = o.value.cases[0];
     EXPECT_TRUE(std::isfinite(c.com));
     EXPECT_NEAR(c.searchFom, c.fom, 1e-9);
     EXPECT_LT(c.com, c.fom);

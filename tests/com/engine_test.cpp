@@ -320,8 +320,8 @@ void withRxFfe(Params& p) {
 
 // The receiver FFE's bound for every Tx setting at once (dB) as the log gives it; NaN
 // when absent.
-double everyTxBound(const Outcome& o) {
-  for (const std::string& l : o.result.log)
+double everyTxBound(const brevo::Result<Margins>& o) {
+  for (const std::string& l : o.value.log)
     if (const auto at = l.find("every Tx setting at once is "); at != std::string::npos)
       return std::stod(l.substr(at + 28));
   return std::nan("");
@@ -356,9 +356,9 @@ TEST(ComSynthetic, MatchedChannelByHand) {
     p.fz = p.fp1 = 1e12, p.fp2 = 1e15, p.fr = 1e4;
     p.Nb = 0, p.bmax.clear(), p.ADD = 0, p.sigmaRJ = 0;
     p.snrTx = r.snr, p.eta0 = r.eta0;
-    const Outcome o = computeCom(p, {synthetic(ChannelKind::thru, 1, 4e-9, 0, 0)});
-    ASSERT_TRUE(o.ok) << o.reason;
-    const CaseResult& c = o.result.cases[0];
+    const auto o = computeCom(p, {synthetic(ChannelKind::thru, 1, 4e-9, 0, 0)});
+    ASSERT_TRUE(o.ok()) << o.message;
+    const CaseResult& c = o.value.cases[0];
     const double tx2 = 0.16 * std::pow(10.0, -r.snr / 10);
     const double n2 = r.eta0 * (r.conv == Convention::ieee ? 80 : 20);
     EXPECT_NEAR(c.As, 0.4, 4e-4);
@@ -385,10 +385,10 @@ TEST(ComSynthetic, MarginFallsWithNoise) {
     for (double x : {1.0, 2.0, 4.0}) {
       Params p = small(Convention::reference);
       raise[k](p, x);
-      const Outcome o = computeCom(p, lossySet());
-      ASSERT_TRUE(o.ok) << o.reason;
-      EXPECT_LT(o.result.com, last) << "term " << k << " x" << x;
-      last = o.result.com;
+      const auto o = computeCom(p, lossySet());
+      ASSERT_TRUE(o.ok()) << o.message;
+      EXPECT_LT(o.value.com, last) << "term " << k << " x" << x;
+      last = o.value.com;
     }
   }
 }
@@ -421,9 +421,9 @@ TEST(ComSynthetic, SearchAgainstBruteForce) {
     p.reportCandidates = 5;
     if (r.rxffe) withRxFfe(p);
     if (r.bmax > 0) p.bmax = {r.bmax};
-    const Outcome all = computeCom(p, ch);
-    ASSERT_TRUE(all.ok) << all.reason;
-    const CaseResult& w = all.result.cases[0];
+    const auto all = computeCom(p, ch);
+    ASSERT_TRUE(all.ok()) << all.message;
+    const CaseResult& w = all.value.cases[0];
     if (r.bmax > 0) {
       ASSERT_EQ(w.dfeTaps.size(), 1u);
       EXPECT_EQ(w.dfeTaps[0], r.bmax);  // the winner's DFE tap at its limit
@@ -442,13 +442,13 @@ TEST(ComSynthetic, SearchAgainstBruteForce) {
             Params one = p;
             one.gDC = {g, 0, g}, one.gDC2 = {g2, 0, g2};
             one.txTaps = {{-1, {a, 0, a}}, {1, {b, 0, b}}};
-            const Outcome o = computeCom(one, ch);
-            if (!o.ok) {  // below the cursor tap's floor, or no sampling point
-              if (o.reason.find("equalisation failed") != std::string::npos) ++points;
+            const auto o = computeCom(one, ch);
+            if (!o.ok()) {  // below the cursor tap's floor, or no sampling point
+              if (o.message.find("equalisation failed") != std::string::npos) ++points;
               continue;
             }
             ++points;
-            const CaseResult& c = o.result.cases[0];
+            const CaseResult& c = o.value.cases[0];
             EXPECT_NEAR(c.searchFom, c.fom, 1e-9);
             EXPECT_EQ(c.rxffeTaps.empty(), !r.rxffe);
             // The bound for every Tx setting holds for this one.
@@ -473,7 +473,7 @@ TEST(ComSynthetic, SearchAgainstBruteForce) {
       EXPECT_EQ(w.topCandidates[k].gDC2, every[k].gDC2) << k;
     }
     // Each swept parameter's neighbours on the log, their COM each setting's run alone.
-    const std::vector<std::string>& log = all.result.log;
+    const std::vector<std::string>& log = all.value.log;
     for (const char* name : {"c(-1)", "c(1)", "gDC"}) {
       EXPECT_TRUE(std::any_of(log.begin(), log.end(), [&](const std::string& l) {
         return l.find(std::string(" dB at ") + name + " ") != std::string::npos &&
@@ -503,14 +503,14 @@ TEST(ComSynthetic, SearchAgainstBruteForce) {
     p.gDC = {-9, 1, 0};
     p.reportCandidates = 8;
     if (variant == 2) withRxFfe(p);
-    const Outcome all = computeCom(p, ch);
-    ASSERT_TRUE(all.ok) << all.reason;
+    const auto all = computeCom(p, ch);
+    ASSERT_TRUE(all.ok()) << all.message;
     Params single = p;
     single.threads = 1;
-    const Outcome one = computeCom(single, ch);
-    ASSERT_TRUE(one.ok) << one.reason;
+    const auto one = computeCom(single, ch);
+    ASSERT_TRUE(one.ok()) << one.message;
     // The list: eight, best first, the first the chosen setting, the same for any thread count.
-    const CaseResult& chosen = all.result.cases[0];
+    const CaseResult& chosen = all.value.cases[0];
     ASSERT_EQ(chosen.topCandidates.size(), 8u);
     for (std::size_t k = 1; k < 8; ++k)
       EXPECT_GE(chosen.topCandidates[k - 1].fom, chosen.topCandidates[k].fom);
@@ -518,27 +518,27 @@ TEST(ComSynthetic, SearchAgainstBruteForce) {
     EXPECT_EQ(chosen.topCandidates[0].gDC, chosen.gDC);
     EXPECT_EQ(chosen.topCandidates[0].fom, chosen.searchFom);
     for (std::size_t k = 0; k < 8; ++k) {
-      EXPECT_EQ(one.result.cases[0].topCandidates[k].txTaps, chosen.topCandidates[k].txTaps) << k;
-      EXPECT_EQ(one.result.cases[0].topCandidates[k].fom, chosen.topCandidates[k].fom) << k;
+      EXPECT_EQ(one.value.cases[0].topCandidates[k].txTaps, chosen.topCandidates[k].txTaps) << k;
+      EXPECT_EQ(one.value.cases[0].topCandidates[k].fom, chosen.topCandidates[k].fom) << k;
     }
-    EXPECT_EQ(one.result.cases[0].fom, all.result.cases[0].fom);
+    EXPECT_EQ(one.value.cases[0].fom, all.value.cases[0].fom);
     if (variant == 2) {
-      EXPECT_GE(everyTxBound(all) + 1e-6, all.result.cases[0].fom);
+      EXPECT_GE(everyTxBound(all) + 1e-6, all.value.cases[0].fom);
     }
-    EXPECT_EQ(one.result.cases[0].com, all.result.cases[0].com);
-    EXPECT_EQ(one.result.cases[0].txTaps, all.result.cases[0].txTaps);
-    EXPECT_EQ(one.result.cases[0].gDC, all.result.cases[0].gDC);
+    EXPECT_EQ(one.value.cases[0].com, all.value.cases[0].com);
+    EXPECT_EQ(one.value.cases[0].txTaps, all.value.cases[0].txTaps);
+    EXPECT_EQ(one.value.cases[0].gDC, all.value.cases[0].gDC);
     std::mt19937 rng(7);
     for (int k = 0; k < 12; ++k) {
       Params point = p;
       const double g = -static_cast<double>(rng() % 10), a = -0.02 * (rng() % 11),
                    b = -0.02 * (rng() % 16);
       point.gDC = {g, 0, g}, point.txTaps = {{-1, {a, 0, a}}, {1, {b, 0, b}}};
-      const Outcome o = computeCom(point, ch);
-      if (o.ok) {
-        EXPECT_LE(o.result.cases[0].fom, all.result.cases[0].fom + 1e-9);
+      const auto o = computeCom(point, ch);
+      if (o.ok()) {
+        EXPECT_LE(o.value.cases[0].fom, all.value.cases[0].fom + 1e-9);
         if (variant == 2) {
-          EXPECT_GE(everyTxBound(o) + 1e-6, o.result.cases[0].fom) << g << " " << a << " " << b;
+          EXPECT_GE(everyTxBound(o) + 1e-6, o.value.cases[0].fom) << g << " " << a << " " << b;
         }
       }
     }
@@ -615,13 +615,13 @@ TEST(ComSynthetic, InputChecks) {
     Params p = small(Convention::reference);
     std::vector<Channel> ch = lossySet();
     r.change(p, ch);
-    const Outcome o = computeCom(p, ch);
-    ASSERT_EQ(o.ok, r.ok) << o.reason;
+    const auto o = computeCom(p, ch);
+    ASSERT_EQ(o.ok(), r.ok) << o.message;
     if (!r.ok) {
-      EXPECT_NE(o.reason.find(r.says), std::string::npos) << o.reason;
+      EXPECT_NE(o.message.find(r.says), std::string::npos) << o.message;
     } else {
       bool found = false;
-      for (const std::string& w : o.result.warnings)
+      for (const std::string& w : o.value.warnings)
         found = found || w.find(r.says) != std::string::npos;
       EXPECT_TRUE(found);
     }
@@ -662,9 +662,9 @@ TEST(ComViews, AgreeWithTheFigures) {
       GTEST_SKIP() << r.name << ": calibration channels absent from " << BREVO_CHANNELS_DIR
                    << "/com";
     const Params p = r.params();
-    const Outcome o = computeCom(p, ch);
-    ASSERT_TRUE(o.ok) << o.reason;
-    for (const CaseResult& c : o.result.cases) {
+    const auto o = computeCom(p, ch);
+    ASSERT_TRUE(o.ok()) << o.message;
+    for (const CaseResult& c : o.value.cases) {
       const CaseViews& v = c.views;
       // Bathtub: falling, above DER0 up to Ani and not beyond it.
       ASSERT_GT(v.amplitude.size(), 2u);

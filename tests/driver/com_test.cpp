@@ -78,9 +78,9 @@ TEST(ComPresets, ShippedPresetsGiveTheirLinksGridsAndUnits) {
     MemoryStream log;
     RunState rs;
     applied(rs, log.get(), {std::string("com=") + t.name});
-    const brevo::com::PresetReading r = readComPreset(rs);
-    ASSERT_TRUE(r.ok) << t.name << ": " << (r.errors.empty() ? "" : r.errors.front());
-    const brevo::com::Params& p = r.params;
+    const brevo::Result<brevo::com::Params> r = readComPreset(rs);
+    ASSERT_TRUE(r.ok()) << t.name << ": " << r.message;
+    const brevo::com::Params& p = r.value;
     EXPECT_EQ(rs.given.settings.data_rate, t.baud)
         << t.name;  // the S/N analysis's link is the preset's
     EXPECT_EQ(rs.given.settings.PAM, t.levels) << t.name;
@@ -104,7 +104,7 @@ TEST(ComPresets, ShippedPresetsGiveTheirLinksGridsAndUnits) {
   RunState kr4, cr;
   applied(kr4, log.get(), {"com=kr4"});
   applied(cr, log.get(), {"com=ck-cr"});
-  const brevo::com::Params a = readComPreset(kr4).params, b = readComPreset(cr).params;
+  const brevo::com::Params a = readComPreset(kr4).value, b = readComPreset(cr).value;
   EXPECT_DOUBLE_EQ(a.pkgTx.Cd.at(0), 2.5e-13);
   EXPECT_DOUBLE_EQ(a.pkgRx.Cp, 1.8e-13);
   EXPECT_DOUBLE_EQ(a.Tr, 8e-12);
@@ -120,7 +120,7 @@ TEST(ComPresets, ShippedPresetsGiveTheirLinksGridsAndUnits) {
   // The draft 802.3dj set: the receiver FFE, the swept sampling point, the die ladder.
   RunState dj;
   applied(dj, log.get(), {"com=dj-kr"});
-  const brevo::com::Params d = readComPreset(dj).params;
+  const brevo::com::Params d = readComPreset(dj).value;
   EXPECT_EQ(d.rxffePre, 5);
   EXPECT_EQ(d.rxffePost, 10);
   EXPECT_DOUBLE_EQ(d.rxffeWmax, 0.7);
@@ -385,9 +385,9 @@ TEST(ComSheets, EachSheetGivesItsTablesValues) {
     RunState rs;
     applied(rs, log.get(), {"com=" + (kSheets / t.file).string()});
     ASSERT_EQ(rs.com.error, "") << log.text();
-    const brevo::com::PresetReading r = readComPreset(rs);
-    ASSERT_TRUE(r.ok) << (r.errors.empty() ? "" : r.errors.front());
-    const brevo::com::Params& p = r.params;
+    const brevo::Result<brevo::com::Params> r = readComPreset(rs);
+    ASSERT_TRUE(r.ok()) << r.message;
+    const brevo::com::Params& p = r.value;
     EXPECT_DOUBLE_EQ(p.fb, t.fb * 1e9);
     EXPECT_EQ(rs.given.settings.data_rate, t.fb * 1e9);  // the report's link is the sheet's
     EXPECT_EQ(p.L, t.L);
@@ -525,10 +525,9 @@ ComRun computed(double worst) {
   brevo::com::CaseResult two = one;
   two.views = {};  // a case without views still has every field
   two.com = worst, two.fom = 12, two.txTaps = {-0.1, 0.7, -0.2}, two.txCursor = 1, two.gDC = -3;
-  c.outcome.ok = true;
-  c.outcome.result.cases = {one, two};
-  c.outcome.result.com = worst;
-  c.outcome.result.pass = worst >= 3;
+  c.outcome.value.cases = {one, two};
+  c.outcome.value.com = worst;
+  c.outcome.value.pass = worst >= 3;
   return c;
 }
 

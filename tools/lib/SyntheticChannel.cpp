@@ -189,7 +189,8 @@ std::string describe(const LaneParams& s) {
   return text;
 }
 
-std::string checkParams(const LaneParams& s) {
+// Why the parameters cannot make a lane, if they cannot.
+brevo::Result<void> checkParams(const LaneParams& s) {
   struct Range {
     const char* name;
     double value, low, high;  // low < value <= high
@@ -213,15 +214,16 @@ std::string checkParams(const LaneParams& s) {
     if (!(r.value > r.low && r.value <= r.high)) {
       char text[200];
       std::snprintf(text, sizeof text, "%s=%g is out of range", r.name, r.value);
-      return text;
+      return brevo::failure(text);
     }
   const double points = std::floor((s.fstop - s.fstart) / s.fstep + 0.5) + 1;
   if (points < 3 || points > 1e6)
-    return "the grid from fstart to fstop in steps of fstep must hold 3 to 1000000 points";
+    return brevo::failure(
+        "the grid from fstart to fstop in steps of fstep must hold 3 to 1000000 points");
   for (double db : s.nextDb)
-    if (!(db < 0)) return "every NEXT level must be a negative number of dB";
+    if (!(db < 0)) return brevo::failure("every NEXT level must be a negative number of dB");
   for (double db : s.fextDb)
-    if (!(db < 0)) return "every FEXT level must be a negative number of dB";
+    if (!(db < 0)) return brevo::failure("every FEXT level must be a negative number of dB");
   return {};
 }
 
@@ -248,9 +250,9 @@ namespace {
 
 // Attenuation at Nyquist, nepers, that meets the requested differential loss there: the
 // loss grows with the attenuation, so bisect between a lossless line and one that is
-// lossy enough (the discontinuities alone already cost a little). Sets error when the
+// lossy enough (the discontinuities alone already cost a little). Status 1 and why when the
 // loss asked for is below what they cost.
-double nyquistAttenuation(const LaneParams& params, const Model& m, std::string& error) {
+brevo::Result<double> nyquistAttenuation(const LaneParams& params, const Model& m) {
   const double fN = m.nyquist;
   if (lossAt(m, 0.0, fN) >= params.lossDb) {
     char text[200];
@@ -258,8 +260,7 @@ double nyquistAttenuation(const LaneParams& params, const Model& m, std::string&
                   "loss=%g dB is below the %.3f dB the impedances and discontinuities "
                   "alone cost at %g Hz",
                   params.lossDb, lossAt(m, 0.0, fN), fN);
-    error = text;
-    return 0;
+    return brevo::failure<double>(text);
   }
   double low = 0.0, high = 1.0;
   while (lossAt(m, high, fN) < params.lossDb && high < 1e3) high *= 2;
@@ -267,7 +268,7 @@ double nyquistAttenuation(const LaneParams& params, const Model& m, std::string&
     const double mid = 0.5 * (low + high);
     (lossAt(m, mid, fN) < params.lossDb ? low : high) = mid;
   }
-  return 0.5 * (low + high);
+  return brevo::success(0.5 * (low + high));
 }
 
 // The comment lines of the written files: what each holds, and the settings.
@@ -299,13 +300,14 @@ void commentFiles(const LaneParams& params, double fN, Sparams& thru, std::vecto
 }  // namespace
 
 ChannelBuild buildChannels(const LaneParams& params, const std::string& base) {
-  std::string error = checkParams(params);
-  if (!error.empty()) return brevo::failure<ChannelSet>(error);
+  if (const auto checked = checkParams(params); !checked)
+    return brevo::failure<ChannelSet>(checked.message);
   const Model m = modelOf(params);
 
   const double fN = m.nyquist;
-  const double nepers = nyquistAttenuation(params, m, error);
-  if (!error.empty()) return brevo::failure<ChannelSet>(error);
+  const auto attenuation = nyquistAttenuation(params, m);
+  if (!attenuation) return brevo::failure<ChannelSet>(attenuation.message);
+  const double nepers = attenuation.value;
   ChannelSet out;
   out.nyquistNepers = nepers;
 
@@ -319,6 +321,7 @@ ChannelBuild buildChannels(const LaneParams& params, const std::string& base) {
   for (std::size_t a = 0; a < params.fextDb.size(); ++a)
     fext.emplace_back(4, n, (base + "_fext" + std::to_string(a + 1) + ".s4p").c_str());
 
+  std::string error;  // the first aggressor point that could not stay passive
   for (int k = 0; k < n; ++k) {
     const double f = params.fstart + k * params.fstep;
     const PairPoint p = pairAt(m, nepers, f);
