@@ -9,11 +9,12 @@
 #include <cstdio>
 #include <cstdlib>
 
-FileStatus replaceFile(const std::string& name, const std::function<int(const char* path)>& write) {
+FileStatus replaceFile(const std::string& name,
+                       const std::function<FileStatus(const char* path)>& write) {
   assert(write && !name.empty() && "replaceFile: a file name and a writer");
   struct stat now {};
   const bool exists = stat(name.c_str(), &now) == 0;
-  if (exists && !S_ISREG(now.st_mode)) return fileStatus(write(name.c_str()));
+  if (exists && !S_ISREG(now.st_mode)) return write(name.c_str());
   std::string target = name;
   if (char* real = exists ? realpath(name.c_str(), nullptr) : nullptr) {
     target = real;
@@ -27,17 +28,18 @@ FileStatus replaceFile(const std::string& name, const std::function<int(const ch
   umask(mask);
   fchmod(fd, exists ? now.st_mode & 07777 : 0666 & ~mask);
   close(fd);
-  int error = write(temporary.c_str());
-  if (error == 0 && std::rename(temporary.c_str(), target.c_str()) != 0) error = errno;
-  if (error != 0) std::remove(temporary.c_str());
-  return fileStatus(error);
+  FileStatus written = write(temporary.c_str());
+  if (written.ok() && std::rename(temporary.c_str(), target.c_str()) != 0)
+    written = fileStatus(errno);
+  if (!written.ok()) std::remove(temporary.c_str());
+  return written;
 }
 
 FileStatus replaceFileText(const std::string& name, std::string_view text) {
   return replaceFile(name, [&](const char* path) {
     FILE* f = std::fopen(path, "wb");
-    if (!f) return errno;
+    if (!f) return fileStatus(errno);
     std::fwrite(text.data(), 1, text.size(), f);
-    return finishOutput(f, true).status;
+    return finishOutput(f, true);
   });
 }

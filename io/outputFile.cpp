@@ -22,15 +22,8 @@ FileStatus finishOutput(FILE* stream, bool close) {
   return fileStatus(error);
 }
 
-void sayNotWritten(FILE* log, const char* who, const char* name, const brevo::Result<void>& why) {
+void sayNotWritten(FILE* log, const char* who, const char* name, const FileStatus& why) {
   if (!log) return;
   if (who) std::fprintf(log, "%s: ", who);
   std::fprintf(log, "could not write %s: %s\n", name, why.message.c_str());
-}
-
-void sayNotWritten(FILE* log, const char* who, const char* name, int error) {
-  brevo::Result<void> why;
-  why.status = error;
-  why.message = std::strerror(error);
-  sayNotWritten(log, who, name, why);
 }

@@ -8,11 +8,7 @@
 
 // What a file operation gives back: status the errno value of its failure (0 when it
 // succeeded) and message the system's text for that value (empty on success).
-struct FileStatus : brevo::Result<void> {
-  // The errno value itself, for the code that still holds it as an int (the synthetic
-  // channel's writer, and the writers replaceFile takes).
-  operator int() const { return status; }
-};
+using FileStatus = brevo::Result<void>;
 
 // The FileStatus of an errno value: success for 0, else the failure with the system's text.
 FileStatus fileStatus(int error);
@@ -24,6 +20,4 @@ FileStatus finishOutput(FILE* stream, bool close);
 
 // "could not write NAME: REASON\n" on log, REASON the message of why, after "WHO: " when
 // who is not null; nothing when log is null.
-void sayNotWritten(FILE* log, const char* who, const char* name, const brevo::Result<void>& why);
-// The same with REASON the text of the errno value error.
-void sayNotWritten(FILE* log, const char* who, const char* name, int error);
+void sayNotWritten(FILE* log, const char* who, const char* name, const FileStatus& why);

@@ -44,7 +44,8 @@ const char kValueFormat[] = "%.16e %.16e  ";
 // OUT is replaced whole or not at all.
 int writeResult(const std::string& outName, const Sparams& set) {
   const FileStatus written = replaceFile(outName, [&](const char* path) {
-    return set.print(path, "joined by brevo-cascade", RI, kValueFormat, nullptr) != 0 ? errno : 0;
+    return fileStatus(
+        set.print(path, "joined by brevo-cascade", RI, kValueFormat, nullptr) != 0 ? errno : 0);
   });
   if (written.ok()) return kOk;
   sayNotWritten(stderr, "brevo-cascade", outName.c_str(), written);

@@ -384,8 +384,8 @@ bool hasZeroEntry(const Sparams& s) {
 
 // The writer puts frequencies in MHz; rewrite the option line and the leading number
 // of every record for another unit. Continuation lines start with blanks and are kept.
-// 0, or the errno value of a failed write.
-int rewriteUnit(const std::string& file, const UnitScale& unit) {
+// Success, or the errno value of a failed write with its text.
+FileStatus rewriteUnit(const std::string& file, const UnitScale& unit) {
   std::ifstream in(file);
   std::ostringstream text;
   text << in.rdbuf();
@@ -420,7 +420,7 @@ int rewriteUnit(const std::string& file, const UnitScale& unit) {
     rewritten += '\n';
   }
   FILE* out = std::fopen(file.c_str(), "w");
-  if (!out) return errno;
+  if (!out) return fileStatus(errno);
   std::fwrite(rewritten.data(), 1, rewritten.size(), out);
   return finishOutput(out, true);
 }
@@ -455,12 +455,12 @@ int writeChannels(const ChannelSet& set, format fmt, const char* valueFormat,
     char header[300];
     std::snprintf(header, sizeof header, "!%s: synthetic channel written by brevo-channel",
                   leaf.c_str());
-    const int error = replaceFile(name, [&](const char* path) {
-      if (s->print(path, header, fmt, valueFormat, nullptr)) return errno;
-      return scale->perMHz != 1.0 ? rewriteUnit(path, *scale) : 0;
+    const FileStatus written = replaceFile(name, [&](const char* path) {
+      if (s->print(path, header, fmt, valueFormat, nullptr)) return fileStatus(errno);
+      return scale->perMHz != 1.0 ? rewriteUnit(path, *scale) : FileStatus{};
     });
-    if (error) {
-      sayNotWritten(log, nullptr, name.c_str(), error);
+    if (!written.ok()) {
+      sayNotWritten(log, nullptr, name.c_str(), written);
       return 1;
     }
   }
