@@ -65,13 +65,15 @@ enum Keyword {
 
 // What the network data of the two versions differ in; one walk reads them all.
 struct RecordRules {
-  // The records the data hold ([Number of Frequencies]); 0 where the file does not say
-  // (1.x), and the records run until the frequency stops rising.
+  // The records the data hold ([Number of Frequencies]): their storage is sized before
+  // the walk and every number is counted, the count said before any other problem. 0
+  // where the file does not say (1.x): the records run until the frequency stops rising,
+  // the storage is sized from the first record, and the walk stops at the first problem.
   std::size_t points = 0;
   // The line that opens the data (1.x's option line, 2.x's [Network Data]): where a
   // wrong count of numbers is said.
   int openedAt = 0;
-  // A line that begins with '[' ends the data (2.x); before it, it breaks a rule (1.x).
+  // A line that begins with '[' ends the data (2.x); in 1.x such a line breaks a rule.
   bool keywordsEnd = false;
   // The frequency that stops rising begins the noise lines (a 1.x 2-port).
   bool noiseFollows = false;
