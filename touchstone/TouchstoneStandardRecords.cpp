@@ -157,8 +157,10 @@ bool StandardReader::records(const RecordRules& rules) {
     stored = store ? rules.points : 0;
     if (store) reserveRecords(rules.points);
   }
-  std::size_t counted = 0;                // numbers of network data
-  std::size_t inRecord = 0, current = 0;  // where the next number sits
+  std::size_t counted = 0;   // numbers of network data
+  std::size_t inRecord = 0;  // where the next number sits in its record
+  std::size_t begun = 0;     // records begun
+  bool placing = false;      // the numbers of this record have a place
   std::size_t firstRecordAt = 0;
   int problemLine = 0;  // the first problem said after the count
   std::string problem;
@@ -184,20 +186,8 @@ bool StandardReader::records(const RecordRules& rules) {
     ++noiseHeld;
     return true;
   };
-  const bool ok = numbers(rules.keywordsEnd, [&](double v, bool first, std::size_t at) {
-    if (noise) return noiseNumber(v, first);
-    if (!known) steps.number(first, inRecord, line_);
-    const std::size_t r = inRecord;
-    const std::size_t k = current;
-    if (++inRecord == record) {
-      inRecord = 0;
-      ++current;
-    }
-    if (r != 0 || k >= stored) {
-      if (k < stored) place(r, v);
-      ++counted;
-      return true;
-    }
+  // A record's frequency: its order, then its place.
+  auto frequency = [&](double v, bool first, std::size_t at) {
     const double hz = hertz(at, v);
     if (!std::isfinite(hz)) return tooLargeFrequency(v);
     const bool rises = freq_.empty() || hz > freq_.back();
@@ -242,8 +232,27 @@ bool StandardReader::records(const RecordRules& rules) {
     }
     ++counted;
     return true;
-  });
-  if (!ok) return false;
+  };
+  // Every number, inlined into the walk (a long file has millions); a frequency, once a
+  // record, goes to the step above.
+  auto take = [&](double v, bool first, std::size_t at) __attribute__((always_inline)) {
+    if (noise) return noiseNumber(v, first);
+    if (!known) steps.number(first, inRecord, line_);
+    const std::size_t r = inRecord;
+    if (++inRecord == record) inRecord = 0;
+    if (r != 0) {
+      if (placing) place(r, v);
+      ++counted;
+      return true;
+    }
+    placing = begun++ < stored;
+    if (!placing) {
+      ++counted;
+      return true;
+    }
+    return frequency(v, first, at);
+  };
+  if (!numbers(rules.keywordsEnd, take)) return false;
   if (noise) {
     if (!endNoiseLine()) return false;
   } else {
