@@ -346,7 +346,7 @@ bool StandardReader::readVersion1(const Line& option) {
   order2112_ = ports_ == 2;
   layout();
   keepComments_ = false;
-  return version1Records(option.number);
+  return records({.openedAt = option.number, .noiseFollows = ports_ == 2});
 }
 
 // 1.x without a port count in its name: the first record's lines give it, a first
@@ -526,7 +526,11 @@ bool StandardReader::readVersion2() {
   order2112_ = info.twoPortOrder == "21_12";
   layout();
   keepComments_ = false;
-  if (!version2Records(networkLine, frequencies)) return false;
+  // The data: exactly [Number of Frequencies] records, each from the start of a line.
+  if (!records({.points = static_cast<std::size_t>(frequencies),
+                .openedAt = networkLine,
+                .keywordsEnd = true}))
+    return false;
 
   // After the data: [Noise Data] when counted, then [End].
   bool noiseRead = false;

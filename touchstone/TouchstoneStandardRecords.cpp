@@ -1,6 +1,7 @@
-// The standard reader's records: the numbers of network data, Version 1.x records until
-// the frequency falls (and the noise lines after it), Version 2.x records as counted,
-// noise data, and where each pair of a record goes in its matrix.
+// The standard reader's records: the numbers of network data, one walk over the records
+// of every version (Version 1.x until the frequency falls, with the noise lines after
+// it; Version 2.x as counted), [Noise Data], and where each pair of a record goes in its
+// matrix.
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -21,7 +22,7 @@ namespace touchstone_detail {
 // unread) or the end of the text. take(value, firstOnLine, offset) returns false to
 // stop.
 template <typename Take>
-bool StandardReader::numbers(bool version1, Take&& take) {
+bool StandardReader::numbers(bool keywordsEnd, Take&& take) {
   const char* b = text_.data();
   const char* p = b + pos_;
   const char* e = b + text_.size();
@@ -51,7 +52,7 @@ bool StandardReader::numbers(bool version1, Take&& take) {
       continue;
     }
     if (lineStart && c == '[') {
-      if (version1)
+      if (!keywordsEnd)
         return fail(
             line_,
             "keywords are not allowed in a Version 1.x file (it begins with an option line)");
@@ -83,116 +84,144 @@ bool StandardReader::numbers(bool version1, Take&& take) {
   return true;
 }
 
-bool StandardReader::version1Records(int optionAt) {
-  TouchstoneInfo& info = result_.info;
-  const std::size_t record = recordSize_;
-  std::size_t counted = 0;
-  double previous = 0;
-  bool noise = false;
-  int noiseCount = 0;  // numbers on the current noise line
-  int noiseLine = 0;
-  double noiseValues[5] = {};
-  int startLine = line_;
-  bool midLine = false;
-  int midLineAt = 0;
-  auto endNoiseLine = [&]() {
-    if (noiseCount == 0) return true;
-    if (noiseCount != 5)
-      return fail(noiseLine, "a noise line holds 5 numbers, not " + std::to_string(noiseCount));
-    return addNoise(noiseValues, noiseLine);
-  };
-  std::size_t firstRecordAt = 0;
-  std::size_t inRecord = 0;  // where the next number sits in its record
-  // The first record's numbers line by line, and the first later line that departs from
-  // that layout: a line a number short puts every record after it out of step, which is
-  // what to say rather than the falling frequency it leads to.
-  std::vector<std::pair<std::size_t, int>> layoutLines;  // (where in the record, numbers)
-  bool layoutKnown = false;
-  std::size_t lineFrom = 0;
-  int lineNumbers = 0, lineNumber = 0;
-  int offLine = 0, offHeld = 0, offWanted = 0;
-  auto endLine = [&]() {
-    if (lineNumbers == 0) return;
-    if (!layoutKnown) {
-      layoutLines.emplace_back(lineFrom, lineNumbers);
-      layoutKnown = lineFrom + static_cast<std::size_t>(lineNumbers) >= record;
-    } else if (offLine == 0) {
-      for (const auto& [from, numbers] : layoutLines)
-        if (from == lineFrom && numbers != lineNumbers) {
-          offLine = lineNumber, offHeld = lineNumbers, offWanted = numbers;
+namespace {
+
+// The first record's numbers line by line, and the first later line that departs from
+// that layout: a line a number short puts every record after it out of step, which is
+// what to say rather than the falling frequency it leads to.
+class StepWatch {
+ public:
+  explicit StepWatch(std::size_t record) : record_(record) {}
+  // A number at place `at` of its record, on line `line`; `first` there or not.
+  void number(bool first, std::size_t at, int line) {
+    if (first) {
+      end();
+      from_ = at;
+      at_ = line;
+    }
+    ++numbers_;
+  }
+  // The current line is done.
+  void end() {
+    if (numbers_ == 0) return;
+    if (!known_) {
+      layout_.emplace_back(from_, numbers_);
+      known_ = from_ + static_cast<std::size_t>(numbers_) >= record_;
+    } else if (off_ == 0) {
+      for (const auto& [from, numbers] : layout_)
+        if (from == from_ && numbers != numbers_) {
+          off_ = at_, held_ = numbers_, wanted_ = numbers;
           break;
         }
     }
-    lineNumbers = 0;
-  };
-  // A rule the numbers broke at line, said from the line that put them out of step.
+    numbers_ = 0;
+  }
+  // A rule the numbers broke at line `broken`: the line to say it from, and what to say
+  // there.
+  int from(int broken) const { return off_ != 0 && off_ < broken ? off_ : broken; }
+  std::string said(int broken, const std::string& rule) const {
+    if (from(broken) == broken) return rule;
+    return "the line holds " + std::to_string(held_) + " numbers where " + std::to_string(wanted_) +
+           " were expected, which puts the records after it out of step (line " +
+           std::to_string(broken) + ": " + rule + ")";
+  }
+
+ private:
+  std::size_t record_;
+  std::vector<std::pair<std::size_t, int>> layout_;  // (where in the record, numbers)
+  bool known_ = false;
+  std::size_t from_ = 0;
+  int numbers_ = 0, at_ = 0;
+  int off_ = 0, held_ = 0, wanted_ = 0;
+};
+
+}  // namespace
+
+// The network data of either version: each record a frequency that must begin its line
+// and rise, then its pairs. A known count ([Number of Frequencies]) sizes the storage
+// first and every number is counted, the count said before any other problem; without
+// one the records run until the frequency stops rising, and the walk stops at the first
+// problem but a frequency inside a line, said last (a short line that puts the records
+// out of step is said as the cause).
+bool StandardReader::records(const RecordRules& rules) {
+  const std::size_t record = recordSize_;
+  const auto n2 = static_cast<std::size_t>(ports_) * static_cast<std::size_t>(ports_);
+  const bool known = rules.points > 0;
+  const std::size_t needed = rules.points * record;
+  // Records that have a place; those after them are only counted. A known count gets
+  // its places when the rest of the text can hold the values (a digit and a blank each)
+  // and the set stays within the library's limit.
+  std::size_t stored = static_cast<std::size_t>(-1);
+  if (known) {
+    const bool store = rules.points <= kMaxEntries / n2 && needed / 2 <= text_.size() - pos_ + 1;
+    stored = store ? rules.points : 0;
+    if (store) reserveRecords(rules.points);
+  }
+  std::size_t counted = 0;   // numbers of network data
+  std::size_t inRecord = 0;  // where the next number sits in its record
+  std::size_t begun = 0;     // records begun
+  bool placing = false;      // the numbers of this record have a place
+  std::size_t firstRecordAt = 0;
+  int problemLine = 0;  // the first problem said after the count
+  std::string problem;
+  StepWatch steps(record);
   auto outOfStep = [&](int line, const std::string& rule) {
-    if (offLine == 0 || offLine >= line) return fail(line, rule);
-    return fail(offLine, "the line holds " + std::to_string(offHeld) + " numbers where " +
-                             std::to_string(offWanted) +
-                             " were expected, which puts the records after it out of step (line " +
-                             std::to_string(line) + ": " + rule + ")");
+    return fail(steps.from(line), steps.said(line, rule));
   };
-  const bool ok = numbers(true, [&](double v, bool first, std::size_t at) {
-    if (!noise) {
-      if (first) {
-        endLine();
-        lineFrom = inRecord;
-        lineNumber = line_;
-      }
-      ++lineNumbers;
+  // The noise lines after a 1.x 2-port's records: 5 numbers a line.
+  bool noise = false;
+  std::size_t noiseHeld = 0;
+  int noiseLine = 0;
+  double noiseValues[5] = {};
+  auto endNoiseLine = [&]() {
+    return noiseHeld == 0 || addNoise(noiseValues, noiseHeld, noiseLine);
+  };
+  auto noiseNumber = [&](double v, bool first) {
+    if (first) {
+      if (!endNoiseLine()) return false;
+      noiseHeld = 0;
+      noiseLine = line_;
     }
-    if (noise) {
-      if (first) {
-        if (!endNoiseLine()) return false;
-        noiseCount = 0;
-        noiseLine = line_;
-      }
-      if (noiseCount < 5) noiseValues[noiseCount] = v;
-      ++noiseCount;
-      return true;
-    }
-    const std::size_t r = inRecord;
-    if (++inRecord == record) inRecord = 0;
-    if (r == 0) {
-      const double hz = hertz(at, v);
-      if (!std::isfinite(hz)) return tooLargeFrequency(v);
-      if (!freq_.empty() && !(hz > previous)) {
-        if (ports_ == 2) {
-          if (!first) return outOfStep(line_, "a noise line must begin a line");
-          noise = true;
-          noiseCount = 1;
-          noiseLine = line_;
-          noiseValues[0] = v;
-          return true;
-        }
+    if (noiseHeld < 5) noiseValues[noiseHeld] = v;
+    ++noiseHeld;
+    return true;
+  };
+  // A record's frequency: its order, then its place.
+  auto frequency = [&](double v, bool first, std::size_t at) {
+    const double hz = hertz(at, v);
+    if (!std::isfinite(hz)) return tooLargeFrequency(v);
+    const bool rises = freq_.empty() || hz > freq_.back();
+    if (!rises && !known) {  // where the records end
+      if (!rules.noiseFollows)
         return outOfStep(line_, "frequencies must increase: " + number(v) + " follows " +
-                                    number(previous / unitScale_));
-      }
-      if (!first && !midLine) {
-        midLine = true;
-        midLineAt = line_;
-      }
-      previous = hz;
+                                    number(freq_.back() / unitScale_));
+      if (!first) return outOfStep(line_, "a noise line must begin a line");
+      noise = true;
+      return noiseNumber(v, first);
+    }
+    if (problem.empty() && !(first && rises)) {
+      problemLine = line_;
+      problem = !first ? "a frequency must begin a line"
+                       : "frequencies must increase: " + number(v) + " follows " +
+                             number(freq_.back() / unitScale_);
+    }
+    if (!known) {
       if (freq_.size() == 1) {
         // The first record's length in bytes sizes the rest: one allocation instead
         // of a series of copies for a long file.
         const std::size_t length = std::max<std::size_t>(at - firstRecordAt, 1);
         const std::size_t estimate =
-            std::min<std::size_t>((text_.size() - at) / length + 2,
-                                  kMaxEntries / (static_cast<std::size_t>(ports_) * ports_));
+            std::min<std::size_t>((text_.size() - at) / length + 2, kMaxEntries / n2);
         try {
-          freq_.reserve(estimate + 1);
-          brevo::io::reserveOnHugePages(
-              entries_,
-              (estimate + 1) * static_cast<std::size_t>(ports_) * static_cast<std::size_t>(ports_));
+          reserveRecords(estimate + 1);
         } catch (const std::bad_alloc&) {
         }
       } else if (freq_.empty()) {
         firstRecordAt = at;
       }
-      freq_.push_back(hz);
-      const std::size_t n2 = static_cast<std::size_t>(ports_) * static_cast<std::size_t>(ports_);
+    }
+    freq_.push_back(hz);
+    if (!known) {
       // Room for a record only where the rest of the text can hold its numbers (a
       // digit and a blank each) and the set stays within the library's limit.
       if (record / 2 > text_.size() - at)
@@ -200,88 +229,67 @@ bool StandardReader::version1Records(int optionAt) {
                                std::to_string(record) + " numbers");
       if (entries_.size() + n2 > kMaxEntries)
         return fail(line_, "the data need more memory than this reader allows");
-    } else {
-      place(r, v);
     }
     ++counted;
     return true;
-  });
-  if (!ok) return false;
-  if (noise && !endNoiseLine()) return false;
-  if (counted == 0) return fail(optionAt, "no network data after the option line");
-  if (!noise) endLine();
-  if (counted % record != 0)
-    return outOfStep(lastLine(),
-                     "the data end inside a record: " + std::to_string(counted % record) + " of " +
-                         std::to_string(record) + " numbers");
-  if (midLine) return outOfStep(midLineAt, "a frequency must begin a line");
-  (void)startLine;
-  info.points = static_cast<int>(freq_.size());
-  info.ports = ports_;
-  return true;
-}
-
-bool StandardReader::version2Records(int networkLine, long long frequencies) {
-  TouchstoneInfo& info = result_.info;
-  // The data: exactly [Number of Frequencies] records, each from the start of a line.
-  const auto n2 = static_cast<std::size_t>(ports_) * static_cast<std::size_t>(ports_);
-  const auto points = static_cast<std::size_t>(frequencies);
-  const std::size_t needed = points * recordSize_;
-  // Values the rest of the text can hold at most (a digit and a blank each): more
-  // records than that are not allocated, only counted.
-  const bool store = points <= kMaxEntries / n2 && needed / 2 <= text_.size() - pos_ + 1;
-  if (store) {
-    freq_.reserve(points);
-    brevo::io::reserveOnHugePages(entries_, points * n2);
-  }
-  std::size_t counted = 0;
-  int problemLine = 0;
-  std::string problem;
-  std::size_t inRecord = 0, record = 0;  // where the next number sits
-  const bool ok = numbers(false, [&](double v, bool first, std::size_t at) {
+  };
+  // Every number, inlined into the walk (a long file has millions); a frequency, once a
+  // record, goes to the step above.
+  auto take = [&](double v, bool first, std::size_t at) __attribute__((always_inline)) {
+    if (noise) return noiseNumber(v, first);
+    if (!known) steps.number(first, inRecord, line_);
     const std::size_t r = inRecord;
-    const std::size_t k = record;
-    if (++inRecord == recordSize_) {
-      inRecord = 0;
-      ++record;
+    if (++inRecord == record) inRecord = 0;
+    if (r != 0) {
+      if (placing) place(r, v);
+      ++counted;
+      return true;
     }
-    ++counted;
-    if (k >= points || !store) return true;
-    if (r == 0) {
-      const double hz = hertz(at, v);
-      if (!std::isfinite(hz)) return tooLargeFrequency(v);
-      if (problem.empty()) {
-        if (!first) {
-          problem = "a frequency must begin a line";
-          problemLine = line_;
-        } else if (k > 0 && !(hz > freq_[k - 1])) {
-          problem = "frequencies must increase: " + number(v) + " follows " +
-                    number(freq_[k - 1] / unitScale_);
-          problemLine = line_;
-        }
-      }
-      freq_.push_back(hz);
-    } else {
-      place(r, v);
+    placing = begun++ < stored;
+    if (!placing) {
+      ++counted;
+      return true;
     }
-    return true;
-  });
-  if (!ok) return false;
-  if (counted != needed)
-    return fail(networkLine, "the network data holds " + std::to_string(counted) +
-                                 " numbers; [Number of Frequencies] " + std::to_string(points) +
-                                 " with " + std::to_string(recordSize_) +
-                                 " numbers per point needs " + std::to_string(needed));
-  if (!store)
-    return fail(networkLine, "[Number of Frequencies] " + std::to_string(points) + " with " +
-                                 std::to_string(ports_) +
-                                 " ports needs more memory than this reader allows");
-  if (!problem.empty()) return fail(problemLine, problem);
-  info.points = static_cast<int>(points);
-  info.ports = ports_;
+    return frequency(v, first, at);
+  };
+  if (!numbers(rules.keywordsEnd, take)) return false;
+  if (noise) {
+    if (!endNoiseLine()) return false;
+  } else {
+    steps.end();
+  }
+  if (known) {
+    if (counted != needed)
+      return fail(rules.openedAt, "the network data holds " + std::to_string(counted) +
+                                      " numbers; [Number of Frequencies] " +
+                                      std::to_string(rules.points) + " with " +
+                                      std::to_string(record) + " numbers per point needs " +
+                                      std::to_string(needed));
+    if (stored < rules.points)
+      return fail(rules.openedAt, "[Number of Frequencies] " + std::to_string(rules.points) +
+                                      " with " + std::to_string(ports_) +
+                                      " ports needs more memory than this reader allows");
+  } else {
+    if (counted == 0) return fail(rules.openedAt, "no network data after the option line");
+    if (counted % record != 0)
+      return outOfStep(
+          lastLine(), "the data end inside a record: " + std::to_string(counted % record) + " of " +
+                          std::to_string(record) + " numbers");
+  }
+  if (!problem.empty()) return outOfStep(problemLine, problem);
+  result_.info.points = static_cast<int>(freq_.size());
+  result_.info.ports = ports_;
   return true;
 }
 
+// Places for `points` records, each allocated once (the entries on huge pages).
+void StandardReader::reserveRecords(std::size_t points) {
+  freq_.reserve(points);
+  brevo::io::reserveOnHugePages(
+      entries_, points * static_cast<std::size_t>(ports_) * static_cast<std::size_t>(ports_));
+}
+
+// The lines of [Noise Data], to the next keyword or the end of the text.
 bool StandardReader::readNoise(std::size_t expected, int keywordLine) {
   Line l;
   std::size_t lines = 0;
@@ -297,14 +305,12 @@ bool StandardReader::readNoise(std::size_t expected, int keywordLine) {
     }
     if (t[0] == '#') continue;
     const auto items = tokens(t);
-    if (items.size() != 5)
-      return fail(l.number, "a noise line holds 5 numbers, not " + std::to_string(items.size()));
-    double v[5];
-    for (int i = 0; i < 5; ++i)
-      if (!parseNumber(items[static_cast<std::size_t>(i)], &v[i]))
-        return fail(l.number,
-                    "'" + std::string(items[static_cast<std::size_t>(i)]) + "' is not a number");
-    if (!addNoise(v, l.number)) return false;
+    double v[5] = {};
+    if (items.size() == 5)
+      for (std::size_t i = 0; i < 5; ++i)
+        if (!parseNumber(items[i], &v[i]))
+          return fail(l.number, "'" + std::string(items[i]) + "' is not a number");
+    if (!addNoise(v, items.size(), l.number)) return false;
     ++lines;
   }
   if (failed_) return false;
@@ -348,7 +354,9 @@ bool StandardReader::tooLargeFrequency(double v) {
                          " is beyond the range of a double in hertz");
 }
 
-bool StandardReader::addNoise(const double* v, int line) {
+// A noise line of `held` numbers, v its first five.
+bool StandardReader::addNoise(const double* v, std::size_t held, int line) {
+  if (held != 5) return fail(line, "a noise line holds 5 numbers, not " + std::to_string(held));
   const double hz = v[0] * unitScale_;
   auto& noise = result_.info.noise;
   if (!noise.empty() && !(hz > noise.back().hertz))

@@ -290,6 +290,16 @@ TEST(StandardReader, EachBrokenRuleNamedWithItsLine) {
        "step (line 10: "
        "frequencies must increase: 0 follows 2)"},
       {"a.s1p", "# S RI\n1 0 0 2 0 0\n", "2: a frequency must begin a line"},
+      {"a.s1p", "# S RI\n1 0 0\n2 0 0 3 0 0\n1 0 0\n",
+       "3: the line holds 6 numbers where 3 were expected, which puts the records after it out of "
+       "step (line 4: frequencies must increase: 1 follows 3)"},
+      {"a.s1p", "# S RI\n! no data\n", "1: no network data after the option line"},
+      {"a.s64p", "# S RI\n1 0 0\n", "2: the rest of the file cannot hold a record of 8193 numbers"},
+      {"a.s1p", "# S RI\n1 0 0\n1e307 0 0\n",
+       "3: the frequency 1e+307 GHz is beyond the range of a double in hertz"},
+      {"a.s2p", "# S RI\n" + rec2 + "0.5 1 1 1\n", "3: a noise line holds 5 numbers, not 4"},
+      {"a.s2p", "# S RI\n" + rec2 + "0.5 1 1 1 1\n0.4 1 1 1 1\n",
+       "4: noise frequencies must increase: 0.4 follows 0.5"},
       {"a.s1p", "# S RI\n1 0x10 0\n", "2: '0x10' is not a number"},
       {"a.s1p", "# S RI\n1 nan 0\n", "2: 'nan' is not a number"},
       {"a.s1p", "# S RI\n1 1d-3 0\n", "2: '1d-3' is not a number"},
@@ -333,6 +343,15 @@ TEST(StandardReader, EachBrokenRuleNamedWithItsLine) {
        "[Version] 2.0\n# S RI\n[Number of Ports] 1\n[Number of Frequencies] 2\n[Network Data]\n2 0 "
        "0\n1 0 0\n[End]\n",
        "7: frequencies must increase: 1 follows 2"},
+      {"a.ts",
+       "[Version] 2.0\n# S RI\n[Number of Ports] 1\n[Number of Frequencies] 2\n[Network Data]\n2 0 "
+       "0\n1 0 0\n0.5 0 0\n[End]\n",
+       "5: the network data holds 9 numbers; [Number of Frequencies] 2 with 3 numbers per point "
+       "needs 6"},
+      {"a.ts",
+       "[Version] 2.0\n# S RI\n[Number of Ports] 1\n[Number of Frequencies] 2\n[Network Data]\n1 0 "
+       "0 2 0 0\n[End]\n",
+       "6: a frequency must begin a line"},
       {"a.ts",
        "[Version] 2.0\n# H\n[Number of Ports] 2\n[Two-Port Data Order] 12_21\n[Mixed-Mode Order] "
        "D1,2 C1,2\n",

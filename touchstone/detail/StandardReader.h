@@ -63,6 +63,22 @@ enum Keyword {
   kKeywordCount
 };
 
+// What the network data of the two versions differ in; one walk reads them all.
+struct RecordRules {
+  // The records the data hold ([Number of Frequencies]): their storage is sized before
+  // the walk and every number is counted, the count said before any other problem. 0
+  // where the file does not say (1.x): the records run until the frequency stops rising,
+  // the storage is sized from the first record, and the walk stops at the first problem.
+  std::size_t points = 0;
+  // The line that opens the data (1.x's option line, 2.x's [Network Data]): where a
+  // wrong count of numbers is said.
+  int openedAt = 0;
+  // A line that begins with '[' ends the data (2.x); in 1.x such a line breaks a rule.
+  bool keywordsEnd = false;
+  // The frequency that stops rising begins the noise lines (a 1.x 2-port).
+  bool noiseFollows = false;
+};
+
 struct Line {
   int number = 0;
   std::string_view content;  // before any comment
@@ -113,13 +129,13 @@ class StandardReader {
 
   // ---- records ----
   template <typename Take>
-  bool numbers(bool version1, Take&& take);
-  bool version1Records(int optionAt);
-  bool version2Records(int networkLine, long long frequencies);
+  bool numbers(bool keywordsEnd, Take&& take);
+  bool records(const RecordRules& rules);
+  void reserveRecords(std::size_t points);
   bool readNoise(std::size_t expected, int keywordLine);
   double hertz(std::size_t at, double v) const;
   bool tooLargeFrequency(double v);
-  bool addNoise(const double* v, int line);
+  bool addNoise(const double* v, std::size_t held, int line);
   void layout();
   void place(std::size_t r, double v);
 
