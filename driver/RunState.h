@@ -200,18 +200,26 @@ struct FileStamp {
   bool operator==(const FileStamp&) const = default;
 };
 
-// The Channel Operating Margin of a run that names a preset (com=): what was applied,
-// the channels gathered from the files the run reads anyway, and what came of it.
-struct ComRun {
+// The COM preset a run was given (com=), as the arguments stage applied it.
+struct ComPreset {
   bool requested = false;  // com names a preset (com= with nothing turns it off)
   std::string preset;      // as given to com=
   std::string path;        // the preset file applied; empty when none could be
   std::string error;       // why no preset could be applied, for the COM block
   int depth = 0;           // presets being applied from within presets
+};
+
+// The channels COM takes, gathered by readThru and crosstalk from the files the run reads
+// anyway (only when com names a preset) and let go by the COM stage.
+struct ComChannels {
   // The thru first, then every aggressor read, each on its own file's points.
   std::vector<brevo::com::Channel> channels;
   std::vector<std::string> leftOut;  // channels whose differential parameters could not be formed
-  // The stage's result: reached, the problems with the preset's values, the outcome.
+};
+
+// The Channel Operating Margin of a run that names a preset: the COM stage's result.
+struct ComRun {
+  // Reached, the problems with the preset's values, the outcome.
   bool reached = false;
   std::vector<std::string> problems;
   brevo::com::Params params;
@@ -234,6 +242,7 @@ struct RunGiven {
   // brevo::com::presetKeywords() (registerKeywords sizes it once).
   char comPreset[kStringStorage] = {};
   std::vector<std::array<char, kStringStorage>> comTexts;
+  ComPreset com;  // the preset applied
 };
 
 // The run's input and output: its streams, the warnings it goes on with, where each
@@ -310,6 +319,7 @@ struct RunState {
   NoiseBudget noise;         // budget
   CrosstalkNoise crosstalk;  // crosstalk
   MeritFigures merit;        // figuresOfMerit
-  ComRun com;  // the arguments (the preset), readThru and crosstalk (channels), comStage
+  ComChannels comChannels;   // readThru, crosstalk (with a COM preset)
+  ComRun com;                // comStage
   ChannelCache channels;
 };

@@ -95,9 +95,10 @@ void warnAboutTwoLinks(const RunGiven& given, RunIO& io, const brevo::com::Param
 }
 
 // The reason COM cannot be computed, if it cannot; params filled when it can.
-brevo::Result<void> prepare(const RunGiven& given, RunIO& io, ComRun& c) {
-  if (!c.error.empty()) return brevo::failure(c.error);
-  brevo::Result<brevo::com::Params> reading = readComPreset(given, io, c);
+brevo::Result<void> prepare(const RunGiven& given, RunIO& io, const ComChannels& gathered,
+                            ComRun& c) {
+  if (!given.com.error.empty()) return brevo::failure(given.com.error);
+  brevo::Result<brevo::com::Params> reading = readComPreset(given, io);
   c.problems = lines(reading.message);
   for (const std::string& e : c.problems) std::fprintf(io.log, "com: %s\n", e.c_str());
   if (!reading) {
@@ -108,13 +109,13 @@ brevo::Result<void> prepare(const RunGiven& given, RunIO& io, ComRun& c) {
                                 : ""));
   }
   c.params = std::move(reading.value);
-  c.params.preset = c.preset;
+  c.params.preset = given.com.preset;
   c.params.portOrder[0] = given.inP;
   c.params.portOrder[1] = given.inM;
   c.params.portOrder[2] = given.outP;
   c.params.portOrder[3] = given.outM;
   if (c.params.cases.empty()) return brevo::failure("the preset selects no package case");
-  if (c.channels.empty() || c.channels.front().kind != brevo::com::ChannelKind::thru)
+  if (gathered.channels.empty() || gathered.channels.front().kind != brevo::com::ChannelKind::thru)
     return brevo::failure("the thru's differential parameters could not be formed");
   warnAboutTwoLinks(given, io, c.params);
   return {};
@@ -122,9 +123,8 @@ brevo::Result<void> prepare(const RunGiven& given, RunIO& io, ComRun& c) {
 
 }  // namespace
 
-brevo::Result<brevo::com::Params> readComPreset(const RunGiven& given, const RunIO& io,
-                                                const ComRun& com) {
-  return brevo::com::readPresetValues(presetValues(given, io), "preset " + com.preset);
+brevo::Result<brevo::com::Params> readComPreset(const RunGiven& given, const RunIO& io) {
+  return brevo::com::readPresetValues(presetValues(given, io), "preset " + given.com.preset);
 }
 
 void printComBlock(FILE* out, const ComRun& c) {
@@ -138,9 +138,10 @@ void printComBlock(FILE* out, const ComRun& c) {
   std::fprintf(out, "COM %.3f dB %s\n", r.com, r.pass ? "pass" : "fail");
 }
 
-void keepComChannel(ComRun& com, const Sparams& set, const std::string& name,
-                    brevo::com::ChannelKind kind, int inP, int inM, int outP, int outM) {
-  if (!com.requested) return;
+void keepComChannel(const RunGiven& given, ComChannels& com, const Sparams& set,
+                    const std::string& name, brevo::com::ChannelKind kind, int inP, int inM,
+                    int outP, int outM) {
+  if (!given.com.requested) return;
   brevo::com::Channel ch;
   ch.name = name;
   ch.kind = kind;
@@ -159,26 +160,26 @@ void keepComChannel(ComRun& com, const Sparams& set, const std::string& name,
   com.channels.push_back(std::move(ch));
 }
 
-void comStage(const RunGiven& given, RunIO& io, ComRun& com) {
+void comStage(const RunGiven& given, RunIO& io, ComChannels& gathered, ComRun& com) {
   ComRun& c = com;
   c.reached = true;
-  c.reason = prepare(given, io, c).message;
-  for (const std::string& name : c.leftOut)
+  c.reason = prepare(given, io, gathered, c).message;
+  for (const std::string& name : gathered.leftOut)
     warn(io, "COM leaves out " + name +
                  ": its differential parameters could not be formed on its points");
   if (c.reason.empty()) {
     int next = 0, fext = 0;
-    for (const brevo::com::Channel& ch : c.channels)
+    for (const brevo::com::Channel& ch : gathered.channels)
       next += ch.kind == brevo::com::ChannelKind::next,
           fext += ch.kind == brevo::com::ChannelKind::fext;
     std::fprintf(io.log,
                  "COM with preset %s (%s): %s convention, %s search, %zu package case%s; the thru, "
                  "%d NEXT, %d FEXT\n",
-                 c.preset.c_str(), c.path.c_str(),
+                 given.com.preset.c_str(), given.com.path.c_str(),
                  c.params.convention == brevo::com::Convention::reference ? "reference" : "ieee",
                  c.params.search == brevo::com::Search::exhaustive ? "exhaustive" : "local",
                  c.params.cases.size(), c.params.cases.size() == 1 ? "" : "s", next, fext);
-    c.outcome = brevo::com::computeCom(c.params, c.channels);
+    c.outcome = brevo::com::computeCom(c.params, gathered.channels);
     for (const std::string& line : c.outcome.value.log) std::fprintf(io.log, "%s\n", line.c_str());
     for (const std::string& w : c.outcome.value.warnings) warn(io, w);
     if (!c.outcome)
@@ -187,8 +188,8 @@ void comStage(const RunGiven& given, RunIO& io, ComRun& com) {
       c.reason = "the computation gave " + std::to_string(c.outcome.value.cases.size()) +
                  " package cases for " + std::to_string(c.params.cases.size());
   }
-  c.channels.clear();
-  c.channels.shrink_to_fit();
+  gathered.channels.clear();
+  gathered.channels.shrink_to_fit();
   printComBlock(io.result, c);
 }
 

@@ -50,7 +50,7 @@ struct Walk {
   const ThruPoints& points;
   const LossFit& lossFit;
   CrosstalkNoise& crosstalk;
-  ComRun& com;
+  ComChannels& com;
   std::vector<GridWeights> tables;
 };
 
@@ -99,7 +99,7 @@ std::string addAggressor(Walk& walk, channelLine& entry, char kind) {
   // another grid, only the entries that have a frequency of the file are used.
   const int m = std::min(static_cast<int>(X.size()), xtalk.Fcount());
   warnAboutAggressor(given, io, walk.thru, walk.points, xtalk, entry, kind, X);
-  keepComChannel(walk.com, xtalk, entry.name,
+  keepComChannel(walk.given, walk.com, xtalk, entry.name,
                  kind == 'N' ? brevo::com::ChannelKind::next : brevo::com::ChannelKind::fext,
                  entry.inP, entry.inM, entry.outP, entry.outM);
 
@@ -159,7 +159,7 @@ std::string kindReason(const std::string& name) {
 
 void crosstalk(const RunGiven& given, RunIO& io, ChannelCache& channels, const Sparams& thru,
                const ThruPoints& points, const LossFit& lossFit, const NoiseBudget& noise,
-               CrosstalkNoise& crosstalk, ComRun& com) {
+               CrosstalkNoise& crosstalk, ComChannels& com) {
   CrosstalkNoise& n = crosstalk;
   n = CrosstalkNoise{};
   n.totalNoisePower = noise.throughNoisePower;

@@ -19,12 +19,12 @@ namespace {
 constexpr int kLinePiece = 998;
 
 // Every line of an open control file, each echoed on the log and applied.
-void applyControlLines(RunGiven& given, RunIO& io, ComRun& com, FILE* file, const char* name) {
+void applyControlLines(RunGiven& given, RunIO& io, FILE* file, const char* name) {
   char piece[kLinePiece + 1];
   int line = 1;
   while (std::fgets(piece, sizeof piece, file)) {
     std::fputs(piece, io.log);
-    applyUserAssignment(given, io, com, piece, {name, line});
+    applyUserAssignment(given, io, piece, {name, line});
     if (std::strchr(piece, '\n')) ++line;
   }
 }
@@ -74,16 +74,16 @@ void applyDefaults(RunGiven& given, RunIO& io) {
   }
 }
 
-void applyUserAssignment(RunGiven& given, RunIO& io, ComRun& com, std::string_view text,
+void applyUserAssignment(RunGiven& given, RunIO& io, std::string_view text,
                          const RunIO::Origin& origin) {
   const std::string name = noteAssignment(given, io, text, origin);
   const int status = equal(given.table.get(), text, io.log);
   updateListsAndStreams(given, io);
-  if (status == 0 && name == "com") applyComPreset(given, io, com);
+  if (status == 0 && name == "com") applyComPreset(given, io);
 }
 
-void applyComPreset(RunGiven& given, RunIO& io, ComRun& com) {
-  ComRun& c = com;
+void applyComPreset(RunGiven& given, RunIO& io) {
+  ComPreset& c = given.com;
   const std::string value = given.comPreset;
   // A preset may name another (its own settings on top of a shipped one): the run's COM
   // is still the outer preset's, with the first problem met on the way.
@@ -121,14 +121,13 @@ void applyComPreset(RunGiven& given, RunIO& io, ComRun& com) {
   if (outer) c.path = found.value;
   ++c.depth;
   const int status =
-      sheet ? applyControlText(given, io, com, converted.value.preset, "brevo-com-sheet " + value)
-            : applyControlFile(given, io, com, found.value.c_str());
+      sheet ? applyControlText(given, io, converted.value.preset, "brevo-com-sheet " + value)
+            : applyControlFile(given, io, found.value.c_str());
   --c.depth;
   if (status != 0) fail("com=" + value + ": the preset file " + found.value + " cannot be read");
 }
 
-int applyControlText(RunGiven& given, RunIO& io, ComRun& com, const std::string& text,
-                     const std::string& name) {
+int applyControlText(RunGiven& given, RunIO& io, const std::string& text, const std::string& name) {
   std::fprintf(io.log, "opening %s\n", name.c_str());
   std::string copy = text;
   FILE* file =
@@ -137,19 +136,19 @@ int applyControlText(RunGiven& given, RunIO& io, ComRun& com, const std::string&
     std::fprintf(io.log, "could not open %s\n", name.c_str());
     return 2;
   }
-  applyControlLines(given, io, com, file, name.c_str());
+  applyControlLines(given, io, file, name.c_str());
   std::fclose(file);
   return 0;
 }
 
-int applyControlFile(RunGiven& given, RunIO& io, ComRun& com, const char* name) {
+int applyControlFile(RunGiven& given, RunIO& io, const char* name) {
   std::fprintf(io.log, "opening %s\n", name);
   FILE* file = std::fopen(name, "r");
   if (!file) {
     std::fprintf(io.log, "could not open %s\n", name);
     return 2;
   }
-  applyControlLines(given, io, com, file, name);
+  applyControlLines(given, io, file, name);
   // A name that opens but cannot be read (a directory, a failing device) is a control
   // file that cannot be opened, with the same message and status (our choice).
   const bool unreadable = std::ferror(file) != 0;
@@ -180,14 +179,13 @@ std::string commandLineAssignment(const char* argument) {
 
 }  // namespace
 
-int applyArguments(RunGiven& given, RunIO& io, ComRun& com) {
+int applyArguments(RunGiven& given, RunIO& io) {
   const int count = static_cast<int>(io.arguments.size());
   for (int position = 1; position < count; ++position) {
     const char* argument = io.arguments[static_cast<std::size_t>(position)].c_str();
     if (std::strchr(argument, '=')) {
-      applyUserAssignment(given, io, com, commandLineAssignment(argument),
-                          {"command line", position});
-    } else if (int status = applyControlFile(given, io, com, argument)) {
+      applyUserAssignment(given, io, commandLineAssignment(argument), {"command line", position});
+    } else if (int status = applyControlFile(given, io, argument)) {
       return status;
     }
     std::fprintf(io.log, "%d  %s\n", position, argument);

@@ -30,7 +30,7 @@ int printHelp(RunIO& io);                         // status 0
 void applyDefaults(RunGiven& given, RunIO& io);
 // One assignment as a user gives it, from where it was given: its origin and any
 // warning noted, the table, then channel lists and streams.
-void applyUserAssignment(RunGiven& given, RunIO& io, ComRun& com, std::string_view text,
+void applyUserAssignment(RunGiven& given, RunIO& io, std::string_view text,
                          const RunIO::Origin& origin);
 // The origin and warnings of an assignment, before it is applied; the name it assigns
 // (empty when it is no assignment).
@@ -38,15 +38,14 @@ std::string noteAssignment(const RunGiven& given, RunIO& io, std::string_view te
                            const RunIO::Origin& origin);
 // Applies a control file line by line, each line echoed on the log; 2 when it cannot be
 // opened or read.
-int applyControlFile(RunGiven& given, RunIO& io, ComRun& com, const char* name);
+int applyControlFile(RunGiven& given, RunIO& io, const char* name);
 // The same for a control file's text in memory, named name on the log and as the lines'
 // origin.
-int applyControlText(RunGiven& given, RunIO& io, ComRun& com, const std::string& text,
-                     const std::string& name);
+int applyControlText(RunGiven& given, RunIO& io, const std::string& text, const std::string& name);
 // The preset com names, applied at once as a control file (every com_ keyword emptied
 // first, so that nothing of an earlier preset stays); com with no text turns COM off. A
 // preset that cannot be found is said on the log and kept for the COM block.
-void applyComPreset(RunGiven& given, RunIO& io, ComRun& com);
+void applyComPreset(RunGiven& given, RunIO& io);
 // com=SHEET.xls or com=SHEET.xlsx (the ending in any case) names a parameter sheet of the
 // reference code: brevo-com-sheet turns it into a preset file's text, which is applied as
 // the file would be, and its warnings become the run's.

@@ -56,7 +56,7 @@ void warnAboutOneWayThru(const RunGiven& given, RunIO& io, const Sparams& thru,
 }  // namespace
 
 int readThru(const RunGiven& given, RunIO& io, ChannelCache& channels, ThruRead& thru,
-             ThruPoints& points, ComRun& com) {
+             ThruPoints& points, ComChannels& com) {
   const std::string& name = given.thruList.front().name;
   std::fprintf(io.log, "thru channel=%s\n", name.c_str());
   // A file read before the run (channels.readChannels) need not be there any more.
@@ -96,7 +96,7 @@ int readThru(const RunGiven& given, RunIO& io, ChannelCache& channels, ThruRead&
     std::fputs("cannot properly read Thru file\n", io.log);
     return 1;
   }
-  keepComChannel(com, thru.set, name, brevo::com::ChannelKind::thru, given.inP, given.inM,
+  keepComChannel(given, com, thru.set, name, brevo::com::ChannelKind::thru, given.inP, given.inM,
                  given.outP, given.outM);
   // A value that is not a finite number (NaN or infinity in the file) spreads through
   // every sum it enters. The run goes on with the file as it stands; the first such

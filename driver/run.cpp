@@ -13,12 +13,12 @@ struct StageStep {
 
 // Each stage takes the parts of the state it reads and writes.
 constexpr StageStep kSequence[] = {
-    {Stage::arguments, [](RunState& rs) { return applyArguments(rs.given, rs.io, rs.com); }},
+    {Stage::arguments, [](RunState& rs) { return applyArguments(rs.given, rs.io); }},
     {Stage::selectThru, [](RunState& rs) { return selectThru(rs.given, rs.io); }},
     {Stage::deriveSettings, [](RunState& rs) { return deriveSettings(rs.given, rs.io), 0; }},
     {Stage::readThru,
      [](RunState& rs) {
-       return readThru(rs.given, rs.io, rs.channels, rs.thru, rs.points, rs.com);
+       return readThru(rs.given, rs.io, rs.channels, rs.thru, rs.points, rs.comChannels);
      }},
     {Stage::fitThru,
      [](RunState& rs) { return fitThru(rs.given, rs.io, rs.thru.set, rs.points, rs.lossFit), 0; }},
@@ -38,7 +38,7 @@ constexpr StageStep kSequence[] = {
     {Stage::crosstalk,
      [](RunState& rs) {
        return crosstalk(rs.given, rs.io, rs.channels, rs.thru.set, rs.points, rs.lossFit, rs.noise,
-                        rs.crosstalk, rs.com),
+                        rs.crosstalk, rs.comChannels),
               0;
      }},
     {Stage::figuresOfMerit,
@@ -48,8 +48,8 @@ constexpr StageStep kSequence[] = {
               0;
      }},
     // Only a run that names a preset has it: any other goes on exactly as before.
-    {Stage::com, [](RunState& rs) { return comStage(rs.given, rs.io, rs.com), 0; },
-     [](const RunState& rs) { return rs.com.requested; }},
+    {Stage::com, [](RunState& rs) { return comStage(rs.given, rs.io, rs.comChannels, rs.com), 0; },
+     [](const RunState& rs) { return rs.given.com.requested; }},
 };
 
 // Every stage the run went through, with its status, for the run record; the caller's

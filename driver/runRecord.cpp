@@ -332,7 +332,8 @@ json comCase(const brevo::com::PackageCase& pkg, const brevo::com::CaseResult& c
 
 json com(const RunState& rs) {
   const ComRun& c = rs.com;
-  if (!c.requested) return nullptr;
+  const ComPreset& preset = rs.given.com;
+  if (!preset.requested) return nullptr;
   const auto text = [&](const char* name) -> json {
     const auto& k = brevo::com::presetKeywords();
     for (std::size_t i = 0; i < k.size() && i < rs.given.comTexts.size(); ++i)
@@ -342,8 +343,8 @@ json com(const RunState& rs) {
   };
   const bool ok = c.reached && c.reason.empty();
   json j = {
-      {"preset", c.preset},
-      {"file", c.path.empty() ? json(nullptr) : json(c.path)},
+      {"preset", preset.preset},
+      {"file", preset.path.empty() ? json(nullptr) : json(preset.path)},
       {"convention", text("com_convention")},
       {"search", text("com_search")},
       {"local_search", text("com_local_search")},

@@ -20,12 +20,12 @@ int fixChannelLine(channelLine& entry, int inP, int inM, int outP, int outM);
 
 // Control files and assignments of io.arguments: the keywords' values, the channel lists,
 // the streams, the preset com names.
-int applyArguments(RunGiven& given, RunIO& io, ComRun& com);
+int applyArguments(RunGiven& given, RunIO& io);
 int selectThru(RunGiven& given, RunIO& io);       // through channel, ports in use, save base name
 void deriveSettings(RunGiven& given, RunIO& io);  // level factors, bandwidths, corners, UI, header
 // The through channel's file, Sdd21, Sdd11, Sdd22.
 int readThru(const RunGiven& given, RunIO& io, ChannelCache& channels, ThruRead& thru,
-             ThruPoints& points, ComRun& com);
+             ThruPoints& points, ComChannels& com);
 // Loss fit, ILD and re-reflection noise.
 void fitThru(const RunGiven& given, RunIO& io, const Sparams& thru, const ThruPoints& points,
              LossFit& lossFit);
@@ -41,13 +41,14 @@ void budget(const RunGiven& given, RunIO& io, const Sparams& thru, const LossFit
 // Every aggressor's ICN, read through the channel cache.
 void crosstalk(const RunGiven& given, RunIO& io, ChannelCache& channels, const Sparams& thru,
                const ThruPoints& points, const LossFit& lossFit, const NoiseBudget& noise,
-               CrosstalkNoise& crosstalk, ComRun& com);
+               CrosstalkNoise& crosstalk, ComChannels& com);
 // Totals, S/N, BER, tolerance, Salz S/N, FLIPPED.
 void figuresOfMerit(const RunGiven& given, RunIO& io, const Sparams& thru, const ThruPoints& points,
                     const LossFit& lossFit, const PulseResults& pulse, const NoiseBudget& noise,
                     const CrosstalkNoise& crosstalk, MeritFigures& merit);
 // The COM block after the report, when com names a preset.
-void comStage(const RunGiven& given, RunIO& io, ComRun& com);
+// Lets go of the gathered channels once it has computed.
+void comStage(const RunGiven& given, RunIO& io, ComChannels& gathered, ComRun& com);
 
 // The stages in run order.
 enum class Stage {
@@ -134,14 +135,14 @@ void warnAboutComKeywords(RunIO& io);  // com_ keywords given while com names no
 
 // A channel's differential parameters for COM, kept when com names a preset: taken from
 // the set the run read, between the ports given (tx+ tx- rx+ rx-), on the set's points.
-void keepComChannel(ComRun& com, const Sparams& set, const std::string& name,
-                    brevo::com::ChannelKind kind, int inP, int inM, int outP, int outM);
+void keepComChannel(const RunGiven& given, ComChannels& com, const Sparams& set,
+                    const std::string& name, brevo::com::ChannelKind kind, int inP, int inM,
+                    int outP, int outM);
 // The com_ keywords' values as the run holds them, read into COM's parameters (or every
 // problem with them, one a line).
-brevo::Result<brevo::com::Params> readComPreset(const RunGiven& given, const RunIO& io,
-                                                const ComRun& com);
+brevo::Result<brevo::com::Params> readComPreset(const RunGiven& given, const RunIO& io);
 inline brevo::Result<brevo::com::Params> readComPreset(const RunState& rs) {
-  return readComPreset(rs.given, rs.io, rs.com);
+  return readComPreset(rs.given, rs.io);
 }
 // The COM block: a case's two lines for every package case and the verdict, or
 // "COM unavailable: REASON" when c.reason says why there is none.

@@ -49,8 +49,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   RunState rs;
   rs.io.result = rs.io.log = devNull();
   registerKeywords(rs.given);
-  rs.com.requested = true;
-  rs.com.preset = "fuzz.cf";
+  rs.given.com.requested = true;
+  rs.given.com.preset = "fuzz.cf";
   int line = 1;
   while (!text.empty()) {
     const std::size_t end = text.find('\n');
@@ -59,7 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     piece = piece.substr(0, piece.find('\0'));
     const std::size_t start = piece.find_first_not_of(" \t");
     if (start != std::string_view::npos && piece.substr(start).starts_with("com_"))
-      applyUserAssignment(rs.given, rs.io, rs.com, piece, {"fuzz.cf", line});
+      applyUserAssignment(rs.given, rs.io, piece, {"fuzz.cf", line});
     ++line;
   }
   const brevo::Result<brevo::com::Params> r = readComPreset(rs);

@@ -25,7 +25,7 @@ void applied(RunState& rs, FILE* log, const std::vector<std::string>& assignment
   applyDefaults(rs.given, rs.io);
   int position = 1;
   for (const std::string& a : assignments)
-    applyUserAssignment(rs.given, rs.io, rs.com, a, {"command line", position++});
+    applyUserAssignment(rs.given, rs.io, a, {"command line", position++});
 }
 
 // Integer thousandths of a sweep's values (every tap step of the presets is 0.02 or 0.005).
@@ -152,7 +152,7 @@ TEST(ComChannels, TakenFromTheSetsTheRunRead) {
    public:
     explicit Keep(RunState& rs) : rs_(rs) {}
     bool starting(Stage stage) override {
-      if (stage == Stage::com) channels = rs_.com.channels, sdd21 = rs_.points.Sdd21;
+      if (stage == Stage::com) channels = rs_.comChannels.channels, sdd21 = rs_.points.Sdd21;
       return true;
     }
     std::vector<brevo::com::Channel> channels;
@@ -384,7 +384,7 @@ TEST(ComSheets, EachSheetGivesItsTablesValues) {
     MemoryStream log;
     RunState rs;
     applied(rs, log.get(), {"com=" + (kSheets / t.file).string()});
-    ASSERT_EQ(rs.com.error, "") << log.text();
+    ASSERT_EQ(rs.given.com.error, "") << log.text();
     const brevo::Result<brevo::com::Params> r = readComPreset(rs);
     ASSERT_TRUE(r.ok()) << r.message;
     const brevo::com::Params& p = r.value;
@@ -445,13 +445,13 @@ TEST(ComSheets, WhyNotOrWarningsInTheRun) {
     MemoryStream log;
     RunState rs;
     applied(rs, log.get(), {"com=" + row.sheet});
-    EXPECT_EQ(rs.com.error.substr(0, row.error.size()), row.error);
-    EXPECT_EQ(rs.com.requested, true);
+    EXPECT_EQ(rs.given.com.error.substr(0, row.error.size()), row.error);
+    EXPECT_EQ(rs.given.com.requested, true);
     if (!row.error.empty()) {
-      EXPECT_TRUE(rs.com.path.empty());
+      EXPECT_TRUE(rs.given.com.path.empty());
       EXPECT_NE(log.text().find(row.error), std::string::npos) << log.text();
     } else {
-      EXPECT_EQ(rs.com.path, row.sheet);
+      EXPECT_EQ(rs.given.com.path, row.sheet);
       EXPECT_NE(std::find(rs.io.warnings.begin(), rs.io.warnings.end(), row.warning),
                 rs.io.warnings.end());
       EXPECT_NE(log.text().find("opening brevo-com-sheet " + kr4 + "\n"), std::string::npos);
@@ -503,8 +503,7 @@ TEST(ComRun, SheetsGiveTheirPresetsBlock) {
 // A computed result: two package cases, a two-stage CTLE, the worst case against the limit.
 ComRun computed(double worst) {
   ComRun c;
-  c.requested = c.reached = true;
-  c.preset = "ck-kr";
+  c.reached = true;
   c.params.twoStage = true;
   c.params.passThreshold = 3;
   c.params.cases = {{{12, 1.8}, {12, 1.8}, {12, 1.8}, {12, 1.8}},
@@ -564,6 +563,8 @@ TEST(ComBlock, CasesEqualisersAndVerdictOrWhyNot) {
   }
   // The record's com object of the passing run, valid against the schema.
   RunState rs;
+  rs.given.com.requested = true;
+  rs.given.com.preset = "ck-kr";
   rs.com = computed(3.2);
   const nlohmann::json rec = nlohmann::json::parse(runRecordText(rs, {}, 0));
   const nlohmann::json& com = rec["com"];
