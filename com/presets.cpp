@@ -339,10 +339,10 @@ bool sidesShapeOk(Reader& in, const char* name, const std::vector<std::vector<do
 
 const std::vector<PresetKeyword>& presetKeywords() { return kKeywords; }
 
-brevo::Result<Params> readPresetValues(const std::vector<PresetValue>& values,
-                                       const std::string& preset) {
-  brevo::Result<Params> out;
-  Params& p = out.value;
+brevo::Result<PresetReading> readPresetValues(const std::vector<PresetValue>& values,
+                                              const std::string& preset) {
+  brevo::Result<PresetReading> out;
+  Params& p = out.value.params;
   Reader in(values, preset);
   p.preset = preset;
   p.convention = in.choice("com_convention", {"reference", "ieee"}) == 0 ? Convention::reference
@@ -576,9 +576,8 @@ brevo::Result<Params> readPresetValues(const std::vector<PresetValue>& values,
   p.C1 = board("com_C_1", kNano, kNonNegative, 0);
   p.passThreshold = in.number("com_pass_threshold", 1, kAny, 3);
 
-  for (const std::string& problem : in.errors)
-    out.message += (out.message.empty() ? "" : "\n") + problem;
-  out.status = in.errors.empty() ? 0 : 1;
+  out.value.problems = std::move(in.errors);
+  if (!out.value.problems.empty()) out.status = 1, out.message = out.value.problems.front();
   return out;
 }
 

@@ -42,13 +42,19 @@ struct PresetValue {
   std::string where;
 };
 
-// Params from the values (names not among them are unset), or status 1 and every problem
-// found, one a line of the message: where the value was set, the keyword and its text, and
-// what is wrong ("kr4.cf line 14: com_A_v=-0.4: must be above 0"); a required keyword nothing
-// set is named with the preset ("com_f_b is not set by kr4.cf"). The Params are filled as far
-// as the values allow either way.
-brevo::Result<Params> readPresetValues(const std::vector<PresetValue>& values,
-                                       const std::string& preset);
+// What a preset's values make: the Params (filled as far as the values allow) and every
+// problem found, each a line without its newline: where the value was set, the keyword and
+// its text, and what is wrong ("kr4.cf line 14: com_A_v=-0.4: must be above 0"); a required
+// keyword nothing set is named with the preset ("com_f_b is not set by kr4.cf").
+struct PresetReading {
+  Params params;
+  std::vector<std::string> problems;
+};
+
+// The values read (names not among them are unset); status 1 when there is a problem, the
+// message then the first of them.
+brevo::Result<PresetReading> readPresetValues(const std::vector<PresetValue>& values,
+                                              const std::string& preset);
 
 // Where named presets are looked for, in order: the folder BREVO_COM_PRESETS names,
 // share/brevo/com beside the running program's folder (bin/ or a build folder), the

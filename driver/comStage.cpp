@@ -28,17 +28,6 @@ std::vector<brevo::com::PresetValue> presetValues(const RunGiven& given, const R
   return values;
 }
 
-// The lines of a message of several, each without its newline; none for an empty one.
-std::vector<std::string> lines(const std::string& message) {
-  std::vector<std::string> out;
-  for (std::size_t at = 0; at < message.size();) {
-    const std::size_t end = std::min(message.find('\n', at), message.size());
-    out.push_back(message.substr(at, end - at));
-    at = end + 1;
-  }
-  return out;
-}
-
 // "12" or "12+1.8": a case's segment lengths in millimetres.
 std::string lengths(const std::vector<double>& mm) {
   std::string s;
@@ -98,8 +87,8 @@ void warnAboutTwoLinks(const RunGiven& given, RunIO& io, const brevo::com::Param
 brevo::Result<void> prepare(const RunGiven& given, RunIO& io, const ComChannels& gathered,
                             ComRun& c) {
   if (!given.com.error.empty()) return brevo::failure(given.com.error);
-  brevo::Result<brevo::com::Params> reading = readComPreset(given, io);
-  c.problems = lines(reading.message);
+  brevo::Result<brevo::com::PresetReading> reading = readComPreset(given, io);
+  c.problems = std::move(reading.value.problems);
   for (const std::string& e : c.problems) std::fprintf(io.log, "com: %s\n", e.c_str());
   if (!reading) {
     const std::size_t more = c.problems.size() - 1;
@@ -108,7 +97,7 @@ brevo::Result<void> prepare(const RunGiven& given, RunIO& io, const ComChannels&
                                       (more > 1 ? "s" : "") + " on the log)"
                                 : ""));
   }
-  c.params = std::move(reading.value);
+  c.params = std::move(reading.value.params);
   c.params.preset = given.com.preset;
   c.params.portOrder[0] = given.inP;
   c.params.portOrder[1] = given.inM;
@@ -123,7 +112,7 @@ brevo::Result<void> prepare(const RunGiven& given, RunIO& io, const ComChannels&
 
 }  // namespace
 
-brevo::Result<brevo::com::Params> readComPreset(const RunGiven& given, const RunIO& io) {
+brevo::Result<brevo::com::PresetReading> readComPreset(const RunGiven& given, const RunIO& io) {
   return brevo::com::readPresetValues(presetValues(given, io), "preset " + given.com.preset);
 }
 

@@ -140,8 +140,9 @@ void keepComChannel(const RunGiven& given, ComChannels& com, const Sparams& set,
                     int outP, int outM);
 // The com_ keywords' values as the run holds them, read into COM's parameters (or every
 // problem with them, one a line).
-brevo::Result<brevo::com::Params> readComPreset(const RunGiven& given, const RunIO& io);
-inline brevo::Result<brevo::com::Params> readComPreset(const RunState& rs) {
+brevo::Result<brevo::com::PresetReading> readComPreset(const RunGiven& given,
+                                                       const RunIO& io);
+inline brevo::Result<brevo::com::PresetReading> readComPreset(const RunState& rs) {
   return readComPreset(rs.given, rs.io);
 }
 // The COM block: a case's two lines for every package case and the verdict, or

@@ -62,11 +62,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       applyUserAssignment(rs.given, rs.io, piece, {"fuzz.cf", line});
     ++line;
   }
-  const brevo::Result<brevo::com::Params> r = readComPreset(rs);
-  require(r.ok() == r.message.empty());
-  // One problem a line, none of them empty.
-  require(!r.message.starts_with('\n') && !r.message.ends_with('\n') &&
-          r.message.find("\n\n") == std::string::npos);
-  if (r.ok()) checkParams(r.value);
+  const brevo::Result<brevo::com::PresetReading> r = readComPreset(rs);
+  require(r.ok() == r.message.empty() && r.ok() == r.value.problems.empty());
+  // Each problem one line, none of them empty.
+  for (const std::string& problem : r.value.problems)
+    require(!problem.empty() && problem.find('\n') == std::string::npos);
+  if (r.ok()) checkParams(r.value.params);
   return 0;
 }

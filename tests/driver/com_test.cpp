@@ -78,9 +78,9 @@ TEST(ComPresets, ShippedPresetsGiveTheirLinksGridsAndUnits) {
     MemoryStream log;
     RunState rs;
     applied(rs, log.get(), {std::string("com=") + t.name});
-    const brevo::Result<brevo::com::Params> r = readComPreset(rs);
+    const brevo::Result<brevo::com::PresetReading> r = readComPreset(rs);
     ASSERT_TRUE(r.ok()) << t.name << ": " << r.message;
-    const brevo::com::Params& p = r.value;
+    const brevo::com::Params& p = r.value.params;
     EXPECT_EQ(rs.given.settings.data_rate, t.baud)
         << t.name;  // the S/N analysis's link is the preset's
     EXPECT_EQ(rs.given.settings.PAM, t.levels) << t.name;
@@ -104,7 +104,8 @@ TEST(ComPresets, ShippedPresetsGiveTheirLinksGridsAndUnits) {
   RunState kr4, cr;
   applied(kr4, log.get(), {"com=kr4"});
   applied(cr, log.get(), {"com=ck-cr"});
-  const brevo::com::Params a = readComPreset(kr4).value, b = readComPreset(cr).value;
+  const brevo::com::Params a = readComPreset(kr4).value.params,
+                          b = readComPreset(cr).value.params;
   EXPECT_DOUBLE_EQ(a.pkgTx.Cd.at(0), 2.5e-13);
   EXPECT_DOUBLE_EQ(a.pkgRx.Cp, 1.8e-13);
   EXPECT_DOUBLE_EQ(a.Tr, 8e-12);
@@ -120,7 +121,7 @@ TEST(ComPresets, ShippedPresetsGiveTheirLinksGridsAndUnits) {
   // The draft 802.3dj set: the receiver FFE, the swept sampling point, the die ladder.
   RunState dj;
   applied(dj, log.get(), {"com=dj-kr"});
-  const brevo::com::Params d = readComPreset(dj).value;
+  const brevo::com::Params d = readComPreset(dj).value.params;
   EXPECT_EQ(d.rxffePre, 5);
   EXPECT_EQ(d.rxffePost, 10);
   EXPECT_DOUBLE_EQ(d.rxffeWmax, 0.7);
@@ -385,9 +386,9 @@ TEST(ComSheets, EachSheetGivesItsTablesValues) {
     RunState rs;
     applied(rs, log.get(), {"com=" + (kSheets / t.file).string()});
     ASSERT_EQ(rs.given.com.error, "") << log.text();
-    const brevo::Result<brevo::com::Params> r = readComPreset(rs);
+    const brevo::Result<brevo::com::PresetReading> r = readComPreset(rs);
     ASSERT_TRUE(r.ok()) << r.message;
-    const brevo::com::Params& p = r.value;
+    const brevo::com::Params& p = r.value.params;
     EXPECT_DOUBLE_EQ(p.fb, t.fb * 1e9);
     EXPECT_EQ(rs.given.settings.data_rate, t.fb * 1e9);  // the report's link is the sheet's
     EXPECT_EQ(p.L, t.L);
