@@ -305,6 +305,7 @@ TEST(StandardReader, EachBrokenRuleNamedWithItsLine) {
       {"a.s1p", "# S RI\n1 1d-3 0\n", "2: '1d-3' is not a number"},
       {"a.s1p", "# S RI\n1 1.2.3 0\n", "2: '1.2.3' is not a number"},
       {"a.s1p", "# S RI\n1 1e999 0\n", "2: '1e999' is not a number"},
+      {"a.s1p", "# S RI\n1 0~1 0\n", "2: '0~1' is not a number"},
       {"a.s1p", "# S RI\n1 0\f 0\n", "2: control character 0x0C is not allowed"},
       {"a.s1p", "# S RI\n1 0 \xC2\xB0\n", "2: byte 0xC2 is allowed only in a comment"},
       {"a.s3p", "# H RI\n1 0 0 0 0 0 0\n 0 0 0 0 0 0\n 0 0 0 0 0 0\n",
