@@ -361,6 +361,8 @@ TEST(StandardReader, EachBrokenRuleNamedWithItsLine) {
        "6: [Mixed-Mode Order] descriptor 'D1,1' pairs a port with itself"},
       {"a.ts", two + "[Mixed-Mode Order] D1, 2\n",
        "6: [Mixed-Mode Order] descriptor 'D1,' is not S<p>, D<p>,<q> or C<p>,<q>"},
+      {"a.ts", two + "[Mixed-Mode Order] D+1,2 C1,2\n",
+       "6: [Mixed-Mode Order] descriptor 'D+1,2' is not S<p>, D<p>,<q> or C<p>,<q>"},
       {"a.ts", two + "[Mixed-Mode Order] D1,2 S1\n",
        "6: D1,2 needs exactly one common mode of the same ports in [Mixed-Mode Order]"},
       {"a.ts", two + "[Mixed-Mode Order] S1 S1\n", "6: port 1 appears twice in [Mixed-Mode Order]"},
