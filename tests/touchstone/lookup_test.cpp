@@ -151,6 +151,7 @@ const MixedCase kMixed[] = {
      [](int k) { return cplx(k < 10); }},
     {"grid_differential_reflection", 1, 1, 2, 2, 0, 11.6, 11,
      [](int k) { return k >= 10 ? 0 : cplx(0.5 * (33e-4 + 2e-2 * k - 1)); }},
+    {"mode_1_grid_of_one_point", 1, 2, 3, 4, 1, 1, 1, kOne},
     {"row_port_0_invalid", 0, 2, 0, 0, 0, 0, -1, kOne},
     {"column_minus_port_5_invalid", 1, 2, 3, 5, 0, 0, -1, kOne},
     {"fstop_below_f0_is_empty", 1, 2, 3, 4, 0, 0.2, -1, kOne},

@@ -300,6 +300,10 @@ TEST(StandardReader, EachBrokenRuleNamedWithItsLine) {
       {"a.s2p", "# S RI\n" + rec2 + "0.5 1 1 1\n", "3: a noise line holds 5 numbers, not 4"},
       {"a.s2p", "# S RI\n" + rec2 + "0.5 1 1 1 1\n0.4 1 1 1 1\n",
        "4: noise frequencies must increase: 0.4 follows 0.5"},
+      {"a.ts", "# S RI\n1\n",
+       "1: cannot tell the number of ports: the name has no .sNp and the first record holds 0 "
+       "values, not 2 N^2"},
+      {"a.ts", "[Version] 2.0~\n# S RI\n", "1: [Version] takes one argument, 2.0 or 2.1"},
       {"a.s1p", "# S RI\n1 0x10 0\n", "2: '0x10' is not a number"},
       {"a.s1p", "# S RI\n1 nan 0\n", "2: 'nan' is not a number"},
       {"a.s1p", "# S RI\n1 1d-3 0\n", "2: '1d-3' is not a number"},
