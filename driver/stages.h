@@ -138,8 +138,8 @@ void warnAboutComKeywords(RunIO& io);  // com_ keywords given while com names no
 void keepComChannel(const RunGiven& given, ComChannels& com, const Sparams& set,
                     const std::string& name, brevo::com::ChannelKind kind, int inP, int inM,
                     int outP, int outM);
-// The com_ keywords' values as the run holds them, read into COM's parameters (or every
-// problem with them, one a line).
+// The com_ keywords' values as the run holds them, read into COM's parameters, with every
+// problem found in them.
 brevo::Result<brevo::com::PresetReading> readComPreset(const RunGiven& given,
                                                        const RunIO& io);
 inline brevo::Result<brevo::com::PresetReading> readComPreset(const RunState& rs) {
